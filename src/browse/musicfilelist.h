@@ -1,0 +1,76 @@
+#pragma once
+
+#include "listerror.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvalo {
+
+// What the passes need of the list they walk: a count, the name at an index, and a re-read.
+class MusicList
+{
+public:
+    virtual ~MusicList() = default;
+    virtual int count() const = 0;
+    virtual std::filesystem::path name(int index) const = 0;
+    // Re-reads the current folder. Returns the reason when it cannot be read; the previous
+    // snapshot then stays as it was.
+    virtual ListError refresh() = 0;
+};
+
+// True for a bare name that ends in ".mp3" or ".flac", whatever the letter case.
+bool isMusicFileName(std::string_view name);
+// True for a name a file manager hides: it begins with ".".
+bool isHiddenName(std::string_view name);
+
+// A snapshot of the music files of one folder: the bare names of its entries that end in ".mp3"
+// or ".flac" (any letter case), that are files or links to files, and are not hidden. The names
+// are kept as the bytes the file system gave, in natural order (see naturalorder.h). The snapshot
+// changes only when the folder is set or refreshed, never because files were renamed meanwhile.
+class MusicFileList : public MusicList
+{
+public:
+    MusicFileList() = default;
+
+    // Reads the folder and, when that worked, makes it the current folder and calls the
+    // path-change notification. On failure the previous folder and snapshot stay.
+    ListError setFolder(const std::filesystem::path &folder);
+    const std::filesystem::path &folder() const { return m_folder; }
+
+    int count() const override { return static_cast<int>(m_entries.size()); }
+    std::filesystem::path name(int index) const override;
+    // The name at an index without a copy; valid until the next read.
+    std::string_view nameView(int index) const;
+
+    // Re-reads the current folder without calling the path-change notification.
+    ListError refresh() override;
+
+    // Called after a successful setFolder(), when the new entries are in place.
+    void setPathChangeHandler(std::function<void()> handler) { m_onPathChange = std::move(handler); }
+
+private:
+    struct Entry
+    {
+        std::uint32_t offset;
+        std::uint32_t length;
+    };
+
+    ListError read(const std::filesystem::path &folder);
+
+    std::filesystem::path m_folder;
+    // All names back to back in one buffer; entries point into it in display order.
+    std::string m_names;
+    std::vector<Entry> m_entries;
+    std::function<void()> m_onPathChange;
+};
+
+// Subfolders of a folder (bare names, natural order, hidden ones left out), for folder browsing.
+ListError listSubfolders(const std::filesystem::path &folder,
+                         std::vector<std::filesystem::path> &out);
+
+} // namespace korvalo

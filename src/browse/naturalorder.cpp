@@ -1,0 +1,72 @@
+#include "naturalorder.h"
+
+namespace korvalo {
+
+namespace {
+
+bool isDigit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+unsigned char fold(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
+int naturalCompare(std::string_view a, std::string_view b)
+{
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const auto ca = static_cast<unsigned char>(a[i]);
+        const auto cb = static_cast<unsigned char>(b[j]);
+        if (isDigit(ca) && isDigit(cb)) {
+            // Compare the digit runs by value: skip leading zeros, then the longer run is larger,
+            // then the first differing digit decides.
+            std::size_t ia = i;
+            std::size_t jb = j;
+            while (ia < a.size() && a[ia] == '0')
+                ++ia;
+            while (jb < b.size() && b[jb] == '0')
+                ++jb;
+            std::size_t ea = ia;
+            std::size_t eb = jb;
+            while (ea < a.size() && isDigit(static_cast<unsigned char>(a[ea])))
+                ++ea;
+            while (eb < b.size() && isDigit(static_cast<unsigned char>(b[eb])))
+                ++eb;
+            const std::size_t la = ea - ia;
+            const std::size_t lb = eb - jb;
+            if (la != lb)
+                return la < lb ? -1 : 1;
+            for (std::size_t k = 0; k < la; ++k) {
+                if (a[ia + k] != b[jb + k])
+                    return static_cast<unsigned char>(a[ia + k]) <
+                                   static_cast<unsigned char>(b[jb + k])
+                               ? -1
+                               : 1;
+            }
+            i = ea;
+            j = eb;
+            continue;
+        }
+        const unsigned char fa = fold(ca);
+        const unsigned char fb = fold(cb);
+        if (fa != fb)
+            return fa < fb ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    const bool aDone = i >= a.size();
+    const bool bDone = j >= b.size();
+    if (aDone != bDone)
+        return aDone ? -1 : 1;
+    // Equal as a person reads them ("a01" and "A1"): fall back to the bytes for a total order.
+    const int raw = a.compare(b);
+    return raw < 0 ? -1 : (raw > 0 ? 1 : 0);
+}
+
+} // namespace korvalo

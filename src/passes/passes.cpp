@@ -1,0 +1,107 @@
+#include "passes.h"
+
+#include <string>
+
+namespace korvalo {
+
+namespace {
+
+template <typename Char> bool isDigit(Char c)
+{
+    return c >= Char('0') && c <= Char('9');
+}
+
+template <typename String> bool startsWithFourDigits(const String &name)
+{
+    return name.size() >= 4 && isDigit(name[0]) && isDigit(name[1]) && isDigit(name[2]) &&
+           isDigit(name[3]);
+}
+
+} // namespace
+
+bool hasOrderPrefix(std::string_view name)
+{
+    return startsWithFourDigits(name);
+}
+
+PassResult runShufflePass(PassContext ctx, RandomSource &random)
+{
+    PassResult result;
+    if (ctx.list.count() < 1)
+        return result; // EmptyList
+
+    ctx.progress.start(ctx.list.count());
+    random.reseed();
+    const int last = ctx.list.count() - 1;
+    for (int i = 0; i <= last; ++i) {
+        const std::filesystem::path folder = ctx.folder.folder();
+        const std::filesystem::path name = ctx.list.name(i);
+        const std::filesystem::path from = folder / name;
+
+        // A drawn name that is taken already gets a new draw; any other failure ends the pass.
+        RenameOutcome outcome;
+        std::filesystem::path newName;
+        for (int draw = 0; draw < kPrefixDraws; ++draw) {
+            newName = std::to_string(prefixValue(random.next()));
+            newName += name;
+            outcome = renameNoReplace(from, folder / newName, ctx.renameCalls);
+            if (outcome.error != RenameError::TargetExists)
+                break;
+        }
+        if (!outcome.ok()) {
+            result.status = PassResult::Status::Failed;
+            result.failedIndex = i;
+            result.oldName = name;
+            result.newName = newName;
+            result.cause = outcome;
+            return result;
+        }
+        ++result.renamed;
+        if (!ctx.progress.step(i, ctx.list.count())) {
+            result.status = PassResult::Status::Stopped;
+            return result;
+        }
+    }
+    result.refreshError = ctx.list.refresh();
+    result.status = PassResult::Status::Completed;
+    return result;
+}
+
+PassResult runRemovalPass(PassContext ctx)
+{
+    PassResult result;
+    if (ctx.list.count() < 1)
+        return result; // EmptyList
+
+    ctx.progress.start(ctx.list.count());
+    const int last = ctx.list.count() - 1;
+    for (int i = 0; i <= last; ++i) {
+        const std::filesystem::path name = ctx.list.name(i);
+        const auto &bytes = name.native();
+        // The stripped name must not begin with ".": "1234.mp3" would become the hidden ".mp3".
+        if (startsWithFourDigits(bytes) && bytes.size() > 4 && bytes[4] != '.') {
+            const std::filesystem::path folder = ctx.folder.folder();
+            const std::filesystem::path newName = bytes.substr(4);
+            const RenameOutcome outcome =
+                renameNoReplace(folder / name, folder / newName, ctx.renameCalls);
+            if (!outcome.ok()) {
+                result.status = PassResult::Status::Failed;
+                result.failedIndex = i;
+                result.oldName = name;
+                result.newName = newName;
+                result.cause = outcome;
+                return result;
+            }
+            ++result.renamed;
+        }
+        if (!ctx.progress.step(i, ctx.list.count())) {
+            result.status = PassResult::Status::Stopped;
+            return result;
+        }
+    }
+    result.refreshError = ctx.list.refresh();
+    result.status = PassResult::Status::Completed;
+    return result;
+}
+
+} // namespace korvalo

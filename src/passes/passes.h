@@ -1,0 +1,91 @@
+#pragma once
+
+#include "../browse/musicfilelist.h"
+#include "randomsource.h"
+#include "rename.h"
+
+#include <filesystem>
+#include <string_view>
+
+namespace korvalo {
+
+// The folder a pass renames in, read afresh for every file (the window's folder list).
+class FolderSource
+{
+public:
+    virtual ~FolderSource() = default;
+    virtual std::filesystem::path folder() const = 0;
+};
+
+// A fixed folder, for callers without a window.
+class FixedFolder : public FolderSource
+{
+public:
+    explicit FixedFolder(std::filesystem::path folder) : m_folder(std::move(folder)) {}
+    std::filesystem::path folder() const override { return m_folder; }
+
+private:
+    std::filesystem::path m_folder;
+};
+
+// Where a pass reports its progress. start() runs once before the first file, step() after
+// every file with its index and the list's count as it is at that moment. step() returns false
+// to stop the pass after the file in hand (the window is being closed).
+class ProgressSink
+{
+public:
+    virtual ~ProgressSink() = default;
+    virtual void start(int count) = 0;
+    virtual bool step(int index, int count) = 0;
+};
+
+// A sink that ignores everything.
+class NullProgress : public ProgressSink
+{
+public:
+    void start(int) override {}
+    bool step(int, int) override { return true; }
+};
+
+struct PassResult
+{
+    enum class Status {
+        EmptyList, // nothing listed: nothing was done at all
+        Completed, // every file handled, the list re-read
+        Failed,    // a rename failed; the files before it keep their new names
+        Stopped    // the sink asked to stop; the files handled so far keep their new names
+    };
+
+    Status status = Status::EmptyList;
+    int renamed = 0; // files renamed by this pass
+    // On failure: the file that could not be renamed, the name it was to get, and why.
+    int failedIndex = -1;
+    std::filesystem::path oldName;
+    std::filesystem::path newName;
+    RenameOutcome cause;
+    // On completion: why the final re-read of the list failed, if it did.
+    ListError refreshError;
+};
+
+struct PassContext
+{
+    MusicList &list;
+    const FolderSource &folder;
+    ProgressSink &progress;
+    RenameSystem &renameCalls = systemRenameCalls();
+};
+
+// How often the shuffle pass draws again when the drawn name is taken.
+inline constexpr int kPrefixDraws = 100;
+
+// Gives every listed file a random order prefix "1000".."9999" in front of its name.
+PassResult runShufflePass(PassContext ctx, RandomSource &random);
+
+// True when the name's first four characters are digits.
+bool hasOrderPrefix(std::string_view name);
+
+// Takes four leading digits off every listed name that has them. A name whose stripped form
+// would begin with "." (it would become a hidden file) is left alone.
+PassResult runRemovalPass(PassContext ctx);
+
+} // namespace korvalo

@@ -1,0 +1,30 @@
+#include "randomsource.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace korvalo {
+
+void ClockRandomSource::reseed()
+{
+    const auto now = std::chrono::high_resolution_clock::now().time_since_epoch().count();
+    std::random_device device;
+    std::seed_seq seq{static_cast<std::uint32_t>(now), static_cast<std::uint32_t>(now >> 32),
+                      device(), device(), device(), device()};
+    m_engine.seed(seq);
+}
+
+float ClockRandomSource::next()
+{
+    // 24 random bits make every float in [0, 1) on a grid of 2^-24, the largest 1 - 2^-24.
+    return static_cast<float>(m_engine() >> 8) * 0x1p-24f;
+}
+
+int prefixValue(float r)
+{
+    const double value = std::floor(9000.0 * static_cast<double>(r) + 1000.0);
+    return static_cast<int>(std::clamp(value, 1000.0, 9999.0));
+}
+
+} // namespace korvalo

@@ -1,0 +1,8 @@
+#include "form1.h"
+
+Form1::Form1(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Korvalo- By Nemrit"));
+    setFixedSize(470, 509);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+// A temporary folder for tests that touch files: makes files with given names and contents and
+// reads back what the folder holds. Names are native bytes, so names that are not valid UTF-8
+// work too.
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+class TestDir
+{
+public:
+    TestDir() { QVERIFY2(m_dir.isValid(), qPrintable(m_dir.errorString())); }
+
+    std::filesystem::path path() const { return std::filesystem::path(m_dir.path().toStdString()); }
+    std::filesystem::path operator/(const std::string &name) const { return path() / name; }
+
+    // Writes a file whose content is its own name, so a test can tell which file is which.
+    void touch(const std::string &name) { write(name, "content of " + name); }
+
+    void write(const std::string &name, const std::string &content)
+    {
+        std::ofstream out(path() / name, std::ios::binary);
+        out << content;
+        QVERIFY2(out.good(), name.c_str());
+    }
+
+    void mkdir(const std::string &name) { std::filesystem::create_directories(path() / name); }
+
+    std::string read(const std::string &name) const
+    {
+        std::ifstream in(path() / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    // The bare names in the folder, sorted by bytes.
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> out;
+        for (const auto &e : std::filesystem::directory_iterator(path()))
+            out.push_back(e.path().filename().native());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    // Every file's content, keyed by content: a pass must keep this multiset unchanged.
+    std::multiset<std::string> contents() const
+    {
+        std::multiset<std::string> out;
+        for (const auto &e : std::filesystem::directory_iterator(path()))
+            if (e.is_regular_file())
+                out.insert(read(e.path().filename().native()));
+        return out;
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
