@@ -19,6 +19,14 @@ class TestDir
 {
 public:
     TestDir() { QVERIFY2(m_dir.isValid(), qPrintable(m_dir.errorString())); }
+    // Removed by bytes first: Qt cannot remove names that are not valid UTF-8.
+    ~TestDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path(), ec);
+    }
+    TestDir(const TestDir &) = delete;
+    TestDir &operator=(const TestDir &) = delete;
 
     std::filesystem::path path() const { return std::filesystem::path(m_dir.path().toStdString()); }
     std::filesystem::path operator/(const std::string &name) const { return path() / name; }

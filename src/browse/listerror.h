@@ -5,7 +5,8 @@ namespace korvalo {
 // Why a folder could not be read. The window turns these into words for the user.
 struct ListError
 {
-    enum class Kind {
+    enum class Kind
+    {
         None,
         NotFound,         // the folder does not exist (any more)
         NotAFolder,       // the path names a file

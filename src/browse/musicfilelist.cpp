@@ -72,7 +72,12 @@ bool endsWithNoCase(std::string_view name, std::string_view suffix)
     return true;
 }
 
-enum class EntryKind { File, Folder, Other };
+enum class EntryKind
+{
+    File,
+    Folder,
+    Other
+};
 
 #ifndef _WIN32
 
@@ -151,8 +156,8 @@ int readFolder(const std::filesystem::path &folder, EntryKind wanted, Accept acc
         if (wanted == EntryKind::File && !isMusicFileName(name))
             continue;
         std::error_code typeEc;
-        const bool match = wanted == EntryKind::File ? it->is_regular_file(typeEc)
-                                                     : it->is_directory(typeEc);
+        const bool match =
+            wanted == EntryKind::File ? it->is_regular_file(typeEc) : it->is_directory(typeEc);
         if (match)
             accept(name);
     }
@@ -178,8 +183,8 @@ ListError MusicFileList::read(const std::filesystem::path &folder)
     std::string names;
     std::vector<Entry> entries;
     const int err = readFolder(folder, EntryKind::File, [&](std::string_view name) {
-        entries.push_back({static_cast<std::uint32_t>(names.size()),
-                           static_cast<std::uint32_t>(name.size())});
+        entries.push_back(
+            {static_cast<std::uint32_t>(names.size()), static_cast<std::uint32_t>(name.size())});
         names.append(name);
     });
     if (err != 0)
@@ -188,9 +193,8 @@ ListError MusicFileList::read(const std::filesystem::path &folder)
     const auto view = [&names](const Entry &e) {
         return std::string_view(names.data() + e.offset, e.length);
     };
-    std::sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
-        return naturalLess(view(a), view(b));
-    });
+    std::sort(entries.begin(), entries.end(),
+              [&](const Entry &a, const Entry &b) { return naturalLess(view(a), view(b)); });
     names.shrink_to_fit();
     entries.shrink_to_fit();
     m_names = std::move(names);

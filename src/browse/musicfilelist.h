@@ -51,7 +51,10 @@ public:
     ListError refresh() override;
 
     // Called after a successful setFolder(), when the new entries are in place.
-    void setPathChangeHandler(std::function<void()> handler) { m_onPathChange = std::move(handler); }
+    void setPathChangeHandler(std::function<void()> handler)
+    {
+        m_onPathChange = std::move(handler);
+    }
 
 private:
     struct Entry

@@ -49,7 +49,8 @@ public:
 
 struct PassResult
 {
-    enum class Status {
+    enum class Status
+    {
         EmptyList, // nothing listed: nothing was done at all
         Completed, // every file handled, the list re-read
         Failed,    // a rename failed; the files before it keep their new names

@@ -10,8 +10,12 @@ void ClockRandomSource::reseed()
 {
     const auto now = std::chrono::high_resolution_clock::now().time_since_epoch().count();
     std::random_device device;
-    std::seed_seq seq{static_cast<std::uint32_t>(now), static_cast<std::uint32_t>(now >> 32),
-                      device(), device(), device(), device()};
+    std::seed_seq seq{static_cast<std::uint32_t>(now),
+                      static_cast<std::uint32_t>(now >> 32),
+                      device(),
+                      device(),
+                      device(),
+                      device()};
     m_engine.seed(seq);
 }
 

@@ -6,10 +6,10 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <stdio.h> // renameat2, RENAME_NOREPLACE (glibc >= 2.28 with _GNU_SOURCE)
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
 #endif
@@ -133,11 +133,20 @@ RenameSystem &systemRenameCalls()
     // Not used on Windows: MoveFileExW without MOVEFILE_REPLACE_EXISTING never replaces.
     struct Unused : RenameSystem
     {
-        int renameNoReplace(const std::filesystem::path &, const std::filesystem::path &) override { return ENOSYS; }
-        int link(const std::filesystem::path &, const std::filesystem::path &) override { return ENOSYS; }
+        int renameNoReplace(const std::filesystem::path &, const std::filesystem::path &) override
+        {
+            return ENOSYS;
+        }
+        int link(const std::filesystem::path &, const std::filesystem::path &) override
+        {
+            return ENOSYS;
+        }
         int unlink(const std::filesystem::path &) override { return ENOSYS; }
         int lexists(const std::filesystem::path &) override { return ENOSYS; }
-        int plainRename(const std::filesystem::path &, const std::filesystem::path &) override { return ENOSYS; }
+        int plainRename(const std::filesystem::path &, const std::filesystem::path &) override
+        {
+            return ENOSYS;
+        }
     };
     static Unused calls;
     return calls;

@@ -5,7 +5,8 @@
 namespace korvalo {
 
 // Why a rename failed. The window turns these into words for the user.
-enum class RenameError {
+enum class RenameError
+{
     None,
     TargetExists,     // a file of the new name exists already; nothing was changed
     SourceMissing,    // the file to rename is not there (any more)
@@ -36,7 +37,8 @@ class RenameSystem
 {
 public:
     virtual ~RenameSystem() = default;
-    virtual int renameNoReplace(const std::filesystem::path &from, const std::filesystem::path &to) = 0;
+    virtual int renameNoReplace(const std::filesystem::path &from,
+                                const std::filesystem::path &to) = 0;
     virtual int link(const std::filesystem::path &from, const std::filesystem::path &to) = 0;
     virtual int unlink(const std::filesystem::path &path) = 0;
     // 0 when something (file, folder, link, dangling or not) answers to the name, ENOENT when not.
