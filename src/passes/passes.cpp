@@ -33,7 +33,7 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
     ctx.progress.start(ctx.list.count());
     random.reseed();
     const int last = ctx.list.count() - 1;
-    for (int i = 0; i <= last; ++i) {
+    for (int i = 0; i <= last && i < ctx.list.count(); ++i) {
         const std::filesystem::path folder = ctx.folder.folder();
         const std::filesystem::path name = ctx.list.name(i);
         const std::filesystem::path from = folder / name;
@@ -75,7 +75,7 @@ PassResult runRemovalPass(PassContext ctx)
 
     ctx.progress.start(ctx.list.count());
     const int last = ctx.list.count() - 1;
-    for (int i = 0; i <= last; ++i) {
+    for (int i = 0; i <= last && i < ctx.list.count(); ++i) {
         const std::filesystem::path name = ctx.list.name(i);
         const auto &bytes = name.native();
         // The stripped name must not begin with ".": "1234.mp3" would become the hidden ".mp3".

@@ -3,19 +3,27 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <exception>
 
 namespace korvalo {
 
 void ClockRandomSource::reseed()
 {
     const auto now = std::chrono::high_resolution_clock::now().time_since_epoch().count();
-    std::random_device device;
+    std::uint32_t entropy[4] = {0x9e3779b9u, 0x7f4a7c15u, 0x85ebca6bu, 0xc2b2ae35u};
+    try {
+        std::random_device device;
+        for (auto &word : entropy)
+            word ^= device();
+    } catch (const std::exception &) {
+        // No entropy source on this system: the clock alone still gives a new sequence.
+    }
     std::seed_seq seq{static_cast<std::uint32_t>(now),
                       static_cast<std::uint32_t>(now >> 32),
-                      device(),
-                      device(),
-                      device(),
-                      device()};
+                      entropy[0],
+                      entropy[1],
+                      entropy[2],
+                      entropy[3]};
     m_engine.seed(seq);
 }
 
