@@ -1,0 +1,135 @@
+// The shuffle pass and the prefix removal pass through the core (a progress sink that does
+// nothing, the final re-read of the list included) against a bare loop of
+// renameat2(RENAME_NOREPLACE) over the same names in the same order. Fresh files for every
+// repetition; both sides measured in the same run, alternating which goes first.
+
+#include "benchutil.h"
+
+#include "browse/musicfilelist.h"
+#include "passes/passes.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+namespace {
+
+enum class Pass
+{
+    Shuffle,
+    Removal
+};
+
+int renameat2NoReplace(int dirFd, const char *from, const char *to)
+{
+    return static_cast<int>(::syscall(SYS_renameat2, dirFd, from, dirFd, to, RENAME_NOREPLACE));
+}
+
+// The names of the folder in the order the program's list gives them, read before the clock
+// starts: the bare loop renames the same files in the same order.
+std::vector<std::string> snapshotNames(const std::filesystem::path &folder)
+{
+    korvalo::MusicFileList list;
+    if (!list.setFolder(folder).ok())
+        bench::fail("cannot list " + folder.string());
+    std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(list.count()));
+    for (int i = 0; i < list.count(); ++i)
+        names.emplace_back(list.nameView(i));
+    return names;
+}
+
+// The bare loop: one renameat2 per file, relative to the open folder.
+double bareLoop(Pass pass, const std::filesystem::path &folder)
+{
+    const std::vector<std::string> names = snapshotNames(folder);
+    std::mt19937 rng(std::random_device{}());
+    const auto t0 = bench::Clock::now();
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        bench::fail("cannot open " + folder.string());
+    std::string to;
+    for (const std::string &name : names) {
+        if (pass == Pass::Shuffle) {
+            to = std::to_string(1000 + rng() % 9000);
+            to += name;
+        } else {
+            to.assign(name, 4);
+        }
+        if (renameat2NoReplace(dirFd, name.c_str(), to.c_str()) != 0)
+            bench::fail("bare rename of " + name + " failed: " + std::strerror(errno));
+    }
+    ::close(dirFd);
+    return bench::millisecondsSince(t0);
+}
+
+double corePass(Pass pass, const std::filesystem::path &folder, std::size_t n)
+{
+    korvalo::MusicFileList list;
+    if (!list.setFolder(folder).ok() || static_cast<std::size_t>(list.count()) != n)
+        bench::fail("the core lists " + std::to_string(list.count()) + " files in " +
+                    folder.string() + ", expected " + std::to_string(n));
+    korvalo::FixedFolder where(folder);
+    korvalo::NullProgress progress;
+    korvalo::ClockRandomSource random;
+    korvalo::PassContext ctx{list, where, progress};
+
+    const auto t0 = bench::Clock::now();
+    const korvalo::PassResult result =
+        pass == Pass::Shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
+    const double ms = bench::millisecondsSince(t0);
+
+    if (result.status != korvalo::PassResult::Status::Completed ||
+        static_cast<std::size_t>(result.renamed) != n || !result.refreshError.ok())
+        bench::fail("the core pass did not rename every file: renamed " +
+                    std::to_string(result.renamed) + " of " + std::to_string(n) + ", failed at " +
+                    std::to_string(result.failedIndex));
+    return ms;
+}
+
+} // namespace
+
+int main()
+{
+    const int reps = bench::repetitions();
+    std::printf("# passes through the core vs bare renameat2 loop, %d repetitions, on %s\n", reps,
+                bench::describeFileSystem(bench::scratchBase()).c_str());
+    bool allPass = true;
+    for (const std::size_t n : bench::sizes({1000, 10000, 100000})) {
+        const std::vector<std::string> plain = bench::musicNames(n);
+        const std::vector<std::string> prefixed = bench::withPrefixes(plain);
+        for (const Pass pass : {Pass::Shuffle, Pass::Removal}) {
+            const std::vector<std::string> &names = pass == Pass::Shuffle ? plain : prefixed;
+            std::vector<double> korvalo;
+            std::vector<double> baseline;
+            for (int rep = 0; rep < reps; ++rep) {
+                bench::ScratchFolder a("core");
+                bench::ScratchFolder b("bare");
+                bench::createFiles(a.path(), names);
+                bench::createFiles(b.path(), names);
+                if (rep % 2 == 0) {
+                    korvalo.push_back(corePass(pass, a.path(), n));
+                    baseline.push_back(bareLoop(pass, b.path()));
+                } else {
+                    baseline.push_back(bareLoop(pass, b.path()));
+                    korvalo.push_back(corePass(pass, a.path(), n));
+                }
+            }
+            allPass &= bench::reportRow(pass == Pass::Shuffle ? "2 shuffle pass (core)"
+                                                              : "2 removal pass (core)",
+                                        n, bench::median(korvalo), bench::median(baseline), 1.25);
+        }
+    }
+    return allPass ? 0 : 1;
+}

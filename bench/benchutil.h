@@ -1,0 +1,77 @@
+#pragma once
+
+// Helpers shared by the benchmarks: a scratch folder on tmpfs where there is one, fast creation
+// and removal of many files, realistic music file names, medians, and the result rows that
+// scripts/bench.sh gathers into one table.
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bench {
+
+// Where the benchmark files go: $KORVALO_BENCH_DIR, else /dev/shm when it is a tmpfs, else the
+// system's temporary folder.
+std::filesystem::path scratchBase();
+// "tmpfs (/dev/shm)", "ext4 (/tmp)"...: the file system under `path`, for the output.
+std::string describeFileSystem(const std::filesystem::path &path);
+
+// A fresh empty folder under scratchBase(), removed with everything in it on destruction.
+class ScratchFolder
+{
+public:
+    explicit ScratchFolder(std::string_view tag);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder &) = delete;
+    ScratchFolder &operator=(const ScratchFolder &) = delete;
+
+    const std::filesystem::path &path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Creates empty files with these bare names in `folder`; aborts on any failure.
+void createFiles(const std::filesystem::path &folder, const std::vector<std::string> &names);
+// Removes every entry of `folder` (files only), leaving the folder.
+void emptyFolder(const std::filesystem::path &folder);
+
+// N distinct music file names ("Artist Name - Title Words 123.mp3", a quarter ".flac", a few in
+// upper case) in a shuffled order, the same for the same N and seed.
+std::vector<std::string> musicNames(std::size_t n, unsigned seed = 1);
+// N distinct names that are not music files (covers, playlists, notes).
+std::vector<std::string> otherNames(std::size_t n, unsigned seed = 2);
+// The names with a four-digit order prefix in front, as a shuffle leaves them.
+std::vector<std::string> withPrefixes(const std::vector<std::string> &names, unsigned seed = 3);
+// Total bytes of the names.
+std::size_t totalBytes(const std::vector<std::string> &names);
+
+// Repetitions per figure: $KORVALO_BENCH_REPS, at least 5 (default 5).
+int repetitions();
+// The sizes to measure: $KORVALO_BENCH_SIZES ("1000,10000"), else the given default.
+std::vector<std::size_t> sizes(std::vector<std::size_t> fallback);
+
+double median(std::vector<double> values);
+
+using Clock = std::chrono::steady_clock;
+inline double millisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Prints one result line, human readable, and one machine line starting with "ROW\t" that
+// scripts/bench.sh turns into the table. Returns whether the target holds.
+// A row that is not `binding` shows the ratio for the trend only ("info", no target).
+bool reportRow(std::string_view figure, std::size_t n, double korvalo, double baseline,
+               double targetRatio, bool binding = true, std::string_view unit = "ms");
+// A row whose target is an absolute bound: `value` must stay below `limit`.
+bool reportLimitRow(std::string_view figure, std::size_t n, double value, double reference,
+                    double limit, std::string_view unit, std::string_view targetText);
+
+// Prints the message and ends the process with a failure status.
+[[noreturn]] void fail(std::string_view message);
+
+} // namespace bench
