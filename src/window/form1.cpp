@@ -1,8 +1,317 @@
 #include "form1.h"
 
+#include "browse/dirlist.h"
+#include "browse/drivelist.h"
+#include "browse/filelist.h"
+#include "messages.h"
+#include "passes/progress.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFont>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <cmath>
+#include <system_error>
+
+namespace {
+
+// The window's measures are given in twips; 15 twips make one pixel at 96 dots per inch.
+int px(int twips)
+{
+    return static_cast<int>(std::lround(twips / 15.0));
+}
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+template <typename Widget>
+Widget *place(Widget *widget, const char *name, int left, int top, int width, int height)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(twipsRect(left, top, width, height));
+    return widget;
+}
+
+const QString shuffleCaption = QStringLiteral("随机排序");
+const QString shuffleAgainCaption = QStringLiteral("重新排序");
+
+} // namespace
+
+std::filesystem::path Form1::Dir1Folder::folder() const
+{
+    return m_dir.path();
+}
+
 Form1::Form1(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Korvalo- By Nemrit"));
-    setFixedSize(470, 509);
+    setFixedSize(px(7050), px(7635));
+
+    m_message = [this](QMessageBox::Icon icon, const QString &title, const QString &text) {
+        QMessageBox box(icon, title, text, QMessageBox::Ok, this);
+        box.exec();
+    };
+
+    buildControls();
+    showStartFolder();
+
+    connect(m_drive1, &DriveList::change, this, &Form1::onDrive1Change);
+    connect(m_dir1, &DirList::change, this, &Form1::onDir1Change);
+    connect(m_dir1, &DirList::openFailed, this, &Form1::onDir1OpenFailed);
+    connect(m_file1, &FileList::pathChange, this, &Form1::onFile1PathChange);
+    connect(m_option1, &QRadioButton::clicked, this, &Form1::onOption1Click);
+    connect(m_option2, &QRadioButton::clicked, this, &Form1::onOption2Click);
+    connect(m_command1, &QPushButton::clicked, this, &Form1::onCommand1Click);
+    connect(m_command2, &QPushButton::clicked, this, &Form1::onCommand2Click);
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildControls()
+{
+    // Created in tab index order, so the focus chain follows it.
+    m_frame1 = place(new QGroupBox(QStringLiteral("基本选项"), this), "Frame1", 120, 120, 6855, 1335);
+    m_frame2 = place(new QGroupBox(QStringLiteral("文件预览"), this), "Frame2", 120, 1680, 6855, 5055);
+    m_dir1 = place(new DirList(m_frame2), "Dir1", 240, 1080, 2655, 3870);
+    m_label1 = place(new QLabel(QStringLiteral("文件夹选择："), m_frame2), "Label1", 480, 360, 1215, 255);
+    m_file1 = place(new FileList(m_frame2), "File1", 3120, 720, 3495, 4050);
+    m_label2 = place(new QLabel(QStringLiteral("文件预览："), m_frame2), "Label2", 3240, 360, 1455, 255);
+    m_command1 = place(new QPushButton(shuffleCaption, m_frame1), "Command1", 3000, 240, 1215, 855);
+    m_drive1 = place(new DriveList(m_frame2), "Drive1", 240, 720, 2655, 300);
+    m_label3 = place(new QLabel(m_frame2), "Label3", 4200, 360, 2415, 255);
+    m_command2 = place(new QPushButton(QStringLiteral("删除排序"), m_frame1), "Command2", 4920, 240, 1095, 855);
+    m_frame3 = place(new QGroupBox(QStringLiteral("操作进度"), this), "Frame3", 120, 6840, 6855, 735);
+    m_progressBar1 = place(new QProgressBar(m_frame3), "ProgressBar1", 1200, 240, 4935, 375);
+    m_label4 = place(new QLabel(QStringLiteral("已完成进度："), m_frame3), "Label4", 120, 360, 1215, 255);
+    m_label5 = place(new QLabel(QStringLiteral("0%"), m_frame3), "Label5", 6360, 360, 375, 255);
+    m_option1 = place(new QRadioButton(QStringLiteral("第一次使用本软件"), m_frame1), "Option1", 360, 360, 1935, 180);
+    m_option2 = place(new QRadioButton(QStringLiteral("已经使用过本软件"), m_frame1), "Option2", 360, 840, 1815, 255);
+
+    m_command2->setEnabled(false);
+    m_progressBar1->setRange(0, 100);
+    m_progressBar1->setValue(0);
+    m_progressBar1->setTextVisible(false);
+    m_progressBar1->setFocusPolicy(Qt::NoFocus);
+
+    // The percent label is narrow: a font whose digits and "%" are half as wide as a Chinese
+    // character lets "100%" fit, as it did in the fonts the layout was drawn for.
+    QFont percentFont = m_label5->font();
+    percentFont.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    percentFont.setStyleHint(QFont::Monospace);
+    m_label5->setFont(percentFont);
+
+    setTabOrder(m_dir1, m_file1);
+    setTabOrder(m_file1, m_command1);
+    setTabOrder(m_command1, m_drive1);
+    setTabOrder(m_drive1, m_command2);
+    setTabOrder(m_command2, m_option1);
+    setTabOrder(m_option1, m_option2);
+
+    m_dir1->setRootFinder([this](const std::filesystem::path &folder) {
+        const std::filesystem::path drive = m_drive1->drive();
+        return korvalo::isInside(folder, drive) ? drive : m_drive1->volumeRootOf(folder);
+    });
+}
+
+// The lists start at the process's current folder and its drive, set directly: no handler runs,
+// so the song count stays empty. A current folder that cannot be read gives way to home, then /.
+void Form1::showStartFolder()
+{
+    std::vector<std::filesystem::path> candidates;
+    std::error_code ec;
+    const std::filesystem::path current = std::filesystem::current_path(ec);
+    if (!ec)
+        candidates.push_back(current);
+    candidates.emplace_back(QFile::encodeName(QDir::homePath()).toStdString());
+    candidates.emplace_back("/");
+    for (const auto &folder : candidates) {
+        m_drive1->setDrive(folder);
+        if (!m_dir1->setPath(folder, DirList::Notify::No).ok())
+            continue;
+        if (m_file1->setPath(m_dir1->path()).ok())
+            return;
+    }
+    m_dir1->restorePath(candidates.back());
+}
+
+void Form1::setMessageHook(MessageHook hook)
+{
+    m_message = std::move(hook);
+}
+
+void Form1::warn(const QString &text)
+{
+    m_message(QMessageBox::Warning, messages::warningTitle(), text);
+}
+
+void Form1::onDrive1Change()
+{
+    const std::filesystem::path drive = m_drive1->drive();
+    const korvalo::ListError err = m_dir1->setPath(drive); // raises Dir1's change on success
+    if (!err.ok()) {
+        m_drive1->setDrive(m_dir1->path());
+        warn(messages::folderFailure(drive, err));
+    }
+}
+
+void Form1::onDir1Change()
+{
+    const std::filesystem::path folder = m_dir1->path();
+    const korvalo::ListError err = m_file1->setPath(folder); // raises File1's pathChange
+    if (!err.ok() && !m_file1->path().empty()) {
+        // The passes join File1's names to Dir1's folder: they must show the same folder.
+        m_dir1->restorePath(m_file1->path());
+    }
+    if (!korvalo::isInside(m_dir1->path(), m_drive1->drive()))
+        m_drive1->setDrive(m_dir1->path());
+    if (!err.ok())
+        warn(messages::folderFailure(folder, err));
+}
+
+void Form1::onDir1OpenFailed(const std::filesystem::path &path, korvalo::ListError error)
+{
+    warn(messages::folderFailure(path, error));
+}
+
+void Form1::onFile1PathChange()
+{
+    m_label3->setText(QStringLiteral("已选文件夹共有") + QString::number(m_file1->listCount()) +
+                      QStringLiteral("首歌曲"));
+}
+
+void Form1::onOption1Click()
+{
+    m_command1->setText(shuffleCaption);
+    m_command1->setEnabled(true);
+    m_command2->setEnabled(false);
+}
+
+void Form1::onOption2Click()
+{
+    m_command1->setText(shuffleAgainCaption);
+    m_command1->setEnabled(false);
+    m_command2->setEnabled(true);
+}
+
+void Form1::onCommand1Click()
+{
+    runPass(Pass::Shuffle);
+}
+
+void Form1::onCommand2Click()
+{
+    runPass(Pass::Removal);
+}
+
+void Form1::holdInput(bool hold)
+{
+    for (QWidget *w : {static_cast<QWidget *>(m_command1), static_cast<QWidget *>(m_command2),
+                       static_cast<QWidget *>(m_option1), static_cast<QWidget *>(m_option2),
+                       static_cast<QWidget *>(m_drive1), static_cast<QWidget *>(m_dir1)})
+        w->setEnabled(!hold);
+}
+
+void Form1::runPass(Pass pass)
+{
+    if (m_running)
+        return;
+    if (m_file1->listCount() < 1) {
+        warn(messages::emptyListText());
+        return;
+    }
+
+    const bool command1Enabled = m_command1->isEnabled();
+    const bool command2Enabled = m_command2->isEnabled();
+    m_running = true;
+    m_closeRequested = false;
+    holdInput(true);
+
+    const Dir1Folder folder(*m_dir1);
+    const korvalo::PassContext context{m_file1->passList(), folder, *this};
+    const korvalo::PassResult result = pass == Pass::Shuffle
+                                           ? korvalo::runShufflePass(context, m_random)
+                                           : korvalo::runRemovalPass(context);
+
+    holdInput(false);
+    m_running = false;
+    const auto restoreButtons = [&] {
+        m_command1->setEnabled(command1Enabled);
+        m_command2->setEnabled(command2Enabled);
+    };
+
+    using Status = korvalo::PassResult::Status;
+    switch (result.status) {
+    case Status::Completed:
+        if (pass == Pass::Shuffle) {
+            m_command1->setText(shuffleAgainCaption);
+            m_command1->setEnabled(false);
+            m_command2->setEnabled(true);
+        } else {
+            m_command1->setEnabled(true);
+            m_command2->setEnabled(false);
+        }
+        if (!result.refreshError.ok())
+            warn(messages::refreshFailure(m_file1->path(), result.refreshError));
+        break;
+    case Status::Failed: {
+        restoreButtons();
+        // Show the names as they are now, so the list names no file that is gone.
+        const korvalo::ListError reread = m_file1->refresh();
+        if (!m_closeRequested)
+            warn(messages::renameFailure(result, reread));
+        break;
+    }
+    case Status::Stopped:
+        restoreButtons();
+        m_file1->refresh();
+        break;
+    case Status::EmptyList:
+        restoreButtons();
+        warn(messages::emptyListText());
+        break;
+    }
+
+    if (m_closeRequested) {
+        m_closeRequested = false;
+        close();
+    }
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (m_running) {
+        // Each rename is whole: stop after the file in hand, then close.
+        m_closeRequested = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+void Form1::start(int count)
+{
+    const korvalo::ProgressRange range = korvalo::progressRange(count);
+    m_progressBar1->setMinimum(range.minimum);
+    // A range of zero width would make the bar a busy indicator: one file fills 0..1.
+    m_progressBar1->setMaximum(range.maximum > range.minimum ? range.maximum : range.minimum + 1);
+}
+
+bool Form1::step(int index, int count)
+{
+    const korvalo::ProgressRange range = korvalo::progressRange(count);
+    m_progressBar1->setValue(range.maximum > range.minimum ? korvalo::progressValue(index)
+                                                           : range.minimum + 1);
+    m_label5->setText(QString::fromStdString(korvalo::progressText(index, count)));
+    QCoreApplication::processEvents();
+    return !m_closeRequested;
 }

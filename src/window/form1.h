@@ -1,10 +1,110 @@
 #pragma once
 
+#include "passes/passes.h"
+#include "passes/randomsource.h"
+
+#include <QMessageBox>
 #include <QWidget>
 
-class Form1 : public QWidget
+#include <filesystem>
+#include <functional>
+
+class DirList;
+class DriveList;
+class FileList;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+
+// The program's one window. Every control carries its name as its object name (Command1, Dir1,
+// Label5, ...). The folder is chosen with Drive1 and Dir1; File1 follows Dir1 and Label3 counts
+// File1's songs. Option1 and Option2 choose which pass button is enabled; Command1 runs the
+// shuffle pass, Command2 the prefix removal pass over the folder Dir1 shows.
+class Form1 : public QWidget, private korvalo::ProgressSink
 {
     Q_OBJECT
 public:
+    // Shows a message box; tests replace it to record what would be shown.
+    using MessageHook = std::function<void(QMessageBox::Icon icon, const QString &title,
+                                           const QString &text)>;
+
     explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    DriveList *drive1() const { return m_drive1; }
+    DirList *dir1() const { return m_dir1; }
+    FileList *file1() const { return m_file1; }
+    QPushButton *command1() const { return m_command1; }
+    QPushButton *command2() const { return m_command2; }
+    QRadioButton *option1() const { return m_option1; }
+    QRadioButton *option2() const { return m_option2; }
+    QLabel *label3() const { return m_label3; }
+    QLabel *label5() const { return m_label5; }
+    QProgressBar *progressBar1() const { return m_progressBar1; }
+
+    // True while a pass runs (inside a click on Command1 or Command2).
+    bool passRunning() const { return m_running; }
+
+    void setMessageHook(MessageHook hook);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    enum class Pass { Shuffle, Removal };
+
+    // Hands the passes Dir1's path, read afresh for every file.
+    class Dir1Folder : public korvalo::FolderSource
+    {
+    public:
+        explicit Dir1Folder(const DirList &dir) : m_dir(dir) {}
+        std::filesystem::path folder() const override;
+
+    private:
+        const DirList &m_dir;
+    };
+
+    void buildControls();
+    void showStartFolder();
+
+    void onDrive1Change();
+    void onDir1Change();
+    void onDir1OpenFailed(const std::filesystem::path &path, korvalo::ListError error);
+    void onFile1PathChange();
+    void onOption1Click();
+    void onOption2Click();
+    void onCommand1Click();
+    void onCommand2Click();
+
+    void runPass(Pass pass);
+    void holdInput(bool hold);
+    void warn(const QString &text);
+
+    // Progress display.
+    void start(int count) override;
+    bool step(int index, int count) override;
+
+    DriveList *m_drive1 = nullptr;
+    DirList *m_dir1 = nullptr;
+    FileList *m_file1 = nullptr;
+    QGroupBox *m_frame1 = nullptr;
+    QGroupBox *m_frame2 = nullptr;
+    QGroupBox *m_frame3 = nullptr;
+    QRadioButton *m_option1 = nullptr;
+    QRadioButton *m_option2 = nullptr;
+    QPushButton *m_command1 = nullptr;
+    QPushButton *m_command2 = nullptr;
+    QLabel *m_label1 = nullptr;
+    QLabel *m_label2 = nullptr;
+    QLabel *m_label3 = nullptr;
+    QLabel *m_label4 = nullptr;
+    QLabel *m_label5 = nullptr;
+    QProgressBar *m_progressBar1 = nullptr;
+
+    MessageHook m_message;
+    korvalo::ClockRandomSource m_random;
+    bool m_running = false;
+    bool m_closeRequested = false;
 };

@@ -1,0 +1,36 @@
+#pragma once
+
+// Every text the window shows about an error, in one place.
+
+#include "browse/listerror.h"
+#include "passes/passes.h"
+#include "passes/rename.h"
+
+#include <QString>
+
+#include <filesystem>
+
+namespace messages {
+
+// The title of every warning box.
+QString warningTitle();
+// The refusal of a pass over an empty list.
+QString emptyListText();
+
+// Why a folder could not be read, in plain words.
+QString listErrorText(const korvalo::ListError &error);
+// Why a rename failed, in plain words.
+QString renameErrorText(const korvalo::RenameOutcome &outcome);
+
+// A path or bare name as the user reads it.
+QString displayPath(const std::filesystem::path &path);
+
+// A folder (or drive) that could not be opened.
+QString folderFailure(const std::filesystem::path &folder, const korvalo::ListError &error);
+// A pass that ended at a rename that failed; `afterwards` says whether the list could be re-read
+// after it.
+QString renameFailure(const korvalo::PassResult &result, const korvalo::ListError &afterwards);
+// A pass that renamed every file but could not read the folder again afterwards.
+QString refreshFailure(const std::filesystem::path &folder, const korvalo::ListError &error);
+
+} // namespace messages
