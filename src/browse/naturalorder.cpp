@@ -1,5 +1,7 @@
 #include "naturalorder.h"
 
+#include <algorithm>
+
 namespace korvalo {
 
 namespace {
@@ -18,8 +20,17 @@ unsigned char fold(unsigned char c)
 
 int naturalCompare(std::string_view a, std::string_view b)
 {
-    std::size_t i = 0;
-    std::size_t j = 0;
+    // Names in one folder often share a long beginning. Skip the bytes both share, but start
+    // again at the beginning of a run of digits that reaches the first difference, since a run is
+    // compared by its value as a whole. The positions skipped compare equal either way.
+    const std::size_t shared = std::min(a.size(), b.size());
+    std::size_t same = 0;
+    while (same < shared && a[same] == b[same])
+        ++same;
+    while (same > 0 && isDigit(static_cast<unsigned char>(a[same - 1])))
+        --same;
+    std::size_t i = same;
+    std::size_t j = same;
     while (i < a.size() && j < b.size()) {
         const auto ca = static_cast<unsigned char>(a[i]);
         const auto cb = static_cast<unsigned char>(b[j]);
