@@ -57,7 +57,7 @@ korvalo::ListError DirList::setPath(const std::filesystem::path &path, Notify no
     const korvalo::ListError err = korvalo::listSubfolders(folder, subfolders);
     if (!err.ok())
         return err;
-    show(folder, std::move(subfolders));
+    showFolder(folder, std::move(subfolders));
     if (notify == Notify::Yes)
         emit change();
     return {};
@@ -69,7 +69,7 @@ void DirList::restorePath(const std::filesystem::path &path)
     std::vector<std::filesystem::path> subfolders;
     if (!korvalo::listSubfolders(folder, subfolders).ok())
         subfolders.clear();
-    show(folder, std::move(subfolders));
+    showFolder(folder, std::move(subfolders));
 }
 
 std::filesystem::path DirList::subfolder(int index) const
@@ -94,7 +94,7 @@ std::filesystem::path DirList::pathOf(const QTreeWidgetItem *item) const
     return m_itemPaths[static_cast<std::size_t>(index)];
 }
 
-void DirList::show(const std::filesystem::path &path, std::vector<std::filesystem::path> subfolders)
+void DirList::showFolder(const std::filesystem::path &path, std::vector<std::filesystem::path> subfolders)
 {
     m_path = path;
     m_subfolders = std::move(subfolders);
@@ -123,7 +123,6 @@ void DirList::show(const std::filesystem::path &path, std::vector<std::filesyste
         item->setText(0, text);
         item->setToolTip(0, display(folder));
         item->setIcon(0, icon);
-        item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
         item->setData(0, Qt::UserRole, static_cast<int>(m_itemPaths.size()));
         m_itemPaths.push_back(folder);
         return item;

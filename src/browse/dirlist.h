@@ -47,10 +47,12 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    // Every folder of the chain is shown open: no expand or collapse arrows.
+    void drawBranches(QPainter *, const QRect &, const QModelIndex &) const override {}
 
 private:
     void open(QTreeWidgetItem *item);
-    void show(const std::filesystem::path &path, std::vector<std::filesystem::path> subfolders);
+    void showFolder(const std::filesystem::path &path, std::vector<std::filesystem::path> subfolders);
     std::filesystem::path pathOf(const QTreeWidgetItem *item) const;
 
     RootFinder m_rootOf;

@@ -1,0 +1,490 @@
+#include "browse/dirlist.h"
+#include "browse/drivelist.h"
+#include "browse/filelist.h"
+#include "testdir.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidgetItemIterator>
+
+#include <filesystem>
+
+using korvalo::ListError;
+using korvalo::Volume;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "mount|type|name" rows, as the system lists mounts.
+std::vector<Volume> volumes(const QStringList &rows)
+{
+    std::vector<Volume> out;
+    for (const QString &row : rows) {
+        const QStringList f = row.split('|');
+        out.push_back({f.value(0).toStdString(), f.value(1).toStdString(), f.value(2).toStdString()});
+    }
+    return out;
+}
+
+QStringList mountPoints(const std::vector<Volume> &list)
+{
+    QStringList out;
+    for (const Volume &v : list)
+        out << QString::fromStdString(v.mountPoint);
+    return out;
+}
+
+// The folder list's rows from top to bottom, as text and depth.
+QList<QPair<QString, int>> rows(DirList &dir)
+{
+    QList<QPair<QString, int>> out;
+    for (QTreeWidgetItemIterator it(&dir); *it; ++it) {
+        int depth = 0;
+        for (QTreeWidgetItem *p = (*it)->parent(); p; p = p->parent())
+            ++depth;
+        out.append({(*it)->text(0), depth});
+    }
+    return out;
+}
+
+QString native(const fs::path &p)
+{
+    return QString::fromStdString(p.native());
+}
+
+void doubleClick(DirList &dir, QTreeWidgetItem *item)
+{
+    QVERIFY(item);
+    dir.scrollToItem(item);
+    // As a real double click arrives: a click, then the double click.
+    const QPoint at = dir.visualItemRect(item).center();
+    QTest::mouseClick(dir.viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(dir.viewport(), Qt::LeftButton, {}, at);
+}
+
+} // namespace
+
+class TestNavigation : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void userVolumes_data();
+    void userVolumes();
+    void laterMountOnSameFolderWins();
+    void volumeText_data();
+    void volumeText();
+    void volumeRootOf_data();
+    void volumeRootOf();
+
+    void driveListChoice();
+    void driveListKeepsShownDriveThatWentAway();
+
+    void dirListShowsChainAndSubfolders();
+    void dirListActivation_data();
+    void dirListActivation();
+    void dirListSetPathFailureChangesNothing_data();
+    void dirListSetPathFailureChangesNothing();
+    void dirListReportsFolderThatWentAway();
+    void dirListEntersNonUtf8Folder();
+
+    void fileListSetPath();
+    void fileListRefreshShowsNewNames();
+    void fileListFortyThousandNames();
+};
+
+void TestNavigation::userVolumes_data()
+{
+    QTest::addColumn<QStringList>("mounted");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("root first, then the others by mount point")
+        << QStringList{"/home|ext4|", "/|ext4|", "/data|xfs|"} << QStringList{"/", "/data", "/home"};
+    QTest::newRow("root added when the system lists none")
+        << QStringList{"/home|ext4|"} << QStringList{"/", "/home"};
+    QTest::newRow("pseudo file systems left out")
+        << QStringList{"/|ext4|",
+                       "/proc|proc|",
+                       "/sys|sysfs|",
+                       "/sys/fs/cgroup/unified|cgroup2|",
+                       "/cg|cgroup|",
+                       "/dev|devtmpfs|",
+                       "/dev/pts|devpts|",
+                       "/dev/shm|tmpfs|",
+                       "/tmp|tmpfs|",
+                       "/scratch|tmpfs|",
+                       "/mq|mqueue|",
+                       "/kdebug|debugfs|",
+                       "/trace|tracefs|",
+                       "/sec|securityfs|",
+                       "/ps|pstore|",
+                       "/bpf|bpf|",
+                       "/fc|fusectl|",
+                       "/cfg|configfs|",
+                       "/huge|hugetlbfs|",
+                       "/misc|autofs|",
+                       "/bin_misc|binfmt_misc|",
+                       "/gvfs|fuse.gvfsd-fuse|"}
+        << QStringList{"/"};
+    QTest::newRow("removable media, network shares and other disks kept")
+        << QStringList{"/|btrfs|",
+                       "/media/nem/MUSIC|vfat|MUSIC",
+                       "/run/media/nem/STICK|exfat|STICK",
+                       "/mnt/win|fuseblk|",
+                       "/mnt/share|cifs|",
+                       "/srv/nfs|nfs4|",
+                       "/home/nem/remote|fuse.sshfs|"}
+        << QStringList{"/",           "/home/nem/remote",     "/media/nem/MUSIC", "/mnt/share",
+                       "/mnt/win",    "/run/media/nem/STICK", "/srv/nfs"};
+    QTest::newRow("overlay only as the root")
+        << QStringList{"/|overlay|", "/var/lib/docker/overlay2/abc/merged|overlay|"}
+        << QStringList{"/"};
+    QTest::newRow("snaps left out") << QStringList{"/|ext4|", "/snap/core/123|squashfs|",
+                                                   "/var/snap/x|ext4|", "/opt/img|squashfs|"}
+                                    << QStringList{"/"};
+    QTest::newRow("system folders left out even on real file systems")
+        << QStringList{"/|ext4|",         "/boot|ext4|",         "/boot/efi|vfat|",
+                       "/etc/hosts|ext4|", "/run/user/1000/doc|fuse.portal|",
+                       "/run/lock|ext4|", "/dev/sdb1|ext4|",     "/proc/x|ext4|",
+                       "/sys/y|ext4|"}
+        << QStringList{"/"};
+    QTest::newRow("a folder merely beginning like a system folder is kept")
+        << QStringList{"/|ext4|", "/running|ext4|", "/device|ext4|", "/etcetera|ext4|"}
+        << QStringList{"/", "/device", "/etcetera", "/running"};
+    QTest::newRow("empty and relative mount points ignored")
+        << QStringList{"/|ext4|", "|ext4|", "media/x|vfat|"} << QStringList{"/"};
+    QTest::newRow("a mount point listed twice appears once")
+        << QStringList{"/|ext4|", "/media/a|vfat|", "/media/a|exfat|"}
+        << QStringList{"/", "/media/a"};
+}
+
+void TestNavigation::userVolumes()
+{
+    QFETCH(QStringList, mounted);
+    QFETCH(QStringList, expected);
+    QCOMPARE(mountPoints(korvalo::userVolumes(volumes(mounted))), expected);
+}
+
+void TestNavigation::laterMountOnSameFolderWins()
+{
+    const auto list = korvalo::userVolumes(volumes({"/|ext4|", "/media/a|vfat|OLD", "/media/a|exfat|NEW"}));
+    QCOMPARE(list.size(), std::size_t(2));
+    QCOMPARE(list[1].fsType, std::string("exfat"));
+    QCOMPARE(list[1].name, std::string("NEW"));
+}
+
+void TestNavigation::volumeText_data()
+{
+    QTest::addColumn<QString>("volume");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("root") << "/|ext4|" << "根目录 (/)";
+    QTest::newRow("labelled root") << "/|ext4|System" << "System (/)";
+    QTest::newRow("label") << "/media/nem/MUSIC|vfat|MUSIC" << "MUSIC (/media/nem/MUSIC)";
+    QTest::newRow("Chinese label") << "/media/nem/a|vfat|音乐盘" << "音乐盘 (/media/nem/a)";
+    QTest::newRow("no label: last folder name") << "/mnt/share|cifs|" << "share (/mnt/share)";
+}
+
+void TestNavigation::volumeText()
+{
+    QFETCH(QString, volume);
+    QFETCH(QString, expected);
+    QCOMPARE(QString::fromStdString(korvalo::volumeText(volumes({volume}).front())), expected);
+}
+
+void TestNavigation::volumeRootOf_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("inside a mount") << "/media/nem/MUSIC/Album" << "/media/nem/MUSIC";
+    QTest::newRow("the mount point itself") << "/media/nem/MUSIC" << "/media/nem/MUSIC";
+    QTest::newRow("trailing separator") << "/media/nem/MUSIC/" << "/media/nem/MUSIC";
+    QTest::newRow("same beginning, other folder") << "/media/nem/MUSICAL" << "/";
+    QTest::newRow("longest mount wins") << "/home/nem/x" << "/home/nem";
+    QTest::newRow("outside every mount but root") << "/tmp/x" << "/";
+    QTest::newRow("the root") << "/" << "/";
+}
+
+void TestNavigation::volumeRootOf()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    const std::vector<fs::path> roots = {"/", "/home", "/home/nem", "/media/nem/MUSIC"};
+    QCOMPARE(native(korvalo::volumeRootOf(path.toStdString(), roots)), expected);
+}
+
+void TestNavigation::driveListChoice()
+{
+    DriveList drives;
+    drives.setVolumeSource(
+        [] { return volumes({"/|ext4|", "/media/nem/MUSIC|vfat|MUSIC", "/mnt/share|cifs|"}); });
+    QCOMPARE(drives.count(), 3);
+    QCOMPARE(drives.itemText(1), QStringLiteral("MUSIC (/media/nem/MUSIC)"));
+    QCOMPARE(native(drives.drive()), QStringLiteral("/"));
+
+    QSignalSpy change(&drives, &DriveList::change);
+    drives.setDrive("/media/nem/MUSIC/Album/CD1");
+    QCOMPARE(native(drives.drive()), QStringLiteral("/media/nem/MUSIC"));
+    QCOMPARE(change.count(), 0); // set by the program: no signal
+
+    QTest::keyClick(&drives, Qt::Key_Down); // the user picks the next drive
+    QCOMPARE(native(drives.drive()), QStringLiteral("/mnt/share"));
+    QCOMPARE(change.count(), 1);
+    drives.activated(drives.currentIndex()); // the same drive again: nothing changes
+    QCOMPARE(change.count(), 1);
+    QTest::keyClick(&drives, Qt::Key_Home);
+    QCOMPARE(native(drives.drive()), QStringLiteral("/"));
+    QCOMPARE(change.count(), 2);
+}
+
+void TestNavigation::driveListKeepsShownDriveThatWentAway()
+{
+    bool stickIn = true;
+    DriveList drives;
+    drives.setVolumeSource([&] {
+        return stickIn ? volumes({"/|ext4|", "/media/STICK|vfat|STICK", "/media/ZIP|vfat|ZIP"})
+                       : volumes({"/|ext4|", "/media/ZIP|vfat|ZIP"});
+    });
+    drives.setDrive("/media/STICK");
+    stickIn = false;
+    drives.refreshVolumes();
+    QCOMPARE(native(drives.drive()), QStringLiteral("/media/STICK"));
+    QCOMPARE(drives.count(), 3);
+    drives.setDrive("/media/ZIP");
+    drives.refreshVolumes();
+    QCOMPARE(drives.count(), 2); // gone once it is no longer shown
+    QCOMPARE(native(drives.drive()), QStringLiteral("/media/ZIP"));
+}
+
+void TestNavigation::dirListShowsChainAndSubfolders()
+{
+    TestDir dir;
+    dir.mkdir("a/b/c/x");
+    dir.mkdir("a/b/c/y10");
+    dir.mkdir("a/b/c/y9");
+    dir.mkdir("a/b/c/.hidden");
+    dir.touch("a/b/c/song.mp3");
+    dir.mkdir("a/b/c/x/deeper");
+    dir.mkdir("a/sibling");
+
+    DirList list;
+    list.setRootFinder([&](const fs::path &) { return dir.path(); });
+    QSignalSpy change(&list, &DirList::change);
+    QVERIFY(list.setPath(dir / "a/b/c").ok());
+    QCOMPARE(change.count(), 1);
+    QCOMPARE(list.path(), dir / "a/b/c");
+
+    const QList<QPair<QString, int>> expected = {
+        {native(dir.path()), 0}, {"a", 1}, {"b", 2}, {"c", 3}, {"x", 4}, {"y9", 4}, {"y10", 4}};
+    QCOMPARE(rows(list), expected);
+    QCOMPARE(list.subfolderCount(), 3);
+    QCOMPARE(list.subfolder(0), dir / "a/b/c/x");
+    QCOMPARE(list.currentItem(), list.itemFor(dir / "a/b/c"));
+
+    // "." and ".." parts and a trailing separator name the same folder.
+    QVERIFY(list.setPath(dir / "a/b/c/x/../").ok());
+    QCOMPARE(list.path(), dir / "a/b/c");
+    QCOMPARE(change.count(), 2);
+
+    // Without a drive root that holds it, the chain starts at the file system's root.
+    list.setRootFinder([](const fs::path &) { return fs::path("/nowhere"); });
+    QVERIFY(list.setPath(dir / "a").ok());
+    const auto shown = rows(list);
+    QCOMPARE(shown.front(), (QPair<QString, int>{"/", 0}));
+    const auto a = std::find_if(shown.begin(), shown.end(), [](const auto &r) { return r.first == "a"; });
+    QVERIFY(a != shown.end());
+    QCOMPARE(shown.last(), (QPair<QString, int>{"sibling", a->second + 1}));
+}
+
+void TestNavigation::dirListActivation_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("expectedPath");
+    QTest::addColumn<int>("changes");
+
+    QTest::newRow("double click a subfolder") << "double" << "top/sub1" << "top/sub1" << 1;
+    QTest::newRow("double click an ancestor") << "double" << "" << "" << 1;
+    QTest::newRow("double click the folder itself reads it again") << "double" << "top" << "top" << 1;
+    QTest::newRow("Enter on a subfolder") << "enter" << "top/sub2" << "top/sub2" << 1;
+    QTest::newRow("Return on a subfolder") << "return" << "top/sub2" << "top/sub2" << 1;
+    QTest::newRow("single click only selects") << "click" << "top/sub1" << "top" << 0;
+    QTest::newRow("arrow keys only select") << "down" << "top/sub1" << "top" << 0;
+}
+
+void TestNavigation::dirListActivation()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, target);
+    QFETCH(QString, expectedPath);
+    QFETCH(int, changes);
+
+    TestDir dir;
+    dir.mkdir("top/sub1");
+    dir.mkdir("top/sub2");
+    DirList list;
+    list.setRootFinder([&](const fs::path &) { return dir.path(); });
+    list.resize(300, 400);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QVERIFY(list.setPath(dir / "top", DirList::Notify::No).ok());
+    QSignalSpy change(&list, &DirList::change);
+    QSignalSpy failed(&list, &DirList::openFailed);
+
+    const fs::path targetPath = target.isEmpty() ? dir.path() : dir / target.toStdString();
+    QTreeWidgetItem *item = list.itemFor(targetPath);
+    QVERIFY(item);
+    if (how == "double") {
+        doubleClick(list, item);
+    } else if (how == "click") {
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(item).center());
+        QCOMPARE(list.currentItem(), item);
+    } else if (how == "down") {
+        QTest::keyClick(&list, Qt::Key_Down);
+        QCOMPARE(list.currentItem(), item);
+    } else {
+        list.setCurrentItem(item);
+        QTest::keyClick(&list, how == "enter" ? Qt::Key_Enter : Qt::Key_Return);
+    }
+    const fs::path expected = expectedPath.isEmpty() ? dir.path() : dir / expectedPath.toStdString();
+    QCOMPARE(list.path(), expected);
+    QCOMPARE(change.count(), changes);
+    QCOMPARE(failed.count(), 0);
+}
+
+void TestNavigation::dirListSetPathFailureChangesNothing_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("missing folder") << "missing" << int(ListError::Kind::NotFound);
+    QTest::newRow("a file") << "song.mp3" << int(ListError::Kind::NotAFolder);
+}
+
+void TestNavigation::dirListSetPathFailureChangesNothing()
+{
+    QFETCH(QString, target);
+    QFETCH(int, kind);
+    TestDir dir;
+    dir.mkdir("here/sub");
+    dir.touch("song.mp3");
+    DirList list;
+    QVERIFY(list.setPath(dir / "here").ok());
+    const auto before = rows(list);
+    QSignalSpy change(&list, &DirList::change);
+
+    const ListError err = list.setPath(dir / target.toStdString());
+    QCOMPARE(int(err.kind), kind);
+    QCOMPARE(list.path(), dir / "here");
+    QCOMPARE(rows(list), before);
+    QCOMPARE(change.count(), 0);
+}
+
+void TestNavigation::dirListReportsFolderThatWentAway()
+{
+    TestDir dir;
+    dir.mkdir("top/gone");
+    DirList list;
+    list.resize(300, 400);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QVERIFY(list.setPath(dir / "top").ok());
+    QTreeWidgetItem *item = list.itemFor(dir / "top/gone");
+    fs::remove(dir / "top/gone");
+    QSignalSpy change(&list, &DirList::change);
+    QSignalSpy failed(&list, &DirList::openFailed);
+
+    doubleClick(list, item);
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.at(0).at(0).value<fs::path>(), dir / "top/gone");
+    QCOMPARE(int(failed.at(0).at(1).value<ListError>().kind), int(ListError::Kind::NotFound));
+    QCOMPARE(change.count(), 0);
+    QCOMPARE(list.path(), dir / "top");
+    QVERIFY(list.itemFor(dir / "top/gone")); // still shown until the next read
+}
+
+void TestNavigation::dirListEntersNonUtf8Folder()
+{
+    TestDir dir;
+    const std::string name = "\xff\xfe\xe6\xad\x8c"; // invalid UTF-8, then 歌
+    dir.mkdir(name);
+    dir.touch(name + "/a.mp3");
+    DirList list;
+    list.resize(300, 400);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QVERIFY(list.setPath(dir.path()).ok());
+    doubleClick(list, list.itemFor(dir / name));
+    QCOMPARE(list.path().native(), (dir / name).native());
+
+    FileList files;
+    QVERIFY(files.setPath(list.path()).ok());
+    QCOMPARE(files.listCount(), 1);
+    QVERIFY(fs::exists(files.path() / files.list(0)));
+}
+
+void TestNavigation::fileListSetPath()
+{
+    TestDir dir;
+    dir.mkdir("music");
+    for (const char *n : {"b.mp3", "a.flac", "cover.jpg", "歌.MP3"})
+        dir.touch(std::string("music/") + n);
+    FileList files;
+    QSignalSpy change(&files, &FileList::pathChange);
+    int countSeenBySignal = -1;
+    connect(&files, &FileList::pathChange, this, [&] { countSeenBySignal = files.listCount(); });
+
+    QVERIFY(files.setPath(dir / "music").ok());
+    QCOMPARE(change.count(), 1);
+    QCOMPARE(countSeenBySignal, 3); // the handler sees the new count
+    QCOMPARE(files.path(), dir / "music");
+    QCOMPARE(files.list(0), fs::path("a.flac"));
+    QCOMPARE(files.list(2), fs::path("歌.MP3"));
+    QCOMPARE(files.model()->rowCount(), 3);
+    QCOMPARE(files.model()->index(2, 0).data().toString(), QStringLiteral("歌.MP3"));
+
+    const ListError err = files.setPath(dir / "missing");
+    QCOMPARE(err.kind, ListError::Kind::NotFound);
+    QCOMPARE(change.count(), 1);
+    QCOMPARE(files.path(), dir / "music");
+    QCOMPARE(files.listCount(), 3);
+}
+
+void TestNavigation::fileListRefreshShowsNewNames()
+{
+    TestDir dir;
+    dir.touch("a.mp3");
+    dir.touch("b.mp3");
+    FileList files;
+    QVERIFY(files.setPath(dir.path()).ok());
+    QSignalSpy change(&files, &FileList::pathChange);
+    QSignalSpy reset(files.model(), &QAbstractItemModel::modelReset);
+
+    fs::rename(dir / "a.mp3", dir / "1234a.mp3");
+    // A snapshot: the rename shows only after a re-read.
+    QCOMPARE(files.model()->index(0, 0).data().toString(), QStringLiteral("a.mp3"));
+    QVERIFY(files.passList().refresh().ok());
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(change.count(), 0);
+    QCOMPARE(files.passList().count(), 2);
+    QCOMPARE(files.model()->index(0, 0).data().toString(), QStringLiteral("1234a.mp3"));
+    QCOMPARE(files.passList().name(1), fs::path("b.mp3"));
+
+    fs::remove_all(dir.path());
+    QCOMPARE(files.refresh().kind, ListError::Kind::NotFound);
+    QCOMPARE(files.listCount(), 2); // the snapshot stays
+}
+
+void TestNavigation::fileListFortyThousandNames()
+{
+    TestDir dir;
+    for (int i = 0; i < 40000; ++i)
+        std::ofstream(dir / ("song" + std::to_string(i) + ".mp3"));
+    FileList files;
+    QVERIFY(files.setPath(dir.path()).ok());
+    QCOMPARE(files.listCount(), 40000);
+    QCOMPARE(files.model()->rowCount(), 40000);
+    QCOMPARE(files.model()->index(39999, 0).data().toString(), QStringLiteral("song39999.mp3"));
+}
+
+QTEST_MAIN(TestNavigation)
+#include "tst_navigation.moc"
