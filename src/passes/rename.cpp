@@ -17,6 +17,11 @@
 
 namespace korvalo {
 
+int RenameSystem::probeNewName(const std::filesystem::path &)
+{
+    return 0;
+}
+
 RenameOutcome renameOutcomeFromErrno(int err)
 {
     RenameOutcome out;
@@ -198,6 +203,15 @@ public:
     {
         return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
     }
+    int probeNewName(const std::filesystem::path &path) override
+    {
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            return errno;
+        ::close(fd);
+        return ::unlink(path.c_str()) == 0 ? 0 : errno;
+    }
 };
 
 // Answers of link() that mean the file system has no hard links (exFAT, FAT).
@@ -252,6 +266,19 @@ RenameOutcome renameNoReplace(const std::filesystem::path &from, const std::file
         return renameOutcomeFromErrno(EEXIST);
     if (existsErr != ENOENT)
         return renameOutcomeFromErrno(existsErr);
+
+    // 4. fusefat removes the old name before it finds that it cannot write the new one: a plain
+    //    rename to a name it refuses (any character outside ASCII) answers EPERM and the file is
+    //    gone. So first make sure the file system takes the new name, with an empty file created
+    //    exclusively under it and removed again. A refusal there is the name's fault: EPERM from
+    //    creating a file on these file systems is not a permission matter (that would be EACCES).
+    const int probeErr = sys.probeNewName(to);
+    if (probeErr != 0) {
+        RenameOutcome out = renameOutcomeFromErrno(probeErr);
+        if (probeErr == EPERM)
+            out.error = RenameError::InvalidName;
+        return out;
+    }
     return renameOutcomeFromErrno(sys.plainRename(from, to));
 }
 

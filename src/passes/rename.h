@@ -44,6 +44,11 @@ public:
     // 0 when something (file, folder, link, dangling or not) answers to the name, ENOENT when not.
     virtual int lexists(const std::filesystem::path &path) = 0;
     virtual int plainRename(const std::filesystem::path &from, const std::filesystem::path &to) = 0;
+    // Whether the file system takes `path` as the name of a new file: creates an empty file of
+    // that name exclusively and removes it again. 0 when it does, else the errno it answered
+    // (EEXIST when something answers to the name). Asked only before a plain rename. The default
+    // answers 0 without asking, for stand-ins that do not care.
+    virtual int probeNewName(const std::filesystem::path &path);
 };
 
 // The operating system's own calls.
