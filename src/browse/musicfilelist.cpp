@@ -74,30 +74,41 @@ bool endsWithNoCase(std::string_view name, std::string_view suffix)
     return true;
 }
 
-// The first eight bytes of a name packed into a number whose order agrees with naturalCompare()
-// wherever two numbers differ: letters folded to lower case, the first digit written as "0" with
-// zero bytes after it (a run of digits is compared by its value, which eight bytes cannot hold),
-// and zero bytes after the end of a name. Equal numbers decide nothing.
+// The beginning of a name packed into a number whose order agrees with naturalCompare()
+// wherever two numbers differ; equal numbers decide nothing. Letters are folded to lower case. A
+// run of digits is written as its length without leading zeros ("0" plus the length, a digit,
+// so it still sorts against other characters as a digit does) followed by its digits; a run of
+// nine digits or more ends the key. Zero bytes fill the key after the end of the name.
 std::uint64_t naturalPrefixKey(std::string_view name)
 {
-    std::uint64_t key = 0;
-    for (std::size_t k = 0; k < 8; ++k) {
-        unsigned char c = 0;
-        bool last = k >= name.size();
-        if (!last) {
-            c = static_cast<unsigned char>(name[k]);
-            if (c >= '0' && c <= '9') {
-                c = '0';
-                last = true;
-            } else if (c >= 'A' && c <= 'Z') {
-                c = static_cast<unsigned char>(c - 'A' + 'a');
-            }
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    unsigned char key[8] = {};
+    std::size_t out = 0;
+    std::size_t k = 0;
+    while (out < 8 && k < name.size()) {
+        const auto c = static_cast<unsigned char>(name[k]);
+        if (!isDigit(name[k])) {
+            key[out++] = (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+            ++k;
+            continue;
         }
-        key = (key << 8) | c;
-        if (last)
-            return key << (8 * (7 - k));
+        while (k < name.size() && name[k] == '0')
+            ++k;
+        std::size_t end = k;
+        while (end < name.size() && isDigit(name[end]))
+            ++end;
+        if (end - k >= 9) {
+            key[out++] = '9';
+            break;
+        }
+        key[out++] = static_cast<unsigned char>('0' + (end - k));
+        while (out < 8 && k < end)
+            key[out++] = static_cast<unsigned char>(name[k++]);
     }
-    return key;
+    std::uint64_t packed = 0;
+    for (const unsigned char byte : key)
+        packed = (packed << 8) | byte;
+    return packed;
 }
 
 enum class EntryKind
