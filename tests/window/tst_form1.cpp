@@ -1,0 +1,773 @@
+#include "browse/dirlist.h"
+#include "browse/drivelist.h"
+#include "browse/filelist.h"
+#include "form1.h"
+#include "testdir.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Message
+{
+    QMessageBox::Icon icon;
+    QString title;
+    QString text;
+};
+
+// A window started in a temporary folder of its own, with its message boxes recorded.
+class Harness
+{
+public:
+    explicit Harness(const std::vector<std::string> &startFiles = {})
+    {
+        for (const auto &name : startFiles)
+            start.touch(name);
+        previous = QDir::currentPath();
+        QDir::setCurrent(QString::fromStdString(start.path().native()));
+        window = std::make_unique<Form1>();
+        window->setMessageHook([this](QMessageBox::Icon icon, const QString &title,
+                                      const QString &text) { messages.push_back({icon, title, text}); });
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            qWarning("window not exposed");
+    }
+    ~Harness()
+    {
+        window.reset();
+        QDir::setCurrent(previous);
+    }
+
+    Form1 &w() { return *window; }
+    // Opens a folder the way the folder list does: the handlers follow.
+    void open(const fs::path &folder) { QVERIFY(window->dir1()->setPath(folder).ok()); }
+
+    TestDir start;
+    TestDir work;
+    QString previous;
+    std::unique_ptr<Form1> window;
+    std::vector<Message> messages;
+};
+
+// Watches a pass from inside its progress steps: an event that posts itself again is handled
+// once in every step's event pump, so it sees the display after every file.
+class StepWatcher : public QObject
+{
+public:
+    StepWatcher(Form1 &w, std::function<void(int)> onStep = {}) : m_w(w), m_onStep(std::move(onStep))
+    {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+    }
+
+    QList<int> values;
+    QStringList labels;
+    int maximum = -1;
+
+protected:
+    bool event(QEvent *e) override
+    {
+        if (e->type() != QEvent::User)
+            return QObject::event(e);
+        if (!m_w.passRunning()) {
+            if (values.isEmpty()) // not started yet
+                QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+            return true;
+        }
+        values << m_w.progressBar1()->value();
+        labels << m_w.label5()->text();
+        maximum = m_w.progressBar1()->maximum();
+        if (m_onStep)
+            m_onStep(values.size() - 1);
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+        return true;
+    }
+
+private:
+    Form1 &m_w;
+    std::function<void(int)> m_onStep;
+};
+
+void click(QWidget *widget)
+{
+    QTest::mouseClick(widget, Qt::LeftButton, {}, QPoint(widget->width() / 3, widget->height() / 2));
+}
+
+void act(Harness &h, const QString &action)
+{
+    Form1 &w = h.w();
+    if (action == "option1")
+        click(w.option1());
+    else if (action == "option2")
+        click(w.option2());
+    else if (action == "shuffle")
+        click(w.command1());
+    else if (action == "removal")
+        click(w.command2());
+    else if (action == "empty")
+        h.open(h.work / "empty");
+    else if (action == "music")
+        h.open(h.work / "music");
+    else
+        QFAIL(qPrintable("unknown action " + action));
+}
+
+QString nativeText(const fs::path &p)
+{
+    return QString::fromStdString(p.native());
+}
+
+QStringList shownNames(FileList *files)
+{
+    QStringList out;
+    for (int i = 0; i < files->model()->rowCount(); ++i)
+        out << files->model()->index(i, 0).data().toString();
+    return out;
+}
+
+} // namespace
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startupGeometry_data();
+    void startupGeometry();
+    void startupState();
+    void tabOrder_data();
+    void tabOrder();
+    void modes_data();
+    void modes();
+
+    void songCount_data();
+    void songCount();
+    void songCountAboveShortRange();
+    void chainFromFolderList();
+    void chainFromDrive();
+    void unreadableDriveKeepsLists();
+    void folderGoneReported();
+
+    void progressDuringPass_data();
+    void progressDuringPass();
+    void shufflePassOnDisk();
+    void removalPassOnDisk();
+    void emptyListWarning_data();
+    void emptyListWarning();
+    void emptyListRealMessageBox();
+    void failedRenameReported();
+    void refreshFailureReported();
+    void inputHeldOffDuringPass();
+    void closeDuringPassStopsAfterFileInHand();
+};
+
+void TestForm1::startupGeometry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("rect");
+
+    // Twips / 15, rounded.
+    QTest::newRow("Frame1") << "Frame1" << "QGroupBox" << "Form1" << "基本选项" << QRect(8, 8, 457, 89);
+    QTest::newRow("Option1") << "Option1" << "QRadioButton" << "Frame1" << "第一次使用本软件" << QRect(24, 24, 129, 12);
+    QTest::newRow("Option2") << "Option2" << "QRadioButton" << "Frame1" << "已经使用过本软件" << QRect(24, 56, 121, 17);
+    QTest::newRow("Command1") << "Command1" << "QPushButton" << "Frame1" << "随机排序" << QRect(200, 16, 81, 57);
+    QTest::newRow("Command2") << "Command2" << "QPushButton" << "Frame1" << "删除排序" << QRect(328, 16, 73, 57);
+    QTest::newRow("Frame2") << "Frame2" << "QGroupBox" << "Form1" << "文件预览" << QRect(8, 112, 457, 337);
+    QTest::newRow("Label1") << "Label1" << "QLabel" << "Frame2" << "文件夹选择：" << QRect(32, 24, 81, 17);
+    QTest::newRow("Label2") << "Label2" << "QLabel" << "Frame2" << "文件预览：" << QRect(216, 24, 97, 17);
+    QTest::newRow("Label3") << "Label3" << "QLabel" << "Frame2" << "" << QRect(280, 24, 161, 17);
+    QTest::newRow("Drive1") << "Drive1" << "DriveList" << "Frame2" << "" << QRect(16, 48, 177, 20);
+    QTest::newRow("Dir1") << "Dir1" << "DirList" << "Frame2" << "" << QRect(16, 72, 177, 258);
+    QTest::newRow("File1") << "File1" << "FileList" << "Frame2" << "" << QRect(208, 48, 233, 270);
+    QTest::newRow("Frame3") << "Frame3" << "QGroupBox" << "Form1" << "操作进度" << QRect(8, 456, 457, 49);
+    QTest::newRow("Label4") << "Label4" << "QLabel" << "Frame3" << "已完成进度：" << QRect(8, 24, 81, 17);
+    QTest::newRow("ProgressBar1") << "ProgressBar1" << "QProgressBar" << "Frame3" << "" << QRect(80, 16, 329, 25);
+    QTest::newRow("Label5") << "Label5" << "QLabel" << "Frame3" << "0%" << QRect(424, 24, 25, 17);
+}
+
+void TestForm1::startupGeometry()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QString, container);
+    QFETCH(QString, caption);
+    QFETCH(QRect, rect);
+
+    Harness h;
+    QWidget *widget = h.w().findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QVERIFY(widget->inherits(qPrintable(className)));
+    QCOMPARE(widget->parentWidget()->objectName(), container);
+    QCOMPARE(widget->geometry(), rect);
+    QString text;
+    if (auto *b = qobject_cast<QAbstractButton *>(widget))
+        text = b->text();
+    else if (auto *l = qobject_cast<QLabel *>(widget))
+        text = l->text();
+    else if (auto *g = qobject_cast<QGroupBox *>(widget))
+        text = g->title();
+    QCOMPARE(text, caption);
+    QVERIFY(widget->isVisible());
+}
+
+void TestForm1::startupState()
+{
+    Harness h({"b.mp3", "a.flac", "notes.txt"});
+    Form1 &w = h.w();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Korvalo- By Nemrit"));
+    QCOMPARE(w.size(), QSize(470, 509));
+    QCOMPARE(w.minimumSize(), w.maximumSize());
+
+    QCOMPARE(w.command1()->text(), QStringLiteral("随机排序"));
+    QVERIFY(w.command1()->isEnabled());
+    QVERIFY(!w.command2()->isEnabled());
+    QVERIFY(!w.option1()->isChecked());
+    QVERIFY(!w.option2()->isChecked());
+    QVERIFY(w.option1()->autoExclusive() && w.option2()->autoExclusive());
+    QCOMPARE(w.progressBar1()->minimum(), 0);
+    QCOMPARE(w.progressBar1()->maximum(), 100);
+    QCOMPARE(w.progressBar1()->value(), 0);
+    QVERIFY(!w.progressBar1()->isTextVisible());
+    QCOMPARE(w.label5()->text(), QStringLiteral("0%"));
+
+    // The lists show the current folder, its drive, and no handler has run.
+    QCOMPARE(w.dir1()->path(), h.start.path());
+    QCOMPARE(w.file1()->path(), h.start.path());
+    QCOMPARE(w.file1()->listCount(), 2);
+    QCOMPARE(w.drive1()->drive(), w.drive1()->volumeRootOf(h.start.path()));
+    QVERIFY(w.label3()->text().isEmpty());
+}
+
+void TestForm1::tabOrder_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("order");
+    // The option group is one stop; the arrow keys move within it.
+    QTest::newRow("start-up: the shuffle button only")
+        << "" << QStringList{"Dir1", "File1", "Command1", "Drive1", "Option1", "Dir1"};
+    QTest::newRow("already-used mode: the removal button only")
+        << "option2" << QStringList{"Dir1", "File1", "Drive1", "Command2", "Option2", "Dir1"};
+    QTest::newRow("first-time mode")
+        << "option1" << QStringList{"Dir1", "File1", "Command1", "Drive1", "Option1", "Dir1"};
+}
+
+void TestForm1::tabOrder()
+{
+    QFETCH(QString, mode);
+    QFETCH(QStringList, order);
+    Harness h;
+    if (!mode.isEmpty())
+        act(h, mode);
+    QApplication::setActiveWindow(&h.w());
+    h.w().dir1()->setFocus(Qt::TabFocusReason);
+    QStringList seen{QApplication::focusWidget()->objectName()};
+    for (int k = 1; k < order.size(); ++k) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        seen << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(seen, order);
+
+    QWidget *group = h.w().findChild<QWidget *>(order.at(order.size() - 2));
+    group->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(group, group == h.w().option1() ? Qt::Key_Down : Qt::Key_Up);
+    QCOMPARE(QApplication::focusWidget(), group == h.w().option1() ? h.w().option2() : h.w().option1());
+}
+
+void TestForm1::modes_data()
+{
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("command1");
+    QTest::addColumn<bool>("command2");
+
+    QTest::newRow("start-up") << QStringList{} << "随机排序" << true << false;
+    QTest::newRow("Option1") << QStringList{"option1"} << "随机排序" << true << false;
+    QTest::newRow("Option2") << QStringList{"option2"} << "重新排序" << false << true;
+    QTest::newRow("Option2 then Option1") << QStringList{"option2", "option1"} << "随机排序" << true << false;
+    QTest::newRow("after a shuffle") << QStringList{"music", "shuffle"} << "重新排序" << false << true;
+    QTest::newRow("after a shuffle and a removal")
+        << QStringList{"music", "shuffle", "removal"} << "重新排序" << true << false;
+    QTest::newRow("after a removal in already-used mode")
+        << QStringList{"music", "option2", "removal"} << "重新排序" << true << false;
+    QTest::newRow("Option1 after a shuffle")
+        << QStringList{"music", "shuffle", "option1"} << "随机排序" << true << false;
+    QTest::newRow("Option1, removal, then shuffle again")
+        << QStringList{"music", "option2", "removal", "shuffle"} << "重新排序" << false << true;
+    QTest::newRow("shuffle refused for an empty list") << QStringList{"empty", "shuffle"} << "随机排序" << true << false;
+    QTest::newRow("removal refused for an empty list")
+        << QStringList{"empty", "option2", "removal"} << "重新排序" << false << true;
+}
+
+void TestForm1::modes()
+{
+    QFETCH(QStringList, actions);
+    QFETCH(QString, caption);
+    QFETCH(bool, command1);
+    QFETCH(bool, command2);
+
+    Harness h;
+    h.work.mkdir("empty");
+    h.work.touch("empty/notes.txt");
+    h.work.mkdir("music");
+    h.work.touch("music/a.mp3");
+    h.work.touch("music/b.flac");
+    for (const QString &a : actions)
+        act(h, a);
+    QCOMPARE(h.w().command1()->text(), caption);
+    QCOMPARE(h.w().command1()->isEnabled(), command1);
+    QCOMPARE(h.w().command2()->isEnabled(), command2);
+    QCOMPARE(h.w().command2()->text(), QStringLiteral("删除排序"));
+    // Only the refusals speak.
+    QCOMPARE(int(h.messages.size()), actions.contains("empty") && actions.size() > 1 ? 1 : 0);
+}
+
+void TestForm1::songCount_data()
+{
+    QTest::addColumn<int>("files");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("12 files") << 12 << "已选文件夹共有12首歌曲";
+    QTest::newRow("none") << 0 << "已选文件夹共有0首歌曲";
+    QTest::newRow("one") << 1 << "已选文件夹共有1首歌曲";
+    QTest::newRow("100") << 100 << "已选文件夹共有100首歌曲";
+}
+
+void TestForm1::songCount()
+{
+    QFETCH(int, files);
+    QFETCH(QString, label);
+    Harness h;
+    h.work.touch("cover.jpg");
+    for (int i = 0; i < files; ++i)
+        h.work.touch("song" + std::to_string(i) + (i % 2 ? ".mp3" : ".flac"));
+    h.open(h.work.path());
+    QCOMPARE(h.w().file1()->path(), h.work.path());
+    QCOMPARE(h.w().label3()->text(), label);
+}
+
+void TestForm1::songCountAboveShortRange()
+{
+    Harness h;
+    for (int i = 0; i < 40000; ++i)
+        std::ofstream(h.work / ("t" + std::to_string(i) + ".mp3"));
+    h.open(h.work.path());
+    QCOMPARE(h.w().label3()->text(), QStringLiteral("已选文件夹共有40000首歌曲"));
+}
+
+void TestForm1::chainFromFolderList()
+{
+    Harness h;
+    h.work.mkdir("album");
+    for (int i = 0; i < 12; ++i)
+        h.work.touch("album/" + std::to_string(i) + ".mp3");
+    h.work.touch("one.mp3");
+    h.open(h.work.path());
+    QCOMPARE(h.w().label3()->text(), QStringLiteral("已选文件夹共有1首歌曲"));
+
+    DirList *dir = h.w().dir1();
+    QTreeWidgetItem *album = dir->itemFor(h.work / "album");
+    QVERIFY(album);
+    dir->setCurrentItem(album);
+    dir->setFocus();
+    QTest::keyClick(dir, Qt::Key_Return);
+    QCOMPARE(dir->path(), h.work / "album");
+    QCOMPARE(h.w().file1()->path(), h.work / "album");
+    QCOMPARE(h.w().file1()->listCount(), 12);
+    QCOMPARE(h.w().label3()->text(), QStringLiteral("已选文件夹共有12首歌曲"));
+
+    // Up again with a double click on the parent folder.
+    QTreeWidgetItem *parent = dir->itemFor(h.work.path());
+    const QPoint at = dir->visualItemRect(parent).center();
+    QTest::mouseClick(dir->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(dir->path(), h.work / "album"); // a single click only selects
+    QTest::mouseDClick(dir->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(h.w().file1()->path(), h.work.path());
+    QCOMPARE(h.w().label3()->text(), QStringLiteral("已选文件夹共有1首歌曲"));
+    QVERIFY(h.messages.empty());
+}
+
+void TestForm1::chainFromDrive()
+{
+    Harness h;
+    h.work.mkdir("stick/sub");
+    h.work.touch("stick/x.mp3");
+    h.work.touch("stick/y.mp3");
+    const fs::path stick = h.work / "stick";
+    DriveList *drive = h.w().drive1();
+    drive->setVolumeSource([&] {
+        return std::vector<korvalo::Volume>{{"/", "ext4", ""}, {stick.native(), "vfat", "STICK"}};
+    });
+    drive->setDrive(h.start.path());
+    QCOMPARE(drive->drive(), fs::path("/"));
+    QVERIFY(h.w().label3()->text().isEmpty());
+
+    drive->setFocus();
+    QTest::keyClick(drive, Qt::Key_Down); // the user picks the stick
+    QCOMPARE(drive->drive(), stick);
+    QCOMPARE(h.w().dir1()->path(), stick);
+    QCOMPARE(h.w().file1()->path(), stick);
+    QCOMPARE(h.w().label3()->text(), QStringLiteral("已选文件夹共有2首歌曲"));
+    // The folder list starts at the drive's root.
+    QCOMPARE(h.w().dir1()->topLevelItem(0)->text(0), nativeText(stick));
+    QVERIFY(h.messages.empty());
+}
+
+void TestForm1::unreadableDriveKeepsLists()
+{
+    Harness h({"s.mp3"});
+    h.work.mkdir("music");
+    h.work.touch("music/a.mp3");
+    h.open(h.work / "music");
+    const fs::path gone = h.work / "gone";
+    DriveList *drive = h.w().drive1();
+    drive->setVolumeSource([&] {
+        return std::vector<korvalo::Volume>{{"/", "ext4", ""}, {gone.native(), "vfat", "GONE"}};
+    });
+    const QString label = h.w().label3()->text();
+    QTest::keyClick(drive, Qt::Key_Down);
+
+    QCOMPARE(int(h.messages.size()), 1);
+    QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
+    QCOMPARE(h.messages[0].title, QStringLiteral("警告"));
+    QVERIFY2(h.messages[0].text.contains(nativeText(gone)), qPrintable(h.messages[0].text));
+    QVERIFY2(h.messages[0].text.contains(QStringLiteral("文件夹不存在")), qPrintable(h.messages[0].text));
+    QCOMPARE(drive->drive(), fs::path("/")); // back on the drive the lists show
+    QCOMPARE(h.w().dir1()->path(), h.work / "music");
+    QCOMPARE(h.w().file1()->path(), h.work / "music");
+    QCOMPARE(h.w().label3()->text(), label);
+}
+
+void TestForm1::folderGoneReported()
+{
+    Harness h;
+    h.work.mkdir("gone");
+    h.work.touch("a.mp3");
+    h.open(h.work.path());
+    DirList *dir = h.w().dir1();
+    QTreeWidgetItem *item = dir->itemFor(h.work / "gone");
+    fs::remove(h.work / "gone");
+    dir->setCurrentItem(item);
+    QTest::keyClick(dir, Qt::Key_Enter);
+    QCOMPARE(int(h.messages.size()), 1);
+    QVERIFY(h.messages[0].text.contains(QStringLiteral("文件夹不存在")));
+    QVERIFY(h.messages[0].text.contains(nativeText(h.work / "gone")));
+    QCOMPARE(dir->path(), h.work.path());
+    QCOMPARE(h.w().file1()->path(), h.work.path());
+}
+
+void TestForm1::progressDuringPass_data()
+{
+    QTest::addColumn<int>("files");
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<QStringList>("labels");
+    QTest::addColumn<int>("maximum");
+
+    QTest::newRow("four files") << 4 << QList<int>{0, 1, 2, 3} << QStringList{"0%", "33%", "67%", "100%"} << 3;
+    QTest::newRow("three files") << 3 << QList<int>{0, 1, 2} << QStringList{"0%", "50%", "100%"} << 2;
+    QTest::newRow("one file: a full bar") << 1 << QList<int>{1} << QStringList{"100%"} << 1;
+}
+
+void TestForm1::progressDuringPass()
+{
+    QFETCH(int, files);
+    QFETCH(QList<int>, values);
+    QFETCH(QStringList, labels);
+    QFETCH(int, maximum);
+
+    Harness h;
+    for (int i = 0; i < files; ++i)
+        h.work.touch("s" + std::to_string(i) + ".mp3");
+    h.open(h.work.path());
+
+    // Shuffle, then removal: both drive the same display.
+    for (QPushButton *button : {h.w().command1(), h.w().command2()}) {
+        StepWatcher watch(h.w());
+        click(button);
+        QCOMPARE(watch.values, values);
+        QCOMPARE(watch.labels, labels);
+        QCOMPARE(watch.maximum, maximum);
+        QCOMPARE(h.w().progressBar1()->minimum(), 0);
+        QCOMPARE(h.w().progressBar1()->maximum(), maximum);
+        QCOMPARE(h.w().progressBar1()->value(), values.last());
+        QCOMPARE(h.w().label5()->text(), QStringLiteral("100%"));
+    }
+    QVERIFY(h.messages.empty());
+}
+
+void TestForm1::shufflePassOnDisk()
+{
+    Harness h;
+    for (const char *n : {"a.mp3", "b.flac", "歌.mp3", "1234c.MP3", "notes.txt"})
+        h.work.touch(n);
+    const auto contents = h.work.contents();
+    h.open(h.work.path());
+    const QString label = h.w().label3()->text();
+    click(h.w().option1());
+    click(h.w().command1());
+
+    const auto names = h.work.names();
+    QCOMPARE(int(names.size()), 5);
+    QStringList stems;
+    const QRegularExpression prefixed(QStringLiteral("^[1-9][0-9]{3}(.*)$"));
+    for (const auto &n : names) {
+        const QString name = QString::fromStdString(n);
+        if (name == "notes.txt")
+            continue;
+        const auto m = prefixed.match(name);
+        QVERIFY2(m.hasMatch(), qPrintable(name));
+        stems << m.captured(1);
+    }
+    stems.sort();
+    QCOMPARE(stems, (QStringList{"1234c.MP3", "a.mp3", "b.flac", "歌.mp3"}));
+    QCOMPARE(h.work.contents(), contents);
+    // The list shows the new names; the count label keeps its text.
+    QStringList shown = shownNames(h.w().file1());
+    shown.sort();
+    QStringList onDisk;
+    for (const auto &n : names)
+        if (n != "notes.txt")
+            onDisk << QString::fromStdString(n);
+    onDisk.sort();
+    QCOMPARE(shown, onDisk);
+    QCOMPARE(h.w().label3()->text(), label);
+    QVERIFY(h.messages.empty());
+}
+
+void TestForm1::removalPassOnDisk()
+{
+    Harness h;
+    for (const char *n : {"7342Song.mp3", "Intro.flac", "12345.mp3", "12345678a.mp3"})
+        h.work.touch(n);
+    h.open(h.work.path());
+    click(h.w().option2());
+    StepWatcher watch(h.w());
+    click(h.w().command2());
+
+    QCOMPARE(h.work.names(), (std::vector<std::string>{"5.mp3", "5678a.mp3", "Intro.flac", "Song.mp3"}));
+    QCOMPARE(h.work.read("Song.mp3"), std::string("content of 7342Song.mp3"));
+    QCOMPARE(watch.values, (QList<int>{0, 1, 2, 3})); // Intro.flac gets its step too
+    QStringList shown = shownNames(h.w().file1());
+    shown.sort();
+    QCOMPARE(shown, (QStringList{"5.mp3", "5678a.mp3", "Intro.flac", "Song.mp3"}));
+    QVERIFY(h.messages.empty());
+}
+
+void TestForm1::emptyListWarning_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("shuffle") << "shuffle";
+    QTest::newRow("removal") << "removal";
+}
+
+void TestForm1::emptyListWarning()
+{
+    QFETCH(QString, button);
+    Harness h;
+    h.work.touch("a.mp3");
+    h.work.mkdir("empty");
+    h.work.touch("empty/notes.txt");
+    h.open(h.work.path());
+    click(h.w().command1()); // a pass over one file leaves the display full
+    act(h, "option2");
+    if (button == "shuffle")
+        act(h, "option1");
+    h.open(h.work / "empty");
+    const bool c1 = h.w().command1()->isEnabled();
+    const bool c2 = h.w().command2()->isEnabled();
+
+    act(h, button);
+    QCOMPARE(int(h.messages.size()), 1);
+    QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
+    QCOMPARE(h.messages[0].title, QStringLiteral("警告"));
+    QCOMPARE(h.messages[0].text, QStringLiteral("你选择的文件夹里没有Mp3或者Flac文件"));
+    QCOMPARE(int(std::distance(fs::directory_iterator(h.work / "empty"), fs::directory_iterator())), 1);
+    QVERIFY(fs::exists(h.work / "empty/notes.txt"));
+    QCOMPARE(h.w().progressBar1()->maximum(), 1);
+    QCOMPARE(h.w().progressBar1()->value(), 1);
+    QCOMPARE(h.w().label5()->text(), QStringLiteral("100%"));
+    QCOMPARE(h.w().command1()->isEnabled(), c1);
+    QCOMPARE(h.w().command2()->isEnabled(), c2);
+}
+
+void TestForm1::emptyListRealMessageBox()
+{
+    TestDir start;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(start.path().native()));
+    Form1 w;
+    QDir::setCurrent(previous);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttons = -1;
+    bool modal = false;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        poll.stop();
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        buttons = int(box->buttons().size());
+        modal = box->isModal();
+        box->button(QMessageBox::Ok)->click();
+    });
+    poll.start();
+    click(w.command1()); // returns once the box is closed
+    QCOMPARE(title, QStringLiteral("警告"));
+    QCOMPARE(text, QStringLiteral("你选择的文件夹里没有Mp3或者Flac文件"));
+    QCOMPARE(icon, QMessageBox::Warning);
+    QCOMPARE(buttons, 1);
+    QVERIFY(modal);
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestForm1::failedRenameReported()
+{
+    Harness h;
+    h.work.touch("1111a.mp3");
+    h.work.touch("2222a.mp3");
+    h.work.touch("3333b.mp3");
+    h.open(h.work.path());
+    act(h, "option2");
+    click(h.w().command2());
+
+    // The first becomes a.mp3; the second cannot, a.mp3 exists by then; nothing after it runs.
+    QCOMPARE(h.work.names(), (std::vector<std::string>{"2222a.mp3", "3333b.mp3", "a.mp3"}));
+    QCOMPARE(h.work.read("a.mp3"), std::string("content of 1111a.mp3"));
+    QCOMPARE(int(h.messages.size()), 1);
+    const QString text = h.messages[0].text;
+    QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
+    QVERIFY2(text.contains(QStringLiteral("“2222a.mp3”")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("“a.mp3”")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("目标文件已存在")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("已改名 1 个文件")), qPrintable(text));
+    // The list is read again; the buttons keep their states; input is open again.
+    QStringList shown = shownNames(h.w().file1());
+    shown.sort();
+    QCOMPARE(shown, (QStringList{"2222a.mp3", "3333b.mp3", "a.mp3"}));
+    QVERIFY(!h.w().command1()->isEnabled());
+    QVERIFY(h.w().command2()->isEnabled());
+    QCOMPARE(h.w().command1()->text(), QStringLiteral("重新排序"));
+    for (QWidget *c : {static_cast<QWidget *>(h.w().option1()), static_cast<QWidget *>(h.w().option2()),
+                       static_cast<QWidget *>(h.w().drive1()), static_cast<QWidget *>(h.w().dir1())})
+        QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
+    QCOMPARE(h.w().label5()->text(), QStringLiteral("0%")); // the last completed step
+}
+
+void TestForm1::refreshFailureReported()
+{
+    Harness h;
+    h.work.mkdir("music");
+    h.work.touch("music/a.mp3");
+    h.work.touch("music/b.mp3");
+    h.open(h.work / "music");
+    // The folder is moved away while the last file's step runs.
+    StepWatcher watch(h.w(), [&](int step) {
+        if (step == 1)
+            fs::rename(h.work / "music", h.work / "moved");
+    });
+    click(h.w().command1());
+    QCOMPARE(int(h.messages.size()), 1);
+    QVERIFY2(h.messages[0].text.contains(QStringLiteral("所有文件已改名")), qPrintable(h.messages[0].text));
+    QVERIFY(h.messages[0].text.contains(QStringLiteral("文件夹不存在")));
+    QCOMPARE(h.w().command1()->text(), QStringLiteral("重新排序"));
+    QVERIFY(!h.w().command1()->isEnabled());
+    QVERIFY(h.w().command2()->isEnabled());
+}
+
+void TestForm1::inputHeldOffDuringPass()
+{
+    Harness h;
+    for (int i = 0; i < 4; ++i)
+        h.work.touch("s" + std::to_string(i) + ".mp3");
+    h.work.mkdir("other");
+    h.work.touch("other/x.mp3");
+    h.open(h.work.path());
+    act(h, "option1");
+    Form1 &w = h.w();
+    const QList<QWidget *> held = {w.command1(), w.command2(), w.option1(),
+                                   w.option2(),  w.drive1(),   w.dir1()};
+    QStringList enabledDuring;
+    StepWatcher watch(w, [&](int step) {
+        for (QWidget *c : held)
+            if (c->isEnabled())
+                enabledDuring << c->objectName();
+        if (step != 1)
+            return;
+        click(w.command2());
+        click(w.command1());
+        click(w.option2());
+        QTest::keyClick(w.drive1(), Qt::Key_Down);
+        w.dir1()->setCurrentItem(w.dir1()->itemFor(h.work / "other"));
+        QTest::keyClick(w.dir1(), Qt::Key_Return);
+    });
+    click(w.command1());
+
+    QVERIFY2(enabledDuring.isEmpty(), qPrintable(enabledDuring.join(',')));
+    QVERIFY(w.file1()->isEnabled());
+    QCOMPARE(watch.values, (QList<int>{0, 1, 2, 3})); // one pass, not a second inside it
+    QVERIFY(w.option1()->isChecked());
+    QVERIFY(!w.option2()->isChecked());
+    QCOMPARE(w.dir1()->path(), h.work.path());
+    QCOMPARE(w.file1()->path(), h.work.path());
+    const QRegularExpression once(QStringLiteral("^[1-9][0-9]{3}s[0-9]\\.mp3$"));
+    for (const auto &n : h.work.names())
+        if (n != "other")
+            QVERIFY2(once.match(QString::fromStdString(n)).hasMatch(), n.c_str());
+    // Afterwards: the state a completed shuffle leaves.
+    QCOMPARE(w.command1()->text(), QStringLiteral("重新排序"));
+    QVERIFY(!w.command1()->isEnabled());
+    QVERIFY(w.command2()->isEnabled());
+    for (QWidget *c : {static_cast<QWidget *>(w.option1()), static_cast<QWidget *>(w.option2()),
+                       static_cast<QWidget *>(w.drive1()), static_cast<QWidget *>(w.dir1())})
+        QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
+    QVERIFY(h.messages.empty());
+}
+
+void TestForm1::closeDuringPassStopsAfterFileInHand()
+{
+    Harness h;
+    for (int i = 0; i < 4; ++i)
+        h.work.touch("s" + std::to_string(i) + ".mp3");
+    h.open(h.work.path());
+    bool closedAtOnce = true;
+    StepWatcher watch(h.w(), [&](int step) {
+        if (step == 1)
+            closedAtOnce = h.w().close();
+    });
+    click(h.w().command1());
+
+    QVERIFY(!closedAtOnce);                       // not while a file is in hand
+    QCOMPARE(watch.values, (QList<int>{0, 1}));   // stopped after the second file
+    QVERIFY(!h.w().isVisible());                  // and closed then
+    int prefixed = 0;
+    for (const auto &n : h.work.names())
+        prefixed += n.size() == std::string("1000s0.mp3").size();
+    QCOMPARE(prefixed, 2);
+    QCOMPARE(int(h.work.names().size()), 4);
+    QVERIFY(h.messages.empty());
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
