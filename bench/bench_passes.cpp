@@ -4,24 +4,15 @@
 // repetition; both sides measured in the same run, alternating which goes first.
 
 #include "benchutil.h"
+#include "renameloop.h"
 
 #include "browse/musicfilelist.h"
 #include "passes/passes.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#ifndef RENAME_NOREPLACE
-#define RENAME_NOREPLACE (1 << 0)
-#endif
 
 namespace {
 
@@ -30,49 +21,6 @@ enum class Pass
     Shuffle,
     Removal
 };
-
-int renameat2NoReplace(int dirFd, const char *from, const char *to)
-{
-    return static_cast<int>(::syscall(SYS_renameat2, dirFd, from, dirFd, to, RENAME_NOREPLACE));
-}
-
-// The names of the folder in the order the program's list gives them, read before the clock
-// starts: the bare loop renames the same files in the same order.
-std::vector<std::string> snapshotNames(const std::filesystem::path &folder)
-{
-    korvalo::MusicFileList list;
-    if (!list.setFolder(folder).ok())
-        bench::fail("cannot list " + folder.string());
-    std::vector<std::string> names;
-    names.reserve(static_cast<std::size_t>(list.count()));
-    for (int i = 0; i < list.count(); ++i)
-        names.emplace_back(list.nameView(i));
-    return names;
-}
-
-// The bare loop: one renameat2 per file, relative to the open folder.
-double bareLoop(Pass pass, const std::filesystem::path &folder)
-{
-    const std::vector<std::string> names = snapshotNames(folder);
-    std::mt19937 rng(std::random_device{}());
-    const auto t0 = bench::Clock::now();
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        bench::fail("cannot open " + folder.string());
-    std::string to;
-    for (const std::string &name : names) {
-        if (pass == Pass::Shuffle) {
-            to = std::to_string(1000 + rng() % 9000);
-            to += name;
-        } else {
-            to.assign(name, 4);
-        }
-        if (renameat2NoReplace(dirFd, name.c_str(), to.c_str()) != 0)
-            bench::fail("bare rename of " + name + " failed: " + std::strerror(errno));
-    }
-    ::close(dirFd);
-    return bench::millisecondsSince(t0);
-}
 
 double corePass(Pass pass, const std::filesystem::path &folder, std::size_t n)
 {
@@ -120,9 +68,9 @@ int main()
                 bench::createFiles(b.path(), names);
                 if (rep % 2 == 0) {
                     korvalo.push_back(corePass(pass, a.path(), n));
-                    baseline.push_back(bareLoop(pass, b.path()));
+                    baseline.push_back(bench::bareRenameLoop(pass == Pass::Shuffle, b.path()));
                 } else {
-                    baseline.push_back(bareLoop(pass, b.path()));
+                    baseline.push_back(bench::bareRenameLoop(pass == Pass::Shuffle, b.path()));
                     korvalo.push_back(corePass(pass, a.path(), n));
                 }
             }

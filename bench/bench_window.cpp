@@ -1,0 +1,143 @@
+// Both passes through the real window on the offscreen platform, as a user runs them: Dir1 is
+// pointed at the folder (File1 and Label3 follow), then Command1 is clicked for the shuffle pass,
+// or Option2 is chosen and Command2 clicked for the prefix removal pass. ProgressBar1, Label5 and
+// the event pump run after every file. The time of the click, which holds the whole pass, is set
+// against a bare loop of renameat2(RENAME_NOREPLACE) over the same names in the same order.
+
+#include "benchutil.h"
+#include "renameloop.h"
+
+#include "browse/dirlist.h"
+#include "browse/filelist.h"
+#include "form1.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class Pass
+{
+    Shuffle,
+    Removal
+};
+
+void pumpEvents()
+{
+    for (int k = 0; k < 3; ++k)
+        QCoreApplication::processEvents();
+}
+
+double windowPass(Form1 &form, Pass pass, const std::filesystem::path &folder, std::size_t n)
+{
+    // The user opens the folder: Dir1, then File1 and the song count follow.
+    if (!form.dir1()->setPath(folder).ok())
+        bench::fail("Dir1 cannot open " + folder.string());
+    pumpEvents();
+    if (form.file1()->path() != folder || static_cast<std::size_t>(form.file1()->listCount()) != n)
+        bench::fail("File1 lists " + std::to_string(form.file1()->listCount()) + " files in " +
+                    form.file1()->path().string() + ", expected " + std::to_string(n) + " in " +
+                    folder.string());
+
+    // The user chooses the mode that offers the pass, then clicks its button.
+    QPushButton *button = nullptr;
+    if (pass == Pass::Shuffle) {
+        form.option1()->click();
+        button = form.command1();
+    } else {
+        form.option2()->click();
+        button = form.command2();
+    }
+    pumpEvents();
+    if (!button->isEnabled())
+        bench::fail(button->objectName().toStdString() + " is not enabled");
+
+    const auto t0 = bench::Clock::now();
+    button->click();
+    const double ms = bench::millisecondsSince(t0);
+
+    // The pass must have run to its end: every file renamed, the list re-read, 100% shown.
+    const int count = form.file1()->listCount();
+    if (static_cast<std::size_t>(count) != n)
+        bench::fail("after the pass File1 lists " + std::to_string(count) + " files");
+    for (int i = 0; i < count; ++i) {
+        const bool prefixed = korvalo::hasOrderPrefix(form.file1()->list(i).native());
+        if (prefixed != (pass == Pass::Shuffle))
+            bench::fail("the pass left " + form.file1()->list(i).string());
+    }
+    if (form.label5()->text() != QStringLiteral("100%"))
+        bench::fail("Label5 reads " + form.label5()->text().toStdString() + " after the pass");
+    if (n > 1 && form.progressBar1()->value() != static_cast<int>(n) - 1)
+        bench::fail("ProgressBar1 stands at " + std::to_string(form.progressBar1()->value()));
+    return ms;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    const int reps = bench::repetitions();
+    std::printf("# passes through the window (offscreen) vs bare renameat2 loop, %d repetitions, "
+                "on %s\n",
+                reps, bench::describeFileSystem(bench::scratchBase()).c_str());
+
+    // The window starts in an empty folder, as if started there.
+    bench::ScratchFolder start("start");
+    std::filesystem::current_path(start.path());
+    Form1 form;
+    // The only message boxes are warnings (empty list, failed rename, unreadable folder): any of
+    // them would block a user's pass, so any of them ends the benchmark.
+    form.setMessageHook([](QMessageBox::Icon, const QString &title, const QString &text) {
+        bench::fail("the window showed a message box: " + title.toStdString() + ": " +
+                    text.toStdString());
+    });
+    form.show();
+    pumpEvents();
+
+    bool allPass = true;
+    for (const std::size_t n : bench::sizes({1000, 10000, 100000})) {
+        const std::vector<std::string> plain = bench::musicNames(n);
+        const std::vector<std::string> prefixed = bench::withPrefixes(plain);
+        for (const Pass pass : {Pass::Shuffle, Pass::Removal}) {
+            const std::vector<std::string> &names = pass == Pass::Shuffle ? plain : prefixed;
+            std::vector<double> korvalo;
+            std::vector<double> baseline;
+            for (int rep = 0; rep < reps; ++rep) {
+                bench::ScratchFolder a("window");
+                bench::ScratchFolder b("bare");
+                bench::createFiles(a.path(), names);
+                bench::createFiles(b.path(), names);
+                const auto bare = [&] {
+                    baseline.push_back(bench::bareRenameLoop(pass == Pass::Shuffle, b.path()));
+                };
+                if (rep % 2 == 0) {
+                    korvalo.push_back(windowPass(form, pass, a.path(), n));
+                    bare();
+                } else {
+                    bare();
+                    korvalo.push_back(windowPass(form, pass, a.path(), n));
+                }
+                // Leave the folder before it is removed.
+                form.dir1()->setPath(start.path());
+                pumpEvents();
+            }
+            // The target binds at 10,000 files and more; smaller folders show the trend.
+            allPass &= bench::reportRow(
+                pass == Pass::Shuffle ? "3 shuffle pass (window)" : "3 removal pass (window)", n,
+                bench::median(korvalo), bench::median(baseline), 2.0, n >= 10000);
+        }
+    }
+    std::filesystem::current_path("/");
+    return allPass ? 0 : 1;
+}

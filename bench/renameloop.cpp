@@ -1,0 +1,55 @@
+#include "renameloop.h"
+#include "benchutil.h"
+
+#include "browse/musicfilelist.h"
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+namespace bench {
+
+std::vector<std::string> snapshotNames(const std::filesystem::path &folder)
+{
+    korvalo::MusicFileList list;
+    if (!list.setFolder(folder).ok())
+        fail("cannot list " + folder.string());
+    std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(list.count()));
+    for (int i = 0; i < list.count(); ++i)
+        names.emplace_back(list.nameView(i));
+    return names;
+}
+
+double bareRenameLoop(bool shuffle, const std::filesystem::path &folder)
+{
+    const std::vector<std::string> names = snapshotNames(folder);
+    std::mt19937 rng(std::random_device{}());
+    const auto t0 = Clock::now();
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        fail("cannot open " + folder.string());
+    std::string to;
+    for (const std::string &name : names) {
+        if (shuffle) {
+            to = std::to_string(1000 + rng() % 9000);
+            to += name;
+        } else {
+            to.assign(name, 4);
+        }
+        if (::syscall(SYS_renameat2, dirFd, name.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE) != 0)
+            fail("bare rename of " + name + " failed: " + std::strerror(errno));
+    }
+    ::close(dirFd);
+    return millisecondsSince(t0);
+}
+
+} // namespace bench
