@@ -28,8 +28,7 @@ std::filesystem::path normalFolder(const std::filesystem::path &path)
 } // namespace
 
 DirList::DirList(QWidget *parent)
-    : QTreeWidget(parent),
-      m_rootOf([](const std::filesystem::path &p) { return p.root_path(); })
+    : QTreeWidget(parent), m_rootOf([](const std::filesystem::path &p) { return p.root_path(); })
 {
     setHeaderHidden(true);
     setColumnCount(1);
@@ -40,9 +39,8 @@ DirList::DirList(QWidget *parent)
     setUniformRowHeights(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setTextElideMode(Qt::ElideRight);
-    connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item, int) {
-        open(item);
-    });
+    connect(this, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem *item, int) { open(item); });
 }
 
 void DirList::setRootFinder(RootFinder finder)
@@ -94,7 +92,8 @@ std::filesystem::path DirList::pathOf(const QTreeWidgetItem *item) const
     return m_itemPaths[static_cast<std::size_t>(index)];
 }
 
-void DirList::showFolder(const std::filesystem::path &path, std::vector<std::filesystem::path> subfolders)
+void DirList::showFolder(const std::filesystem::path &path,
+                         std::vector<std::filesystem::path> subfolders)
 {
     m_path = path;
     m_subfolders = std::move(subfolders);

@@ -17,7 +17,11 @@ class DirList : public QTreeWidget
 {
     Q_OBJECT
 public:
-    enum class Notify { Yes, No };
+    enum class Notify
+    {
+        Yes,
+        No
+    };
     // Gives the root of the drive that holds a folder; the chain shown starts there.
     using RootFinder = std::function<std::filesystem::path(const std::filesystem::path &)>;
 
@@ -52,7 +56,8 @@ protected:
 
 private:
     void open(QTreeWidgetItem *item);
-    void showFolder(const std::filesystem::path &path, std::vector<std::filesystem::path> subfolders);
+    void showFolder(const std::filesystem::path &path,
+                    std::vector<std::filesystem::path> subfolders);
     std::filesystem::path pathOf(const QTreeWidgetItem *item) const;
 
     RootFinder m_rootOf;

@@ -15,10 +15,10 @@ namespace {
 bool isPseudoFileSystem(std::string_view type)
 {
     static constexpr std::array<std::string_view, 26> pseudo = {
-        "proc",       "sysfs",       "devpts",      "devtmpfs",  "tmpfs",      "ramfs",
-        "mqueue",     "debugfs",     "tracefs",     "securityfs", "pstore",    "bpf",
-        "fusectl",    "configfs",    "hugetlbfs",   "autofs",    "binfmt_misc", "squashfs",
-        "efivarfs",   "rpc_pipefs",  "nsfs",        "selinuxfs", "nfsd",       "fuse.gvfsd-fuse",
+        "proc",        "sysfs",      "devpts",    "devtmpfs",   "tmpfs",       "ramfs",
+        "mqueue",      "debugfs",    "tracefs",   "securityfs", "pstore",      "bpf",
+        "fusectl",     "configfs",   "hugetlbfs", "autofs",     "binfmt_misc", "squashfs",
+        "efivarfs",    "rpc_pipefs", "nsfs",      "selinuxfs",  "nfsd",        "fuse.gvfsd-fuse",
         "fuse.portal", "fuse.lxcfs"};
     if (type.starts_with("cgroup"))
         return true;
@@ -189,7 +189,8 @@ void DriveList::fill(const std::vector<korvalo::Volume> &volumes, const std::fil
         setItemData(count() - 1, QFile::decodeName(QByteArray::fromStdString(v.mountPoint)),
                     Qt::ToolTipRole);
     }
-    const auto it = keep.empty() ? m_drives.end() : std::find(m_drives.begin(), m_drives.end(), keep);
+    const auto it =
+        keep.empty() ? m_drives.end() : std::find(m_drives.begin(), m_drives.end(), keep);
     m_shown = it == m_drives.end() ? (m_drives.empty() ? -1 : 0) : int(it - m_drives.begin());
     setCurrentIndex(m_shown);
 }

@@ -19,7 +19,8 @@ QVariant MusicFileModel::data(const QModelIndex &index, int role) const
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     const std::string_view name = m_list.nameView(index.row());
-    return QFile::decodeName(QByteArray::fromRawData(name.data(), static_cast<qsizetype>(name.size())));
+    return QFile::decodeName(
+        QByteArray::fromRawData(name.data(), static_cast<qsizetype>(name.size())));
 }
 
 FileList::FileList(QWidget *parent) : QListView(parent), m_model(m_list), m_passList(*this)

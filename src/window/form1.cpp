@@ -9,8 +9,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFont>
 #include <QFile>
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -80,22 +80,31 @@ Form1::~Form1() = default;
 void Form1::buildControls()
 {
     // Created in tab index order, so the focus chain follows it.
-    m_frame1 = place(new QGroupBox(QStringLiteral("基本选项"), this), "Frame1", 120, 120, 6855, 1335);
-    m_frame2 = place(new QGroupBox(QStringLiteral("文件预览"), this), "Frame2", 120, 1680, 6855, 5055);
+    m_frame1 =
+        place(new QGroupBox(QStringLiteral("基本选项"), this), "Frame1", 120, 120, 6855, 1335);
+    m_frame2 =
+        place(new QGroupBox(QStringLiteral("文件预览"), this), "Frame2", 120, 1680, 6855, 5055);
     m_dir1 = place(new DirList(m_frame2), "Dir1", 240, 1080, 2655, 3870);
-    m_label1 = place(new QLabel(QStringLiteral("文件夹选择："), m_frame2), "Label1", 480, 360, 1215, 255);
+    m_label1 =
+        place(new QLabel(QStringLiteral("文件夹选择："), m_frame2), "Label1", 480, 360, 1215, 255);
     m_file1 = place(new FileList(m_frame2), "File1", 3120, 720, 3495, 4050);
-    m_label2 = place(new QLabel(QStringLiteral("文件预览："), m_frame2), "Label2", 3240, 360, 1455, 255);
+    m_label2 =
+        place(new QLabel(QStringLiteral("文件预览："), m_frame2), "Label2", 3240, 360, 1455, 255);
     m_command1 = place(new QPushButton(shuffleCaption, m_frame1), "Command1", 3000, 240, 1215, 855);
     m_drive1 = place(new DriveList(m_frame2), "Drive1", 240, 720, 2655, 300);
     m_label3 = place(new QLabel(m_frame2), "Label3", 4200, 360, 2415, 255);
-    m_command2 = place(new QPushButton(QStringLiteral("删除排序"), m_frame1), "Command2", 4920, 240, 1095, 855);
-    m_frame3 = place(new QGroupBox(QStringLiteral("操作进度"), this), "Frame3", 120, 6840, 6855, 735);
+    m_command2 = place(new QPushButton(QStringLiteral("删除排序"), m_frame1), "Command2", 4920, 240,
+                       1095, 855);
+    m_frame3 =
+        place(new QGroupBox(QStringLiteral("操作进度"), this), "Frame3", 120, 6840, 6855, 735);
     m_progressBar1 = place(new QProgressBar(m_frame3), "ProgressBar1", 1200, 240, 4935, 375);
-    m_label4 = place(new QLabel(QStringLiteral("已完成进度："), m_frame3), "Label4", 120, 360, 1215, 255);
+    m_label4 =
+        place(new QLabel(QStringLiteral("已完成进度："), m_frame3), "Label4", 120, 360, 1215, 255);
     m_label5 = place(new QLabel(QStringLiteral("0%"), m_frame3), "Label5", 6360, 360, 375, 255);
-    m_option1 = place(new QRadioButton(QStringLiteral("第一次使用本软件"), m_frame1), "Option1", 360, 360, 1935, 180);
-    m_option2 = place(new QRadioButton(QStringLiteral("已经使用过本软件"), m_frame1), "Option2", 360, 840, 1815, 255);
+    m_option1 = place(new QRadioButton(QStringLiteral("第一次使用本软件"), m_frame1), "Option1",
+                      360, 360, 1935, 180);
+    m_option2 = place(new QRadioButton(QStringLiteral("已经使用过本软件"), m_frame1), "Option2",
+                      360, 840, 1815, 255);
 
     m_command2->setEnabled(false);
     m_progressBar1->setRange(0, 100);
@@ -106,7 +115,8 @@ void Form1::buildControls()
     // The percent label is narrow: a font whose digits and "%" are half as wide as a Chinese
     // character lets "100%" fit, as it did in the fonts the layout was drawn for.
     QFont percentFont = m_label5->font();
-    percentFont.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    percentFont.setFamilies(
+        {QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC")});
     percentFont.setStyleHint(QFont::Monospace);
     m_label5->setFont(percentFont);
 

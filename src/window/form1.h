@@ -27,8 +27,8 @@ class Form1 : public QWidget, private korvalo::ProgressSink
     Q_OBJECT
 public:
     // Shows a message box; tests replace it to record what would be shown.
-    using MessageHook = std::function<void(QMessageBox::Icon icon, const QString &title,
-                                           const QString &text)>;
+    using MessageHook =
+        std::function<void(QMessageBox::Icon icon, const QString &title, const QString &text)>;
 
     explicit Form1(QWidget *parent = nullptr);
     ~Form1() override;
@@ -53,7 +53,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    enum class Pass { Shuffle, Removal };
+    enum class Pass
+    {
+        Shuffle,
+        Removal
+    };
 
     // Hands the passes Dir1's path, read afresh for every file.
     class Dir1Folder : public korvalo::FolderSource

@@ -22,7 +22,8 @@ std::vector<Volume> volumes(const QStringList &rows)
     std::vector<Volume> out;
     for (const QString &row : rows) {
         const QStringList f = row.split('|');
-        out.push_back({f.value(0).toStdString(), f.value(1).toStdString(), f.value(2).toStdString()});
+        out.push_back(
+            {f.value(0).toStdString(), f.value(1).toStdString(), f.value(2).toStdString()});
     }
     return out;
 }
@@ -100,33 +101,33 @@ void TestNavigation::userVolumes_data()
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("root first, then the others by mount point")
-        << QStringList{"/home|ext4|", "/|ext4|", "/data|xfs|"} << QStringList{"/", "/data", "/home"};
+        << QStringList{"/home|ext4|", "/|ext4|", "/data|xfs|"}
+        << QStringList{"/", "/data", "/home"};
     QTest::newRow("root added when the system lists none")
         << QStringList{"/home|ext4|"} << QStringList{"/", "/home"};
-    QTest::newRow("pseudo file systems left out")
-        << QStringList{"/|ext4|",
-                       "/proc|proc|",
-                       "/sys|sysfs|",
-                       "/sys/fs/cgroup/unified|cgroup2|",
-                       "/cg|cgroup|",
-                       "/dev|devtmpfs|",
-                       "/dev/pts|devpts|",
-                       "/dev/shm|tmpfs|",
-                       "/tmp|tmpfs|",
-                       "/scratch|tmpfs|",
-                       "/mq|mqueue|",
-                       "/kdebug|debugfs|",
-                       "/trace|tracefs|",
-                       "/sec|securityfs|",
-                       "/ps|pstore|",
-                       "/bpf|bpf|",
-                       "/fc|fusectl|",
-                       "/cfg|configfs|",
-                       "/huge|hugetlbfs|",
-                       "/misc|autofs|",
-                       "/bin_misc|binfmt_misc|",
-                       "/gvfs|fuse.gvfsd-fuse|"}
-        << QStringList{"/"};
+    QTest::newRow("pseudo file systems left out") << QStringList{"/|ext4|",
+                                                                 "/proc|proc|",
+                                                                 "/sys|sysfs|",
+                                                                 "/sys/fs/cgroup/unified|cgroup2|",
+                                                                 "/cg|cgroup|",
+                                                                 "/dev|devtmpfs|",
+                                                                 "/dev/pts|devpts|",
+                                                                 "/dev/shm|tmpfs|",
+                                                                 "/tmp|tmpfs|",
+                                                                 "/scratch|tmpfs|",
+                                                                 "/mq|mqueue|",
+                                                                 "/kdebug|debugfs|",
+                                                                 "/trace|tracefs|",
+                                                                 "/sec|securityfs|",
+                                                                 "/ps|pstore|",
+                                                                 "/bpf|bpf|",
+                                                                 "/fc|fusectl|",
+                                                                 "/cfg|configfs|",
+                                                                 "/huge|hugetlbfs|",
+                                                                 "/misc|autofs|",
+                                                                 "/bin_misc|binfmt_misc|",
+                                                                 "/gvfs|fuse.gvfsd-fuse|"}
+                                                  << QStringList{"/"};
     QTest::newRow("removable media, network shares and other disks kept")
         << QStringList{"/|btrfs|",
                        "/media/nem/MUSIC|vfat|MUSIC",
@@ -135,8 +136,8 @@ void TestNavigation::userVolumes_data()
                        "/mnt/share|cifs|",
                        "/srv/nfs|nfs4|",
                        "/home/nem/remote|fuse.sshfs|"}
-        << QStringList{"/",           "/home/nem/remote",     "/media/nem/MUSIC", "/mnt/share",
-                       "/mnt/win",    "/run/media/nem/STICK", "/srv/nfs"};
+        << QStringList{"/",        "/home/nem/remote",     "/media/nem/MUSIC", "/mnt/share",
+                       "/mnt/win", "/run/media/nem/STICK", "/srv/nfs"};
     QTest::newRow("overlay only as the root")
         << QStringList{"/|overlay|", "/var/lib/docker/overlay2/abc/merged|overlay|"}
         << QStringList{"/"};
@@ -144,9 +145,14 @@ void TestNavigation::userVolumes_data()
                                                    "/var/snap/x|ext4|", "/opt/img|squashfs|"}
                                     << QStringList{"/"};
     QTest::newRow("system folders left out even on real file systems")
-        << QStringList{"/|ext4|",         "/boot|ext4|",         "/boot/efi|vfat|",
-                       "/etc/hosts|ext4|", "/run/user/1000/doc|fuse.portal|",
-                       "/run/lock|ext4|", "/dev/sdb1|ext4|",     "/proc/x|ext4|",
+        << QStringList{"/|ext4|",
+                       "/boot|ext4|",
+                       "/boot/efi|vfat|",
+                       "/etc/hosts|ext4|",
+                       "/run/user/1000/doc|fuse.portal|",
+                       "/run/lock|ext4|",
+                       "/dev/sdb1|ext4|",
+                       "/proc/x|ext4|",
                        "/sys/y|ext4|"}
         << QStringList{"/"};
     QTest::newRow("a folder merely beginning like a system folder is kept")
@@ -168,7 +174,8 @@ void TestNavigation::userVolumes()
 
 void TestNavigation::laterMountOnSameFolderWins()
 {
-    const auto list = korvalo::userVolumes(volumes({"/|ext4|", "/media/a|vfat|OLD", "/media/a|exfat|NEW"}));
+    const auto list =
+        korvalo::userVolumes(volumes({"/|ext4|", "/media/a|vfat|OLD", "/media/a|exfat|NEW"}));
     QCOMPARE(list.size(), std::size_t(2));
     QCOMPARE(list[1].fsType, std::string("exfat"));
     QCOMPARE(list[1].name, std::string("NEW"));
@@ -178,11 +185,16 @@ void TestNavigation::volumeText_data()
 {
     QTest::addColumn<QString>("volume");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("root") << "/|ext4|" << "根目录 (/)";
-    QTest::newRow("labelled root") << "/|ext4|System" << "System (/)";
-    QTest::newRow("label") << "/media/nem/MUSIC|vfat|MUSIC" << "MUSIC (/media/nem/MUSIC)";
-    QTest::newRow("Chinese label") << "/media/nem/a|vfat|音乐盘" << "音乐盘 (/media/nem/a)";
-    QTest::newRow("no label: last folder name") << "/mnt/share|cifs|" << "share (/mnt/share)";
+    QTest::newRow("root") << "/|ext4|"
+                          << "根目录 (/)";
+    QTest::newRow("labelled root") << "/|ext4|System"
+                                   << "System (/)";
+    QTest::newRow("label") << "/media/nem/MUSIC|vfat|MUSIC"
+                           << "MUSIC (/media/nem/MUSIC)";
+    QTest::newRow("Chinese label") << "/media/nem/a|vfat|音乐盘"
+                                   << "音乐盘 (/media/nem/a)";
+    QTest::newRow("no label: last folder name") << "/mnt/share|cifs|"
+                                                << "share (/mnt/share)";
 }
 
 void TestNavigation::volumeText()
@@ -196,13 +208,20 @@ void TestNavigation::volumeRootOf_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("inside a mount") << "/media/nem/MUSIC/Album" << "/media/nem/MUSIC";
-    QTest::newRow("the mount point itself") << "/media/nem/MUSIC" << "/media/nem/MUSIC";
-    QTest::newRow("trailing separator") << "/media/nem/MUSIC/" << "/media/nem/MUSIC";
-    QTest::newRow("same beginning, other folder") << "/media/nem/MUSICAL" << "/";
-    QTest::newRow("longest mount wins") << "/home/nem/x" << "/home/nem";
-    QTest::newRow("outside every mount but root") << "/tmp/x" << "/";
-    QTest::newRow("the root") << "/" << "/";
+    QTest::newRow("inside a mount") << "/media/nem/MUSIC/Album"
+                                    << "/media/nem/MUSIC";
+    QTest::newRow("the mount point itself") << "/media/nem/MUSIC"
+                                            << "/media/nem/MUSIC";
+    QTest::newRow("trailing separator") << "/media/nem/MUSIC/"
+                                        << "/media/nem/MUSIC";
+    QTest::newRow("same beginning, other folder") << "/media/nem/MUSICAL"
+                                                  << "/";
+    QTest::newRow("longest mount wins") << "/home/nem/x"
+                                        << "/home/nem";
+    QTest::newRow("outside every mount but root") << "/tmp/x"
+                                                  << "/";
+    QTest::newRow("the root") << "/"
+                              << "/";
 }
 
 void TestNavigation::volumeRootOf()
@@ -216,8 +235,9 @@ void TestNavigation::volumeRootOf()
 void TestNavigation::driveListChoice()
 {
     DriveList drives;
-    drives.setVolumeSource(
-        [] { return volumes({"/|ext4|", "/media/nem/MUSIC|vfat|MUSIC", "/mnt/share|cifs|"}); });
+    drives.setVolumeSource([] {
+        return volumes({"/|ext4|", "/media/nem/MUSIC|vfat|MUSIC", "/mnt/share|cifs|"});
+    });
     QCOMPARE(drives.count(), 3);
     QCOMPARE(drives.itemText(1), QStringLiteral("MUSIC (/media/nem/MUSIC)"));
     QCOMPARE(native(drives.drive()), QStringLiteral("/"));
@@ -291,7 +311,8 @@ void TestNavigation::dirListShowsChainAndSubfolders()
     QVERIFY(list.setPath(dir / "a").ok());
     const auto shown = rows(list);
     QCOMPARE(shown.front(), (QPair<QString, int>{"/", 0}));
-    const auto a = std::find_if(shown.begin(), shown.end(), [](const auto &r) { return r.first == "a"; });
+    const auto a =
+        std::find_if(shown.begin(), shown.end(), [](const auto &r) { return r.first == "a"; });
     QVERIFY(a != shown.end());
     QCOMPARE(shown.last(), (QPair<QString, int>{"sibling", a->second + 1}));
 }
@@ -303,13 +324,27 @@ void TestNavigation::dirListActivation_data()
     QTest::addColumn<QString>("expectedPath");
     QTest::addColumn<int>("changes");
 
-    QTest::newRow("double click a subfolder") << "double" << "top/sub1" << "top/sub1" << 1;
-    QTest::newRow("double click an ancestor") << "double" << "" << "" << 1;
-    QTest::newRow("double click the folder itself reads it again") << "double" << "top" << "top" << 1;
-    QTest::newRow("Enter on a subfolder") << "enter" << "top/sub2" << "top/sub2" << 1;
-    QTest::newRow("Return on a subfolder") << "return" << "top/sub2" << "top/sub2" << 1;
-    QTest::newRow("single click only selects") << "click" << "top/sub1" << "top" << 0;
-    QTest::newRow("arrow keys only select") << "down" << "top/sub1" << "top" << 0;
+    QTest::newRow("double click a subfolder") << "double"
+                                              << "top/sub1"
+                                              << "top/sub1" << 1;
+    QTest::newRow("double click an ancestor") << "double"
+                                              << ""
+                                              << "" << 1;
+    QTest::newRow("double click the folder itself reads it again") << "double"
+                                                                   << "top"
+                                                                   << "top" << 1;
+    QTest::newRow("Enter on a subfolder") << "enter"
+                                          << "top/sub2"
+                                          << "top/sub2" << 1;
+    QTest::newRow("Return on a subfolder") << "return"
+                                           << "top/sub2"
+                                           << "top/sub2" << 1;
+    QTest::newRow("single click only selects") << "click"
+                                               << "top/sub1"
+                                               << "top" << 0;
+    QTest::newRow("arrow keys only select") << "down"
+                                            << "top/sub1"
+                                            << "top" << 0;
 }
 
 void TestNavigation::dirListActivation()
@@ -346,7 +381,8 @@ void TestNavigation::dirListActivation()
         list.setCurrentItem(item);
         QTest::keyClick(&list, how == "enter" ? Qt::Key_Enter : Qt::Key_Return);
     }
-    const fs::path expected = expectedPath.isEmpty() ? dir.path() : dir / expectedPath.toStdString();
+    const fs::path expected =
+        expectedPath.isEmpty() ? dir.path() : dir / expectedPath.toStdString();
     QCOMPARE(list.path(), expected);
     QCOMPARE(change.count(), changes);
     QCOMPARE(failed.count(), 0);

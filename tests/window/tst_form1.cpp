@@ -40,8 +40,10 @@ public:
         previous = QDir::currentPath();
         QDir::setCurrent(QString::fromStdString(start.path().native()));
         window = std::make_unique<Form1>();
-        window->setMessageHook([this](QMessageBox::Icon icon, const QString &title,
-                                      const QString &text) { messages.push_back({icon, title, text}); });
+        window->setMessageHook(
+            [this](QMessageBox::Icon icon, const QString &title, const QString &text) {
+                messages.push_back({icon, title, text});
+            });
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             qWarning("window not exposed");
@@ -68,7 +70,8 @@ public:
 class StepWatcher : public QObject
 {
 public:
-    StepWatcher(Form1 &w, std::function<void(int)> onStep = {}) : m_w(w), m_onStep(std::move(onStep))
+    StepWatcher(Form1 &w, std::function<void(int)> onStep = {})
+        : m_w(w), m_onStep(std::move(onStep))
     {
         QCoreApplication::postEvent(this, new QEvent(QEvent::User));
     }
@@ -103,7 +106,8 @@ private:
 
 void click(QWidget *widget)
 {
-    QTest::mouseClick(widget, Qt::LeftButton, {}, QPoint(widget->width() / 3, widget->height() / 2));
+    QTest::mouseClick(widget, Qt::LeftButton, {},
+                      QPoint(widget->width() / 3, widget->height() / 2));
 }
 
 void act(Harness &h, const QString &action)
@@ -183,22 +187,70 @@ void TestForm1::startupGeometry_data()
     QTest::addColumn<QRect>("rect");
 
     // Twips / 15, rounded.
-    QTest::newRow("Frame1") << "Frame1" << "QGroupBox" << "Form1" << "基本选项" << QRect(8, 8, 457, 89);
-    QTest::newRow("Option1") << "Option1" << "QRadioButton" << "Frame1" << "第一次使用本软件" << QRect(24, 24, 129, 12);
-    QTest::newRow("Option2") << "Option2" << "QRadioButton" << "Frame1" << "已经使用过本软件" << QRect(24, 56, 121, 17);
-    QTest::newRow("Command1") << "Command1" << "QPushButton" << "Frame1" << "随机排序" << QRect(200, 16, 81, 57);
-    QTest::newRow("Command2") << "Command2" << "QPushButton" << "Frame1" << "删除排序" << QRect(328, 16, 73, 57);
-    QTest::newRow("Frame2") << "Frame2" << "QGroupBox" << "Form1" << "文件预览" << QRect(8, 112, 457, 337);
-    QTest::newRow("Label1") << "Label1" << "QLabel" << "Frame2" << "文件夹选择：" << QRect(32, 24, 81, 17);
-    QTest::newRow("Label2") << "Label2" << "QLabel" << "Frame2" << "文件预览：" << QRect(216, 24, 97, 17);
-    QTest::newRow("Label3") << "Label3" << "QLabel" << "Frame2" << "" << QRect(280, 24, 161, 17);
-    QTest::newRow("Drive1") << "Drive1" << "DriveList" << "Frame2" << "" << QRect(16, 48, 177, 20);
-    QTest::newRow("Dir1") << "Dir1" << "DirList" << "Frame2" << "" << QRect(16, 72, 177, 258);
-    QTest::newRow("File1") << "File1" << "FileList" << "Frame2" << "" << QRect(208, 48, 233, 270);
-    QTest::newRow("Frame3") << "Frame3" << "QGroupBox" << "Form1" << "操作进度" << QRect(8, 456, 457, 49);
-    QTest::newRow("Label4") << "Label4" << "QLabel" << "Frame3" << "已完成进度：" << QRect(8, 24, 81, 17);
-    QTest::newRow("ProgressBar1") << "ProgressBar1" << "QProgressBar" << "Frame3" << "" << QRect(80, 16, 329, 25);
-    QTest::newRow("Label5") << "Label5" << "QLabel" << "Frame3" << "0%" << QRect(424, 24, 25, 17);
+    QTest::newRow("Frame1") << "Frame1"
+                            << "QGroupBox"
+                            << "Form1"
+                            << "基本选项" << QRect(8, 8, 457, 89);
+    QTest::newRow("Option1") << "Option1"
+                             << "QRadioButton"
+                             << "Frame1"
+                             << "第一次使用本软件" << QRect(24, 24, 129, 12);
+    QTest::newRow("Option2") << "Option2"
+                             << "QRadioButton"
+                             << "Frame1"
+                             << "已经使用过本软件" << QRect(24, 56, 121, 17);
+    QTest::newRow("Command1") << "Command1"
+                              << "QPushButton"
+                              << "Frame1"
+                              << "随机排序" << QRect(200, 16, 81, 57);
+    QTest::newRow("Command2") << "Command2"
+                              << "QPushButton"
+                              << "Frame1"
+                              << "删除排序" << QRect(328, 16, 73, 57);
+    QTest::newRow("Frame2") << "Frame2"
+                            << "QGroupBox"
+                            << "Form1"
+                            << "文件预览" << QRect(8, 112, 457, 337);
+    QTest::newRow("Label1") << "Label1"
+                            << "QLabel"
+                            << "Frame2"
+                            << "文件夹选择：" << QRect(32, 24, 81, 17);
+    QTest::newRow("Label2") << "Label2"
+                            << "QLabel"
+                            << "Frame2"
+                            << "文件预览：" << QRect(216, 24, 97, 17);
+    QTest::newRow("Label3") << "Label3"
+                            << "QLabel"
+                            << "Frame2"
+                            << "" << QRect(280, 24, 161, 17);
+    QTest::newRow("Drive1") << "Drive1"
+                            << "DriveList"
+                            << "Frame2"
+                            << "" << QRect(16, 48, 177, 20);
+    QTest::newRow("Dir1") << "Dir1"
+                          << "DirList"
+                          << "Frame2"
+                          << "" << QRect(16, 72, 177, 258);
+    QTest::newRow("File1") << "File1"
+                           << "FileList"
+                           << "Frame2"
+                           << "" << QRect(208, 48, 233, 270);
+    QTest::newRow("Frame3") << "Frame3"
+                            << "QGroupBox"
+                            << "Form1"
+                            << "操作进度" << QRect(8, 456, 457, 49);
+    QTest::newRow("Label4") << "Label4"
+                            << "QLabel"
+                            << "Frame3"
+                            << "已完成进度：" << QRect(8, 24, 81, 17);
+    QTest::newRow("ProgressBar1") << "ProgressBar1"
+                                  << "QProgressBar"
+                                  << "Frame3"
+                                  << "" << QRect(80, 16, 329, 25);
+    QTest::newRow("Label5") << "Label5"
+                            << "QLabel"
+                            << "Frame3"
+                            << "0%" << QRect(424, 24, 25, 17);
 }
 
 void TestForm1::startupGeometry()
@@ -286,7 +338,8 @@ void TestForm1::tabOrder()
     QWidget *group = h.w().findChild<QWidget *>(order.at(order.size() - 2));
     group->setFocus(Qt::TabFocusReason);
     QTest::keyClick(group, group == h.w().option1() ? Qt::Key_Down : Qt::Key_Up);
-    QCOMPARE(QApplication::focusWidget(), group == h.w().option1() ? h.w().option2() : h.w().option1());
+    QCOMPARE(QApplication::focusWidget(),
+             group == h.w().option1() ? h.w().option2() : h.w().option1());
 }
 
 void TestForm1::modes_data()
@@ -299,8 +352,10 @@ void TestForm1::modes_data()
     QTest::newRow("start-up") << QStringList{} << "随机排序" << true << false;
     QTest::newRow("Option1") << QStringList{"option1"} << "随机排序" << true << false;
     QTest::newRow("Option2") << QStringList{"option2"} << "重新排序" << false << true;
-    QTest::newRow("Option2 then Option1") << QStringList{"option2", "option1"} << "随机排序" << true << false;
-    QTest::newRow("after a shuffle") << QStringList{"music", "shuffle"} << "重新排序" << false << true;
+    QTest::newRow("Option2 then Option1")
+        << QStringList{"option2", "option1"} << "随机排序" << true << false;
+    QTest::newRow("after a shuffle")
+        << QStringList{"music", "shuffle"} << "重新排序" << false << true;
     QTest::newRow("after a shuffle and a removal")
         << QStringList{"music", "shuffle", "removal"} << "重新排序" << true << false;
     QTest::newRow("after a removal in already-used mode")
@@ -309,7 +364,8 @@ void TestForm1::modes_data()
         << QStringList{"music", "shuffle", "option1"} << "随机排序" << true << false;
     QTest::newRow("Option1, removal, then shuffle again")
         << QStringList{"music", "option2", "removal", "shuffle"} << "重新排序" << false << true;
-    QTest::newRow("shuffle refused for an empty list") << QStringList{"empty", "shuffle"} << "随机排序" << true << false;
+    QTest::newRow("shuffle refused for an empty list")
+        << QStringList{"empty", "shuffle"} << "随机排序" << true << false;
     QTest::newRow("removal refused for an empty list")
         << QStringList{"empty", "option2", "removal"} << "重新排序" << false << true;
 }
@@ -445,7 +501,8 @@ void TestForm1::unreadableDriveKeepsLists()
     QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
     QCOMPARE(h.messages[0].title, QStringLiteral("警告"));
     QVERIFY2(h.messages[0].text.contains(nativeText(gone)), qPrintable(h.messages[0].text));
-    QVERIFY2(h.messages[0].text.contains(QStringLiteral("文件夹不存在")), qPrintable(h.messages[0].text));
+    QVERIFY2(h.messages[0].text.contains(QStringLiteral("文件夹不存在")),
+             qPrintable(h.messages[0].text));
     QCOMPARE(drive->drive(), fs::path("/")); // back on the drive the lists show
     QCOMPARE(h.w().dir1()->path(), h.work / "music");
     QCOMPARE(h.w().file1()->path(), h.work / "music");
@@ -477,8 +534,10 @@ void TestForm1::progressDuringPass_data()
     QTest::addColumn<QStringList>("labels");
     QTest::addColumn<int>("maximum");
 
-    QTest::newRow("four files") << 4 << QList<int>{0, 1, 2, 3} << QStringList{"0%", "33%", "67%", "100%"} << 3;
-    QTest::newRow("three files") << 3 << QList<int>{0, 1, 2} << QStringList{"0%", "50%", "100%"} << 2;
+    QTest::newRow("four files") << 4 << QList<int>{0, 1, 2, 3}
+                                << QStringList{"0%", "33%", "67%", "100%"} << 3;
+    QTest::newRow("three files") << 3 << QList<int>{0, 1, 2} << QStringList{"0%", "50%", "100%"}
+                                 << 2;
     QTest::newRow("one file: a full bar") << 1 << QList<int>{1} << QStringList{"100%"} << 1;
 }
 
@@ -558,7 +617,8 @@ void TestForm1::removalPassOnDisk()
     StepWatcher watch(h.w());
     click(h.w().command2());
 
-    QCOMPARE(h.work.names(), (std::vector<std::string>{"5.mp3", "5678a.mp3", "Intro.flac", "Song.mp3"}));
+    QCOMPARE(h.work.names(),
+             (std::vector<std::string>{"5.mp3", "5678a.mp3", "Intro.flac", "Song.mp3"}));
     QCOMPARE(h.work.read("Song.mp3"), std::string("content of 7342Song.mp3"));
     QCOMPARE(watch.values, (QList<int>{0, 1, 2, 3})); // Intro.flac gets its step too
     QStringList shown = shownNames(h.w().file1());
@@ -595,7 +655,8 @@ void TestForm1::emptyListWarning()
     QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
     QCOMPARE(h.messages[0].title, QStringLiteral("警告"));
     QCOMPARE(h.messages[0].text, QStringLiteral("你选择的文件夹里没有Mp3或者Flac文件"));
-    QCOMPARE(int(std::distance(fs::directory_iterator(h.work / "empty"), fs::directory_iterator())), 1);
+    QCOMPARE(int(std::distance(fs::directory_iterator(h.work / "empty"), fs::directory_iterator())),
+             1);
     QVERIFY(fs::exists(h.work / "empty/notes.txt"));
     QCOMPARE(h.w().progressBar1()->maximum(), 1);
     QCOMPARE(h.w().progressBar1()->value(), 1);
@@ -669,8 +730,9 @@ void TestForm1::failedRenameReported()
     QVERIFY(!h.w().command1()->isEnabled());
     QVERIFY(h.w().command2()->isEnabled());
     QCOMPARE(h.w().command1()->text(), QStringLiteral("重新排序"));
-    for (QWidget *c : {static_cast<QWidget *>(h.w().option1()), static_cast<QWidget *>(h.w().option2()),
-                       static_cast<QWidget *>(h.w().drive1()), static_cast<QWidget *>(h.w().dir1())})
+    for (QWidget *c :
+         {static_cast<QWidget *>(h.w().option1()), static_cast<QWidget *>(h.w().option2()),
+          static_cast<QWidget *>(h.w().drive1()), static_cast<QWidget *>(h.w().dir1())})
         QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
     QCOMPARE(h.w().label5()->text(), QStringLiteral("0%")); // the last completed step
 }
@@ -689,7 +751,8 @@ void TestForm1::refreshFailureReported()
     });
     click(h.w().command1());
     QCOMPARE(int(h.messages.size()), 1);
-    QVERIFY2(h.messages[0].text.contains(QStringLiteral("所有文件已改名")), qPrintable(h.messages[0].text));
+    QVERIFY2(h.messages[0].text.contains(QStringLiteral("所有文件已改名")),
+             qPrintable(h.messages[0].text));
     QVERIFY(h.messages[0].text.contains(QStringLiteral("文件夹不存在")));
     QCOMPARE(h.w().command1()->text(), QStringLiteral("重新排序"));
     QVERIFY(!h.w().command1()->isEnabled());
@@ -758,9 +821,9 @@ void TestForm1::closeDuringPassStopsAfterFileInHand()
     });
     click(h.w().command1());
 
-    QVERIFY(!closedAtOnce);                       // not while a file is in hand
-    QCOMPARE(watch.values, (QList<int>{0, 1}));   // stopped after the second file
-    QVERIFY(!h.w().isVisible());                  // and closed then
+    QVERIFY(!closedAtOnce);                     // not while a file is in hand
+    QCOMPARE(watch.values, (QList<int>{0, 1})); // stopped after the second file
+    QVERIFY(!h.w().isVisible());                // and closed then
     int prefixed = 0;
     for (const auto &n : h.work.names())
         prefixed += n.size() == std::string("1000s0.mp3").size();
