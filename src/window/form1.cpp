@@ -59,6 +59,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
 
     m_message = [this](QMessageBox::Icon icon, const QString &title, const QString &text) {
         QMessageBox box(icon, title, text, QMessageBox::Ok, this);
+        box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
         box.exec();
     };
 
@@ -240,6 +241,7 @@ void Form1::runPass(Pass pass)
         return;
     }
 
+    const int total = m_file1->listCount();
     const bool command1Enabled = m_command1->isEnabled();
     const bool command2Enabled = m_command2->isEnabled();
     m_running = true;
@@ -278,7 +280,7 @@ void Form1::runPass(Pass pass)
         // Show the names as they are now, so the list names no file that is gone.
         const korvalo::ListError reread = m_file1->refresh();
         if (!m_closeRequested)
-            warn(messages::renameFailure(result, reread));
+            warn(messages::renameFailure(result, total, reread));
         break;
     }
     case Status::Stopped:

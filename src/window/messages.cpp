@@ -88,12 +88,16 @@ QString folderFailure(const std::filesystem::path &folder, const korvalo::ListEr
         .arg(displayPath(folder), listErrorText(error));
 }
 
-QString renameFailure(const korvalo::PassResult &result, const korvalo::ListError &afterwards)
+QString renameFailure(const korvalo::PassResult &result, int total,
+                      const korvalo::ListError &afterwards)
 {
-    QString text = QStringLiteral("无法把文件“%1”改名为“%2”。\n原因：%3\n在它之前已改名 %4 个文件，"
-                                  "之后的文件没有改名。")
-                       .arg(displayPath(result.oldName), displayPath(result.newName),
-                            renameErrorText(result.cause), QString::number(result.renamed));
+    QString text =
+        QStringLiteral("无法把文件“%1”改名为“%2”。\n原因：%3\n在它之前已改名 %4 个文件。")
+            .arg(displayPath(result.oldName), displayPath(result.newName),
+                 renameErrorText(result.cause), QString::number(result.renamed));
+    const int remaining = total - result.failedIndex - 1;
+    if (remaining > 0)
+        text += QStringLiteral("之后的 %1 个文件没有处理。").arg(remaining);
     if (!afterwards.ok())
         text += QStringLiteral("\n无法重新读取文件夹：%1").arg(listErrorText(afterwards));
     return text;

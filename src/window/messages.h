@@ -27,9 +27,10 @@ QString displayPath(const std::filesystem::path &path);
 
 // A folder (or drive) that could not be opened.
 QString folderFailure(const std::filesystem::path &folder, const korvalo::ListError &error);
-// A pass that ended at a rename that failed; `afterwards` says whether the list could be re-read
-// after it.
-QString renameFailure(const korvalo::PassResult &result, const korvalo::ListError &afterwards);
+// A pass over `total` files that ended at a rename that failed; `afterwards` says whether the list
+// could be re-read after it.
+QString renameFailure(const korvalo::PassResult &result, int total,
+                      const korvalo::ListError &afterwards);
 // A pass that renamed every file but could not read the folder again afterwards.
 QString refreshFailure(const std::filesystem::path &folder, const korvalo::ListError &error);
 

@@ -678,6 +678,7 @@ void TestForm1::emptyListRealMessageBox()
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     int buttons = -1;
+    QString okText;
     bool modal = false;
     QTimer poll;
     poll.setInterval(10);
@@ -690,6 +691,7 @@ void TestForm1::emptyListRealMessageBox()
         text = box->text();
         icon = box->icon();
         buttons = int(box->buttons().size());
+        okText = box->button(QMessageBox::Ok)->text();
         modal = box->isModal();
         box->button(QMessageBox::Ok)->click();
     });
@@ -699,6 +701,7 @@ void TestForm1::emptyListRealMessageBox()
     QCOMPARE(text, QStringLiteral("你选择的文件夹里没有Mp3或者Flac文件"));
     QCOMPARE(icon, QMessageBox::Warning);
     QCOMPARE(buttons, 1);
+    QCOMPARE(okText, QStringLiteral("确定"));
     QVERIFY(modal);
     QVERIFY(!QApplication::activeModalWidget());
 }
@@ -723,6 +726,7 @@ void TestForm1::failedRenameReported()
     QVERIFY2(text.contains(QStringLiteral("“a.mp3”")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("目标文件已存在")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("已改名 1 个文件")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("之后的 1 个文件没有处理")), qPrintable(text));
     // The list is read again; the buttons keep their states; input is open again.
     QStringList shown = shownNames(h.w().file1());
     shown.sort();
