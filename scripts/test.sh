@@ -1,19 +1,52 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds, and runs every test. Exits non-zero when a test fails.
+# Installs what the tests need, builds, and runs every test twice: once in a normal build, once
+# built with AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero when a test fails.
+#
+# The tests labelled "fs" mount real exFAT and FAT images through FUSE and loop devices; they need
+# root and report themselves skipped without it.
+#
+# Build folders: KORVALO_BUILD_DIR (default build) and KORVALO_ASAN_BUILD_DIR (default build-asan).
+# KORVALO_SKIP_ASAN=1 leaves the sanitizer run out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+build_dir=${KORVALO_BUILD_DIR:-build}
+asan_dir=${KORVALO_ASAN_BUILD_DIR:-build-asan}
+jobs=$(nproc 2>/dev/null || echo 2)
+
 export DEBIAN_FRONTEND=noninteractive
-packages=(g++ cmake ninja-build qt6-base-dev fonts-noto-cjk)
+packages=(
+  g++ cmake ninja-build qt6-base-dev fonts-noto-cjk
+  # the mounted file system tests: mkfs, FUSE drivers, losetup, mtools for non-ASCII FAT names
+  exfatprogs exfat-fuse dosfstools fusefat fuse3 mount mtools
+)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
+  echo "Installing: ${missing[*]}"
+  if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build
-ctest --test-dir build --output-on-failure
+status=0
+
+echo "== Build ($build_dir) and test"
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build_dir" -j "$jobs"
+ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" || status=1
+
+if [ "${KORVALO_SKIP_ASAN:-0}" != 1 ]; then
+  echo "== Build ($asan_dir) with AddressSanitizer and UndefinedBehaviorSanitizer, and test"
+  cmake -S . -B "$asan_dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVALO_SANITIZE=ON \
+    -DKORVALO_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$asan_dir" -j "$jobs"
+  # Any finding ends the test with an error, so ctest counts it as failed.
+  ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --test-dir "$asan_dir" --output-on-failure -j "$jobs" || status=1
+fi
+
+exit $status

@@ -42,6 +42,9 @@ ListError ListError::fromErrno(int err)
 #ifdef ENOTCONN
     case ENOTCONN:
 #endif
+#ifdef ECONNABORTED
+    case ECONNABORTED: // a FUSE daemon that died while the call was waiting for it
+#endif
 #ifdef ESTALE
     case ESTALE:
 #endif

@@ -69,6 +69,9 @@ RenameOutcome renameOutcomeFromErrno(int err)
 #ifdef ENOTCONN
     case ENOTCONN:
 #endif
+#ifdef ECONNABORTED
+    case ECONNABORTED: // a FUSE daemon that died while the call was waiting for it
+#endif
 #ifdef ESTALE
     case ESTALE:
 #endif
