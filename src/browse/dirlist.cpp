@@ -8,6 +8,8 @@
 #include <QKeyEvent>
 #include <QStyle>
 
+#include <system_error>
+
 namespace {
 
 QString display(const std::filesystem::path &path)
@@ -18,7 +20,10 @@ QString display(const std::filesystem::path &path)
 // An absolute path without "." or ".." parts and without a trailing separator.
 std::filesystem::path normalFolder(const std::filesystem::path &path)
 {
-    std::filesystem::path p = path.is_absolute() ? path : std::filesystem::absolute(path);
+    std::error_code ec;
+    std::filesystem::path p = path.is_absolute() ? path : std::filesystem::absolute(path, ec);
+    if (ec)
+        p = path;
     p = p.lexically_normal();
     if (p.has_relative_path() && !p.has_filename())
         p = p.parent_path();
