@@ -52,8 +52,9 @@ std::vector<std::string> bareListing(const std::filesystem::path &folder)
 int main()
 {
     const int reps = bench::repetitions();
-    std::printf("# listing: MusicFileList::setFolder vs bare readdir loop, %d repetitions, on %s\n",
-                reps, bench::describeFileSystem(bench::scratchBase()).c_str());
+    std::printf("# listing: MusicFileList::setFolder vs bare readdir loop, %d repetitions, medians "
+                "of %s, on %s\n",
+                reps, bench::clockName(), bench::describeFileSystem(bench::scratchBase()).c_str());
     bool allPass = true;
     for (const std::size_t n : bench::sizes({1000, 10000, 100000})) {
         bench::ScratchFolder folder("listing");
@@ -67,18 +68,18 @@ int main()
             for (int turn = 0; turn < 2; ++turn) {
                 if ((turn == 0) == (rep % 2 == 0)) {
                     korvalo::MusicFileList list;
-                    const auto t0 = bench::Clock::now();
+                    const bench::Stopwatch watch;
                     const korvalo::ListError err = list.setFolder(folder.path());
-                    const double ms = bench::millisecondsSince(t0);
+                    const double ms = watch.elapsedMs();
                     if (!err.ok() || static_cast<std::size_t>(list.count()) != n)
                         bench::fail("MusicFileList listed " + std::to_string(list.count()) +
                                     " names, expected " + std::to_string(n));
                     if (rep >= 0)
                         korvalo.push_back(ms);
                 } else {
-                    const auto t0 = bench::Clock::now();
+                    const bench::Stopwatch watch;
                     const std::vector<std::string> names = bareListing(folder.path());
-                    const double ms = bench::millisecondsSince(t0);
+                    const double ms = watch.elapsedMs();
                     if (names.size() != n)
                         bench::fail("bare loop listed " + std::to_string(names.size()) +
                                     " names, expected " + std::to_string(n));

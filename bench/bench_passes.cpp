@@ -33,10 +33,10 @@ double corePass(Pass pass, const std::filesystem::path &folder, std::size_t n)
     korvalo::ClockRandomSource random;
     korvalo::PassContext ctx{list, where, progress};
 
-    const auto t0 = bench::Clock::now();
+    const bench::Stopwatch watch;
     const korvalo::PassResult result =
         pass == Pass::Shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
-    const double ms = bench::millisecondsSince(t0);
+    const double ms = watch.elapsedMs();
 
     if (result.status != korvalo::PassResult::Status::Completed ||
         static_cast<std::size_t>(result.renamed) != n || !result.refreshError.ok())
@@ -51,8 +51,9 @@ double corePass(Pass pass, const std::filesystem::path &folder, std::size_t n)
 int main()
 {
     const int reps = bench::repetitions();
-    std::printf("# passes through the core vs bare renameat2 loop, %d repetitions, on %s\n", reps,
-                bench::describeFileSystem(bench::scratchBase()).c_str());
+    std::printf(
+        "# passes through the core vs bare renameat2 loop, %d repetitions, medians of %s, on %s\n",
+        reps, bench::clockName(), bench::describeFileSystem(bench::scratchBase()).c_str());
     bool allPass = true;
     for (const std::size_t n : bench::sizes({1000, 10000, 100000})) {
         const std::vector<std::string> plain = bench::musicNames(n);

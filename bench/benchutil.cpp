@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/statfs.h>
 #include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace bench {
@@ -206,6 +207,36 @@ std::vector<std::size_t> sizes(std::vector<std::size_t> fallback)
         p = *end ? end + 1 : end;
     }
     return out.empty() ? fallback : out;
+}
+
+namespace {
+
+bool wallClock()
+{
+    const char *env = std::getenv("KORVALO_BENCH_CLOCK");
+    return env && std::strcmp(env, "wall") == 0;
+}
+
+double clockMs()
+{
+    static const clockid_t id = wallClock() ? CLOCK_MONOTONIC : CLOCK_PROCESS_CPUTIME_ID;
+    timespec ts{};
+    ::clock_gettime(id, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+} // namespace
+
+Stopwatch::Stopwatch() : m_start(clockMs()) {}
+
+double Stopwatch::elapsedMs() const
+{
+    return clockMs() - m_start;
+}
+
+const char *clockName()
+{
+    return wallClock() ? "wall clock" : "CPU time";
 }
 
 double median(std::vector<double> values)

@@ -4,7 +4,6 @@
 // and removal of many files, realistic music file names, medians, and the result rows that
 // scripts/bench.sh gathers into one table.
 
-#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -56,11 +55,21 @@ std::vector<std::size_t> sizes(std::vector<std::size_t> fallback);
 
 double median(std::vector<double> values);
 
-using Clock = std::chrono::steady_clock;
-inline double millisecondsSince(Clock::time_point start)
+// Measures a stretch of work. By default the process's CPU time (user + system): on tmpfs both
+// sides are all CPU work, and CPU time does not count the moments the scheduler gives the core to
+// another program, which on a busy machine makes wall times swing. KORVALO_BENCH_CLOCK=wall
+// measures the wall clock instead.
+class Stopwatch
 {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+public:
+    Stopwatch();
+    double elapsedMs() const;
+
+private:
+    double m_start;
+};
+// "CPU time" or "wall clock", for the output.
+const char *clockName();
 
 // Prints one result line, human readable, and one machine line starting with "ROW\t" that
 // scripts/bench.sh turns into the table. Returns whether the target holds.

@@ -33,7 +33,7 @@ double bareRenameLoop(bool shuffle, const std::filesystem::path &folder)
 {
     const std::vector<std::string> names = snapshotNames(folder);
     std::mt19937 rng(std::random_device{}());
-    const auto t0 = Clock::now();
+    const Stopwatch watch;
     const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         fail("cannot open " + folder.string());
@@ -49,7 +49,7 @@ double bareRenameLoop(bool shuffle, const std::filesystem::path &folder)
             fail("bare rename of " + name + " failed: " + std::strerror(errno));
     }
     ::close(dirFd);
-    return millisecondsSince(t0);
+    return watch.elapsedMs();
 }
 
 } // namespace bench
