@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -38,7 +39,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -188,7 +188,7 @@ bool processEnded(pid_t pid)
     if (!stat.open(QIODevice::ReadOnly))
         return true;
     const QByteArray text = stat.readAll();
-    const int close = text.lastIndexOf(')');
+    const qsizetype close = text.lastIndexOf(')');
     return close < 0 || text.mid(close + 2, 1) == "Z";
 }
 
@@ -259,7 +259,7 @@ public:
     QString create()
     {
         QFile img(m_image);
-        if (!img.open(QIODevice::WriteOnly) || !img.resize(64 * 1024 * 1024))
+        if (!img.open(QIODevice::WriteOnly) || !img.resize(qint64(64) * 1024 * 1024))
             return "cannot make the image file: " + img.errorString();
         img.close();
         const ToolResult r =
@@ -498,6 +498,8 @@ std::string repeat(const std::string &unit, int times)
     return out;
 }
 
+// NOLINTBEGIN(bugprone-macro-parentheses): the arguments name variables the macros declare.
+
 // Skips the current test (with the reason) when `kind` cannot be mounted here.
 #define REQUIRE_MOUNTABLE(kind)                                                                    \
     do {                                                                                           \
@@ -519,6 +521,8 @@ std::string repeat(const std::string &unit, int times)
         QVERIFY2(mountError.isEmpty(), qPrintable(mountError));                                    \
     }
 
+// NOLINTEND(bugprone-macro-parentheses)
+
 } // namespace
 
 Q_DECLARE_METATYPE(FsKind)
@@ -526,8 +530,8 @@ Q_DECLARE_METATYPE(FsKind)
 // Compares two snapshots and shows both when they differ.
 #define COMPARE_SNAPSHOTS(actual, expected)                                                        \
     do {                                                                                           \
-        const Snapshot a_ = (actual);                                                              \
-        const Snapshot e_ = (expected);                                                            \
+        const Snapshot &a_ = (actual);                                                             \
+        const Snapshot &e_ = (expected);                                                           \
         QVERIFY2(a_ == e_, qPrintable("got: " + show(a_) + "\nwanted: " + show(e_)));              \
     } while (false)
 
