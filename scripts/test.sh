@@ -6,7 +6,8 @@
 # root and report themselves skipped without it.
 #
 # Build folders: KORVALO_BUILD_DIR (default build) and KORVALO_ASAN_BUILD_DIR (default build-asan).
-# KORVALO_SKIP_ASAN=1 leaves the sanitizer run out.
+# KORVALO_SKIP_ASAN=1 leaves the sanitizer run out. KORVALO_TIDY=1 also runs clang-tidy (with the
+# committed .clang-tidy) over src/; it is not part of the default run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +21,7 @@ packages=(
   # the mounted file system tests: mkfs, FUSE drivers, losetup, mtools for non-ASCII FAT names
   exfatprogs exfat-fuse dosfstools fusefat fuse3 mount mtools
 )
+if [ "${KORVALO_TIDY:-0}" = 1 ]; then packages+=(clang-tidy); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -47,6 +49,14 @@ if [ "${KORVALO_SKIP_ASAN:-0}" != 1 ]; then
   ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir "$asan_dir" --output-on-failure -j "$jobs" || status=1
+fi
+
+if [ "${KORVALO_TIDY:-0}" = 1 ]; then
+  echo "== clang-tidy over src/"
+  run-clang-tidy -p "$build_dir" -quiet "$PWD/src/" >"$build_dir/clang-tidy.log" 2>&1 || {
+    grep -E "(warning|error):" "$build_dir/clang-tidy.log" | sort -u
+    status=1
+  }
 fi
 
 exit $status
