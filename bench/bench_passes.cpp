@@ -60,24 +60,38 @@ int main()
         const std::vector<std::string> prefixed = bench::withPrefixes(plain);
         for (const Pass pass : {Pass::Shuffle, Pass::Removal}) {
             const std::vector<std::string> &names = pass == Pass::Shuffle ? plain : prefixed;
+            const bool shuffle = pass == Pass::Shuffle;
             std::vector<double> korvalo;
             std::vector<double> baseline;
+            std::vector<double> openFolder;
             for (int rep = 0; rep < reps; ++rep) {
                 bench::ScratchFolder a("core");
                 bench::ScratchFolder b("bare");
+                bench::ScratchFolder c("open");
                 bench::createFiles(a.path(), names);
                 bench::createFiles(b.path(), names);
-                if (rep % 2 == 0) {
-                    korvalo.push_back(corePass(pass, a.path(), n));
-                    baseline.push_back(bench::bareRenameLoop(pass == Pass::Shuffle, b.path()));
-                } else {
-                    baseline.push_back(bench::bareRenameLoop(pass == Pass::Shuffle, b.path()));
-                    korvalo.push_back(corePass(pass, a.path(), n));
+                bench::createFiles(c.path(), names);
+                // The three take turns at going first.
+                for (int turn = 0; turn < 3; ++turn) {
+                    switch ((rep + turn) % 3) {
+                    case 0:
+                        korvalo.push_back(corePass(pass, a.path(), n));
+                        break;
+                    case 1:
+                        baseline.push_back(bench::bareRenameLoop(shuffle, b.path()));
+                        break;
+                    default:
+                        openFolder.push_back(
+                            bench::bareRenameLoop(shuffle, c.path(), bench::Naming::OpenFolder));
+                        break;
+                    }
                 }
             }
-            allPass &= bench::reportRow(pass == Pass::Shuffle ? "2 shuffle pass (core)"
-                                                              : "2 removal pass (core)",
+            allPass &= bench::reportRow(shuffle ? "2 shuffle pass (core)" : "2 removal pass (core)",
                                         n, bench::median(korvalo), bench::median(baseline), 1.25);
+            bench::reportRow(shuffle ? "2 shuffle (core) vs open-folder loop"
+                                     : "2 removal (core) vs open-folder loop",
+                             n, bench::median(korvalo), bench::median(openFolder), 1.25, false);
         }
     }
     return allPass ? 0 : 1;
