@@ -16,6 +16,10 @@ QVariant MusicFileModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() < 0 || index.row() >= m_list.count())
         return {};
+    // With uniform row sizes the first row sets the height for all; a fixed height keeps the
+    // rows alike whether the first name is Latin or Chinese.
+    if (role == Qt::SizeHintRole && m_rowHeight > 0)
+        return QSize(-1, m_rowHeight);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     const std::string_view name = m_list.nameView(index.row());
@@ -27,6 +31,8 @@ FileList::FileList(QWidget *parent) : QListView(parent), m_model(m_list), m_pass
 {
     setModel(&m_model);
     setUniformItemSizes(true);
+    // Room for the Chinese fallback font, which stands taller than the Latin one.
+    m_model.setRowHeight(fontMetrics().height() + 4);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTextElideMode(Qt::ElideRight);

@@ -18,12 +18,16 @@ public:
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
+    // Every row is this high, whatever script its name is in (0: the view decides).
+    void setRowHeight(int height) { m_rowHeight = height; }
+
     // Around every change of the list's entries.
     void beginChange() { beginResetModel(); }
     void endChange() { endResetModel(); }
 
 private:
     const korvalo::MusicFileList &m_list;
+    int m_rowHeight = 0;
 };
 
 // The file list: the .mp3 and .flac files of one folder, a snapshot that changes only when the
