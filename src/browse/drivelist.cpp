@@ -41,10 +41,10 @@ bool isSystemMountPoint(const std::filesystem::path &mount)
 bool isInside(const std::filesystem::path &path, const std::filesystem::path &folder)
 {
     auto p = path.begin();
-    for (auto f = folder.begin(); f != folder.end(); ++f) {
-        if (f->empty()) // a trailing separator
+    for (const auto &f : folder) {
+        if (f.empty()) // a trailing separator
             continue;
-        if (p == path.end() || *p != *f)
+        if (p == path.end() || *p != f)
             return false;
         ++p;
     }

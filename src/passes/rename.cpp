@@ -1,12 +1,12 @@
 #include "rename.h"
 
 #include <cerrno>
+#include <cstdio> // RENAME_NOREPLACE (glibc >= 2.28 with _GNU_SOURCE)
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <stdio.h> // renameat2, RENAME_NOREPLACE (glibc >= 2.28 with _GNU_SOURCE)
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
