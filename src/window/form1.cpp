@@ -330,8 +330,8 @@ bool Form1::step(int index, int count)
     // The bar and the label take their values at every step, but are drawn at most every
     // kRedrawMs and at the last file: on a fast disk thousands of files pass in a second, more
     // pictures than an eye can see, and drawing each would cost more than the renames.
-    const bool draw = index >= range.maximum || !m_lastDraw.isValid() ||
-                      m_lastDraw.hasExpired(kRedrawMs);
+    const bool draw =
+        index >= range.maximum || !m_lastDraw.isValid() || m_lastDraw.hasExpired(kRedrawMs);
     if (!draw) {
         m_progressBar1->setUpdatesEnabled(false);
         m_label5->setUpdatesEnabled(false);

@@ -3,6 +3,7 @@
 #include "passes/passes.h"
 #include "passes/randomsource.h"
 
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -111,4 +112,7 @@ private:
     korvalo::ClockRandomSource m_random;
     bool m_running = false;
     bool m_closeRequested = false;
+    // When the progress display was last drawn during a pass.
+    QElapsedTimer m_lastDraw;
+    static constexpr qint64 kRedrawMs = 40;
 };
