@@ -41,6 +41,15 @@ Widget *place(Widget *widget, const char *name, int left, int top, int width, in
     return widget;
 }
 
+// A progress bar that shows no text works out none: QProgressBar formats its percentage for
+// every new value, shown or not, and during a pass that happens once per file.
+class QuietProgressBar : public QProgressBar
+{
+public:
+    using QProgressBar::QProgressBar;
+    QString text() const override { return isTextVisible() ? QProgressBar::text() : QString(); }
+};
+
 const QString shuffleCaption = QStringLiteral("随机排序");
 const QString shuffleAgainCaption = QStringLiteral("重新排序");
 
@@ -98,7 +107,8 @@ void Form1::buildControls()
                        1095, 855);
     m_frame3 =
         place(new QGroupBox(QStringLiteral("操作进度"), this), "Frame3", 120, 6840, 6855, 735);
-    m_progressBar1 = place(new QProgressBar(m_frame3), "ProgressBar1", 1200, 240, 4935, 375);
+    m_progressBar1 =
+        place<QProgressBar>(new QuietProgressBar(m_frame3), "ProgressBar1", 1200, 240, 4935, 375);
     m_label4 =
         place(new QLabel(QStringLiteral("已完成进度："), m_frame3), "Label4", 120, 360, 1215, 255);
     m_label5 = place(new QLabel(QStringLiteral("0%"), m_frame3), "Label5", 6360, 360, 375, 255);
@@ -111,9 +121,6 @@ void Form1::buildControls()
     m_progressBar1->setRange(0, 100);
     m_progressBar1->setValue(0);
     m_progressBar1->setTextVisible(false);
-    // The bar works out its text at every new value even when it shows none; a fixed locale
-    // spares it asking the system for number formats each time.
-    m_progressBar1->setLocale(QLocale::c());
     m_progressBar1->setFocusPolicy(Qt::NoFocus);
 
     // The percent label is narrow: a font whose digits and "%" are half as wide as a Chinese
