@@ -52,7 +52,8 @@ std::vector<std::string> bareListing(const std::filesystem::path &folder)
 int main()
 {
     const int reps = bench::repetitions();
-    std::printf("# listing: MusicFileList::setFolder vs bare readdir loop, %d repetitions, medians "
+    std::printf("# listing: MusicFileList::setFolder vs bare readdir loop, at least %d "
+                "repetitions, medians "
                 "of %s, on %s\n",
                 reps, bench::clockName(), bench::describeFileSystem(bench::scratchBase()).c_str());
     bool allPass = true;
@@ -64,7 +65,7 @@ int main()
         std::vector<double> korvalo;
         std::vector<double> baseline;
         // One untimed round of each first, then the timed rounds, alternating which goes first.
-        for (int rep = -1; rep < reps; ++rep) {
+        for (int rep = -1; rep < bench::repetitions(n); ++rep) {
             for (int turn = 0; turn < 2; ++turn) {
                 if ((turn == 0) == (rep % 2 == 0)) {
                     korvalo::MusicFileList list;

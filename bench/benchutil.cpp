@@ -190,6 +190,12 @@ int repetitions()
     return std::max(reps, 5);
 }
 
+int repetitions(std::size_t n)
+{
+    const int floor = n <= 1000 ? 25 : n <= 10000 ? 11 : 5;
+    return std::max(repetitions(), floor);
+}
+
 std::vector<std::size_t> sizes(std::vector<std::size_t> fallback)
 {
     const char *env = std::getenv("KORVALO_BENCH_SIZES");
