@@ -1,6 +1,12 @@
 #include "passes.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace korvalo {
 
@@ -36,6 +42,42 @@ std::filesystem::path inFolder(const std::filesystem::path &folder,
 #endif
 }
 
+// The file system a folder is on, if it can be told.
+std::optional<std::uint64_t> deviceOf(const std::filesystem::path &folder)
+{
+#ifdef _WIN32
+    (void)folder;
+    return std::nullopt;
+#else
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_dev);
+#endif
+}
+
+// Tells a file that is gone from a medium that is gone. When a stick is unmounted lazily in the
+// middle of a pass (ejected by the desktop, or pulled out), the folder's path leads to the empty
+// folder under the mount point and a rename answers ENOENT, just as for a file someone deleted.
+// The folder is then on another file system than when the pass began, or cannot be reached.
+class MediumCheck
+{
+public:
+    explicit MediumCheck(const std::filesystem::path &folder) : m_device(deviceOf(folder)) {}
+
+    RenameOutcome explain(const std::filesystem::path &folder, RenameOutcome outcome) const
+    {
+        if (outcome.error != RenameError::SourceMissing || !m_device)
+            return outcome;
+        if (deviceOf(folder) != m_device)
+            outcome.error = RenameError::DeviceGone;
+        return outcome;
+    }
+
+private:
+    std::optional<std::uint64_t> m_device;
+};
+
 } // namespace
 
 bool hasOrderPrefix(std::string_view name)
@@ -51,6 +93,7 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
 
     ctx.progress.start(ctx.list.count());
     random.reseed();
+    const MediumCheck medium(ctx.folder.folder());
     const int last = ctx.list.count() - 1;
     for (int i = 0; i <= last && i < ctx.list.count(); ++i) {
         const std::filesystem::path folder = ctx.folder.folder();
@@ -73,7 +116,7 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
             result.failedIndex = i;
             result.oldName = name;
             result.newName = newName;
-            result.cause = outcome;
+            result.cause = medium.explain(folder, outcome);
             return result;
         }
         ++result.renamed;
@@ -94,6 +137,7 @@ PassResult runRemovalPass(PassContext ctx)
         return result; // EmptyList
 
     ctx.progress.start(ctx.list.count());
+    const MediumCheck medium(ctx.folder.folder());
     const int last = ctx.list.count() - 1;
     for (int i = 0; i <= last && i < ctx.list.count(); ++i) {
         const std::filesystem::path name = ctx.list.name(i);
@@ -109,7 +153,7 @@ PassResult runRemovalPass(PassContext ctx)
                 result.failedIndex = i;
                 result.oldName = name;
                 result.newName = newName;
-                result.cause = outcome;
+                result.cause = medium.explain(folder, outcome);
                 return result;
             }
             ++result.renamed;

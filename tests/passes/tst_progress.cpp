@@ -126,7 +126,8 @@ void TestProgress::drawsSpreadAndStayInRange()
         values.insert(v);
     }
     QCOMPARE(firstDigits.size(), std::size_t(9)); // 1 to 9 all appear
-    QVERIFY(values.size() > 8000);                // 20,000 draws over 9,000 values
+    // 20,000 draws over 9,000 values leave about 8,024 distinct ones, give or take 25.
+    QVERIFY(values.size() > 7800);
 
     // Reseeding starts a new sequence, not the same one again.
     korvalo::ClockRandomSource other;
