@@ -88,10 +88,10 @@ int main()
                 }
             }
             allPass &= bench::reportRow(shuffle ? "2 shuffle pass (core)" : "2 removal pass (core)",
-                                        n, bench::median(korvalo), bench::median(baseline), 1.25);
+                                        n, korvalo, baseline, 1.25);
             bench::reportRow(shuffle ? "2 shuffle (core) vs open-folder loop"
                                      : "2 removal (core) vs open-folder loop",
-                             n, bench::median(korvalo), bench::median(openFolder), 1.25, false);
+                             n, korvalo, openFolder, 1.25, false);
         }
     }
     return allPass ? 0 : 1;

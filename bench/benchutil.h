@@ -75,10 +75,14 @@ private:
 const char *clockName();
 
 // Prints one result line, human readable, and one machine line starting with "ROW\t" that
-// scripts/bench.sh turns into the table. Returns whether the target holds.
-// A row that is not `binding` shows the ratio for the trend only ("info", no target).
-bool reportRow(std::string_view figure, std::size_t n, double korvalo, double baseline,
-               double targetRatio, bool binding = true, std::string_view unit = "ms");
+// scripts/bench.sh turns into the table. korvalo[k] and baseline[k] were measured side by side
+// in repetition k; the ratio is the median of their per-repetition ratios, which a slow change
+// of the machine's load disturbs less than the ratio of the two medians. A row that is not
+// `binding` shows the ratio for the trend only ("info", no target). Returns whether the target
+// holds.
+bool reportRow(std::string_view figure, std::size_t n, const std::vector<double> &korvalo,
+               const std::vector<double> &baseline, double targetRatio, bool binding = true,
+               std::string_view unit = "ms");
 // A row whose target is an absolute bound: `value` must stay below `limit`.
 bool reportLimitRow(std::string_view figure, std::size_t n, double value, double reference,
                     double limit, std::string_view unit, std::string_view targetText);
