@@ -2,6 +2,11 @@
 
 namespace korvalo {
 
+// True for the answers that mean the medium went away under a call: the device was removed, the
+// network share or the FUSE daemon that served the mount is gone (also mid-call), the medium was
+// taken out of its drive.
+bool isDeviceGoneErrno(int err);
+
 // Why a folder could not be read. The window turns these into words for the user.
 struct ListError
 {

@@ -16,6 +16,29 @@
 
 namespace korvalo {
 
+bool isDeviceGoneErrno(int err)
+{
+    switch (err) {
+    case ENODEV:
+    case ENXIO:
+#ifdef ENOTCONN
+    case ENOTCONN:
+#endif
+#ifdef ECONNABORTED
+    case ECONNABORTED:
+#endif
+#ifdef ESTALE
+    case ESTALE:
+#endif
+#ifdef ENOMEDIUM
+    case ENOMEDIUM:
+#endif
+        return true;
+    default:
+        return false;
+    }
+}
+
 ListError ListError::fromErrno(int err)
 {
     ListError e;
@@ -37,24 +60,8 @@ ListError ListError::fromErrno(int err)
     case EIO:
         e.kind = Kind::IoError;
         break;
-    case ENODEV:
-    case ENXIO:
-#ifdef ENOTCONN
-    case ENOTCONN:
-#endif
-#ifdef ECONNABORTED
-    case ECONNABORTED: // a FUSE daemon that died while the call was waiting for it
-#endif
-#ifdef ESTALE
-    case ESTALE:
-#endif
-#ifdef ENOMEDIUM
-    case ENOMEDIUM:
-#endif
-        e.kind = Kind::DeviceGone;
-        break;
     default:
-        e.kind = Kind::Other;
+        e.kind = isDeviceGoneErrno(err) ? Kind::DeviceGone : Kind::Other;
         break;
     }
     return e;

@@ -78,6 +78,17 @@ private:
     std::optional<std::uint64_t> m_device;
 };
 
+PassResult failed(PassResult result, int index, const std::filesystem::path &name,
+                  const std::filesystem::path &newName, const RenameOutcome &cause)
+{
+    result.status = PassResult::Status::Failed;
+    result.failedIndex = index;
+    result.oldName = name;
+    result.newName = newName;
+    result.cause = cause;
+    return result;
+}
+
 } // namespace
 
 bool hasOrderPrefix(std::string_view name)
@@ -111,14 +122,8 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
             if (outcome.error != RenameError::TargetExists)
                 break;
         }
-        if (!outcome.ok()) {
-            result.status = PassResult::Status::Failed;
-            result.failedIndex = i;
-            result.oldName = name;
-            result.newName = newName;
-            result.cause = medium.explain(folder, outcome);
-            return result;
-        }
+        if (!outcome.ok())
+            return failed(std::move(result), i, name, newName, medium.explain(folder, outcome));
         ++result.renamed;
         if (!ctx.progress.step(i, ctx.list.count())) {
             result.status = PassResult::Status::Stopped;
@@ -148,14 +153,8 @@ PassResult runRemovalPass(PassContext ctx)
             const std::filesystem::path::string_type newName = bytes.substr(4);
             const RenameOutcome outcome = renameNoReplace(
                 inFolder(folder, bytes), inFolder(folder, newName), ctx.renameCalls);
-            if (!outcome.ok()) {
-                result.status = PassResult::Status::Failed;
-                result.failedIndex = i;
-                result.oldName = name;
-                result.newName = newName;
-                result.cause = medium.explain(folder, outcome);
-                return result;
-            }
+            if (!outcome.ok())
+                return failed(std::move(result), i, name, newName, medium.explain(folder, outcome));
             ++result.renamed;
         }
         if (!ctx.progress.step(i, ctx.list.count())) {

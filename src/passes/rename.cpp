@@ -1,4 +1,5 @@
 #include "rename.h"
+#include "../browse/listerror.h"
 
 #include <cerrno>
 #include <cstdio> // RENAME_NOREPLACE (glibc >= 2.28 with _GNU_SOURCE)
@@ -64,24 +65,8 @@ RenameOutcome renameOutcomeFromErrno(int err)
     case EIO:
         out.error = RenameError::IoError;
         break;
-    case ENODEV:
-    case ENXIO:
-#ifdef ENOTCONN
-    case ENOTCONN:
-#endif
-#ifdef ECONNABORTED
-    case ECONNABORTED: // a FUSE daemon that died while the call was waiting for it
-#endif
-#ifdef ESTALE
-    case ESTALE:
-#endif
-#ifdef ENOMEDIUM
-    case ENOMEDIUM:
-#endif
-        out.error = RenameError::DeviceGone;
-        break;
     default:
-        out.error = RenameError::Other;
+        out.error = isDeviceGoneErrno(err) ? RenameError::DeviceGone : RenameError::Other;
         break;
     }
     return out;
