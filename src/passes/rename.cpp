@@ -23,6 +23,12 @@ int RenameSystem::probeNewName(const std::filesystem::path &)
     return 0;
 }
 
+int RenameSystem::renameNoReplaceText(const std::filesystem::path::value_type *from,
+                                      const std::filesystem::path::value_type *to)
+{
+    return renameNoReplace(std::filesystem::path(from), std::filesystem::path(to));
+}
+
 RenameOutcome renameOutcomeFromErrno(int err)
 {
     RenameOutcome out;
@@ -153,26 +159,42 @@ RenameOutcome renameNoReplace(const std::filesystem::path &from, const std::file
     return fromWindowsError(GetLastError());
 }
 
+RenameOutcome renameNoReplaceText(const std::filesystem::path::string_type &from,
+                                  const std::filesystem::path::string_type &to, RenameSystem &)
+{
+    if (MoveFileExW(from.c_str(), to.c_str(), 0))
+        return {};
+    return fromWindowsError(GetLastError());
+}
+
 #else
 
 namespace {
+
+int kernelRenameNoReplace(const char *from, const char *to)
+{
+#ifdef __linux__
+    // Called through syscall() so that it also builds where the C library lacks a wrapper.
+    if (::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    return errno == ENOSYS ? EINVAL : errno;
+#else
+    (void)from;
+    (void)to;
+    return EINVAL;
+#endif
+}
 
 class PosixRenameCalls : public RenameSystem
 {
 public:
     int renameNoReplace(const std::filesystem::path &from, const std::filesystem::path &to) override
     {
-#ifdef __linux__
-        // Called through syscall() so that it also builds where the C library lacks a wrapper.
-        if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
-                      RENAME_NOREPLACE) == 0)
-            return 0;
-        return errno == ENOSYS ? EINVAL : errno;
-#else
-        (void)from;
-        (void)to;
-        return EINVAL;
-#endif
+        return kernelRenameNoReplace(from.c_str(), to.c_str());
+    }
+    int renameNoReplaceText(const char *from, const char *to) override
+    {
+        return kernelRenameNoReplace(from, to);
     }
     int link(const std::filesystem::path &from, const std::filesystem::path &to) override
     {
@@ -216,6 +238,13 @@ RenameSystem &systemRenameCalls()
     return calls;
 }
 
+namespace {
+
+RenameOutcome renameWithoutFlag(const std::filesystem::path &from, const std::filesystem::path &to,
+                                RenameSystem &sys);
+
+} // namespace
+
 RenameOutcome renameNoReplace(const std::filesystem::path &from, const std::filesystem::path &to,
                               RenameSystem &sys)
 {
@@ -224,7 +253,22 @@ RenameOutcome renameNoReplace(const std::filesystem::path &from, const std::file
     const int err = sys.renameNoReplace(from, to);
     if (err != EINVAL)
         return renameOutcomeFromErrno(err);
+    return renameWithoutFlag(from, to, sys);
+}
 
+RenameOutcome renameNoReplaceText(const std::string &from, const std::string &to, RenameSystem &sys)
+{
+    const int err = sys.renameNoReplaceText(from.c_str(), to.c_str());
+    if (err != EINVAL)
+        return renameOutcomeFromErrno(err);
+    return renameWithoutFlag(std::filesystem::path(from), std::filesystem::path(to), sys);
+}
+
+namespace {
+
+RenameOutcome renameWithoutFlag(const std::filesystem::path &from, const std::filesystem::path &to,
+                                RenameSystem &sys)
+{
     // EINVAL: the file system does not support the flag (FUSE exFAT/FAT/NTFS, NFS), or the name
     // itself is invalid there. Plain rename(2) would silently replace an existing file, so:
 
@@ -269,6 +313,8 @@ RenameOutcome renameNoReplace(const std::filesystem::path &from, const std::file
     }
     return renameOutcomeFromErrno(sys.plainRename(from, to));
 }
+
+} // namespace
 
 #endif
 
