@@ -192,7 +192,7 @@ int repetitions()
 
 int repetitions(std::size_t n)
 {
-    const int floor = n <= 1000 ? 25 : n <= 10000 ? 11 : 5;
+    const int floor = n <= 1000 ? 25 : n <= 10000 ? 11 : 7;
     return std::max(repetitions(), floor);
 }
 

@@ -51,7 +51,7 @@ std::size_t totalBytes(const std::vector<std::string> &names);
 // Repetitions per figure: $KORVALO_BENCH_REPS, at least 5 (default 5).
 int repetitions();
 // Repetitions for a folder of n files: small folders take a few milliseconds, where one
-// disturbance weighs more, so they get more: 25 up to 1,000 files, 11 up to 10,000.
+// disturbance weighs more, so they get more: 25 up to 1,000 files, 11 up to 10,000, 7 above.
 int repetitions(std::size_t n);
 // The sizes to measure: $KORVALO_BENCH_SIZES ("1000,10000"), else the given default.
 std::vector<std::size_t> sizes(std::vector<std::size_t> fallback);

@@ -57,7 +57,7 @@ reps=${KORVALO_BENCH_REPS:-5}
 
 echo
 echo "Korvalo benchmarks, $(date +%Y-%m-%d): $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')"
-echo "Files on $(stat -f -c %T "$base") ($base). Medians of $clock over at least $reps repetitions (25 up to 1,000 files, 11 up to 10,000). Run took ${elapsed} s."
+echo "Files on $(stat -f -c %T "$base") ($base). Medians of $clock over at least $reps repetitions (25 up to 1,000 files, 11 up to 10,000, 7 above). Run took ${elapsed} s."
 echo
 line() { printf '| %-38s | %7s | %12s | %12s | %11s | %14s | %-6s |\n' "$@"; }
 line figure N korvalo baseline ratio target result
