@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -105,6 +106,14 @@ int main(int argc, char *argv[])
     });
     form.show();
     pumpEvents();
+    // A modal box shown some other way would block inside the click; it runs its own event loop,
+    // where this timer finds it.
+    QTimer modalWatch;
+    QObject::connect(&modalWatch, &QTimer::timeout, [] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            bench::fail("a modal window appeared: " + modal->windowTitle().toStdString());
+    });
+    modalWatch.start(250);
 
     bool allPass = true;
     for (const std::size_t n : bench::sizes({1000, 10000, 100000})) {
