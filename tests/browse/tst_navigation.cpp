@@ -514,7 +514,7 @@ void TestNavigation::fileListFortyThousandNames()
 {
     TestDir dir;
     for (int i = 0; i < 40000; ++i)
-        std::ofstream(dir / ("song" + std::to_string(i) + ".mp3"));
+        std::ofstream(dir / (QStringLiteral("song%1.mp3").arg(i).toStdString()));
     FileList files;
     QVERIFY(files.setPath(dir.path()).ok());
     QCOMPARE(files.listCount(), 40000);

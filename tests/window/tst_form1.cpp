@@ -420,7 +420,7 @@ void TestForm1::songCountAboveShortRange()
 {
     Harness h;
     for (int i = 0; i < 40000; ++i)
-        std::ofstream(h.work / ("t" + std::to_string(i) + ".mp3"));
+        std::ofstream(h.work / (QStringLiteral("t%1.mp3").arg(i).toStdString()));
     h.open(h.work.path());
     QCOMPARE(h.w().label3()->text(), QStringLiteral("已选文件夹共有40000首歌曲"));
 }
@@ -550,7 +550,7 @@ void TestForm1::progressDuringPass()
 
     Harness h;
     for (int i = 0; i < files; ++i)
-        h.work.touch("s" + std::to_string(i) + ".mp3");
+        h.work.touch(QStringLiteral("s%1.mp3").arg(i).toStdString());
     h.open(h.work.path());
 
     // Shuffle, then removal: both drive the same display.
@@ -767,7 +767,7 @@ void TestForm1::inputHeldOffDuringPass()
 {
     Harness h;
     for (int i = 0; i < 4; ++i)
-        h.work.touch("s" + std::to_string(i) + ".mp3");
+        h.work.touch(QStringLiteral("s%1.mp3").arg(i).toStdString());
     h.work.mkdir("other");
     h.work.touch("other/x.mp3");
     h.open(h.work.path());
@@ -816,7 +816,7 @@ void TestForm1::closeDuringPassStopsAfterFileInHand()
 {
     Harness h;
     for (int i = 0; i < 4; ++i)
-        h.work.touch("s" + std::to_string(i) + ".mp3");
+        h.work.touch(QStringLiteral("s%1.mp3").arg(i).toStdString());
     h.open(h.work.path());
     bool closedAtOnce = true;
     StepWatcher watch(h.w(), [&](int step) {
