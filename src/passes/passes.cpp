@@ -96,17 +96,40 @@ bool hasOrderPrefix(std::string_view name)
     return startsWithFourDigits(name);
 }
 
-PassResult runShufflePass(PassContext ctx, RandomSource &random)
+namespace {
+
+// The walk both passes share: the progress start, then every listed index in order, the file's
+// own work followed by its progress step, and the re-read of the list at the end. handleFile
+// returns false when the file could not be renamed; it has then filled in the result.
+template <typename BeforeFirst, typename HandleFile>
+PassResult walkList(PassContext &ctx, BeforeFirst beforeFirst, HandleFile handleFile)
 {
     PassResult result;
     if (ctx.list.count() < 1)
         return result; // EmptyList
 
     ctx.progress.start(ctx.list.count());
-    random.reseed();
+    beforeFirst();
     const MediumCheck medium(ctx.folder.folder());
     const int last = ctx.list.count() - 1;
     for (int i = 0; i <= last && i < ctx.list.count(); ++i) {
+        if (!handleFile(i, medium, result))
+            return result;
+        if (!ctx.progress.step(i, ctx.list.count())) {
+            result.status = PassResult::Status::Stopped;
+            return result;
+        }
+    }
+    result.refreshError = ctx.list.refresh();
+    result.status = PassResult::Status::Completed;
+    return result;
+}
+
+} // namespace
+
+PassResult runShufflePass(PassContext ctx, RandomSource &random)
+{
+    const auto shuffleFile = [&](int i, const MediumCheck &medium, PassResult &result) {
         const std::filesystem::path folder = ctx.folder.folder();
         const std::filesystem::path name = ctx.list.name(i);
         const std::filesystem::path::string_type from = inFolder(folder, name.native());
@@ -122,49 +145,38 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
             if (outcome.error != RenameError::TargetExists)
                 break;
         }
-        if (!outcome.ok())
-            return failed(std::move(result), i, name, newName, medium.explain(folder, outcome));
-        ++result.renamed;
-        if (!ctx.progress.step(i, ctx.list.count())) {
-            result.status = PassResult::Status::Stopped;
-            return result;
+        if (!outcome.ok()) {
+            result = failed(std::move(result), i, name, newName, medium.explain(folder, outcome));
+            return false;
         }
-    }
-    result.refreshError = ctx.list.refresh();
-    result.status = PassResult::Status::Completed;
-    return result;
+        ++result.renamed;
+        return true;
+    };
+    return walkList(
+        ctx, [&] { random.reseed(); }, shuffleFile);
 }
 
 PassResult runRemovalPass(PassContext ctx)
 {
-    PassResult result;
-    if (ctx.list.count() < 1)
-        return result; // EmptyList
-
-    ctx.progress.start(ctx.list.count());
-    const MediumCheck medium(ctx.folder.folder());
-    const int last = ctx.list.count() - 1;
-    for (int i = 0; i <= last && i < ctx.list.count(); ++i) {
+    const auto stripFile = [&](int i, const MediumCheck &medium, PassResult &result) {
         const std::filesystem::path name = ctx.list.name(i);
         const auto &bytes = name.native();
         // The stripped name must not begin with ".": "1234.mp3" would become the hidden ".mp3".
-        if (startsWithFourDigits(bytes) && bytes.size() > 4 && bytes[4] != '.') {
-            const std::filesystem::path folder = ctx.folder.folder();
-            const std::filesystem::path::string_type newName = bytes.substr(4);
-            const RenameOutcome outcome = renameNoReplaceText(
-                inFolder(folder, bytes), inFolder(folder, newName), ctx.renameCalls);
-            if (!outcome.ok())
-                return failed(std::move(result), i, name, newName, medium.explain(folder, outcome));
-            ++result.renamed;
+        if (!startsWithFourDigits(bytes) || bytes.size() <= 4 || bytes[4] == '.')
+            return true;
+        const std::filesystem::path folder = ctx.folder.folder();
+        const std::filesystem::path::string_type newName = bytes.substr(4);
+        const RenameOutcome outcome = renameNoReplaceText(
+            inFolder(folder, bytes), inFolder(folder, newName), ctx.renameCalls);
+        if (!outcome.ok()) {
+            result = failed(std::move(result), i, name, newName, medium.explain(folder, outcome));
+            return false;
         }
-        if (!ctx.progress.step(i, ctx.list.count())) {
-            result.status = PassResult::Status::Stopped;
-            return result;
-        }
-    }
-    result.refreshError = ctx.list.refresh();
-    result.status = PassResult::Status::Completed;
-    return result;
+        ++result.renamed;
+        return true;
+    };
+    return walkList(
+        ctx, [] {}, stripFile);
 }
 
 } // namespace korvalo
