@@ -78,15 +78,20 @@ private:
     std::optional<std::uint64_t> m_device;
 };
 
-PassResult failed(PassResult result, int index, const std::filesystem::path &name,
-                  const std::filesystem::path &newName, const RenameOutcome &cause)
+// Counts a file that was renamed, or fills in why it was not. False when the pass must end.
+bool settle(PassResult &result, int index, const std::filesystem::path &name,
+            const std::filesystem::path &newName, const RenameOutcome &outcome)
 {
+    if (outcome.ok()) {
+        ++result.renamed;
+        return true;
+    }
     result.status = PassResult::Status::Failed;
     result.failedIndex = index;
     result.oldName = name;
     result.newName = newName;
-    result.cause = cause;
-    return result;
+    result.cause = outcome;
+    return false;
 }
 
 } // namespace
@@ -145,12 +150,7 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
             if (outcome.error != RenameError::TargetExists)
                 break;
         }
-        if (!outcome.ok()) {
-            result = failed(std::move(result), i, name, newName, medium.explain(folder, outcome));
-            return false;
-        }
-        ++result.renamed;
-        return true;
+        return settle(result, i, name, newName, medium.explain(folder, outcome));
     };
     return walkList(
         ctx, [&] { random.reseed(); }, shuffleFile);
@@ -168,12 +168,7 @@ PassResult runRemovalPass(PassContext ctx)
         const std::filesystem::path::string_type newName = bytes.substr(4);
         const RenameOutcome outcome = renameNoReplaceText(
             inFolder(folder, bytes), inFolder(folder, newName), ctx.renameCalls);
-        if (!outcome.ok()) {
-            result = failed(std::move(result), i, name, newName, medium.explain(folder, outcome));
-            return false;
-        }
-        ++result.renamed;
-        return true;
+        return settle(result, i, name, newName, medium.explain(folder, outcome));
     };
     return walkList(
         ctx, [] {}, stripFile);
