@@ -120,6 +120,22 @@ QStringList listed(const korvalo::MusicFileList &list)
     return out;
 }
 
+// Where most pass tests start: a folder of files, listed, a fixed folder and a recording sink.
+struct ListedFolder
+{
+    TestDir dir;
+    korvalo::MusicFileList list;
+    korvalo::FixedFolder folder{dir.path()};
+    RecordingProgress progress;
+
+    template <typename Names> explicit ListedFolder(const Names &names)
+    {
+        for (const auto &n : names)
+            dir.touch(QString(n).toStdString());
+        list.setFolder(dir.path());
+    }
+};
+
 } // namespace
 
 class TestPasses : public QObject
@@ -265,14 +281,10 @@ void TestPasses::removal()
     QFETCH(QStringList, before);
     QFETCH(QStringList, after);
     QFETCH(int, renamed);
-    TestDir dir;
-    for (const QString &n : before)
-        dir.touch(n.toStdString());
+    ListedFolder setup(before);
+    auto &[dir, list, folder, progress] = setup;
+    QVERIFY(list.count() > 0);
     const auto contents = dir.contents();
-    korvalo::MusicFileList list;
-    QVERIFY(list.setFolder(dir.path()).ok());
-    korvalo::FixedFolder folder(dir.path());
-    RecordingProgress progress;
 
     const PassResult result = korvalo::runRemovalPass({list, folder, progress});
     QCOMPARE(int(result.status), int(PassResult::Status::Completed));
@@ -302,14 +314,10 @@ void TestPasses::removalStopsWhereTwoNamesMeet()
     QFETCH(QString, failing);
     QFETCH(int, failedIndex);
     QFETCH(int, renamed);
-    TestDir dir;
-    for (const QString &n : files)
-        dir.touch(n.toStdString());
+    ListedFolder setup(files);
+    auto &[dir, list, folder, progress] = setup;
+    QVERIFY(list.count() > 0);
     const auto contents = dir.contents();
-    korvalo::MusicFileList list;
-    QVERIFY(list.setFolder(dir.path()).ok());
-    korvalo::FixedFolder folder(dir.path());
-    RecordingProgress progress;
 
     const PassResult result = korvalo::runRemovalPass({list, folder, progress});
     QCOMPARE(int(result.status), int(PassResult::Status::Failed));
@@ -340,14 +348,10 @@ void TestPasses::failureInTheMiddle()
     QFETCH(bool, shuffle);
     QFETCH(int, failWith);
     QFETCH(int, error);
-    TestDir dir;
     const QStringList files{"1111a.mp3", "2222b.mp3", "3333c.mp3", "4444d.mp3", "5555e.mp3"};
-    for (const QString &n : files)
-        dir.touch(n.toStdString());
-    korvalo::MusicFileList list;
-    QVERIFY(list.setFolder(dir.path()).ok());
-    korvalo::FixedFolder folder(dir.path());
-    RecordingProgress progress;
+    ListedFolder setup(files);
+    auto &[dir, list, folder, progress] = setup;
+    QVERIFY(list.count() > 0);
     FailingCalls calls;
     calls.failAt = 3;
     calls.failWith = failWith;
@@ -406,13 +410,9 @@ void TestPasses::stopRequestedBySink_data()
 void TestPasses::stopRequestedBySink()
 {
     QFETCH(bool, shuffle);
-    TestDir dir;
-    for (const char *n : {"1111a.mp3", "2222b.mp3", "3333c.mp3"})
-        dir.touch(n);
-    korvalo::MusicFileList list;
-    QVERIFY(list.setFolder(dir.path()).ok());
-    korvalo::FixedFolder folder(dir.path());
-    RecordingProgress progress;
+    ListedFolder setup(QStringList{"1111a.mp3", "2222b.mp3", "3333c.mp3"});
+    auto &[dir, list, folder, progress] = setup;
+    QVERIFY(list.count() > 0);
     progress.onStep = [](int index) { return index < 1; }; // the window is closed after file 2
     ScriptedRandom random;
     const PassResult result = shuffle ? korvalo::runShufflePass({list, folder, progress}, random)
