@@ -3,6 +3,7 @@
 // Each measurement is a fresh child process that reads its own VmHWM (peak resident set).
 
 #include "benchutil.h"
+#include "benchwindow.h"
 
 #include "browse/dirlist.h"
 #include "browse/filelist.h"
@@ -51,10 +52,7 @@ int child(int argc, char *argv[], const char *start, const char *folder, long ex
     std::filesystem::current_path(start);
     QApplication app(argc, argv);
     Form1 form;
-    form.setMessageHook([](QMessageBox::Icon, const QString &title, const QString &text) {
-        bench::fail("the window showed a message box: " + title.toStdString() + ": " +
-                    text.toStdString());
-    });
+    bench::failOnMessageBox(form);
     form.show();
     pumpEvents();
     if (folder) {

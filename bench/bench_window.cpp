@@ -5,6 +5,7 @@
 // against a bare loop of renameat2(RENAME_NOREPLACE) over the same names in the same order.
 
 #include "benchutil.h"
+#include "benchwindow.h"
 #include "renameloop.h"
 
 #include "browse/dirlist.h"
@@ -98,12 +99,7 @@ int main(int argc, char *argv[])
     bench::ScratchFolder start("start");
     std::filesystem::current_path(start.path());
     Form1 form;
-    // The only message boxes are warnings (empty list, failed rename, unreadable folder): any of
-    // them would block a user's pass, so any of them ends the benchmark.
-    form.setMessageHook([](QMessageBox::Icon, const QString &title, const QString &text) {
-        bench::fail("the window showed a message box: " + title.toStdString() + ": " +
-                    text.toStdString());
-    });
+    bench::failOnMessageBox(form);
     form.show();
     pumpEvents();
     // A modal box shown some other way would block inside the click; it runs its own event loop,
