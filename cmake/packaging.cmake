@@ -4,7 +4,8 @@
 set(KORVALO_MAINTAINER "Korvalo maintainers <maintainers@korvalo.invalid>"
     CACHE STRING "Maintainer named in the Debian package")
 
-# The licence as Debian declares it: a machine-readable copyright file beside the package's docs.
+# Korvalo is under GPL-3.0-or-later. A Debian package declares its licence in a machine-readable
+# copyright file beside its docs.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/korvalo)
 
@@ -19,6 +20,7 @@ file in a folder, so that name order becomes a random order, and can take those 
 again. It only ever renames the music files of the chosen folder, and never lets a rename
 replace a file.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/COPYING")
+set(CPACK_RPM_PACKAGE_LICENSE "GPL-3.0-or-later")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
