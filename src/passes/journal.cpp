@@ -617,12 +617,15 @@ JournalError Journal::endPass(PassEnd end, int attempted)
                                       std::to_string(attempted) + '\n'))
         result = error(JournalError::Kind::Write, err, m_path);
     if (end == PassEnd::Completed) {
-        // Folded in and written afresh; should that fail, the end line lets load() fold it.
+        // Folded in and written afresh. The file is closed first: Windows does not replace a file
+        // that is open. Should the rewrite fail, the end line lets load() fold the pass.
+        m_file.close();
         fold(m_pass, statesAsRecorded(m_pass), m_prefixed);
         if (const int err = journalfile::replaceFile(m_path, knownLines(m_key, m_prefixed))) {
             if (result.ok())
                 result = error(JournalError::Kind::Write, err, m_path);
-            m_file.sync();
+            if (m_file.open(m_path) == 0)
+                m_file.sync();
         }
     } else if (JournalError err = maybeSync(true); result.ok()) {
         result = err;

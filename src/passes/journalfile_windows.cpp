@@ -28,8 +28,9 @@ int writeAll(HANDLE file, std::string_view text)
 int AppendFile::open(const std::filesystem::path &path)
 {
     close();
-    const HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return int(::GetLastError());
     m_handle = reinterpret_cast<std::intptr_t>(file);
