@@ -501,11 +501,16 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
     if (JournalError err = locate(key, path, exists); !err.ok())
         return err;
     std::map<FileName, int> prefixed;
+    // A record that holds only what is known of the folder gets the pass appended. Any other is
+    // written afresh first: a new one, one with a pass to fold in, or one whose last line was cut
+    // off (lines after it would not be read).
+    bool rewrite = !exists;
     if (exists) {
         std::string text;
         if (const int err = readAll(path, text))
             return error(JournalError::Kind::Read, err, path);
         Parsed p = parse(text);
+        rewrite = !p.valid || p.torn || p.pass;
         if (p.valid) {
             prefixed = std::move(p.prefixed);
             if (p.pass && p.pass->end == PassEnd::Completed) {
@@ -530,12 +535,26 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
     pass.files.assign(start.planned.begin(), start.planned.end());
     pass.refused.assign(pass.files.size(), false);
 
-    std::string content = knownLines(key, prefixed) + passLine(pass);
-    appendFileLines(content, start.planned);
-    if (const int err = journalfile::replaceFile(path, content))
-        return error(JournalError::Kind::Write, err, path);
-    if (const int err = m_file.open(path))
-        return error(JournalError::Kind::Write, err, path);
+    std::string lines = passLine(pass);
+    appendFileLines(lines, start.planned);
+    if (rewrite) {
+        if (const int err = journalfile::replaceFile(path, knownLines(key, prefixed) + lines,
+                                                     journalfile::Lasting::Now))
+            return error(JournalError::Kind::Write, err, path);
+        if (const int err = m_file.open(path))
+            return error(JournalError::Kind::Write, err, path);
+    } else {
+        // The pass's first records are made lasting before its first rename.
+        int err = m_file.open(path);
+        if (!err)
+            err = m_file.append(lines);
+        if (!err)
+            err = m_file.sync();
+        if (err) {
+            m_file.close();
+            return error(JournalError::Kind::Write, err, path);
+        }
+    }
 
     m_path = std::move(path);
     m_key = key;
@@ -618,10 +637,13 @@ JournalError Journal::endPass(PassEnd end, int attempted)
         result = error(JournalError::Kind::Write, err, m_path);
     if (end == PassEnd::Completed) {
         // Folded in and written afresh. The file is closed first: Windows does not replace a file
-        // that is open. Should the rewrite fail, the end line lets load() fold the pass.
+        // that is open. Should the rewrite fail, or be lost in a power cut, the old record still
+        // tells: its end line lets load() fold the pass, and without it the folder shows that
+        // every file was renamed.
         m_file.close();
         fold(m_pass, statesAsRecorded(m_pass), m_prefixed);
-        if (const int err = journalfile::replaceFile(m_path, knownLines(m_key, m_prefixed))) {
+        if (const int err = journalfile::replaceFile(m_path, knownLines(m_key, m_prefixed),
+                                                     journalfile::Lasting::Eventually)) {
             if (result.ok())
                 result = error(JournalError::Kind::Write, err, m_path);
             if (m_file.open(m_path) == 0)
@@ -657,7 +679,8 @@ JournalError Journal::settle(const JournalKey &key, std::span<const FileName> fo
              p.prefixed);
     }
     prune(p.prefixed, folderNames);
-    if (const int err = journalfile::replaceFile(path, knownLines(key, p.prefixed)))
+    if (const int err = journalfile::replaceFile(path, knownLines(key, p.prefixed),
+                                                 journalfile::Lasting::Eventually))
         return error(JournalError::Kind::Write, err, path);
     return {};
 }

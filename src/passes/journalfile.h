@@ -32,8 +32,14 @@ private:
 // Creates the folder and its missing parents, readable by the user only where that can be said.
 int makeFolder(const std::filesystem::path &folder);
 
+enum class Lasting
+{
+    Now,       // the new content has replaced the old on disk when the call returns
+    Eventually // a power cut soon after may bring the old content back (one sync less)
+};
+
 // Replaces the file's content as one step: writes a temporary file beside it, syncs it and
 // renames it over the target, so a kill or a power cut leaves either the old or the new content.
-int replaceFile(const std::filesystem::path &target, std::string_view content);
+int replaceFile(const std::filesystem::path &target, std::string_view content, Lasting lasting);
 
 } // namespace korvalo::journalfile

@@ -83,7 +83,7 @@ int makeFolder(const std::filesystem::path &folder)
     return std::filesystem::is_directory(folder, ec) ? 0 : ENOTDIR;
 }
 
-int replaceFile(const std::filesystem::path &target, std::string_view content)
+int replaceFile(const std::filesystem::path &target, std::string_view content, Lasting lasting)
 {
     std::filesystem::path temp = target;
     temp += ".new";
@@ -101,7 +101,7 @@ int replaceFile(const std::filesystem::path &target, std::string_view content)
         ::unlink(temp.c_str());
         return err;
     }
-    return syncFolder(target.parent_path());
+    return lasting == Lasting::Now ? syncFolder(target.parent_path()) : 0;
 }
 
 } // namespace korvalo::journalfile

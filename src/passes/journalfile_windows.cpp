@@ -67,7 +67,7 @@ int makeFolder(const std::filesystem::path &folder)
     return std::filesystem::is_directory(folder, ec) ? 0 : ERROR_DIRECTORY;
 }
 
-int replaceFile(const std::filesystem::path &target, std::string_view content)
+int replaceFile(const std::filesystem::path &target, std::string_view content, Lasting)
 {
     std::filesystem::path temp = target;
     temp += L".new";
@@ -79,6 +79,7 @@ int replaceFile(const std::filesystem::path &target, std::string_view content)
     if (!err && !::FlushFileBuffers(file))
         err = int(::GetLastError());
     ::CloseHandle(file);
+    // Written through: the rename is on disk when it returns, whatever was asked.
     if (!err && !::MoveFileExW(temp.c_str(), target.c_str(),
                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         err = int(::GetLastError());

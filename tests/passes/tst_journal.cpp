@@ -401,6 +401,23 @@ void TestJournal::tornLastLine()
     QVERIFY(!record.tornTail);
     QVERIFY(!record.pending);
     QCOMPARE(record.prefixed, (std::map<FileName, int>{{"1234a.mp3", 1}}));
+
+    // A pass recorded after a cut-off line is read in full.
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::app);
+        out.write(tail.constData(), tail.size());
+    }
+    korvalo::PassStart start;
+    start.kind = PassKind::Removal;
+    start.fileCount = 1;
+    const std::vector<PlannedRename> removal = {{"1234a.mp3", "a.mp3"}};
+    start.planned = removal;
+    QVERIFY(journal.beginPass(kKey, start).ok());
+    QVERIFY(journal.endPass(PassEnd::Stopped, 0).ok());
+    QVERIFY(journal.load(kKey, record).ok());
+    QVERIFY(!record.tornTail);
+    QVERIFY(record.pending);
+    QCOMPARE(record.pending->files, removal);
 }
 
 // A journal that cannot be written stops the pass before it renames anything.
