@@ -148,7 +148,8 @@ public:
     // Older records beyond this many folders are dropped, the least recently used first; a record
     // with an unfinished pass is never dropped.
     static constexpr int kDefaultMaxRecords = 500;
-    // Records are made lasting on disk at most this often while a pass runs.
+    // While a pass runs, its records are made lasting on disk when it starts, when it ends, and
+    // in between at most this often.
     static constexpr std::chrono::milliseconds kSyncInterval{1000};
 
     explicit Journal(std::filesystem::path folder = stateFolder(),
@@ -159,13 +160,15 @@ public:
 
     const std::filesystem::path &folder() const { return m_folder; }
 
-    // What the journal knows of a folder. An unknown folder gives known == false and no error.
+    // What the journal knows of a folder. An unknown folder gives known == false and no error
+    // (NoStateFolder when there is no home folder to keep a journal in).
     // A pass that ended completed but was not folded in yet (killed in between) is folded here.
     JournalError load(const JournalKey &key, FolderRecord &out) const;
 
     // Recording a pass, one at a time. beginPass() writes the pass's record (with the renames
-    // given in `start.planned`) before it returns; announce() writes further renames. Each write
-    // has reached the kernel when the call returns, so a rename made after it is never lost.
+    // given in `start.planned`) and makes it lasting before it returns; announce() writes further
+    // renames. Each write has reached the kernel when the call returns, so a rename made after
+    // it is never lost when the program is killed.
     // Any error means nothing more may be renamed: the pass must stop.
     JournalError beginPass(const JournalKey &key, const PassStart &start);
     JournalError announce(std::span<const PlannedRename> more);
