@@ -1,4 +1,5 @@
 #include "passes/passes.h"
+#include "standincalls.h"
 #include "testdir.h"
 
 #include <QRegularExpression>
@@ -53,37 +54,6 @@ public:
         Q_UNUSED(count);
         return onStep ? onStep(index) : true;
     }
-};
-
-// The real calls, but the n-th no-replace rename (1-based) answers with an error.
-class FailingCalls : public korvalo::RenameSystem
-{
-public:
-    int failAt = 0;
-    int failWith = EACCES;
-    int count = 0;
-    std::vector<std::pair<std::string, std::string>> renames;
-
-    int renameNoReplace(const std::filesystem::path &from, const std::filesystem::path &to) override
-    {
-        renames.emplace_back(from.native(), to.native());
-        if (++count == failAt)
-            return failWith;
-        return real().renameNoReplace(from, to);
-    }
-    int link(const std::filesystem::path &f, const std::filesystem::path &t) override
-    {
-        return real().link(f, t);
-    }
-    int unlink(const std::filesystem::path &p) override { return real().unlink(p); }
-    int lexists(const std::filesystem::path &p) override { return real().lexists(p); }
-    int plainRename(const std::filesystem::path &f, const std::filesystem::path &t) override
-    {
-        return real().plainRename(f, t);
-    }
-
-private:
-    static korvalo::RenameSystem &real() { return korvalo::systemRenameCalls(); }
 };
 
 // A list of fixed names that needs no folder, for joining paths without touching the disk.
@@ -352,8 +322,8 @@ void TestPasses::failureInTheMiddle()
     ListedFolder setup(files);
     auto &[dir, list, folder, progress] = setup;
     QVERIFY(list.count() > 0);
-    FailingCalls calls;
-    calls.failAt = 3;
+    StandInCalls calls;
+    calls.failNoReplaceAt = 3;
     calls.failWith = failWith;
     ScriptedRandom random;
 
@@ -368,7 +338,7 @@ void TestPasses::failureInTheMiddle()
     QCOMPARE(result.oldName.native(), std::string("3333c.mp3"));
     QCOMPARE(result.newName.native(), std::string(shuffle ? "55003333c.mp3" : "c.mp3"));
     QCOMPARE(progress.steps, (QList<int>{0, 1}));
-    QCOMPARE(calls.count, 3); // no file after the failing one is touched
+    QCOMPARE(calls.renames.size(), std::size_t(3)); // no file after the failing one is touched
     const QStringList expected =
         shuffle
             ? QStringList{"3333c.mp3", "4444d.mp3", "55001111a.mp3", "55002222b.mp3", "5555e.mp3"}
@@ -445,8 +415,8 @@ void TestPasses::joinsPathsWithoutDoubledSeparator()
     QFETCH(QString, from);
     QFETCH(QString, to);
     // Every rename is refused, so nothing on the disk is touched; only the paths are looked at.
-    FailingCalls calls;
-    calls.failAt = 1;
+    StandInCalls calls;
+    calls.failNoReplaceAt = 1;
     calls.failWith = EROFS;
     FixedList list({"1234a.mp3"});
     korvalo::FixedFolder source(folder.toStdString());
