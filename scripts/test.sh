@@ -20,7 +20,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 export DEBIAN_FRONTEND=noninteractive
 packages=(
-  g++ cmake ninja-build qt6-base-dev fonts-noto-cjk
+  g++ cmake ninja-build pkg-config qt6-base-dev libblkid-dev fonts-noto-cjk
   # the mounted file system tests: mkfs, FUSE drivers, losetup, mtools for non-ASCII FAT names
   exfatprogs exfat-fuse dosfstools fusefat fuse3 mount mtools
 )

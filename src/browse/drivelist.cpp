@@ -1,8 +1,8 @@
 #include "drivelist.h"
+#include "mountinfo.h"
 
 #include <QFile>
 #include <QSignalBlocker>
-#include <QStorageInfo>
 
 #include <algorithm>
 #include <array>
@@ -116,13 +116,37 @@ std::filesystem::path volumeRootOf(const std::filesystem::path &path,
 
 std::vector<Volume> mountedVolumes()
 {
-    std::vector<Volume> out;
-    const QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
-    for (const QStorageInfo &info : volumes) {
-        if (!info.isValid() || !info.isReady())
+    // Volume labels as udev publishes them: /dev/disk/by-label/<label> links to the device, with
+    // blanks and other bytes written as \xNN.
+    std::vector<std::pair<std::filesystem::path, std::string>> labels;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/dev/disk/by-label", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::filesystem::path device = std::filesystem::canonical(it->path(), ec);
+        if (ec) {
+            ec.clear();
             continue;
-        out.push_back({QFile::encodeName(info.rootPath()).toStdString(),
-                       info.fileSystemType().toStdString(), info.name().toStdString()});
+        }
+        const std::string raw = it->path().filename().native();
+        std::string label;
+        for (std::size_t k = 0; k < raw.size(); ++k) {
+            if (raw.compare(k, 2, "\\x") == 0 && k + 3 < raw.size()) {
+                label += static_cast<char>(std::stoi(raw.substr(k + 2, 2), nullptr, 16));
+                k += 3;
+            } else {
+                label += raw[k];
+            }
+        }
+        labels.emplace_back(device, label);
+    }
+
+    std::vector<Volume> out;
+    for (const MountEntry &entry : readMountTable()) {
+        std::string name;
+        for (const auto &[device, label] : labels)
+            if (!entry.source.empty() && std::filesystem::path(entry.source) == device)
+                name = label;
+        out.push_back({entry.mountPoint, entry.fsType, name});
     }
     return out;
 }

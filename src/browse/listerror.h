@@ -1,31 +1,20 @@
 #pragma once
 
-namespace korvalo {
+#include "oserror.h"
 
-// True for the answers that mean the medium went away under a call: the device was removed, the
-// network share or the FUSE daemon that served the mount is gone (also mid-call), the medium was
-// taken out of its drive.
-bool isDeviceGoneErrno(int err);
+namespace korvalo {
 
 // Why a folder could not be read. The window turns these into words for the user.
 struct ListError
 {
-    enum class Kind
-    {
-        None,
-        NotFound,         // the folder does not exist (any more)
-        NotAFolder,       // the path names a file
-        PermissionDenied, // no right to read it
-        DeviceGone,       // the medium was removed or the mount went away
-        IoError,          // the device reported a read error
-        Other             // anything else; osError holds the number
-    };
+    // NotFound, NotAFolder, PermissionDenied, DeviceGone, IoError or Other for a folder.
+    using Kind = Cause;
 
     Kind kind = Kind::None;
     int osError = 0;
 
     bool ok() const { return kind == Kind::None; }
-    static ListError fromErrno(int err);
+    static ListError fromErrno(int err) { return {causeOfErrno(err, OsAction::Listing), err}; }
 };
 
 } // namespace korvalo

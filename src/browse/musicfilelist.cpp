@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <system_error>
 
 #ifdef _WIN32
@@ -15,57 +16,6 @@
 #endif
 
 namespace korvalo {
-
-bool isDeviceGoneErrno(int err)
-{
-    switch (err) {
-    case ENODEV:
-    case ENXIO:
-#ifdef ENOTCONN
-    case ENOTCONN:
-#endif
-#ifdef ECONNABORTED
-    case ECONNABORTED:
-#endif
-#ifdef ESTALE
-    case ESTALE:
-#endif
-#ifdef ENOMEDIUM
-    case ENOMEDIUM:
-#endif
-        return true;
-    default:
-        return false;
-    }
-}
-
-ListError ListError::fromErrno(int err)
-{
-    ListError e;
-    e.osError = err;
-    switch (err) {
-    case 0:
-        e.kind = Kind::None;
-        break;
-    case ENOENT:
-        e.kind = Kind::NotFound;
-        break;
-    case ENOTDIR:
-        e.kind = Kind::NotAFolder;
-        break;
-    case EACCES:
-    case EPERM:
-        e.kind = Kind::PermissionDenied;
-        break;
-    case EIO:
-        e.kind = Kind::IoError;
-        break;
-    default:
-        e.kind = isDeviceGoneErrno(err) ? Kind::DeviceGone : Kind::Other;
-        break;
-    }
-    return e;
-}
 
 namespace {
 
@@ -139,101 +89,173 @@ NaturalKey naturalPrefixKey(std::string_view name)
     return packed;
 }
 
-enum class EntryKind
-{
-    File,
-    Folder,
-    Other
-};
-
 #ifndef _WIN32
 
-// What an entry is, following a symbolic link to what it points at. d_type answers without a
-// system call on most file systems; links and unknown types need a stat.
-EntryKind entryKind(int dirFd, const dirent *entry)
+class PosixFolderStream : public FolderCalls::Stream
 {
-    switch (entry->d_type) {
-    case DT_REG:
-        return EntryKind::File;
-    case DT_DIR:
-        return EntryKind::Folder;
-    case DT_LNK:
-    case DT_UNKNOWN:
-        break;
-    default:
+public:
+    explicit PosixFolderStream(DIR *dir) : m_dir(dir) {}
+    ~PosixFolderStream() override { ::closedir(m_dir); }
+    PosixFolderStream(const PosixFolderStream &) = delete;
+    PosixFolderStream &operator=(const PosixFolderStream &) = delete;
+
+    bool next(std::string_view &name, int &err) override
+    {
+        errno = 0;
+        m_entry = ::readdir(m_dir);
+        if (!m_entry) {
+            err = errno;
+            return false;
+        }
+        name = m_entry->d_name;
+        return true;
+    }
+
+    // d_type answers without a system call on most file systems; links and unknown types need a
+    // stat, which follows a link to what it points at.
+    EntryKind kind() override
+    {
+        switch (m_entry->d_type) {
+        case DT_REG:
+            return EntryKind::File;
+        case DT_DIR:
+            return EntryKind::Folder;
+        case DT_LNK:
+        case DT_UNKNOWN:
+            break;
+        default:
+            return EntryKind::Other;
+        }
+        struct stat st;
+        if (::fstatat(::dirfd(m_dir), m_entry->d_name, &st, 0) != 0)
+            return EntryKind::Other; // a dangling link, or gone meanwhile
+        if (S_ISREG(st.st_mode))
+            return EntryKind::File;
+        if (S_ISDIR(st.st_mode))
+            return EntryKind::Folder;
         return EntryKind::Other;
     }
-    struct stat st;
-    if (::fstatat(dirFd, entry->d_name, &st, 0) != 0)
-        return EntryKind::Other; // a dangling link, or gone meanwhile
-    if (S_ISREG(st.st_mode))
-        return EntryKind::File;
-    if (S_ISDIR(st.st_mode))
-        return EntryKind::Folder;
-    return EntryKind::Other;
-}
 
-// Reads the bare names of `folder` whose kind is `wanted` and that pass `accept`.
-template <typename Accept>
-int readFolder(const std::filesystem::path &folder, EntryKind wanted, Accept accept)
+private:
+    DIR *m_dir;
+    const dirent *m_entry = nullptr;
+};
+
+class PosixFolderCalls : public FolderCalls
 {
-    DIR *dir = ::opendir(folder.c_str());
-    if (!dir)
-        return errno;
-    const int fd = ::dirfd(dir);
-    int err = 0;
-    for (;;) {
-        errno = 0;
-        const dirent *entry = ::readdir(dir);
-        if (!entry) {
+public:
+    std::unique_ptr<Stream> open(const std::filesystem::path &folder, int &err) override
+    {
+        DIR *dir = ::opendir(folder.c_str());
+        if (!dir) {
             err = errno;
-            break;
+            return nullptr;
         }
-        const std::string_view name(entry->d_name);
+        return std::make_unique<PosixFolderStream>(dir);
+    }
+};
+
+#else
+
+class WindowsFolderStream : public FolderCalls::Stream
+{
+public:
+    explicit WindowsFolderStream(std::filesystem::directory_iterator it) : m_it(std::move(it)) {}
+
+    bool next(std::string_view &name, int &err) override
+    {
+        std::error_code ec;
+        if (m_started)
+            m_it.increment(ec);
+        m_started = true;
+        if (ec) {
+            err = ec.value() ? ec.value() : EIO;
+            return false;
+        }
+        for (; m_it != std::filesystem::directory_iterator(); m_it.increment(ec)) {
+            if (ec) {
+                err = ec.value() ? ec.value() : EIO;
+                return false;
+            }
+            const DWORD attrs = GetFileAttributesW(m_it->path().c_str());
+            if (attrs != INVALID_FILE_ATTRIBUTES &&
+                (attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+                continue;
+            m_name = m_it->path().filename().string();
+            name = m_name;
+            return true;
+        }
+        err = 0;
+        return false;
+    }
+
+    EntryKind kind() override
+    {
+        std::error_code ec;
+        if (m_it->is_regular_file(ec))
+            return EntryKind::File;
+        if (m_it->is_directory(ec))
+            return EntryKind::Folder;
+        return EntryKind::Other;
+    }
+
+private:
+    std::filesystem::directory_iterator m_it;
+    std::string m_name;
+    bool m_started = false;
+};
+
+class WindowsFolderCalls : public FolderCalls
+{
+public:
+    std::unique_ptr<Stream> open(const std::filesystem::path &folder, int &err) override
+    {
+        std::error_code ec;
+        std::filesystem::directory_iterator it(folder, ec);
+        if (ec) {
+            err = ec.value() ? ec.value() : EIO;
+            return nullptr;
+        }
+        return std::make_unique<WindowsFolderStream>(std::move(it));
+    }
+};
+
+#endif
+
+// Reads the bare names of `folder` whose kind is `wanted` and that pass `accept`. Returns 0, or
+// the errno of the call that failed, also when it failed after some entries: the caller then
+// keeps nothing of what it was given.
+template <typename Accept>
+int readFolder(FolderCalls &calls, const std::filesystem::path &folder, EntryKind wanted,
+               Accept accept)
+{
+    int err = 0;
+    const std::unique_ptr<FolderCalls::Stream> stream = calls.open(folder, err);
+    if (!stream)
+        return err != 0 ? err : EIO;
+    std::string_view name;
+    while (stream->next(name, err)) {
         if (isHiddenName(name)) // also ".", ".." and the "._" companions macOS writes
             continue;
         if (wanted == EntryKind::File && !isMusicFileName(name))
             continue;
-        if (entryKind(fd, entry) == wanted)
+        if (stream->kind() == wanted)
             accept(name);
     }
-    ::closedir(dir);
     return err;
 }
 
-#else
-
-template <typename Accept>
-int readFolder(const std::filesystem::path &folder, EntryKind wanted, Accept accept)
-{
-    std::error_code ec;
-    std::filesystem::directory_iterator it(folder, ec);
-    if (ec)
-        return ec.value() ? ec.value() : EIO;
-    for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        if (ec)
-            return ec.value();
-        const std::string name = it->path().filename().string();
-        if (isHiddenName(name))
-            continue;
-        const DWORD attrs = GetFileAttributesW(it->path().c_str());
-        if (attrs != INVALID_FILE_ATTRIBUTES &&
-            (attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
-            continue;
-        if (wanted == EntryKind::File && !isMusicFileName(name))
-            continue;
-        std::error_code typeEc;
-        const bool match =
-            wanted == EntryKind::File ? it->is_regular_file(typeEc) : it->is_directory(typeEc);
-        if (match)
-            accept(name);
-    }
-    return 0;
-}
-
-#endif
-
 } // namespace
+
+FolderCalls &systemFolderCalls()
+{
+#ifndef _WIN32
+    static PosixFolderCalls calls;
+#else
+    static WindowsFolderCalls calls;
+#endif
+    return calls;
+}
 
 bool isMusicFileName(std::string_view name)
 {
@@ -249,7 +271,7 @@ ListError MusicFileList::read(const std::filesystem::path &folder)
 {
     std::string names;
     std::vector<Entry> entries;
-    const int err = readFolder(folder, EntryKind::File, [&](std::string_view name) {
+    const int err = readFolder(*m_calls, folder, EntryKind::File, [&](std::string_view name) {
         entries.push_back(
             {static_cast<std::uint32_t>(names.size()), static_cast<std::uint32_t>(name.size())});
         names.append(name);
@@ -315,10 +337,10 @@ std::filesystem::path MusicFileList::name(int index) const
 }
 
 ListError listSubfolders(const std::filesystem::path &folder,
-                         std::vector<std::filesystem::path> &out)
+                         std::vector<std::filesystem::path> &out, FolderCalls &calls)
 {
     std::vector<std::string> names;
-    const int err = readFolder(folder, EntryKind::Folder,
+    const int err = readFolder(calls, folder, EntryKind::Folder,
                                [&](std::string_view name) { names.emplace_back(name); });
     if (err != 0)
         return ListError::fromErrno(err);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,38 @@ public:
     virtual ListError refresh() = 0;
 };
 
+// What a folder entry is, a link taken for what it points at.
+enum class EntryKind
+{
+    File,
+    Folder,
+    Other
+};
+
+// The system calls a listing is built from (opendir, readdir, stat), so tests can make a folder
+// answer as a failing device does: a readdir that fails part-way must end the listing with an
+// error, not with a shorter list.
+class FolderCalls
+{
+public:
+    class Stream
+    {
+    public:
+        virtual ~Stream() = default;
+        // The next entry's bare name, valid until the next call: true when there is one; false
+        // after the last entry (err 0) or when reading failed (err the errno).
+        virtual bool next(std::string_view &name, int &err) = 0;
+        // What the entry last returned by next() is (a stat where the folder does not say).
+        virtual EntryKind kind() = 0;
+    };
+    virtual ~FolderCalls() = default;
+    // The folder's entries; nullptr with err set when it cannot be opened.
+    virtual std::unique_ptr<Stream> open(const std::filesystem::path &folder, int &err) = 0;
+};
+
+// The operating system's own calls.
+FolderCalls &systemFolderCalls();
+
 // True for a bare name that ends in ".mp3" or ".flac", whatever the letter case.
 bool isMusicFileName(std::string_view name);
 // True for a name a file manager hides: it begins with ".".
@@ -35,7 +68,7 @@ bool isHiddenName(std::string_view name);
 class MusicFileList : public MusicList
 {
 public:
-    MusicFileList() = default;
+    explicit MusicFileList(FolderCalls &calls = systemFolderCalls()) : m_calls(&calls) {}
 
     // Reads the folder and, when that worked, makes it the current folder and calls the
     // path-change notification. On failure the previous folder and snapshot stay.
@@ -65,6 +98,7 @@ private:
 
     ListError read(const std::filesystem::path &folder);
 
+    FolderCalls *m_calls;
     std::filesystem::path m_folder;
     // All names back to back in one buffer; entries point into it in display order.
     std::string m_names;
@@ -74,6 +108,7 @@ private:
 
 // Subfolders of a folder (bare names, natural order, hidden ones left out), for folder browsing.
 ListError listSubfolders(const std::filesystem::path &folder,
-                         std::vector<std::filesystem::path> &out);
+                         std::vector<std::filesystem::path> &out,
+                         FolderCalls &calls = systemFolderCalls());
 
 } // namespace korvalo

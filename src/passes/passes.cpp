@@ -1,4 +1,6 @@
 #include "passes.h"
+#include "../browse/mountinfo.h"
+#include "passlock.h"
 
 #include <cstdint>
 #include <optional>
@@ -56,21 +58,36 @@ std::optional<std::uint64_t> deviceOf(const std::filesystem::path &folder)
 #endif
 }
 
-// Tells a file that is gone from a medium that is gone. When a stick is unmounted lazily in the
-// middle of a pass (ejected by the desktop, or pulled out), the folder's path leads to the empty
-// folder under the mount point and a rename answers ENOENT, just as for a file someone deleted.
-// The folder is then on another file system than when the pass began, or cannot be reached.
+// Tells a file that is gone from a folder that is gone and from a medium that is gone. All three
+// make a rename answer ENOENT: when a stick is unmounted lazily in the middle of a pass (ejected by
+// the desktop, or pulled out), the folder's path leads to the empty folder under the mount point;
+// when the folder was moved or deleted, nothing answers to its path at all.
 class MediumCheck
 {
 public:
     explicit MediumCheck(const std::filesystem::path &folder) : m_device(deviceOf(folder)) {}
 
+    const std::optional<std::uint64_t> &device() const { return m_device; }
+
     RenameOutcome explain(const std::filesystem::path &folder, RenameOutcome outcome) const
     {
-        if (outcome.error != RenameError::SourceMissing || !m_device)
+        if ((outcome.error != RenameError::SourceMissing &&
+             outcome.error != RenameError::FolderGone) ||
+            !m_device)
             return outcome;
-        if (deviceOf(folder) != m_device)
-            outcome.error = RenameError::DeviceGone;
+        if (deviceOf(folder) == m_device) {
+            outcome.error = RenameError::SourceMissing;
+            return outcome;
+        }
+        // The folder is not where it was. The nearest folder above it that is still there tells
+        // whether the volume is still mounted.
+        std::filesystem::path above = folder.lexically_normal();
+        std::optional<std::uint64_t> aboveDevice;
+        while (!aboveDevice && above.has_relative_path()) {
+            above = above.has_filename() ? above.parent_path() : above.parent_path().parent_path();
+            aboveDevice = deviceOf(above);
+        }
+        outcome.error = aboveDevice == m_device ? RenameError::FolderGone : RenameError::DeviceGone;
         return outcome;
     }
 
@@ -113,9 +130,31 @@ PassResult walkList(PassContext &ctx, BeforeFirst beforeFirst, HandleFile handle
     if (ctx.list.count() < 1)
         return result; // EmptyList
 
+    // Before anything is renamed: the driver, then the volume's lock, held to the end. A folder
+    // that cannot be stat'ed has neither; its first rename will say why.
+    const std::filesystem::path startFolder = ctx.folder.folder();
+    const MediumCheck medium(startFolder);
+    std::optional<PassLock> lock;
+    if (medium.device()) {
+        result.device = *medium.device();
+        if (const auto mount = mountOf(startFolder, VolumeProbe::MountTableOnly)) {
+            result.mountPoint = mount->mountPoint;
+            if (isUnsafeDriver(*mount)) {
+                result.status = PassResult::Status::Refused;
+                result.refusal = PassResult::Refusal::UnsafeDriver;
+                return result;
+            }
+        }
+        lock = PassLock::tryAcquire(*medium.device());
+        if (!lock) {
+            result.status = PassResult::Status::Refused;
+            result.refusal = PassResult::Refusal::VolumeBusy;
+            return result;
+        }
+    }
+
     ctx.progress.start(ctx.list.count());
     beforeFirst();
-    const MediumCheck medium(ctx.folder.folder());
     const int last = ctx.list.count() - 1;
     for (int i = 0; i <= last && i < ctx.list.count(); ++i) {
         if (!handleFile(i, medium, result))
@@ -134,6 +173,7 @@ PassResult walkList(PassContext &ctx, BeforeFirst beforeFirst, HandleFile handle
 
 PassResult runShufflePass(PassContext ctx, RandomSource &random)
 {
+    Renamer renamer(ctx.renameCalls);
     const auto shuffleFile = [&](int i, const MediumCheck &medium, PassResult &result) {
         const std::filesystem::path folder = ctx.folder.folder();
         const std::filesystem::path name = ctx.list.name(i);
@@ -146,7 +186,7 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
             const std::string digits = std::to_string(prefixValue(random.next()));
             newName.assign(digits.begin(), digits.end());
             newName += name.native();
-            outcome = renameNoReplaceText(from, inFolder(folder, newName), ctx.renameCalls);
+            outcome = renamer.renameText(from, inFolder(folder, newName));
             if (outcome.error != RenameError::TargetExists)
                 break;
         }
@@ -158,6 +198,7 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
 
 PassResult runRemovalPass(PassContext ctx)
 {
+    Renamer renamer(ctx.renameCalls);
     const auto stripFile = [&](int i, const MediumCheck &medium, PassResult &result) {
         const std::filesystem::path name = ctx.list.name(i);
         const auto &bytes = name.native();
@@ -166,8 +207,8 @@ PassResult runRemovalPass(PassContext ctx)
             return true;
         const std::filesystem::path folder = ctx.folder.folder();
         const std::filesystem::path::string_type newName = bytes.substr(4);
-        const RenameOutcome outcome = renameNoReplaceText(
-            inFolder(folder, bytes), inFolder(folder, newName), ctx.renameCalls);
+        const RenameOutcome outcome =
+            renamer.renameText(inFolder(folder, bytes), inFolder(folder, newName));
         return settle(result, i, name, newName, medium.explain(folder, outcome));
     };
     return walkList(

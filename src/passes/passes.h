@@ -4,6 +4,7 @@
 #include "randomsource.h"
 #include "rename.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string_view>
 
@@ -54,10 +55,22 @@ struct PassResult
         EmptyList, // nothing listed: nothing was done at all
         Completed, // every file handled, the list re-read
         Failed,    // a rename failed; the files before it keep their new names
-        Stopped    // the sink asked to stop; the files handled so far keep their new names
+        Stopped,   // the sink asked to stop; the files handled so far keep their new names
+        Refused    // the volume may not be renamed in now (see refusal); nothing was renamed
+    };
+    enum class Refusal
+    {
+        None,
+        VolumeBusy,  // another pass, in this or another process, holds the volume
+        UnsafeDriver // the folder is on a driver that damages folders when it renames (fusefat)
     };
 
     Status status = Status::EmptyList;
+    Refusal refusal = Refusal::None; // set when status == Refused
+    // The volume the pass worked on, as far as it could be told: its device number and the
+    // mount point that holds the folder.
+    std::uint64_t device = 0;
+    std::filesystem::path mountPoint;
     int renamed = 0; // files renamed by this pass
     // On failure: the file that could not be renamed, the name it was to get, and why.
     int failedIndex = -1;
@@ -78,6 +91,10 @@ struct PassContext
 
 // How often the shuffle pass draws again when the drawn name is taken.
 inline constexpr int kPrefixDraws = 100;
+
+// Both passes refuse to start (Status::Refused) on a folder whose file system is mounted through
+// a driver that damages folders when it renames, and while another pass, in any process, works on
+// the same volume: each holds the volume's PassLock from its first rename to its end.
 
 // Gives every listed file a random order prefix "1000".."9999" in front of its name.
 PassResult runShufflePass(PassContext ctx, RandomSource &random);

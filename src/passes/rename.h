@@ -1,25 +1,15 @@
 #pragma once
 
+#include "../browse/oserror.h"
+
 #include <filesystem>
+#include <string>
 
 namespace korvalo {
 
-// Why a rename failed. The window turns these into words for the user.
-enum class RenameError
-{
-    None,
-    TargetExists,     // a file of the new name exists already; nothing was changed
-    SourceMissing,    // the file to rename is not there (any more)
-    PermissionDenied, // no right to change names in the folder
-    ReadOnly,         // the file system is mounted read-only
-    NameTooLong,      // the new name is longer than the file system allows
-    InvalidName,      // the file system refuses a character of the new name
-    NoSpace,          // the folder or device is full
-    Busy,             // the file is in use
-    IoError,          // the device reported an error
-    DeviceGone,       // the medium was removed or the mount went away
-    Other             // anything else; osError holds the number
-};
+// Why a rename failed, from the one table of causes (oserror.h). The window turns these into
+// words for the user.
+using RenameError = Cause;
 
 struct RenameOutcome
 {
@@ -31,41 +21,65 @@ struct RenameOutcome
 
 RenameOutcome renameOutcomeFromErrno(int err);
 
-// The system calls the rename is built from, so tests can make them answer as a FUSE-mounted
-// exFAT or FAT stick does. Each returns 0 or an errno value; none touches a file's content.
+// The system calls a rename is built from, so tests can make them answer as a FUSE-mounted exFAT,
+// FAT or NTFS stick does, count them, or stop dead after any of them. Each takes native paths and
+// returns 0 or the errno it got, as it got it: deciding what an answer means (ENOSYS included) is
+// the rename's business, not this layer's. None creates, opens or removes a file.
 class RenameSystem
 {
 public:
+    using Char = std::filesystem::path::value_type;
     virtual ~RenameSystem() = default;
-    virtual int renameNoReplace(const std::filesystem::path &from,
-                                const std::filesystem::path &to) = 0;
-    virtual int link(const std::filesystem::path &from, const std::filesystem::path &to) = 0;
-    virtual int unlink(const std::filesystem::path &path) = 0;
-    // 0 when something (file, folder, link, dangling or not) answers to the name, ENOENT when not.
-    virtual int lexists(const std::filesystem::path &path) = 0;
-    virtual int plainRename(const std::filesystem::path &from, const std::filesystem::path &to) = 0;
-    // Whether the file system takes `path` as the name of a new file: creates an empty file of
-    // that name exclusively and removes it again. 0 when it does, else the errno it answered
-    // (EEXIST when something answers to the name). Asked only before a plain rename. The default
-    // answers 0 without asking, for stand-ins that do not care.
-    virtual int probeNewName(const std::filesystem::path &path);
-    // The no-replace rename of step 1 for paths held as native text. The default makes paths of
-    // them for renameNoReplace(); the operating system's calls pass the text on as it is.
-    virtual int renameNoReplaceText(const std::filesystem::path::value_type *from,
-                                    const std::filesystem::path::value_type *to);
+    // renameat2(RENAME_NOREPLACE).
+    virtual int renameNoReplace(const Char *from, const Char *to) = 0;
+    // lstat(): 0 when something (file, folder, link, dangling or not) answers to the name.
+    virtual int lstat(const Char *path) = 0;
+    // Plain rename(2), which replaces an existing target.
+    virtual int rename(const Char *from, const Char *to) = 0;
 };
 
 // The operating system's own calls.
 RenameSystem &systemRenameCalls();
 
-// Renames a file within one folder and never replaces an existing file: when a file of the new
-// name exists, the rename fails with TargetExists and both files stay as they are.
+// How renames are done on the file system at hand.
+enum class RenameRoad
+{
+    Unknown,        // nothing tried yet: the no-replace flag first
+    NoReplaceFlag,  // renameat2(RENAME_NOREPLACE): atomic, one call
+    CheckThenRename // no flag: lstat() of the new name, then a plain rename()
+};
+
+// Renames files within one folder and never replaces an existing file on purpose: when a file of
+// the new name exists, the rename fails with TargetExists and both files stay as they are. It
+// creates, opens and removes nothing.
+//
+// One renamer serves one pass on one file system. Once the fallback has worked for a file, the
+// rest go straight to it: a FUSE mount answers the flag with EINVAL every time, and asking again
+// would cost a round trip to the driver per file. Only success teaches it, since EINVAL can also
+// mean a name the file system refuses.
+class Renamer
+{
+public:
+    explicit Renamer(RenameSystem &sys = systemRenameCalls()) : m_sys(sys) {}
+
+    RenameOutcome rename(const std::filesystem::path &from, const std::filesystem::path &to);
+    // The same for full paths held as native text, as a pass forms them for every file: no path
+    // object is made. On a fast disk, making two per file costs a seventh of the rename itself.
+    RenameOutcome renameText(const std::filesystem::path::string_type &from,
+                             const std::filesystem::path::string_type &to);
+
+    RenameRoad road() const { return m_road; }
+
+private:
+    RenameOutcome renameNative(const RenameSystem::Char *from, const RenameSystem::Char *to);
+
+    RenameSystem &m_sys;
+    RenameRoad m_road = RenameRoad::Unknown;
+};
+
+// One rename with a renamer of its own.
 RenameOutcome renameNoReplace(const std::filesystem::path &from, const std::filesystem::path &to,
                               RenameSystem &sys = systemRenameCalls());
-
-// The same for full paths held as native text, as a pass forms them for every file: no path
-// object is made unless the file system needs the fallbacks. On a fast disk, making two path
-// objects per file costs a seventh of the rename itself.
 RenameOutcome renameNoReplaceText(const std::filesystem::path::string_type &from,
                                   const std::filesystem::path::string_type &to,
                                   RenameSystem &sys = systemRenameCalls());

@@ -304,6 +304,13 @@ void Form1::runPass(Pass pass)
         restoreButtons();
         warn(messages::emptyListText());
         break;
+    case Status::Refused:
+        restoreButtons();
+        if (result.refusal == korvalo::PassResult::Refusal::VolumeBusy)
+            warn(messages::volumeBusyText());
+        else if (m_warnedUnsafeMounts.insert({result.device, result.mountPoint.native()}).second)
+            warn(messages::unsafeDriverText()); // once per mount while the window is open
+        break;
     }
 
     if (m_closeRequested) {

@@ -7,8 +7,12 @@
 #include <QMessageBox>
 #include <QWidget>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <set>
+#include <string>
+#include <utility>
 
 class DirList;
 class DriveList;
@@ -112,6 +116,8 @@ private:
     korvalo::ClockRandomSource m_random;
     bool m_running = false;
     bool m_closeRequested = false;
+    // The fusefat mounts whose refusal was shown already (device number, mount point).
+    std::set<std::pair<std::uint64_t, std::string>> m_warnedUnsafeMounts;
     // When the progress display was last drawn during a pass.
     QElapsedTimer m_lastDraw;
     static constexpr qint64 kRedrawMs = 40;

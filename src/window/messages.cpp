@@ -14,67 +14,65 @@ QString emptyListText()
     return QStringLiteral("你选择的文件夹里没有Mp3或者Flac文件");
 }
 
-namespace {
-
-QString otherError(int osError)
+QString causeText(korvalo::Cause cause, int osError)
 {
-    return QStringLiteral("其他错误（错误号 %1）").arg(osError);
+    using korvalo::Cause;
+    switch (cause) {
+    case Cause::None:
+        return QString();
+    case Cause::TargetExists:
+        return QStringLiteral("目标文件已存在。请先把同名的文件改名或移走，再试一次。");
+    case Cause::SourceMissing:
+        return QStringLiteral("文件不存在，可能已被别的程序改名或删除。请重新打开文件夹后再试。");
+    case Cause::FolderGone:
+        return QStringLiteral("文件夹已被移动或删除，U盘仍在。请重新选择文件夹后再试。");
+    case Cause::NotFound:
+        return QStringLiteral("文件夹不存在。请重新选择文件夹。");
+    case Cause::NotAFolder:
+        return QStringLiteral("不是文件夹。请选择一个文件夹。");
+    case Cause::PermissionDenied:
+        return QStringLiteral("没有权限。请检查这个文件夹的访问权限。");
+    case Cause::ReadOnly:
+        return QStringLiteral("磁盘只读。请关闭U盘的写保护，或以可写方式重新挂载后再试。");
+    case Cause::NameTooLong:
+        return QStringLiteral("文件名过长。请先把这个文件的名字改短，再试一次。");
+    case Cause::InvalidName:
+        return QStringLiteral("文件名含有这个磁盘不允许的字符。请先把这个文件改名，再试一次。");
+    case Cause::NoSpace:
+        return QStringLiteral("磁盘空间或目录已满（FAT 格式的根目录只能放有限的文件）。"
+                              "请腾出空间，或把歌曲放进子文件夹后再试。");
+    case Cause::Busy:
+        return QStringLiteral("文件正被使用。请关闭正在使用它的程序后再试。");
+    case Cause::IoError:
+        return QStringLiteral("读写错误。请检查磁盘或U盘是否完好。");
+    case Cause::DeviceGone:
+        return QStringLiteral("设备已移除。请重新插入U盘，再打开文件夹。");
+    case Cause::Other:
+        break;
+    }
+    return QStringLiteral("其他错误（错误号 %1）。").arg(osError);
 }
-
-} // namespace
 
 QString listErrorText(const korvalo::ListError &error)
 {
-    using Kind = korvalo::ListError::Kind;
-    switch (error.kind) {
-    case Kind::None:
-        return QString();
-    case Kind::NotFound:
-        return QStringLiteral("文件夹不存在");
-    case Kind::NotAFolder:
-        return QStringLiteral("不是文件夹");
-    case Kind::PermissionDenied:
-        return QStringLiteral("没有权限");
-    case Kind::DeviceGone:
-        return QStringLiteral("设备已移除");
-    case Kind::IoError:
-        return QStringLiteral("读写错误");
-    case Kind::Other:
-        break;
-    }
-    return otherError(error.osError);
+    return causeText(error.kind, error.osError);
 }
 
 QString renameErrorText(const korvalo::RenameOutcome &outcome)
 {
-    using korvalo::RenameError;
-    switch (outcome.error) {
-    case RenameError::None:
-        return QString();
-    case RenameError::TargetExists:
-        return QStringLiteral("目标文件已存在");
-    case RenameError::SourceMissing:
-        return QStringLiteral("文件不存在");
-    case RenameError::PermissionDenied:
-        return QStringLiteral("没有权限");
-    case RenameError::ReadOnly:
-        return QStringLiteral("磁盘只读");
-    case RenameError::NameTooLong:
-        return QStringLiteral("文件名过长");
-    case RenameError::InvalidName:
-        return QStringLiteral("文件名含有不允许的字符");
-    case RenameError::NoSpace:
-        return QStringLiteral("磁盘空间不足");
-    case RenameError::Busy:
-        return QStringLiteral("文件正被使用");
-    case RenameError::IoError:
-        return QStringLiteral("读写错误");
-    case RenameError::DeviceGone:
-        return QStringLiteral("设备已移除");
-    case RenameError::Other:
-        break;
-    }
-    return otherError(outcome.osError);
+    return causeText(outcome.error, outcome.osError);
+}
+
+QString unsafeDriverText()
+{
+    return QStringLiteral(
+        "这个U盘是用 fusefat 驱动挂载的。这个驱动在改名时会损坏文件夹、丢失文件，"
+        "所以没有改任何文件名。请用系统自带的 FAT 驱动（vfat）重新挂载U盘后再试。");
+}
+
+QString volumeBusyText()
+{
+    return QStringLiteral("另一个 Korvalo 窗口正在处理这个U盘。请等它完成后再试。");
 }
 
 QString displayPath(const std::filesystem::path &path)

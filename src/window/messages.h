@@ -17,10 +17,17 @@ QString warningTitle();
 // The refusal of a pass over an empty list.
 QString emptyListText();
 
+// One text per cause, each saying what to do next.
+QString causeText(korvalo::Cause cause, int osError);
 // Why a folder could not be read, in plain words.
 QString listErrorText(const korvalo::ListError &error);
 // Why a rename failed, in plain words.
 QString renameErrorText(const korvalo::RenameOutcome &outcome);
+
+// A pass refused on a stick mounted through fusefat.
+QString unsafeDriverText();
+// A pass refused because another one works on the same volume.
+QString volumeBusyText();
 
 // A path or bare name as the user reads it.
 QString displayPath(const std::filesystem::path &path);

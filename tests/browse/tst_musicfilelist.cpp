@@ -4,8 +4,10 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <random>
 
 using korvalo::ListError;
 using korvalo::MusicFileList;
@@ -18,6 +20,99 @@ QStringList listed(const MusicFileList &list)
     for (int i = 0; i < list.count(); ++i)
         out << QString::fromStdString(std::string(list.nameView(i)));
     return out;
+}
+
+// A folder that exists only in the test: the names it gives, all of one kind, and a readdir that
+// can fail after a given number of entries.
+class ScriptedFolder : public korvalo::FolderCalls
+{
+public:
+    std::vector<std::string> names;
+    korvalo::EntryKind kind = korvalo::EntryKind::File;
+    int failAfter = -1; // entries given before readdir fails; -1: never
+    int failWith = EIO;
+
+    std::unique_ptr<Stream> open(const std::filesystem::path &, int &) override
+    {
+        return std::make_unique<Reading>(*this);
+    }
+
+private:
+    class Reading : public Stream
+    {
+    public:
+        explicit Reading(const ScriptedFolder &folder) : m_folder(folder) {}
+        bool next(std::string_view &name, int &err) override
+        {
+            if (m_folder.failAfter >= 0 && m_at == std::size_t(m_folder.failAfter)) {
+                err = m_folder.failWith;
+                return false;
+            }
+            if (m_at == m_folder.names.size()) {
+                err = 0;
+                return false;
+            }
+            name = m_folder.names[m_at++];
+            return true;
+        }
+        korvalo::EntryKind kind() override { return m_folder.kind; }
+
+    private:
+        const ScriptedFolder &m_folder;
+        std::size_t m_at = 0;
+    };
+};
+
+// The natural order written the plain way, to check the fast one against: a name is a row of
+// tokens, a run of digits (compared by value: fewer significant digits first, then digit by
+// digit) or one other byte (letters folded to lower case). A run meets a byte by its first digit.
+// Names equal that way are ordered by their bytes.
+bool referenceLess(const std::string &a, const std::string &b)
+{
+    struct Token
+    {
+        bool digits;
+        std::string text; // the run without leading zeros, or the folded byte
+        unsigned char first;
+    };
+    const auto tokens = [](const std::string &s) {
+        std::vector<Token> out;
+        for (std::size_t k = 0; k < s.size();) {
+            const auto c = static_cast<unsigned char>(s[k]);
+            if (std::isdigit(c)) {
+                std::size_t end = k;
+                while (end < s.size() && std::isdigit(static_cast<unsigned char>(s[end])))
+                    ++end;
+                std::string run = s.substr(k, end - k);
+                run.erase(0, std::min(run.find_first_not_of('0'), run.size()));
+                out.push_back({true, run, c});
+                k = end;
+            } else {
+                const auto folded =
+                    static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+                out.push_back({false, std::string(1, char(folded)), folded});
+                ++k;
+            }
+        }
+        return out;
+    };
+    const std::vector<Token> ta = tokens(a);
+    const std::vector<Token> tb = tokens(b);
+    for (std::size_t k = 0; k < ta.size() && k < tb.size(); ++k) {
+        const Token &x = ta[k];
+        const Token &y = tb[k];
+        if (x.digits && y.digits) {
+            if (x.text.size() != y.text.size())
+                return x.text.size() < y.text.size();
+            if (x.text != y.text)
+                return x.text < y.text;
+        } else if (x.first != y.first) {
+            return x.first < y.first;
+        }
+    }
+    if (ta.size() != tb.size())
+        return ta.size() < tb.size();
+    return a < b; // std::string compares bytes as unsigned
 }
 
 } // namespace
@@ -33,6 +128,9 @@ private slots:
     void order();
     void naturalCompare_data();
     void naturalCompare();
+    void orderMatchesReference();
+    void readdirFailingPartWay_data();
+    void readdirFailingPartWay();
     void snapshotStaysUntilRefresh();
     void unreadableFolderKeepsSnapshot_data();
     void unreadableFolderKeepsSnapshot();
@@ -136,6 +234,15 @@ void TestMusicFileList::naturalCompare_data()
                                                        << "a1" << -1;
     QTest::newRow("case tie broken by bytes") << "A"
                                               << "a" << -1;
+    // Names that share their beginning: the shared part must not cut a run of digits in two.
+    QTest::newRow("shared digits: 101 after 12") << "a101"
+                                                 << "a12" << 1;
+    QTest::newRow("over 16 shared bytes, then digits") << "Some Artist - Some Album 101.mp3"
+                                                       << "Some Artist - Some Album 12.mp3" << 1;
+    QTest::newRow("Z folds like z: after _") << "Z"
+                                             << "_" << 1;
+    QTest::newRow("ten-digit runs by value") << "x9999999999"
+                                             << "x10000000000" << -1;
 }
 
 void TestMusicFileList::naturalCompare()
@@ -149,6 +256,85 @@ void TestMusicFileList::naturalCompare()
     const int ba = korvalo::naturalCompare(sb, sa);
     QCOMPARE((ab > 0) - (ab < 0), sign);
     QCOMPARE((ba > 0) - (ba < 0), -sign); // antisymmetric, so sorting is well defined
+}
+
+// The listed order of many random names, against the plain comparator above: long shared
+// beginnings, long digit runs, leading zeros, and the bytes next to the letters ('Z', '_', '[').
+void TestMusicFileList::orderMatchesReference()
+{
+    std::mt19937 random(20240611);
+    const auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    const std::vector<std::string> beginnings{"", "x", "The Artist - The Album (2019) - ",
+                                              "The Artist - The Album (2019) - 0"};
+    const std::string others = "aAzZ_[ b-";
+    std::set<std::string> names;
+    while (names.size() < 3000) {
+        std::string name = beginnings[std::size_t(pick(int(beginnings.size())))];
+        for (int part = pick(4) + 1; part > 0; --part) {
+            if (pick(2)) {
+                for (int k = pick(3) + 1; k > 0; --k)
+                    name += others[std::size_t(pick(int(others.size())))];
+            } else {
+                const int zeros = pick(4) == 0 ? pick(3) : 0;
+                name += std::string(std::size_t(zeros), '0');
+                for (int k = pick(12) + 1; k > 0; --k)
+                    name += char('0' + pick(10));
+            }
+        }
+        names.insert(name + (pick(2) ? ".mp3" : ".FLAC"));
+    }
+    ScriptedFolder folder;
+    folder.names.assign(names.begin(), names.end());
+    std::shuffle(folder.names.begin(), folder.names.end(), random);
+    MusicFileList list(folder);
+    QVERIFY(list.setFolder("/anywhere").ok());
+    std::vector<std::string> expected(names.begin(), names.end());
+    std::sort(expected.begin(), expected.end(), referenceLess);
+    QCOMPARE(list.count(), int(expected.size()));
+    for (int i = 0; i < list.count(); ++i)
+        QVERIFY2(list.nameView(i) == expected[std::size_t(i)],
+                 qPrintable(QStringLiteral("at %1: %2, expected %3")
+                                .arg(i)
+                                .arg(QString::fromStdString(std::string(list.nameView(i))),
+                                     QString::fromStdString(expected[std::size_t(i)]))));
+}
+
+// A readdir that fails part-way ends the listing with its error, never with a shorter list: the
+// snapshot stays as it was, for a new folder, a re-read and the folder list alike.
+void TestMusicFileList::readdirFailingPartWay_data()
+{
+    QTest::addColumn<int>("failWith");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("I/O error") << EIO << int(ListError::Kind::IoError);
+    QTest::newRow("FUSE daemon gone") << ENOTCONN << int(ListError::Kind::DeviceGone);
+}
+
+void TestMusicFileList::readdirFailingPartWay()
+{
+    QFETCH(int, failWith);
+    QFETCH(int, kind);
+    ScriptedFolder folder;
+    folder.names = {"a.mp3", "b.mp3", "c.mp3"};
+    MusicFileList list(folder);
+    QVERIFY(list.setFolder("/stick/music").ok());
+    QCOMPARE(list.count(), 3);
+
+    folder.names = {"d.mp3", "e.mp3", "f.mp3"};
+    folder.failAfter = 2;
+    folder.failWith = failWith;
+    ListError err = list.refresh();
+    QCOMPARE(int(err.kind), kind);
+    QCOMPARE(err.osError, failWith);
+    QCOMPARE(listed(list), (QStringList{"a.mp3", "b.mp3", "c.mp3"}));
+    err = list.setFolder("/stick/other");
+    QCOMPARE(int(err.kind), kind);
+    QCOMPARE(list.folder(), std::filesystem::path("/stick/music"));
+    QCOMPARE(listed(list), (QStringList{"a.mp3", "b.mp3", "c.mp3"}));
+
+    folder.kind = korvalo::EntryKind::Folder;
+    std::vector<std::filesystem::path> subfolders{"kept"};
+    QCOMPARE(int(korvalo::listSubfolders("/stick", subfolders, folder).kind), kind);
+    QCOMPARE(subfolders, std::vector<std::filesystem::path>{"kept"});
 }
 
 void TestMusicFileList::snapshotStaysUntilRefresh()

@@ -1,9 +1,11 @@
 #include "passes/passes.h"
+#include "standincalls.h"
 #include "testdir.h"
 
 #include <QRegularExpression>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <deque>
 
@@ -53,37 +55,6 @@ public:
         Q_UNUSED(count);
         return onStep ? onStep(index) : true;
     }
-};
-
-// The real calls, but the n-th no-replace rename (1-based) answers with an error.
-class FailingCalls : public korvalo::RenameSystem
-{
-public:
-    int failAt = 0;
-    int failWith = EACCES;
-    int count = 0;
-    std::vector<std::pair<std::string, std::string>> renames;
-
-    int renameNoReplace(const std::filesystem::path &from, const std::filesystem::path &to) override
-    {
-        renames.emplace_back(from.native(), to.native());
-        if (++count == failAt)
-            return failWith;
-        return real().renameNoReplace(from, to);
-    }
-    int link(const std::filesystem::path &f, const std::filesystem::path &t) override
-    {
-        return real().link(f, t);
-    }
-    int unlink(const std::filesystem::path &p) override { return real().unlink(p); }
-    int lexists(const std::filesystem::path &p) override { return real().lexists(p); }
-    int plainRename(const std::filesystem::path &f, const std::filesystem::path &t) override
-    {
-        return real().plainRename(f, t);
-    }
-
-private:
-    static korvalo::RenameSystem &real() { return korvalo::systemRenameCalls(); }
 };
 
 // A list of fixed names that needs no folder, for joining paths without touching the disk.
@@ -160,6 +131,10 @@ private slots:
     void joinsPathsWithoutDoubledSeparator();
     void roundTripKeepsNamesByteForByte();
     void folderIsReadForEveryFile();
+    void systemCallsPerFile_data();
+    void systemCallsPerFile();
+    void folderMovedAwayMidPass();
+    void freshRandomSourcesDiffer();
 };
 
 void TestPasses::shuffleGivesEveryFileAPrefix()
@@ -352,8 +327,8 @@ void TestPasses::failureInTheMiddle()
     ListedFolder setup(files);
     auto &[dir, list, folder, progress] = setup;
     QVERIFY(list.count() > 0);
-    FailingCalls calls;
-    calls.failAt = 3;
+    StandInCalls calls;
+    calls.failNoReplaceAt = 3;
     calls.failWith = failWith;
     ScriptedRandom random;
 
@@ -368,7 +343,7 @@ void TestPasses::failureInTheMiddle()
     QCOMPARE(result.oldName.native(), std::string("3333c.mp3"));
     QCOMPARE(result.newName.native(), std::string(shuffle ? "55003333c.mp3" : "c.mp3"));
     QCOMPARE(progress.steps, (QList<int>{0, 1}));
-    QCOMPARE(calls.count, 3); // no file after the failing one is touched
+    QCOMPARE(calls.renames.size(), std::size_t(3)); // no file after the failing one is touched
     const QStringList expected =
         shuffle
             ? QStringList{"3333c.mp3", "4444d.mp3", "55001111a.mp3", "55002222b.mp3", "5555e.mp3"}
@@ -445,8 +420,8 @@ void TestPasses::joinsPathsWithoutDoubledSeparator()
     QFETCH(QString, from);
     QFETCH(QString, to);
     // Every rename is refused, so nothing on the disk is touched; only the paths are looked at.
-    FailingCalls calls;
-    calls.failAt = 1;
+    StandInCalls calls;
+    calls.failNoReplaceAt = 1;
     calls.failWith = EROFS;
     FixedList list({"1234a.mp3"});
     korvalo::FixedFolder source(folder.toStdString());
@@ -510,6 +485,83 @@ void TestPasses::folderIsReadForEveryFile()
              int(PassResult::Status::Completed));
     QCOMPARE(folder.reads, 3 + 1 + 3);
     QCOMPARE(random.reseeds, 1);
+}
+
+// What a pass costs in system calls: one per file where the kernel knows RENAME_NOREPLACE, two
+// (lstat, rename) on FUSE drivers once the first file has shown the road.
+void TestPasses::systemCallsPerFile_data()
+{
+    QTest::addColumn<bool>("shuffle");
+    QTest::addColumn<int>("noReplaceAnswer");
+    QTest::addColumn<int>("calls");
+    constexpr int n = 20;
+    QTest::newRow("shuffle, local file system") << true << -1 << n;
+    QTest::newRow("shuffle, exfat-fuse / ntfs-3g") << true << EINVAL << 3 + 2 * (n - 1);
+    QTest::newRow("removal, local file system") << false << -1 << n;
+    QTest::newRow("removal, exfat-fuse / ntfs-3g") << false << EINVAL << 3 + 2 * (n - 1);
+}
+
+void TestPasses::systemCallsPerFile()
+{
+    QFETCH(bool, shuffle);
+    QFETCH(int, noReplaceAnswer);
+    QFETCH(int, calls);
+    QStringList names;
+    for (int k = 0; k < 20; ++k)
+        names << QStringLiteral("%1song %2.mp3").arg(1000 + k).arg(k);
+    ListedFolder setup(names);
+    auto &[dir, list, folder, progress] = setup;
+    StandInCalls sys;
+    sys.noReplaceAnswer = noReplaceAnswer;
+    ScriptedRandom random;
+    const PassResult result = shuffle
+                                  ? korvalo::runShufflePass({list, folder, progress, sys}, random)
+                                  : korvalo::runRemovalPass({list, folder, progress, sys});
+    QCOMPARE(int(result.status), int(PassResult::Status::Completed));
+    QCOMPARE(result.renamed, 20);
+    QCOMPARE(int(sys.calls.size()), calls);
+}
+
+// The folder is moved away in the middle of a pass while its volume stays mounted: the next
+// rename says the folder is gone, not the medium, nor that the file is.
+void TestPasses::folderMovedAwayMidPass()
+{
+    TestDir dir;
+    dir.mkdir("music");
+    for (const char *n : {"1111a.mp3", "2222b.mp3", "3333c.mp3"})
+        dir.touch(std::string("music/") + n);
+    korvalo::MusicFileList list;
+    QVERIFY(list.setFolder(dir / "music").ok());
+    korvalo::FixedFolder folder(dir / "music");
+    RecordingProgress progress;
+    progress.onStep = [&](int index) {
+        if (index == 0)
+            std::filesystem::rename(dir / "music", dir / "moved");
+        return true;
+    };
+    const PassResult result = korvalo::runRemovalPass({list, folder, progress});
+    QCOMPARE(int(result.status), int(PassResult::Status::Failed));
+    QCOMPARE(int(result.cause.error), int(RenameError::FolderGone));
+    QCOMPARE(result.failedIndex, 1);
+    QCOMPARE(qnames(dir.names()), QStringList{"moved"});
+    const std::vector<std::string> moved{"2222b.mp3", "3333c.mp3", "a.mp3"};
+    std::vector<std::string> found;
+    for (const auto &e : std::filesystem::directory_iterator(dir / "moved"))
+        found.push_back(e.path().filename().native());
+    std::sort(found.begin(), found.end());
+    QCOMPARE(found, moved);
+}
+
+// Reseeding must change the sequence: two sources, each reseeded once, draw differently.
+void TestPasses::freshRandomSourcesDiffer()
+{
+    korvalo::ClockRandomSource a;
+    korvalo::ClockRandomSource b;
+    a.reseed();
+    b.reseed();
+    const std::vector<float> drawsA{a.next(), a.next(), a.next()};
+    const std::vector<float> drawsB{b.next(), b.next(), b.next()};
+    QVERIFY(drawsA != drawsB);
 }
 
 QTEST_APPLESS_MAIN(TestPasses)

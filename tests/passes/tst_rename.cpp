@@ -1,4 +1,5 @@
 #include "passes/rename.h"
+#include "standincalls.h"
 #include "testdir.h"
 
 #include <QTest>
@@ -7,53 +8,6 @@
 
 using korvalo::RenameError;
 using korvalo::RenameOutcome;
-
-namespace {
-
-// The real system calls, except those told to answer with a given errno. Records every call, so a
-// test can see which road the rename took.
-class ScriptedCalls : public korvalo::RenameSystem
-{
-public:
-    int renameErr = -1; // -1: do the real call
-    int linkErr = -1;
-    int unlinkErr = -1;
-    QStringList calls;
-
-    int renameNoReplace(const std::filesystem::path &from, const std::filesystem::path &to) override
-    {
-        calls << "renameat2";
-        return renameErr >= 0 ? renameErr : real().renameNoReplace(from, to);
-    }
-    int link(const std::filesystem::path &from, const std::filesystem::path &to) override
-    {
-        calls << "link";
-        return linkErr >= 0 ? linkErr : real().link(from, to);
-    }
-    int unlink(const std::filesystem::path &path) override
-    {
-        calls << "unlink:" + QString::fromStdString(path.filename().native());
-        // Only the first unlink (of the old name) is scripted; undoing the link is real.
-        if (unlinkErr >= 0 && calls.filter("unlink").size() == 1)
-            return unlinkErr;
-        return real().unlink(path);
-    }
-    int lexists(const std::filesystem::path &path) override
-    {
-        calls << "lstat";
-        return real().lexists(path);
-    }
-    int plainRename(const std::filesystem::path &from, const std::filesystem::path &to) override
-    {
-        calls << "rename";
-        return real().plainRename(from, to);
-    }
-
-private:
-    static korvalo::RenameSystem &real() { return korvalo::systemRenameCalls(); }
-};
-
-} // namespace
 
 class TestRename : public QObject
 {
@@ -64,6 +18,8 @@ private slots:
     void realCalls();
     void fallbacks_data();
     void fallbacks();
+    void learnsOncePerPass_data();
+    void learnsOncePerPass();
     void errnoToCause_data();
     void errnoToCause();
 };
@@ -112,77 +68,141 @@ void TestRename::realCalls()
     }
 }
 
-// The roads through the fallbacks, as the file systems on USB sticks answer.
+// The roads through the fallbacks, as the file systems on USB sticks answer. The FAT answers were
+// measured on real volumes: a full FAT16 root folder has no room for a longer name (ENOSPC), FAT
+// refuses characters such as '?' (EINVAL), exfat-fuse and ntfs-3g refuse bytes that are not UTF-8
+// (EILSEQ) and exfat-fuse answers ENOENT for some names it cannot store.
 void TestRename::fallbacks_data()
 {
-    QTest::addColumn<int>("renameErr");
-    QTest::addColumn<int>("linkErr");
-    QTest::addColumn<int>("unlinkErr");
+    QTest::addColumn<int>("noReplaceAnswer");
+    QTest::addColumn<int>("renameAnswer");
     QTest::addColumn<bool>("targetExists");
     QTest::addColumn<QStringList>("calls");
     QTest::addColumn<int>("error");
 
-    const QStringList linkRoad{"renameat2", "link", "unlink:a.mp3"};
-    const QStringList checkRoad{"renameat2", "link", "lstat", "rename"};
+    const QStringList fallback{"renameat2", "lstat", "rename"};
 
     QTest::newRow("flag supported")
-        << -1 << -1 << -1 << false << QStringList{"renameat2"} << int(RenameError::None);
+        << -1 << -1 << false << QStringList{"renameat2"} << int(RenameError::None);
     QTest::newRow("flag supported, target exists")
-        << -1 << -1 << -1 << true << QStringList{"renameat2"} << int(RenameError::TargetExists);
-    QTest::newRow("EINVAL: hard link then unlink")
-        << EINVAL << -1 << -1 << false << linkRoad << int(RenameError::None);
-    QTest::newRow("EINVAL: hard link refused, target exists")
-        << EINVAL << -1 << -1 << true << QStringList{"renameat2", "link"}
+        << -1 << -1 << true << QStringList{"renameat2"} << int(RenameError::TargetExists);
+    QTest::newRow("flag refused (FUSE): check, then rename")
+        << EINVAL << -1 << false << fallback << int(RenameError::None);
+    QTest::newRow("no renameat2 at all (ENOSYS): check, then rename")
+        << ENOSYS << -1 << false << fallback << int(RenameError::None);
+    QTest::newRow("flag refused, target exists: no rename at all")
+        << EINVAL << -1 << true << QStringList{"renameat2", "lstat"}
         << int(RenameError::TargetExists);
-    QTest::newRow("EINVAL: unlink fails, the link is taken back")
-        << EINVAL << -1 << EACCES << false
-        << QStringList{"renameat2", "link", "unlink:a.mp3", "unlink:b.mp3"}
-        << int(RenameError::PermissionDenied);
-    QTest::newRow("EINVAL, no links (EPERM): check then rename")
-        << EINVAL << EPERM << -1 << false << checkRoad << int(RenameError::None);
-    QTest::newRow("EINVAL, no links (ENOSYS): check then rename")
-        << EINVAL << ENOSYS << -1 << false << checkRoad << int(RenameError::None);
-    QTest::newRow("EINVAL, no links, target exists: no rename at all")
-        << EINVAL << EPERM << -1 << true << QStringList{"renameat2", "link", "lstat"}
-        << int(RenameError::TargetExists);
-    QTest::newRow("EINVAL, link fails for another reason")
-        << EINVAL << EROFS << -1 << false << QStringList{"renameat2", "link"}
-        << int(RenameError::ReadOnly);
+    QTest::newRow("read-only: no fallback")
+        << EROFS << -1 << false << QStringList{"renameat2"} << int(RenameError::ReadOnly);
+    QTest::newRow("FAT: full root folder")
+        << EINVAL << ENOSPC << false << fallback << int(RenameError::NoSpace);
+    QTest::newRow("FAT: a character it refuses")
+        << EINVAL << EINVAL << false << fallback << int(RenameError::InvalidName);
+    QTest::newRow("exFAT/NTFS: a name that is not UTF-8")
+        << EINVAL << EILSEQ << false << fallback << int(RenameError::InvalidName);
+    QTest::newRow("exFAT: ENOENT for a name it cannot store")
+        << EINVAL << ENOENT << false << (fallback + QStringList{"lstat"})
+        << int(RenameError::InvalidName);
+    QTest::newRow("exFAT/NTFS: over 255 UTF-16 units")
+        << EINVAL << ENAMETOOLONG << false << fallback << int(RenameError::NameTooLong);
 }
 
+// Every row through both entry points, the one for paths and the one for native text.
 void TestRename::fallbacks()
 {
-    QFETCH(int, renameErr);
-    QFETCH(int, linkErr);
-    QFETCH(int, unlinkErr);
+    QFETCH(int, noReplaceAnswer);
+    QFETCH(int, renameAnswer);
     QFETCH(bool, targetExists);
     QFETCH(QStringList, calls);
     QFETCH(int, error);
 
-    TestDir dir;
-    dir.touch("a.mp3");
-    if (targetExists)
-        dir.touch("b.mp3");
-    const auto before = dir.contents();
-    ScriptedCalls sys;
-    sys.renameErr = renameErr;
-    sys.linkErr = linkErr;
-    sys.unlinkErr = unlinkErr;
-
-    const RenameOutcome out = korvalo::renameNoReplace(dir / "a.mp3", dir / "b.mp3", sys);
-    QCOMPARE(sys.calls, calls);
-    QCOMPARE(int(out.error), error);
-    QCOMPARE(dir.contents(), before);
-    if (out.ok()) {
-        QCOMPARE(dir.names(), std::vector<std::string>{"b.mp3"});
-        QCOMPARE(dir.read("b.mp3"), std::string("content of a.mp3"));
-    } else {
-        // The file keeps exactly its old name, and a file that was there keeps its content.
-        QCOMPARE(dir.read("a.mp3"), std::string("content of a.mp3"));
+    for (const bool text : {false, true}) {
+        TestDir dir;
+        dir.touch("a.mp3");
         if (targetExists)
-            QCOMPARE(dir.read("b.mp3"), std::string("content of b.mp3"));
-        else
-            QVERIFY(!std::filesystem::exists(dir / "b.mp3"));
+            dir.touch("b.mp3");
+        const auto before = dir.contents();
+        StandInCalls sys;
+        sys.noReplaceAnswer = noReplaceAnswer;
+        sys.renameAnswer = renameAnswer;
+
+        const RenameOutcome out = text
+                                      ? korvalo::renameNoReplaceText((dir / "a.mp3").native(),
+                                                                     (dir / "b.mp3").native(), sys)
+                                      : korvalo::renameNoReplace(dir / "a.mp3", dir / "b.mp3", sys);
+        QCOMPARE(sys.calls, calls);
+        QCOMPARE(int(out.error), error);
+        QCOMPARE(dir.contents(), before);
+        if (out.ok()) {
+            QCOMPARE(dir.names(), std::vector<std::string>{"b.mp3"});
+            QCOMPARE(dir.read("b.mp3"), std::string("content of a.mp3"));
+        } else {
+            // The file keeps exactly its old name, and a file that was there keeps its content.
+            QVERIFY(out.osError != 0);
+            QCOMPARE(dir.read("a.mp3"), std::string("content of a.mp3"));
+            if (targetExists)
+                QCOMPARE(dir.read("b.mp3"), std::string("content of b.mp3"));
+            else
+                QVERIFY(!std::filesystem::exists(dir / "b.mp3"));
+        }
+    }
+}
+
+// One renamer over several files: after the first file whose fallback worked, the rest go straight
+// to it. Only success teaches it.
+void TestRename::learnsOncePerPass_data()
+{
+    QTest::addColumn<int>("noReplaceAnswer");
+    QTest::addColumn<int>("firstRenameAnswer"); // what the first plain rename answers
+    QTest::addColumn<QList<int>>("callsPerFile");
+    QTest::addColumn<int>("road");
+
+    QTest::newRow("local file system: one call each")
+        << -1 << -1 << QList<int>{1, 1, 1, 1} << int(korvalo::RenameRoad::NoReplaceFlag);
+    QTest::newRow("exfat-fuse, ntfs-3g: lstat and rename after the first")
+        << EINVAL << -1 << QList<int>{3, 2, 2, 2} << int(korvalo::RenameRoad::CheckThenRename);
+    QTest::newRow("old kernel (ENOSYS): the same")
+        << ENOSYS << -1 << QList<int>{3, 2, 2, 2} << int(korvalo::RenameRoad::CheckThenRename);
+    QTest::newRow("first name refused: nothing learnt from it")
+        << EINVAL << EINVAL << QList<int>{3, 3, 2, 2} << int(korvalo::RenameRoad::CheckThenRename);
+}
+
+void TestRename::learnsOncePerPass()
+{
+    QFETCH(int, noReplaceAnswer);
+    QFETCH(int, firstRenameAnswer);
+    QFETCH(QList<int>, callsPerFile);
+    QFETCH(int, road);
+
+    TestDir dir;
+    StandInCalls sys;
+    sys.noReplaceAnswer = noReplaceAnswer;
+    sys.renameAnswer = firstRenameAnswer;
+    korvalo::Renamer renamer(sys);
+    QCOMPARE(int(renamer.road()), int(korvalo::RenameRoad::Unknown));
+    QList<int> counted;
+    for (int k = 0; k < callsPerFile.size(); ++k) {
+        const std::string name = "f" + std::to_string(k) + ".mp3";
+        dir.touch(name);
+        const qsizetype before = sys.calls.size();
+        const RenameOutcome out =
+            renamer.renameText((dir / name).native(), (dir / ("1234" + name)).native());
+        counted << int(sys.calls.size() - before);
+        QCOMPARE(out.ok(), k > 0 || firstRenameAnswer < 0);
+        sys.renameAnswer = -1;
+    }
+    QCOMPARE(counted, callsPerFile);
+    QCOMPARE(int(renamer.road()), road);
+
+    // Once the flag has worked, EINVAL from it is the name's fault: no fallback is tried.
+    if (road == int(korvalo::RenameRoad::NoReplaceFlag)) {
+        sys.noReplaceAnswer = EINVAL;
+        sys.calls.clear();
+        const RenameOutcome out =
+            renamer.renameText((dir / "1234f0.mp3").native(), (dir / "bad?.mp3").native());
+        QCOMPARE(sys.calls, QStringList{"renameat2"});
+        QCOMPARE(out.error, RenameError::InvalidName);
     }
 }
 
@@ -205,6 +225,8 @@ void TestRename::errnoToCause_data()
     QTest::newRow("ENOTCONN") << ENOTCONN << int(RenameError::DeviceGone);
     QTest::newRow("ENODEV") << ENODEV << int(RenameError::DeviceGone);
     QTest::newRow("ESTALE") << ESTALE << int(RenameError::DeviceGone);
+    QTest::newRow("ENOTDIR: the folder is a folder no more")
+        << ENOTDIR << int(RenameError::FolderGone);
     QTest::newRow("EXDEV") << EXDEV << int(RenameError::Other);
 }
 

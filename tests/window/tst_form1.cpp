@@ -2,6 +2,8 @@
 #include "browse/drivelist.h"
 #include "browse/filelist.h"
 #include "form1.h"
+#include "messages.h"
+#include "passes/passlock.h"
 #include "testdir.h"
 
 #include <QApplication>
@@ -17,6 +19,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -176,6 +179,8 @@ private slots:
     void refreshFailureReported();
     void inputHeldOffDuringPass();
     void closeDuringPassStopsAfterFileInHand();
+    void secondPassOnTheVolumeRefused();
+    void everyCauseHasItsOwnText();
 };
 
 void TestForm1::startupGeometry_data()
@@ -834,6 +839,42 @@ void TestForm1::closeDuringPassStopsAfterFileInHand()
     QCOMPARE(prefixed, 2);
     QCOMPARE(int(h.work.names().size()), 4);
     QVERIFY(h.messages.empty());
+}
+
+// Another pass (here: a lock held by the test itself) works on the volume: the click renames
+// nothing and says why; the buttons keep their states.
+void TestForm1::secondPassOnTheVolumeRefused()
+{
+    Harness h;
+    h.work.touch("a.mp3");
+    h.open(h.work.path());
+    struct stat st;
+    QCOMPARE(::stat(h.work.path().c_str(), &st), 0);
+    auto other = korvalo::PassLock::tryAcquire(std::uint64_t(st.st_dev));
+    QVERIFY(other);
+    click(h.w().command1());
+    QCOMPARE(h.work.names(), std::vector<std::string>{"a.mp3"});
+    QCOMPARE(int(h.messages.size()), 1);
+    QCOMPARE(h.messages[0].text, messages::volumeBusyText());
+    QVERIFY(h.w().command1()->isEnabled());
+    QCOMPARE(h.w().command1()->text(), QStringLiteral("随机排序"));
+
+    other.reset();
+    click(h.w().command1());
+    QCOMPARE(int(h.messages.size()), 1);
+    QCOMPARE(h.work.names().size(), std::size_t(1));
+    QVERIFY(h.work.names()[0] != "a.mp3");
+}
+
+void TestForm1::everyCauseHasItsOwnText()
+{
+    QSet<QString> texts;
+    for (int c = int(korvalo::Cause::None) + 1; c <= int(korvalo::Cause::Other); ++c) {
+        const QString text = messages::causeText(korvalo::Cause(c), 5);
+        QVERIFY2(!text.isEmpty() && !texts.contains(text), qPrintable(text));
+        texts.insert(text);
+    }
+    QVERIFY(messages::causeText(korvalo::Cause::Other, 5).contains(QLatin1String("5")));
 }
 
 QTEST_MAIN(TestForm1)

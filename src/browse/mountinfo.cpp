@@ -1,0 +1,267 @@
+#include "mountinfo.h"
+
+#include <fstream>
+#include <iterator>
+
+#ifdef __linux__
+#include <blkid.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#endif
+
+namespace korvalo {
+
+namespace {
+
+// Undoes the octal escapes the kernel writes for blanks, tabs, newlines and backslashes.
+std::string decodeEscapes(std::string_view field)
+{
+    std::string out;
+    out.reserve(field.size());
+    for (std::size_t k = 0; k < field.size(); ++k) {
+        const auto isOctal = [&](std::size_t at) {
+            return at < field.size() && field[at] >= '0' && field[at] <= '7';
+        };
+        if (field[k] == '\\' && isOctal(k + 1) && isOctal(k + 2) && isOctal(k + 3)) {
+            out += static_cast<char>(((field[k + 1] - '0') << 6) | ((field[k + 2] - '0') << 3) |
+                                     (field[k + 3] - '0'));
+            k += 3;
+        } else {
+            out += field[k];
+        }
+    }
+    return out;
+}
+
+std::vector<std::string_view> splitFields(std::string_view line)
+{
+    std::vector<std::string_view> fields;
+    std::size_t k = 0;
+    while (k < line.size()) {
+        while (k < line.size() && line[k] == ' ')
+            ++k;
+        const std::size_t begin = k;
+        while (k < line.size() && line[k] != ' ')
+            ++k;
+        if (k > begin)
+            fields.push_back(line.substr(begin, k - begin));
+    }
+    return fields;
+}
+
+std::optional<std::uint64_t> parseDevice(std::string_view field)
+{
+    const std::size_t colon = field.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 >= field.size())
+        return std::nullopt;
+    unsigned long major = 0;
+    unsigned long minor = 0;
+    for (std::size_t k = 0; k < field.size(); ++k) {
+        if (k == colon)
+            continue;
+        if (field[k] < '0' || field[k] > '9')
+            return std::nullopt;
+        unsigned long &part = k < colon ? major : minor;
+        part = part * 10 + static_cast<unsigned long>(field[k] - '0');
+    }
+#ifdef __linux__
+    return static_cast<std::uint64_t>(makedev(major, minor));
+#else
+    return (static_cast<std::uint64_t>(major) << 32) | minor;
+#endif
+}
+
+// True when `path` is `folder` or lies inside it, compared by components.
+bool holds(const std::filesystem::path &folder, const std::filesystem::path &path)
+{
+    auto p = path.begin();
+    for (const auto &part : folder) {
+        if (part.empty())
+            continue;
+        if (p == path.end() || *p != part)
+            return false;
+        ++p;
+    }
+    return true;
+}
+
+bool isUnnamedFuse(const std::string &type)
+{
+    return type == "fuseblk" || type == "fuse";
+}
+
+} // namespace
+
+std::vector<MountEntry> parseMountInfo(std::string_view text)
+{
+    std::vector<MountEntry> out;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+
+        // id parent major:minor root mount-point options [optional fields...] - type source ...
+        const std::vector<std::string_view> fields = splitFields(line);
+        std::size_t dash = 6;
+        while (dash < fields.size() && fields[dash] != "-")
+            ++dash;
+        if (fields.size() < 6 || dash + 1 >= fields.size())
+            continue;
+        const std::optional<std::uint64_t> device = parseDevice(fields[2]);
+        if (!device)
+            continue;
+        MountEntry entry;
+        entry.device = *device;
+        entry.root = decodeEscapes(fields[3]);
+        entry.mountPoint = decodeEscapes(fields[4]);
+        entry.fsType = decodeEscapes(fields[dash + 1]);
+        if (dash + 2 < fields.size())
+            entry.source = decodeEscapes(fields[dash + 2]);
+        out.push_back(std::move(entry));
+    }
+    return out;
+}
+
+std::vector<MountEntry> readMountTable()
+{
+    std::ifstream in("/proc/self/mountinfo", std::ios::binary);
+    if (!in)
+        return {};
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return parseMountInfo(text);
+}
+
+VolumeId parseUdevData(std::string_view text)
+{
+    VolumeId id;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (line.starts_with("E:ID_FS_TYPE="))
+            id.type = line.substr(13);
+        else if (line.starts_with("E:ID_FS_UUID="))
+            id.uuid = line.substr(13);
+    }
+    return id;
+}
+
+VolumeId identifyVolume(const MountEntry &entry, const std::filesystem::path &udevData)
+{
+#ifdef __linux__
+    if (entry.source.empty() || entry.source.front() != '/')
+        return {};
+    struct stat st;
+    if (::stat(entry.source.c_str(), &st) != 0)
+        return {};
+    if (S_ISBLK(st.st_mode)) {
+        const std::filesystem::path record = udevData / ("b" + std::to_string(major(st.st_rdev)) +
+                                                         ":" + std::to_string(minor(st.st_rdev)));
+        std::ifstream in(record, std::ios::binary);
+        if (in) {
+            const std::string text((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+            const VolumeId id = parseUdevData(text);
+            if (!id.type.empty())
+                return id;
+        }
+    } else if (!S_ISREG(st.st_mode)) {
+        return {};
+    }
+    // No udev here (or it knows nothing of the device): read the superblock ourselves.
+    if (::access(entry.source.c_str(), R_OK) != 0)
+        return {};
+    blkid_probe probe = blkid_new_probe_from_filename(entry.source.c_str());
+    if (!probe)
+        return {};
+    VolumeId id;
+    blkid_probe_enable_superblocks(probe, 1);
+    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_TYPE | BLKID_SUBLKS_UUID);
+    if (blkid_do_safeprobe(probe) == 0) {
+        const char *value = nullptr;
+        if (blkid_probe_lookup_value(probe, "TYPE", &value, nullptr) == 0 && value)
+            id.type = value;
+        if (blkid_probe_lookup_value(probe, "UUID", &value, nullptr) == 0 && value)
+            id.uuid = value;
+    }
+    blkid_free_probe(probe);
+    return id;
+#else
+    (void)entry;
+    (void)udevData;
+    return {};
+#endif
+}
+
+MountInfo mountFromTable(const std::filesystem::path &folder, std::uint64_t device,
+                         const std::vector<MountEntry> &table,
+                         const std::function<VolumeId(const MountEntry &)> &identify)
+{
+    MountInfo info;
+    info.device = device;
+    // Of the mounts of this device, the one whose mount point holds the folder most closely; a
+    // later mount on the same point hides an earlier one.
+    const MountEntry *best = nullptr;
+    std::size_t bestDepth = 0;
+    for (const MountEntry &entry : table) {
+        if (entry.device != device)
+            continue;
+        const std::filesystem::path point(entry.mountPoint);
+        if (!holds(point, folder))
+            continue;
+        const auto depth = static_cast<std::size_t>(std::distance(point.begin(), point.end()));
+        if (!best || depth >= bestDepth) {
+            best = &entry;
+            bestDepth = depth;
+        }
+    }
+    if (!best) {
+        info.fsType = "unknown";
+        info.pathInVolume = folder;
+        return info;
+    }
+    info.mountFsType = best->fsType;
+    info.source = best->source;
+    info.mountPoint = best->mountPoint;
+    const std::filesystem::path inside = folder.lexically_relative(info.mountPoint);
+    std::filesystem::path root(best->root.empty() ? "/" : best->root);
+    info.pathInVolume = (inside.empty() || inside == ".") ? root : (root / inside);
+
+    info.fsType = best->fsType;
+    if (isUnnamedFuse(best->fsType) || best->source.starts_with("/dev/")) {
+        const VolumeId id = identify ? identify(*best) : VolumeId{};
+        info.uuid = id.uuid;
+        if (isUnnamedFuse(best->fsType))
+            info.fsType = id.type.empty() ? "unknown" : id.type;
+    }
+    return info;
+}
+
+std::optional<MountInfo> mountOf(const std::filesystem::path &folder, VolumeProbe probe)
+{
+#ifdef __linux__
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0)
+        return std::nullopt;
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::canonical(folder, ec);
+    if (ec)
+        real = std::filesystem::absolute(folder, ec).lexically_normal();
+    std::function<VolumeId(const MountEntry &)> identify;
+    if (probe == VolumeProbe::Resolve)
+        identify = [](const MountEntry &entry) { return identifyVolume(entry); };
+    return mountFromTable(real, static_cast<std::uint64_t>(st.st_dev), readMountTable(), identify);
+#else
+    (void)folder;
+    (void)probe;
+    return std::nullopt;
+#endif
+}
+
+bool isUnsafeDriver(const MountInfo &info)
+{
+    return info.fsType == "fuse.fusefat" || info.mountFsType == "fuse.fusefat";
+}
+
+} // namespace korvalo

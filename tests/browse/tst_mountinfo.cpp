@@ -1,0 +1,230 @@
+#include "browse/mountinfo.h"
+#include "testdir.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+using korvalo::MountEntry;
+using korvalo::MountInfo;
+using korvalo::VolumeId;
+
+namespace {
+
+// Recorded on machines like the ones Korvalo runs on: the root, tmpfs, fusefat on an image,
+// exfat-fuse on a loop device (fuseblk), ntfs-3g on an image (fuse), a kernel vfat stick whose
+// mount point holds a blank, a bind mount of a folder of that stick, and a kernel exFAT stick with
+// two optional fields.
+const char *const table =
+    "22 1 254:1 / / rw,relatime shared:1 - ext4 /dev/vda1 rw\n"
+    "25 22 0:23 / /dev/shm rw,nosuid,nodev shared:3 - tmpfs tmpfs rw\n"
+    "30 22 0:45 / /mnt/fat rw,nosuid,nodev,relatime shared:20 - fuse.fusefat /root/fat.img "
+    "rw,user_id=0,group_id=0\n"
+    "31 22 0:46 / /mnt/ex rw,nosuid,nodev,relatime shared:21 - fuseblk /dev/loop3 "
+    "rw,user_id=0,group_id=0,allow_other,blksize=4096\n"
+    "32 22 0:47 / /mnt/nt rw,nosuid,nodev,relatime shared:22 - fuse /root/ntfs.img "
+    "rw,user_id=0,group_id=0,allow_other\n"
+    "33 22 8:17 / /media/user/My\\040Music rw,relatime shared:23 - vfat /dev/sdb1 rw,fmask=0022\n"
+    "34 22 8:17 /Albums/Car /srv/car\\134box rw,relatime shared:23 - vfat /dev/sdb1 rw\n"
+    "35 22 8:33 / /media/user/STICK rw,nosuid shared:24 master:7 - exfat /dev/sdc1 rw\n"
+    "36 22 0:50 / /mnt/odd rw - fuse.sshfs user@host:/srv\\040music rw\n"
+    "not a mount line\n";
+
+std::uint64_t dev(unsigned major, unsigned minor)
+{
+    return makedev(major, minor);
+}
+
+// Answers for the sources a test knows about; records who was asked.
+struct FakeIdentify
+{
+    QStringList asked;
+    VolumeId operator()(const MountEntry &entry)
+    {
+        asked << QString::fromStdString(entry.source);
+        if (entry.source == "/dev/loop3")
+            return {"exfat", "1234-ABCD"};
+        if (entry.source == "/root/ntfs.img")
+            return {"ntfs", "5A1B2C3D4E5F6071"};
+        if (entry.source == "/dev/sdb1")
+            return {"vfat", "9C33-6BBD"};
+        return {};
+    }
+};
+
+} // namespace
+
+class TestMountInfo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parsesRecordedTable();
+    void mountOfFolder_data();
+    void mountOfFolder();
+    void udevRecord();
+    void blkidReadsAnImage();
+    void realFolder();
+};
+
+void TestMountInfo::parsesRecordedTable()
+{
+    const std::vector<MountEntry> entries = korvalo::parseMountInfo(table);
+    QCOMPARE(entries.size(), std::size_t(9));
+    QCOMPARE(entries[0].device, dev(254, 1));
+    QCOMPARE(entries[0].mountPoint, std::string("/"));
+    QCOMPARE(entries[2].fsType, std::string("fuse.fusefat"));
+    QCOMPARE(entries[2].source, std::string("/root/fat.img"));
+    QCOMPARE(entries[3].fsType, std::string("fuseblk"));
+    QCOMPARE(entries[3].device, dev(0, 46));
+    QCOMPARE(entries[5].mountPoint, std::string("/media/user/My Music")); // \040
+    QCOMPARE(entries[6].mountPoint, std::string("/srv/car\\box"));        // \134
+    QCOMPARE(entries[6].root, std::string("/Albums/Car"));
+    QCOMPARE(entries[7].fsType, std::string("exfat")); // after two optional fields
+    QCOMPARE(entries[7].source, std::string("/dev/sdc1"));
+    QCOMPARE(entries[8].source, std::string("user@host:/srv music"));
+}
+
+void TestMountInfo::mountOfFolder_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<quint64>("device");
+    QTest::addColumn<QString>("fsType");
+    QTest::addColumn<QString>("mountFsType");
+    QTest::addColumn<QString>("uuid");
+    QTest::addColumn<QString>("mountPoint");
+    QTest::addColumn<QString>("pathInVolume");
+    QTest::addColumn<bool>("unsafe");
+
+    QTest::newRow("fusefat on an image: refused")
+        << "/mnt/fat/Music" << quint64(dev(0, 45)) << "fuse.fusefat"
+        << "fuse.fusefat"
+        << ""
+        << "/mnt/fat"
+        << "/Music" << true;
+    QTest::newRow("exfat-fuse on a loop device (fuseblk)")
+        << "/mnt/ex/Music/Car" << quint64(dev(0, 46)) << "exfat"
+        << "fuseblk"
+        << "1234-ABCD"
+        << "/mnt/ex"
+        << "/Music/Car" << false;
+    QTest::newRow("ntfs-3g on an image (fuse)") << "/mnt/nt" << quint64(dev(0, 47)) << "ntfs"
+                                                << "fuse"
+                                                << "5A1B2C3D4E5F6071"
+                                                << "/mnt/nt"
+                                                << "/" << false;
+    QTest::newRow("kernel vfat, blank in the mount point")
+        << "/media/user/My Music/Pop" << quint64(dev(8, 17)) << "vfat"
+        << "vfat"
+        << "9C33-6BBD"
+        << "/media/user/My Music"
+        << "/Pop" << false;
+    QTest::newRow("bind mount of a folder of the same stick")
+        << "/srv/car\\box/Rock" << quint64(dev(8, 17)) << "vfat"
+        << "vfat"
+        << "9C33-6BBD"
+        << "/srv/car\\box"
+        << "/Albums/Car/Rock" << false;
+    QTest::newRow("tmpfs: no source to ask") << "/dev/shm/x" << quint64(dev(0, 23)) << "tmpfs"
+                                             << "tmpfs"
+                                             << ""
+                                             << "/dev/shm"
+                                             << "/x" << false;
+    QTest::newRow("a FUSE mount nothing can tell")
+        << "/mnt/odd" << quint64(dev(0, 50)) << "fuse.sshfs"
+        << "fuse.sshfs"
+        << ""
+        << "/mnt/odd"
+        << "/" << false;
+    QTest::newRow("a device the table does not know")
+        << "/somewhere" << quint64(dev(0, 99)) << "unknown"
+        << ""
+        << ""
+        << ""
+        << "/somewhere" << false;
+}
+
+void TestMountInfo::mountOfFolder()
+{
+    QFETCH(QString, folder);
+    QFETCH(quint64, device);
+    QFETCH(QString, fsType);
+    QFETCH(QString, mountFsType);
+    QFETCH(QString, uuid);
+    QFETCH(QString, mountPoint);
+    QFETCH(QString, pathInVolume);
+    QFETCH(bool, unsafe);
+
+    FakeIdentify identify;
+    const MountInfo info =
+        korvalo::mountFromTable(folder.toStdString(), device, korvalo::parseMountInfo(table),
+                                [&](const MountEntry &e) { return identify(e); });
+    QCOMPARE(QString::fromStdString(info.fsType), fsType);
+    QCOMPARE(QString::fromStdString(info.mountFsType), mountFsType);
+    QCOMPARE(QString::fromStdString(info.uuid), uuid);
+    QCOMPARE(QString::fromStdString(info.mountPoint.native()), mountPoint);
+    QCOMPARE(QString::fromStdString(info.pathInVolume.native()), pathInVolume);
+    QCOMPARE(info.device, device);
+    QCOMPARE(korvalo::isUnsafeDriver(info), unsafe);
+    // fusefat is told by its type alone: nothing is read off its image to refuse it.
+    if (unsafe)
+        QVERIFY(identify.asked.isEmpty());
+}
+
+void TestMountInfo::udevRecord()
+{
+    const VolumeId id = korvalo::parseUdevData("S:disk/by-uuid/1234-ABCD\n"
+                                               "I:2084017\n"
+                                               "E:ID_FS_UUID=1234-ABCD\n"
+                                               "E:ID_FS_UUID_ENC=1234-ABCD\n"
+                                               "E:ID_FS_TYPE=exfat\n"
+                                               "E:ID_FS_USAGE=filesystem\n"
+                                               "G:systemd\n");
+    QCOMPARE(id.type, std::string("exfat"));
+    QCOMPARE(id.uuid, std::string("1234-ABCD"));
+    QVERIFY(korvalo::parseUdevData("E:ID_SERIAL=x\n").type.empty());
+}
+
+// libblkid reads the type and the UUID off an image, as it does off ntfs-3g's source.
+void TestMountInfo::blkidReadsAnImage()
+{
+    const QString mkfs =
+        QStandardPaths::findExecutable(QStringLiteral("mkfs.vfat"), {"/sbin", "/usr/sbin"});
+    if (mkfs.isEmpty())
+        QSKIP("mkfs.vfat (dosfstools) is not installed");
+    TestDir dir;
+    const std::filesystem::path image = dir / "fat.img";
+    dir.touch("fat.img");
+    std::filesystem::resize_file(image, 4 << 20);
+    QCOMPARE(QProcess::execute(mkfs, {QStringLiteral("-i"), QStringLiteral("1234abcd"),
+                                      QString::fromStdString(image.native())}),
+             0);
+    MountEntry entry;
+    entry.fsType = "fuse";
+    entry.source = image.native();
+    const VolumeId id = korvalo::identifyVolume(entry, dir / "no-udev-here");
+    QCOMPARE(id.type, std::string("vfat"));
+    QCOMPARE(id.uuid, std::string("1234-ABCD"));
+
+    entry.source = (dir / "missing.img").native();
+    QVERIFY(korvalo::identifyVolume(entry).type.empty());
+}
+
+void TestMountInfo::realFolder()
+{
+    TestDir dir;
+    struct stat st;
+    QCOMPARE(::stat(dir.path().c_str(), &st), 0);
+    const auto info = korvalo::mountOf(dir.path());
+    QVERIFY(info);
+    QCOMPARE(info->device, std::uint64_t(st.st_dev));
+    QVERIFY(!info->fsType.empty());
+    QVERIFY(!info->mountPoint.empty());
+    QVERIFY(!korvalo::mountOf(dir / "missing"));
+}
+
+QTEST_APPLESS_MAIN(TestMountInfo)
+#include "tst_mountinfo.moc"
