@@ -163,6 +163,8 @@ elif [ "$(id -u)" -ne 0 ]; then
   mounted_skip="not root: loop devices and FUSE mounts need root"
 elif [ ! -c /dev/fuse ]; then
   mounted_skip="no /dev/fuse"
+elif ! losetup -f >/dev/null 2>&1; then
+  mounted_skip="no free loop device"
 else
   missing=()
   for p in exfatprogs exfat-fuse ntfs-3g strace; do
@@ -173,6 +175,9 @@ else
     { DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
       DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null; } || mounted_skip="cannot install ${missing[*]}"
+  fi
+  if [ -z "$mounted_skip" ] && ! strace -f -c -o /dev/null true 2>/dev/null; then
+    mounted_skip="strace cannot trace here"
   fi
 fi
 
@@ -197,15 +202,15 @@ fi
 # rename works: one call per file is the whole rename.
 if [[ " $only " != *" bench_mounted "* ]]; then
   :
-elif command -v strace >/dev/null; then
+elif ! strace -f -c -o /dev/null true 2>/dev/null; then
+  echo "== system call counts skipped: strace is missing or cannot trace here" >&2
+else
   local_dir=$(mktemp -d "$base/korvalo-bench-calls-XXXXXX")
   label=$(stat -f -c %T "$base")
   "$mounted" prepare "$local_dir/count" "$files" plain
   count_calls "$label" pass shuffle "$local_dir/count" 2
   count_calls "$label" pass removal "$local_dir/count" 2
   rm -rf "$local_dir"
-else
-  echo "== system call counts skipped: strace is not installed" >&2
 fi
 # Rows of the call counts: a pass's calls per file, next to the plain loop's on the same file
 # system where it was counted.
