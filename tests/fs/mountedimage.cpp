@@ -272,7 +272,7 @@ QString MountedImage::unmountAndCheck()
     switch (m_kind) {
     case FsKind::ExFat:
         // The loop device is what exfat-fuse wrote through.
-        r = runTool("fsck.exfat", {"-n", m_loop.isEmpty() ? m_image : m_loop});
+        r = runTool("fsck.exfat", {"-n", source()});
         break;
     case FsKind::Ntfs:
         r = runTool("ntfsfix", {"-n", m_image});

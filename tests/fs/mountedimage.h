@@ -61,6 +61,8 @@ public:
     std::filesystem::path root() const;
     QString dir() const { return m_dir; }
     const QString &image() const { return m_image; }
+    // What the driver reads: the loop device for exfat-fuse, else the image itself.
+    QString source() const { return m_loop.isEmpty() ? m_image : m_loop; }
     // The FUSE daemon serving the mount, 0 when not mounted.
     pid_t daemon() const { return m_daemon.load(); }
 
