@@ -75,6 +75,7 @@ done
 
 mounted=$build/bench/bench_mounted
 files=2000
+half=$((files / 2))
 counts=$work/counts.txt
 : >"$counts"
 
@@ -86,28 +87,40 @@ syscalls() { # out-file command...
   awk '$NF != "syscall" && $NF != "total" && $1 ~ /^[0-9.]+$/ { print $4, $NF }' "$out.raw" >"$out"
 }
 
-# System calls per file of `what` (a pass, or the plain rename loop) over the files prepared in
-# DIR, less those of listing the folder `lists` times, which the command does besides the renames.
-# Appends "what, label, pass, calls per file, breakdown" to the counts.
-count_calls() { # label what(pass|loop) pass(shuffle|removal) dir lists
-  local label=$1 what=$2 pass=$3 dir=$4 lists=$5
+# The system calls of `what` (a pass, or the plain rename loop) over the n files prepared in DIR,
+# less those of listing the folder `lists` times, which the command does besides the renames:
+# "calls name" lines in OUT.
+net_calls() { # out what(pass|loop) pass(shuffle|removal) dir n lists
+  local out=$1 what=$2 pass=$3 dir=$4 n=$5 lists=$6
   if [ "$what" = pass ]; then
-    syscalls "$work/a" "$mounted" pass "$pass" "$dir" "$files"
+    syscalls "$work/a" "$mounted" pass "$pass" "$dir" "$n"
   else
     syscalls "$work/a" "$mounted" loop "$pass" "$dir"
   fi
   syscalls "$work/b" "$mounted" list "$dir" "$lists"
-  awk -v n="$files" -v label="$label" -v what="$what" -v pass="$pass" '
-    FNR == NR { base[$2] = $1; next }
-    { diff[$2] = $1 - base[$2] }
+  awk 'FNR == NR { base[$2] = $1; next } { print $1 - base[$2], $2 }' "$work/b" "$work/a" >"$out"
+}
+
+# System calls per file: the difference between a folder of $files and one of half as many, so
+# that what a pass does once (finding its mount, taking its lock) is not spread over the files.
+# Appends "what, label, pass, calls per file, breakdown, calls once per pass" to the counts.
+count_calls() { # label what(pass|loop) pass(shuffle|removal) big-dir small-dir lists
+  local label=$1 what=$2 pass=$3 big=$4 small=$5 lists=$6
+  net_calls "$work/big" "$what" "$pass" "$big" "$files" "$lists"
+  net_calls "$work/small" "$what" "$pass" "$small" "$half" "$lists"
+  awk -v n="$files" -v h="$half" -v label="$label" -v what="$what" -v pass="$pass" '
+    FNR == NR { few[$2] = $1; next }
+    { many[$2] = $1 }
     END {
-      total = 0; parts = ""
-      for (c in diff) {
-        total += diff[c]
-        if (diff[c] / n >= 0.05) parts = parts sprintf(" %s %.2f", c, diff[c] / n)
+      total = 0; once = 0; parts = ""
+      for (c in many) {
+        per = (many[c] - few[c]) / (n - h)
+        total += per
+        once += few[c] - per * h
+        if (per >= 0.05) parts = parts sprintf(" %s %.2f", c, per)
       }
-      printf "%s\t%s\t%s\t%.2f\t%s\n", what, label, pass, total / n, parts
-    }' "$work/b" "$work/a" >>"$counts"
+      printf "%s\t%s\t%s\t%.2f\t%s\t%.0f\n", what, label, pass, total, parts, once
+    }' "$work/small" "$work/big" >>"$counts"
 }
 
 mount_image() { # fs dir -> sets loopdev for exfat
@@ -190,11 +203,13 @@ else
     dir=$work/mnt-$fs
     mount_image "$fs" "$dir"
     KORVALO_BENCH_DIR=$dir run_mounted "$mounted" time "$fs" "$ratio"
-    "$mounted" prepare "$dir/count" "$files" plain
-    count_calls "$fs" pass shuffle "$dir/count" 2
-    count_calls "$fs" pass removal "$dir/count" 2
-    "$mounted" prepare "$dir/floor" "$files" plain
-    count_calls "$fs" loop shuffle "$dir/floor" 1
+    for d in count floor; do
+      "$mounted" prepare "$dir/$d" "$files" plain
+      "$mounted" prepare "$dir/$d-half" "$half" plain
+    done
+    count_calls "$fs" pass shuffle "$dir/count" "$dir/count-half" 2
+    count_calls "$fs" pass removal "$dir/count" "$dir/count-half" 2
+    count_calls "$fs" loop shuffle "$dir/floor" "$dir/floor-half" 1
     unmount_image "$fs" "$dir"
   done
 fi
@@ -208,13 +223,14 @@ else
   local_dir=$(mktemp -d "$base/korvalo-bench-calls-XXXXXX")
   label=$(stat -f -c %T "$base")
   "$mounted" prepare "$local_dir/count" "$files" plain
-  count_calls "$label" pass shuffle "$local_dir/count" 2
-  count_calls "$label" pass removal "$local_dir/count" 2
+  "$mounted" prepare "$local_dir/count-half" "$half" plain
+  count_calls "$label" pass shuffle "$local_dir/count" "$local_dir/count-half" 2
+  count_calls "$label" pass removal "$local_dir/count" "$local_dir/count-half" 2
   rm -rf "$local_dir"
 fi
 # Rows of the call counts: a pass's calls per file, next to the plain loop's on the same file
 # system where it was counted.
-while IFS=$'\t' read -r what label pass per parts; do
+while IFS=$'\t' read -r what label pass per parts once; do
   [ "$what" = pass ] || continue
   floor=$(awk -F'\t' -v l="$label" '$1 == "loop" && $2 == l { print $4 " calls" }' "$counts")
   case $label in exfat-fuse | ntfs-3g) target=2 ;; *) target=1 ;; esac
@@ -248,10 +264,10 @@ else
   echo "Rows 5: wall clock, $files files on the FUSE mount, against a plain rename(2) loop over the same names (the unsafe floor)."
 fi
 if [ -s "$counts" ]; then
-  echo "Rows 6: system calls per file (strace -f -c, less those of listing the folder), against the plain rename(2) loop:"
-  while IFS=$'\t' read -r what label pass per parts; do
+  echo "Rows 6: system calls per file (strace -f -c; $files files against $half, less those of listing the folder), against the plain rename(2) loop:"
+  while IFS=$'\t' read -r what label pass per parts once; do
     [ "$what" = pass ] && what="$pass pass" || what="plain rename(2) loop"
-    printf '  %-12s %-22s %5s per file:%s\n' "$label" "$what" "$per" "$parts"
+    printf '  %-12s %-22s %5s per file:%s; %s once\n' "$label" "$what" "$per" "$parts" "$once"
   done <"$counts"
 fi
 exit "$status"
