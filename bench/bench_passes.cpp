@@ -6,9 +6,6 @@
 #include "benchutil.h"
 #include "renameloop.h"
 
-#include "browse/musicfilelist.h"
-#include "passes/passes.h"
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -21,30 +18,6 @@ enum class Pass
     Shuffle,
     Removal
 };
-
-double corePass(Pass pass, const std::filesystem::path &folder, std::size_t n)
-{
-    korvalo::MusicFileList list;
-    if (!list.setFolder(folder).ok() || static_cast<std::size_t>(list.count()) != n)
-        bench::fail("the core lists " + std::to_string(list.count()) + " files in " +
-                    folder.string() + ", expected " + std::to_string(n));
-    korvalo::FixedFolder where(folder);
-    korvalo::NullProgress progress;
-    korvalo::ClockRandomSource random;
-    korvalo::PassContext ctx{list, where, progress};
-
-    const bench::Stopwatch watch;
-    const korvalo::PassResult result =
-        pass == Pass::Shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
-    const double ms = watch.elapsedMs();
-
-    if (result.status != korvalo::PassResult::Status::Completed ||
-        static_cast<std::size_t>(result.renamed) != n || !result.refreshError.ok())
-        bench::fail("the core pass did not rename every file: renamed " +
-                    std::to_string(result.renamed) + " of " + std::to_string(n) + ", failed at " +
-                    std::to_string(result.failedIndex));
-    return ms;
-}
 
 } // namespace
 
@@ -75,7 +48,7 @@ int main()
                 for (int turn = 0; turn < 3; ++turn) {
                     switch ((rep + turn) % 3) {
                     case 0:
-                        korvalo.push_back(corePass(pass, a.path(), n));
+                        korvalo.push_back(bench::corePass(shuffle, a.path(), n));
                         break;
                     case 1:
                         baseline.push_back(bench::bareRenameLoop(shuffle, b.path()));

@@ -2,6 +2,7 @@
 #include "benchutil.h"
 
 #include "browse/musicfilelist.h"
+#include "passes/passes.h"
 
 #include <cerrno>
 #include <cstring>
@@ -29,7 +30,8 @@ std::vector<std::string> snapshotNames(const std::filesystem::path &folder)
     return names;
 }
 
-double bareRenameLoop(bool shuffle, const std::filesystem::path &folder, Naming naming)
+double bareRenameLoop(bool shuffle, const std::filesystem::path &folder, Naming naming,
+                      RenameCall call)
 {
     const std::vector<std::string> names = snapshotNames(folder);
     std::mt19937 rng(std::random_device{}());
@@ -52,12 +54,40 @@ double bareRenameLoop(bool shuffle, const std::filesystem::path &folder, Naming 
         } else {
             to.append(name, 4);
         }
-        if (::syscall(SYS_renameat2, dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE) != 0)
+        const long done = call == RenameCall::Plain
+                              ? ::renameat(dirFd, from.c_str(), dirFd, to.c_str())
+                              : ::syscall(SYS_renameat2, dirFd, from.c_str(), dirFd, to.c_str(),
+                                          RENAME_NOREPLACE);
+        if (done != 0)
             fail("bare rename of " + name + " failed: " + std::strerror(errno));
     }
     if (naming == Naming::OpenFolder)
         ::close(dirFd);
     return watch.elapsedMs();
+}
+
+double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n)
+{
+    korvalo::MusicFileList list;
+    if (!list.setFolder(folder).ok() || static_cast<std::size_t>(list.count()) != n)
+        fail("the core lists " + std::to_string(list.count()) + " files in " + folder.string() +
+             ", expected " + std::to_string(n));
+    korvalo::FixedFolder where(folder);
+    korvalo::NullProgress progress;
+    korvalo::ClockRandomSource random;
+    korvalo::PassContext ctx{list, where, progress};
+
+    const Stopwatch watch;
+    const korvalo::PassResult result =
+        shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
+    const double ms = watch.elapsedMs();
+
+    if (result.status != korvalo::PassResult::Status::Completed ||
+        static_cast<std::size_t>(result.renamed) != n || !result.refreshError.ok())
+        fail("the core pass did not rename every file: renamed " + std::to_string(result.renamed) +
+             " of " + std::to_string(n) + ", failed at " + std::to_string(result.failedIndex) +
+             " (errno " + std::to_string(result.cause.osError) + ")");
+    return ms;
 }
 
 } // namespace bench

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,11 +17,24 @@ enum class Naming
     OpenFolder // bare names relative to the open folder: no path walk at all, for comparison
 };
 
+// Which call renames each file.
+enum class RenameCall
+{
+    NoReplace, // renameat2(RENAME_NOREPLACE): the safe floor where the file system has it
+    Plain      // rename(2), which replaces an existing target: the unsafe floor on FUSE drivers,
+               // which refuse the flag
+};
+
 // The baseline of a pass: the folder's music names are read before the clock starts, then one
-// renameat2(RENAME_NOREPLACE) per file and nothing else: a random four-digit prefix put in front
-// (shuffle) or the first four characters taken off (removal). Returns milliseconds; any failed
-// rename ends the benchmark.
+// rename call per file and nothing else: a random four-digit prefix put in front (shuffle) or the
+// first four characters taken off (removal). Returns milliseconds; any failed rename ends the
+// benchmark.
 double bareRenameLoop(bool shuffle, const std::filesystem::path &folder,
-                      Naming naming = Naming::FullPaths);
+                      Naming naming = Naming::FullPaths, RenameCall call = RenameCall::NoReplace);
+
+// One pass through the core over the folder's `n` music files, as bench_passes measures it: the
+// list read before the clock starts, a progress sink that does nothing, the final re-read of the
+// list included. Returns milliseconds; a pass that does not rename every file ends the benchmark.
+double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n);
 
 } // namespace bench

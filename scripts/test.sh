@@ -2,8 +2,8 @@
 # Installs what the tests need, builds, and runs every test twice: once in a normal build, once
 # built with AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero when a test fails.
 #
-# The tests labelled "fs" mount real exFAT and FAT images through FUSE and loop devices; they need
-# root and report themselves skipped without it.
+# The tests labelled "fs" mount real exFAT, NTFS and FAT images through FUSE and loop devices and
+# check them with each file system's checker; they need root and report themselves skipped without it.
 #
 # Build folders: KORVALO_BUILD_DIR (default build) and KORVALO_ASAN_BUILD_DIR (default build-asan).
 # KORVALO_SKIP_ASAN=1 leaves the sanitizer run out. After the tests, scripts/test-package.sh checks
@@ -21,8 +21,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 export DEBIAN_FRONTEND=noninteractive
 packages=(
   g++ cmake ninja-build pkg-config qt6-base-dev libblkid-dev fonts-noto-cjk
-  # the mounted file system tests: mkfs, FUSE drivers, losetup, mtools for non-ASCII FAT names
-  exfatprogs exfat-fuse dosfstools fusefat fuse3 mount mtools
+  # the mounted file system tests: mkfs, fsck, FUSE drivers, losetup
+  exfatprogs exfat-fuse ntfs-3g dosfstools fusefat fuse3 mount
 )
 if [ "${KORVALO_TIDY:-0}" = 1 ]; then packages+=(clang-tidy); fi
 missing=()

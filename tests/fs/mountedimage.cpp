@@ -1,0 +1,309 @@
+#include "mountedimage.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+const char *kindName(FsKind kind)
+{
+    switch (kind) {
+    case FsKind::ExFat:
+        return "exFAT";
+    case FsKind::Ntfs:
+        return "NTFS";
+    case FsKind::Fat:
+        return "FAT32";
+    }
+    return "?";
+}
+
+QString findTool(const QString &name)
+{
+    QString path = QStandardPaths::findExecutable(name);
+    if (path.isEmpty())
+        path = QStandardPaths::findExecutable(name, {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
+    return path;
+}
+
+ToolResult runTool(const QString &name, const QStringList &args, int timeoutMs,
+                   const QProcessEnvironment &env)
+{
+    ToolResult r;
+    const QString program = findTool(name);
+    const QString line = name + ' ' + args.join(' ');
+    if (program.isEmpty()) {
+        r.output = line + ": not installed";
+        return r;
+    }
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(program, args);
+    if (!p.waitForStarted(10000)) {
+        r.output = line + ": " + p.errorString();
+        return r;
+    }
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(5000);
+        r.output = line + QStringLiteral(": timed out after %1 ms").arg(timeoutMs);
+        return r;
+    }
+    r.output = QString::fromLocal8Bit(p.readAll()).trimmed();
+    r.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!r.ok)
+        r.output = line + QStringLiteral(": exit %1: ").arg(p.exitCode()) + r.output;
+    return r;
+}
+
+namespace {
+
+bool isMounted(const QString &dir)
+{
+    QFile f("/proc/self/mountinfo");
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray target = QFile::encodeName(dir);
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() > 4 && fields.at(4) == target)
+            return true;
+    }
+    return false;
+}
+
+// The process that serves a FUSE mount: the one whose arguments name the mount folder.
+pid_t findDaemon(const QString &dir)
+{
+    const QByteArray target = QFile::encodeName(dir);
+    const QStringList pids = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        bool numeric = false;
+        const pid_t id = pid.toInt(&numeric);
+        if (!numeric || id == ::getpid())
+            continue;
+        QFile cmd("/proc/" + pid + "/cmdline");
+        if (!cmd.open(QIODevice::ReadOnly))
+            continue;
+        if (cmd.readAll().split('\0').contains(target))
+            return id;
+    }
+    return 0;
+}
+
+QStringList toolsFor(FsKind kind)
+{
+    switch (kind) {
+    case FsKind::ExFat:
+        return {"mkfs.exfat", "fsck.exfat", "losetup", "mount.exfat-fuse", "umount"};
+    case FsKind::Ntfs:
+        return {"mkntfs", "ntfsfix", "ntfs-3g", "umount"};
+    case FsKind::Fat:
+        return {"mkfs.vfat", "fsck.vfat", "fusefat", "fusermount", "umount"};
+    }
+    return {};
+}
+
+} // namespace
+
+bool processEnded(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || text.mid(close + 2, 1) == "Z";
+}
+
+bool waitEnded(pid_t pid, int timeoutMs)
+{
+    if (pid <= 0)
+        return true;
+    QElapsedTimer t;
+    t.start();
+    while (!processEnded(pid)) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+QString unavailableReason(FsKind kind)
+{
+    if (::geteuid() != 0)
+        return "not root: loop devices and FUSE mounts need root";
+    const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("no usable /dev/fuse (%1)").arg(std::strerror(errno));
+    ::close(fd);
+    for (const QString &tool : toolsFor(kind))
+        if (findTool(tool).isEmpty())
+            return tool + " is not installed";
+    if (kind == FsKind::ExFat) {
+        const ToolResult loop = runTool("losetup", {"-f"});
+        if (!loop.ok)
+            return "no free loop device: " + loop.output;
+    }
+    return {};
+}
+
+MountedImage::MountedImage(FsKind kind, const QString &workDir)
+    : m_kind(kind), m_image(workDir + "/disk.img"), m_dir(workDir + "/mnt")
+{
+    QDir().mkpath(m_dir);
+}
+
+MountedImage::~MountedImage()
+{
+    unmount();
+    if (!m_loop.isEmpty())
+        runTool("losetup", {"-d", m_loop}, 20000);
+}
+
+std::filesystem::path MountedImage::root() const
+{
+    return std::filesystem::path(QFile::encodeName(m_dir).toStdString());
+}
+
+QString MountedImage::create()
+{
+    QFile img(m_image);
+    if (!img.open(QIODevice::WriteOnly) || !img.resize(qint64(64) * 1024 * 1024))
+        return "cannot make the image file: " + img.errorString();
+    img.close();
+    ToolResult r;
+    switch (m_kind) {
+    case FsKind::ExFat:
+        r = runTool("mkfs.exfat", {"-L", "KORVALO", m_image});
+        break;
+    case FsKind::Ntfs:
+        r = runTool("mkntfs", {"-F", "-Q", "-L", "KORVALO", m_image});
+        break;
+    case FsKind::Fat:
+        // No volume label: fusefat shows a label as an empty file in the root folder.
+        r = runTool("mkfs.vfat", {"-F", "32", "-s", "1", m_image});
+        break;
+    }
+    return r.ok ? QString() : r.output;
+}
+
+QString MountedImage::mount(bool readOnly)
+{
+    ToolResult r;
+    switch (m_kind) {
+    case FsKind::ExFat: {
+        if (m_loop.isEmpty()) {
+            const ToolResult loop = runTool("losetup", {"-f", "--show", m_image});
+            if (!loop.ok)
+                return loop.output;
+            m_loop = loop.output.section('\n', -1);
+        }
+        QStringList args;
+        if (readOnly)
+            args << "-o"
+                 << "ro";
+        r = runTool("mount.exfat-fuse", args << m_loop << m_dir);
+        break;
+    }
+    case FsKind::Ntfs:
+        r = runTool("ntfs-3g", {"-o", readOnly ? "ro" : "rw", m_image, m_dir});
+        break;
+    case FsKind::Fat:
+        // fusefat was seen to spin on very long names: keep to ordinary names, and the timeout.
+        r = runTool("fusefat", {"-o", readOnly ? "ro" : "rw+", m_image, m_dir}, 10000);
+        break;
+    }
+    if (!r.ok)
+        return r.output;
+    if (!isMounted(m_dir))
+        return "the mount did not appear: " + r.output;
+    m_daemon = findDaemon(m_dir);
+    return {};
+}
+
+QString MountedImage::unmount(bool lazy)
+{
+    QString error;
+    if (isMounted(m_dir)) {
+        const ToolResult r =
+            m_kind == FsKind::Fat
+                ? runTool("fusermount",
+                          lazy ? QStringList{"-u", "-z", m_dir} : QStringList{"-u", m_dir}, 10000)
+                : runTool("umount", lazy ? QStringList{"-l", m_dir} : QStringList{m_dir});
+        if (!r.ok) {
+            error = r.output;
+            runTool("umount", {"-l", m_dir}); // never leave a mount behind
+        }
+    }
+    if (!waitEnded(m_daemon, 20000)) {
+        error += " the FUSE daemon did not end; killed";
+        ::kill(m_daemon, SIGKILL);
+        waitEnded(m_daemon, 5000);
+    }
+    m_daemon = 0;
+    return error;
+}
+
+QString MountedImage::remount(bool readOnly)
+{
+    const QString err = unmount();
+    return err.isEmpty() ? mount(readOnly) : err;
+}
+
+QString MountedImage::unmountAndCheck()
+{
+    const QString err = unmount();
+    if (!err.isEmpty())
+        return "unmount before the check failed: " + err;
+    ToolResult r;
+    switch (m_kind) {
+    case FsKind::ExFat:
+        // The loop device is what exfat-fuse wrote through.
+        r = runTool("fsck.exfat", {"-n", source()});
+        break;
+    case FsKind::Ntfs:
+        r = runTool("ntfsfix", {"-n", m_image});
+        break;
+    case FsKind::Fat:
+        r = runTool("fsck.vfat", {"-n", m_image});
+        break;
+    }
+    if (!r.ok)
+        return QStringLiteral("%1 volume damaged: %2").arg(kindName(m_kind), r.output);
+    return {};
+}
+
+HangGuard::HangGuard(const MountedImage &image, std::chrono::seconds limit)
+    : m_thread([this, &image, limit] {
+          std::unique_lock lock(m_mutex);
+          if (!m_done.wait_for(lock, limit, [this] { return m_finished; })) {
+              m_fired = true;
+              if (const pid_t pid = image.daemon(); pid > 0)
+                  ::kill(pid, SIGKILL);
+          }
+      })
+{
+}
+
+HangGuard::~HangGuard()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_finished = true;
+    }
+    m_done.notify_all();
+    m_thread.join();
+}

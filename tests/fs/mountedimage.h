@@ -1,0 +1,136 @@
+#pragma once
+
+// Real file systems mounted the way a USB stick or SD card is on Linux without the kernel's own
+// drivers: exFAT with exfat-fuse on a loop device, NTFS with ntfs-3g, FAT32 with fusefat. Each
+// image lives in a temporary folder; every external tool runs with a timeout, so a hung driver
+// fails a test instead of hanging the suite.
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include <sys/types.h>
+
+enum class FsKind
+{
+    ExFat, // exfat-fuse on a loop device
+    Ntfs,  // ntfs-3g on the image
+    Fat    // fusefat on the image (a driver the passes refuse)
+};
+Q_DECLARE_METATYPE(FsKind)
+
+const char *kindName(FsKind kind);
+
+struct ToolResult
+{
+    bool ok = false;
+    QString output; // the tool's output; on failure the command line and why it failed first
+};
+
+// The tool's full path, also from the sbin folders a non-login PATH may lack; empty when missing.
+QString findTool(const QString &name);
+ToolResult runTool(const QString &name, const QStringList &args, int timeoutMs = 30000,
+                   const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+
+// True once the process has ended (gone, or a zombie that no longer holds /dev/fuse).
+bool processEnded(pid_t pid);
+bool waitEnded(pid_t pid, int timeoutMs);
+
+// Why `kind` cannot be mounted here (not root, no /dev/fuse, a tool missing), or an empty text.
+QString unavailableReason(FsKind kind);
+
+// One file system image in a folder, mounted at <folder>/mnt. The destructor unmounts and
+// detaches the loop device whatever state a failed test left.
+class MountedImage
+{
+public:
+    MountedImage(FsKind kind, const QString &workDir);
+    ~MountedImage();
+    MountedImage(const MountedImage &) = delete;
+    MountedImage &operator=(const MountedImage &) = delete;
+
+    FsKind kind() const { return m_kind; }
+    std::filesystem::path root() const;
+    QString dir() const { return m_dir; }
+    const QString &image() const { return m_image; }
+    // What the driver reads: the loop device for exfat-fuse, else the image itself.
+    QString source() const { return m_loop.isEmpty() ? m_image : m_loop; }
+    // The FUSE daemon serving the mount, 0 when not mounted.
+    pid_t daemon() const { return m_daemon.load(); }
+
+    // Each returns an error text, empty on success.
+    QString create(); // an empty 64 MiB file system
+    QString mount(bool readOnly = false);
+    // Unmounts and waits for the FUSE daemon to end, so everything is written to the image. A lazy
+    // unmount is the stick pulled out while something still works on it.
+    QString unmount(bool lazy = false);
+    QString remount(bool readOnly = false);
+    // Unmounts and runs the file system's checker (fsck.exfat -n, ntfsfix -n, fsck.vfat -n) on
+    // the image: a pass can leave every name right and the volume damaged all the same.
+    QString unmountAndCheck();
+
+private:
+    FsKind m_kind;
+    QString m_image;
+    QString m_dir;
+    QString m_loop;
+    std::atomic<pid_t> m_daemon{0};
+};
+
+// Kills the FUSE daemon when a test runs too long, so that a system call hanging in it returns
+// (ENOTCONN) and the test fails with its cleanup instead of hanging the suite.
+class HangGuard
+{
+public:
+    HangGuard(const MountedImage &image, std::chrono::seconds limit);
+    ~HangGuard();
+    HangGuard(const HangGuard &) = delete;
+    HangGuard &operator=(const HangGuard &) = delete;
+    bool fired() const { return m_fired; }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::atomic<bool> m_fired{false};
+    std::thread m_thread; // last: starts after the members above exist
+};
+
+// NOLINTBEGIN(bugprone-macro-parentheses): the arguments name variables the macros declare.
+
+// Skips the current test (with the reason) when `kind` cannot be mounted here.
+#define REQUIRE_MOUNTABLE(kind)                                                                    \
+    do {                                                                                           \
+        const QString reason_ = unavailableReason(kind);                                           \
+        if (!reason_.isEmpty())                                                                    \
+            QSKIP(qPrintable(QStringLiteral("%1: %2").arg(kindName(kind), reason_)));              \
+    } while (false)
+
+// Makes a fresh image of `kind` in the temporary folder `dir` (a QTemporaryDir) and mounts it.
+#define MOUNT_FRESH_IMAGE(kind, dir, image)                                                        \
+    REQUIRE_MOUNTABLE(kind);                                                                       \
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));                                        \
+    MountedImage image(kind, dir.path());                                                          \
+    {                                                                                              \
+        const QString createError_ = image.create();                                               \
+        QVERIFY2(createError_.isEmpty(), qPrintable(createError_));                                \
+        const QString mountError_ = image.mount();                                                 \
+        QVERIFY2(mountError_.isEmpty(), qPrintable(mountError_));                                  \
+    }
+
+// Ends a test on a mounted image: unmounted, the checker must find the volume sound.
+#define VERIFY_VOLUME_SOUND(image)                                                                 \
+    do {                                                                                           \
+        const QString checkError_ = (image).unmountAndCheck();                                     \
+        QVERIFY2(checkError_.isEmpty(), qPrintable(checkError_));                                  \
+    } while (false)
+
+// NOLINTEND(bugprone-macro-parentheses)

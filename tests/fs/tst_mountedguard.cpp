@@ -1,0 +1,347 @@
+// The guards every pass passes before it renames anything, on real FUSE mounts: the mount lookup
+// names the file system behind exfat-fuse, ntfs-3g and fusefat; a pass on a fusefat mount is
+// refused (that driver damages folders and loses files when renaming); and two passes on one
+// volume at once, in two processes, never run together: the second is refused and nothing is lost.
+//
+// Needs root, /dev/fuse, loop devices, exfat-fuse, ntfs-3g and fusefat.
+
+#include "mountedimage.h"
+#include "volumefiles.h"
+
+#include "browse/mountinfo.h"
+#include "passes/passes.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using korvalo::PassResult;
+using Status = korvalo::PassResult::Status;
+using Refusal = korvalo::PassResult::Refusal;
+
+namespace {
+
+std::vector<std::string> songNames(const std::string &stem, int n)
+{
+    std::vector<std::string> out;
+    for (int i = 1; i <= n; ++i)
+        out.push_back(stem + " " + std::to_string(i) + (i % 3 ? ".mp3" : ".flac"));
+    return out;
+}
+
+// What a pass in a child process reports to the test.
+struct ChildOutcome
+{
+    Status status = Status::Failed;
+    Refusal refusal = Refusal::None;
+    int renamed = -1;
+};
+
+bool waitReadable(int fd, int timeoutMs)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) == 1;
+}
+
+// A pass run in its own process, as a second Korvalo window or a script would run it. With
+// `holdAtFirstFile` it stops inside its first progress step, after the first rename, until the
+// test lets it go on.
+class ChildPass
+{
+public:
+    ChildPass(bool shuffle, const fs::path &folder, bool holdAtFirstFile)
+    {
+        if (::pipe(m_result) != 0 || ::pipe(m_held) != 0 || ::pipe(m_go) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid != 0) {
+            ::close(m_result[1]);
+            ::close(m_held[1]);
+            ::close(m_go[0]);
+            return;
+        }
+        LambdaProgress progress;
+        progress.onStep = [&](int index) {
+            if (holdAtFirstFile && index == 0) {
+                const char byte = 1;
+                char go = 0;
+                (void)!::write(m_held[1], &byte, 1);
+                if (!waitReadable(m_go[0], 60000) || ::read(m_go[0], &go, 1) != 1)
+                    ::_exit(3);
+            }
+            return true;
+        };
+        const PassRun run = runPass(shuffle, folder, progress);
+        const ChildOutcome out{run.result.status, run.result.refusal, run.result.renamed};
+        (void)!::write(m_result[1], &out, sizeof out);
+        ::_exit(0);
+    }
+    ~ChildPass()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        for (int fd : {m_result[0], m_held[0], m_go[1]})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    ChildPass(const ChildPass &) = delete;
+    ChildPass &operator=(const ChildPass &) = delete;
+
+    bool started() const { return m_pid > 0; }
+    // True once the pass holds inside its first step.
+    bool waitHeld()
+    {
+        char byte = 0;
+        return waitReadable(m_held[0], 30000) && ::read(m_held[0], &byte, 1) == 1;
+    }
+    void letGo()
+    {
+        const char byte = 1;
+        (void)!::write(m_go[1], &byte, 1);
+    }
+    void kill()
+    {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+    // The pass's outcome once it has ended; nullopt when it did not report within the time.
+    std::optional<ChildOutcome> finish()
+    {
+        ChildOutcome out;
+        const bool got = waitReadable(m_result[0], 60000) &&
+                         ::read(m_result[0], &out, sizeof out) == ssize_t(sizeof out);
+        if (!got)
+            return std::nullopt;
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+        return out;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_result[2] = {-1, -1};
+    int m_held[2] = {-1, -1};
+    int m_go[2] = {-1, -1};
+};
+
+QString describe(const ChildOutcome &o)
+{
+    return QStringLiteral("status %1, refusal %2, renamed %3")
+        .arg(int(o.status))
+        .arg(int(o.refusal))
+        .arg(o.renamed);
+}
+
+// Every file of `original` once, under its own name or with an order prefix, content unchanged.
+bool holdsEveryFileOnce(const Snapshot &now, const Snapshot &original)
+{
+    if (now.size() != original.size())
+        return false;
+    for (const auto &[name, hash] : original) {
+        int found = 0;
+        for (const auto &[n, h] : now)
+            found += (n == name || isPrefixOf(n, name)) && h == hash;
+        if (found != 1)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestMountedGuard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void mountLookup_data();
+    void mountLookup();
+    void fusefatRefused();
+    void twoPassesAtOnce();
+    void lockEndsWithItsProcess();
+
+private:
+    QTemporaryDir m_runtime;
+};
+
+void TestMountedGuard::initTestCase()
+{
+    // The pass lock lives in the user's runtime folder: a private one for these tests.
+    QVERIFY(m_runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+}
+
+void TestMountedGuard::mountLookup_data()
+{
+    QTest::addColumn<FsKind>("kind");
+    QTest::addColumn<std::string>("fsType");
+    QTest::addColumn<bool>("unsafe");
+    // mountinfo says only "fuseblk" or "fuse" for the first two: the type comes from the source.
+    QTest::newRow("exFAT") << FsKind::ExFat << std::string("exfat") << false;
+    QTest::newRow("NTFS") << FsKind::Ntfs << std::string("ntfs") << false;
+    QTest::newRow("FAT32") << FsKind::Fat << std::string("fuse.fusefat") << true;
+}
+
+void TestMountedGuard::mountLookup()
+{
+    QFETCH(FsKind, kind);
+    QFETCH(std::string, fsType);
+    QFETCH(bool, unsafe);
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(kind, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(60));
+    QVERIFY(fs::create_directories(image.root() / "Music" / "Car"));
+
+    const std::optional<korvalo::MountInfo> info = korvalo::mountOf(image.root() / "Music" / "Car");
+    QVERIFY(info.has_value());
+    QCOMPARE(QString::fromStdString(info->fsType), QString::fromStdString(fsType));
+    QCOMPARE(korvalo::isUnsafeDriver(*info), unsafe);
+    QCOMPARE(QString::fromStdString(info->mountPoint.string()), image.dir());
+    QCOMPARE(QString::fromStdString(info->pathInVolume.generic_string()), QString("/Music/Car"));
+    QCOMPARE(QString::fromStdString(korvalo::mountOf(image.root())->pathInVolume.generic_string()),
+             QString("/"));
+    // fusefat names itself as the source: only the other two tell where the volume lives.
+    if (kind != FsKind::Fat) {
+        QCOMPARE(QString::fromStdString(info->source), image.source());
+        // The volume's own UUID, as libblkid reads it from the source.
+        const ToolResult blkid =
+            runTool("blkid", {"-p", "-s", "UUID", "-o", "value", image.source()});
+        QVERIFY2(blkid.ok && !blkid.output.isEmpty(), qPrintable(blkid.output));
+        QCOMPARE(QString::fromStdString(info->uuid), blkid.output);
+    }
+    QVERIFY(!korvalo::mountOf(image.root() / "no such folder").has_value());
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+// fusefat damages a folder that outgrows one cluster when its files are renamed, and deletes a
+// file whose new name it cannot store: no pass runs there. A small folder (that fusefat itself
+// would survive) shows that the refusal comes before anything is renamed.
+void TestMountedGuard::fusefatRefused()
+{
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::Fat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(60));
+    std::vector<std::string> files = songNames("Track", 6);
+    files.insert(files.end(), {"1234Track 7.mp3", "5678Track 8.flac", "cover.jpg"});
+    Snapshot before;
+    const QString populated = populate(image, before, files);
+    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+
+    for (const bool shuffle : {true, false}) {
+        const PassRun run = runPass(shuffle, image.root());
+        QVERIFY(run.listError.ok());
+        QCOMPARE(run.result.status, Status::Refused);
+        QCOMPARE(run.result.refusal, Refusal::UnsafeDriver);
+        QCOMPARE(run.result.renamed, 0);
+        COMPARE_SNAPSHOTS(snapshot(image.root()), before);
+    }
+    QVERIFY(image.remount().isEmpty());
+    COMPARE_SNAPSHOTS(snapshot(image.root()), before);
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+// Two passes on one exFAT volume at once, each in its own process: the first holds inside its
+// first file while the second starts, in the same folder, in the same folder spelled in other
+// letter case (the same folder on exFAT), or in another folder of the same volume. The second is
+// always refused before it renames anything; the first then runs through; nothing is lost.
+void TestMountedGuard::twoPassesAtOnce()
+{
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(150));
+    const fs::path music = image.root() / "Music";
+    const fs::path other = image.root() / "Other";
+    const std::vector<fs::path> secondFolders{music, image.root() / "MUSIC", other};
+    QVERIFY(fs::create_directory(music) && fs::create_directory(other));
+    Snapshot originalOther;
+    QVERIFY(populate(image, originalOther, songNames("Other", 5), {}, other).isEmpty());
+    Snapshot originalMusic;
+    QVERIFY(populate(image, originalMusic, songNames("Song", 8), {}, music).isEmpty());
+
+    const int runs = 30;
+    for (int run = 0; run < runs; ++run) {
+        // The first pass alternates, so every second run gives the files their names back.
+        const bool firstShuffles = run % 2 == 0;
+        const fs::path &secondFolder = secondFolders[std::size_t(run) % secondFolders.size()];
+        const bool secondShuffles = (run / 2) % 2 == 0;
+        const QString context = QStringLiteral("run %1, second pass %2 in %3")
+                                    .arg(run)
+                                    .arg(secondShuffles ? "shuffle" : "removal")
+                                    .arg(QString::fromStdString(secondFolder.string()));
+
+        ChildPass first(firstShuffles, music, true);
+        QVERIFY(first.started());
+        QVERIFY2(first.waitHeld(), qPrintable(context + ": the first pass did not start"));
+        const Snapshot heldMusic = snapshot(music);
+        const Snapshot heldOther = snapshot(other);
+
+        ChildPass second(secondShuffles, secondFolder, false);
+        QVERIFY(second.started());
+        const std::optional<ChildOutcome> refused = second.finish();
+        QVERIFY2(refused, qPrintable(context + ": the second pass did not end"));
+        QVERIFY2(refused->status == Status::Refused && refused->refusal == Refusal::VolumeBusy &&
+                     refused->renamed == 0,
+                 qPrintable(context + ": " + describe(*refused)));
+        COMPARE_SNAPSHOTS(snapshot(music), heldMusic);
+        COMPARE_SNAPSHOTS(snapshot(other), heldOther);
+
+        first.letGo();
+        const std::optional<ChildOutcome> done = first.finish();
+        QVERIFY2(done, qPrintable(context + ": the first pass did not end"));
+        QVERIFY2(done->status == Status::Completed && done->renamed == 8,
+                 qPrintable(context + ": first pass " + describe(*done)));
+        const Snapshot now = snapshot(music);
+        QVERIFY2(holdsEveryFileOnce(now, originalMusic), qPrintable(context + ": " + show(now)));
+        if (!firstShuffles)
+            COMPARE_SNAPSHOTS(now, originalMusic);
+        COMPARE_SNAPSHOTS(snapshot(other), originalOther);
+        if (run % 10 == 9) {
+            VERIFY_VOLUME_SOUND(image);
+            QVERIFY(image.mount().isEmpty());
+        }
+    }
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+// A pass killed while it holds the volume leaves no lock behind: the next pass runs.
+void TestMountedGuard::lockEndsWithItsProcess()
+{
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(60));
+    Snapshot before;
+    const QString populated = populate(image, before, songNames("Song", 5));
+    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+
+    ChildPass first(true, image.root(), true);
+    QVERIFY(first.started());
+    QVERIFY(first.waitHeld());
+    first.kill();
+    const PassRun next = runPass(false, image.root());
+    QVERIFY2(next.result.status == Status::Completed, qPrintable(describe(next.result.cause)));
+    QVERIFY(image.remount().isEmpty());
+    COMPARE_SNAPSHOTS(snapshot(image.root()), before);
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+QTEST_GUILESS_MAIN(TestMountedGuard)
+#include "tst_mountedguard.moc"

@@ -1,0 +1,202 @@
+// A pass killed at a random moment on a real FUSE-mounted stick (the program closed by force, the
+// session ended, the power gone from the computer but not from the stick): afterwards every file
+// is there exactly once, under its old or its new name, nothing is added (no empty decoy), the
+// volume is sound, and the next pass runs through as if nothing had happened.
+//
+// The pass runs in a child process, which the test kills at a random moment within the time a
+// whole pass takes. Needs root, /dev/fuse, loop devices, exfat-fuse and ntfs-3g.
+
+#include "mountedimage.h"
+#include "volumefiles.h"
+
+#include "passes/passes.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <chrono>
+#include <csignal>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using korvalo::PassResult;
+
+namespace {
+
+// Names that do not begin with digits, so that a removal pass gives every file its original
+// name back.
+std::vector<std::string> songNames(int n)
+{
+    std::vector<std::string> out;
+    for (int i = 1; i <= n; ++i)
+        out.push_back("Artist - Song " + std::to_string(i) + (i % 4 ? ".mp3" : ".flac"));
+    return out;
+}
+
+// Starts the pass in a child process and returns once the child has begun it.
+pid_t startChildPass(bool shuffle, const fs::path &folder)
+{
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(ready[0]);
+        LambdaProgress progress;
+        progress.onStart = [&] {
+            const char byte = 1;
+            (void)!::write(ready[1], &byte, 1);
+        };
+        runPass(shuffle, folder, progress);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    pollfd p{ready[0], POLLIN, 0};
+    char byte = 0;
+    const bool started = pid > 0 && ::poll(&p, 1, 20000) == 1 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    if (!started && pid > 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        return -1;
+    }
+    return pid;
+}
+
+bool sameFile(const fs::path &a, const fs::path &b)
+{
+    struct stat sa;
+    struct stat sb;
+    return ::lstat(a.c_str(), &sa) == 0 && ::lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+} // namespace
+
+class TestMountedKill : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killedPass_data();
+    void killedPass();
+};
+
+void TestMountedKill::killedPass_data()
+{
+    QTest::addColumn<FsKind>("kind");
+    QTest::addColumn<bool>("shuffle");
+    for (const FsKind kind : {FsKind::ExFat, FsKind::Ntfs}) {
+        QTest::addRow("%s: shuffle", kindName(kind)) << kind << true;
+        QTest::addRow("%s: removal", kindName(kind)) << kind << false;
+    }
+}
+
+void TestMountedKill::killedPass()
+{
+    QFETCH(FsKind, kind);
+    QFETCH(bool, shuffle);
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(kind, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(150));
+    const fs::path folder = image.root();
+
+    Snapshot original;
+    const QString populated = populate(image, original, songNames(30));
+    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+    const auto prefixAll = [&] {
+        const PassRun run = runPass(true, folder);
+        return run.result.status == PassResult::Status::Completed;
+    };
+
+    // How long the pass to be killed takes here from its start (the moment the child reports),
+    // so the kills fall anywhere inside it.
+    QElapsedTimer timer;
+    if (!shuffle)
+        QVERIFY(prefixAll());
+    LambdaProgress timed;
+    timed.onStart = [&] { timer.start(); };
+    QCOMPARE(runPass(shuffle, folder, timed).result.status, PassResult::Status::Completed);
+    const auto passMicros = std::max<qint64>(timer.nsecsElapsed() / 1000, 1000);
+    if (shuffle)
+        QCOMPARE(runPass(false, folder).result.status, PassResult::Status::Completed);
+
+    const unsigned seed = std::random_device{}();
+    std::mt19937 rng(seed);
+    const int wantedKills = 6;
+    int kills = 0;
+    int attempts = 0;
+    for (; kills < wantedKills && attempts < 4 * wantedKills; ++attempts) {
+        if (!shuffle)
+            QVERIFY(prefixAll());
+        QVERIFY(image.remount().isEmpty());
+        const Snapshot before = snapshot(folder);
+
+        const pid_t child = startChildPass(shuffle, folder);
+        QVERIFY2(child > 0, "the pass did not start in the child process");
+        const auto delay = std::uniform_int_distribution<qint64>(0, passMicros)(rng);
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        if (WIFSIGNALED(status))
+            ++kills;
+        const QString context = QStringLiteral("%1 pass killed %2 us in (seed %3)")
+                                    .arg(shuffle ? "shuffle" : "removal")
+                                    .arg(delay)
+                                    .arg(seed);
+
+        const QString check = image.unmountAndCheck();
+        QVERIFY2(check.isEmpty(), qPrintable(context + ": " + check));
+        QVERIFY(image.mount().isEmpty());
+
+        // Every file once, under its old or its new name, with its content. On a file system with
+        // hard links a kill between linking the new name and removing the old one leaves one file
+        // under both names; the next pass must cope with that.
+        const Snapshot after = snapshot(folder);
+        Snapshot unaccounted = after;
+        for (const auto &[name, hash] : before) {
+            std::vector<std::string> found;
+            for (const auto &[n, h] : after) {
+                const bool renamed = shuffle ? isPrefixOf(n, name) : isPrefixOf(name, n);
+                if ((n == name || renamed) && h == hash)
+                    found.push_back(n);
+            }
+            const bool linkedPair =
+                found.size() == 2 && sameFile(folder / found[0], folder / found[1]);
+            QVERIFY2(
+                found.size() == 1 || linkedPair,
+                qPrintable(context + ": " + QString::fromStdString(name) + " -> " + show(after)));
+            for (const std::string &n : found)
+                unaccounted.erase(n);
+        }
+        // An empty file shows with the hash of no bytes (e3b0c442...).
+        QVERIFY2(unaccounted.empty(), qPrintable(context + ", added: " + show(unaccounted)));
+
+        // The next pass is not blocked by anything the kill left: the removal gives every file its
+        // original name back.
+        const PassRun next = runPass(false, folder);
+        QVERIFY2(next.result.status == PassResult::Status::Completed,
+                 qPrintable(context + ", the next removal pass: " + describe(next.result.cause) +
+                            " at " + QString::fromStdString(next.result.oldName.native())));
+        QVERIFY(image.remount().isEmpty());
+        COMPARE_SNAPSHOTS(snapshot(folder), original);
+    }
+    qInfo("%s: %d of %d %s passes killed before they ended (seed %u)", kindName(kind), kills,
+          attempts, shuffle ? "shuffle" : "removal", seed);
+    QVERIFY2(kills == wantedKills, "too few kills landed inside a pass");
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+QTEST_GUILESS_MAIN(TestMountedKill)
+#include "tst_mountedkill.moc"

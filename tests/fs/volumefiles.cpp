@@ -1,0 +1,185 @@
+#include "volumefiles.h"
+
+#include "browse/musicfilelist.h"
+#include "passes/randomsource.h"
+
+#include <QCryptographicHash>
+#include <QStringList>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <random>
+
+namespace fs = std::filesystem;
+
+std::string contentFor(const std::string &name)
+{
+    std::seed_seq seed(name.begin(), name.end());
+    std::mt19937 gen(seed);
+    std::string out(3000 + gen() % 20000, '\0');
+    for (char &c : out)
+        c = static_cast<char>(gen());
+    return out;
+}
+
+std::string hashOf(const std::string &data)
+{
+    return QCryptographicHash::hash(QByteArray::fromStdString(data), QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+bool writeFile(const fs::path &path, const std::string &data)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << data;
+    out.close();
+    return out.good();
+}
+
+std::string readFile(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+Snapshot snapshot(const fs::path &dir)
+{
+    Snapshot out;
+    for (const auto &e : fs::directory_iterator(dir)) {
+        const std::string name = e.path().filename().native();
+        out[name] = e.is_directory() ? std::string("<folder>") : hashOf(readFile(e.path()));
+    }
+    return out;
+}
+
+QString show(const Snapshot &s)
+{
+    QStringList names;
+    for (const auto &[name, hash] : s)
+        names << QString::fromStdString(name) + '=' + QString::fromStdString(hash.substr(0, 8));
+    return names.join(", ");
+}
+
+std::vector<std::string> hashes(const Snapshot &s)
+{
+    std::vector<std::string> out;
+    for (const auto &[name, hash] : s)
+        out.push_back(hash);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool isPrefixOf(const std::string &name, const std::string &original)
+{
+    if (name.size() != original.size() + 4 || name.compare(4, std::string::npos, original) != 0)
+        return false;
+    return name[0] >= '1' && name[0] <= '9' &&
+           std::all_of(name.begin() + 1, name.begin() + 4,
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string repeat(const std::string &unit, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += unit;
+    return out;
+}
+
+namespace {
+
+const char *renameErrorName(korvalo::RenameError e)
+{
+    using korvalo::RenameError;
+    switch (e) {
+    case RenameError::None:
+        return "None";
+    case RenameError::TargetExists:
+        return "TargetExists";
+    case RenameError::SourceMissing:
+        return "SourceMissing";
+    case RenameError::PermissionDenied:
+        return "PermissionDenied";
+    case RenameError::ReadOnly:
+        return "ReadOnly";
+    case RenameError::NameTooLong:
+        return "NameTooLong";
+    case RenameError::InvalidName:
+        return "InvalidName";
+    case RenameError::NoSpace:
+        return "NoSpace";
+    case RenameError::Busy:
+        return "Busy";
+    case RenameError::IoError:
+        return "IoError";
+    case RenameError::DeviceGone:
+        return "DeviceGone";
+    case RenameError::Other:
+        return "Other";
+    }
+    return "?";
+}
+
+} // namespace
+
+QString describe(const korvalo::RenameOutcome &o)
+{
+    return QStringLiteral("%1 (errno %2: %3)")
+        .arg(QLatin1String(renameErrorName(o.error)))
+        .arg(o.osError)
+        .arg(QString::fromLocal8Bit(std::strerror(o.osError)));
+}
+
+QString populate(MountedImage &image, Snapshot &out, const std::vector<std::string> &files,
+                 const std::vector<std::string> &folders, const fs::path &folder)
+{
+    const fs::path base = folder.empty() ? image.root() : folder;
+    for (const std::string &f : folders) {
+        std::error_code ec;
+        fs::create_directory(base / f, ec);
+        if (ec)
+            return QStringLiteral("cannot make folder %1 on %2: %3")
+                .arg(QString::fromStdString(f), kindName(image.kind()),
+                     QString::fromStdString(ec.message()));
+    }
+    for (const std::string &f : files)
+        if (!writeFile(base / f, contentFor(f)))
+            return QStringLiteral("cannot write %1 on %2: %3")
+                .arg(QString::fromStdString(f), kindName(image.kind()), std::strerror(errno));
+    const QString err = image.remount();
+    if (!err.isEmpty())
+        return "remount failed: " + err;
+    out = snapshot(base);
+    if (out.size() != files.size() + folders.size())
+        return "the stick does not hold what was written: " + show(out);
+    return {};
+}
+
+PassRun runPass(bool shuffle, const fs::path &folder, korvalo::ProgressSink &progress)
+{
+    PassRun run;
+    korvalo::MusicFileList list;
+    run.listError = list.setFolder(folder);
+    if (!run.listError.ok())
+        return run;
+    for (int i = 0; i < list.count(); ++i)
+        run.listed.emplace_back(list.nameView(i));
+    korvalo::FixedFolder source(folder);
+    korvalo::PassContext ctx{list, source, progress};
+    if (shuffle) {
+        korvalo::ClockRandomSource random;
+        run.result = korvalo::runShufflePass(ctx, random);
+    } else {
+        run.result = korvalo::runRemovalPass(ctx);
+    }
+    return run;
+}
+
+PassRun runPass(bool shuffle, const fs::path &folder)
+{
+    LambdaProgress progress;
+    return runPass(shuffle, folder, progress);
+}
