@@ -101,6 +101,12 @@ const char *renameErrorName(korvalo::RenameError e)
         return "TargetExists";
     case RenameError::SourceMissing:
         return "SourceMissing";
+    case RenameError::FolderGone:
+        return "FolderGone";
+    case RenameError::NotFound:
+        return "NotFound";
+    case RenameError::NotAFolder:
+        return "NotAFolder";
     case RenameError::PermissionDenied:
         return "PermissionDenied";
     case RenameError::ReadOnly:
