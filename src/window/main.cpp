@@ -1,3 +1,4 @@
+#include "desktopidentity.h"
 #include "form1.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvalo"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    applyDesktopIdentity();
     Form1 window;
     window.show();
     return app.exec();

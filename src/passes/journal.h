@@ -1,0 +1,209 @@
+#pragma once
+
+// The pass journal: what Korvalo remembers about the music folders it renamed in, kept in the
+// user's state folder (see statefolder.h), never in the music folder. It records every pass so
+// that after a kill at any instant the journal and the folder together tell which files carry a
+// prefix that Korvalo wrote and what each file was called before, and it knows, per folder, the
+// names whose leading digits Korvalo wrote.
+//
+// One file per folder, named by a hash of the folder's key. Between passes it holds only what is
+// known of the folder; during a pass the pass's records are appended to it, and when the pass
+// ends it is rewritten in one step with the pass folded in. So the journal never grows beyond one
+// pass and the names of one folder per folder, and the number of folders is bounded too.
+
+#include "journalfile.h"
+#include "statefolder.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korvalo {
+
+// A bare file name as the file system holds it.
+using FileName = std::filesystem::path::string_type;
+
+// Which folder a record is about. The same stick folder has the same key wherever it is mounted.
+struct JournalKey
+{
+    std::string volume;       // the volume's UUID, else the mount's source
+    std::string pathInVolume; // the folder's path inside the volume
+
+    bool operator==(const JournalKey &) const = default;
+};
+
+enum class PassKind
+{
+    Shuffle, // writes an order prefix in front of every name
+    Removal, // takes four leading digits off
+    Restore  // puts back the names from before an interrupted shuffle
+};
+
+// True when the pass writes a prefix; false when it takes one off.
+inline bool addsPrefix(PassKind kind)
+{
+    return kind == PassKind::Shuffle;
+}
+
+enum class PassEnd
+{
+    Completed, // every file renamed
+    Stopped,   // stopped on purpose after a file (the window was closed)
+    Failed     // a rename failed and the pass ended there
+};
+
+// One rename a pass means to make.
+struct PlannedRename
+{
+    FileName from;
+    FileName to;
+
+    bool operator==(const PlannedRename &) const = default;
+};
+
+// A pass as the journal holds it.
+struct PassRecord
+{
+    PassKind kind = PassKind::Shuffle;
+    std::int64_t startTime = 0; // seconds since 1970-01-01 UTC
+    int fileCount = 0;          // files the pass set out to rename
+    // The renames the pass announced, in the order it makes them; for each file the name it
+    // planned last (a shuffle draws again when the drawn name is taken).
+    std::vector<PlannedRename> files;
+    // Files the pass tried and did not rename (a refused rename).
+    std::vector<bool> refused;
+    // Present when the pass ended without being killed; attempted counts the files, from the
+    // first, that it tried to rename.
+    std::optional<PassEnd> end;
+    int attempted = 0;
+};
+
+inline bool isRefused(const PassRecord &pass, std::size_t index)
+{
+    return index < pass.refused.size() && pass.refused[index];
+}
+
+// What the journal knows about one folder.
+struct FolderRecord
+{
+    bool known = false; // the journal has a record of this folder
+    // The names whose leading digits Korvalo wrote, each with how many prefixes Korvalo stacked
+    // in front of it (a name shuffled twice carries two).
+    std::map<FileName, int> prefixed;
+    // A pass that was killed, stopped or failed and has not been recovered or left yet.
+    std::optional<PassRecord> pending;
+    // The record ended in a line that could not be read (cut off by a kill or a power cut); what
+    // came before it is used.
+    bool tornTail = false;
+
+    // Known to carry no prefix that Korvalo wrote.
+    bool clean() const { return known && prefixed.empty() && !pending; }
+};
+
+struct JournalError
+{
+    enum class Kind
+    {
+        None,
+        NoStateFolder, // no home folder to keep the journal in
+        Folder,        // the journal's folder cannot be made
+        Read,          // the folder's record cannot be read
+        Write,         // a record cannot be written
+        Sync,          // a record cannot be made lasting
+        PassPending,   // the folder has an unfinished pass: recover or leave it first
+        PassOpen,      // beginPass() while a pass is being recorded
+        NoPass         // a pass record call without beginPass()
+    };
+
+    Kind kind = Kind::None;
+    int osError = 0;            // errno (or the Windows error code) behind it
+    std::filesystem::path path; // the journal file or folder concerned
+
+    bool ok() const { return kind == Kind::None; }
+};
+
+// How a pass starts its record.
+struct PassStart
+{
+    PassKind kind = PassKind::Shuffle;
+    int fileCount = 0; // files the pass sets out to rename
+    // Renames announced with the start (may be all of them: then a killed pass can be finished).
+    std::span<const PlannedRename> planned;
+    // The names in the folder now. When given, names the journal remembers that are no longer
+    // there are forgotten, and settlePending may settle an unfinished pass against them.
+    std::span<const FileName> listed;
+    // Settle an unfinished pass against `listed` in the same step, instead of refusing with
+    // PassPending. For the renames of a recovery.
+    bool settlePending = false;
+};
+
+class Journal
+{
+public:
+    // Older records beyond this many folders are dropped, the least recently used first; a record
+    // with an unfinished pass is never dropped.
+    static constexpr int kDefaultMaxRecords = 500;
+    // While a pass runs, its records are made lasting on disk when it starts, when it ends, and
+    // in between at most this often.
+    static constexpr std::chrono::milliseconds kSyncInterval{1000};
+
+    explicit Journal(std::filesystem::path folder = stateFolder(),
+                     int maxRecords = kDefaultMaxRecords);
+    ~Journal();
+    Journal(const Journal &) = delete;
+    Journal &operator=(const Journal &) = delete;
+
+    const std::filesystem::path &folder() const { return m_folder; }
+
+    // What the journal knows of a folder. An unknown folder gives known == false and no error
+    // (NoStateFolder when there is no home folder to keep a journal in).
+    // A pass that ended completed but was not folded in yet (killed in between) is folded here.
+    JournalError load(const JournalKey &key, FolderRecord &out) const;
+
+    // Recording a pass, one at a time. beginPass() writes the pass's record (with the renames
+    // given in `start.planned`) and makes it lasting before it returns; announce() writes further
+    // renames. Each write has reached the kernel when the call returns, so a rename made after
+    // it is never lost when the program is killed.
+    // Any error means nothing more may be renamed: the pass must stop.
+    JournalError beginPass(const JournalKey &key, const PassStart &start);
+    JournalError announce(std::span<const PlannedRename> more);
+    // The file at `index` (in announcement order) will be renamed to `to` instead: a shuffle's new
+    // draw after the drawn name turned out to be taken. Call before renaming to it.
+    JournalError revise(int index, const FileName &to);
+    // The rename of the file at `index` was refused; the file keeps its name.
+    JournalError refused(int index);
+    // Ends the record. `attempted`: how many files, from the first, the pass tried to rename.
+    // Completed folds the pass into what is known of the folder; Stopped and Failed leave it
+    // unfinished, to be recovered or left when the folder is opened next.
+    JournalError endPass(PassEnd end, int attempted);
+    bool passOpen() const { return m_file.isOpen(); }
+
+    // Ends an unfinished pass without renaming anything ("leave the folder as it is"): the files it
+    // renamed, as the folder's names show, become known to carry its prefixes (or to have lost
+    // them). The listed names also prune names no longer in the folder.
+    JournalError settle(const JournalKey &key, std::span<const FileName> folderNames);
+
+private:
+    JournalError locate(const JournalKey &key, std::filesystem::path &path, bool &exists) const;
+    JournalError appendLine(const std::string &text);
+    JournalError maybeSync(bool force);
+    void dropOldRecords(const std::filesystem::path &keep) const;
+
+    std::filesystem::path m_folder;
+    int m_maxRecords;
+
+    // The pass being recorded.
+    journalfile::AppendFile m_file;
+    std::filesystem::path m_path;
+    JournalKey m_key;
+    std::map<FileName, int> m_prefixed;
+    PassRecord m_pass;
+    std::chrono::steady_clock::time_point m_lastSync;
+};
+
+} // namespace korvalo

@@ -1,0 +1,684 @@
+#include "passes/journal.h"
+#include "passes/recovery.h"
+#include "testdir.h"
+
+#include <QTest>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+using korvalo::FileName;
+using korvalo::Journal;
+using korvalo::JournalError;
+using korvalo::JournalKey;
+using korvalo::MoveOutcome;
+using korvalo::PassEnd;
+using korvalo::PassKind;
+using korvalo::PlannedRename;
+using korvalo::RecoveryChoice;
+using Names = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+Q_DECLARE_METATYPE(PassKind)
+Q_DECLARE_METATYPE(RecoveryChoice)
+Q_DECLARE_METATYPE(Names)
+Q_DECLARE_METATYPE(JournalError::Kind)
+
+namespace {
+
+const JournalKey kKey{"2C6E-91F0", "/Music"};
+
+Names namesIn(const fs::path &folder)
+{
+    Names out;
+    for (const auto &e : fs::directory_iterator(folder))
+        out.push_back(e.path().filename().native());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string contentOf(const fs::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The rename a pass makes, as one plain system call that never replaces a file.
+int renameInFolder(const fs::path &folder, const FileName &from, const FileName &to)
+{
+    return ::renameat2(AT_FDCWD, (folder / from).c_str(), AT_FDCWD, (folder / to).c_str(),
+                       RENAME_NOREPLACE) == 0
+               ? 0
+               : errno;
+}
+
+std::function<MoveOutcome(const PlannedRename &)> movesIn(const fs::path &folder)
+{
+    return [folder](const PlannedRename &m) {
+        return renameInFolder(folder, m.from, m.to) == 0 ? MoveOutcome::Renamed
+                                                         : MoveOutcome::Refused;
+    };
+}
+
+// Waits for a child and checks that it ended as planned.
+void reap(pid_t pid)
+{
+    int status = 0;
+    QCOMPARE(::waitpid(pid, &status, 0), pid);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+}
+
+// Names that must survive: digits of their own, a name that is another one's shuffled form,
+// percent signs and blanks, Chinese, and bytes that are not UTF-8.
+const Names kOriginals = {
+    "5678Song.mp3", "2019 Live.mp3", "0001 Intro.mp3", "Song.mp3",       "1999 - Prince.mp3",
+    "1234.mp3",     "歌曲.mp3",      "a%b c.mp3",      "\xff\xfe x.mp3", "Track 01.flac",
+};
+
+std::string prefixFor(int i)
+{
+    // "Song.mp3" gets the prefix that makes it "5678Song.mp3", a name the first file leaves.
+    return i == 3 ? "5678" : std::to_string(1000 + 111 * i);
+}
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void killAtEveryStep_data();
+    void killAtEveryStep();
+    void tornLastLine_data();
+    void tornLastLine();
+    void unwritableJournalStopsBeforeFirstRename_data();
+    void unwritableJournalStopsBeforeFirstRename();
+    void stateFolder_data();
+    void stateFolder();
+    void sizeStaysBounded();
+    void recordsOfManyFoldersAreBounded();
+    void conflictsAreReportedNotForced_data();
+    void conflictsAreReportedNotForced();
+    void digitNames_data();
+    void digitNames();
+
+private:
+    std::unique_ptr<TestDir> m_state;
+    QByteArray m_savedXdg, m_savedHome;
+};
+
+void TestJournal::init()
+{
+    m_state = std::make_unique<TestDir>();
+    m_savedXdg = qgetenv("XDG_STATE_HOME");
+    m_savedHome = qgetenv("HOME");
+}
+
+void TestJournal::cleanup()
+{
+    qputenv("XDG_STATE_HOME", m_savedXdg);
+    qputenv("HOME", m_savedHome);
+    m_state.reset();
+}
+
+// A pass runs in a child process that records it and renames through plain system calls, and is
+// killed at a given step: after k renames (kill at k), or right after a record that announces a
+// rename it then does not make. The folder is then reached through another mount point (moved),
+// the journal is read with the same key, and the chosen recovery runs. It may be killed in turn,
+// after some of its renames; the recovery of that recovery must still bring every name back.
+void TestJournal::killAtEveryStep_data()
+{
+    QTest::addColumn<PassKind>("kind");
+    QTest::addColumn<int>("batch");        // files announced at a time
+    QTest::addColumn<int>("killAt");       // renames made before the kill
+    QTest::addColumn<bool>("afterRedraw"); // killed after recording a new draw, before its rename
+    QTest::addColumn<bool>("stopped");     // not killed: stopped with an end line
+    QTest::addColumn<RecoveryChoice>("choice");
+    QTest::addColumn<int>("secondKill"); // the recovery is killed after this many renames (-1: not)
+
+    const int n = int(kOriginals.size());
+    const auto undo = RecoveryChoice::Undo;
+    const auto finish = RecoveryChoice::Finish;
+    const auto shuffle = PassKind::Shuffle;
+    QTest::newRow("shuffle killed before the first rename")
+        << shuffle << 4 << 0 << false << false << undo << -1;
+    QTest::newRow("shuffle killed after one rename")
+        << shuffle << 4 << 1 << false << false << undo << -1;
+    QTest::newRow("shuffle killed half-way")
+        << shuffle << 4 << n / 2 << false << false << undo << -1;
+    QTest::newRow("shuffle killed before the last rename")
+        << shuffle << 4 << n - 1 << false << false << undo << -1;
+    QTest::newRow("shuffle killed before its end line")
+        << shuffle << 4 << n << false << false << undo << -1;
+    QTest::newRow("shuffle announced in one batch")
+        << shuffle << 0 << n / 2 << false << false << undo << -1;
+    QTest::newRow("killed between a batch's record and its rename")
+        << shuffle << 4 << 4 << false << false << undo << -1;
+    QTest::newRow("killed between a new draw and its rename")
+        << shuffle << 4 << 4 << true << false << undo << -1;
+    QTest::newRow("new draw, shuffle finished")
+        << shuffle << 4 << 4 << true << false << finish << -1;
+    QTest::newRow("shuffle killed half-way, finished")
+        << shuffle << 4 << n / 2 << false << false << finish << -1;
+    QTest::newRow("shuffle stopped half-way")
+        << shuffle << 4 << n / 2 << false << true << undo << -1;
+    QTest::newRow("removal killed half-way, finished")
+        << PassKind::Removal << 4 << n / 2 << false << false << finish << -1;
+    QTest::newRow("undo killed in turn") << shuffle << 4 << n - 1 << false << false << undo << 3;
+    QTest::newRow("finish killed in turn") << shuffle << 4 << 2 << false << false << finish << 1;
+}
+
+void TestJournal::killAtEveryStep()
+{
+    QFETCH(PassKind, kind);
+    QFETCH(int, batch);
+    QFETCH(int, killAt);
+    QFETCH(bool, afterRedraw);
+    QFETCH(bool, stopped);
+    QFETCH(RecoveryChoice, choice);
+    QFETCH(int, secondKill);
+    const RecoveryChoice firstChoice = choice;
+
+    const int n = int(kOriginals.size());
+    // The names before the pass, and what the pass plans for each.
+    Names before;
+    std::vector<PlannedRename> planned;
+    for (int i = 0; i < n; ++i) {
+        const std::string prefixed = prefixFor(i) + kOriginals[i];
+        before.push_back(kind == PassKind::Shuffle ? kOriginals[i] : prefixed);
+        planned.push_back({before.back(), kind == PassKind::Shuffle ? prefixed : kOriginals[i]});
+    }
+    if (kind == PassKind::Removal) {
+        // "5678Song.mp3" must become "Song.mp3" before "10005678Song.mp3" can take its name.
+        std::reverse(before.begin(), before.end());
+        std::reverse(planned.begin(), planned.end());
+    }
+    TestDir root;
+    const fs::path folder = root.path() / "mount-a" / "Music";
+    fs::create_directories(folder);
+    for (const std::string &name : before)
+        root.write("mount-a/Music/" + name, "content of " + name);
+    // A file outside the pass holds the fifth file's planned name: the shuffle draws again.
+    const std::string outsider = kind == PassKind::Shuffle ? planned[4].to : "outsider.mp3";
+    root.write("mount-a/Music/" + outsider, "outsider");
+
+    const fs::path state = m_state->path();
+    const pid_t pid = ::fork();
+    QVERIFY(pid >= 0);
+    if (pid == 0) {
+        Journal journal(state);
+        const int first = batch > 0 ? batch : n;
+        korvalo::PassStart start;
+        start.kind = kind;
+        start.fileCount = n;
+        start.planned = std::span(planned).first(first);
+        if (!journal.beginPass(kKey, start).ok())
+            ::_exit(2);
+        int announced = first;
+        for (int i = 0; i < n; ++i) {
+            if (i == announced) {
+                const int next = std::min(announced + batch, n);
+                if (!journal.announce(std::span(planned).subspan(announced, next - announced)).ok())
+                    ::_exit(2);
+                announced = next;
+            }
+            if (i == killAt && stopped) {
+                journal.endPass(PassEnd::Stopped, i);
+                ::_exit(0);
+            }
+            if (i == killAt && !afterRedraw)
+                ::_exit(0);
+            FileName to = planned[i].to;
+            int err = renameInFolder(folder, planned[i].from, to);
+            if (err == EEXIST && kind == PassKind::Shuffle) {
+                to = std::to_string(9000 + i) + planned[i].from;
+                if (!journal.revise(i, to).ok())
+                    ::_exit(2);
+                if (i == killAt)
+                    ::_exit(0);
+                err = renameInFolder(folder, planned[i].from, to);
+            }
+            if (err != 0)
+                ::_exit(3);
+        }
+        if (killAt == n)
+            ::_exit(0);
+        ::_exit(journal.endPass(PassEnd::Completed, n).ok() ? 0 : 2);
+    }
+    reap(pid);
+    if (QTest::currentTestFailed())
+        return;
+
+    // Where every file should end: the names from before, or the pass's planned names as it left
+    // them (a new draw included). Files in a batch not yet announced were not touched.
+    Names expected;
+    std::map<std::string, std::string> contentOfName;
+    Names recordedTo;
+    {
+        Journal journal(state);
+        korvalo::FolderRecord record;
+        QVERIFY(journal.load(kKey, record).ok());
+        QVERIFY(record.known);
+        QVERIFY(record.pending);
+        QCOMPARE(record.pending->kind, kind);
+        QCOMPARE(record.pending->fileCount, n);
+        QCOMPARE(record.pending->end.has_value(), stopped);
+        for (const PlannedRename &f : record.pending->files)
+            recordedTo.push_back(f.to);
+    }
+    for (int i = 0; i < n; ++i) {
+        const bool backToBefore = choice == RecoveryChoice::Undo;
+        const std::string name =
+            backToBefore || i >= int(recordedTo.size()) ? before[i] : recordedTo[i];
+        expected.push_back(name);
+        contentOfName[name] = "content of " + before[i];
+    }
+    expected.push_back(outsider);
+    contentOfName[outsider] = "outsider";
+    std::sort(expected.begin(), expected.end());
+
+    // The stick comes back at another mount point.
+    fs::rename(root.path() / "mount-a", root.path() / "mount-b");
+    const fs::path moved = root.path() / "mount-b" / "Music";
+
+    Journal journal(state);
+    korvalo::FolderRecord record;
+    QVERIFY(journal.load(kKey, record).ok());
+    QVERIFY(record.pending);
+    Names names = namesIn(moved);
+    korvalo::RecoveryPlan plan = korvalo::planRecovery(*record.pending, names);
+    QCOMPARE(plan.status.done, std::min(killAt, n));
+    QCOMPARE(plan.status.missing, 0);
+    QCOMPARE(plan.canUndo, kind == PassKind::Shuffle);
+    QVERIFY((choice == RecoveryChoice::Undo ? plan.undoConflicts : plan.finishConflicts).empty());
+
+    if (secondKill >= 0) {
+        const pid_t again = ::fork();
+        QVERIFY(again >= 0);
+        if (again == 0) {
+            Journal child(state);
+            int made = 0;
+            korvalo::runRecovery(child, kKey, plan, choice, names, [&](const PlannedRename &m) {
+                if (made++ == secondKill)
+                    ::_exit(0);
+                return movesIn(moved)(m);
+            });
+            ::_exit(4); // the recovery had fewer renames than the row expects
+        }
+        reap(again);
+        if (QTest::currentTestFailed())
+            return;
+        // The interrupted recovery is itself a pass to recover, by finishing it.
+        QVERIFY(journal.load(kKey, record).ok());
+        QVERIFY(record.pending);
+        QCOMPARE(record.pending->kind,
+                 choice == RecoveryChoice::Undo ? PassKind::Restore : PassKind::Shuffle);
+        names = namesIn(moved);
+        plan = korvalo::planRecovery(*record.pending, names);
+        QCOMPARE(plan.status.done, secondKill);
+        choice = RecoveryChoice::Finish;
+    }
+
+    const korvalo::RecordedRun run =
+        korvalo::runRecovery(journal, kKey, plan, choice, names, movesIn(moved));
+    QVERIFY(run.journal.ok());
+    QCOMPARE(run.end, PassEnd::Completed);
+    QVERIFY(run.refusedIndexes.empty());
+
+    QCOMPARE(namesIn(moved), expected);
+    for (const auto &[name, content] : contentOfName)
+        QCOMPARE(contentOf(moved / name), content);
+
+    // The journal now knows exactly which names carry a prefix that Korvalo wrote.
+    QVERIFY(journal.load(kKey, record).ok());
+    QVERIFY(!record.pending);
+    std::map<FileName, int> prefixed;
+    if (kind == PassKind::Shuffle && firstChoice == RecoveryChoice::Finish) {
+        for (const std::string &name : recordedTo)
+            prefixed[name] = 1;
+    }
+    QCOMPARE(record.prefixed, prefixed);
+}
+
+// A line cut off at a kill or a power cut, or garbage after the last whole line, is not read;
+// everything before it is, and the next write leaves a whole record.
+void TestJournal::tornLastLine_data()
+{
+    QTest::addColumn<QByteArray>("tail");
+    QTest::newRow("a line without its end") << QByteArray("f 1234a.mp3 a.m");
+    QTest::newRow("a new draw for a file not announced") << QByteArray("r 7 9999x.mp3\n");
+    QTest::newRow("a broken escape") << QByteArray("f %zz b.mp3\n");
+    QTest::newRow("zero bytes of a block never written") << QByteArray(512, '\0');
+    QTest::newRow("a second end line") << QByteArray("end completed 2\nend stopped 1\n");
+}
+
+void TestJournal::tornLastLine()
+{
+    QFETCH(QByteArray, tail);
+    const std::vector<PlannedRename> planned = {{"a.mp3", "1234a.mp3"}, {"b.mp3", "5678b.mp3"}};
+    fs::path file;
+    {
+        Journal journal(m_state->path());
+        korvalo::PassStart start;
+        start.fileCount = 2;
+        start.planned = planned;
+        QVERIFY(journal.beginPass(kKey, start).ok());
+        QVERIFY(journal.refused(1).ok());
+    } // gone without an end line, as if killed
+    for (const auto &e : fs::directory_iterator(m_state->path()))
+        file = e.path();
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::app);
+        out.write(tail.constData(), tail.size());
+    }
+    Journal journal(m_state->path());
+    korvalo::FolderRecord record;
+    QVERIFY(journal.load(kKey, record).ok());
+    QVERIFY(record.tornTail);
+    if (tail.startsWith("end completed")) {
+        // The pass ended completed: it is folded in, and the line after the end is not read.
+        QVERIFY(!record.pending);
+        QCOMPARE(record.prefixed, (std::map<FileName, int>{{"1234a.mp3", 1}}));
+        return;
+    }
+    QVERIFY(record.pending);
+    QCOMPARE(record.pending->files, planned);
+    QCOMPARE(record.pending->refused, (std::vector<bool>{false, true}));
+    QVERIFY(!record.pending->end);
+
+    const Names folder = {"1234a.mp3", "b.mp3"};
+    QVERIFY(journal.settle(kKey, folder).ok());
+    QVERIFY(journal.load(kKey, record).ok());
+    QVERIFY(!record.tornTail);
+    QVERIFY(!record.pending);
+    QCOMPARE(record.prefixed, (std::map<FileName, int>{{"1234a.mp3", 1}}));
+
+    // A pass recorded after a cut-off line is read in full.
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::app);
+        out.write(tail.constData(), tail.size());
+    }
+    korvalo::PassStart start;
+    start.kind = PassKind::Removal;
+    start.fileCount = 1;
+    const std::vector<PlannedRename> removal = {{"1234a.mp3", "a.mp3"}};
+    start.planned = removal;
+    QVERIFY(journal.beginPass(kKey, start).ok());
+    QVERIFY(journal.endPass(PassEnd::Stopped, 0).ok());
+    QVERIFY(journal.load(kKey, record).ok());
+    QVERIFY(!record.tornTail);
+    QVERIFY(record.pending);
+    QCOMPARE(record.pending->files, removal);
+}
+
+// A journal that cannot be written stops the pass before it renames anything.
+void TestJournal::unwritableJournalStopsBeforeFirstRename_data()
+{
+    QTest::addColumn<std::string>("stateHome"); // relative to a temporary folder holding "file"
+    QTest::addColumn<JournalError::Kind>("kind");
+    QTest::newRow("state home under a regular file")
+        << std::string("file/state") << JournalError::Kind::Folder;
+    QTest::newRow("journal folder is a regular file")
+        << std::string("") << JournalError::Kind::Folder;
+}
+
+void TestJournal::unwritableJournalStopsBeforeFirstRename()
+{
+    QFETCH(std::string, stateHome);
+    QFETCH(JournalError::Kind, kind);
+    m_state->touch("file");
+    if (stateHome.empty()) {
+        fs::create_directories(m_state->path() / "home");
+        m_state->touch("home/korvalo");
+        stateHome = "home";
+    }
+    qputenv("XDG_STATE_HOME", QByteArray::fromStdString((m_state->path() / stateHome).native()));
+    Journal journal; // in the user's state folder
+
+    TestDir music;
+    music.touch("a.mp3");
+    const std::vector<PlannedRename> moves = {{"a.mp3", "1234a.mp3"}};
+    int renames = 0;
+    korvalo::RecordedMoves what;
+    what.kind = PassKind::Shuffle;
+    what.moves = moves;
+    const korvalo::RecordedRun run =
+        korvalo::runRecordedMoves(journal, kKey, what, [&](const PlannedRename &) {
+            ++renames;
+            return MoveOutcome::Renamed;
+        });
+    QCOMPARE(run.journal.kind, kind);
+    QVERIFY(run.journal.osError != 0);
+    QCOMPARE(renames, 0);
+    QCOMPARE(music.names(), Names{"a.mp3"});
+}
+
+void TestJournal::stateFolder_data()
+{
+    QTest::addColumn<QByteArray>("xdg");
+    QTest::addColumn<QByteArray>("home");
+    QTest::addColumn<std::string>("expected");
+    QTest::newRow("XDG_STATE_HOME")
+        << QByteArray("/x/state") << QByteArray("/h") << std::string("/x/state/korvalo");
+    QTest::newRow("unset: under home")
+        << QByteArray() << QByteArray("/h") << std::string("/h/.local/state/korvalo");
+    QTest::newRow("relative: ignored")
+        << QByteArray("state") << QByteArray("/h") << std::string("/h/.local/state/korvalo");
+}
+
+void TestJournal::stateFolder()
+{
+    QFETCH(QByteArray, xdg);
+    QFETCH(QByteArray, home);
+    QFETCH(std::string, expected);
+    if (xdg.isNull())
+        qunsetenv("XDG_STATE_HOME");
+    else
+        qputenv("XDG_STATE_HOME", xdg);
+    qputenv("HOME", home);
+    QCOMPARE(korvalo::stateFolder().native(), expected);
+}
+
+// However many passes run on a folder, its record holds its names and at most one pass.
+void TestJournal::sizeStaysBounded()
+{
+    Journal journal(m_state->path());
+    Names names;
+    for (int i = 0; i < 300; ++i)
+        names.push_back("Song number " + std::to_string(i) + ".mp3");
+    std::uintmax_t largest = 0;
+    std::uintmax_t afterFirstShuffle = 0;
+    for (int pass = 0; pass < 40; ++pass) {
+        std::vector<PlannedRename> moves;
+        for (std::string &name : names) {
+            const std::string to =
+                pass % 2 == 0 ? std::to_string(1000 + (pass * 37 + int(moves.size())) % 9000) + name
+                              : name.substr(4);
+            moves.push_back({name, to});
+            name = to;
+        }
+        korvalo::RecordedMoves what;
+        what.kind = pass % 2 == 0 ? PassKind::Shuffle : PassKind::Removal;
+        what.moves = moves;
+        what.batchSize = 64;
+        // The folder's names: names no longer there are forgotten.
+        Names listed;
+        for (const PlannedRename &m : moves)
+            listed.push_back(m.from);
+        what.listed = listed;
+        const korvalo::RecordedRun run = korvalo::runRecordedMoves(
+            journal, kKey, what, [](const PlannedRename &) { return MoveOutcome::Renamed; });
+        QVERIFY(run.journal.ok());
+        Names files = namesIn(m_state->path());
+        QCOMPARE(files.size(), std::size_t(1));
+        const std::uintmax_t size = fs::file_size(m_state->path() / files[0]);
+        largest = std::max(largest, size);
+        if (pass == 0)
+            afterFirstShuffle = size;
+    }
+    QVERIFY(afterFirstShuffle > 0);
+    QVERIFY2(largest <= afterFirstShuffle + 200, qPrintable(QString::number(largest)));
+    korvalo::FolderRecord record;
+    QVERIFY(journal.load(kKey, record).ok());
+    QVERIFY(record.clean());
+}
+
+// Records of folders not used for the longest time are dropped, never one still to be recovered.
+void TestJournal::recordsOfManyFoldersAreBounded()
+{
+    const int limit = 5;
+    {
+        Journal first(m_state->path(), limit);
+        korvalo::PassStart start;
+        start.fileCount = 1;
+        const std::vector<PlannedRename> moves = {{"a.mp3", "1234a.mp3"}};
+        start.planned = moves;
+        QVERIFY(first.beginPass(kKey, start).ok()); // killed: never ended
+    }
+    Journal journal(m_state->path(), limit);
+    const std::vector<PlannedRename> moves = {{"b.mp3", "1234b.mp3"}};
+    for (int folder = 0; folder < 20; ++folder) {
+        korvalo::RecordedMoves what;
+        what.kind = PassKind::Shuffle;
+        what.moves = moves;
+        const JournalKey key{"2C6E-91F0", "/Music/" + std::to_string(folder)};
+        QVERIFY(korvalo::runRecordedMoves(journal, key, what, [](const PlannedRename &) {
+                    return MoveOutcome::Renamed;
+                }).journal.ok());
+        QVERIFY(namesIn(m_state->path()).size() <= std::size_t(limit));
+    }
+    korvalo::FolderRecord record;
+    QVERIFY(journal.load(kKey, record).ok());
+    QVERIFY(record.pending);
+    QVERIFY(journal.load({"2C6E-91F0", "/Music/19"}, record).ok());
+    QCOMPARE(record.prefixed.size(), std::size_t(1));
+    QVERIFY(journal.load({"2C6E-91F0", "/Music/0"}, record).ok());
+    QVERIFY(!record.known);
+}
+
+// Files changed by someone else since the pass are reported and left alone.
+void TestJournal::conflictsAreReportedNotForced_data()
+{
+    QTest::addColumn<Names>("folder");
+    QTest::addColumn<int>("undoMoves");
+    QTest::addColumn<QString>("undoConflicts"); // "index:kind" with M missing, T target taken
+    QTest::addColumn<int>("finishMoves");
+    QTest::addColumn<QString>("finishConflicts");
+    // The pass: a.mp3, b.mp3 and c.mp3 to 1111a.mp3, 2222b.mp3 and 3333c.mp3, killed after two.
+    QTest::newRow("untouched since")
+        << Names{"1111a.mp3", "2222b.mp3", "c.mp3"} << 2 << "" << 1 << "";
+    QTest::newRow("a renamed file renamed again")
+        << Names{"x.mp3", "2222b.mp3", "c.mp3"} << 1 << "0:M" << 1 << "0:M";
+    QTest::newRow("a new file under an old name")
+        << Names{"1111a.mp3", "a.mp3", "2222b.mp3", "c.mp3"} << 1 << "0:T" << 1 << "";
+    QTest::newRow("a new file under a planned name")
+        << Names{"1111a.mp3", "2222b.mp3", "c.mp3", "3333c.mp3"} << 2 << "" << 0 << "2:T";
+}
+
+void TestJournal::conflictsAreReportedNotForced()
+{
+    QFETCH(Names, folder);
+    QFETCH(int, undoMoves);
+    QFETCH(QString, undoConflicts);
+    QFETCH(int, finishMoves);
+    QFETCH(QString, finishConflicts);
+    korvalo::PassRecord pass;
+    pass.fileCount = 3;
+    pass.files = {{"a.mp3", "1111a.mp3"}, {"b.mp3", "2222b.mp3"}, {"c.mp3", "3333c.mp3"}};
+    const korvalo::RecoveryPlan plan = korvalo::planRecovery(pass, folder);
+    const auto text = [](const std::vector<korvalo::RecoveryConflict> &conflicts) {
+        QStringList out;
+        for (const auto &c : conflicts)
+            out << QString("%1:%2").arg(c.index).arg(
+                c.kind == korvalo::RecoveryConflict::Kind::Missing ? "M" : "T");
+        return out.join(' ');
+    };
+    QCOMPARE(int(plan.undo.size()), undoMoves);
+    QCOMPARE(text(plan.undoConflicts), undoConflicts);
+    QCOMPARE(int(plan.finish.size()), finishMoves);
+    QCOMPARE(text(plan.finishConflicts), finishConflicts);
+}
+
+// Which four leading digits Korvalo wrote, after the passes the journal recorded on a folder
+// (each a prefix put in front of every name, or "-" for taking four digits off every name that
+// has them); an empty history is a folder the journal does not know.
+void TestJournal::digitNames_data()
+{
+    QTest::addColumn<Names>("names");
+    QTest::addColumn<QStringList>("history");
+    QTest::addColumn<Names>("korvalo");
+    QTest::addColumn<Names>("others");
+    const Names mixed = {"2019 Live.mp3", "1999 - Prince.mp3", "0001_Intro.flac", "Song.mp3"};
+    QTest::newRow("unknown folder: digits before a blank or punctuation are the name's")
+        << Names{"2019 Live.mp3",    "1999 - Prince.mp3", "0001_Intro.flac",
+                 "2019【Live】.mp3", "1234.mp3",          "4321Song.mp3",
+                 "5555歌曲.mp3",     "12345.mp3",         "Song.mp3"}
+        << QStringList() << Names{"4321Song.mp3", "5555歌曲.mp3", "12345.mp3"}
+        << Names{"2019 Live.mp3", "1999 - Prince.mp3", "0001_Intro.flac", "2019【Live】.mp3",
+                 "1234.mp3"};
+    QTest::newRow("unknown folder: a leading 0 is never Korvalo's")
+        << Names{"0123Song.mp3"} << QStringList() << Names{} << Names{"0123Song.mp3"};
+    QTest::newRow("shuffled once") << mixed << QStringList{"4000"}
+                                   << Names{"40002019 Live.mp3", "40001999 - Prince.mp3",
+                                            "40000001_Intro.flac", "4000Song.mp3"}
+                                   << Names{};
+    QTest::newRow("shuffled, then prefixes removed: a second removal would strip the names' own")
+        << mixed << QStringList{"4000", "-"} << Names{}
+        << Names{"2019 Live.mp3", "1999 - Prince.mp3", "0001_Intro.flac"};
+    QTest::newRow("shuffled twice, removed once")
+        << Names{"Song.mp3"} << QStringList{"4000", "5000", "-"} << Names{"4000Song.mp3"}
+        << Names{};
+    QTest::newRow("known folder: a name shuffled elsewhere")
+        << Names{"Song.mp3"} << QStringList{"4000", "-"} << Names{} << Names{"7777Song.mp3"};
+}
+
+void TestJournal::digitNames()
+{
+    QFETCH(Names, names);
+    QFETCH(QStringList, history);
+    QFETCH(Names, korvalo);
+    QFETCH(Names, others);
+    Journal journal(m_state->path());
+    for (const QString &step : history) {
+        std::vector<PlannedRename> moves;
+        for (std::string &name : names) {
+            if (step == "-" && !korvalo::startsWithFourDigits(name))
+                continue;
+            const std::string to = step == "-" ? name.substr(4) : step.toStdString() + name;
+            moves.push_back({name, to});
+            name = to;
+        }
+        korvalo::RecordedMoves what;
+        what.kind = step == "-" ? PassKind::Removal : PassKind::Shuffle;
+        what.moves = moves;
+        QVERIFY(korvalo::runRecordedMoves(journal, kKey, what, [](const PlannedRename &) {
+                    return MoveOutcome::Renamed;
+                }).journal.ok());
+    }
+    // Copied onto the stick since.
+    if (QByteArray(QTest::currentDataTag()).contains("elsewhere"))
+        names.push_back("7777Song.mp3");
+
+    korvalo::FolderRecord record;
+    QVERIFY(journal.load(kKey, record).ok());
+    QCOMPARE(record.known, !history.isEmpty());
+    const korvalo::DigitNames digits = korvalo::classifyDigitNames(names, record);
+    QCOMPARE(digits.korvaloPrefixed, korvalo);
+    QCOMPARE(digits.others, others);
+    // The shuffle asks about exactly the names whose prefix Korvalo wrote.
+    if (record.known)
+        QCOMPARE(korvalo::korvaloPrefixedNames(names, record), korvalo);
+}
+
+QTEST_APPLESS_MAIN(TestJournal)
+
+#include "tst_journal.moc"
