@@ -6,9 +6,11 @@
 # check them with each file system's checker; they need root and report themselves skipped without it.
 #
 # Build folders: KORVALO_BUILD_DIR (default build) and KORVALO_ASAN_BUILD_DIR (default build-asan).
-# KORVALO_SKIP_ASAN=1 leaves the sanitizer run out. After the tests, scripts/test-package.sh checks
-# the program as installed (validators, the Debian package, installed with apt-get on this
-# machine, the installed program's window icon); KORVALO_SKIP_PACKAGE=1 leaves it out.
+# KORVALO_SKIP_ASAN=1 leaves the sanitizer run out. After the tests, scripts/test-windows.sh
+# cross-builds the Qt-free core for Windows with MinGW and runs its check program under Wine;
+# KORVALO_SKIP_WINDOWS=1 leaves it out. Then scripts/test-package.sh checks the program as
+# installed (validators, the Debian package, installed with apt-get on this machine, the installed
+# program's window icon); KORVALO_SKIP_PACKAGE=1 leaves it out.
 # KORVALO_TIDY=1 also runs clang-tidy (with the committed .clang-tidy) over src/; it is not part of
 # the default run.
 set -euo pipefail
@@ -52,6 +54,11 @@ if [ "${KORVALO_SKIP_ASAN:-0}" != 1 ]; then
   ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir "$asan_dir" --output-on-failure -j "$jobs" || status=1
+fi
+
+if [ "${KORVALO_SKIP_WINDOWS:-0}" != 1 ]; then
+  echo "== The core on Windows: cross-built with MinGW, checked under Wine"
+  bash scripts/test-windows.sh || status=1
 fi
 
 if [ "${KORVALO_SKIP_PACKAGE:-0}" != 1 ]; then

@@ -15,6 +15,11 @@ struct ListError
 
     bool ok() const { return kind == Kind::None; }
     static ListError fromErrno(int err) { return {causeOfErrno(err, OsAction::Listing), err}; }
+    // From the error number a FolderCalls stream of the platform gives (see oserror.h).
+    static ListError fromSystemError(int err)
+    {
+        return {causeOfSystemError(err, OsAction::Listing), err};
+    }
 };
 
 } // namespace korvalo

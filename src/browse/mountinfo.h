@@ -23,8 +23,15 @@ struct MountEntry
 // The entries of a mountinfo table, in its order; lines that cannot be read are left out.
 std::vector<MountEntry> parseMountInfo(std::string_view text);
 
-// The system's mount table (empty where there is none).
+// The system's mount table (empty where there is none, as on Windows).
 std::vector<MountEntry> readMountTable();
+
+// A device number as st_dev holds it (makedev()).
+std::uint64_t deviceNumber(unsigned long major, unsigned long minor);
+
+// The volume a folder is on: its device number (st_dev), on Windows the volume's serial number.
+// nullopt when the folder cannot be reached.
+std::optional<std::uint64_t> deviceOf(const std::filesystem::path &folder);
 
 // What a volume holds, as udev recorded it or libblkid reads it off the source.
 struct VolumeId
@@ -37,15 +44,17 @@ struct MountInfo
 {
     // The file system: "exfat", "vfat", "ntfs", "ext4", "tmpfs", "fuse.fusefat", ... For the FUSE
     // types that do not say ("fuseblk", "fuse") it is what the source holds, or "unknown" when
-    // nothing could tell.
+    // nothing could tell. On Windows the same names: FAT32 (and FAT) is "vfat".
     std::string fsType;
-    std::string mountFsType; // as the mount table gives it
-    std::string source;
-    std::string uuid; // the volume's UUID where known, else empty
-    std::filesystem::path mountPoint;
-    // The folder inside the volume, e.g. "/Music/Car" ("/" at the root of the volume).
+    std::string mountFsType; // as the mount table gives it; on Windows as the volume names it
+    std::string source;      // on Windows the volume's name, "\\?\Volume{...}\"
+    // The volume's UUID where known, else empty; on Windows its serial number ("2C6E-91F0").
+    std::string uuid;
+    std::filesystem::path mountPoint; // on Windows the volume's root, e.g. "E:\"
+    // The folder inside the volume, e.g. "/Music/Car" ("/" at the root of the volume); with
+    // forward slashes on Windows too.
     std::filesystem::path pathInVolume;
-    std::uint64_t device = 0; // st_dev of the folder
+    std::uint64_t device = 0; // deviceOf() the folder
 };
 
 // How far mountOf() goes: the mount table alone answers for everything but the FUSE types that
@@ -57,7 +66,8 @@ enum class VolumeProbe
 };
 
 // The mount that holds `folder`, matched by the folder's device number. nullopt when the folder
-// cannot be stat'ed.
+// cannot be stat'ed. On Windows, the volume that holds it (GetVolumePathNameW and
+// GetVolumeInformationW); `probe` changes nothing there.
 std::optional<MountInfo> mountOf(const std::filesystem::path &folder,
                                  VolumeProbe probe = VolumeProbe::Resolve);
 

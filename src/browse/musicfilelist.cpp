@@ -4,16 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
-#include <system_error>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace korvalo {
 
@@ -89,142 +79,9 @@ NaturalKey naturalPrefixKey(std::string_view name)
     return packed;
 }
 
-#ifndef _WIN32
-
-class PosixFolderStream : public FolderCalls::Stream
-{
-public:
-    explicit PosixFolderStream(DIR *dir) : m_dir(dir) {}
-    ~PosixFolderStream() override { ::closedir(m_dir); }
-    PosixFolderStream(const PosixFolderStream &) = delete;
-    PosixFolderStream &operator=(const PosixFolderStream &) = delete;
-
-    bool next(std::string_view &name, int &err) override
-    {
-        errno = 0;
-        m_entry = ::readdir(m_dir);
-        if (!m_entry) {
-            err = errno;
-            return false;
-        }
-        name = m_entry->d_name;
-        return true;
-    }
-
-    // d_type answers without a system call on most file systems; links and unknown types need a
-    // stat, which follows a link to what it points at.
-    EntryKind kind() override
-    {
-        switch (m_entry->d_type) {
-        case DT_REG:
-            return EntryKind::File;
-        case DT_DIR:
-            return EntryKind::Folder;
-        case DT_LNK:
-        case DT_UNKNOWN:
-            break;
-        default:
-            return EntryKind::Other;
-        }
-        struct stat st;
-        if (::fstatat(::dirfd(m_dir), m_entry->d_name, &st, 0) != 0)
-            return EntryKind::Other; // a dangling link, or gone meanwhile
-        if (S_ISREG(st.st_mode))
-            return EntryKind::File;
-        if (S_ISDIR(st.st_mode))
-            return EntryKind::Folder;
-        return EntryKind::Other;
-    }
-
-private:
-    DIR *m_dir;
-    const dirent *m_entry = nullptr;
-};
-
-class PosixFolderCalls : public FolderCalls
-{
-public:
-    std::unique_ptr<Stream> open(const std::filesystem::path &folder, int &err) override
-    {
-        DIR *dir = ::opendir(folder.c_str());
-        if (!dir) {
-            err = errno;
-            return nullptr;
-        }
-        return std::make_unique<PosixFolderStream>(dir);
-    }
-};
-
-#else
-
-class WindowsFolderStream : public FolderCalls::Stream
-{
-public:
-    explicit WindowsFolderStream(std::filesystem::directory_iterator it) : m_it(std::move(it)) {}
-
-    bool next(std::string_view &name, int &err) override
-    {
-        std::error_code ec;
-        if (m_started)
-            m_it.increment(ec);
-        m_started = true;
-        if (ec) {
-            err = ec.value() ? ec.value() : EIO;
-            return false;
-        }
-        for (; m_it != std::filesystem::directory_iterator(); m_it.increment(ec)) {
-            if (ec) {
-                err = ec.value() ? ec.value() : EIO;
-                return false;
-            }
-            const DWORD attrs = GetFileAttributesW(m_it->path().c_str());
-            if (attrs != INVALID_FILE_ATTRIBUTES &&
-                (attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
-                continue;
-            m_name = m_it->path().filename().string();
-            name = m_name;
-            return true;
-        }
-        err = 0;
-        return false;
-    }
-
-    EntryKind kind() override
-    {
-        std::error_code ec;
-        if (m_it->is_regular_file(ec))
-            return EntryKind::File;
-        if (m_it->is_directory(ec))
-            return EntryKind::Folder;
-        return EntryKind::Other;
-    }
-
-private:
-    std::filesystem::directory_iterator m_it;
-    std::string m_name;
-    bool m_started = false;
-};
-
-class WindowsFolderCalls : public FolderCalls
-{
-public:
-    std::unique_ptr<Stream> open(const std::filesystem::path &folder, int &err) override
-    {
-        std::error_code ec;
-        std::filesystem::directory_iterator it(folder, ec);
-        if (ec) {
-            err = ec.value() ? ec.value() : EIO;
-            return nullptr;
-        }
-        return std::make_unique<WindowsFolderStream>(std::move(it));
-    }
-};
-
-#endif
-
 // Reads the bare names of `folder` whose kind is `wanted` and that pass `accept`. Returns 0, or
-// the errno of the call that failed, also when it failed after some entries: the caller then
-// keeps nothing of what it was given.
+// the error number of the call that failed, also when it failed after some entries: the caller
+// then keeps nothing of what it was given.
 template <typename Accept>
 int readFolder(FolderCalls &calls, const std::filesystem::path &folder, EntryKind wanted,
                Accept accept)
@@ -247,16 +104,6 @@ int readFolder(FolderCalls &calls, const std::filesystem::path &folder, EntryKin
 
 } // namespace
 
-FolderCalls &systemFolderCalls()
-{
-#ifndef _WIN32
-    static PosixFolderCalls calls;
-#else
-    static WindowsFolderCalls calls;
-#endif
-    return calls;
-}
-
 bool isMusicFileName(std::string_view name)
 {
     return endsWithNoCase(name, ".mp3") || endsWithNoCase(name, ".flac");
@@ -277,7 +124,7 @@ ListError MusicFileList::read(const std::filesystem::path &folder)
         names.append(name);
     });
     if (err != 0)
-        return ListError::fromErrno(err);
+        return ListError::fromSystemError(err);
 
     const auto view = [&names](const Entry &e) {
         return std::string_view(names.data() + e.offset, e.length);
@@ -333,7 +180,7 @@ std::string_view MusicFileList::nameView(int index) const
 
 std::filesystem::path MusicFileList::name(int index) const
 {
-    return std::filesystem::path(std::string(nameView(index)));
+    return pathOfName(nameView(index));
 }
 
 ListError listSubfolders(const std::filesystem::path &folder,
@@ -343,13 +190,13 @@ ListError listSubfolders(const std::filesystem::path &folder,
     const int err = readFolder(calls, folder, EntryKind::Folder,
                                [&](std::string_view name) { names.emplace_back(name); });
     if (err != 0)
-        return ListError::fromErrno(err);
+        return ListError::fromSystemError(err);
     std::sort(names.begin(), names.end(),
               [](const std::string &a, const std::string &b) { return naturalLess(a, b); });
     out.clear();
     out.reserve(names.size());
     for (auto &n : names)
-        out.emplace_back(std::move(n));
+        out.push_back(pathOfName(n));
     return {};
 }
 

@@ -32,9 +32,9 @@ enum class EntryKind
     Other
 };
 
-// The system calls a listing is built from (opendir, readdir, stat), so tests can make a folder
-// answer as a failing device does: a readdir that fails part-way must end the listing with an
-// error, not with a shorter list.
+// The system calls a listing is built from (opendir, readdir, stat; FindFirstFileExW on Windows),
+// so tests can make a folder answer as a failing device does: a readdir that fails part-way must
+// end the listing with an error, not with a shorter list.
 class FolderCalls
 {
 public:
@@ -43,7 +43,8 @@ public:
     public:
         virtual ~Stream() = default;
         // The next entry's bare name, valid until the next call: true when there is one; false
-        // after the last entry (err 0) or when reading failed (err the errno).
+        // after the last entry (err 0) or when reading failed (err the errno, or on Windows the
+        // GetLastError() code).
         virtual bool next(std::string_view &name, int &err) = 0;
         // What the entry last returned by next() is (a stat where the folder does not say).
         virtual EntryKind kind() = 0;
@@ -53,8 +54,13 @@ public:
     virtual std::unique_ptr<Stream> open(const std::filesystem::path &folder, int &err) = 0;
 };
 
-// The operating system's own calls.
+// The operating system's own calls. On Windows they leave out the entries with the hidden or the
+// system attribute, as Explorer does, and give the names in UTF-8.
 FolderCalls &systemFolderCalls();
+
+// A bare name as a listing gives it, as a path. On Windows the listing's UTF-8 is turned back into
+// the file system's UTF-16 (a path made of a std::string would read it in the ANSI code page).
+std::filesystem::path pathOfName(std::string_view name);
 
 // True for a bare name that ends in ".mp3" or ".flac", whatever the letter case.
 bool isMusicFileName(std::string_view name);

@@ -35,6 +35,10 @@ enum class OsAction
 // The one table from an errno to a cause, for listing and renaming alike.
 Cause causeOfErrno(int err, OsAction action);
 
+// The same for the operating system's own error number, as the calls of the platform files
+// return it: the errno on POSIX systems (causeOfErrno), the GetLastError() code on Windows.
+Cause causeOfSystemError(int err, OsAction action);
+
 // True for the answers that mean the medium went away under a call: the device was removed, the
 // network share or the FUSE daemon that served the mount is gone (also mid-call), the medium was
 // taken out of its drive.

@@ -6,10 +6,6 @@
 #include <optional>
 #include <string>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 namespace korvalo {
 
 namespace {
@@ -31,31 +27,16 @@ template <typename String> bool startsWithFourDigits(const String &name)
 std::filesystem::path::string_type inFolder(const std::filesystem::path &folder,
                                             const std::filesystem::path::string_type &name)
 {
-#ifdef _WIN32
-    return (folder / name).native();
-#else
-    std::string joined;
+    using Char = std::filesystem::path::value_type;
+    constexpr Char separator = std::filesystem::path::preferred_separator;
+    std::filesystem::path::string_type joined;
     joined.reserve(folder.native().size() + 1 + name.size());
     joined = folder.native();
-    if (!joined.empty() && joined.back() != '/')
-        joined += '/';
+    // A drive's root ("E:\") ends in a separator already.
+    if (!joined.empty() && joined.back() != Char('/') && joined.back() != separator)
+        joined += separator;
     joined += name;
     return joined;
-#endif
-}
-
-// The file system a folder is on, if it can be told.
-std::optional<std::uint64_t> deviceOf(const std::filesystem::path &folder)
-{
-#ifdef _WIN32
-    (void)folder;
-    return std::nullopt;
-#else
-    struct stat st;
-    if (::stat(folder.c_str(), &st) != 0)
-        return std::nullopt;
-    return static_cast<std::uint64_t>(st.st_dev);
-#endif
 }
 
 // Tells a file that is gone from a folder that is gone and from a medium that is gone. All three

@@ -20,17 +20,20 @@ struct RenameOutcome
 };
 
 RenameOutcome renameOutcomeFromErrno(int err);
+// From the error number of the platform's own calls (see causeOfSystemError()).
+RenameOutcome renameOutcomeFromSystemError(int err);
 
 // The system calls a rename is built from, so tests can make them answer as a FUSE-mounted exFAT,
 // FAT or NTFS stick does, count them, or stop dead after any of them. Each takes native paths and
-// returns 0 or the errno it got, as it got it: deciding what an answer means (ENOSYS included) is
-// the rename's business, not this layer's. None creates, opens or removes a file.
+// returns 0 or the error number it got, as it got it (errno; on Windows the GetLastError() code):
+// deciding what an answer means (ENOSYS included) is the rename's business, not this layer's.
+// None creates, opens or removes a file.
 class RenameSystem
 {
 public:
     using Char = std::filesystem::path::value_type;
     virtual ~RenameSystem() = default;
-    // renameat2(RENAME_NOREPLACE).
+    // renameat2(RENAME_NOREPLACE); on Windows MoveFileExW() without MOVEFILE_REPLACE_EXISTING.
     virtual int renameNoReplace(const Char *from, const Char *to) = 0;
     // lstat(): 0 when something (file, folder, link, dangling or not) answers to the name.
     virtual int lstat(const Char *path) = 0;
@@ -45,7 +48,7 @@ RenameSystem &systemRenameCalls();
 enum class RenameRoad
 {
     Unknown,        // nothing tried yet: the no-replace flag first
-    NoReplaceFlag,  // renameat2(RENAME_NOREPLACE): atomic, one call
+    NoReplaceFlag,  // renameat2(RENAME_NOREPLACE), or MoveFileExW() on Windows: atomic, one call
     CheckThenRename // no flag: lstat() of the new name, then a plain rename()
 };
 

@@ -1,0 +1,10 @@
+#include "oserror.h"
+
+namespace korvalo {
+
+Cause causeOfSystemError(int err, OsAction action)
+{
+    return causeOfErrno(err, action);
+}
+
+} // namespace korvalo
