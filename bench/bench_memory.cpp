@@ -5,9 +5,9 @@
 #include "benchutil.h"
 #include "benchwindow.h"
 
-#include "browse/dirlist.h"
-#include "browse/filelist.h"
-#include "form1.h"
+#include "window/dirlist.h"
+#include "window/filelist.h"
+#include "window/form1.h"
 
 #include <QApplication>
 

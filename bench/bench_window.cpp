@@ -8,9 +8,9 @@
 #include "benchwindow.h"
 #include "renameloop.h"
 
-#include "browse/dirlist.h"
-#include "browse/filelist.h"
-#include "form1.h"
+#include "window/dirlist.h"
+#include "window/filelist.h"
+#include "window/form1.h"
 
 #include <QApplication>
 #include <QLabel>

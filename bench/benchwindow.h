@@ -4,7 +4,7 @@
 // ends the benchmark.
 
 #include "benchutil.h"
-#include "form1.h"
+#include "window/form1.h"
 
 namespace bench {
 

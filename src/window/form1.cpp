@@ -1,10 +1,10 @@
-#include "form1.h"
+#include "window/form1.h"
 
-#include "browse/dirlist.h"
-#include "browse/drivelist.h"
-#include "browse/filelist.h"
-#include "messages.h"
 #include "passes/progress.h"
+#include "window/dirlist.h"
+#include "window/drivelist.h"
+#include "window/filelist.h"
+#include "window/messages.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

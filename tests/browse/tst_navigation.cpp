@@ -1,7 +1,7 @@
-#include "browse/dirlist.h"
-#include "browse/drivelist.h"
-#include "browse/filelist.h"
 #include "testdir.h"
+#include "window/dirlist.h"
+#include "window/drivelist.h"
+#include "window/filelist.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,8 +1,8 @@
-#include "browse/dirlist.h"
-#include "browse/drivelist.h"
-#include "browse/filelist.h"
-#include "form1.h"
 #include "testdir.h"
+#include "window/dirlist.h"
+#include "window/drivelist.h"
+#include "window/filelist.h"
+#include "window/form1.h"
 
 #include <QApplication>
 #include <QGroupBox>

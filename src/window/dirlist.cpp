@@ -1,7 +1,7 @@
-#include "dirlist.h"
+#include "window/dirlist.h"
 
-#include "browse/drivelist.h"
 #include "browse/musicfilelist.h"
+#include "window/drivelist.h"
 
 #include <QFile>
 #include <QHeaderView>

@@ -1,4 +1,4 @@
-#include "drivelist.h"
+#include "window/drivelist.h"
 
 #include <QFile>
 #include <QSignalBlocker>

@@ -1,4 +1,4 @@
-#include "filelist.h"
+#include "window/filelist.h"
 
 #include <QFile>
 
