@@ -6,7 +6,7 @@
 #include "passes/passes.h"
 #include "passes/progress.h"
 #include "passes/randomsource.h"
-#include "testdir.h"
+#include "support/testdir.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,5 +1,5 @@
 #include "passes/passes.h"
-#include "testdir.h"
+#include "support/testdir.h"
 
 #include <QRegularExpression>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "testdir.h"
+#include "support/testdir.h"
 #include "window/dirlist.h"
 #include "window/drivelist.h"
 #include "window/filelist.h"
