@@ -1,3 +1,4 @@
+#include "app/version.h"
 #include "window/form1.h"
 
 #include <QApplication>
@@ -5,8 +6,8 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Korvalo"));
-    QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QApplication::setApplicationName(QStringLiteral(KORVALO_NAME));
+    QApplication::setApplicationVersion(QStringLiteral(KORVALO_VERSION));
     Form1 window;
     window.show();
     return app.exec();
