@@ -62,7 +62,7 @@ korvalo::ListError DirList::setPath(const std::filesystem::path &path, Notify no
         return err;
     showFolder(folder, std::move(subfolders));
     if (notify == Notify::Yes)
-        emit change();
+        emit changed();
     return {};
 }
 

@@ -100,5 +100,5 @@ void DriveList::onActivated(int index)
     if (index == m_shown)
         return;
     m_shown = index;
-    emit change();
+    emit changed();
 }

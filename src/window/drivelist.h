@@ -27,7 +27,7 @@ public:
 
     // The mount point of the shown volume.
     std::filesystem::path drive() const;
-    // Shows the volume that holds `path` (longest mount point) without raising change().
+    // Shows the volume that holds `path` (longest mount point) without raising changed().
     void setDrive(const std::filesystem::path &path);
     // The volume that holds `path`, of the volumes listed.
     std::filesystem::path volumeRootOf(const std::filesystem::path &path) const;
@@ -44,7 +44,7 @@ public:
 
 signals:
     // The user chose another drive.
-    void change();
+    void changed();
 
 private:
     void onActivated(int index);

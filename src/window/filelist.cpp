@@ -2,10 +2,7 @@
 
 #include <QFile>
 
-MusicFileModel::MusicFileModel(const korvalo::MusicFileList &list, QObject *parent)
-    : QAbstractListModel(parent), m_list(list)
-{
-}
+MusicFileModel::MusicFileModel(QObject *parent) : QAbstractListModel(parent) {}
 
 int MusicFileModel::rowCount(const QModelIndex &parent) const
 {
@@ -27,7 +24,23 @@ QVariant MusicFileModel::data(const QModelIndex &index, int role) const
         QByteArray::fromRawData(name.data(), static_cast<qsizetype>(name.size())));
 }
 
-FileList::FileList(QWidget *parent) : QListView(parent), m_model(m_list), m_passList(*this)
+korvalo::ListError MusicFileModel::setFolder(const std::filesystem::path &folder)
+{
+    beginResetModel();
+    const korvalo::ListError err = m_list.setFolder(folder);
+    endResetModel();
+    return err;
+}
+
+korvalo::ListError MusicFileModel::refresh()
+{
+    beginResetModel();
+    const korvalo::ListError err = m_list.refresh();
+    endResetModel();
+    return err;
+}
+
+FileList::FileList(QWidget *parent) : QListView(parent)
 {
     setModel(&m_model);
     setUniformItemSizes(true);
@@ -40,18 +53,8 @@ FileList::FileList(QWidget *parent) : QListView(parent), m_model(m_list), m_pass
 
 korvalo::ListError FileList::setPath(const std::filesystem::path &path)
 {
-    m_model.beginChange();
-    const korvalo::ListError err = m_list.setFolder(path);
-    m_model.endChange();
+    const korvalo::ListError err = m_model.setFolder(path);
     if (err.ok())
-        emit pathChange();
-    return err;
-}
-
-korvalo::ListError FileList::refresh()
-{
-    m_model.beginChange();
-    const korvalo::ListError err = m_list.refresh();
-    m_model.endChange();
+        emit pathChanged();
     return err;
 }

@@ -75,10 +75,10 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     buildControls();
     showStartFolder();
 
-    connect(m_drive1, &DriveList::change, this, &Form1::onDrive1Change);
-    connect(m_dir1, &DirList::change, this, &Form1::onDir1Change);
+    connect(m_drive1, &DriveList::changed, this, &Form1::onDrive1Change);
+    connect(m_dir1, &DirList::changed, this, &Form1::onDir1Change);
     connect(m_dir1, &DirList::openFailed, this, &Form1::onDir1OpenFailed);
-    connect(m_file1, &FileList::pathChange, this, &Form1::onFile1PathChange);
+    connect(m_file1, &FileList::pathChanged, this, &Form1::onFile1PathChange);
     connect(m_option1, &QRadioButton::clicked, this, &Form1::onOption1Click);
     connect(m_option2, &QRadioButton::clicked, this, &Form1::onOption2Click);
     connect(m_command1, &QPushButton::clicked, this, &Form1::onCommand1Click);
@@ -178,7 +178,7 @@ void Form1::warn(const QString &text)
 void Form1::onDrive1Change()
 {
     const std::filesystem::path drive = m_drive1->drive();
-    const korvalo::ListError err = m_dir1->setPath(drive); // raises Dir1's change on success
+    const korvalo::ListError err = m_dir1->setPath(drive); // raises Dir1's changed on success
     if (!err.ok()) {
         m_drive1->setDrive(m_dir1->path());
         warn(messages::folderFailure(drive, err));
@@ -188,7 +188,7 @@ void Form1::onDrive1Change()
 void Form1::onDir1Change()
 {
     const std::filesystem::path folder = m_dir1->path();
-    const korvalo::ListError err = m_file1->setPath(folder); // raises File1's pathChange
+    const korvalo::ListError err = m_file1->setPath(folder); // raises File1's pathChanged
     if (!err.ok() && !m_file1->path().empty()) {
         // The passes join File1's names to Dir1's folder: they must show the same folder.
         m_dir1->restorePath(m_file1->path());
@@ -259,7 +259,7 @@ void Form1::runPass(Pass pass)
     holdInput(true);
 
     const Dir1Folder folder(*m_dir1);
-    const korvalo::PassContext context{m_file1->passList(), folder, *this};
+    const korvalo::PassContext context{m_file1->musicList(), folder, *this};
     const korvalo::PassResult result = pass == Pass::Shuffle
                                            ? korvalo::runShufflePass(context, m_random)
                                            : korvalo::runRemovalPass(context);
