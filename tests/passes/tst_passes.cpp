@@ -1,4 +1,5 @@
 #include "passes/passes.h"
+#include "support/passrun.h"
 #include "support/testdir.h"
 
 #include <QRegularExpression>
@@ -32,27 +33,6 @@ public:
 
 private:
     std::deque<float> m_draws;
-};
-
-// Records what the window would show, and can act in the middle of a pass.
-class RecordingProgress : public korvalo::ProgressSink
-{
-public:
-    int starts = 0;
-    int startCount = -1;
-    QList<int> steps;
-    std::function<bool(int)> onStep;
-    void start(int count) override
-    {
-        ++starts;
-        startCount = count;
-    }
-    bool step(int index, int count) override
-    {
-        steps << index;
-        Q_UNUSED(count);
-        return onStep ? onStep(index) : true;
-    }
 };
 
 // The real calls, but the n-th no-replace rename (1-based) answers with an error.
@@ -413,7 +393,7 @@ void TestPasses::stopRequestedBySink()
     ListedFolder setup(QStringList{"1111a.mp3", "2222b.mp3", "3333c.mp3"});
     auto &[dir, list, folder, progress] = setup;
     QVERIFY(list.count() > 0);
-    progress.onStep = [](int index) { return index < 1; }; // the window is closed after file 2
+    progress.onStep = [](int index, int) { return index < 1; }; // the window is closed after file 2
     ScriptedRandom random;
     const PassResult result = shuffle ? korvalo::runShufflePass({list, folder, progress}, random)
                                       : korvalo::runRemovalPass({list, folder, progress});
