@@ -35,17 +35,6 @@ public:
     explicit Form1(QWidget *parent = nullptr);
     ~Form1() override;
 
-    DriveList *drive1() const { return m_drive1; }
-    DirList *dir1() const { return m_dir1; }
-    FileList *file1() const { return m_file1; }
-    QPushButton *command1() const { return m_command1; }
-    QPushButton *command2() const { return m_command2; }
-    QRadioButton *option1() const { return m_option1; }
-    QRadioButton *option2() const { return m_option2; }
-    QLabel *label3() const { return m_label3; }
-    QLabel *label5() const { return m_label5; }
-    QProgressBar *progressBar1() const { return m_progressBar1; }
-
     // True while a pass runs (inside a click on Command1 or Command2).
     bool passRunning() const;
 
