@@ -1,5 +1,7 @@
 #include "window/drivelist.h"
 
+#include "window/pathtext.h"
+
 #include <QFile>
 #include <QSignalBlocker>
 #include <QStorageInfo>
@@ -79,9 +81,8 @@ void DriveList::fill(const std::vector<korvalo::Volume> &volumes, const std::fil
     m_shown = -1;
     for (const korvalo::Volume &v : list) {
         m_drives.emplace_back(v.mountPoint);
-        addItem(QFile::decodeName(QByteArray::fromStdString(korvalo::volumeText(v))));
-        setItemData(count() - 1, QFile::decodeName(QByteArray::fromStdString(v.mountPoint)),
-                    Qt::ToolTipRole);
+        addItem(pathText(korvalo::volumeText(v)));
+        setItemData(count() - 1, pathText(v.mountPoint), Qt::ToolTipRole);
     }
     const auto it =
         keep.empty() ? m_drives.end() : std::find(m_drives.begin(), m_drives.end(), keep);

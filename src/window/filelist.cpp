@@ -1,6 +1,6 @@
 #include "window/filelist.h"
 
-#include <QFile>
+#include "window/pathtext.h"
 
 MusicFileModel::MusicFileModel(QObject *parent) : QAbstractListModel(parent) {}
 
@@ -19,9 +19,7 @@ QVariant MusicFileModel::data(const QModelIndex &index, int role) const
         return QSize(-1, m_rowHeight);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
-    const std::string_view name = m_list.nameView(index.row());
-    return QFile::decodeName(
-        QByteArray::fromRawData(name.data(), static_cast<qsizetype>(name.size())));
+    return pathText(m_list.nameView(index.row()));
 }
 
 korvalo::ListError MusicFileModel::setFolder(const std::filesystem::path &folder)
