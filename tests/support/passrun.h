@@ -74,8 +74,6 @@ inline korvalo::PassResult runPass(bool shuffle, const std::filesystem::path &fo
 // True when `name` is `original` with an order prefix "1000".."9999" in front.
 inline bool hasPrefixBefore(const std::string &name, const std::string &original)
 {
-    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    return name.size() == original.size() + 4 &&
-           name.compare(4, std::string::npos, original) == 0 && name[0] >= '1' && digit(name[0]) &&
-           digit(name[1]) && digit(name[2]) && digit(name[3]);
+    return name.size() == original.size() + 4 && korvalo::hasOrderPrefix(name) && name[0] != '0' &&
+           name.compare(4, std::string::npos, original) == 0;
 }
