@@ -2,6 +2,7 @@
 // holds a folder.
 
 #include "browse/volumes.h"
+#include "support/volumerows.h"
 
 #include <QStringList>
 #include <QTest>
@@ -13,18 +14,6 @@ using korvalo::Volume;
 namespace fs = std::filesystem;
 
 namespace {
-
-// "mount|type|name" rows, as the system lists mounts.
-std::vector<Volume> volumes(const QStringList &rows)
-{
-    std::vector<Volume> out;
-    for (const QString &row : rows) {
-        const QStringList f = row.split('|');
-        out.push_back(
-            {f.value(0).toStdString(), f.value(1).toStdString(), f.value(2).toStdString()});
-    }
-    return out;
-}
 
 QStringList mountPoints(const std::vector<Volume> &list)
 {

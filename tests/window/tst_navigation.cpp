@@ -1,4 +1,5 @@
 #include "support/testdir.h"
+#include "support/volumerows.h"
 #include "window/dirlist.h"
 #include "window/drivelist.h"
 #include "window/filelist.h"
@@ -15,18 +16,6 @@ using korvalo::Volume;
 namespace fs = std::filesystem;
 
 namespace {
-
-// "mount|type|name" rows, as the system lists mounts.
-std::vector<Volume> volumes(const QStringList &rows)
-{
-    std::vector<Volume> out;
-    for (const QString &row : rows) {
-        const QStringList f = row.split('|');
-        out.push_back(
-            {f.value(0).toStdString(), f.value(1).toStdString(), f.value(2).toStdString()});
-    }
-    return out;
-}
 
 // The folder list's rows from top to bottom, as text and depth.
 QList<QPair<QString, int>> rows(DirList &dir)
