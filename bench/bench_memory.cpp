@@ -5,9 +5,9 @@
 #include "benchutil.h"
 #include "benchwindow.h"
 
-#include "browse/dirlist.h"
-#include "browse/filelist.h"
-#include "form1.h"
+#include "window/dirlist.h"
+#include "window/filelist.h"
+#include "window/form1.h"
 
 #include <QApplication>
 
@@ -56,12 +56,14 @@ int child(int argc, char *argv[], const char *start, const char *folder, long ex
     form.show();
     pumpEvents();
     if (folder) {
-        if (!form.dir1()->setPath(folder).ok())
+        auto *dir1 = bench::control<DirList>(form, "Dir1");
+        auto *file1 = bench::control<FileList>(form, "File1");
+        if (!dir1->setPath(folder).ok())
             bench::fail(std::string("Dir1 cannot open ") + folder);
         pumpEvents();
-        if (form.file1()->listCount() != expected)
-            bench::fail("File1 lists " + std::to_string(form.file1()->listCount()) +
-                        " files, expected " + std::to_string(expected));
+        if (file1->listCount() != expected)
+            bench::fail("File1 lists " + std::to_string(file1->listCount()) + " files, expected " +
+                        std::to_string(expected));
     }
     std::printf("VMHWM %ld\n", vmHwmKiB());
     return 0;

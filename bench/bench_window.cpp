@@ -8,9 +8,9 @@
 #include "benchwindow.h"
 #include "renameloop.h"
 
-#include "browse/dirlist.h"
-#include "browse/filelist.h"
-#include "form1.h"
+#include "window/dirlist.h"
+#include "window/filelist.h"
+#include "window/form1.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -40,23 +40,32 @@ void pumpEvents()
 
 double windowPass(Form1 &form, Pass pass, const std::filesystem::path &folder, std::size_t n)
 {
+    auto *dir1 = bench::control<DirList>(form, "Dir1");
+    auto *file1 = bench::control<FileList>(form, "File1");
+    auto *command1 = bench::control<QPushButton>(form, "Command1");
+    auto *command2 = bench::control<QPushButton>(form, "Command2");
+    auto *option1 = bench::control<QRadioButton>(form, "Option1");
+    auto *option2 = bench::control<QRadioButton>(form, "Option2");
+    auto *label5 = bench::control<QLabel>(form, "Label5");
+    auto *progressBar1 = bench::control<QProgressBar>(form, "ProgressBar1");
+
     // The user opens the folder: Dir1, then File1 and the song count follow.
-    if (!form.dir1()->setPath(folder).ok())
+    if (!dir1->setPath(folder).ok())
         bench::fail("Dir1 cannot open " + folder.string());
     pumpEvents();
-    if (form.file1()->path() != folder || static_cast<std::size_t>(form.file1()->listCount()) != n)
-        bench::fail("File1 lists " + std::to_string(form.file1()->listCount()) + " files in " +
-                    form.file1()->path().string() + ", expected " + std::to_string(n) + " in " +
+    if (file1->path() != folder || static_cast<std::size_t>(file1->listCount()) != n)
+        bench::fail("File1 lists " + std::to_string(file1->listCount()) + " files in " +
+                    file1->path().string() + ", expected " + std::to_string(n) + " in " +
                     folder.string());
 
     // The user chooses the mode that offers the pass, then clicks its button.
     QPushButton *button = nullptr;
     if (pass == Pass::Shuffle) {
-        form.option1()->click();
-        button = form.command1();
+        option1->click();
+        button = command1;
     } else {
-        form.option2()->click();
-        button = form.command2();
+        option2->click();
+        button = command2;
     }
     pumpEvents();
     if (!button->isEnabled())
@@ -67,18 +76,18 @@ double windowPass(Form1 &form, Pass pass, const std::filesystem::path &folder, s
     const double ms = watch.elapsedMs();
 
     // The pass must have run to its end: every file renamed, the list re-read, 100% shown.
-    const int count = form.file1()->listCount();
+    const int count = file1->listCount();
     if (static_cast<std::size_t>(count) != n)
         bench::fail("after the pass File1 lists " + std::to_string(count) + " files");
     for (int i = 0; i < count; ++i) {
-        const bool prefixed = korvalo::hasOrderPrefix(form.file1()->list(i).native());
+        const bool prefixed = korvalo::hasOrderPrefix(file1->list(i).native());
         if (prefixed != (pass == Pass::Shuffle))
-            bench::fail("the pass left " + form.file1()->list(i).string());
+            bench::fail("the pass left " + file1->list(i).string());
     }
-    if (form.label5()->text() != QStringLiteral("100%"))
-        bench::fail("Label5 reads " + form.label5()->text().toStdString() + " after the pass");
-    if (n > 1 && form.progressBar1()->value() != static_cast<int>(n) - 1)
-        bench::fail("ProgressBar1 stands at " + std::to_string(form.progressBar1()->value()));
+    if (label5->text() != QStringLiteral("100%"))
+        bench::fail("Label5 reads " + label5->text().toStdString() + " after the pass");
+    if (n > 1 && progressBar1->value() != static_cast<int>(n) - 1)
+        bench::fail("ProgressBar1 stands at " + std::to_string(progressBar1->value()));
     return ms;
 }
 
@@ -135,7 +144,7 @@ int main(int argc, char *argv[])
                     korvalo.push_back(windowPass(form, pass, a.path(), n));
                 }
                 // Leave the folder before it is removed.
-                form.dir1()->setPath(start.path());
+                bench::control<DirList>(form, "Dir1")->setPath(start.path());
                 pumpEvents();
             }
             // The target binds at 10,000 files and more; smaller folders show the trend.

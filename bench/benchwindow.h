@@ -1,12 +1,21 @@
 #pragma once
 
-// What the window benchmarks share: a message box would block a user's pass, so any of them
-// ends the benchmark.
+// What the window benchmarks share: finding the window's controls, and a hook that ends the
+// benchmark on any message box, which would block a user's pass.
 
 #include "benchutil.h"
-#include "form1.h"
+#include "window/form1.h"
 
 namespace bench {
+
+// A control of the window, found by its object name ("Dir1", "Command1", ...).
+template <typename T> T *control(Form1 &form, const char *name)
+{
+    T *found = form.findChild<T *>(QLatin1String(name));
+    if (!found)
+        fail(std::string("the window has no ") + name);
+    return found;
+}
 
 inline void failOnMessageBox(Form1 &form)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "oserror.h"
+#include "browse/oserror.h"
 
 namespace korvalo {
 

@@ -1,4 +1,4 @@
-#include "mountinfo.h"
+#include "browse/mountinfo.h"
 
 #include <iterator>
 

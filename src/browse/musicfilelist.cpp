@@ -1,5 +1,5 @@
-#include "musicfilelist.h"
-#include "naturalorder.h"
+#include "browse/musicfilelist.h"
+#include "browse/naturalorder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,61 +22,6 @@ bool endsWithNoCase(std::string_view name, std::string_view suffix)
             return false;
     }
     return true;
-}
-
-// The beginning of a name, sixteen bytes compared as two numbers, whose order agrees with
-// naturalCompare() wherever two keys differ; equal keys decide nothing. Letters are folded to lower
-// case. A run of digits is written as its length without leading zeros ("0" plus the length, a
-// digit, so it still sorts against other characters as a digit does) followed by its digits; a run
-// of nine digits or more ends the key. Zero bytes fill the key after the end of the name.
-struct NaturalKey
-{
-    std::uint64_t high = 0;
-    std::uint64_t low = 0;
-    // Written out: clang-tidy 14 misreads a defaulted operator<=> (modernize-use-nullptr).
-    friend bool operator==(const NaturalKey &a, const NaturalKey &b)
-    {
-        return a.high == b.high && a.low == b.low;
-    }
-    friend bool operator<(const NaturalKey &a, const NaturalKey &b)
-    {
-        return a.high != b.high ? a.high < b.high : a.low < b.low;
-    }
-};
-
-NaturalKey naturalPrefixKey(std::string_view name)
-{
-    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-    constexpr std::size_t size = 16;
-    unsigned char key[size] = {};
-    std::size_t out = 0;
-    std::size_t k = 0;
-    while (out < size && k < name.size()) {
-        const auto c = static_cast<unsigned char>(name[k]);
-        if (!isDigit(name[k])) {
-            key[out++] = (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-            ++k;
-            continue;
-        }
-        while (k < name.size() && name[k] == '0')
-            ++k;
-        std::size_t end = k;
-        while (end < name.size() && isDigit(name[end]))
-            ++end;
-        if (end - k >= 9) {
-            key[out++] = '9';
-            break;
-        }
-        key[out++] = static_cast<unsigned char>('0' + (end - k));
-        while (out < size && k < end)
-            key[out++] = static_cast<unsigned char>(name[k++]);
-    }
-    NaturalKey packed;
-    for (std::size_t b = 0; b < size / 2; ++b) {
-        packed.high = (packed.high << 8) | key[b];
-        packed.low = (packed.low << 8) | key[size / 2 + b];
-    }
-    return packed;
 }
 
 // Reads the bare names of `folder` whose kind is `wanted` and that pass `accept`. Returns 0, or

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "listerror.h"
+#include "browse/listerror.h"
 
 #include <cstdint>
 #include <filesystem>

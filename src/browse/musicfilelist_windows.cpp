@@ -1,4 +1,4 @@
-#include "musicfilelist.h"
+#include "browse/musicfilelist.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "naturalorder.h"
+#include "browse/naturalorder.h"
 
 #include <algorithm>
 
@@ -78,6 +78,40 @@ int naturalCompare(std::string_view a, std::string_view b)
     // Equal as a person reads them ("a01" and "A1"): fall back to the bytes for a total order.
     const int raw = a.compare(b);
     return raw < 0 ? -1 : (raw > 0 ? 1 : 0);
+}
+
+NaturalKey naturalPrefixKey(std::string_view name)
+{
+    constexpr std::size_t size = 16;
+    unsigned char key[size] = {};
+    std::size_t out = 0;
+    std::size_t k = 0;
+    while (out < size && k < name.size()) {
+        const auto c = static_cast<unsigned char>(name[k]);
+        if (!isDigit(c)) {
+            key[out++] = fold(c);
+            ++k;
+            continue;
+        }
+        while (k < name.size() && name[k] == '0')
+            ++k;
+        std::size_t end = k;
+        while (end < name.size() && isDigit(static_cast<unsigned char>(name[end])))
+            ++end;
+        if (end - k >= 9) {
+            key[out++] = '9';
+            break;
+        }
+        key[out++] = static_cast<unsigned char>('0' + (end - k));
+        while (out < size && k < end)
+            key[out++] = static_cast<unsigned char>(name[k++]);
+    }
+    NaturalKey packed;
+    for (std::size_t b = 0; b < size / 2; ++b) {
+        packed.high = (packed.high << 8) | key[b];
+        packed.low = (packed.low << 8) | key[size / 2 + b];
+    }
+    return packed;
 }
 
 } // namespace korvalo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace korvalo {
@@ -14,5 +15,28 @@ inline bool naturalLess(std::string_view a, std::string_view b)
 {
     return naturalCompare(a, b) < 0;
 }
+
+// For sorting many names quickly: the beginning of a name, sixteen bytes compared as two numbers,
+// whose order agrees with naturalCompare() wherever two keys differ; equal keys decide nothing.
+// Letters are folded to lower case. A run of digits is written as its length without leading zeros
+// ("0" plus the length, a digit, so it still sorts against other characters as a digit does)
+// followed by its digits; a run of nine digits or more ends the key. Zero bytes fill the key after
+// the end of the name.
+struct NaturalKey
+{
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    // Written out: clang-tidy 14 misreads a defaulted operator<=> (modernize-use-nullptr).
+    friend bool operator==(const NaturalKey &a, const NaturalKey &b)
+    {
+        return a.high == b.high && a.low == b.low;
+    }
+    friend bool operator<(const NaturalKey &a, const NaturalKey &b)
+    {
+        return a.high != b.high ? a.high < b.high : a.low < b.low;
+    }
+};
+
+NaturalKey naturalPrefixKey(std::string_view name);
 
 } // namespace korvalo

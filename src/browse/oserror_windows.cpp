@@ -1,4 +1,4 @@
-#include "oserror.h"
+#include "browse/oserror.h"
 
 #include <windows.h>
 

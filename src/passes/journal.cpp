@@ -1,6 +1,6 @@
-#include "journal.h"
+#include "passes/journal.h"
 
-#include "recovery.h"
+#include "passes/recovery.h"
 
 #include <algorithm>
 #include <charconv>

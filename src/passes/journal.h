@@ -11,8 +11,8 @@
 // ends it is rewritten in one step with the pass folded in. So the journal never grows beyond one
 // pass and the names of one folder per folder, and the number of folders is bounded too.
 
-#include "journalfile.h"
-#include "statefolder.h"
+#include "passes/journalfile.h"
+#include "passes/statefolder.h"
 
 #include <chrono>
 #include <cstdint>

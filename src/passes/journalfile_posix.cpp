@@ -1,4 +1,4 @@
-#include "journalfile.h"
+#include "passes/journalfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "journalfile.h"
+#include "passes/journalfile.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "passes.h"
-#include "../browse/mountinfo.h"
-#include "passlock.h"
+#include "passes/passes.h"
+#include "browse/mountinfo.h"
+#include "passes/passlock.h"
 
 #include <cstdint>
 #include <optional>

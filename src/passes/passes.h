@@ -1,8 +1,8 @@
 #pragma once
 
-#include "../browse/musicfilelist.h"
-#include "randomsource.h"
-#include "rename.h"
+#include "browse/musicfilelist.h"
+#include "passes/randomsource.h"
+#include "passes/rename.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "passlock.h"
+#include "passes/passlock.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "passlock.h"
+#include "passes/passlock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

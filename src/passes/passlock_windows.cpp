@@ -1,5 +1,5 @@
-#include "passlock.h"
-#include "statefolder.h"
+#include "passes/passlock.h"
+#include "passes/statefolder.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "passes/progress.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "randomsource.h"
+#include "passes/randomsource.h"
 
 #include <algorithm>
 #include <chrono>

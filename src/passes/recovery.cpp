@@ -1,4 +1,4 @@
-#include "recovery.h"
+#include "passes/recovery.h"
 
 #include <algorithm>
 #include <unordered_set>

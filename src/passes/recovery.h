@@ -4,7 +4,7 @@
 // functions of the journal's record and the folder's names as they are now, except the two run
 // functions at the end, which rename through a function the caller gives.
 
-#include "journal.h"
+#include "passes/journal.h"
 
 #include <functional>
 #include <span>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../browse/oserror.h"
+#include "browse/oserror.h"
 
 #include <filesystem>
 #include <string>

@@ -1,4 +1,4 @@
-#include "rename.h"
+#include "passes/rename.h"
 
 #include <cerrno>
 #include <cstdio> // RENAME_NOREPLACE (glibc >= 2.28 with _GNU_SOURCE)

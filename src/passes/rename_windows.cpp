@@ -1,4 +1,4 @@
-#include "rename.h"
+#include "passes/rename.h"
 
 #include <windows.h>
 

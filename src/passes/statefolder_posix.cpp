@@ -1,4 +1,4 @@
-#include "statefolder.h"
+#include "passes/statefolder.h"
 
 #include <pwd.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "desktopidentity.h"
+#include "window/desktopidentity.h"
 
 #include <QDirIterator>
 #include <QGuiApplication>

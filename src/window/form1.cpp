@@ -1,13 +1,12 @@
-#include "form1.h"
+#include "window/form1.h"
 
-#include "browse/dirlist.h"
-#include "browse/drivelist.h"
-#include "browse/filelist.h"
-#include "messages.h"
-#include "passes/progress.h"
+#include "window/dirlist.h"
+#include "window/drivelist.h"
+#include "window/filelist.h"
+#include "window/messages.h"
+#include "window/passprogress.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -73,12 +72,13 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     };
 
     buildControls();
+    m_progress = std::make_unique<PassProgress>(*m_progressBar1, *m_label5);
     showStartFolder();
 
-    connect(m_drive1, &DriveList::change, this, &Form1::onDrive1Change);
-    connect(m_dir1, &DirList::change, this, &Form1::onDir1Change);
+    connect(m_drive1, &DriveList::changed, this, &Form1::onDrive1Change);
+    connect(m_dir1, &DirList::changed, this, &Form1::onDir1Change);
     connect(m_dir1, &DirList::openFailed, this, &Form1::onDir1OpenFailed);
-    connect(m_file1, &FileList::pathChange, this, &Form1::onFile1PathChange);
+    connect(m_file1, &FileList::pathChanged, this, &Form1::onFile1PathChange);
     connect(m_option1, &QRadioButton::clicked, this, &Form1::onOption1Click);
     connect(m_option2, &QRadioButton::clicked, this, &Form1::onOption2Click);
     connect(m_command1, &QPushButton::clicked, this, &Form1::onCommand1Click);
@@ -178,7 +178,7 @@ void Form1::warn(const QString &text)
 void Form1::onDrive1Change()
 {
     const std::filesystem::path drive = m_drive1->drive();
-    const korvalo::ListError err = m_dir1->setPath(drive); // raises Dir1's change on success
+    const korvalo::ListError err = m_dir1->setPath(drive); // raises Dir1's changed on success
     if (!err.ok()) {
         m_drive1->setDrive(m_dir1->path());
         warn(messages::folderFailure(drive, err));
@@ -188,7 +188,7 @@ void Form1::onDrive1Change()
 void Form1::onDir1Change()
 {
     const std::filesystem::path folder = m_dir1->path();
-    const korvalo::ListError err = m_file1->setPath(folder); // raises File1's pathChange
+    const korvalo::ListError err = m_file1->setPath(folder); // raises File1's pathChanged
     if (!err.ok() && !m_file1->path().empty()) {
         // The passes join File1's names to Dir1's folder: they must show the same folder.
         m_dir1->restorePath(m_file1->path());
@@ -226,12 +226,17 @@ void Form1::onOption2Click()
 
 void Form1::onCommand1Click()
 {
-    runPass(Pass::Shuffle);
+    startPass(Pass::Shuffle);
 }
 
 void Form1::onCommand2Click()
 {
-    runPass(Pass::Removal);
+    startPass(Pass::Removal);
+}
+
+bool Form1::passRunning() const
+{
+    return m_progress->running();
 }
 
 void Form1::holdInput(bool hold)
@@ -242,36 +247,43 @@ void Form1::holdInput(bool hold)
         w->setEnabled(!hold);
 }
 
-void Form1::runPass(Pass pass)
+void Form1::startPass(Pass pass)
 {
-    if (m_running)
+    if (m_progress->running())
         return;
     if (m_file1->listCount() < 1) {
         warn(messages::emptyListText());
         return;
     }
-
     const int total = m_file1->listCount();
-    const bool command1Enabled = m_command1->isEnabled();
-    const bool command2Enabled = m_command2->isEnabled();
-    m_running = true;
-    m_closeRequested = false;
+    const ButtonStates before{m_command1->isEnabled(), m_command2->isEnabled()};
     holdInput(true);
+    const korvalo::PassResult result = runPass(pass);
+    holdInput(false);
+    applyPassResult(pass, result, total, before);
+    // The window was closed during the pass: it waited for the file in hand, now it goes.
+    if (m_progress->stopRequested())
+        close();
+}
 
+korvalo::PassResult Form1::runPass(Pass pass)
+{
     const Dir1Folder folder(*m_dir1);
-    const korvalo::PassContext context{m_file1->passList(), folder, *this};
+    const korvalo::PassContext context{m_file1->musicList(), folder, *m_progress};
+    m_progress->begin();
     const korvalo::PassResult result = pass == Pass::Shuffle
                                            ? korvalo::runShufflePass(context, m_random)
                                            : korvalo::runRemovalPass(context);
+    m_progress->end();
+    return result;
+}
 
-    holdInput(false);
-    // A pass that ended between two redraws leaves the display frozen; draw what it holds.
-    m_progressBar1->setUpdatesEnabled(true);
-    m_label5->setUpdatesEnabled(true);
-    m_running = false;
+void Form1::applyPassResult(Pass pass, const korvalo::PassResult &result, int total,
+                            ButtonStates before)
+{
     const auto restoreButtons = [&] {
-        m_command1->setEnabled(command1Enabled);
-        m_command2->setEnabled(command2Enabled);
+        m_command1->setEnabled(before.command1);
+        m_command2->setEnabled(before.command2);
     };
 
     using Status = korvalo::PassResult::Status;
@@ -312,52 +324,15 @@ void Form1::runPass(Pass pass)
             warn(messages::unsafeDriverText()); // once per mount while the window is open
         break;
     }
-
-    if (m_closeRequested) {
-        m_closeRequested = false;
-        close();
-    }
 }
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    if (m_running) {
+    if (m_progress->running()) {
         // Each rename is whole: stop after the file in hand, then close.
-        m_closeRequested = true;
+        m_progress->requestStop();
         event->ignore();
         return;
     }
     QWidget::closeEvent(event);
-}
-
-void Form1::start(int count)
-{
-    const korvalo::ProgressRange range = korvalo::progressRange(count);
-    m_progressBar1->setMinimum(range.minimum);
-    // A range of zero width would make the bar a busy indicator: one file fills 0..1.
-    m_progressBar1->setMaximum(range.maximum > range.minimum ? range.maximum : range.minimum + 1);
-}
-
-bool Form1::step(int index, int count)
-{
-    const korvalo::ProgressRange range = korvalo::progressRange(count);
-    // The bar and the label take their values at every step, but are drawn at most every
-    // kRedrawMs and at the last file: on a fast disk thousands of files pass in a second, more
-    // pictures than an eye can see, and drawing each would cost more than the renames.
-    const bool draw =
-        index >= range.maximum || !m_lastDraw.isValid() || m_lastDraw.hasExpired(kRedrawMs);
-    if (!draw) {
-        m_progressBar1->setUpdatesEnabled(false);
-        m_label5->setUpdatesEnabled(false);
-    }
-    m_progressBar1->setValue(range.maximum > range.minimum ? korvalo::progressValue(index)
-                                                           : range.minimum + 1);
-    m_label5->setText(QString::fromStdString(korvalo::progressText(index, count)));
-    if (draw) {
-        m_progressBar1->setUpdatesEnabled(true); // schedules the redraw if it was held back
-        m_label5->setUpdatesEnabled(true);
-        m_lastDraw.start();
-    }
-    QCoreApplication::processEvents();
-    return !m_closeRequested;
 }

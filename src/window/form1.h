@@ -3,13 +3,13 @@
 #include "passes/passes.h"
 #include "passes/randomsource.h"
 
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QWidget>
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -17,6 +17,7 @@
 class DirList;
 class DriveList;
 class FileList;
+class PassProgress;
 class QGroupBox;
 class QLabel;
 class QProgressBar;
@@ -27,7 +28,7 @@ class QRadioButton;
 // Label5, ...). The folder is chosen with Drive1 and Dir1; File1 follows Dir1 and Label3 counts
 // File1's songs. Option1 and Option2 choose which pass button is enabled; Command1 runs the
 // shuffle pass, Command2 the prefix removal pass over the folder Dir1 shows.
-class Form1 : public QWidget, private korvalo::ProgressSink
+class Form1 : public QWidget
 {
     Q_OBJECT
 public:
@@ -38,19 +39,8 @@ public:
     explicit Form1(QWidget *parent = nullptr);
     ~Form1() override;
 
-    DriveList *drive1() const { return m_drive1; }
-    DirList *dir1() const { return m_dir1; }
-    FileList *file1() const { return m_file1; }
-    QPushButton *command1() const { return m_command1; }
-    QPushButton *command2() const { return m_command2; }
-    QRadioButton *option1() const { return m_option1; }
-    QRadioButton *option2() const { return m_option2; }
-    QLabel *label3() const { return m_label3; }
-    QLabel *label5() const { return m_label5; }
-    QProgressBar *progressBar1() const { return m_progressBar1; }
-
     // True while a pass runs (inside a click on Command1 or Command2).
-    bool passRunning() const { return m_running; }
+    bool passRunning() const;
 
     void setMessageHook(MessageHook hook);
 
@@ -87,13 +77,20 @@ private:
     void onCommand1Click();
     void onCommand2Click();
 
-    void runPass(Pass pass);
+    // The pass buttons' states before a pass, restored when it does not complete.
+    struct ButtonStates
+    {
+        bool command1 = false;
+        bool command2 = false;
+    };
+
+    // A click on a pass button: runs the pass with input held off, then shows how it ended.
+    void startPass(Pass pass);
+    korvalo::PassResult runPass(Pass pass);
+    void applyPassResult(Pass pass, const korvalo::PassResult &result, int total,
+                         ButtonStates before);
     void holdInput(bool hold);
     void warn(const QString &text);
-
-    // Progress display.
-    void start(int count) override;
-    bool step(int index, int count) override;
 
     DriveList *m_drive1 = nullptr;
     DirList *m_dir1 = nullptr;
@@ -114,11 +111,7 @@ private:
 
     MessageHook m_message;
     korvalo::ClockRandomSource m_random;
-    bool m_running = false;
-    bool m_closeRequested = false;
+    std::unique_ptr<PassProgress> m_progress;
     // The fusefat mounts whose refusal was shown already (device number, mount point).
     std::set<std::pair<std::uint64_t, std::string>> m_warnedUnsafeMounts;
-    // When the progress display was last drawn during a pass.
-    QElapsedTimer m_lastDraw;
-    static constexpr qint64 kRedrawMs = 40;
 };

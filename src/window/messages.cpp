@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "window/messages.h"
 
 #include <QFile>
 

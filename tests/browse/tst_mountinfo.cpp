@@ -1,5 +1,5 @@
 #include "browse/mountinfo.h"
-#include "testdir.h"
+#include "support/testdir.h"
 
 #include <QProcess>
 #include <QStandardPaths>

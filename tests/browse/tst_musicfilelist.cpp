@@ -1,6 +1,6 @@
 #include "browse/musicfilelist.h"
 #include "browse/naturalorder.h"
-#include "testdir.h"
+#include "support/testdir.h"
 
 #include <QTest>
 

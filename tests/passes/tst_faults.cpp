@@ -6,7 +6,7 @@
 #include "browse/musicfilelist.h"
 #include "passes/passes.h"
 #include "standincalls.h"
-#include "testdir.h"
+#include "support/testdir.h"
 
 #include <QTemporaryDir>
 #include <QTest>

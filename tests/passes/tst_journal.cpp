@@ -1,6 +1,6 @@
 #include "passes/journal.h"
 #include "passes/recovery.h"
-#include "testdir.h"
+#include "support/testdir.h"
 
 #include <QTest>
 

@@ -1,6 +1,7 @@
 #include "passes/passes.h"
 #include "standincalls.h"
-#include "testdir.h"
+#include "support/passrun.h"
+#include "support/testdir.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -34,27 +35,6 @@ public:
 
 private:
     std::deque<float> m_draws;
-};
-
-// Records what the window would show, and can act in the middle of a pass.
-class RecordingProgress : public korvalo::ProgressSink
-{
-public:
-    int starts = 0;
-    int startCount = -1;
-    QList<int> steps;
-    std::function<bool(int)> onStep;
-    void start(int count) override
-    {
-        ++starts;
-        startCount = count;
-    }
-    bool step(int index, int count) override
-    {
-        steps << index;
-        Q_UNUSED(count);
-        return onStep ? onStep(index) : true;
-    }
 };
 
 // A list of fixed names that needs no folder, for joining paths without touching the disk.
@@ -388,7 +368,7 @@ void TestPasses::stopRequestedBySink()
     ListedFolder setup(QStringList{"1111a.mp3", "2222b.mp3", "3333c.mp3"});
     auto &[dir, list, folder, progress] = setup;
     QVERIFY(list.count() > 0);
-    progress.onStep = [](int index) { return index < 1; }; // the window is closed after file 2
+    progress.onStep = [](int index, int) { return index < 1; }; // the window is closed after file 2
     ScriptedRandom random;
     const PassResult result = shuffle ? korvalo::runShufflePass({list, folder, progress}, random)
                                       : korvalo::runRemovalPass({list, folder, progress});
@@ -534,7 +514,7 @@ void TestPasses::folderMovedAwayMidPass()
     QVERIFY(list.setFolder(dir / "music").ok());
     korvalo::FixedFolder folder(dir / "music");
     RecordingProgress progress;
-    progress.onStep = [&](int index) {
+    progress.onStep = [&](int index, int) {
         if (index == 0)
             std::filesystem::rename(dir / "music", dir / "moved");
         return true;

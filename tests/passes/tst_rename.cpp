@@ -1,6 +1,6 @@
 #include "passes/rename.h"
 #include "standincalls.h"
-#include "testdir.h"
+#include "support/testdir.h"
 
 #include <QTest>
 

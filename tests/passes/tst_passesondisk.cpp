@@ -6,16 +6,15 @@
 #include "passes/passes.h"
 #include "passes/progress.h"
 #include "passes/randomsource.h"
-#include "testdir.h"
+#include "support/passrun.h"
+#include "support/testdir.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 
-#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -29,61 +28,6 @@ using korvalo::RenameError;
 Q_DECLARE_METATYPE(std::vector<std::string>)
 
 namespace {
-
-class SinkWith : public korvalo::ProgressSink
-{
-public:
-    std::function<bool(int index, int count)> onStep;
-    int started = -1;
-    int steps = 0;
-    void start(int count) override { started = count; }
-    bool step(int index, int count) override
-    {
-        ++steps;
-        return onStep ? onStep(index, count) : true;
-    }
-};
-
-struct Pass
-{
-    korvalo::MusicFileList list;
-    korvalo::ListError listError;
-    std::vector<std::string> listed; // the snapshot the pass worked from
-    PassResult result;
-};
-
-// Lists `folder` and runs one pass over it with the real system calls.
-void runPass(Pass &pass, bool shuffle, const fs::path &folder, korvalo::ProgressSink &sink)
-{
-    pass.listError = pass.list.setFolder(folder);
-    for (int i = 0; i < pass.list.count(); ++i)
-        pass.listed.emplace_back(pass.list.nameView(i));
-    korvalo::FixedFolder source(folder);
-    korvalo::PassContext ctx{pass.list, source, sink};
-    if (shuffle) {
-        korvalo::ClockRandomSource random;
-        pass.result = korvalo::runShufflePass(ctx, random);
-    } else {
-        pass.result = korvalo::runRemovalPass(ctx);
-    }
-}
-
-PassResult runPass(bool shuffle, const fs::path &folder)
-{
-    Pass pass;
-    SinkWith sink;
-    runPass(pass, shuffle, folder, sink);
-    return pass.result;
-}
-
-bool hasPrefixBefore(const std::string &name, const std::string &original)
-{
-    if (name.size() != original.size() + 4 || name.compare(4, std::string::npos, original) != 0)
-        return false;
-    return name[0] >= '1' && name[0] <= '9' && std::isdigit(static_cast<unsigned char>(name[1])) &&
-           std::isdigit(static_cast<unsigned char>(name[2])) &&
-           std::isdigit(static_cast<unsigned char>(name[3]));
-}
 
 // Printable form of a name that may not be UTF-8.
 QByteArray printable(const std::string &name)
@@ -124,7 +68,7 @@ std::map<std::string, std::string> state(const TestDir &dir)
 
 } // namespace
 
-class TestHostile : public QObject
+class TestPassesOnDisk : public QObject
 {
     Q_OBJECT
 
@@ -141,7 +85,7 @@ private slots:
 
 // ---------------------------------------------------------------------------------------------
 
-void TestHostile::nameLengthLimit_data()
+void TestPassesOnDisk::nameLengthLimit_data()
 {
     QTest::addColumn<std::string>("name");
     QTest::addColumn<bool>("fits");
@@ -157,7 +101,7 @@ void TestHostile::nameLengthLimit_data()
     QTest::newRow("83 Chinese characters, 253 bytes") << chinese83 + ".mp3" << false;
 }
 
-void TestHostile::nameLengthLimit()
+void TestPassesOnDisk::nameLengthLimit()
 {
     QFETCH(std::string, name);
     QFETCH(bool, fits);
@@ -166,8 +110,8 @@ void TestHostile::nameLengthLimit()
     dir.touch("b.mp3"); // renamed when listed before the long name, else left alone
     const auto before = state(dir);
 
-    Pass pass;
-    SinkWith sink;
+    PassRun pass;
+    RecordingProgress sink;
     runPass(pass, true, dir.path(), sink);
     QVERIFY(pass.listError.ok());
     QCOMPARE(pass.list.count(), 2);
@@ -195,7 +139,7 @@ void TestHostile::nameLengthLimit()
 
 // ---------------------------------------------------------------------------------------------
 
-void TestHostile::roundTripByteForByte_data()
+void TestPassesOnDisk::roundTripByteForByte_data()
 {
     QTest::addColumn<std::vector<std::string>>("names");
 
@@ -222,7 +166,7 @@ void TestHostile::roundTripByteForByte_data()
 }
 
 // A shuffle and a removal give every name back exactly, byte for byte, with its content.
-void TestHostile::roundTripByteForByte()
+void TestPassesOnDisk::roundTripByteForByte()
 {
     QFETCH(std::vector<std::string>, names);
     TestDir dir;
@@ -262,7 +206,7 @@ void TestHostile::roundTripByteForByte()
 // A link named *.mp3 to a file is listed like a file, and the pass renames the link itself: the
 // file it points at keeps its name and content. Links to folders and dangling links are not
 // listed at all.
-void TestHostile::symbolicLinks()
+void TestPassesOnDisk::symbolicLinks()
 {
     TestDir outside;
     outside.touch("elsewhere.dat");
@@ -278,8 +222,8 @@ void TestHostile::symbolicLinks()
     fs::create_symlink("dangling.mp3", dir / "link to dangling.flac");
     const auto before = state(dir);
 
-    Pass pass;
-    SinkWith sink;
+    PassRun pass;
+    RecordingProgress sink;
     runPass(pass, true, dir.path(), sink);
     QVERIFY(pass.listError.ok());
     const auto &names = pass.listed;
@@ -324,7 +268,7 @@ void TestHostile::symbolicLinks()
 
 // A hundred thousand music files in one folder: listed, shuffled and restored, with the count and
 // the percentage right all the way.
-void TestHostile::hundredThousandFiles()
+void TestPassesOnDisk::hundredThousandFiles()
 {
     constexpr int n = 100000;
     TestDir dir;
@@ -342,8 +286,8 @@ void TestHostile::hundredThousandFiles()
     const qint64 made = timer.restart();
 
     for (const bool shuffle : {true, false}) {
-        Pass pass;
-        SinkWith sink;
+        PassRun pass;
+        RecordingProgress sink;
         int wrongCount = 0;
         int lastIndex = -1;
         std::string halfway, end;
@@ -360,10 +304,10 @@ void TestHostile::hundredThousandFiles()
         runPass(pass, shuffle, dir.path(), sink);
         QVERIFY(pass.listError.ok());
         QCOMPARE(pass.list.count(), n);
-        QCOMPARE(sink.started, n);
+        QCOMPARE(sink.startCount, n);
         QCOMPARE(pass.result.status, PassResult::Status::Completed);
         QCOMPARE(pass.result.renamed, n);
-        QCOMPARE(sink.steps, n);
+        QCOMPARE(sink.steps.size(), n);
         QCOMPARE(wrongCount, 0);
         QCOMPARE(halfway, std::string("50%"));
         QCOMPARE(end, std::string("100%"));
@@ -385,7 +329,7 @@ void TestHostile::hundredThousandFiles()
 
 // ---------------------------------------------------------------------------------------------
 
-void TestHostile::fileChangedUnderThePass_data()
+void TestPassesOnDisk::fileChangedUnderThePass_data()
 {
     QTest::addColumn<bool>("shuffle");
     QTest::addColumn<std::vector<std::string>>("files");
@@ -409,7 +353,7 @@ void TestHostile::fileChangedUnderThePass_data()
 
 // The list is a snapshot: a file that another program deletes, renames or competes with after the
 // listing makes the pass stop at that file, and what was renamed before it stands.
-void TestHostile::fileChangedUnderThePass()
+void TestPassesOnDisk::fileChangedUnderThePass()
 {
     QFETCH(bool, shuffle);
     QFETCH(std::vector<std::string>, files);
@@ -420,8 +364,8 @@ void TestHostile::fileChangedUnderThePass()
     for (const auto &f : files)
         dir.touch(f);
 
-    Pass pass;
-    SinkWith sink;
+    PassRun pass;
+    RecordingProgress sink;
     std::string third;
     sink.onStep = [&](int index, int) {
         if (index == 0) {
@@ -443,7 +387,7 @@ void TestHostile::fileChangedUnderThePass()
     QCOMPARE(pass.result.failedIndex, 2);
     QCOMPARE(pass.result.renamed, 2);
     QCOMPARE(pass.result.oldName.native(), third);
-    QCOMPARE(sink.steps, 2);
+    QCOMPARE(sink.steps.size(), 2);
 
     // The first two keep their new names, the fourth its old one.
     const auto after = state(dir);
@@ -464,5 +408,5 @@ void TestHostile::fileChangedUnderThePass()
     }
 }
 
-QTEST_APPLESS_MAIN(TestHostile)
-#include "tst_hostile.moc"
+QTEST_APPLESS_MAIN(TestPassesOnDisk)
+#include "tst_passesondisk.moc"

@@ -1,9 +1,9 @@
-#include "dirlist.h"
+#include "window/dirlist.h"
 
-#include "browse/drivelist.h"
 #include "browse/musicfilelist.h"
+#include "browse/volumes.h"
+#include "window/pathtext.h"
 
-#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyle>
@@ -11,11 +11,6 @@
 #include <system_error>
 
 namespace {
-
-QString display(const std::filesystem::path &path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
-}
 
 // An absolute path without "." or ".." parts and without a trailing separator.
 std::filesystem::path normalFolder(const std::filesystem::path &path)
@@ -62,7 +57,7 @@ korvalo::ListError DirList::setPath(const std::filesystem::path &path, Notify no
         return err;
     showFolder(folder, std::move(subfolders));
     if (notify == Notify::Yes)
-        emit change();
+        emit changed();
     return {};
 }
 
@@ -125,19 +120,19 @@ void DirList::showFolder(const std::filesystem::path &path,
     auto add = [&](const std::filesystem::path &folder, const QString &text, const QIcon &icon) {
         auto *item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
         item->setText(0, text);
-        item->setToolTip(0, display(folder));
+        item->setToolTip(0, pathText(folder));
         item->setIcon(0, icon);
         item->setData(0, Qt::UserRole, static_cast<int>(m_itemPaths.size()));
         m_itemPaths.push_back(folder);
         return item;
     };
     for (std::size_t k = 0; k < chain.size(); ++k) {
-        const QString text = display(k == 0 ? chain[k] : chain[k].filename());
+        const QString text = pathText(k == 0 ? chain[k] : chain[k].filename());
         parent = add(chain[k], text, openIcon);
     }
     QTreeWidgetItem *current = parent;
     for (const auto &name : m_subfolders)
-        add(path / name, display(name), closedIcon);
+        add(path / name, pathText(name), closedIcon);
     expandAll();
     setCurrentItem(current);
     scrollToTop();

@@ -1,7 +1,8 @@
-#include "browse/dirlist.h"
-#include "browse/drivelist.h"
-#include "browse/filelist.h"
-#include "testdir.h"
+#include "support/testdir.h"
+#include "support/volumerows.h"
+#include "window/dirlist.h"
+#include "window/drivelist.h"
+#include "window/filelist.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -15,26 +16,6 @@ using korvalo::Volume;
 namespace fs = std::filesystem;
 
 namespace {
-
-// "mount|type|name" rows, as the system lists mounts.
-std::vector<Volume> volumes(const QStringList &rows)
-{
-    std::vector<Volume> out;
-    for (const QString &row : rows) {
-        const QStringList f = row.split('|');
-        out.push_back(
-            {f.value(0).toStdString(), f.value(1).toStdString(), f.value(2).toStdString()});
-    }
-    return out;
-}
-
-QStringList mountPoints(const std::vector<Volume> &list)
-{
-    QStringList out;
-    for (const Volume &v : list)
-        out << QString::fromStdString(v.mountPoint);
-    return out;
-}
 
 // The folder list's rows from top to bottom, as text and depth.
 QList<QPair<QString, int>> rows(DirList &dir)
@@ -71,14 +52,6 @@ class TestNavigation : public QObject
     Q_OBJECT
 
 private slots:
-    void userVolumes_data();
-    void userVolumes();
-    void laterMountOnSameFolderWins();
-    void volumeText_data();
-    void volumeText();
-    void volumeRootOf_data();
-    void volumeRootOf();
-
     void driveListChoice();
     void driveListKeepsShownDriveThatWentAway();
 
@@ -91,146 +64,9 @@ private slots:
     void dirListEntersNonUtf8Folder();
 
     void fileListSetPath();
-    void fileListRefreshShowsNewNames();
+    void modelFollowsEveryRead();
     void fileListFortyThousandNames();
 };
-
-void TestNavigation::userVolumes_data()
-{
-    QTest::addColumn<QStringList>("mounted");
-    QTest::addColumn<QStringList>("expected");
-
-    QTest::newRow("root first, then the others by mount point")
-        << QStringList{"/home|ext4|", "/|ext4|", "/data|xfs|"}
-        << QStringList{"/", "/data", "/home"};
-    QTest::newRow("root added when the system lists none")
-        << QStringList{"/home|ext4|"} << QStringList{"/", "/home"};
-    QTest::newRow("pseudo file systems left out") << QStringList{"/|ext4|",
-                                                                 "/proc|proc|",
-                                                                 "/sys|sysfs|",
-                                                                 "/sys/fs/cgroup/unified|cgroup2|",
-                                                                 "/cg|cgroup|",
-                                                                 "/dev|devtmpfs|",
-                                                                 "/dev/pts|devpts|",
-                                                                 "/dev/shm|tmpfs|",
-                                                                 "/tmp|tmpfs|",
-                                                                 "/scratch|tmpfs|",
-                                                                 "/mq|mqueue|",
-                                                                 "/kdebug|debugfs|",
-                                                                 "/trace|tracefs|",
-                                                                 "/sec|securityfs|",
-                                                                 "/ps|pstore|",
-                                                                 "/bpf|bpf|",
-                                                                 "/fc|fusectl|",
-                                                                 "/cfg|configfs|",
-                                                                 "/huge|hugetlbfs|",
-                                                                 "/misc|autofs|",
-                                                                 "/bin_misc|binfmt_misc|",
-                                                                 "/gvfs|fuse.gvfsd-fuse|"}
-                                                  << QStringList{"/"};
-    QTest::newRow("removable media, network shares and other disks kept")
-        << QStringList{"/|btrfs|",
-                       "/media/nem/MUSIC|vfat|MUSIC",
-                       "/run/media/nem/STICK|exfat|STICK",
-                       "/mnt/win|fuseblk|",
-                       "/mnt/share|cifs|",
-                       "/srv/nfs|nfs4|",
-                       "/home/nem/remote|fuse.sshfs|"}
-        << QStringList{"/",        "/home/nem/remote",     "/media/nem/MUSIC", "/mnt/share",
-                       "/mnt/win", "/run/media/nem/STICK", "/srv/nfs"};
-    QTest::newRow("overlay only as the root")
-        << QStringList{"/|overlay|", "/var/lib/docker/overlay2/abc/merged|overlay|"}
-        << QStringList{"/"};
-    QTest::newRow("snaps left out") << QStringList{"/|ext4|", "/snap/core/123|squashfs|",
-                                                   "/var/snap/x|ext4|", "/opt/img|squashfs|"}
-                                    << QStringList{"/"};
-    QTest::newRow("system folders left out even on real file systems")
-        << QStringList{"/|ext4|",
-                       "/boot|ext4|",
-                       "/boot/efi|vfat|",
-                       "/etc/hosts|ext4|",
-                       "/run/user/1000/doc|fuse.portal|",
-                       "/run/lock|ext4|",
-                       "/dev/sdb1|ext4|",
-                       "/proc/x|ext4|",
-                       "/sys/y|ext4|"}
-        << QStringList{"/"};
-    QTest::newRow("a folder merely beginning like a system folder is kept")
-        << QStringList{"/|ext4|", "/running|ext4|", "/device|ext4|", "/etcetera|ext4|"}
-        << QStringList{"/", "/device", "/etcetera", "/running"};
-    QTest::newRow("empty and relative mount points ignored")
-        << QStringList{"/|ext4|", "|ext4|", "media/x|vfat|"} << QStringList{"/"};
-    QTest::newRow("a mount point listed twice appears once")
-        << QStringList{"/|ext4|", "/media/a|vfat|", "/media/a|exfat|"}
-        << QStringList{"/", "/media/a"};
-}
-
-void TestNavigation::userVolumes()
-{
-    QFETCH(QStringList, mounted);
-    QFETCH(QStringList, expected);
-    QCOMPARE(mountPoints(korvalo::userVolumes(volumes(mounted))), expected);
-}
-
-void TestNavigation::laterMountOnSameFolderWins()
-{
-    const auto list =
-        korvalo::userVolumes(volumes({"/|ext4|", "/media/a|vfat|OLD", "/media/a|exfat|NEW"}));
-    QCOMPARE(list.size(), std::size_t(2));
-    QCOMPARE(list[1].fsType, std::string("exfat"));
-    QCOMPARE(list[1].name, std::string("NEW"));
-}
-
-void TestNavigation::volumeText_data()
-{
-    QTest::addColumn<QString>("volume");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("root") << "/|ext4|"
-                          << "根目录 (/)";
-    QTest::newRow("labelled root") << "/|ext4|System"
-                                   << "System (/)";
-    QTest::newRow("label") << "/media/nem/MUSIC|vfat|MUSIC"
-                           << "MUSIC (/media/nem/MUSIC)";
-    QTest::newRow("Chinese label") << "/media/nem/a|vfat|音乐盘"
-                                   << "音乐盘 (/media/nem/a)";
-    QTest::newRow("no label: last folder name") << "/mnt/share|cifs|"
-                                                << "share (/mnt/share)";
-}
-
-void TestNavigation::volumeText()
-{
-    QFETCH(QString, volume);
-    QFETCH(QString, expected);
-    QCOMPARE(QString::fromStdString(korvalo::volumeText(volumes({volume}).front())), expected);
-}
-
-void TestNavigation::volumeRootOf_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("inside a mount") << "/media/nem/MUSIC/Album"
-                                    << "/media/nem/MUSIC";
-    QTest::newRow("the mount point itself") << "/media/nem/MUSIC"
-                                            << "/media/nem/MUSIC";
-    QTest::newRow("trailing separator") << "/media/nem/MUSIC/"
-                                        << "/media/nem/MUSIC";
-    QTest::newRow("same beginning, other folder") << "/media/nem/MUSICAL"
-                                                  << "/";
-    QTest::newRow("longest mount wins") << "/home/nem/x"
-                                        << "/home/nem";
-    QTest::newRow("outside every mount but root") << "/tmp/x"
-                                                  << "/";
-    QTest::newRow("the root") << "/"
-                              << "/";
-}
-
-void TestNavigation::volumeRootOf()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, expected);
-    const std::vector<fs::path> roots = {"/", "/home", "/home/nem", "/media/nem/MUSIC"};
-    QCOMPARE(native(korvalo::volumeRootOf(path.toStdString(), roots)), expected);
-}
 
 void TestNavigation::driveListChoice()
 {
@@ -242,7 +78,7 @@ void TestNavigation::driveListChoice()
     QCOMPARE(drives.itemText(1), QStringLiteral("MUSIC (/media/nem/MUSIC)"));
     QCOMPARE(native(drives.drive()), QStringLiteral("/"));
 
-    QSignalSpy change(&drives, &DriveList::change);
+    QSignalSpy change(&drives, &DriveList::changed);
     drives.setDrive("/media/nem/MUSIC/Album/CD1");
     QCOMPARE(native(drives.drive()), QStringLiteral("/media/nem/MUSIC"));
     QCOMPARE(change.count(), 0); // set by the program: no signal
@@ -289,7 +125,7 @@ void TestNavigation::dirListShowsChainAndSubfolders()
 
     DirList list;
     list.setRootFinder([&](const fs::path &) { return dir.path(); });
-    QSignalSpy change(&list, &DirList::change);
+    QSignalSpy change(&list, &DirList::changed);
     QVERIFY(list.setPath(dir / "a/b/c").ok());
     QCOMPARE(change.count(), 1);
     QCOMPARE(list.path(), dir / "a/b/c");
@@ -363,7 +199,7 @@ void TestNavigation::dirListActivation()
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
     QVERIFY(list.setPath(dir / "top", DirList::Notify::No).ok());
-    QSignalSpy change(&list, &DirList::change);
+    QSignalSpy change(&list, &DirList::changed);
     QSignalSpy failed(&list, &DirList::openFailed);
 
     const fs::path targetPath = target.isEmpty() ? dir.path() : dir / target.toStdString();
@@ -406,7 +242,7 @@ void TestNavigation::dirListSetPathFailureChangesNothing()
     DirList list;
     QVERIFY(list.setPath(dir / "here").ok());
     const auto before = rows(list);
-    QSignalSpy change(&list, &DirList::change);
+    QSignalSpy change(&list, &DirList::changed);
 
     const ListError err = list.setPath(dir / target.toStdString());
     QCOMPARE(int(err.kind), kind);
@@ -426,7 +262,7 @@ void TestNavigation::dirListReportsFolderThatWentAway()
     QVERIFY(list.setPath(dir / "top").ok());
     QTreeWidgetItem *item = list.itemFor(dir / "top/gone");
     fs::remove(dir / "top/gone");
-    QSignalSpy change(&list, &DirList::change);
+    QSignalSpy change(&list, &DirList::changed);
     QSignalSpy failed(&list, &DirList::openFailed);
 
     doubleClick(list, item);
@@ -465,9 +301,9 @@ void TestNavigation::fileListSetPath()
     for (const char *n : {"b.mp3", "a.flac", "cover.jpg", "歌.MP3"})
         dir.touch(std::string("music/") + n);
     FileList files;
-    QSignalSpy change(&files, &FileList::pathChange);
+    QSignalSpy change(&files, &FileList::pathChanged);
     int countSeenBySignal = -1;
-    connect(&files, &FileList::pathChange, this, [&] { countSeenBySignal = files.listCount(); });
+    connect(&files, &FileList::pathChanged, this, [&] { countSeenBySignal = files.listCount(); });
 
     QVERIFY(files.setPath(dir / "music").ok());
     QCOMPARE(change.count(), 1);
@@ -483,31 +319,40 @@ void TestNavigation::fileListSetPath()
     QCOMPARE(change.count(), 1);
     QCOMPARE(files.path(), dir / "music");
     QCOMPARE(files.listCount(), 3);
+    QVERIFY(files.refresh().ok()); // a re-read of the same path raises nothing
+    QCOMPARE(change.count(), 1);
 }
 
-void TestNavigation::fileListRefreshShowsNewNames()
+// The model owns the list the passes walk: every read, the passes' own included, resets it.
+void TestNavigation::modelFollowsEveryRead()
 {
     TestDir dir;
     dir.touch("a.mp3");
     dir.touch("b.mp3");
-    FileList files;
-    QVERIFY(files.setPath(dir.path()).ok());
-    QSignalSpy change(&files, &FileList::pathChange);
-    QSignalSpy reset(files.model(), &QAbstractItemModel::modelReset);
+    MusicFileModel model;
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    QVERIFY(model.setFolder(dir.path()).ok());
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.folder(), dir.path());
 
+    korvalo::MusicList &passes = model;
     fs::rename(dir / "a.mp3", dir / "1234a.mp3");
     // A snapshot: the rename shows only after a re-read.
-    QCOMPARE(files.model()->index(0, 0).data().toString(), QStringLiteral("a.mp3"));
-    QVERIFY(files.passList().refresh().ok());
-    QCOMPARE(reset.count(), 1);
-    QCOMPARE(change.count(), 0);
-    QCOMPARE(files.passList().count(), 2);
-    QCOMPARE(files.model()->index(0, 0).data().toString(), QStringLiteral("1234a.mp3"));
-    QCOMPARE(files.passList().name(1), fs::path("b.mp3"));
+    QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("a.mp3"));
+    QVERIFY(passes.refresh().ok());
+    QCOMPARE(reset.count(), 2);
+    QCOMPARE(passes.count(), 2);
+    QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("1234a.mp3"));
+    QCOMPARE(passes.name(1), fs::path("b.mp3"));
 
+    // Reads that fail keep the rows and the folder.
     fs::remove_all(dir.path());
-    QCOMPARE(files.refresh().kind, ListError::Kind::NotFound);
-    QCOMPARE(files.listCount(), 2); // the snapshot stays
+    QCOMPARE(passes.refresh().kind, ListError::Kind::NotFound);
+    QCOMPARE(model.setFolder(dir / "elsewhere").kind, ListError::Kind::NotFound);
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.folder(), dir.path());
+    QCOMPARE(model.index(1, 0).data().toString(), QStringLiteral("b.mp3"));
 }
 
 void TestNavigation::fileListFortyThousandNames()

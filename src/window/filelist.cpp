@@ -1,11 +1,8 @@
-#include "filelist.h"
+#include "window/filelist.h"
 
-#include <QFile>
+#include "window/pathtext.h"
 
-MusicFileModel::MusicFileModel(const korvalo::MusicFileList &list, QObject *parent)
-    : QAbstractListModel(parent), m_list(list)
-{
-}
+MusicFileModel::MusicFileModel(QObject *parent) : QAbstractListModel(parent) {}
 
 int MusicFileModel::rowCount(const QModelIndex &parent) const
 {
@@ -22,12 +19,26 @@ QVariant MusicFileModel::data(const QModelIndex &index, int role) const
         return QSize(-1, m_rowHeight);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
-    const std::string_view name = m_list.nameView(index.row());
-    return QFile::decodeName(
-        QByteArray::fromRawData(name.data(), static_cast<qsizetype>(name.size())));
+    return pathText(m_list.nameView(index.row()));
 }
 
-FileList::FileList(QWidget *parent) : QListView(parent), m_model(m_list), m_passList(*this)
+korvalo::ListError MusicFileModel::setFolder(const std::filesystem::path &folder)
+{
+    beginResetModel();
+    const korvalo::ListError err = m_list.setFolder(folder);
+    endResetModel();
+    return err;
+}
+
+korvalo::ListError MusicFileModel::refresh()
+{
+    beginResetModel();
+    const korvalo::ListError err = m_list.refresh();
+    endResetModel();
+    return err;
+}
+
+FileList::FileList(QWidget *parent) : QListView(parent)
 {
     setModel(&m_model);
     setUniformItemSizes(true);
@@ -40,18 +51,8 @@ FileList::FileList(QWidget *parent) : QListView(parent), m_model(m_list), m_pass
 
 korvalo::ListError FileList::setPath(const std::filesystem::path &path)
 {
-    m_model.beginChange();
-    const korvalo::ListError err = m_list.setFolder(path);
-    m_model.endChange();
+    const korvalo::ListError err = m_model.setFolder(path);
     if (err.ok())
-        emit pathChange();
-    return err;
-}
-
-korvalo::ListError FileList::refresh()
-{
-    m_model.beginChange();
-    const korvalo::ListError err = m_list.refresh();
-    m_model.endChange();
+        emit pathChanged();
     return err;
 }

@@ -11,7 +11,7 @@
 // The folder list: the current folder's ancestors from its drive's root down to the folder
 // itself, shown open and indented by depth, then the folder's subfolders (hidden ones left out)
 // one level deeper. Double-clicking an item, or Enter on it, makes that folder the path and
-// raises change(); a single click only selects. Paths stay native, so a folder whose name is not
+// raises changed(); a single click only selects. Paths stay native, so a folder whose name is not
 // valid UTF-8 can be entered like any other.
 class DirList : public QTreeWidget
 {
@@ -27,10 +27,10 @@ public:
 
     explicit DirList(QWidget *parent = nullptr);
 
-    // Reads the folder's subfolders and shows it; raises change() when it worked (also when it is
+    // Reads the folder's subfolders and shows it; raises changed() when it worked (also when it is
     // the folder already shown, which reads it again). On failure nothing changes.
     korvalo::ListError setPath(const std::filesystem::path &path, Notify notify = Notify::Yes);
-    // Shows the folder without raising change(), even when its subfolders cannot be read (it is
+    // Shows the folder without raising changed(), even when its subfolders cannot be read (it is
     // then shown without them). For putting the list back where the file list is.
     void restorePath(const std::filesystem::path &path);
     const std::filesystem::path &path() const { return m_path; }
@@ -45,7 +45,7 @@ public:
 
 signals:
     // The path changed (by the user or by setPath()).
-    void change();
+    void changed();
     // The user chose a folder that could not be read; the list stays as it was.
     void openFailed(const std::filesystem::path &path, korvalo::ListError error);
 

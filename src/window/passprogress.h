@@ -1,0 +1,40 @@
+#pragma once
+
+#include "passes/passes.h"
+
+#include <QElapsedTimer>
+
+class QLabel;
+class QProgressBar;
+
+// What the window shows of a running pass, and whether the pass may go on. The bar and the percent
+// label take their values at every file, but are drawn only now and then; the window's events are
+// handled at every file, so it stays responsive, and a request to stop (the window is being
+// closed) ends the pass after the file in hand.
+class PassProgress : public korvalo::ProgressSink
+{
+public:
+    PassProgress(QProgressBar &bar, QLabel &percent);
+
+    // Around a pass: begin() clears an earlier stop request, end() draws what the display holds.
+    void begin();
+    void end();
+    bool running() const { return m_running; }
+
+    // Asks the running pass to stop after the file in hand.
+    void requestStop() { m_stopRequested = true; }
+    bool stopRequested() const { return m_stopRequested; }
+
+    void start(int count) override;
+    bool step(int index, int count) override;
+
+private:
+    // Often enough to look smooth, far less often than files pass on a fast disk.
+    static constexpr qint64 kRedrawMs = 40;
+
+    QProgressBar &m_bar;
+    QLabel &m_percent;
+    QElapsedTimer m_lastDraw;
+    bool m_running = false;
+    bool m_stopRequested = false;
+};
