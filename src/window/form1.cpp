@@ -304,6 +304,9 @@ void Form1::runPass(Pass pass)
         restoreButtons();
         warn(messages::emptyListText());
         break;
+    case Status::Cancelled:
+        restoreButtons();
+        break;
     case Status::Refused:
         restoreButtons();
         if (result.refusal == korvalo::PassResult::Refusal::VolumeBusy)
