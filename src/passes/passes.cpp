@@ -349,7 +349,7 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
         random.reseed();
         if (!record)
             return true;
-        const std::vector<FileName> listed = listedNames(ctx.list);
+        std::vector<FileName> listed = listedNames(ctx.list);
         const std::vector<FileName> prefixed = korvaloPrefixedNames(listed, *record);
         if (!prefixed.empty() &&
             !questionsOf(ctx).shuffleAgain(prefixed, static_cast<int>(listed.size()))) {
@@ -362,10 +362,16 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
         std::vector<int> indexes;
         planned.reserve(listed.size());
         indexes.reserve(listed.size());
-        for (const FileName &name : listed) {
+        // The listed names tell the journal which names it knows of are gone; when it knows of
+        // none, they are not needed, and the planned renames take them over instead of a copy.
+        const bool forgetGone = !record->prefixed.empty();
+        for (FileName &name : listed) {
             indexes.push_back(static_cast<int>(planned.size()));
-            planned.push_back({name, prefixText(prefixValue(random.next())) + name});
+            FileName to = prefixText(prefixValue(random.next())) + name;
+            planned.push_back({forgetGone ? name : std::move(name), std::move(to)});
         }
+        if (!forgetGone)
+            listed.clear();
         recordedFolder = ctx.folder.folder();
         return recording.begin(PassKind::Shuffle, std::move(planned), std::move(indexes), listed,
                                result);
