@@ -380,34 +380,40 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
         const bool recorded = recording.on();
         if (recorded && static_cast<std::size_t>(i) >= recording.planned().size())
             return true; // not announced (the list grew meanwhile): left alone
-        const std::filesystem::path folder = recorded ? recordedFolder : ctx.folder.folder();
-        const FileName name = recorded ? recording.planned()[static_cast<std::size_t>(i)].from
-                                       : ctx.list.name(i).native();
+        // A recorded file's names are the journal's, used where they are.
+        std::filesystem::path freshFolder;
+        FileName freshName;
+        const std::filesystem::path &folder =
+            recorded ? recordedFolder : (freshFolder = ctx.folder.folder());
+        const FileName &name = recorded ? recording.planned()[static_cast<std::size_t>(i)].from
+                                        : (freshName = ctx.list.name(i).native());
         const FileName from = inFolder(folder, name);
 
         // A drawn name that is taken already gets a new draw; any other failure ends the pass.
-        FileName newName;
+        FileName drawn;
+        const FileName *newName = &drawn;
         RenameOutcome outcome;
         for (int draw = 0; draw < kPrefixDraws; ++draw) {
             if (recorded && draw == 0) {
-                newName = recording.planned()[static_cast<std::size_t>(i)].to;
+                newName = &recording.planned()[static_cast<std::size_t>(i)].to;
             } else {
-                newName = prefixText(prefixValue(random.next())) + name;
+                drawn = prefixText(prefixValue(random.next())) + name;
+                newName = &drawn;
                 if (recorded) {
-                    if (const JournalError err = recording.revise(i, newName); !err.ok()) {
+                    if (const JournalError err = recording.revise(i, drawn); !err.ok()) {
                         result.failedIndex = i;
                         result.oldName = name;
-                        result.newName = newName;
+                        result.newName = drawn;
                         recording.broken(i, err, result);
                         return false;
                     }
                 }
             }
-            outcome = renamer.renameText(from, inFolder(folder, newName));
+            outcome = renamer.renameText(from, inFolder(folder, *newName));
             if (outcome.error != RenameError::TargetExists)
                 break;
         }
-        if (settle(result, i, name, newName, medium.explain(folder, outcome)))
+        if (settle(result, i, name, *newName, medium.explain(folder, outcome)))
             return true;
         recording.failed(i, result);
         return false;
@@ -465,28 +471,34 @@ PassResult runRemovalPass(PassContext ctx)
                                result);
     };
     const auto stripFile = [&](int i, const MediumCheck &medium, PassResult &result) {
-        FileName name;
-        std::filesystem::path folder;
+        const PlannedRename *planned = nullptr;
+        FileName freshName;
+        std::filesystem::path freshFolder;
         if (recording.on()) {
             if (static_cast<std::size_t>(i) >= journalIndex.size())
                 return true; // not announced (the list grew meanwhile): left alone
             const int j = journalIndex[static_cast<std::size_t>(i)];
             if (j < 0)
                 return true;
-            name = recording.planned()[static_cast<std::size_t>(j)].from;
-            folder = recordedFolder;
+            planned = &recording.planned()[static_cast<std::size_t>(j)];
         } else {
-            name = ctx.list.name(i).native();
-            if (!strippable(name))
+            freshName = ctx.list.name(i).native();
+            if (!strippable(freshName))
                 return true;
-            folder = ctx.folder.folder();
+            freshFolder = ctx.folder.folder();
         }
-        const FileName newName = name.substr(4);
+        // A recorded file's names are the journal's, used where they are.
+        const FileName &name = planned ? planned->from : freshName;
+        const std::filesystem::path &folder = planned ? recordedFolder : freshFolder;
+        FileName stripped;
+        if (!planned)
+            stripped = freshName.substr(4);
+        const FileName &newName = planned ? planned->to : stripped;
         const RenameOutcome outcome =
             renamer.renameText(inFolder(folder, name), inFolder(folder, newName));
         if (settle(result, i, name, newName, medium.explain(folder, outcome)))
             return true;
-        if (recording.on())
+        if (planned)
             recording.failed(journalIndex[static_cast<std::size_t>(i)], result);
         return false;
     };
