@@ -1,13 +1,16 @@
 // The shuffle pass and the prefix removal pass through the core (a progress sink that does
 // nothing, the final re-read of the list included) against a bare loop of
 // renameat2(RENAME_NOREPLACE) over the same names in the same order. Fresh files for every
-// repetition; both sides measured in the same run, alternating which goes first.
+// repetition; both sides measured in the same run, alternating which goes first. The passes run
+// once without a journal and once with one (its state folder beside the music folder), so the
+// journal's share shows on its own.
 
 #include "benchutil.h"
 #include "renameloop.h"
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,21 +40,28 @@ int main()
             std::vector<double> korvalo;
             std::vector<double> baseline;
             std::vector<double> openFolder;
+            std::vector<double> recorded;
             for (int rep = 0; rep < bench::repetitions(n); ++rep) {
                 bench::ScratchFolder a("core");
                 bench::ScratchFolder b("bare");
                 bench::ScratchFolder c("open");
+                bench::ScratchFolder d("journal");
+                bench::ScratchFolder state("state");
                 bench::createFiles(a.path(), names);
                 bench::createFiles(b.path(), names);
                 bench::createFiles(c.path(), names);
-                // The three take turns at going first.
-                for (int turn = 0; turn < 3; ++turn) {
-                    switch ((rep + turn) % 3) {
+                bench::createFiles(d.path(), names);
+                // The four take turns at going first.
+                for (int turn = 0; turn < 4; ++turn) {
+                    switch ((rep + turn) % 4) {
                     case 0:
                         korvalo.push_back(bench::corePass(shuffle, a.path(), n));
                         break;
                     case 1:
                         baseline.push_back(bench::bareRenameLoop(shuffle, b.path()));
+                        break;
+                    case 2:
+                        recorded.push_back(bench::corePass(shuffle, d.path(), n, state.path()));
                         break;
                     default:
                         openFolder.push_back(
@@ -65,6 +75,12 @@ int main()
             bench::reportRow(shuffle ? "2 shuffle (core) vs open-folder loop"
                                      : "2 removal (core) vs open-folder loop",
                              n, korvalo, openFolder, 1.25, false);
+            allPass &= bench::reportRow(shuffle ? "2 shuffle pass (core, journal)"
+                                                : "2 removal pass (core, journal)",
+                                        n, recorded, baseline, 1.3);
+            // The journal's share: the recorded pass against the same pass unrecorded.
+            bench::reportRow(shuffle ? "2 shuffle journal's share" : "2 removal journal's share", n,
+                             recorded, korvalo, 1.3, false);
         }
     }
     return allPass ? 0 : 1;

@@ -2,10 +2,12 @@
 #include "benchutil.h"
 
 #include "browse/musicfilelist.h"
+#include "passes/journal.h"
 #include "passes/passes.h"
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <random>
 
 #include <fcntl.h>
@@ -66,7 +68,8 @@ double bareRenameLoop(bool shuffle, const std::filesystem::path &folder, Naming 
     return watch.elapsedMs();
 }
 
-double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n)
+double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n,
+                const std::filesystem::path &stateFolder)
 {
     korvalo::MusicFileList list;
     if (!list.setFolder(folder).ok() || static_cast<std::size_t>(list.count()) != n)
@@ -76,6 +79,11 @@ double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n
     korvalo::NullProgress progress;
     korvalo::ClockRandomSource random;
     korvalo::PassContext ctx{list, where, progress};
+    std::optional<korvalo::Journal> journal;
+    if (!stateFolder.empty()) {
+        journal.emplace(stateFolder);
+        ctx.journal = &*journal;
+    }
 
     const Stopwatch watch;
     const korvalo::PassResult result =

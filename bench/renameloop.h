@@ -34,7 +34,9 @@ double bareRenameLoop(bool shuffle, const std::filesystem::path &folder,
 
 // One pass through the core over the folder's `n` music files, as bench_passes measures it: the
 // list read before the clock starts, a progress sink that does nothing, the final re-read of the
-// list included. Returns milliseconds; a pass that does not rename every file ends the benchmark.
-double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n);
+// list included; with a state folder, the pass keeps its journal there. Returns milliseconds; a
+// pass that does not rename every file ends the benchmark.
+double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n,
+                const std::filesystem::path &stateFolder = {});
 
 } // namespace bench

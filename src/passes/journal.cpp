@@ -9,6 +9,7 @@
 #include <string_view>
 #include <system_error>
 #include <type_traits>
+#include <unordered_set>
 
 // The record of one folder is a text file of lines, each ended by "\n":
 //
@@ -34,6 +35,11 @@ constexpr std::string_view kMagic = "korvalo-journal 1";
 constexpr std::string_view kSuffix = ".journal";
 constexpr char kHex[] = "0123456789ABCDEF";
 
+template <typename Unit> bool keptAsIs(Unit u)
+{
+    return u > 0x20 && u < 0x7F && u != '%';
+}
+
 template <typename String> void encodeTo(std::string &out, const String &text)
 {
     using Unit = std::make_unsigned_t<typename String::value_type>;
@@ -41,9 +47,27 @@ template <typename String> void encodeTo(std::string &out, const String &text)
         out += '%';
         return;
     }
+    // A pass writes two names per file: written straight into room made for the worst case.
+    if constexpr (sizeof(typename String::value_type) == 1) {
+        const std::size_t start = out.size();
+        out.resize(start + 3 * text.size());
+        char *w = out.data() + start;
+        for (const auto c : text) {
+            const auto u = static_cast<unsigned char>(c);
+            if (keptAsIs(u)) {
+                *w++ = static_cast<char>(u);
+            } else {
+                *w++ = '%';
+                *w++ = kHex[u >> 4];
+                *w++ = kHex[u & 0xF];
+            }
+        }
+        out.resize(static_cast<std::size_t>(w - out.data()));
+        return;
+    }
     for (const auto c : text) {
         const auto u = static_cast<std::uint32_t>(static_cast<Unit>(c));
-        if (u > 0x20 && u < 0x7F && u != '%') {
+        if (keptAsIs(u)) {
             out += static_cast<char>(u);
         } else if (u <= 0xFF) {
             out += '%';
@@ -78,6 +102,17 @@ template <typename String> bool decode(std::string_view token, String &out)
         return false;
     for (std::size_t i = 0; i < token.size();) {
         const char c = token[i];
+        if constexpr (sizeof(Unit) == 1) {
+            // A run of plain characters is copied whole.
+            std::size_t run = i;
+            while (run < token.size() && keptAsIs(static_cast<unsigned char>(token[run])))
+                ++run;
+            if (run > i) {
+                out.append(token.data() + i, run - i);
+                i = run;
+                continue;
+            }
+        }
         if (c != '%') {
             if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7F)
                 return false;
@@ -186,6 +221,12 @@ std::string keyLines(const JournalKey &key)
 std::string knownLines(const JournalKey &key, const std::map<FileName, int> &prefixed)
 {
     std::string out = keyLines(key);
+    // Room for every line at once: the record of a large folder is a megabyte, and growing it
+    // step by step would copy it again and again.
+    std::size_t size = out.size();
+    for (const auto &entry : prefixed)
+        size += entry.first.size() + 8;
+    out.reserve(size + size / 8 + 4096); // and the worst case of a last name
     for (const auto &[name, depth] : prefixed) {
         out += "has ";
         encodeTo(out, name);
@@ -204,6 +245,10 @@ std::string passLine(const PassRecord &pass)
 
 void appendFileLines(std::string &out, std::span<const PlannedRename> files)
 {
+    std::size_t size = out.size();
+    for (const PlannedRename &file : files)
+        size += file.from.size() + file.to.size() + 4;
+    out.reserve(size + size / 8 + 4096); // and the worst case of a last name
     for (const PlannedRename &file : files) {
         out += "f ";
         encodeTo(out, file.from);
@@ -292,12 +337,13 @@ bool parseLine(std::string_view line, int lineNo, Parsed &p)
     return false;
 }
 
-Parsed parse(std::string_view text)
+// Reads the record's lines; with `headerOnly`, only the magic line and the key.
+Parsed parse(std::string_view text, bool headerOnly = false)
 {
     Parsed p;
     int lineNo = 0;
     std::size_t pos = 0;
-    while (pos < text.size()) {
+    while (pos < text.size() && !(headerOnly && lineNo == 2)) {
         const std::size_t newline = text.find('\n', pos);
         if (newline == std::string_view::npos ||
             !parseLine(text.substr(pos, newline - pos), lineNo, p)) {
@@ -319,7 +365,11 @@ int readAll(const std::filesystem::path &path, std::string &out)
         std::error_code ec;
         return std::filesystem::exists(path, ec) ? EACCES : ENOENT;
     }
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // In blocks: a character at a time would take longer than parsing what it reads.
+    out.clear();
+    char block[1 << 16];
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+        out.append(block, static_cast<std::size_t>(in.gcount()));
     return in.bad() ? EIO : 0;
 }
 
@@ -329,6 +379,12 @@ int readAll(const std::filesystem::path &path, std::string &out)
 void fold(const PassRecord &pass, const std::vector<FileState> &states,
           std::map<FileName, int> &prefixed)
 {
+    // The old names go first, then the new ones come in sorted, each next to the one before: a
+    // pass over a large folder brings as many names, and inserting them one by one in pass order
+    // would search the whole tree for each. No file of a pass takes a name that a file after it
+    // leaves (the rename would have found it taken), so the order gives the same result.
+    std::vector<std::pair<FileName, int>> added;
+    std::vector<const FileName *> cleared;
     for (std::size_t i = 0; i < pass.files.size(); ++i) {
         if (states[i] == FileState::NotDone)
             continue;
@@ -342,10 +398,17 @@ void fold(const PassRecord &pass, const std::vector<FileState> &states,
             continue;
         depth = addsPrefix(pass.kind) ? depth + 1 : std::max(depth - 1, 0);
         if (depth > 0)
-            prefixed[file.to] = depth;
+            added.emplace_back(file.to, depth);
         else
-            prefixed.erase(file.to);
+            cleared.push_back(&file.to);
     }
+    for (const FileName *name : cleared)
+        prefixed.erase(*name);
+    std::sort(added.begin(), added.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+    auto hint = prefixed.begin();
+    for (auto &[name, depth] : added)
+        hint = std::next(prefixed.insert_or_assign(hint, std::move(name), depth));
 }
 
 // The states of a pass that ended: every file it tried and was not refused is renamed.
@@ -361,13 +424,11 @@ std::vector<FileState> statesAsRecorded(const PassRecord &pass)
 
 void prune(std::map<FileName, int> &prefixed, std::span<const FileName> listed)
 {
-    if (listed.empty())
+    if (listed.empty() || prefixed.empty())
         return;
-    std::vector<FileName> sorted(listed.begin(), listed.end());
-    std::sort(sorted.begin(), sorted.end());
-    std::erase_if(prefixed, [&](const auto &entry) {
-        return !std::binary_search(sorted.begin(), sorted.end(), entry.first);
-    });
+    using View = std::basic_string_view<FileName::value_type>;
+    const std::unordered_set<View> present(listed.begin(), listed.end());
+    std::erase_if(prefixed, [&](const auto &entry) { return !present.count(View(entry.first)); });
 }
 
 // FNV-1a, 64 bits: a short, stable file name for a key.
@@ -424,7 +485,7 @@ JournalError Journal::locate(const JournalKey &key, std::filesystem::path &path,
         std::string text;
         if (const int err = readAll(path, text))
             return error(JournalError::Kind::Read, err, path);
-        const Parsed p = parse(text);
+        const Parsed p = parse(text, true);
         // A file too damaged to name its key is taken as this key's, and replaced when written.
         if (!p.valid || p.key == key)
             return {};
@@ -535,11 +596,11 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
     pass.files.assign(start.planned.begin(), start.planned.end());
     pass.refused.assign(pass.files.size(), false);
 
-    std::string lines = passLine(pass);
+    std::string lines = rewrite ? knownLines(key, prefixed) : std::string();
+    lines += passLine(pass);
     appendFileLines(lines, start.planned);
     if (rewrite) {
-        if (const int err = journalfile::replaceFile(path, knownLines(key, prefixed) + lines,
-                                                     journalfile::Lasting::Now))
+        if (const int err = journalfile::replaceFile(path, lines, journalfile::Lasting::Now))
             return error(JournalError::Kind::Write, err, path);
         if (const int err = m_file.open(path))
             return error(JournalError::Kind::Write, err, path);

@@ -1,7 +1,10 @@
 #include "passes/passes.h"
 #include "browse/mountinfo.h"
+#include "passes/folderrecovery.h"
 #include "passes/passlock.h"
+#include "passes/recovery.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,10 +18,17 @@ template <typename Char> bool isDigit(Char c)
     return c >= Char('0') && c <= Char('9');
 }
 
-template <typename String> bool startsWithFourDigits(const String &name)
+template <typename String> bool leadingFourDigits(const String &name)
 {
     return name.size() >= 4 && isDigit(name[0]) && isDigit(name[1]) && isDigit(name[2]) &&
            isDigit(name[3]);
+}
+
+// A name the removal pass takes four digits off. The stripped name must not begin with ".":
+// "1234.mp3" would become the hidden ".mp3".
+template <typename String> bool strippable(const String &name)
+{
+    return leadingFourDigits(name) && name.size() > 4 && name[4] != '.';
 }
 
 // The path of a bare name in a folder, as folder / name gives it, but as native text: a pass
@@ -96,16 +106,147 @@ bool settle(PassResult &result, int index, const std::filesystem::path &name,
 
 bool hasOrderPrefix(std::string_view name)
 {
-    return startsWithFourDigits(name);
+    return leadingFourDigits(name);
 }
 
 namespace {
 
+// The digits of an order prefix as native text.
+FileName prefixText(int value)
+{
+    const std::string digits = std::to_string(value);
+    return FileName(digits.begin(), digits.end());
+}
+
+// A pass's record in the journal, when it keeps one: every call is a no-op without a journal.
+// The renames are announced before the first of them, in one write made lasting once; during the
+// pass only a new draw or a refused rename adds a line, so the journal costs the pass two writes
+// and a sync, whatever the number of files.
+class Recording
+{
+public:
+    explicit Recording(Journal *journal) : m_journal(journal) {}
+
+    bool on() const { return m_journal != nullptr; }
+
+    // Reads what the journal knows of the folder. False, with the result filled in, when the
+    // pass must not start.
+    bool load(const JournalKey &key, FolderRecord &record, PassResult &result)
+    {
+        m_key = key;
+        const JournalError err = m_journal->load(key, record);
+        if (!err.ok())
+            return refuse(result, err);
+        if (record.pending) {
+            result.status = PassResult::Status::Refused;
+            result.refusal = PassResult::Refusal::RecoveryPending;
+            return false;
+        }
+        return true;
+    }
+
+    // Announces the renames; `listIndexes` gives each one's index in the list.
+    bool begin(PassKind kind, std::vector<PlannedRename> planned, std::vector<int> listIndexes,
+               std::span<const FileName> listed, PassResult &result)
+    {
+        m_planned = std::move(planned);
+        m_listIndexes = std::move(listIndexes);
+        PassStart start;
+        start.kind = kind;
+        start.fileCount = static_cast<int>(m_planned.size());
+        start.planned = m_planned;
+        start.listed = listed;
+        const JournalError err = m_journal->beginPass(m_key, start);
+        if (!err.ok() && m_planned.empty())
+            return true; // nothing to rename, so nothing at risk: the pass runs unrecorded
+        if (!err.ok())
+            return refuse(result, err);
+        m_open = true;
+        return true;
+    }
+
+    const std::vector<PlannedRename> &planned() const { return m_planned; }
+
+    JournalError revise(int index, const FileName &to)
+    {
+        return m_open ? m_journal->revise(index, to) : JournalError{};
+    }
+
+    // The rename at `index` failed: the pass ends there.
+    void failed(int index, PassResult &result)
+    {
+        if (!m_open)
+            return;
+        keep(result, m_journal->refused(index));
+        end(PassEnd::Failed, index + 1, result);
+    }
+
+    // A journal write failed before the rename at `index`: the pass ends there.
+    void broken(int index, const JournalError &err, PassResult &result)
+    {
+        result.status = PassResult::Status::Failed;
+        keep(result, err);
+        end(PassEnd::Failed, index, result);
+    }
+
+    // Ends the record after the list's first `handled` files.
+    void endAfter(PassEnd how, int handled, PassResult &result)
+    {
+        if (!m_open)
+            return;
+        const auto past = std::lower_bound(m_listIndexes.begin(), m_listIndexes.end(), handled);
+        end(how, static_cast<int>(past - m_listIndexes.begin()), result);
+    }
+
+private:
+    static bool refuse(PassResult &result, const JournalError &err)
+    {
+        result.status = PassResult::Status::Refused;
+        result.refusal = err.kind == JournalError::Kind::PassPending
+                             ? PassResult::Refusal::RecoveryPending
+                             : PassResult::Refusal::JournalUnwritable;
+        result.journalError = err;
+        return false;
+    }
+
+    static void keep(PassResult &result, const JournalError &err)
+    {
+        if (result.journalError.ok())
+            result.journalError = err;
+    }
+
+    void end(PassEnd how, int attempted, PassResult &result)
+    {
+        if (!m_open)
+            return;
+        m_open = false;
+        keep(result, m_journal->endPass(how, attempted));
+    }
+
+    Journal *m_journal;
+    JournalKey m_key;
+    bool m_open = false;
+    std::vector<PlannedRename> m_planned;
+    std::vector<int> m_listIndexes; // ascending
+};
+
+// The names the list holds now, as native text.
+std::vector<FileName> listedNames(const MusicList &list)
+{
+    std::vector<FileName> names;
+    names.reserve(static_cast<std::size_t>(list.count()));
+    for (int i = 0; i < list.count(); ++i)
+        names.push_back(list.name(i).native());
+    return names;
+}
+
 // The walk both passes share: the progress start, then every listed index in order, the file's
-// own work followed by its progress step, and the re-read of the list at the end. handleFile
-// returns false when the file could not be renamed; it has then filled in the result.
-template <typename BeforeFirst, typename HandleFile>
-PassResult walkList(PassContext &ctx, BeforeFirst beforeFirst, HandleFile handleFile)
+// own work followed by its progress step, and the re-read of the list at the end. `prepare` runs
+// once the volume is the pass's, before the progress start; it returns false, with the result
+// filled in, when nothing may be renamed. handleFile returns false when the file could not be
+// renamed; it has then filled in the result.
+template <typename Prepare, typename HandleFile>
+PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, HandleFile handleFile)
 {
     PassResult result;
     if (ctx.list.count() < 1)
@@ -116,9 +257,13 @@ PassResult walkList(PassContext &ctx, BeforeFirst beforeFirst, HandleFile handle
     const std::filesystem::path startFolder = ctx.folder.folder();
     const MediumCheck medium(startFolder);
     std::optional<PassLock> lock;
+    std::optional<MountInfo> mount;
     if (medium.device()) {
         result.device = *medium.device();
-        if (const auto mount = mountOf(startFolder, VolumeProbe::MountTableOnly)) {
+        // The journal knows a volume by its UUID, which the mount table alone does not give.
+        mount = mountOf(startFolder,
+                        recording.on() ? VolumeProbe::Resolve : VolumeProbe::MountTableOnly);
+        if (mount) {
             result.mountPoint = mount->mountPoint;
             if (isUnsafeDriver(*mount)) {
                 result.status = PassResult::Status::Refused;
@@ -133,67 +278,212 @@ PassResult walkList(PassContext &ctx, BeforeFirst beforeFirst, HandleFile handle
             return result;
         }
     }
+    if (recording.on()) {
+        FolderRecord record;
+        const JournalKey key =
+            mount ? journalKey(*mount) : journalKeyOf(startFolder).value_or(JournalKey{});
+        if (!recording.load(key, record, result))
+            return result;
+        if (!prepare(&record, result))
+            return result;
+    } else if (!prepare(nullptr, result)) {
+        return result;
+    }
 
     ctx.progress.start(ctx.list.count());
-    beforeFirst();
     const int last = ctx.list.count() - 1;
+    int handled = 0;
     for (int i = 0; i <= last && i < ctx.list.count(); ++i) {
         if (!handleFile(i, medium, result))
             return result;
+        handled = i + 1;
         if (!ctx.progress.step(i, ctx.list.count())) {
             result.status = PassResult::Status::Stopped;
+            recording.endAfter(PassEnd::Stopped, handled, result);
             return result;
         }
     }
+    // A journal that could not take the end line still has every rename announced: the folder
+    // shows they were all made. The pass counts as completed; the error is told beside it.
+    recording.endAfter(PassEnd::Completed, handled, result);
     result.refreshError = ctx.list.refresh();
     result.status = PassResult::Status::Completed;
     return result;
 }
 
+PassQuestions &questionsOf(const PassContext &ctx)
+{
+    static SafeAnswers safe;
+    return ctx.questions ? *ctx.questions : safe;
+}
+
 } // namespace
 
+// A recorded pass works on the folder and the names it announced to the journal; without a record
+// the folder and each name are read afresh for every file, as the window's lists give them.
 PassResult runShufflePass(PassContext ctx, RandomSource &random)
 {
     Renamer renamer(ctx.renameCalls);
+    Recording recording(ctx.journal);
+    std::filesystem::path recordedFolder;
+    const auto prepare = [&](const FolderRecord *record, PassResult &result) {
+        random.reseed();
+        if (!record)
+            return true;
+        std::vector<FileName> listed = listedNames(ctx.list);
+        const std::vector<FileName> prefixed = korvaloPrefixedNames(listed, *record);
+        if (!prefixed.empty() &&
+            !questionsOf(ctx).shuffleAgain(prefixed, static_cast<int>(listed.size()))) {
+            result.status = PassResult::Status::Cancelled;
+            return false;
+        }
+        // Every file's first draw, in list order, before the first rename: then the journal can
+        // announce them all at once.
+        std::vector<PlannedRename> planned;
+        std::vector<int> indexes;
+        planned.reserve(listed.size());
+        indexes.reserve(listed.size());
+        // The listed names tell the journal which names it knows of are gone; when it knows of
+        // none, they are not needed, and the planned renames take them over instead of a copy.
+        const bool forgetGone = !record->prefixed.empty();
+        for (FileName &name : listed) {
+            indexes.push_back(static_cast<int>(planned.size()));
+            FileName to = prefixText(prefixValue(random.next())) + name;
+            planned.push_back({forgetGone ? name : std::move(name), std::move(to)});
+        }
+        if (!forgetGone)
+            listed.clear();
+        recordedFolder = ctx.folder.folder();
+        return recording.begin(PassKind::Shuffle, std::move(planned), std::move(indexes), listed,
+                               result);
+    };
     const auto shuffleFile = [&](int i, const MediumCheck &medium, PassResult &result) {
-        const std::filesystem::path folder = ctx.folder.folder();
-        const std::filesystem::path name = ctx.list.name(i);
-        const std::filesystem::path::string_type from = inFolder(folder, name.native());
+        const bool recorded = recording.on();
+        if (recorded && static_cast<std::size_t>(i) >= recording.planned().size())
+            return true; // not announced (the list grew meanwhile): left alone
+        // A recorded file's names are the journal's, used where they are.
+        std::filesystem::path freshFolder;
+        FileName freshName;
+        const std::filesystem::path &folder =
+            recorded ? recordedFolder : (freshFolder = ctx.folder.folder());
+        const FileName &name = recorded ? recording.planned()[static_cast<std::size_t>(i)].from
+                                        : (freshName = ctx.list.name(i).native());
+        const FileName from = inFolder(folder, name);
 
         // A drawn name that is taken already gets a new draw; any other failure ends the pass.
+        FileName drawn;
+        const FileName *newName = &drawn;
         RenameOutcome outcome;
-        std::filesystem::path::string_type newName;
         for (int draw = 0; draw < kPrefixDraws; ++draw) {
-            const std::string digits = std::to_string(prefixValue(random.next()));
-            newName.assign(digits.begin(), digits.end());
-            newName += name.native();
-            outcome = renamer.renameText(from, inFolder(folder, newName));
+            if (recorded && draw == 0) {
+                newName = &recording.planned()[static_cast<std::size_t>(i)].to;
+            } else {
+                drawn = prefixText(prefixValue(random.next())) + name;
+                newName = &drawn;
+                if (recorded) {
+                    if (const JournalError err = recording.revise(i, drawn); !err.ok()) {
+                        result.failedIndex = i;
+                        result.oldName = name;
+                        result.newName = drawn;
+                        recording.broken(i, err, result);
+                        return false;
+                    }
+                }
+            }
+            outcome = renamer.renameText(from, inFolder(folder, *newName));
             if (outcome.error != RenameError::TargetExists)
                 break;
         }
-        return settle(result, i, name, newName, medium.explain(folder, outcome));
+        if (settle(result, i, name, *newName, medium.explain(folder, outcome)))
+            return true;
+        recording.failed(i, result);
+        return false;
     };
-    return walkList(
-        ctx, [&] { random.reseed(); }, shuffleFile);
+    return walkList(ctx, recording, prepare, shuffleFile);
 }
 
 PassResult runRemovalPass(PassContext ctx)
 {
     Renamer renamer(ctx.renameCalls);
-    const auto stripFile = [&](int i, const MediumCheck &medium, PassResult &result) {
-        const std::filesystem::path name = ctx.list.name(i);
-        const auto &bytes = name.native();
-        // The stripped name must not begin with ".": "1234.mp3" would become the hidden ".mp3".
-        if (!startsWithFourDigits(bytes) || bytes.size() <= 4 || bytes[4] == '.')
+    Recording recording(ctx.journal);
+    std::filesystem::path recordedFolder;
+    std::vector<int> journalIndex; // per listed index: its place in the record, or -1
+    const auto prepare = [&](const FolderRecord *record, PassResult &result) {
+        if (!record)
             return true;
-        const std::filesystem::path folder = ctx.folder.folder();
-        const std::filesystem::path::string_type newName = bytes.substr(4);
-        const RenameOutcome outcome =
-            renamer.renameText(inFolder(folder, bytes), inFolder(folder, newName));
-        return settle(result, i, name, newName, medium.explain(folder, outcome));
+        const std::vector<FileName> listed = listedNames(ctx.list);
+        std::vector<FileName> qualifying;
+        for (const FileName &name : listed) {
+            if (strippable(name))
+                qualifying.push_back(name);
+        }
+        const DigitNames digits = classifyDigitNames(qualifying, *record);
+        bool stripAll = true;
+        if (!digits.others.empty()) {
+            switch (questionsOf(ctx).stripOtherDigits(digits.others,
+                                                      static_cast<int>(qualifying.size()))) {
+            case PassQuestions::DigitAnswer::KeepOthers:
+                stripAll = false;
+                result.keptDigits = static_cast<int>(digits.others.size());
+                break;
+            case PassQuestions::DigitAnswer::StripAll:
+                break;
+            case PassQuestions::DigitAnswer::Cancel:
+                result.status = PassResult::Status::Cancelled;
+                return false;
+            }
+        }
+        std::vector<FileName> others = digits.others;
+        std::sort(others.begin(), others.end());
+        std::vector<PlannedRename> planned;
+        std::vector<int> indexes;
+        journalIndex.assign(listed.size(), -1);
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            const FileName &name = listed[i];
+            if (!strippable(name) ||
+                (!stripAll && std::binary_search(others.begin(), others.end(), name)))
+                continue;
+            journalIndex[i] = static_cast<int>(planned.size());
+            indexes.push_back(static_cast<int>(i));
+            planned.push_back({name, name.substr(4)});
+        }
+        recordedFolder = ctx.folder.folder();
+        return recording.begin(PassKind::Removal, std::move(planned), std::move(indexes), listed,
+                               result);
     };
-    return walkList(
-        ctx, [] {}, stripFile);
+    const auto stripFile = [&](int i, const MediumCheck &medium, PassResult &result) {
+        const PlannedRename *planned = nullptr;
+        FileName freshName;
+        std::filesystem::path freshFolder;
+        if (recording.on()) {
+            if (static_cast<std::size_t>(i) >= journalIndex.size())
+                return true; // not announced (the list grew meanwhile): left alone
+            const int j = journalIndex[static_cast<std::size_t>(i)];
+            if (j < 0)
+                return true;
+            planned = &recording.planned()[static_cast<std::size_t>(j)];
+        } else {
+            freshName = ctx.list.name(i).native();
+            if (!strippable(freshName))
+                return true;
+            freshFolder = ctx.folder.folder();
+        }
+        // A recorded file's names are the journal's, used where they are.
+        const FileName &name = planned ? planned->from : freshName;
+        const std::filesystem::path &folder = planned ? recordedFolder : freshFolder;
+        FileName stripped;
+        if (!planned)
+            stripped = freshName.substr(4);
+        const FileName &newName = planned ? planned->to : stripped;
+        const RenameOutcome outcome =
+            renamer.renameText(inFolder(folder, name), inFolder(folder, newName));
+        if (settle(result, i, name, newName, medium.explain(folder, outcome)))
+            return true;
+        if (planned)
+            recording.failed(journalIndex[static_cast<std::size_t>(i)], result);
+        return false;
+    };
+    return walkList(ctx, recording, prepare, stripFile);
 }
 
 } // namespace korvalo

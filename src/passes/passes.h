@@ -1,12 +1,14 @@
 #pragma once
 
 #include "browse/musicfilelist.h"
+#include "passes/journal.h"
 #include "passes/randomsource.h"
 #include "passes/rename.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <string_view>
+#include <vector>
 
 namespace korvalo {
 
@@ -48,6 +50,38 @@ public:
     bool step(int, int) override { return true; }
 };
 
+// What a pass asks before it renames anything, when a name is at risk.
+class PassQuestions
+{
+public:
+    virtual ~PassQuestions() = default;
+
+    enum class DigitAnswer
+    {
+        KeepOthers, // strip only the digits Korvalo wrote (the default)
+        StripAll,   // strip every four leading digits, as the pass always did
+        Cancel      // rename nothing
+    };
+    // The removal pass, when some names begin with four digits that Korvalo did not write:
+    // `others` are those names, `qualifying` all the names that begin with four digits.
+    virtual DigitAnswer stripOtherDigits(const std::vector<FileName> &others, int qualifying) = 0;
+    // The shuffle pass, when listed names already carry a prefix Korvalo wrote (as the journal
+    // knows): true goes on and puts a second prefix in front; false renames nothing.
+    virtual bool shuffleAgain(const std::vector<FileName> &prefixed, int listed) = 0;
+};
+
+// The safe choice, without asking anyone: keep the digits Korvalo did not write, and put no
+// second prefix in front.
+class SafeAnswers : public PassQuestions
+{
+public:
+    DigitAnswer stripOtherDigits(const std::vector<FileName> &, int) override
+    {
+        return DigitAnswer::KeepOthers;
+    }
+    bool shuffleAgain(const std::vector<FileName> &, int) override { return false; }
+};
+
 struct PassResult
 {
     enum class Status
@@ -56,13 +90,16 @@ struct PassResult
         Completed, // every file handled, the list re-read
         Failed,    // a rename failed; the files before it keep their new names
         Stopped,   // the sink asked to stop; the files handled so far keep their new names
-        Refused    // the volume may not be renamed in now (see refusal); nothing was renamed
+        Refused,   // the volume may not be renamed in now (see refusal); nothing was renamed
+        Cancelled  // the user answered a question with "cancel"; nothing was renamed
     };
     enum class Refusal
     {
         None,
-        VolumeBusy,  // another pass, in this or another process, holds the volume
-        UnsafeDriver // the folder is on a driver that damages folders when it renames (fusefat)
+        VolumeBusy,      // another pass, in this or another process, holds the volume
+        UnsafeDriver,    // the folder is on a driver that damages folders when it renames (fusefat)
+        RecoveryPending, // the folder has an unfinished pass: recover or leave it first
+        JournalUnwritable // the pass could not be recorded (see journalError)
     };
 
     Status status = Status::EmptyList;
@@ -79,6 +116,11 @@ struct PassResult
     RenameOutcome cause;
     // On completion: why the final re-read of the list failed, if it did.
     ListError refreshError;
+    // Why the journal could not be written: with Refusal::JournalUnwritable before the first
+    // rename, or with Status::Failed when a write failed part-way (the pass stopped there).
+    JournalError journalError;
+    // Names the removal pass left alone because their digits were not Korvalo's.
+    int keptDigits = 0;
 };
 
 struct PassContext
@@ -87,6 +129,10 @@ struct PassContext
     const FolderSource &folder;
     ProgressSink &progress;
     RenameSystem &renameCalls = systemRenameCalls();
+    // Where the pass is recorded; nullptr records nothing (benchmarks, tests of the bare pass).
+    Journal *journal = nullptr;
+    // Who answers the pass's questions; nullptr takes SafeAnswers.
+    PassQuestions *questions = nullptr;
 };
 
 // How often the shuffle pass draws again when the drawn name is taken.

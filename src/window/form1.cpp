@@ -316,6 +316,9 @@ void Form1::applyPassResult(Pass pass, const korvalo::PassResult &result, int to
         restoreButtons();
         warn(messages::emptyListText());
         break;
+    case Status::Cancelled:
+        restoreButtons();
+        break;
     case Status::Refused:
         restoreButtons();
         if (result.refusal == korvalo::PassResult::Refusal::VolumeBusy)

@@ -1,9 +1,11 @@
 // Passes that die half-way and passes that meet. A pass killed after any system call, on every
 // road the rename can take, leaves every file under exactly one name, its old or its new one,
-// with nothing added. Two passes started on one volume at once, in two processes: the second is
-// refused before it renames anything, and nothing is lost.
+// with nothing added. A recorded pass killed at any step is recovered, by any of the user's
+// choices, to every original name. Two passes started on one volume at once, in two processes:
+// the second is refused before it renames anything, and nothing is lost.
 
 #include "browse/musicfilelist.h"
+#include "passes/folderrecovery.h"
 #include "passes/passes.h"
 #include "standincalls.h"
 #include "support/testdir.h"
@@ -18,6 +20,12 @@
 
 namespace fs = std::filesystem;
 using korvalo::PassResult;
+using korvalo::RecoveryCheck;
+using korvalo::RecoveryChoice;
+using Names = std::vector<std::string>;
+
+Q_DECLARE_METATYPE(RecoveryChoice)
+Q_DECLARE_METATYPE(Names)
 
 namespace {
 
@@ -28,6 +36,63 @@ public:
     void reseed() override {}
     float next() override { return 0.25f; } // prefix 3250
 };
+
+// The same draw for each file's first prefix, another one for every new draw after a taken name.
+class TwoDraws : public korvalo::RandomSource
+{
+public:
+    explicit TwoDraws(int firstDraws) : m_first(firstDraws) {}
+    void reseed() override {}
+    float next() override { return m_draws++ < m_first ? 0.25f : 0.5f; } // 3250, then 5500
+
+private:
+    int m_first;
+    int m_draws = 0;
+};
+
+// Dies right before a given rename (0-based, counting every attempt), with whatever the journal
+// holds by then: between a record and the rename it announces.
+class KillBeforeRename : public StandInCalls
+{
+public:
+    int killBefore = -1;
+    int renameNoReplace(const Char *from, const Char *to) override
+    {
+        if (int(renames.size()) == killBefore)
+            ::_exit(0);
+        return StandInCalls::renameNoReplace(from, to);
+    }
+};
+
+// A pass as the window runs it: the folder listed, recorded in the journal.
+PassResult recordedPass(bool shuffle, const fs::path &folder, korvalo::Journal &journal,
+                        korvalo::RandomSource &random, korvalo::RenameSystem &calls)
+{
+    korvalo::MusicFileList list;
+    if (!list.setFolder(folder).ok())
+        return {};
+    korvalo::FixedFolder source(folder);
+    korvalo::NullProgress progress;
+    korvalo::PassContext ctx{list, source, progress, calls};
+    ctx.journal = &journal;
+    return shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
+}
+
+Names folderNames(const fs::path &folder)
+{
+    Names out;
+    for (const auto &e : fs::directory_iterator(folder))
+        out.push_back(e.path().filename().native());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// A folder on tmpfs where there is one: renames are quickest there, and so any race widest.
+QString scratchBase()
+{
+    return QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
+                                                     : QDir::tempPath();
+}
 
 // Calls `wait` at the first progress step: the pass holds its lock there until told to go on.
 class PausingProgress : public korvalo::ProgressSink
@@ -105,6 +170,8 @@ private slots:
     void initTestCase();
     void killedAfterEveryCall_data();
     void killedAfterEveryCall();
+    void recordedPassKilledAtEveryStep_data();
+    void recordedPassKilledAtEveryStep();
     void twoPassesAtOnce();
 
 private:
@@ -166,14 +233,128 @@ void TestFaults::killedAfterEveryCall()
     }
 }
 
+// Names that must come back: digits of their own (one a name that begins with "0"), one that is
+// another's shuffled form, and a name that is all digits.
+const Names kOriginals = {"a.mp3",    "2019 Live.mp3", "0001 Intro.mp3", "5678Song.mp3",
+                          "Song.mp3", "1234.mp3",      "b.flac",         "1999 - Prince.mp3"};
+
+// A recorded pass runs in a child process that dies right before its k-th rename; the folder is
+// opened again, and the user's choice carried out. Where that leaves Korvalo prefixes on the
+// names (a shuffle finished or left), a removal pass follows with the safe answers. Every file
+// must then be back under its original name. Removal rows remove the prefixes of a whole
+// recorded shuffle. A folder named like a's first draw makes the shuffle draw again.
+void TestFaults::recordedPassKilledAtEveryStep_data()
+{
+    QTest::addColumn<bool>("shuffle");
+    QTest::addColumn<int>("killBefore"); // the rename attempt (0-based) the child dies before
+    QTest::addColumn<bool>("takenName");
+    QTest::addColumn<bool>("asked"); // opening the folder asks the user
+    QTest::addColumn<RecoveryChoice>("choice");
+
+    const int n = int(kOriginals.size());
+    const auto undo = RecoveryChoice::Undo;
+    const auto finish = RecoveryChoice::Finish;
+    const auto leave = RecoveryChoice::Leave;
+    QTest::newRow("shuffle, before the first rename") << true << 0 << false << false << undo;
+    QTest::newRow("shuffle, after one file, undone") << true << 1 << false << true << undo;
+    QTest::newRow("shuffle, half-way, undone") << true << n / 2 << false << true << undo;
+    QTest::newRow("shuffle, before the last, undone") << true << n - 1 << false << true << undo;
+    QTest::newRow("shuffle, half-way, finished") << true << n / 2 << false << true << finish;
+    QTest::newRow("shuffle, half-way, left") << true << n / 2 << false << true << leave;
+    // a.mp3 is the sixth file (names with digits come first): its first draw (the sixth rename)
+    // is taken, the new one is recorded, and the child dies before the rename to it.
+    QTest::newRow("shuffle, between a new draw and its rename, undone")
+        << true << 6 << true << true << undo;
+    QTest::newRow("shuffle, after a new draw, finished") << true << 8 << true << true << finish;
+    QTest::newRow("removal, before the first rename") << false << 0 << false << false << finish;
+    QTest::newRow("removal, after one file, finished") << false << 1 << false << true << finish;
+    QTest::newRow("removal, half-way, finished") << false << n / 2 << false << true << finish;
+    QTest::newRow("removal, before the last, finished")
+        << false << n - 1 << false << true << finish;
+    QTest::newRow("removal, half-way, left") << false << n / 2 << false << true << leave;
+}
+
+void TestFaults::recordedPassKilledAtEveryStep()
+{
+    QFETCH(bool, shuffle);
+    QFETCH(int, killBefore);
+    QFETCH(bool, takenName);
+    QFETCH(bool, asked);
+    QFETCH(RecoveryChoice, choice);
+
+    QTemporaryDir area(scratchBase() + QStringLiteral("/tst_faults-XXXXXX"));
+    QVERIFY(area.isValid());
+    const fs::path folder = fs::path(area.path().toStdString()) / "Music";
+    const fs::path state = fs::path(area.path().toStdString()) / "state";
+    fs::create_directories(folder);
+    for (const auto &n : kOriginals)
+        std::ofstream(folder / n, std::ios::binary) << "content of " << n;
+    Names expected = kOriginals;
+    if (takenName) {
+        fs::create_directory(folder / "3250a.mp3"); // not listed, but in the way
+        expected.push_back("3250a.mp3");
+    }
+    std::sort(expected.begin(), expected.end());
+    const int n = int(kOriginals.size());
+    if (!shuffle) {
+        korvalo::Journal journal(state);
+        TwoDraws random(n);
+        const PassResult whole =
+            recordedPass(true, folder, journal, random, korvalo::systemRenameCalls());
+        QCOMPARE(int(whole.status), int(PassResult::Status::Completed));
+    }
+
+    const int exit = inChild([&] {
+        korvalo::Journal journal(state);
+        TwoDraws random(n);
+        KillBeforeRename calls;
+        calls.killBefore = killBefore;
+        const PassResult result = recordedPass(shuffle, folder, journal, random, calls);
+        return 10 + int(result.status); // reached only when not killed
+    });
+    QCOMPARE(exit, 0);
+
+    korvalo::Journal journal(state);
+    korvalo::PendingRecovery pending;
+    korvalo::JournalError error;
+    const RecoveryCheck check = korvalo::checkForRecovery(folder, journal, pending, &error);
+    QVERIFY(error.ok());
+    QCOMPARE(int(check), int(asked ? RecoveryCheck::Pending : RecoveryCheck::Nothing));
+    if (asked) {
+        QCOMPARE(pending.plan.status.kind,
+                 shuffle ? korvalo::PassKind::Shuffle : korvalo::PassKind::Removal);
+        QCOMPARE(pending.plan.status.fileCount, n);
+        QCOMPARE(pending.plan.status.done, killBefore - (takenName && killBefore > 5 ? 1 : 0));
+        korvalo::NullProgress progress;
+        const korvalo::RecoveryResult recovered =
+            korvalo::recoverFolder(folder, journal, pending, choice, progress);
+        QCOMPARE(int(recovered.status), int(korvalo::RecoveryResult::Status::Done));
+        QVERIFY(recovered.conflicts.empty());
+        QVERIFY(recovered.refused.empty());
+        // Nothing is left to ask about.
+        QCOMPARE(int(korvalo::checkForRecovery(folder, journal, pending)),
+                 int(RecoveryCheck::Nothing));
+    }
+    const bool prefixesLeft = (shuffle && asked && choice != RecoveryChoice::Undo) ||
+                              (!shuffle && (choice == RecoveryChoice::Leave || !asked));
+    if (prefixesLeft) {
+        TwoDraws random(n);
+        const PassResult removal =
+            recordedPass(false, folder, journal, random, korvalo::systemRenameCalls());
+        QCOMPARE(int(removal.status), int(PassResult::Status::Completed));
+    }
+    QCOMPARE(folderNames(folder), expected);
+    for (const auto &name : kOriginals) {
+        std::ifstream in(folder / name, std::ios::binary);
+        QCOMPARE(std::string(std::istreambuf_iterator<char>(in), {}), "content of " + name);
+    }
+}
+
 // Two processes start a pass on the same folder; the first waits inside its first progress step
 // (holding the lock) until the second has finished. The second is always refused.
 void TestFaults::twoPassesAtOnce()
 {
-    // On tmpfs where there is one: a plain rename is quickest there, and so any race widest.
-    const QString base =
-        QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
-    QTemporaryDir area(base + QStringLiteral("/tst_faults-XXXXXX"));
+    QTemporaryDir area(scratchBase() + QStringLiteral("/tst_faults-XXXXXX"));
     QVERIFY(area.isValid());
     constexpr int runs = 200;
     for (int run = 0; run < runs; ++run) {

@@ -1,0 +1,64 @@
+#pragma once
+
+// Opening a folder: what the journal says of an unfinished pass there, and carrying out the
+// user's choice about it under the volume's pass lock.
+
+#include "browse/mountinfo.h"
+#include "passes/passes.h"
+#include "passes/recovery.h"
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace korvalo {
+
+// The journal's key of a folder on a mount: its volume (UUID, else the mount's source) and its
+// path inside the volume.
+JournalKey journalKey(const MountInfo &mount);
+// The same for a folder, looked up in the mount table. nullopt when the folder cannot be stat'ed.
+std::optional<JournalKey> journalKeyOf(const std::filesystem::path &folder);
+
+// What opening a folder finds in the journal.
+struct PendingRecovery
+{
+    JournalKey key;
+    RecoveryPlan plan; // plan.status: which pass, when, how many of how many files
+};
+
+enum class RecoveryCheck
+{
+    Nothing,      // no unfinished pass (or one that was settled without asking)
+    Pending,      // an unfinished pass: ask the user
+    VolumeBusy,   // another Korvalo holds the volume's lock: ask again later
+    JournalFailed // the journal could not be read or written
+};
+
+// Looks up the folder's journal record; an unfinished pass with nothing to ask about (nothing
+// renamed yet, or every file renamed without a conflict) is settled silently.
+RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &journal,
+                               PendingRecovery &out, JournalError *error = nullptr);
+
+struct RecoveryResult
+{
+    enum class Status
+    {
+        Done,       // the choice was carried out (conflicts and refusals are listed)
+        VolumeBusy, // another Korvalo holds the volume's lock: nothing was renamed
+        Failed      // the journal could not be written, or the medium went away
+    };
+    Status status = Status::Done;
+    int renamed = 0;
+    std::vector<FileName> conflicts; // files renamed by someone else since: reported, never forced
+    std::vector<FileName> refused;   // renames the file system refused
+    RenameOutcome cause;             // the last refusal's cause
+    JournalError journalError;
+};
+
+// Carries out `choice` for the pass `pending` describes (from checkForRecovery() on the same
+// folder). The progress sink is started with the count of renames and stepped after each.
+RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journal,
+                             const PendingRecovery &pending, RecoveryChoice choice,
+                             ProgressSink &progress);
+
+} // namespace korvalo

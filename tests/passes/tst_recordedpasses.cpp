@@ -1,0 +1,330 @@
+// The passes as they run with the journal: the questions they ask before a name is at risk, and
+// what each answer does; a folder with an unfinished pass; a volume held by another process; a
+// journal that cannot be written.
+
+#include "browse/musicfilelist.h"
+#include "passes/folderrecovery.h"
+#include "passes/passes.h"
+#include "passes/passlock.h"
+#include "support/testdir.h"
+
+#include <QTest>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using korvalo::PassQuestions;
+using korvalo::PassResult;
+using korvalo::RecoveryCheck;
+using Answer = PassQuestions::DigitAnswer;
+
+Q_DECLARE_METATYPE(Answer)
+Q_DECLARE_METATYPE(PassResult::Status)
+
+namespace {
+
+class SteadyRandom : public korvalo::RandomSource
+{
+public:
+    void reseed() override {}
+    float next() override { return 0.25f; } // prefix 3250
+};
+
+// Answers as told and remembers what it was asked.
+class ScriptedAnswers : public PassQuestions
+{
+public:
+    Answer digits = Answer::KeepOthers;
+    bool again = false;
+    QStringList asked;
+    int qualifying = -1;
+    int questions = 0;
+
+    Answer stripOtherDigits(const std::vector<korvalo::FileName> &others, int count) override
+    {
+        record(others);
+        qualifying = count;
+        return digits;
+    }
+    bool shuffleAgain(const std::vector<korvalo::FileName> &prefixed, int) override
+    {
+        record(prefixed);
+        return again;
+    }
+
+private:
+    void record(const std::vector<korvalo::FileName> &names)
+    {
+        ++questions;
+        asked.clear();
+        for (const auto &n : names)
+            asked << QString::fromStdString(n);
+        asked.sort();
+    }
+};
+
+class CountingProgress : public korvalo::ProgressSink
+{
+public:
+    int starts = 0;
+    int steps = 0;
+    int stopAt = -1;
+    void start(int) override { ++starts; }
+    bool step(int index, int) override
+    {
+        ++steps;
+        return index != stopAt;
+    }
+};
+
+QStringList namesOf(const TestDir &dir)
+{
+    QStringList out;
+    for (const auto &n : dir.names())
+        out << QString::fromStdString(n);
+    return out;
+}
+
+// One pass over the folder as it is now, recorded in `journal`.
+PassResult run(bool shuffle, const TestDir &dir, korvalo::Journal *journal,
+               PassQuestions *questions = nullptr, korvalo::ProgressSink *sink = nullptr)
+{
+    korvalo::MusicFileList list;
+    if (!list.setFolder(dir.path()).ok())
+        return {};
+    korvalo::FixedFolder folder(dir.path());
+    korvalo::NullProgress none;
+    SteadyRandom random;
+    korvalo::PassContext ctx{list, folder, sink ? *sink : none};
+    ctx.journal = journal;
+    ctx.questions = questions;
+    return shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
+}
+
+} // namespace
+
+class TestRecordedPasses : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void questions_data();
+    void questions();
+    void unfinishedPassAndBusyVolume();
+    void unwritableJournalStopsBeforeFirstRename_data();
+    void unwritableJournalStopsBeforeFirstRename();
+};
+
+// A folder gets a recorded shuffle of `shuffled` (none: never shuffled), then `added` copied in;
+// the pass under test runs `times` times. `asked`: the names the last run asked about (empty: no
+// question was asked).
+void TestRecordedPasses::questions_data()
+{
+    QTest::addColumn<QStringList>("shuffled");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<bool>("shuffle");
+    QTest::addColumn<int>("times");
+    QTest::addColumn<Answer>("digits");
+    QTest::addColumn<bool>("again");
+    QTest::addColumn<QStringList>("asked");
+    QTest::addColumn<PassResult::Status>("status");
+    QTest::addColumn<QStringList>("after");
+
+    const QStringList own{"0001_Intro.flac", "1999 - Prince.mp3", "2019 Live.mp3", "Song.mp3"};
+    const QStringList ownAsked{"0001_Intro.flac", "1999 - Prince.mp3", "2019 Live.mp3"};
+    const auto done = PassResult::Status::Completed;
+    const auto cancelled = PassResult::Status::Cancelled;
+    const auto keep = Answer::KeepOthers;
+    QTest::newRow("never shuffled, digits of their own, keep")
+        << QStringList() << own << false << 1 << keep << false << ownAsked << done << own;
+    QTest::newRow("never shuffled, digits of their own, strip all")
+        << QStringList() << own << false << 1 << Answer::StripAll << false << ownAsked << done
+        << QStringList{" - Prince.mp3", " Live.mp3", "Song.mp3", "_Intro.flac"};
+    QTest::newRow("never shuffled, digits of their own, cancel")
+        << QStringList() << own << false << 1 << Answer::Cancel << false << ownAsked << cancelled
+        << own;
+    QTest::newRow("never shuffled, order prefixes only: no question")
+        << QStringList() << QStringList{"7342Song.mp3", "Intro.flac"} << false << 1 << keep << false
+        << QStringList() << done << QStringList{"Intro.flac", "Song.mp3"};
+    QTest::newRow("names that would become hidden: no question")
+        << QStringList() << QStringList{"1234.mp3", "0001.flac", "a.mp3"} << false << 1 << keep
+        << false << QStringList() << done << QStringList{"0001.flac", "1234.mp3", "a.mp3"};
+    QTest::newRow("songs copied onto a shuffled folder, keep")
+        << QStringList{"a.mp3", "5678b.mp3"} << QStringList{"2019 Live.mp3", "7777x.mp3"} << false
+        << 1 << keep << false << QStringList{"2019 Live.mp3", "7777x.mp3"} << done
+        << QStringList{"2019 Live.mp3", "5678b.mp3", "7777x.mp3", "a.mp3"};
+    QTest::newRow("songs copied onto a shuffled folder, strip all")
+        << QStringList{"a.mp3"} << QStringList{"2019 Live.mp3", "7777x.mp3"} << false << 1
+        << Answer::StripAll << false << QStringList{"2019 Live.mp3", "7777x.mp3"} << done
+        << QStringList{" Live.mp3", "a.mp3", "x.mp3"};
+    QTest::newRow("removal twice after a shuffle")
+        << QStringList{"a.mp3", "2019 Live.mp3", "5678Song.mp3"} << QStringList() << false << 2
+        << keep << false << QStringList{"2019 Live.mp3", "5678Song.mp3"} << done
+        << QStringList{"2019 Live.mp3", "5678Song.mp3", "a.mp3"};
+    QTest::newRow("shuffle of a never-shuffled folder: no question")
+        << QStringList() << QStringList{"7342Song.mp3"} << true << 1 << keep << false
+        << QStringList() << done << QStringList{"32507342Song.mp3"};
+    QTest::newRow("shuffle over Korvalo's prefixes, cancel")
+        << QStringList{"a.mp3"} << QStringList{"b.mp3"} << true << 1 << keep << false
+        << QStringList{"3250a.mp3"} << cancelled << QStringList{"3250a.mp3", "b.mp3"};
+    QTest::newRow("shuffle over Korvalo's prefixes, go on")
+        << QStringList{"a.mp3"} << QStringList{"b.mp3"} << true << 1 << keep << true
+        << QStringList{"3250a.mp3"} << done << QStringList{"32503250a.mp3", "3250b.mp3"};
+}
+
+void TestRecordedPasses::questions()
+{
+    QFETCH(QStringList, shuffled);
+    QFETCH(QStringList, added);
+    QFETCH(bool, shuffle);
+    QFETCH(int, times);
+    QFETCH(Answer, digits);
+    QFETCH(bool, again);
+    QFETCH(QStringList, asked);
+    QFETCH(PassResult::Status, status);
+    QFETCH(QStringList, after);
+
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    for (const QString &name : shuffled)
+        dir.touch(name.toStdString());
+    if (!shuffled.isEmpty())
+        QCOMPARE(int(run(true, dir, &journal).status), int(PassResult::Status::Completed));
+    for (const QString &name : added)
+        dir.touch(name.toStdString());
+    const auto contents = dir.contents();
+    const int count = int(dir.names().size());
+
+    ScriptedAnswers answers;
+    answers.digits = digits;
+    answers.again = again;
+    PassResult result;
+    CountingProgress progress;
+    for (int k = 0; k < times; ++k) {
+        answers.questions = 0;
+        answers.asked.clear();
+        progress = CountingProgress();
+        result = run(shuffle, dir, &journal, &answers, &progress);
+    }
+    QCOMPARE(answers.asked, asked);
+    QCOMPARE(answers.questions, asked.isEmpty() ? 0 : 1);
+    QCOMPARE(int(result.status), int(status));
+    QCOMPARE(namesOf(dir), after);
+    QCOMPARE(dir.contents(), contents);
+    if (status == PassResult::Status::Cancelled) {
+        QCOMPARE(result.renamed, 0);
+        QCOMPARE(progress.starts, 0);
+    } else {
+        // The progress display runs as it always did: once started, a step for every name.
+        QCOMPARE(progress.starts, 1);
+        QCOMPARE(progress.steps, count);
+        QCOMPARE(result.keptDigits,
+                 !shuffle && digits == Answer::KeepOthers ? int(asked.size()) : 0);
+    }
+}
+
+// A pass stopped half-way leaves the folder to be recovered: passes are refused until it is.
+// While another process holds the volume, neither the check nor the recovery touches anything.
+void TestRecordedPasses::unfinishedPassAndBusyVolume()
+{
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    const QStringList originals{"2019 Live.mp3", "a.mp3", "b.mp3", "c.mp3"};
+    for (const QString &name : originals)
+        dir.touch(name.toStdString());
+    CountingProgress stopAfterTwo;
+    stopAfterTwo.stopAt = 1;
+    QCOMPARE(int(run(true, dir, &journal, nullptr, &stopAfterTwo).status),
+             int(PassResult::Status::Stopped));
+    const QStringList halfShuffled = namesOf(dir);
+    QCOMPARE(halfShuffled, (QStringList{"32502019 Live.mp3", "3250a.mp3", "b.mp3", "c.mp3"}));
+
+    for (const bool shuffle : {true, false}) {
+        const PassResult refused = run(shuffle, dir, &journal);
+        QCOMPARE(int(refused.status), int(PassResult::Status::Refused));
+        QCOMPARE(int(refused.refusal), int(PassResult::Refusal::RecoveryPending));
+    }
+
+    // Another process takes the volume's lock and holds it until told.
+    struct stat st;
+    QCOMPARE(::stat(dir.path().c_str(), &st), 0);
+    int held[2], release[2];
+    QVERIFY(::pipe(held) == 0 && ::pipe(release) == 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        auto lock = korvalo::PassLock::tryAcquire(st.st_dev);
+        char c = lock ? 1 : 0;
+        (void)!::write(held[1], &c, 1);
+        (void)!::read(release[0], &c, 1);
+        ::_exit(0);
+    }
+    QVERIFY(holder > 0);
+    char c = 0;
+    QCOMPARE(::read(held[0], &c, 1), ssize_t(1));
+    QCOMPARE(int(c), 1);
+
+    korvalo::PendingRecovery pending;
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+             int(RecoveryCheck::VolumeBusy));
+    korvalo::NullProgress progress;
+    korvalo::PendingRecovery guessed;
+    guessed.key = *korvalo::journalKeyOf(dir.path());
+    QCOMPARE(int(korvalo::recoverFolder(dir.path(), journal, guessed, korvalo::RecoveryChoice::Undo,
+                                        progress)
+                     .status),
+             int(korvalo::RecoveryResult::Status::VolumeBusy));
+    QCOMPARE(namesOf(dir), halfShuffled);
+
+    QCOMPARE(::write(release[1], &c, 1), ssize_t(1));
+    int status = 0;
+    QCOMPARE(::waitpid(holder, &status, 0), holder);
+
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+             int(RecoveryCheck::Pending));
+    QCOMPARE(pending.plan.status.done, 2);
+    QCOMPARE(pending.plan.status.fileCount, 4);
+    QCOMPARE(int(korvalo::recoverFolder(dir.path(), journal, pending, korvalo::RecoveryChoice::Undo,
+                                        progress)
+                     .status),
+             int(korvalo::RecoveryResult::Status::Done));
+    QCOMPARE(namesOf(dir), originals);
+    // The folder is known to be clean now: a removal asks about the digits of its own.
+    ScriptedAnswers answers;
+    QCOMPARE(int(run(false, dir, &journal, &answers).status), int(PassResult::Status::Completed));
+    QCOMPARE(answers.asked, QStringList{"2019 Live.mp3"});
+    QCOMPARE(namesOf(dir), originals);
+}
+
+void TestRecordedPasses::unwritableJournalStopsBeforeFirstRename_data()
+{
+    QTest::addColumn<bool>("shuffle");
+    QTest::newRow("shuffle") << true;
+    QTest::newRow("removal") << false;
+}
+
+void TestRecordedPasses::unwritableJournalStopsBeforeFirstRename()
+{
+    QFETCH(bool, shuffle);
+    TestDir state;
+    state.touch("file");
+    korvalo::Journal journal(state / "file/korvalo"); // under a regular file
+    TestDir dir;
+    dir.touch("1234a.mp3");
+    dir.touch("b.mp3");
+    const QStringList before = namesOf(dir);
+    CountingProgress progress;
+    const PassResult result = run(shuffle, dir, &journal, nullptr, &progress);
+    QCOMPARE(int(result.status), int(PassResult::Status::Refused));
+    QCOMPARE(int(result.refusal), int(PassResult::Refusal::JournalUnwritable));
+    QVERIFY(!result.journalError.ok());
+    QCOMPARE(result.renamed, 0);
+    QCOMPARE(progress.starts, 0);
+    QCOMPARE(namesOf(dir), before);
+}
+
+QTEST_APPLESS_MAIN(TestRecordedPasses)
+#include "tst_recordedpasses.moc"
