@@ -1,4 +1,5 @@
 #include "browse/mountinfo.h"
+#include "browse/volumes.h"
 
 #include <blkid.h>
 #include <sys/stat.h>
@@ -87,6 +88,43 @@ std::optional<MountInfo> mountOf(const std::filesystem::path &folder, VolumeProb
     if (probe == VolumeProbe::Resolve)
         identify = [](const MountEntry &entry) { return identifyVolume(entry); };
     return mountFromTable(real, *device, readMountTable(), identify);
+}
+
+std::vector<Volume> mountedVolumes()
+{
+    // Volume labels as udev publishes them: /dev/disk/by-label/<label> links to the device, with
+    // blanks and other bytes written as \xNN.
+    std::vector<std::pair<std::filesystem::path, std::string>> labels;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/dev/disk/by-label", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::filesystem::path device = std::filesystem::canonical(it->path(), ec);
+        if (ec) {
+            ec.clear();
+            continue;
+        }
+        const std::string raw = it->path().filename().native();
+        std::string label;
+        for (std::size_t k = 0; k < raw.size(); ++k) {
+            if (raw.compare(k, 2, "\\x") == 0 && k + 3 < raw.size()) {
+                label += static_cast<char>(std::stoi(raw.substr(k + 2, 2), nullptr, 16));
+                k += 3;
+            } else {
+                label += raw[k];
+            }
+        }
+        labels.emplace_back(device, label);
+    }
+
+    std::vector<Volume> out;
+    for (const MountEntry &entry : readMountTable()) {
+        std::string name;
+        for (const auto &[device, label] : labels)
+            if (!entry.source.empty() && std::filesystem::path(entry.source) == device)
+                name = label;
+        out.push_back({entry.mountPoint, entry.fsType, name});
+    }
+    return out;
 }
 
 } // namespace korvalo

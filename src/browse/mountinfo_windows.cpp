@@ -1,4 +1,5 @@
 #include "browse/mountinfo.h"
+#include "browse/volumes.h"
 
 #include <windows.h>
 
@@ -115,6 +116,13 @@ std::optional<MountInfo> mountOf(const std::filesystem::path &folder, VolumeProb
                             ? std::filesystem::path(L"/")
                             : std::filesystem::path(L"/" + inside.generic_wstring());
     return info;
+}
+
+// The window's drive list is not built for Windows yet; a drive selector there would list the
+// letters of GetLogicalDriveStringsW.
+std::vector<Volume> mountedVolumes()
+{
+    return {};
 }
 
 } // namespace korvalo

@@ -1,5 +1,4 @@
 #include "browse/volumes.h"
-#include "browse/mountinfo.h"
 
 #include <algorithm>
 #include <array>
@@ -89,7 +88,7 @@ std::string volumeText(const Volume &volume)
         if (volume.mountPoint == "/")
             name = "根目录";
         else
-            name = std::filesystem::path(volume.mountPoint).filename().native();
+            name = volume.mountPoint.substr(volume.mountPoint.find_last_of('/') + 1);
     }
     return name + " (" + volume.mountPoint + ")";
 }
@@ -109,43 +108,6 @@ std::filesystem::path volumeRootOf(const std::filesystem::path &path,
         }
     }
     return best;
-}
-
-std::vector<Volume> mountedVolumes()
-{
-    // Volume labels as udev publishes them: /dev/disk/by-label/<label> links to the device, with
-    // blanks and other bytes written as \xNN.
-    std::vector<std::pair<std::filesystem::path, std::string>> labels;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it("/dev/disk/by-label", ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::filesystem::path device = std::filesystem::canonical(it->path(), ec);
-        if (ec) {
-            ec.clear();
-            continue;
-        }
-        const std::string raw = it->path().filename().native();
-        std::string label;
-        for (std::size_t k = 0; k < raw.size(); ++k) {
-            if (raw.compare(k, 2, "\\x") == 0 && k + 3 < raw.size()) {
-                label += static_cast<char>(std::stoi(raw.substr(k + 2, 2), nullptr, 16));
-                k += 3;
-            } else {
-                label += raw[k];
-            }
-        }
-        labels.emplace_back(device, label);
-    }
-
-    std::vector<Volume> out;
-    for (const MountEntry &entry : readMountTable()) {
-        std::string name;
-        for (const auto &[device, label] : labels)
-            if (!entry.source.empty() && std::filesystem::path(entry.source) == device)
-                name = label;
-        out.push_back({entry.mountPoint, entry.fsType, name});
-    }
-    return out;
 }
 
 } // namespace korvalo
