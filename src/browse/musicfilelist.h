@@ -76,8 +76,8 @@ class MusicFileList : public MusicList
 public:
     explicit MusicFileList(FolderCalls &calls = systemFolderCalls()) : m_calls(&calls) {}
 
-    // Reads the folder and, when that worked, makes it the current folder and calls the
-    // path-change notification. On failure the previous folder and snapshot stay.
+    // Reads the folder and, when that worked, makes it the current folder. On failure the
+    // previous folder and snapshot stay.
     ListError setFolder(const std::filesystem::path &folder);
     const std::filesystem::path &folder() const { return m_folder; }
 
@@ -86,14 +86,8 @@ public:
     // The name at an index without a copy; valid until the next read.
     std::string_view nameView(int index) const;
 
-    // Re-reads the current folder without calling the path-change notification.
+    // Re-reads the current folder, keeping it.
     ListError refresh() override;
-
-    // Called after a successful setFolder(), when the new entries are in place.
-    void setPathChangeHandler(std::function<void()> handler)
-    {
-        m_onPathChange = std::move(handler);
-    }
 
 private:
     struct Entry
@@ -109,7 +103,6 @@ private:
     // All names back to back in one buffer; entries point into it in display order.
     std::string m_names;
     std::vector<Entry> m_entries;
-    std::function<void()> m_onPathChange;
 };
 
 // Subfolders of a folder (bare names, natural order, hidden ones left out), for folder browsing.

@@ -67,7 +67,7 @@ public:
 
     RenameOutcome rename(const std::filesystem::path &from, const std::filesystem::path &to);
     // The same for full paths held as native text, as a pass forms them for every file: no path
-    // object is made. On a fast disk, making two per file costs a seventh of the rename itself.
+    // object is made, since on a fast disk making them costs a noticeable share of the rename.
     RenameOutcome renameText(const std::filesystem::path::string_type &from,
                              const std::filesystem::path::string_type &to);
 
