@@ -280,32 +280,61 @@ void TestMountedRecovery::killedAtFile_data()
     QTest::addColumn<bool>("shuffle");
     QTest::addColumn<int>("killAt"); // the file the child dies before
     QTest::addColumn<RecoveryChoice>("choice");
+    QTest::addColumn<bool>("takenName"); // the file's first draw is taken: it draws again
 
     const int n = kSongs;
     const auto undo = RecoveryChoice::Undo;
     const auto finish = RecoveryChoice::Finish;
     for (const FsKind kind : {FsKind::ExFat, FsKind::Ntfs}) {
         const char *k = kindName(kind);
-        QTest::addRow("%s: shuffle, before the first file", k) << kind << true << 0 << undo;
-        QTest::addRow("%s: shuffle, after one file, undone", k) << kind << true << 1 << undo;
-        QTest::addRow("%s: shuffle, half-way, undone", k) << kind << true << n / 2 << undo;
-        QTest::addRow("%s: shuffle, before the last, undone", k) << kind << true << n - 1 << undo;
-        QTest::addRow("%s: shuffle, half-way, finished", k) << kind << true << n / 2 << finish;
-        QTest::addRow("%s: removal, half-way, finished", k) << kind << false << n / 2 << finish;
+        QTest::addRow("%s: shuffle, before the first file", k)
+            << kind << true << 0 << undo << false;
+        QTest::addRow("%s: shuffle, after one file, undone", k)
+            << kind << true << 1 << undo << false;
+        QTest::addRow("%s: shuffle, half-way, undone", k) << kind << true << n / 2 << undo << false;
+        QTest::addRow("%s: shuffle, before the last, undone", k)
+            << kind << true << n - 1 << undo << false;
+        QTest::addRow("%s: shuffle, half-way, finished", k)
+            << kind << true << n / 2 << finish << false;
+        QTest::addRow("%s: shuffle, between a new draw and its rename, finished", k)
+            << kind << true << n / 2 << finish << true;
+        QTest::addRow("%s: removal, half-way, finished", k)
+            << kind << false << n / 2 << finish << false;
     }
 }
 
 // A recorded pass dies before one of its files; the folder is opened again and the user's choice
 // carried out. Where that leaves every song with a prefix (a finished shuffle), the removal pass
 // follows and takes off only the prefixes Korvalo wrote. Removal rows remove the prefixes of a
-// whole recorded shuffle.
+// whole recorded shuffle. Where the file's first draw is taken (by a folder that is no song), the
+// child dies after the journal took the new draw and before the rename to it; finishing must give
+// the file the new draw and leave the folder alone.
 void TestMountedRecovery::killedAtFile()
 {
     QFETCH(FsKind, kind);
     QFETCH(bool, shuffle);
     QFETCH(int, killAt);
     QFETCH(RecoveryChoice, choice);
+    QFETCH(bool, takenName);
     PREPARE_MUSIC(kind, tmp, image, folder, original);
+
+    std::string taken;
+    std::string nextFirstDraw; // the first draw of the file after it, as the journal must hold it
+    if (takenName) {
+        // The pass draws every file's first prefix in list order before it renames anything.
+        korvalo::MusicFileList list;
+        QVERIFY(list.setFolder(folder).ok());
+        SeededRandom random;
+        float draw = 0;
+        for (int i = 0; i <= killAt; ++i)
+            draw = random.next();
+        taken = std::to_string(korvalo::prefixValue(draw)) + std::string(list.nameView(killAt));
+        nextFirstDraw = std::to_string(korvalo::prefixValue(random.next())) +
+                        std::string(list.nameView(killAt + 1));
+        QVERIFY(fs::create_directory(folder / taken));
+        QVERIFY(image.remount().isEmpty());
+        original = snapshot(folder);
+    }
 
     korvalo::Journal journal;
     if (!shuffle)
@@ -320,6 +349,14 @@ void TestMountedRecovery::killedAtFile()
     } else {
         const auto passKind = shuffle ? korvalo::PassKind::Shuffle : korvalo::PassKind::Removal;
         VERIFY_PENDING(folder, journal, pending, passKind, killAt);
+        if (takenName) {
+            // The draws are as foreseen (the next file keeps its first), and this file's is new.
+            QCOMPARE(pending.plan.finish.size(), std::size_t(kSongs - killAt));
+            QCOMPARE(pending.plan.finish[1].to, nextFirstDraw);
+            const korvalo::RecoveryMove &next = pending.plan.finish.front();
+            QVERIFY2(next.to != taken && next.to.ends_with(taken.substr(4)),
+                     qPrintable(QString::fromStdString(next.to)));
+        }
         const int renamed = choice == RecoveryChoice::Undo ? killAt : kSongs - killAt;
         VERIFY_RECOVERED(folder, journal, pending, choice, renamed);
     }
