@@ -223,16 +223,16 @@ void useStateFoldersIn(const QTemporaryDir &tmp)
     qputenv("XDG_RUNTIME_DIR", (base / "runtime").c_str());
 }
 
-// Opens the folder: it must find an unfinished pass of that kind over all the songs, `wantDone`
+// Opens the folder: it must find an unfinished pass of that kind over `wantFiles` files, `wantDone`
 // of them renamed.
-#define VERIFY_PENDING(folder, journal, pending, wantKind, wantDone)                               \
+#define VERIFY_PENDING(folder, journal, pending, wantKind, wantFiles, wantDone)                    \
     do {                                                                                           \
         korvalo::JournalError error_;                                                              \
         QCOMPARE(korvalo::checkForRecovery(folder, journal, pending, &error_),                     \
                  RecoveryCheck::Pending);                                                          \
         QVERIFY(error_.ok());                                                                      \
         QCOMPARE(pending.plan.status.kind, wantKind);                                              \
-        QCOMPARE(pending.plan.status.fileCount, kSongs);                                           \
+        QCOMPARE(pending.plan.status.fileCount, wantFiles);                                        \
         QCOMPARE(pending.plan.status.done, wantDone);                                              \
     } while (false)
 
@@ -266,6 +266,8 @@ class TestMountedRecovery : public QObject
 private slots:
     void killedAtFile_data();
     void killedAtFile();
+    void recoveryKilled_data() { addKinds(); }
+    void recoveryKilled();
     void stickPulledMidPass_data() { addKinds(); }
     void stickPulledMidPass();
     void mountedElsewhere_data() { addKinds(); }
@@ -348,7 +350,7 @@ void TestMountedRecovery::killedAtFile()
         QCOMPARE(korvalo::checkForRecovery(folder, journal, pending), RecoveryCheck::Nothing);
     } else {
         const auto passKind = shuffle ? korvalo::PassKind::Shuffle : korvalo::PassKind::Removal;
-        VERIFY_PENDING(folder, journal, pending, passKind, killAt);
+        VERIFY_PENDING(folder, journal, pending, passKind, kSongs, killAt);
         if (takenName) {
             // The draws are as foreseen (the next file keeps its first), and this file's is new.
             QCOMPARE(pending.plan.finish.size(), std::size_t(kSongs - killAt));
@@ -363,6 +365,44 @@ void TestMountedRecovery::killedAtFile()
     if (shuffle && choice == RecoveryChoice::Finish)
         QCOMPARE(recordedPass(false, folder, journal).status, PassResult::Status::Completed);
 
+    QVERIFY(image.remount().isEmpty());
+    COMPARE_SNAPSHOTS(snapshot(folder), original);
+    VERIFY_VOLUME_SOUND(image);
+}
+
+// The recovery itself dies half-way (its window closed by force): opening the folder again finds
+// the recovery unfinished, and finishing it gives every song its name back.
+void TestMountedRecovery::recoveryKilled()
+{
+    QFETCH(FsKind, kind);
+    PREPARE_MUSIC(kind, tmp, image, folder, original);
+
+    const int killAt = kSongs / 2;
+    QVERIFY2(killedPass(true, folder, killAt), "the pass was not killed");
+    QVERIFY(image.remount().isEmpty());
+    const int restoredBeforeKill = killAt / 2;
+    const int exit = inChild([&] {
+        korvalo::Journal journal;
+        korvalo::PendingRecovery pending;
+        if (korvalo::checkForRecovery(folder, journal, pending) != RecoveryCheck::Pending)
+            return 1;
+        LambdaProgress progress;
+        progress.onStep = [&](int index) {
+            if (index + 1 == restoredBeforeKill)
+                ::kill(::getpid(), SIGKILL);
+            return true;
+        };
+        korvalo::recoverFolder(folder, journal, pending, RecoveryChoice::Undo, progress);
+        return 2; // not killed
+    });
+    QCOMPARE(exit, -1);
+    QVERIFY(image.remount().isEmpty());
+
+    korvalo::Journal journal;
+    korvalo::PendingRecovery pending;
+    VERIFY_PENDING(folder, journal, pending, korvalo::PassKind::Restore, killAt,
+                   restoredBeforeKill);
+    VERIFY_RECOVERED(folder, journal, pending, RecoveryChoice::Finish, killAt - restoredBeforeKill);
     QVERIFY(image.remount().isEmpty());
     COMPARE_SNAPSHOTS(snapshot(folder), original);
     VERIFY_VOLUME_SOUND(image);
@@ -390,7 +430,7 @@ void TestMountedRecovery::stickPulledMidPass()
     QVERIFY(image.mount().isEmpty());
 
     korvalo::PendingRecovery pending;
-    VERIFY_PENDING(folder, journal, pending, korvalo::PassKind::Shuffle, pulledAfter + 1);
+    VERIFY_PENDING(folder, journal, pending, korvalo::PassKind::Shuffle, kSongs, pulledAfter + 1);
     VERIFY_RECOVERED(folder, journal, pending, RecoveryChoice::Undo, pulledAfter + 1);
     QVERIFY(image.remount().isEmpty());
     COMPARE_SNAPSHOTS(snapshot(folder), original);
@@ -419,7 +459,7 @@ void TestMountedRecovery::mountedElsewhere()
 
     korvalo::Journal journal;
     korvalo::PendingRecovery pending;
-    VERIFY_PENDING(here, journal, pending, korvalo::PassKind::Shuffle, killAt);
+    VERIFY_PENDING(here, journal, pending, korvalo::PassKind::Shuffle, kSongs, killAt);
     QVERIFY2(pending.key == *keyThere,
              qPrintable(keyText(pending.key) + " is not " + keyText(*keyThere)));
     VERIFY_RECOVERED(here, journal, pending, RecoveryChoice::Undo, killAt);
@@ -440,7 +480,7 @@ void TestMountedRecovery::volumeBusy()
     QVERIFY(image.remount().isEmpty());
     korvalo::Journal journal;
     korvalo::PendingRecovery pending;
-    VERIFY_PENDING(folder, journal, pending, korvalo::PassKind::Shuffle, killAt);
+    VERIFY_PENDING(folder, journal, pending, korvalo::PassKind::Shuffle, kSongs, killAt);
     const Snapshot killed = snapshot(folder);
 
     const auto device = korvalo::deviceOf(folder);
