@@ -1,8 +1,9 @@
 // An unfinished pass on a real FUSE-mounted stick, brought back when its folder is opened again:
 // a recorded pass killed at chosen files (between the journal's record of a rename and the rename
-// itself), the stick pulled out in the middle of a pass, the stick put in again at another mount
-// point, and a recovery asked for while another process works on the volume. Afterwards every
-// file is back under its original name with its content, and the volume is sound.
+// itself), a recovery killed in its turn, the stick pulled out in the middle of a pass, the stick
+// put in again at another mount point, and a recovery asked for while another process works on
+// the volume. Afterwards every file is back under its original name with its content, and the
+// volume is sound.
 //
 // Needs root, /dev/fuse, loop devices, exfat-fuse and ntfs-3g.
 
