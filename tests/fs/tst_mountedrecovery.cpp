@@ -1,9 +1,9 @@
 // An unfinished pass on a real FUSE-mounted stick, brought back when its folder is opened again:
 // a recorded pass killed at chosen files (between the journal's record of a rename and the rename
-// itself), a recovery killed in its turn, the stick pulled out in the middle of a pass, the stick
-// put in again at another mount point, and a recovery asked for while another process works on
-// the volume. Afterwards every file is back under its original name with its content, and the
-// volume is sound.
+// itself), a recovery killed in its turn, the stick pulled out in the middle of a pass or of its
+// undoing, the stick put in again at another mount point, and a recovery asked for while another
+// process works on the volume. Afterwards every file is back under its original name with its
+// content, and the volume is sound.
 //
 // Needs root, /dev/fuse, loop devices, exfat-fuse and ntfs-3g.
 
@@ -269,7 +269,7 @@ private slots:
     void killedAtFile();
     void recoveryKilled_data() { addKinds(); }
     void recoveryKilled();
-    void stickPulledMidPass_data() { addKinds(); }
+    void stickPulledMidPass_data();
     void stickPulledMidPass();
     void mountedElsewhere_data() { addKinds(); }
     void mountedElsewhere();
@@ -409,14 +409,32 @@ void TestMountedRecovery::recoveryKilled()
     VERIFY_VOLUME_SOUND(image);
 }
 
-// The stick is pulled out (a lazy unmount) while a recorded shuffle works on it, and put in again.
+void TestMountedRecovery::stickPulledMidPass_data()
+{
+    QTest::addColumn<FsKind>("kind");
+    QTest::addColumn<bool>("duringRecovery"); // pulled while the shuffle is undone, not during it
+    for (const FsKind kind : {FsKind::ExFat, FsKind::Ntfs}) {
+        QTest::addRow("%s: during a shuffle", kindName(kind)) << kind << false;
+        QTest::addRow("%s: during its undoing", kindName(kind)) << kind << true;
+    }
+}
+
+// The stick is pulled out (a lazy unmount) while a recorded shuffle, or the undoing of a killed
+// one, works on it, and put in again.
 void TestMountedRecovery::stickPulledMidPass()
 {
     QFETCH(FsKind, kind);
+    QFETCH(bool, duringRecovery);
     PREPARE_MUSIC(kind, tmp, image, folder, original);
 
     korvalo::Journal journal;
-    const int pulledAfter = kSongs / 2; // the file index after which the stick is gone
+    const int killAt = kSongs / 2;
+    if (duringRecovery) {
+        QVERIFY2(killedPass(true, folder, killAt), "the pass was not killed");
+        QVERIFY(image.remount().isEmpty());
+    }
+    // The file index after which the stick is gone.
+    const int pulledAfter = duringRecovery ? killAt / 2 : kSongs / 2;
     QString unmountError = "not unmounted";
     LambdaProgress progress;
     progress.onStep = [&](int index) {
@@ -424,15 +442,31 @@ void TestMountedRecovery::stickPulledMidPass()
             unmountError = image.unmount(true);
         return true;
     };
-    const PassResult run =
-        recordedPass(true, folder, journal, korvalo::systemRenameCalls(), &progress);
+    korvalo::PendingRecovery pending;
+    if (duringRecovery) {
+        VERIFY_PENDING(folder, journal, pending, korvalo::PassKind::Shuffle, kSongs, killAt);
+        const RecoveryResult pulled =
+            korvalo::recoverFolder(folder, journal, pending, RecoveryChoice::Undo, progress);
+        QCOMPARE(pulled.status, RecoveryResult::Status::Failed);
+        QCOMPARE(pulled.cause.error, korvalo::RenameError::DeviceGone);
+    } else {
+        const PassResult run =
+            recordedPass(true, folder, journal, korvalo::systemRenameCalls(), &progress);
+        QCOMPARE(run.status, PassResult::Status::Failed);
+    }
     QVERIFY2(unmountError.isEmpty(), qPrintable(unmountError));
-    QCOMPARE(run.status, PassResult::Status::Failed);
     QVERIFY(image.mount().isEmpty());
 
-    korvalo::PendingRecovery pending;
-    VERIFY_PENDING(folder, journal, pending, korvalo::PassKind::Shuffle, kSongs, pulledAfter + 1);
-    VERIFY_RECOVERED(folder, journal, pending, RecoveryChoice::Undo, pulledAfter + 1);
+    if (duringRecovery) {
+        VERIFY_PENDING(folder, journal, pending, korvalo::PassKind::Restore, killAt,
+                       pulledAfter + 1);
+        VERIFY_RECOVERED(folder, journal, pending, RecoveryChoice::Finish,
+                         killAt - pulledAfter - 1);
+    } else {
+        VERIFY_PENDING(folder, journal, pending, korvalo::PassKind::Shuffle, kSongs,
+                       pulledAfter + 1);
+        VERIFY_RECOVERED(folder, journal, pending, RecoveryChoice::Undo, pulledAfter + 1);
+    }
     QVERIFY(image.remount().isEmpty());
     COMPARE_SNAPSHOTS(snapshot(folder), original);
     VERIFY_VOLUME_SOUND(image);
