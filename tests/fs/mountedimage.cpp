@@ -263,6 +263,30 @@ QString MountedImage::remount(bool readOnly)
     return err.isEmpty() ? mount(readOnly) : err;
 }
 
+QString MountedImage::moveTo(const QString &mountDir)
+{
+    if (isMounted(m_dir))
+        return "still mounted at " + m_dir;
+    if (m_kind == FsKind::ExFat) {
+        // Attached before the old one is let go, so that the number differs.
+        const ToolResult loop = runTool("losetup", {"-f", "--show", m_image});
+        if (!loop.ok)
+            return loop.output;
+        if (!m_loop.isEmpty())
+            runTool("losetup", {"-d", m_loop}, 20000);
+        m_loop = loop.output.section('\n', -1);
+    } else {
+        const QString moved = m_image + ".moved";
+        if (!QFile::rename(m_image, moved))
+            return "cannot rename the image to " + moved;
+        m_image = moved;
+    }
+    m_dir = mountDir;
+    if (!QDir().mkpath(m_dir))
+        return "cannot make the mount point " + m_dir;
+    return {};
+}
+
 QString MountedImage::unmountAndCheck()
 {
     const QString err = unmount();

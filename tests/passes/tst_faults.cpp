@@ -8,6 +8,7 @@
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
 #include "standincalls.h"
+#include "support/childprocess.h"
 #include "support/testdir.h"
 
 #include <QTemporaryDir>
@@ -118,18 +119,6 @@ PassResult runPass(bool shuffle, const fs::path &folder, korvalo::ProgressSink &
     SteadyRandom random;
     const korvalo::PassContext ctx{list, source, progress, calls};
     return shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
-}
-
-// Runs `body` in a child process and gives its exit status (-1 when it did not exit normally).
-template <typename Body> int inChild(Body body)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(body());
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
 }
 
 // Where every original file is now: each must be found exactly once, under its old name or the
