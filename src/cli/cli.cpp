@@ -161,8 +161,9 @@ bool strippable(const FileName &name)
     return hasOrderPrefix(name) && name.size() > 4 && name[4] != '.';
 }
 
-// One line on the terminal that follows a pass, redrawn when its percentage changes; nothing
-// when the error stream is not a terminal. A stop asked for ends the pass after the file in hand.
+// One line on the terminal that follows a pass, redrawn when its percentage changes and after the
+// last file; nothing when the error stream is not a terminal. A stop asked for ends the pass after
+// the file in hand.
 class LineProgress : public ProgressSink
 {
 public:
@@ -177,7 +178,7 @@ public:
     {
         if (m_console.showProgress) {
             const int percent = progressPercent(index, count);
-            if (percent != m_shown) {
+            if (percent != m_shown || index + 1 == count) {
                 m_shown = percent;
                 m_console.err << '\r' << m_label << ' ' << index + 1 << '/' << count << "  "
                               << progressText(index, count) << std::flush;
