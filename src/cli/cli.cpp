@@ -401,8 +401,10 @@ int runPass(const Invocation &inv, Console &console)
     CommandLineAnswers questions(console, inv);
     if (inv.dryRun)
         return dryRun(kind, list, journal, questions, console);
-    if (console.interrupted())
+    if (console.interrupted()) {
+        console.err << text::cancelled();
         return kInterrupted;
+    }
 
     const int total = list.count();
     LineProgress progress(console, text::passName(kind));
@@ -537,8 +539,10 @@ int runRecover(const Invocation &inv, Console &console)
         console.err << text::cannotUndo(pending.plan.status.kind, inv.folder);
         return kBadUse;
     }
-    if (console.interrupted())
+    if (console.interrupted()) {
+        console.err << text::cancelled();
         return kInterrupted;
+    }
 
     LineProgress progress(console, "处理没完成的" + text::passName(pending.plan.status.kind));
     const RecoveryResult result = recoverFolder(inv.folder, journal, pending, choice, progress);
