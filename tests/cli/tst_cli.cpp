@@ -1,6 +1,7 @@
 // korvalo-cli as a script runs it: the real executable on temporary folders, its input not a
-// terminal. Exit statuses, a dry run and a refused pass that leave the folder as it was, the
-// questions answered the safe way, and a pass stopped by Ctrl-C and recovered afterwards.
+// terminal unless a test types on one. Exit statuses, a dry run and a refused pass that leave the
+// folder as it was, the questions answered on a terminal and the safe way elsewhere, and a pass
+// stopped by Ctrl-C and recovered afterwards.
 
 #include "browse/mountinfo.h"
 #include "passes/passlock.h"
@@ -11,6 +12,11 @@
 #include <QTest>
 
 #include <algorithm>
+#include <optional>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,8 +27,35 @@ struct CliRun
     QString err;
 };
 
+// A terminal on which the user has typed `typed` already: the program reads it as from a user.
+class TypedTerminal
+{
+public:
+    explicit TypedTerminal(const QByteArray &typed)
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0);
+        m_path = QString::fromLocal8Bit(::ptsname(m_master));
+        QCOMPARE(::write(m_master, typed.constData(), std::size_t(typed.size())), typed.size());
+    }
+    ~TypedTerminal()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+    TypedTerminal(const TypedTerminal &) = delete;
+    TypedTerminal &operator=(const TypedTerminal &) = delete;
+    const QString &path() const { return m_path; }
+
+private:
+    int m_master = -1;
+    QString m_path;
+};
+
 // Runs korvalo-cli with `args`, "%1" in them standing for `folder`; `extraEnv` holds NAME=value.
-CliRun cli(const QStringList &args, const TestDir &folder, const QStringList &extraEnv = {})
+// Its input is a terminal with `typed` on it, or not a terminal when `typed` is null.
+CliRun cli(const QStringList &args, const TestDir &folder, const QStringList &extraEnv = {},
+           const QByteArray &typed = QByteArray())
 {
     QStringList filled;
     for (const QString &arg : args)
@@ -34,7 +67,13 @@ CliRun cli(const QStringList &args, const TestDir &folder, const QStringList &ex
     }
     QProcess p;
     p.setProcessEnvironment(env);
-    p.setStandardInputFile(QProcess::nullDevice());
+    std::optional<TypedTerminal> terminal;
+    if (typed.isNull()) {
+        p.setStandardInputFile(QProcess::nullDevice());
+    } else {
+        terminal.emplace(typed);
+        p.setStandardInputFile(terminal->path());
+    }
     p.start(QStringLiteral(KORVALO_CLI), filled);
     CliRun run;
     if (!p.waitForFinished(60000)) {
@@ -134,10 +173,10 @@ private slots:
     void shuffleThenRemoveGivesBackTheNames();
     void dryRunTouchesNothing_data();
     void dryRunTouchesNothing();
-    void digitQuestionWithoutTerminal_data();
-    void digitQuestionWithoutTerminal();
-    void againQuestionWithoutTerminal_data();
-    void againQuestionWithoutTerminal();
+    void digitQuestion_data();
+    void digitQuestion();
+    void againQuestion_data();
+    void againQuestion();
     void refusedPassLeavesTheFolder_data();
     void refusedPassLeavesTheFolder();
     void interruptedPassIsRecovered_data();
@@ -270,22 +309,37 @@ void TestCli::dryRunTouchesNothing()
     }
 }
 
-void TestCli::digitQuestionWithoutTerminal_data()
+void TestCli::digitQuestion_data()
 {
+    QTest::addColumn<QByteArray>("typed"); // null: the input is not a terminal
     QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("expected");
 
     // In a folder Korvalo has no record of, digits followed by a blank belong to the name.
     const QStringList kept = {"2001 A Space Odyssey.mp3", "a.mp3"};
-    QTest::newRow("no option: kept") << QString() << kept;
-    QTest::newRow("--keep-original-digits") << QStringLiteral("--keep-original-digits") << kept;
-    QTest::newRow("--strip-all") << QStringLiteral("--strip-all")
-                                 << QStringList{" A Space Odyssey.mp3", "a.mp3"};
+    const QStringList strippedAll = {" A Space Odyssey.mp3", "a.mp3"};
+    const QStringList untouched = {"1234a.mp3", "2001 A Space Odyssey.mp3"};
+    const QByteArray none;
+    QTest::newRow("no terminal, no option: kept") << none << QString() << 0 << kept;
+    QTest::newRow("no terminal, --keep-original-digits")
+        << none << QStringLiteral("--keep-original-digits") << 0 << kept;
+    QTest::newRow("no terminal, --strip-all")
+        << none << QStringLiteral("--strip-all") << 0 << strippedAll;
+    QTest::newRow("terminal, Enter: kept") << QByteArray("\n") << QString() << 0 << kept;
+    QTest::newRow("terminal, 2: stripped") << QByteArray("2\n") << QString() << 0 << strippedAll;
+    QTest::newRow("terminal, 3: cancelled") << QByteArray("3\n") << QString() << 3 << untouched;
+    QTest::newRow("terminal, input ends: cancelled")
+        << QByteArray("\x04") << QString() << 3 << untouched;
+    QTest::newRow("terminal, the option asks nothing")
+        << QByteArray("3\n") << QStringLiteral("--strip-all") << 0 << strippedAll;
 }
 
-void TestCli::digitQuestionWithoutTerminal()
+void TestCli::digitQuestion()
 {
+    QFETCH(QByteArray, typed);
     QFETCH(QString, option);
+    QFETCH(int, status);
     QFETCH(QStringList, expected);
     TestDir dir;
     touchAll(dir, {"2001 A Space Odyssey.mp3", "1234a.mp3"});
@@ -293,22 +347,29 @@ void TestCli::digitQuestionWithoutTerminal()
     QStringList args = {"remove", "%1"};
     if (!option.isEmpty())
         args << option;
-    QCOMPARE(cli(args, dir).status, 0);
+    const CliRun run = cli(args, dir, {}, typed);
+    QVERIFY2(run.status == status, qPrintable(run.err));
     QCOMPARE(namesOf(dir), expected);
 }
 
-void TestCli::againQuestionWithoutTerminal_data()
+void TestCli::againQuestion_data()
 {
+    QTest::addColumn<QByteArray>("typed"); // null: the input is not a terminal
     QTest::addColumn<bool>("again");
-    QTest::newRow("no option: refused") << false;
-    QTest::newRow("--again") << true;
+    QTest::addColumn<bool>("goesOn");
+    QTest::newRow("no terminal, no option: refused") << QByteArray() << false << false;
+    QTest::newRow("no terminal, --again") << QByteArray() << true << true;
+    QTest::newRow("terminal, Enter: refused") << QByteArray("\n") << false << false;
+    QTest::newRow("terminal, y") << QByteArray("y\n") << false << true;
 }
 
 // A second shuffle over names that carry Korvalo's prefixes puts a second one in front only when
 // told to.
-void TestCli::againQuestionWithoutTerminal()
+void TestCli::againQuestion()
 {
+    QFETCH(QByteArray, typed);
     QFETCH(bool, again);
+    QFETCH(bool, goesOn);
     TestDir dir;
     const QStringList originals = {"a.mp3", "b.mp3"};
     touchAll(dir, originals);
@@ -318,13 +379,14 @@ void TestCli::againQuestionWithoutTerminal()
     QStringList args = {"shuffle", "%1"};
     if (again)
         args << "--again";
-    const CliRun run = cli(args, dir);
-    QCOMPARE(run.status, again ? 0 : 3);
-    if (again) {
+    const CliRun run = cli(args, dir, {}, typed);
+    QCOMPARE(run.status, goesOn ? 0 : 3);
+    if (goesOn) {
         QCOMPARE(countPrefixedBefore(namesOf(dir), once), originals.size());
     } else {
         QCOMPARE(namesOf(dir), once);
-        QVERIFY(run.err.contains("--again"));
+        if (typed.isNull())
+            QVERIFY(run.err.contains("--again"));
     }
 }
 
