@@ -112,7 +112,7 @@ Parsed parse(const std::vector<std::string> &args)
         const bool pass = inv.command == Command::Shuffle || inv.command == Command::Remove;
         if (option == "--dry-run") {
             if (!pass)
-                return badUse(text::optionNotFor(option, "shuffle 和 remove"));
+                return badUse(text::optionNotFor(option, "shuffle 或 remove"));
             inv.dryRun = true;
         } else if (option == "--again") {
             if (inv.command != Command::Shuffle)
