@@ -3,6 +3,7 @@
 #  - installs into a staging folder and validates the desktop entry and the AppStream data;
 #  - builds the Debian package and installs it on this machine with apt-get (needs root);
 #  - checks the installed files, and that the desktop entry names an installed program and icon;
+#  - runs the installed korvalo-cli;
 #  - starts the installed korvalo offscreen and checks that it stays up;
 #  - starts it once more on a virtual X server (Xvfb) and reads the icon its window gives the
 #    window manager (_NET_WM_ICON), which is what title bars and task switchers show.
@@ -41,7 +42,7 @@ fail() {
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-cmake --build "$build_dir" --target korvalo
+cmake --build "$build_dir" --target korvalo korvalo-cli
 
 echo "== Install into a staging folder and validate"
 DESTDIR="$work/stage" cmake --install "$build_dir" --prefix /usr >/dev/null
@@ -63,7 +64,7 @@ dpkg-deb --field "$deb" Recommends | grep -q fonts-noto-cjk || fail "Recommends 
 
 echo "== Install the package"
 "${sudo[@]}" apt-get install -y -qq --reinstall "$deb" >/dev/null
-for f in /usr/bin/korvalo \
+for f in /usr/bin/korvalo /usr/bin/korvalo-cli \
   "/usr/share/applications/$app_id.desktop" \
   "/usr/share/metainfo/$app_id.metainfo.xml" \
   "/usr/share/icons/hicolor/scalable/apps/$app_id.svg" \
@@ -73,6 +74,7 @@ for f in /usr/bin/korvalo \
   [ -f "$f" ] || fail "$f is missing"
 done
 [ -x /usr/bin/korvalo ] || fail "/usr/bin/korvalo is not executable"
+[ -x /usr/bin/korvalo-cli ] || fail "/usr/bin/korvalo-cli is not executable"
 # The menu finds the program and the icon by the names the desktop entry gives.
 entry="/usr/share/applications/$app_id.desktop"
 exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
@@ -84,6 +86,14 @@ echo "installed: $(dpkg-query -W -f='${Package} ${Version}' korvalo)"
 # The window lists the folder it starts in: an empty one of its own.
 mkdir "$work/start"
 cd "$work/start"
+
+echo "== The installed korvalo-cli"
+version=$(korvalo-cli --version) || fail "korvalo-cli --version"
+echo "$version"
+[[ "$version" == *"$(dpkg-query -W -f='${Version}' korvalo)"* ]] || fail "korvalo-cli --version: $version"
+touch "$work/start/song.mp3"
+[ "$(korvalo-cli list "$work/start" | head -1)" = song.mp3 ] || fail "korvalo-cli list"
+rm "$work/start/song.mp3"
 
 echo "== Start the installed program offscreen"
 rc=0

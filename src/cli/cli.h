@@ -1,0 +1,46 @@
+#pragma once
+
+// korvalo-cli: both passes, a folder's status and the recovery of an interrupted pass from a
+// command line, for scripts and machines without a desktop. The same pass lock, journal and
+// questions as the window; a question becomes an option, asked on a terminal, and answered the
+// safe way anywhere else.
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace korvalo::cli {
+
+// The exit statuses, as --help tells them.
+enum ExitStatus : int
+{
+    kDone = 0,
+    kRenameFailed = 1, // a file could not be renamed
+    kBadUse = 2,       // a command line that cannot be run, or a folder that cannot be read
+    kRefused = 3,      // nothing was renamed: the volume is busy, fusefat, cancelled, a recovery
+                       // waits, the journal cannot be written
+    kInterrupted = 130 // stopped by Ctrl-C
+};
+
+// What the program talks to.
+struct Console
+{
+    std::istream &in;
+    std::ostream &out; // results: lists, renames, summaries
+    std::ostream &err; // errors, questions and the progress line
+    // The input is a terminal: a question without its option is asked there.
+    bool askQuestions = false;
+    // The error stream is a terminal: a pass draws a progress line on it.
+    bool showProgress = false;
+    // True once the user asked to stop (Ctrl-C): a pass stops after the file in hand.
+    std::function<bool()> interrupted = [] { return false; };
+    // Called with true before a question waits for its answer and with false after it: nothing
+    // is being renamed in between, so a stop may end the program at once.
+    std::function<void(bool)> asking = [](bool) {};
+};
+
+// Runs one command line (the arguments after the program's name); returns the exit status.
+int run(const std::vector<std::string> &args, Console &console);
+
+} // namespace korvalo::cli

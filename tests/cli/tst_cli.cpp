@@ -1,0 +1,501 @@
+// korvalo-cli as a script runs it: the real executable on temporary folders, its input not a
+// terminal unless a test types on one. Exit statuses, a dry run and a refused pass that leave the
+// folder as it was, the questions answered on a terminal and the safe way elsewhere, and a pass
+// stopped by Ctrl-C and recovered afterwards.
+
+#include "browse/mountinfo.h"
+#include "passes/passlock.h"
+#include "support/passrun.h"
+#include "support/testdir.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <algorithm>
+#include <optional>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace {
+
+struct CliRun
+{
+    int status = -1; // the exit status; -1 when the program did not end normally
+    QString out;
+    QString err;
+};
+
+// A terminal on which the user has typed `typed` already: the program reads it as from a user.
+class TypedTerminal
+{
+public:
+    explicit TypedTerminal(const QByteArray &typed)
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0);
+        m_path = QString::fromLocal8Bit(::ptsname(m_master));
+        QCOMPARE(::write(m_master, typed.constData(), std::size_t(typed.size())), typed.size());
+    }
+    ~TypedTerminal()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+    TypedTerminal(const TypedTerminal &) = delete;
+    TypedTerminal &operator=(const TypedTerminal &) = delete;
+    const QString &path() const { return m_path; }
+
+private:
+    int m_master = -1;
+    QString m_path;
+};
+
+// Runs korvalo-cli with `args`, "%1" in them standing for `folder`; `extraEnv` holds NAME=value.
+// Its input is a terminal with `typed` on it, or not a terminal when `typed` is null.
+CliRun cli(const QStringList &args, const TestDir &folder, const QStringList &extraEnv = {},
+           const QByteArray &typed = QByteArray())
+{
+    QStringList filled;
+    for (const QString &arg : args)
+        filled << QString(arg).replace(QStringLiteral("%1"), QString::fromStdString(folder.path()));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &pair : extraEnv) {
+        const qsizetype eq = pair.indexOf('=');
+        env.insert(pair.left(eq), pair.mid(eq + 1));
+    }
+    QProcess p;
+    p.setProcessEnvironment(env);
+    std::optional<TypedTerminal> terminal;
+    if (typed.isNull()) {
+        p.setStandardInputFile(QProcess::nullDevice());
+    } else {
+        terminal.emplace(typed);
+        p.setStandardInputFile(terminal->path());
+    }
+    p.start(QStringLiteral(KORVALO_CLI), filled);
+    CliRun run;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    run.out = QString::fromUtf8(p.readAllStandardOutput());
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    if (p.exitStatus() == QProcess::NormalExit)
+        run.status = p.exitCode();
+    return run;
+}
+
+// A shuffle that Ctrl-C stops right after its n-th rename.
+CliRun interruptedPass(const QString &pass, const TestDir &folder, int after)
+{
+    // The sanitizer runtime normally insists on being loaded first; the stand-in goes before it.
+    QString asan = qEnvironmentVariable("ASAN_OPTIONS");
+    if (!asan.isEmpty())
+        asan += ':';
+    asan += QStringLiteral("verify_asan_link_order=0");
+    return cli({pass, QStringLiteral("%1")}, folder,
+               {QStringLiteral("LD_PRELOAD=" SIGINT_AFTER_RENAMES),
+                QStringLiteral("KORVALO_TEST_SIGINT_AFTER=%1").arg(after),
+                QStringLiteral("ASAN_OPTIONS=") + asan});
+}
+
+void touchAll(TestDir &dir, const QStringList &names)
+{
+    for (const QString &name : names)
+        dir.touch(name.toStdString());
+}
+
+QStringList namesOf(const TestDir &dir)
+{
+    QStringList out;
+    for (const std::string &name : dir.names())
+        out << QString::fromStdString(name);
+    return out;
+}
+
+QStringList sorted(QStringList names)
+{
+    names.sort();
+    return names;
+}
+
+// The names with their first four characters taken off.
+QStringList stripped(const QStringList &names)
+{
+    QStringList out;
+    for (const QString &name : names)
+        out << name.mid(4);
+    return sorted(out);
+}
+
+int countPrefixedBefore(const QStringList &now, const QStringList &originals)
+{
+    int n = 0;
+    for (const QString &name : now)
+        n += std::any_of(originals.begin(), originals.end(), [&](const QString &o) {
+            return hasPrefixBefore(name.toStdString(), o.toStdString());
+        });
+    return n;
+}
+
+QStringList songs(int count)
+{
+    QStringList out;
+    for (int i = 1; i <= count; ++i)
+        out << QStringLiteral("song%1.mp3").arg(i);
+    return out;
+}
+
+// The "from → to" lines of a dry run.
+QList<QPair<QString, QString>> dryRunRenames(const QString &out)
+{
+    QList<QPair<QString, QString>> renames;
+    for (const QString &line : out.split('\n')) {
+        const qsizetype arrow = line.indexOf(QStringLiteral(" → "));
+        if (arrow > 0)
+            renames.append({line.left(arrow), line.mid(arrow + 3)});
+    }
+    return renames;
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exitStatus_data();
+    void exitStatus();
+    void listsAsTheWindowDoes();
+    void shuffleThenRemoveGivesBackTheNames();
+    void dryRunTouchesNothing_data();
+    void dryRunTouchesNothing();
+    void digitQuestion_data();
+    void digitQuestion();
+    void againQuestion_data();
+    void againQuestion();
+    void refusedPassLeavesTheFolder_data();
+    void refusedPassLeavesTheFolder();
+    void interruptedPassIsRecovered_data();
+    void interruptedPassIsRecovered();
+};
+
+void TestCli::exitStatus_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+
+    const QStringList songs = {QStringLiteral("a.mp3"), QStringLiteral("b.flac")};
+    QTest::newRow("help") << songs << QStringList{"--help"} << 0;
+    QTest::newRow("version") << songs << QStringList{"shuffle", "%1", "--version"} << 0;
+    QTest::newRow("no music to shuffle")
+        << QStringList{"cover.jpg"} << QStringList{"shuffle", "%1"} << 0;
+    QTest::newRow("no digits to remove") << songs << QStringList{"remove", "%1"} << 0;
+    QTest::newRow("nothing to recover") << songs << QStringList{"recover", "%1", "--undo"} << 0;
+    QTest::newRow("a taken name") << QStringList{"1234a.mp3", "a.mp3"}
+                                  << QStringList{"remove", "%1"} << 1;
+    QTest::newRow("no command") << songs << QStringList{} << 2;
+    QTest::newRow("unknown command") << songs << QStringList{"jumble", "%1"} << 2;
+    QTest::newRow("no folder") << songs << QStringList{"shuffle"} << 2;
+    QTest::newRow("two folders") << songs << QStringList{"shuffle", "%1", "%1"} << 2;
+    QTest::newRow("unknown option") << songs << QStringList{"shuffle", "%1", "--fast"} << 2;
+    QTest::newRow("option of another command")
+        << songs << QStringList{"shuffle", "%1", "--strip-all"} << 2;
+    QTest::newRow("both digit answers")
+        << songs << QStringList{"remove", "%1", "--strip-all", "--keep-original-digits"} << 2;
+    QTest::newRow("recover without a choice") << songs << QStringList{"recover", "%1"} << 2;
+    QTest::newRow("two recovery choices")
+        << songs << QStringList{"recover", "%1", "--undo", "--leave"} << 2;
+    QTest::newRow("no such folder") << songs << QStringList{"shuffle", "%1/gone"} << 2;
+    QTest::newRow("a file, not a folder") << songs << QStringList{"remove", "%1/a.mp3"} << 2;
+    QTest::newRow("status of no such folder") << songs << QStringList{"status", "%1/gone"} << 2;
+}
+
+// None of these renames anything.
+void TestCli::exitStatus()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    TestDir dir;
+    touchAll(dir, names);
+    const QStringList before = namesOf(dir);
+
+    const CliRun run = cli(args, dir);
+    QVERIFY2(run.status == status, qPrintable(QStringLiteral("status %1, expected %2\n%3%4")
+                                                  .arg(run.status)
+                                                  .arg(status)
+                                                  .arg(run.out, run.err)));
+    QCOMPARE(namesOf(dir), before);
+    // Something is said either way: the result, or what went wrong.
+    QVERIFY(!(status == 0 ? run.out : run.err).isEmpty());
+}
+
+void TestCli::listsAsTheWindowDoes()
+{
+    TestDir dir;
+    touchAll(dir, {"track10.mp3", "Track9.FLAC", "a.flac", "cover.jpg", ".hidden.mp3"});
+    dir.mkdir("folder.mp3");
+
+    const CliRun run = cli({"list", "%1"}, dir);
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QStringLiteral("a.flac\nTrack9.FLAC\ntrack10.mp3\n已选文件夹共有3首歌曲\n"));
+}
+
+void TestCli::shuffleThenRemoveGivesBackTheNames()
+{
+    TestDir dir;
+    const QStringList originals = {"01 Intro.mp3", "歌曲.flac", "1234.mp3", "b.MP3"};
+    touchAll(dir, originals);
+    dir.touch("cover.jpg");
+    const auto contents = dir.contents();
+
+    QCOMPARE(cli({"shuffle", "%1"}, dir).status, 0);
+    QStringList now = namesOf(dir);
+    QVERIFY(now.removeOne("cover.jpg"));
+    QCOMPARE(countPrefixedBefore(now, originals), originals.size());
+
+    QCOMPARE(cli({"remove", "%1"}, dir).status, 0);
+    QCOMPARE(namesOf(dir), sorted(originals + QStringList{"cover.jpg"}));
+    QCOMPARE(dir.contents(), contents);
+}
+
+void TestCli::dryRunTouchesNothing_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("args");
+
+    QTest::newRow("shuffle") << QStringList{"a.mp3", "b.flac", "cover.jpg"}
+                             << QStringList{"shuffle", "%1", "--dry-run"};
+    const QStringList digits = {"1234a.mp3", "2001 A Space Odyssey.mp3", "b.flac", "5678.mp3"};
+    QTest::newRow("remove") << digits << QStringList{"remove", "--dry-run", "%1"};
+    QTest::newRow("remove, strip all")
+        << digits << QStringList{"remove", "%1", "--strip-all", "--dry-run"};
+}
+
+// The dry run renames nothing, and the pass run afterwards makes the renames it showed (a
+// shuffle draws its prefixes afresh).
+void TestCli::dryRunTouchesNothing()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, args);
+    TestDir dir;
+    touchAll(dir, names);
+    const QStringList before = namesOf(dir);
+
+    const CliRun dry = cli(args, dir);
+    QCOMPARE(dry.status, 0);
+    QCOMPARE(namesOf(dir), before);
+    const auto renames = dryRunRenames(dry.out);
+    QVERIFY(!renames.isEmpty());
+
+    args.removeAll("--dry-run");
+    QCOMPARE(cli(args, dir).status, 0);
+    QStringList expected = before;
+    for (const auto &[from, to] : renames) {
+        QVERIFY2(expected.removeOne(from), qPrintable(from));
+        expected << to;
+    }
+    const QStringList after = namesOf(dir);
+    if (args.first() == "shuffle") {
+        QCOMPARE(stripped(after), stripped(sorted(expected)));
+        QCOMPARE(countPrefixedBefore(after, before), renames.size());
+    } else {
+        QCOMPARE(after, sorted(expected));
+    }
+}
+
+void TestCli::digitQuestion_data()
+{
+    QTest::addColumn<QByteArray>("typed"); // null: the input is not a terminal
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("expected");
+
+    // In a folder Korvalo has no record of, digits followed by a blank belong to the name.
+    const QStringList kept = {"2001 A Space Odyssey.mp3", "a.mp3"};
+    const QStringList strippedAll = {" A Space Odyssey.mp3", "a.mp3"};
+    const QStringList untouched = {"1234a.mp3", "2001 A Space Odyssey.mp3"};
+    const QByteArray none;
+    QTest::newRow("no terminal, no option: kept") << none << QString() << 0 << kept;
+    QTest::newRow("no terminal, --keep-original-digits")
+        << none << QStringLiteral("--keep-original-digits") << 0 << kept;
+    QTest::newRow("no terminal, --strip-all")
+        << none << QStringLiteral("--strip-all") << 0 << strippedAll;
+    QTest::newRow("terminal, Enter: kept") << QByteArray("\n") << QString() << 0 << kept;
+    QTest::newRow("terminal, 2: stripped") << QByteArray("2\n") << QString() << 0 << strippedAll;
+    QTest::newRow("terminal, 3: cancelled") << QByteArray("3\n") << QString() << 3 << untouched;
+    QTest::newRow("terminal, input ends: cancelled")
+        << QByteArray("\x04") << QString() << 3 << untouched;
+    QTest::newRow("terminal, the option asks nothing")
+        << QByteArray("3\n") << QStringLiteral("--strip-all") << 0 << strippedAll;
+}
+
+void TestCli::digitQuestion()
+{
+    QFETCH(QByteArray, typed);
+    QFETCH(QString, option);
+    QFETCH(int, status);
+    QFETCH(QStringList, expected);
+    TestDir dir;
+    touchAll(dir, {"2001 A Space Odyssey.mp3", "1234a.mp3"});
+
+    QStringList args = {"remove", "%1"};
+    if (!option.isEmpty())
+        args << option;
+    const CliRun run = cli(args, dir, {}, typed);
+    QVERIFY2(run.status == status, qPrintable(run.err));
+    QCOMPARE(namesOf(dir), expected);
+}
+
+void TestCli::againQuestion_data()
+{
+    QTest::addColumn<QByteArray>("typed"); // null: the input is not a terminal
+    QTest::addColumn<bool>("again");
+    QTest::addColumn<bool>("goesOn");
+    QTest::newRow("no terminal, no option: refused") << QByteArray() << false << false;
+    QTest::newRow("no terminal, --again") << QByteArray() << true << true;
+    QTest::newRow("terminal, Enter: refused") << QByteArray("\n") << false << false;
+    QTest::newRow("terminal, y") << QByteArray("y\n") << false << true;
+}
+
+// A second shuffle over names that carry Korvalo's prefixes puts a second one in front only when
+// told to.
+void TestCli::againQuestion()
+{
+    QFETCH(QByteArray, typed);
+    QFETCH(bool, again);
+    QFETCH(bool, goesOn);
+    TestDir dir;
+    const QStringList originals = {"a.mp3", "b.mp3"};
+    touchAll(dir, originals);
+    QCOMPARE(cli({"shuffle", "%1"}, dir).status, 0);
+    const QStringList once = namesOf(dir);
+
+    QStringList args = {"shuffle", "%1"};
+    if (again)
+        args << "--again";
+    const CliRun run = cli(args, dir, {}, typed);
+    QCOMPARE(run.status, goesOn ? 0 : 3);
+    if (goesOn) {
+        QCOMPARE(countPrefixedBefore(namesOf(dir), once), originals.size());
+    } else {
+        QCOMPARE(namesOf(dir), once);
+        if (typed.isNull())
+            QVERIFY(run.err.contains("--again"));
+    }
+}
+
+void TestCli::refusedPassLeavesTheFolder_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("pending"); // else the volume's lock is held
+
+    for (const char *pass : {"shuffle", "remove"}) {
+        QTest::addRow("%s, volume held", pass) << QStringList{pass, "%1"} << false;
+        QTest::addRow("%s, recovery pending", pass) << QStringList{pass, "%1"} << true;
+        QTest::addRow("%s --dry-run, recovery pending", pass)
+            << QStringList{pass, "%1", "--dry-run"} << true;
+    }
+    QTest::newRow("shuffle --dry-run, volume held")
+        << QStringList{"shuffle", "%1", "--dry-run"} << false;
+    QTest::newRow("recover, volume held") << QStringList{"recover", "%1", "--undo"} << false;
+}
+
+void TestCli::refusedPassLeavesTheFolder()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, pending);
+    TestDir dir;
+    touchAll(dir, songs(6) + QStringList{"1234 digits.mp3"});
+
+    std::optional<korvalo::PassLock> lock;
+    if (pending) {
+        QCOMPARE(interruptedPass("shuffle", dir, 3).status, 130);
+    } else {
+        // The recovery needs a pass to recover: made before the lock is taken.
+        if (args.first() == "recover")
+            QCOMPARE(interruptedPass("shuffle", dir, 3).status, 130);
+        lock = korvalo::PassLock::tryAcquire(korvalo::deviceOf(dir.path()).value());
+        QVERIFY(lock);
+    }
+    const QStringList before = namesOf(dir);
+    const auto contents = dir.contents();
+
+    const CliRun run = cli(args, dir);
+    QCOMPARE(run.status, 3);
+    QCOMPARE(namesOf(dir), before);
+    QCOMPARE(dir.contents(), contents);
+    if (pending)
+        QVERIFY2(run.err.contains("recover"), qPrintable(run.err));
+}
+
+void TestCli::interruptedPassIsRecovered_data()
+{
+    QTest::addColumn<QString>("pass");
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<int>("status");
+    // What the folder holds afterwards: the names before the interrupted pass ("before"), as it
+    // left them ("left"), or as if it had run to the end ("done").
+    QTest::addColumn<QString>("outcome");
+
+    QTest::newRow("shuffle --undo") << "shuffle"
+                                    << "--undo" << 0 << "before";
+    QTest::newRow("shuffle --finish") << "shuffle"
+                                      << "--finish" << 0 << "done";
+    QTest::newRow("shuffle --leave") << "shuffle"
+                                     << "--leave" << 0 << "left";
+    QTest::newRow("remove --finish") << "remove"
+                                     << "--finish" << 0 << "done";
+    QTest::newRow("remove --undo: not offered") << "remove"
+                                                << "--undo" << 2 << "left";
+}
+
+// Ctrl-C stops the pass after the file in hand; the status reports the unfinished pass, a new
+// pass is refused, and the recovery chosen puts the folder in order.
+void TestCli::interruptedPassIsRecovered()
+{
+    QFETCH(QString, pass);
+    QFETCH(QString, choice);
+    QFETCH(int, status);
+    QFETCH(QString, outcome);
+    TestDir dir;
+    const QStringList originals = songs(20);
+    touchAll(dir, originals);
+    if (pass == "remove")
+        QCOMPARE(cli({"shuffle", "%1"}, dir).status, 0);
+    const QStringList before = namesOf(dir);
+
+    QCOMPARE(interruptedPass(pass, dir, 5).status, 130);
+    const QStringList left = namesOf(dir);
+    if (pass == "shuffle")
+        QCOMPARE(countPrefixedBefore(left, originals), 5);
+    else
+        QCOMPARE(countPrefixedBefore(left, originals), originals.size() - 5);
+
+    const CliRun report = cli({"status", "%1"}, dir);
+    QCOMPARE(report.status, 0);
+    QVERIFY2(report.out.contains("--finish"), qPrintable(report.out));
+
+    const CliRun recovery = cli({"recover", "%1", choice}, dir);
+    QVERIFY2(recovery.status == status, qPrintable(recovery.err));
+    const QStringList after = namesOf(dir);
+    if (outcome == "before") {
+        QCOMPARE(after, before);
+    } else if (outcome == "left") {
+        QCOMPARE(after, left);
+    } else if (pass == "shuffle") {
+        QCOMPARE(countPrefixedBefore(after, originals), originals.size());
+    } else {
+        QCOMPARE(after, sorted(originals));
+    }
+    const bool settled = status == 0;
+    QCOMPARE(cli({"status", "%1"}, dir).out.contains("--finish"), !settled);
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
