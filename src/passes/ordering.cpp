@@ -130,11 +130,30 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         return out;
     }
 
+    // Out in the order they are stored, which is how a FUSE driver finds each name soonest (it
+    // walks the folder's entries from the first); back in the list's order.
+    std::vector<FileName> outOrder;
+    {
+        std::unordered_set<FileName> listed(job.names.begin(), job.names.end());
+        std::vector<FileName> stored;
+        int err = 0;
+        if (entriesOf(job.folder, stored, err)) {
+            for (FileName &name : stored) {
+                if (listed.erase(name))
+                    outOrder.push_back(std::move(name));
+            }
+        }
+        for (const FileName &name : job.names) {
+            if (listed.count(name))
+                outOrder.push_back(name);
+        }
+    }
+
     job.progress.ordering(0, 2 * n);
     Renamer renamer(job.calls);
     int movedOut = 0;
     for (; movedOut < n; ++movedOut) {
-        const FileName &name = job.names[static_cast<std::size_t>(movedOut)];
+        const FileName &name = outOrder[static_cast<std::size_t>(movedOut)];
         const RenameOutcome r = renamer.renameText(joined(job.folder, name), joined(inner, name));
         if (!r.ok()) {
             out.cause = r;
@@ -147,8 +166,11 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
     // Back in the list's order: all of them, or after a failure those moved out so far. A file
     // whose name was taken meanwhile stays where it is; nothing is forced.
     bool allBack = true;
-    for (int i = 0; i < movedOut; ++i) {
-        const FileName &name = job.names[static_cast<std::size_t>(i)];
+    const std::unordered_set<FileName> outside(outOrder.begin(), outOrder.begin() + movedOut);
+    int tried = 0;
+    for (const FileName &name : job.names) {
+        if (movedOut < n && !outside.count(name))
+            continue; // never moved out: a move out failed before its turn
         const RenameOutcome r = renamer.renameText(joined(inner, name), joined(job.folder, name));
         if (r.ok()) {
             ++out.moves;
@@ -159,7 +181,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
                 out.failedName = name;
             }
         }
-        job.progress.ordering(movedOut + i + 1, 2 * movedOut);
+        job.progress.ordering(movedOut + ++tried, 2 * movedOut);
     }
     const int removeErr = allBack ? job.calls.removeFolder(inner.c_str()) : -1;
     if (removeErr == 0) {
