@@ -198,11 +198,14 @@ if [ -n "$mounted_skip" ]; then
   echo "== bench_mounted skipped: $mounted_skip" >&2
 else
   for fs in exfat-fuse ntfs-3g; do
-    case $fs in exfat-fuse) ratio=1.5 ;; ntfs-3g) ratio=2.0 ;; esac
+    # On exFAT a pass ends by moving its files out and back so that they are stored in the
+    # list's order (three moves per file in all): that figure is the pass with those moves.
+    case $fs in exfat-fuse) ratio=4.0 label="exfat-fuse, stored in order" ;;
+      ntfs-3g) ratio=2.0 label=$fs ;; esac
     echo "== bench_mounted on $fs" >&2
     dir=$work/mnt-$fs
     mount_image "$fs" "$dir"
-    KORVALO_BENCH_DIR=$dir run_mounted "$mounted" time "$fs" "$ratio"
+    KORVALO_BENCH_DIR=$dir run_mounted "$mounted" time "$label" "$ratio"
     for d in count floor; do
       "$mounted" prepare "$dir/$d" "$files" plain
       "$mounted" prepare "$dir/$d-half" "$half" plain
@@ -233,7 +236,8 @@ fi
 while IFS=$'\t' read -r what label pass per parts once; do
   [ "$what" = pass ] || continue
   floor=$(awk -F'\t' -v l="$label" '$1 == "loop" && $2 == l { print $4 " calls" }' "$counts")
-  case $label in exfat-fuse | ntfs-3g) target=2 ;; *) target=1 ;; esac
+  # exfat-fuse: lstat and rename for the rename itself, and again for each of the two moves.
+  case $label in exfat-fuse) target=6 ;; ntfs-3g) target=2 ;; *) target=1 ;; esac
   verdict=pass
   if awk -v p="$per" -v t="$target" 'BEGIN { exit !(p > t + 0.005) }'; then verdict=FAIL; status=1; fi
   printf 'ROW\t6 calls per file, %s (%s)\t%s\t%s calls\t%s\t-\t<= %s calls\t%s\n' "$pass" "$label" \

@@ -224,6 +224,8 @@ std::string passName(PassKind kind)
         return "删除排序";
     case PassKind::Restore:
         return "恢复原名";
+    case PassKind::Order:
+        return "整理存储顺序";
     }
     return std::string();
 }

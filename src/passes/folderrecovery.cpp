@@ -1,5 +1,6 @@
 #include "passes/folderrecovery.h"
 
+#include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "passes/rename.h"
 
@@ -107,6 +108,35 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &jou
         return fail(err);
     if (!record.pending)
         return RecoveryCheck::Nothing;
+    if (record.pending->kind == PassKind::Order) {
+        // Files still in the folder they passed through to be stored in order: there is nothing
+        // to choose, but they are out of sight until moved back, so the user is asked first.
+        const PassRecord &pass = *record.pending;
+        std::vector<FileName> inside;
+        int err = 0;
+        const std::filesystem::path inner = folder / std::filesystem::path(pass.orderFolder);
+        std::error_code ec;
+        if (!std::filesystem::exists(inner, ec) ||
+            (entriesOf(inner, inside, err) && inside.empty())) {
+            NullProgress quiet;
+            const RecoveryResult run =
+                returnOrderedFilesLocked(folder, pass.orderFolder, journal, *key, quiet);
+            return run.journalError.ok() ? RecoveryCheck::Nothing : fail(run.journalError);
+        }
+        out.key = *key;
+        out.plan = RecoveryPlan();
+        RecoveryStatus &s = out.plan.status;
+        s.kind = PassKind::Order;
+        s.startTime = pass.startTime;
+        s.fileCount = pass.fileCount;
+        s.recorded = static_cast<int>(pass.files.size());
+        s.done = std::max(s.recorded - static_cast<int>(inside.size()), 0);
+        s.end = pass.end;
+        out.plan.finishKind = PassKind::Order;
+        for (const FileName &name : inside)
+            out.plan.finish.push_back({-1, name, name});
+        return RecoveryCheck::Pending;
+    }
     std::vector<FileName> names;
     int listErr = 0;
     if (!folderNames(folder, names, listErr))
@@ -142,6 +172,11 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
     }
     if (!record.pending)
         return result; // recovered or left meanwhile
+    // Files out in the folder they passed through go back whatever the choice: leaving them
+    // there would hide them from the list and from every player.
+    if (record.pending->kind == PassKind::Order)
+        return returnOrderedFilesLocked(folder, record.pending->orderFolder, journal, pending.key,
+                                        progress);
     std::vector<FileName> names;
     int listErr = 0;
     if (!folderNames(folder, names, listErr)) {

@@ -57,6 +57,8 @@ struct RecoveryResult
 
 // Carries out `choice` for the pass `pending` describes (from checkForRecovery() on the same
 // folder). The progress sink is started with the count of renames and stepped after each.
+// For files left in the folder they passed through to be stored in order (plan.status.kind ==
+// PassKind::Order, plan.finish the files there) every choice moves them back (see ordering.h).
 RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journal,
                              const PendingRecovery &pending, RecoveryChoice choice,
                              ProgressSink &progress);

@@ -16,7 +16,8 @@
 //   korvalo-journal 1
 //   key VOLUME PATH              the folder's key
 //   has NAME DEPTH               a name carrying DEPTH prefixes that Korvalo wrote
-//   pass KIND START COUNT        a pass began (shuffle, removal or restore; seconds; files)
+//   pass KIND START COUNT        a pass began (shuffle, removal, restore or order; seconds; files)
+//   dir NAME                     an order pass's files pass through the folder NAME
 //   f FROM TO                    the pass will rename FROM to TO (the files in pass order)
 //   r INDEX TO                   the file at INDEX will be renamed to TO instead
 //   no INDEX                     the rename of the file at INDEX was refused
@@ -168,13 +169,16 @@ const char *kindWord(PassKind kind)
         return "removal";
     case PassKind::Restore:
         return "restore";
+    case PassKind::Order:
+        return "order";
     }
     return "";
 }
 
 bool parseKind(std::string_view word, PassKind &kind)
 {
-    for (const PassKind k : {PassKind::Shuffle, PassKind::Removal, PassKind::Restore}) {
+    for (const PassKind k :
+         {PassKind::Shuffle, PassKind::Removal, PassKind::Restore, PassKind::Order}) {
         if (word == kindWord(k)) {
             kind = k;
             return true;
@@ -239,8 +243,14 @@ std::string knownLines(const JournalKey &key, const std::map<FileName, int> &pre
 
 std::string passLine(const PassRecord &pass)
 {
-    return std::string("pass ") + kindWord(pass.kind) + ' ' + std::to_string(pass.startTime) + ' ' +
-           std::to_string(pass.fileCount) + '\n';
+    std::string out = std::string("pass ") + kindWord(pass.kind) + ' ' +
+                      std::to_string(pass.startTime) + ' ' + std::to_string(pass.fileCount) + '\n';
+    if (pass.kind == PassKind::Order) {
+        out += "dir ";
+        encodeTo(out, pass.orderFolder);
+        out += '\n';
+    }
+    return out;
 }
 
 void appendFileLines(std::string &out, std::span<const PlannedRename> files)
@@ -301,6 +311,9 @@ bool parseLine(std::string_view line, int lineNo, Parsed &p)
     const auto index = [&](std::string_view token, int &i) {
         return parseInt(token, i) && i >= 0 && i < static_cast<int>(pass.files.size());
     };
+    if (tag == "dir" && f.size() == 2 && pass.kind == PassKind::Order && pass.files.empty() &&
+        pass.orderFolder.empty())
+        return decode(f[1], pass.orderFolder) && !pass.orderFolder.empty();
     if (tag == "f" && f.size() == 3) {
         PlannedRename file;
         if (!decode(f[1], file.from) || !decode(f[2], file.to))
@@ -379,6 +392,9 @@ int readAll(const std::filesystem::path &path, std::string &out)
 void fold(const PassRecord &pass, const std::vector<FileState> &states,
           std::map<FileName, int> &prefixed)
 {
+    // Files that only passed through another folder keep their names and their prefixes.
+    if (pass.kind == PassKind::Order)
+        return;
     // The old names go first, then the new ones come in sorted, each next to the one before: a
     // pass over a large folder brings as many names, and inserting them one by one in pass order
     // would search the whole tree for each. No file of a pass takes a name that a file after it
@@ -593,6 +609,7 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
     pass.fileCount = start.fileCount;
+    pass.orderFolder = start.orderFolder;
     pass.files.assign(start.planned.begin(), start.planned.end());
     pass.refused.assign(pass.files.size(), false);
 

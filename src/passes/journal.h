@@ -41,7 +41,9 @@ enum class PassKind
 {
     Shuffle, // writes an order prefix in front of every name
     Removal, // takes four leading digits off
-    Restore  // puts back the names from before an interrupted shuffle
+    Restore, // puts back the names from before an interrupted shuffle
+    Order    // moves the files out into a folder of its own and back, names unchanged, so that
+             // FAT and exFAT store them in the list's order (see ordering.h)
 };
 
 // True when the pass writes a prefix; false when it takes one off.
@@ -81,6 +83,8 @@ struct PassRecord
     // first, that it tried to rename.
     std::optional<PassEnd> end;
     int attempted = 0;
+    // PassKind::Order: the bare name of the folder the files pass through, inside the folder.
+    FileName orderFolder;
 };
 
 inline bool isRefused(const PassRecord &pass, std::size_t index)
@@ -140,6 +144,8 @@ struct PassStart
     // Settle an unfinished pass against `listed` in the same step, instead of refusing with
     // PassPending. For the renames of a recovery.
     bool settlePending = false;
+    // PassKind::Order: see PassRecord::orderFolder. Its files are announced with from == to.
+    FileName orderFolder;
 };
 
 class Journal

@@ -1,6 +1,7 @@
 #include "passes/passes.h"
 #include "browse/mountinfo.h"
 #include "passes/folderrecovery.h"
+#include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "passes/recovery.h"
 
@@ -263,6 +264,11 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
         // The journal knows a volume by its UUID, which the mount table alone does not give.
         mount = mountOf(startFolder,
                         recording.on() ? VolumeProbe::Resolve : VolumeProbe::MountTableOnly);
+        // A FUSE mount that does not name its file system may be exFAT, whose stored order the
+        // pass arranges at its end: what the source holds tells.
+        if (mount && !recording.on() &&
+            (mount->mountFsType == "fuseblk" || mount->mountFsType == "fuse"))
+            mount = mountOf(startFolder, VolumeProbe::Resolve);
         if (mount) {
             result.mountPoint = mount->mountPoint;
             if (isUnsafeDriver(*mount)) {
@@ -278,10 +284,10 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
             return result;
         }
     }
+    JournalKey key;
     if (recording.on()) {
         FolderRecord record;
-        const JournalKey key =
-            mount ? journalKey(*mount) : journalKeyOf(startFolder).value_or(JournalKey{});
+        key = mount ? journalKey(*mount) : journalKeyOf(startFolder).value_or(JournalKey{});
         if (!recording.load(key, record, result))
             return result;
         if (!prepare(&record, result))
@@ -308,6 +314,20 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
     recording.endAfter(PassEnd::Completed, handled, result);
     result.refreshError = ctx.list.refresh();
     result.status = PassResult::Status::Completed;
+    // On FAT and exFAT the files are then stored in the order the re-read list shows, for players
+    // that play a folder in its stored order. Names do not change, so the list stays as it is.
+    if (mount && keepsStoredOrder(*mount) && result.refreshError.ok() &&
+        ctx.folder.folder() == startFolder) {
+        const std::vector<FileName> names = listedNames(ctx.list);
+        const OrderingOutcome order = arrangeStoredOrder(
+            {startFolder, names, ctx.renameCalls, ctx.progress, ctx.journal, key});
+        result.storedOrder = order.order;
+        result.storedOrderCause = order.cause;
+        result.storedOrderFile = std::filesystem::path(order.failedName);
+        result.filesLeftIn = order.filesLeftIn;
+        if (result.journalError.ok())
+            result.journalError = order.journalError;
+    }
     return result;
 }
 

@@ -27,7 +27,8 @@ RenameOutcome renameOutcomeFromSystemError(int err);
 // FAT or NTFS stick does, count them, or stop dead after any of them. Each takes native paths and
 // returns 0 or the error number it got, as it got it (errno; on Windows the GetLastError() code):
 // deciding what an answer means (ENOSYS included) is the rename's business, not this layer's.
-// None creates, opens or removes a file.
+// None creates, opens or removes a file; the only thing made or removed is the empty folder that
+// the files pass through when their stored order is arranged.
 class RenameSystem
 {
 public:
@@ -39,6 +40,10 @@ public:
     virtual int lstat(const Char *path) = 0;
     // Plain rename(2), which replaces an existing target.
     virtual int rename(const Char *from, const Char *to) = 0;
+    // mkdir() of a new, empty folder (CreateDirectoryW() on Windows).
+    virtual int makeFolder(const Char *path) = 0;
+    // rmdir() of an empty folder (RemoveDirectoryW() on Windows).
+    virtual int removeFolder(const Char *path) = 0;
 };
 
 // The operating system's own calls.

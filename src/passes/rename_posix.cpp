@@ -41,6 +41,14 @@ public:
     {
         return ::rename(from, to) == 0 ? 0 : errno;
     }
+    int makeFolder(const char *path) override
+    {
+        return ::mkdir(path, 0777) == 0 ? 0 : errno;
+    }
+    int removeFolder(const char *path) override
+    {
+        return ::rmdir(path) == 0 ? 0 : errno;
+    }
 };
 
 } // namespace

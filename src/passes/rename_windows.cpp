@@ -29,6 +29,14 @@ public:
     {
         return ::MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : lastError();
     }
+    int makeFolder(const wchar_t *path) override
+    {
+        return ::CreateDirectoryW(path, nullptr) ? 0 : lastError();
+    }
+    int removeFolder(const wchar_t *path) override
+    {
+        return ::RemoveDirectoryW(path) ? 0 : lastError();
+    }
 };
 
 } // namespace

@@ -53,3 +53,26 @@ bool PassProgress::step(int index, int count)
     QCoreApplication::processEvents();
     return !m_stopRequested;
 }
+
+void PassProgress::ordering(int done, int total)
+{
+    if (total < 1)
+        return;
+    if (done == 0) {
+        m_bar.setMinimum(0);
+        m_bar.setMaximum(total);
+    }
+    const bool draw = done >= total || !m_lastDraw.isValid() || m_lastDraw.hasExpired(kRedrawMs);
+    if (!draw) {
+        m_bar.setUpdatesEnabled(false);
+        m_percent.setUpdatesEnabled(false);
+    }
+    m_bar.setValue(done);
+    m_percent.setText(QString::fromStdString(korvalo::progressText(done, total + 1)));
+    if (draw) {
+        m_bar.setUpdatesEnabled(true);
+        m_percent.setUpdatesEnabled(true);
+        m_lastDraw.start();
+    }
+    QCoreApplication::processEvents();
+}

@@ -27,6 +27,9 @@ public:
 
     void start(int count) override;
     bool step(int index, int count) override;
+    // On FAT and exFAT: the files moving out and back to be stored in the list's order. The bar
+    // runs a second time, over the moves, so it does not stand at 100 % while files move.
+    void ordering(int done, int total) override;
 
 private:
     // Often enough to look smooth, far less often than files pass on a fast disk.

@@ -9,6 +9,8 @@
 #include "mountedimage.h"
 #include "volumefiles.h"
 
+#include "passes/journal.h"
+#include "passes/ordering.h"
 #include "passes/passes.h"
 
 #include <QElapsedTimer>
@@ -158,6 +160,20 @@ void TestMountedKill::killedPass()
         const QString check = image.unmountAndCheck();
         QVERIFY2(check.isEmpty(), qPrintable(context + ": " + check));
         QVERIFY(image.mount().isEmpty());
+        // A kill while the files were out of the folder to be stored in order (exFAT) leaves them
+        // in a folder that says they belong one level up: opening it moves them back.
+        for (const auto &e : fs::directory_iterator(folder)) {
+            if (!korvalo::isOrderingFolder(e.path()))
+                continue;
+            korvalo::Journal journal(fs::path(tmp.path().toStdString()) / "state");
+            LambdaProgress quiet;
+            const korvalo::RecoveryResult back =
+                korvalo::returnOrderedFiles(e.path(), journal, quiet);
+            QVERIFY2(back.status == korvalo::RecoveryResult::Status::Done && back.conflicts.empty(),
+                     qPrintable(context + ": files not moved back from " +
+                                QString::fromStdString(e.path().filename().native())));
+            break;
+        }
 
         // Every file once, under its old or its new name, with its content. On a file system with
         // hard links a kill between linking the new name and removing the old one leaves one file

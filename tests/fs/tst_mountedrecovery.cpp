@@ -83,6 +83,8 @@ public:
         reach(from);
         return real().rename(from, to);
     }
+    int makeFolder(const Char *path) override { return real().makeFolder(path); }
+    int removeFolder(const Char *path) override { return real().removeFolder(path); }
 
 private:
     // A new draw after a taken name, or the plain rename after the refused flag, is the same file.

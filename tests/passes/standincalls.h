@@ -18,7 +18,7 @@ public:
     int failNoReplaceAt = 0;  // the n-th renameat2 (1-based) answers failWith instead
     int failWith = 0;
     int stopAfter = 0; // _exit() right after the n-th call of any kind (1-based); 0: never
-    QStringList calls; // "renameat2", "lstat", "rename" in the order made
+    QStringList calls; // "renameat2", "lstat", "rename", "mkdir", "rmdir" in the order made
     std::vector<std::pair<std::string, std::string>> renames; // every renameat2's two paths
 
     int renameNoReplace(const Char *from, const Char *to) override
@@ -34,6 +34,8 @@ public:
     {
         return made("rename", renameAnswer >= 0 ? renameAnswer : real().rename(from, to));
     }
+    int makeFolder(const Char *path) override { return made("mkdir", real().makeFolder(path)); }
+    int removeFolder(const Char *path) override { return made("rmdir", real().removeFolder(path)); }
 
 private:
     int made(const char *call, int answer)

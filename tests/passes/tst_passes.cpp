@@ -1,5 +1,7 @@
+#include "browse/mountinfo.h"
 #include "passes/passes.h"
 #include "standincalls.h"
+
 #include "support/passrun.h"
 #include "support/testdir.h"
 
@@ -474,11 +476,17 @@ void TestPasses::systemCallsPerFile_data()
     QTest::addColumn<bool>("shuffle");
     QTest::addColumn<int>("noReplaceAnswer");
     QTest::addColumn<int>("calls");
+    QTest::addColumn<QString>("where"); // the temporary folder's base; empty: the default
     constexpr int n = 20;
-    QTest::newRow("shuffle, local file system") << true << -1 << n;
-    QTest::newRow("shuffle, exfat-fuse / ntfs-3g") << true << EINVAL << 3 + 2 * (n - 1);
-    QTest::newRow("removal, local file system") << false << -1 << n;
-    QTest::newRow("removal, exfat-fuse / ntfs-3g") << false << EINVAL << 3 + 2 * (n - 1);
+    QTest::newRow("shuffle, local file system") << true << -1 << n << QString();
+    QTest::newRow("shuffle, exfat-fuse / ntfs-3g")
+        << true << EINVAL << 3 + 2 * (n - 1) << QString();
+    QTest::newRow("removal, local file system") << false << -1 << n << QString();
+    QTest::newRow("removal, exfat-fuse / ntfs-3g")
+        << false << EINVAL << 3 + 2 * (n - 1) << QString();
+    // tmpfs keeps no stored order worth arranging: one rename per file and not one call more.
+    QTest::newRow("shuffle, tmpfs") << true << -1 << n << QStringLiteral("/dev/shm");
+    QTest::newRow("removal, tmpfs") << false << -1 << n << QStringLiteral("/dev/shm");
 }
 
 void TestPasses::systemCallsPerFile()
@@ -486,10 +494,24 @@ void TestPasses::systemCallsPerFile()
     QFETCH(bool, shuffle);
     QFETCH(int, noReplaceAnswer);
     QFETCH(int, calls);
+    QFETCH(QString, where);
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    if (!where.isEmpty()) {
+        if (korvalo::mountOf(where.toStdString()).value_or(korvalo::MountInfo{}).fsType != "tmpfs")
+            QSKIP("no tmpfs at /dev/shm");
+        qputenv("TMPDIR", where.toLocal8Bit());
+    }
     QStringList names;
     for (int k = 0; k < 20; ++k)
         names << QStringLiteral("%1song %2.mp3").arg(1000 + k).arg(k);
     ListedFolder setup(names);
+    if (!where.isEmpty()) {
+        if (tmpdir.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", tmpdir);
+        QVERIFY(setup.dir.path().string().starts_with(where.toStdString()));
+    }
     auto &[dir, list, folder, progress] = setup;
     StandInCalls sys;
     sys.noReplaceAnswer = noReplaceAnswer;
@@ -500,6 +522,10 @@ void TestPasses::systemCallsPerFile()
     QCOMPARE(int(result.status), int(PassResult::Status::Completed));
     QCOMPARE(result.renamed, 20);
     QCOMPARE(int(sys.calls.size()), calls);
+    if (noReplaceAnswer < 0)
+        QCOMPARE(sys.calls, QStringList(calls, QStringLiteral("renameat2")));
+    // Off FAT and exFAT the stored order is not arranged: not one call more.
+    QCOMPARE(int(result.storedOrder), int(PassResult::StoredOrder::NotApplicable));
 }
 
 // The folder is moved away in the middle of a pass while its volume stays mounted: the next

@@ -1,0 +1,89 @@
+#pragma once
+
+// The order a folder's entries are stored in. Many car stereos and cheap players do not sort a
+// folder by name: they play a FAT or exFAT folder in the order its entries are stored, and a
+// rename keeps a file's entry where it was (exFAT rewrites it in place when the new name fits).
+// A shuffle would change nothing for them. FAT and exFAT write a new entry into the first free
+// slots from the start of the folder, so after a pass Korvalo moves the listed files into a new
+// folder inside the chosen one and back again in the list's order: a folder emptied of its music
+// files gets them back in the order written. Names never change and contents are never opened;
+// entries that are not listed stay where they are.
+//
+// The moves are recorded in the journal (PassKind::Order) before the first of them, so that a
+// kill or a pulled stick in either half is recovered when the folder is opened next: every file
+// back in the folder under its name, the folder they passed through removed.
+
+#include "browse/mountinfo.h"
+#include "passes/folderrecovery.h"
+#include "passes/journal.h"
+#include "passes/passes.h"
+#include "passes/rename.h"
+
+#include <filesystem>
+#include <span>
+#include <string_view>
+
+namespace korvalo {
+
+// True for the file systems that store a folder's entries in the order they were written and
+// play them so: FAT (vfat, msdos) and exFAT, through the kernel or FUSE.
+bool keepsStoredOrder(const MountInfo &mount);
+
+// The beginning of the name of the folder the files pass through. A user who finds it (after a
+// crash) reads that its files belong one level up.
+inline constexpr std::u8string_view kOrderingFolderPrefix = u8"Korvalo 临时文件夹 - 文件属于上一级";
+
+// A new name for that folder: the prefix and something unique.
+FileName orderingFolderName();
+
+// True when the folder is one the files of a pass pass through (its last component begins with
+// the prefix). Front ends say that its files belong one level up and offer
+// returnOrderedFiles() instead of a pass.
+bool isOrderingFolder(const std::filesystem::path &folder);
+
+struct OrderingOutcome
+{
+    PassResult::StoredOrder order = PassResult::StoredOrder::NotApplicable;
+    RenameOutcome cause;
+    FileName failedName;
+    JournalError journalError;
+    std::filesystem::path filesLeftIn; // files that could not be moved back are in this folder
+    int moves = 0;                     // moves made
+};
+
+struct OrderingJob
+{
+    std::filesystem::path folder;
+    std::span<const FileName> names; // the listed files, in the list's order
+    RenameSystem &calls;
+    ProgressSink &progress;
+    Journal *journal = nullptr; // nullptr records nothing
+    JournalKey key;
+};
+
+// Moves the listed files into a new folder inside `folder` and back in the given order, each move
+// a no-replace rename. When the folder cannot be made, nothing is moved. When a move out fails,
+// the files moved out so far are moved back before it returns; a file that cannot be moved back
+// stays in the inner folder, whose path the outcome gives (the journal then holds an unfinished
+// pass, and opening the folder moves it back). The inner folder is removed at the end.
+OrderingOutcome arrangeStoredOrder(const OrderingJob &job);
+
+// Moves every entry of an ordering folder back into the folder above it under its own name (the
+// names the journal recorded first, in their order), then removes the ordering folder once it is
+// empty. Works without a record too (a pass that kept no journal). Takes the volume's lock; the
+// progress sink is started with the count of moves and stepped after each. A name taken in the
+// folder above is never forced: that file stays and is listed in conflicts.
+RecoveryResult returnOrderedFiles(const std::filesystem::path &orderingFolder, Journal &journal,
+                                  ProgressSink &progress);
+
+// The same for a caller that holds the volume's lock already: `orderName` is the bare name of the
+// ordering folder inside `folder`, `key` the journal's key of `folder`.
+RecoveryResult returnOrderedFilesLocked(const std::filesystem::path &folder,
+                                        const FileName &orderName, Journal &journal,
+                                        const JournalKey &key, ProgressSink &progress);
+
+// The bare names of the entries in a folder ("." and ".." left out). False, with the error
+// number, when it cannot be read.
+bool entriesOf(const std::filesystem::path &folder, std::vector<FileName> &names, int &err);
+
+} // namespace korvalo
