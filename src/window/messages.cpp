@@ -298,9 +298,10 @@ Question recoveryQuestion(const korvalo::RecoveryStatus &status)
         done = QStringLiteral("改回了原来的名字");
         break;
     }
-    q.text = QStringLiteral("%1 在这个文件夹里开始的%2没有完成（%3）。\n"
+    q.text = QStringLiteral("这个文件夹里上次的%1没有完成：%2。\n"
+                            "开始时间：%3\n"
                             "%4 个文件中已有 %5 个%6。")
-                 .arg(when, passName(status.kind), why)
+                 .arg(passName(status.kind), why, when)
                  .arg(status.fileCount)
                  .arg(status.done)
                  .arg(done);
