@@ -127,7 +127,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     connect(m_command2, &QPushButton::clicked, this, &Form1::onCommand2Click);
     // The folder shown at start-up may be one whose last pass did not finish: asked once the
     // window is up.
-    QTimer::singleShot(0, this, &Form1::offerRecovery);
+    QTimer::singleShot(0, this, [this] { offerRecovery(); });
 }
 
 Form1::~Form1() = default;
@@ -266,24 +266,24 @@ void Form1::onFile1PathChange()
     offerRecovery();
 }
 
-void Form1::offerRecovery()
+bool Form1::offerRecovery()
 {
     if (m_progress->running())
-        return;
+        return false;
     const std::filesystem::path folder = m_file1->path();
     if (folder.empty())
-        return;
+        return false;
     korvalo::PendingRecovery pending;
     korvalo::JournalError error;
     switch (korvalo::checkForRecovery(folder, *m_journal, pending, &error)) {
     case korvalo::RecoveryCheck::Nothing:
-        return;
+        return false;
     case korvalo::RecoveryCheck::VolumeBusy:
         warn(messages::recoveryBusyText());
-        return;
+        return true;
     case korvalo::RecoveryCheck::JournalFailed:
         warn(messages::journalFailure(error));
-        return;
+        return true;
     case korvalo::RecoveryCheck::Pending:
         break;
     }
@@ -316,6 +316,7 @@ void Form1::offerRecovery()
         warn(report);
     if (m_progress->stopRequested())
         close();
+    return true;
 }
 
 void Form1::onOption1Click()
@@ -363,12 +364,30 @@ void Form1::startPass(Pass pass)
         warn(messages::emptyListText());
         return;
     }
-    const int total = m_file1->listCount();
+    int total = m_file1->listCount();
     const ButtonStates before{m_command1->isEnabled(), m_command2->isEnabled()};
     holdInput(true);
-    const korvalo::PassResult result = runPass(pass);
+    korvalo::PassResult result = runPass(pass);
+    if (result.status == korvalo::PassResult::Status::Refused &&
+        result.refusal == korvalo::PassResult::Refusal::RecoveryPending) {
+        // A pass in this folder failed earlier: the click that runs it again, once the user has
+        // moved what was in the way, puts that pass right first.
+        holdInput(false);
+        m_command1->setEnabled(before.command1);
+        m_command2->setEnabled(before.command2);
+        if (offerRecovery()) {
+            if (m_progress->stopRequested())
+                close();
+            return;
+        }
+        // Nothing to ask (the journal took the folder as it is): the pass runs over it.
+        m_file1->refresh();
+        total = m_file1->listCount();
+        holdInput(true);
+        result = runPass(pass);
+    }
     holdInput(false);
-    applyPassResult(pass, result, total, before);
+    applyPassResult(pass, result, m_file1->listCount() > 0 ? m_file1->listCount() : total, before);
     // The window was closed during the pass: it waited for the file in hand, now it goes.
     if (m_progress->stopRequested())
         close();

@@ -101,8 +101,9 @@ private:
     void holdInput(bool hold);
     void warn(const QString &text);
     int ask(const Question &question);
-    // The folder File1 shows had a pass that did not finish: asks what to do and does it.
-    void offerRecovery();
+    // When the folder File1 shows has a pass that did not finish, asks what to do and does it.
+    // False when there was nothing to ask about.
+    bool offerRecovery();
 
     DriveList *m_drive1 = nullptr;
     DirList *m_dir1 = nullptr;

@@ -298,7 +298,8 @@ Question recoveryQuestion(const korvalo::RecoveryStatus &status)
         done = QStringLiteral("改回了原来的名字");
         break;
     }
-    q.text = QStringLiteral("这个文件夹里上次的%1没有完成：%2。\n"
+    q.text = QStringLiteral("这个文件夹里上次的%1没有完成。\n"
+                            "原因：%2。\n"
                             "开始时间：%3\n"
                             "%4 个文件中已有 %5 个%6。")
                  .arg(passName(status.kind), why, when)

@@ -266,6 +266,7 @@ private slots:
     void emptyListWarning();
     void emptyListRealMessageBox();
     void failedRenameReported();
+    void passAgainAfterFailureFinishesIt();
     void refreshFailureReported();
     void inputHeldOffDuringPass();
     void closeDuringPassStopsAfterFileInHand_data();
@@ -845,6 +846,32 @@ void TestForm1::failedRenameReported()
                        static_cast<QWidget *>(h.drive1()), static_cast<QWidget *>(h.dir1())})
         QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
     QCOMPARE(h.label5()->text(), QStringLiteral("0%")); // the last completed step
+}
+
+// The user moves the file that was in the way and clicks again: the click offers to finish the
+// pass that failed, and Enter finishes it.
+void TestForm1::passAgainAfterFailureFinishesIt()
+{
+    Harness h;
+    for (const char *n : {"1111b.mp3", "2222c.mp3", "c.mp3"})
+        h.work.touch(n);
+    h.open(h.work.path());
+    act(h, "option2");
+    click(h.command2());
+    QCOMPARE(int(h.messages.size()), 1);
+    QCOMPARE(h.work.names(), (std::vector<std::string>{"2222c.mp3", "b.mp3", "c.mp3"}));
+
+    fs::rename(h.work / "c.mp3", h.work / "moved.mp3");
+    click(h.command2());
+    QCOMPARE(int(h.questions.size()), 1);
+    QVERIFY2(h.questions[0].text.contains(QStringLiteral("“删除排序”")),
+             qPrintable(h.questions[0].text));
+    QCOMPARE(h.work.names(), (std::vector<std::string>{"b.mp3", "c.mp3", "moved.mp3"}));
+    QCOMPARE(h.work.read("c.mp3"), std::string("content of 2222c.mp3"));
+    QCOMPARE(shownNames(h.file1()), (QStringList{"b.mp3", "c.mp3", "moved.mp3"}));
+    QVERIFY(h.command1()->isEnabled());
+    QVERIFY(!h.command2()->isEnabled());
+    QCOMPARE(int(h.messages.size()), 1);
 }
 
 void TestForm1::refreshFailureReported()
