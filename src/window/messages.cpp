@@ -112,8 +112,8 @@ QString renameFailure(const korvalo::PassResult &result, int total,
     QString reason;
     switch (result.cause.error) {
     case korvalo::Cause::TargetExists:
-        reason = QStringLiteral("目标文件已存在：文件夹里已经有一个“%1”挡住了它。\n"
-                                "请先把“%1”改名或移到别的文件夹，再运行一次。")
+        reason = QStringLiteral("目标文件已存在。挡住它的是文件夹里的\n    “%1”\n"
+                                "请先把这个文件改名或移到别的文件夹，再运行一次。")
                      .arg(to);
         break;
     case korvalo::Cause::DeviceGone:
@@ -124,8 +124,10 @@ QString renameFailure(const korvalo::PassResult &result, int total,
         reason = renameErrorText(result.cause);
         break;
     }
+    // Each name on a line of its own: a long one is never wrapped in the middle of a sentence.
     QString text =
-        QStringLiteral("无法把文件“%1”改名为“%2”。\n原因：%3\n在它之前已改名 %4 个文件。")
+        QStringLiteral(
+            "无法把文件\n    “%1”\n改名为\n    “%2”\n原因：%3\n在它之前已改名 %4 个文件。")
             .arg(from, to, reason, QString::number(result.renamed));
     const int remaining = total - result.failedIndex - 1;
     if (remaining > 0)

@@ -831,7 +831,8 @@ void TestForm1::failedRenameReported()
     QVERIFY2(text.contains(QStringLiteral("“2222a.mp3”")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("“a.mp3”")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("目标文件已存在")), qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral("请先把“a.mp3”改名或移到别的文件夹，再运行一次")),
+    QVERIFY2(text.contains(QStringLiteral("挡住它的是文件夹里的\n    “a.mp3”\n"
+                                          "请先把这个文件改名或移到别的文件夹，再运行一次")),
              qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("已改名 1 个文件")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("之后的 1 个文件没有处理")), qPrintable(text));
