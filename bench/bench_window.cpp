@@ -1,7 +1,8 @@
 // Both passes through the real window on the offscreen platform, as a user runs them: Dir1 is
 // pointed at the folder (File1 and Label3 follow), then Command1 is clicked for the shuffle pass,
 // or Option2 is chosen and Command2 clicked for the prefix removal pass. ProgressBar1, Label5 and
-// the event pump run after every file. The time of the click, which holds the whole pass, is set
+// the event pump run after every file, and the pass keeps its journal (in a state folder of the
+// benchmark's own, on the same disk). The time of the click, which holds the whole pass, is set
 // against a bare loop of renameat2(RENAME_NOREPLACE) over the same names in the same order.
 
 #include "benchutil.h"
@@ -107,6 +108,9 @@ int main(int argc, char *argv[])
     // The window starts in an empty folder, as if started there.
     bench::ScratchFolder start("start");
     std::filesystem::current_path(start.path());
+    // The window keeps its journal in the state folder; not the user's.
+    bench::ScratchFolder state("state");
+    qputenv("XDG_STATE_HOME", QByteArray::fromStdString(state.path().native()));
     Form1 form;
     bench::failOnMessageBox(form);
     form.show();

@@ -1,7 +1,7 @@
 #pragma once
 
-// What the window benchmarks share: finding the window's controls, and a hook that ends the
-// benchmark on any message box, which would block a user's pass.
+// What the window benchmarks share: finding the window's controls, and hooks that end the
+// benchmark on any message box or question, which would block a user's pass.
 
 #include "benchutil.h"
 #include "window/form1.h"
@@ -22,6 +22,11 @@ inline void failOnMessageBox(Form1 &form)
     form.setMessageHook([](QMessageBox::Icon, const QString &title, const QString &text) {
         bench::fail("the window showed a message box: " + title.toStdString() + ": " +
                     text.toStdString());
+    });
+    form.setQuestionHook([](const Question &q) {
+        bench::fail("the window asked a question: " + q.title.toStdString() + ": " +
+                    q.text.toStdString());
+        return q.escapeAnswer;
     });
 }
 

@@ -1,5 +1,7 @@
 #include "window/form1.h"
 
+#include "passes/folderrecovery.h"
+
 #include "window/dirlist.h"
 #include "window/drivelist.h"
 #include "window/filelist.h"
@@ -15,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 #include <cmath>
 #include <system_error>
@@ -49,6 +52,26 @@ public:
     QString text() const override { return isTextVisible() ? QProgressBar::text() : QString(); }
 };
 
+// The passes' questions, asked in message boxes.
+class BoxAnswers : public korvalo::PassQuestions
+{
+public:
+    explicit BoxAnswers(const Form1::QuestionHook &ask) : m_ask(ask) {}
+
+    DigitAnswer stripOtherDigits(const std::vector<korvalo::FileName> &others,
+                                 int qualifying) override
+    {
+        return DigitAnswer(m_ask(messages::stripDigitsQuestion(others, qualifying)));
+    }
+    bool shuffleAgain(const std::vector<korvalo::FileName> &prefixed, int listed) override
+    {
+        return m_ask(messages::shuffleAgainQuestion(prefixed, listed)) == 1;
+    }
+
+private:
+    const Form1::QuestionHook &m_ask;
+};
+
 const QString shuffleCaption = QStringLiteral("随机排序");
 const QString shuffleAgainCaption = QStringLiteral("重新排序");
 
@@ -70,6 +93,25 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
         box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
         box.exec();
     };
+    m_question = [this](const Question &q) {
+        QMessageBox box(q.icon, q.title, q.text, QMessageBox::NoButton, this);
+        std::vector<std::pair<QAbstractButton *, int>> answers;
+        for (const Question::Choice &choice : q.choices) {
+            QPushButton *button = box.addButton(choice.caption, QMessageBox::ActionRole);
+            answers.emplace_back(button, choice.answer);
+            if (choice.answer == q.defaultAnswer)
+                box.setDefaultButton(button);
+            if (choice.answer == q.escapeAnswer)
+                box.setEscapeButton(button);
+        }
+        box.exec();
+        for (const auto &[button, answer] : answers)
+            if (button == box.clickedButton())
+                return answer;
+        return q.escapeAnswer;
+    };
+    m_journal = std::make_unique<korvalo::Journal>();
+    m_answers = std::make_unique<BoxAnswers>(m_question);
 
     buildControls();
     m_progress = std::make_unique<PassProgress>(*m_progressBar1, *m_label5);
@@ -83,6 +125,9 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     connect(m_option2, &QRadioButton::clicked, this, &Form1::onOption2Click);
     connect(m_command1, &QPushButton::clicked, this, &Form1::onCommand1Click);
     connect(m_command2, &QPushButton::clicked, this, &Form1::onCommand2Click);
+    // The folder shown at start-up may be one whose last pass did not finish: asked once the
+    // window is up.
+    QTimer::singleShot(0, this, [this] { offerRecovery(); });
 }
 
 Form1::~Form1() = default;
@@ -170,6 +215,16 @@ void Form1::setMessageHook(MessageHook hook)
     m_message = std::move(hook);
 }
 
+void Form1::setQuestionHook(QuestionHook hook)
+{
+    m_question = std::move(hook);
+}
+
+int Form1::ask(const Question &question)
+{
+    return m_question(question);
+}
+
 void Form1::warn(const QString &text)
 {
     m_message(QMessageBox::Warning, messages::warningTitle(), text);
@@ -208,6 +263,60 @@ void Form1::onFile1PathChange()
 {
     m_label3->setText(QStringLiteral("已选文件夹共有") + QString::number(m_file1->listCount()) +
                       QStringLiteral("首歌曲"));
+    offerRecovery();
+}
+
+bool Form1::offerRecovery()
+{
+    if (m_progress->running())
+        return false;
+    const std::filesystem::path folder = m_file1->path();
+    if (folder.empty())
+        return false;
+    korvalo::PendingRecovery pending;
+    korvalo::JournalError error;
+    switch (korvalo::checkForRecovery(folder, *m_journal, pending, &error)) {
+    case korvalo::RecoveryCheck::Nothing:
+        return false;
+    case korvalo::RecoveryCheck::VolumeBusy:
+        warn(messages::recoveryBusyText());
+        return true;
+    case korvalo::RecoveryCheck::JournalFailed:
+        warn(messages::journalFailure(error));
+        return true;
+    case korvalo::RecoveryCheck::Pending:
+        break;
+    }
+    const korvalo::RecoveryStatus &status = pending.plan.status;
+    const auto choice = korvalo::RecoveryChoice(ask(messages::recoveryQuestion(status)));
+
+    const ButtonStates before{m_command1->isEnabled(), m_command2->isEnabled()};
+    holdInput(true);
+    m_progress->begin();
+    const korvalo::RecoveryResult result =
+        korvalo::recoverFolder(folder, *m_journal, pending, choice, *m_progress);
+    m_progress->end();
+    holdInput(false);
+    m_command1->setEnabled(before.command1);
+    m_command2->setEnabled(before.command2);
+
+    m_file1->refresh();
+    const bool done =
+        result.status == korvalo::RecoveryResult::Status::Done && !m_progress->stopRequested();
+    if (done && choice != korvalo::RecoveryChoice::Leave) {
+        // As after the pass the recovery completed: a shuffle undone is as after a removal.
+        const bool shuffled =
+            status.kind == korvalo::PassKind::Shuffle && choice == korvalo::RecoveryChoice::Finish;
+        if (shuffled)
+            m_command1->setText(shuffleAgainCaption);
+        m_command1->setEnabled(!shuffled);
+        m_command2->setEnabled(shuffled);
+    }
+    if (const QString report = messages::recoveryReport(result); !report.isEmpty())
+        warn(report);
+    if (m_progress->stopRequested())
+        close();
+    return true;
 }
 
 void Form1::onOption1Click()
@@ -255,12 +364,30 @@ void Form1::startPass(Pass pass)
         warn(messages::emptyListText());
         return;
     }
-    const int total = m_file1->listCount();
+    int total = m_file1->listCount();
     const ButtonStates before{m_command1->isEnabled(), m_command2->isEnabled()};
     holdInput(true);
-    const korvalo::PassResult result = runPass(pass);
+    korvalo::PassResult result = runPass(pass);
+    if (result.status == korvalo::PassResult::Status::Refused &&
+        result.refusal == korvalo::PassResult::Refusal::RecoveryPending) {
+        // A pass in this folder failed earlier: the click that runs it again, once the user has
+        // moved what was in the way, puts that pass right first.
+        holdInput(false);
+        m_command1->setEnabled(before.command1);
+        m_command2->setEnabled(before.command2);
+        if (offerRecovery()) {
+            if (m_progress->stopRequested())
+                close();
+            return;
+        }
+        // Nothing to ask (the journal took the folder as it is): the pass runs over it.
+        m_file1->refresh();
+        total = m_file1->listCount();
+        holdInput(true);
+        result = runPass(pass);
+    }
     holdInput(false);
-    applyPassResult(pass, result, total, before);
+    applyPassResult(pass, result, m_file1->listCount() > 0 ? m_file1->listCount() : total, before);
     // The window was closed during the pass: it waited for the file in hand, now it goes.
     if (m_progress->stopRequested())
         close();
@@ -269,7 +396,9 @@ void Form1::startPass(Pass pass)
 korvalo::PassResult Form1::runPass(Pass pass)
 {
     const Dir1Folder folder(*m_dir1);
-    const korvalo::PassContext context{m_file1->musicList(), folder, *m_progress};
+    korvalo::PassContext context{m_file1->musicList(), folder, *m_progress};
+    context.journal = m_journal.get();
+    context.questions = m_answers.get();
     m_progress->begin();
     const korvalo::PassResult result = pass == Pass::Shuffle
                                            ? korvalo::runShufflePass(context, m_random)
@@ -299,6 +428,8 @@ void Form1::applyPassResult(Pass pass, const korvalo::PassResult &result, int to
         }
         if (!result.refreshError.ok())
             warn(messages::refreshFailure(m_file1->path(), result.refreshError));
+        if (!result.journalError.ok())
+            warn(messages::journalFailure(result.journalError));
         break;
     case Status::Failed: {
         restoreButtons();
@@ -323,6 +454,10 @@ void Form1::applyPassResult(Pass pass, const korvalo::PassResult &result, int to
         restoreButtons();
         if (result.refusal == korvalo::PassResult::Refusal::VolumeBusy)
             warn(messages::volumeBusyText());
+        else if (result.refusal == korvalo::PassResult::Refusal::RecoveryPending)
+            warn(messages::recoveryPendingText());
+        else if (result.refusal == korvalo::PassResult::Refusal::JournalUnwritable)
+            warn(messages::journalFailure(result.journalError));
         else if (m_warnedUnsafeMounts.insert({result.device, result.mountPoint.native()}).second)
             warn(messages::unsafeDriverText()); // once per mount while the window is open
         break;
@@ -332,8 +467,10 @@ void Form1::applyPassResult(Pass pass, const korvalo::PassResult &result, int to
 void Form1::closeEvent(QCloseEvent *event)
 {
     if (m_progress->running()) {
-        // Each rename is whole: stop after the file in hand, then close.
-        m_progress->requestStop();
+        // Each rename is whole: stop after the file in hand, then close. The journal keeps what
+        // was done, so the next opening of the folder offers to put it right.
+        if (!m_progress->stopRequested() && ask(messages::closeDuringPassQuestion()) == 1)
+            m_progress->requestStop();
         event->ignore();
         return;
     }

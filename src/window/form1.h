@@ -1,7 +1,9 @@
 #pragma once
 
+#include "passes/journal.h"
 #include "passes/passes.h"
 #include "passes/randomsource.h"
+#include "window/question.h"
 
 #include <QMessageBox>
 #include <QWidget>
@@ -27,7 +29,9 @@ class QRadioButton;
 // The program's one window. Every control carries its name as its object name (Command1, Dir1,
 // Label5, ...). The folder is chosen with Drive1 and Dir1; File1 follows Dir1 and Label3 counts
 // File1's songs. Option1 and Option2 choose which pass button is enabled; Command1 runs the
-// shuffle pass, Command2 the prefix removal pass over the folder Dir1 shows.
+// shuffle pass, Command2 the prefix removal pass over the folder Dir1 shows. Both passes keep the
+// pass journal in the user's state folder; opening a folder whose last pass did not finish offers
+// to put it right.
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -36,13 +40,18 @@ public:
     using MessageHook =
         std::function<void(QMessageBox::Icon icon, const QString &title, const QString &text)>;
 
+    // Asks a question in a message box and gives the answer of the button chosen; tests replace
+    // it to answer themselves.
+    using QuestionHook = std::function<int(const Question &question)>;
+
     explicit Form1(QWidget *parent = nullptr);
     ~Form1() override;
 
-    // True while a pass runs (inside a click on Command1 or Command2).
+    // True while a pass, or the recovery of an unfinished one, runs.
     bool passRunning() const;
 
     void setMessageHook(MessageHook hook);
+    void setQuestionHook(QuestionHook hook);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -91,6 +100,10 @@ private:
                          ButtonStates before);
     void holdInput(bool hold);
     void warn(const QString &text);
+    int ask(const Question &question);
+    // When the folder File1 shows has a pass that did not finish, asks what to do and does it.
+    // False when there was nothing to ask about.
+    bool offerRecovery();
 
     DriveList *m_drive1 = nullptr;
     DirList *m_dir1 = nullptr;
@@ -110,6 +123,9 @@ private:
     QProgressBar *m_progressBar1 = nullptr;
 
     MessageHook m_message;
+    QuestionHook m_question;
+    std::unique_ptr<korvalo::Journal> m_journal;
+    std::unique_ptr<korvalo::PassQuestions> m_answers;
     korvalo::ClockRandomSource m_random;
     std::unique_ptr<PassProgress> m_progress;
     // The fusefat mounts whose refusal was shown already (device number, mount point).

@@ -1,6 +1,13 @@
 #include "window/messages.h"
 
+#include "browse/oserror.h"
+
+#include <QApplication>
+#include <QDateTime>
 #include <QFile>
+#include <QFontMetrics>
+
+#include <algorithm>
 
 namespace messages {
 
@@ -33,7 +40,8 @@ QString causeText(korvalo::Cause cause, int osError)
     case Cause::PermissionDenied:
         return QStringLiteral("没有权限。请检查这个文件夹的访问权限。");
     case Cause::ReadOnly:
-        return QStringLiteral("磁盘只读。请关闭U盘的写保护，或以可写方式重新挂载后再试。");
+        return QStringLiteral("U盘或磁盘是只读的。如果U盘侧面有写保护开关，请把它拨到解锁的一边，"
+                              "重新插入U盘后再试；否则请以可写方式重新挂载。");
     case Cause::NameTooLong:
         return QStringLiteral("文件名过长。请先把这个文件的名字改短，再试一次。");
     case Cause::InvalidName:
@@ -86,13 +94,41 @@ QString folderFailure(const std::filesystem::path &folder, const korvalo::ListEr
         .arg(displayPath(folder), listErrorText(error));
 }
 
+QString boxName(const std::filesystem::path &name)
+{
+    // About two dozen Chinese characters: narrower than any message box, wide enough for a name.
+    const QFontMetrics metrics(QApplication::font("QMessageBox"));
+    const int width = metrics.horizontalAdvance(QChar(0x6C49)) * 24;
+    return metrics.elidedText(displayPath(name), Qt::ElideMiddle, width);
+}
+
 QString renameFailure(const korvalo::PassResult &result, int total,
                       const korvalo::ListError &afterwards)
 {
+    if (result.cause.ok() && !result.journalError.ok())
+        return journalFailure(result.journalError);
+    const QString from = boxName(result.oldName);
+    const QString to = boxName(result.newName);
+    QString reason;
+    switch (result.cause.error) {
+    case korvalo::Cause::TargetExists:
+        reason = QStringLiteral("目标文件已存在。挡住它的是文件夹里的\n    “%1”\n"
+                                "请先把这个文件改名或移到别的文件夹，再运行一次。")
+                     .arg(to);
+        break;
+    case korvalo::Cause::DeviceGone:
+        reason = QStringLiteral("U盘已被拔出。已改过的文件名都有记录：重新插入U盘后打开这个文件夹，"
+                                "Korvalo 会提出把文件名恢复原样。");
+        break;
+    default:
+        reason = renameErrorText(result.cause);
+        break;
+    }
+    // Each name on a line of its own: a long one is never wrapped in the middle of a sentence.
     QString text =
-        QStringLiteral("无法把文件“%1”改名为“%2”。\n原因：%3\n在它之前已改名 %4 个文件。")
-            .arg(displayPath(result.oldName), displayPath(result.newName),
-                 renameErrorText(result.cause), QString::number(result.renamed));
+        QStringLiteral(
+            "无法把文件\n    “%1”\n改名为\n    “%2”\n原因：%3\n在它之前已改名 %4 个文件。")
+            .arg(from, to, reason, QString::number(result.renamed));
     const int remaining = total - result.failedIndex - 1;
     if (remaining > 0)
         text += QStringLiteral("之后的 %1 个文件没有处理。").arg(remaining);
@@ -105,6 +141,208 @@ QString refreshFailure(const std::filesystem::path &folder, const korvalo::ListE
 {
     return QStringLiteral("所有文件已改名，但无法重新读取文件夹“%1”。\n原因：%2")
         .arg(displayPath(folder), listErrorText(error));
+}
+
+namespace {
+
+// The first names of a list, one a line, then how many there are in all.
+QString nameList(const std::vector<korvalo::FileName> &names)
+{
+    constexpr std::size_t kShown = 10;
+    QString text;
+    for (std::size_t i = 0; i < std::min(names.size(), kShown); ++i)
+        text += QStringLiteral("    ") + boxName(names[i]) + QLatin1Char('\n');
+    if (names.size() > kShown)
+        text += QStringLiteral("    ……共 %1 个\n").arg(names.size());
+    return text;
+}
+
+QString passName(korvalo::PassKind kind)
+{
+    switch (kind) {
+    case korvalo::PassKind::Shuffle:
+        return QStringLiteral("“随机排序”");
+    case korvalo::PassKind::Removal:
+        return QStringLiteral("“删除排序”");
+    case korvalo::PassKind::Restore:
+        return QStringLiteral("恢复原文件名");
+    }
+    return QString();
+}
+
+} // namespace
+
+QString journalFailure(const korvalo::JournalError &error)
+{
+    using Kind = korvalo::JournalError::Kind;
+    switch (error.kind) {
+    case Kind::None:
+        return QString();
+    case Kind::PassPending:
+        return recoveryPendingText();
+    case Kind::NoStateFolder:
+        return QStringLiteral("找不到用户的主文件夹，Korvalo 无法记录改名，所以没有改任何文件名。"
+                              "请设置 HOME（或 XDG_STATE_HOME）环境变量后再打开 Korvalo。");
+    default:
+        break;
+    }
+    const QString cause = causeText(
+        korvalo::causeOfSystemError(error.osError, korvalo::OsAction::Renaming), error.osError);
+    return QStringLiteral("Korvalo 无法写入改名记录“%1”。为了不丢失文件名，它没有继续改名。\n"
+                          "原因：%2\n请确认这个位置可以写入、磁盘没有满，然后再运行一次。")
+        .arg(displayPath(error.path), cause);
+}
+
+QString recoveryPendingText()
+{
+    return QStringLiteral("这个文件夹上次的改名没有完成，要先处理它，所以这次没有改任何文件名。\n"
+                          "请在文件夹列表里重新打开这个文件夹，按提示恢复或完成上次的改名，"
+                          "然后再试。");
+}
+
+QString recoveryBusyText()
+{
+    return QStringLiteral("这个文件夹上次的改名没有完成，但另一个 Korvalo 窗口正在处理这个U盘。\n"
+                          "请等它完成后重新打开这个文件夹，再决定怎样处理。");
+}
+
+QString recoveryReport(const korvalo::RecoveryResult &result)
+{
+    using Status = korvalo::RecoveryResult::Status;
+    if (result.status == Status::VolumeBusy)
+        return recoveryBusyText();
+    QString text;
+    if (result.status == Status::Failed) {
+        if (!result.journalError.ok())
+            return journalFailure(result.journalError);
+        text = QStringLiteral("U盘已被拔出或文件夹已无法访问，文件名没有全部处理完（已改 %1 个）。"
+                              "请重新插入U盘后再打开这个文件夹，Korvalo 会再次提示。\n")
+                   .arg(result.renamed);
+    }
+    if (!result.conflicts.empty())
+        text +=
+            QStringLiteral("有 %1 个文件在此期间被改名或移走，或者它要用的名字已被别的文件占用，"
+                           "Korvalo 没有动它们：\n%2请自行检查这些文件。\n")
+                .arg(result.conflicts.size())
+                .arg(nameList(result.conflicts));
+    if (!result.refused.empty())
+        text += QStringLiteral("有 %1 个文件无法改名（%2）：\n%3")
+                    .arg(result.refused.size())
+                    .arg(renameErrorText(result.cause), nameList(result.refused));
+    return text.trimmed();
+}
+
+Question stripDigitsQuestion(const std::vector<korvalo::FileName> &others, int qualifying)
+{
+    using Answer = korvalo::PassQuestions::DigitAnswer;
+    Question q;
+    q.title = QStringLiteral("删除排序");
+    q.text =
+        QStringLiteral("在 %1 个以四位数字开头的文件中，有 %2 个开头的数字不是 Korvalo 加上的，"
+                       "可能是文件名本来就有的（比如年份或曲目号）：\n\n%3\n"
+                       "保留它们的数字：只删除 Korvalo 加上的排序号（推荐）。\n"
+                       "也删除：这些文件名开头的四位数字也会被删掉。\n"
+                       "取消：不改任何文件名。")
+            .arg(qualifying)
+            .arg(others.size())
+            .arg(nameList(others));
+    q.choices = {{QStringLiteral("保留它们的数字"), int(Answer::KeepOthers)},
+                 {QStringLiteral("也删除"), int(Answer::StripAll)},
+                 {QStringLiteral("取消"), int(Answer::Cancel)}};
+    q.defaultAnswer = int(Answer::KeepOthers);
+    q.escapeAnswer = int(Answer::Cancel);
+    return q;
+}
+
+Question shuffleAgainQuestion(const std::vector<korvalo::FileName> &prefixed, int listed)
+{
+    Question q;
+    q.icon = QMessageBox::Warning;
+    q.title = QStringLiteral("随机排序");
+    q.text = QStringLiteral("列表中的 %1 个文件里，有 %2 个已经带着 Korvalo 加上的排序号：\n\n%3\n"
+                            "继续的话，这些文件名前面会再加上一个排序号（变成两个）。"
+                            "如果只是想换一种顺序，请先选“已经使用过本软件”，点“删除排序”，"
+                            "再重新排序。")
+                 .arg(listed)
+                 .arg(prefixed.size())
+                 .arg(nameList(prefixed));
+    q.choices = {{QStringLiteral("继续排序"), 1}, {QStringLiteral("取消"), 0}};
+    q.defaultAnswer = 0;
+    q.escapeAnswer = 0;
+    return q;
+}
+
+Question recoveryQuestion(const korvalo::RecoveryStatus &status)
+{
+    using Choice = korvalo::RecoveryChoice;
+    Question q;
+    q.icon = QMessageBox::Warning;
+    q.title = QStringLiteral("上次的改名没有完成");
+    const QString when = QDateTime::fromSecsSinceEpoch(status.startTime)
+                             .toLocalTime()
+                             .toString(QStringLiteral("yyyy年M月d日 HH:mm"));
+    QString why;
+    if (!status.end)
+        why = QStringLiteral("Korvalo 被意外关闭，或者U盘被拔出");
+    else if (*status.end == korvalo::PassEnd::Stopped)
+        why = QStringLiteral("窗口在改名时被关闭");
+    else
+        why = QStringLiteral("有一个文件无法改名");
+    QString done;
+    switch (status.kind) {
+    case korvalo::PassKind::Shuffle:
+        done = QStringLiteral("加上了排序号");
+        break;
+    case korvalo::PassKind::Removal:
+        done = QStringLiteral("去掉了排序号");
+        break;
+    case korvalo::PassKind::Restore:
+        done = QStringLiteral("改回了原来的名字");
+        break;
+    }
+    q.text = QStringLiteral("这个文件夹里上次的%1没有完成。\n"
+                            "原因：%2。\n"
+                            "开始时间：%3\n"
+                            "%4 个文件中已有 %5 个%6。")
+                 .arg(passName(status.kind), why, when)
+                 .arg(status.fileCount)
+                 .arg(status.done)
+                 .arg(done);
+    if (status.missing > 0)
+        q.text += QStringLiteral("另有 %1 个文件已被别人改名或移走，Korvalo 不会动它们。")
+                      .arg(status.missing);
+    q.text += QStringLiteral("\n\n");
+    if (status.kind == korvalo::PassKind::Shuffle) {
+        q.text += QStringLiteral("恢复原名：把已加上排序号的文件改回原来的名字（推荐）。\n"
+                                 "完成排序：给其余的文件也加上排序号。\n"
+                                 "保持现状：不改任何文件名；以后仍可用“删除排序”去掉排序号。");
+        q.choices = {{QStringLiteral("恢复原名"), int(Choice::Undo)},
+                     {QStringLiteral("完成排序"), int(Choice::Finish)},
+                     {QStringLiteral("保持现状"), int(Choice::Leave)}};
+        q.defaultAnswer = int(Choice::Undo);
+    } else {
+        q.text += QStringLiteral("完成：把其余的文件也改回原来的名字（推荐）。\n"
+                                 "保持现状：不改任何文件名。");
+        q.choices = {{QStringLiteral("完成"), int(Choice::Finish)},
+                     {QStringLiteral("保持现状"), int(Choice::Leave)}};
+        q.defaultAnswer = int(Choice::Finish);
+    }
+    q.escapeAnswer = int(Choice::Leave);
+    return q;
+}
+
+Question closeDuringPassQuestion()
+{
+    Question q;
+    q.title = QStringLiteral("正在改名");
+    q.text = QStringLiteral("文件还没有全部改完。\n\n"
+                            "停止：改完手上这个文件就停下并关闭窗口。改过的文件名都有记录，"
+                            "下次打开这个文件夹时可以恢复原来的名字，或者把改名完成。\n"
+                            "继续：改完所有文件，窗口不关闭。");
+    q.choices = {{QStringLiteral("停止"), 1}, {QStringLiteral("继续"), 0}};
+    q.defaultAnswer = 1;
+    q.escapeAnswer = 0;
+    return q;
 }
 
 } // namespace messages

@@ -3,12 +3,15 @@
 // Every text the window shows about an error, in one place.
 
 #include "browse/listerror.h"
+#include "passes/folderrecovery.h"
 #include "passes/passes.h"
 #include "passes/rename.h"
+#include "window/question.h"
 
 #include <QString>
 
 #include <filesystem>
+#include <vector>
 
 namespace messages {
 
@@ -31,6 +34,9 @@ QString volumeBusyText();
 
 // A path or bare name as the user reads it.
 QString displayPath(const std::filesystem::path &path);
+// A file name as a message box shows it: a long one loses its middle, so that it fits on one line
+// of the box and its start and its extension stay readable.
+QString boxName(const std::filesystem::path &name);
 
 // A folder (or drive) that could not be opened.
 QString folderFailure(const std::filesystem::path &folder, const korvalo::ListError &error);
@@ -40,5 +46,23 @@ QString renameFailure(const korvalo::PassResult &result, int total,
                       const korvalo::ListError &afterwards);
 // A pass that renamed every file but could not read the folder again afterwards.
 QString refreshFailure(const std::filesystem::path &folder, const korvalo::ListError &error);
+
+// A pass whose journal could not be written (refused before the first rename, or stopped
+// part-way): where the journal is kept and what to do.
+QString journalFailure(const korvalo::JournalError &error);
+// A pass refused because the folder still has an unfinished pass.
+QString recoveryPendingText();
+// Opening a folder with an unfinished pass while another Korvalo works on the same volume.
+QString recoveryBusyText();
+// What went wrong while an unfinished pass was put right; empty when all went well.
+QString recoveryReport(const korvalo::RecoveryResult &result);
+
+// The questions. Each choice's answer is the value of the enum named: DigitAnswer for the
+// removal pass, RecoveryChoice for an unfinished pass, and 1 (go on) or 0 for the others.
+Question stripDigitsQuestion(const std::vector<korvalo::FileName> &others, int qualifying);
+Question shuffleAgainQuestion(const std::vector<korvalo::FileName> &prefixed, int listed);
+Question recoveryQuestion(const korvalo::RecoveryStatus &status);
+// The window is closed while a pass runs: 1 stops after the file in hand, 0 goes on.
+Question closeDuringPassQuestion();
 
 } // namespace messages

@@ -1,3 +1,4 @@
+#include "passes/folderrecovery.h"
 #include "passes/passlock.h"
 #include "support/testdir.h"
 #include "window/dirlist.h"
@@ -7,6 +8,7 @@
 #include "window/messages.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -32,11 +34,20 @@ struct Message
     QString text;
 };
 
-// A window started in a temporary folder of its own, with its message boxes recorded.
+// A window started in a temporary folder of its own, with its message boxes recorded. Its
+// questions are recorded too and answered by `answer` (by default as Enter would: the default
+// button), unless real message boxes are asked for.
 class Harness
 {
 public:
-    explicit Harness(const std::vector<std::string> &startFiles = {})
+    enum class Questions
+    {
+        Hooked,
+        RealBoxes
+    };
+
+    explicit Harness(const std::vector<std::string> &startFiles = {},
+                     Questions questionMode = Questions::Hooked)
     {
         for (const auto &name : startFiles)
             start.touch(name);
@@ -47,6 +58,12 @@ public:
             [this](QMessageBox::Icon icon, const QString &title, const QString &text) {
                 messages.push_back({icon, title, text});
             });
+        if (questionMode == Questions::Hooked) {
+            window->setQuestionHook([this](const Question &q) {
+                questions.push_back(q);
+                return answer ? answer(q) : q.defaultAnswer;
+            });
+        }
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             qWarning("window not exposed");
@@ -85,6 +102,8 @@ public:
     QString previous;
     std::unique_ptr<Form1> window;
     std::vector<Message> messages;
+    std::vector<Question> questions;
+    std::function<int(const Question &)> answer;
 };
 
 // Watches a pass from inside its progress steps: an event that posts itself again is handled
@@ -165,6 +184,57 @@ QStringList shownNames(FileList *files)
     return out;
 }
 
+// Whether the names are the patterns, one name each: "#" in a pattern stands for one order
+// prefix, everything else for itself. Empty when they are, else what differs.
+QString unmatchedNames(const std::vector<std::string> &names, const QStringList &patterns)
+{
+    std::vector<QRegularExpression> left;
+    for (const QString &p : patterns) {
+        const QStringList parts = p.split(QLatin1Char('#'));
+        QString re;
+        for (int k = 0; k < parts.size(); ++k)
+            re += (k > 0 ? QStringLiteral("[1-9][0-9]{3}") : QString()) +
+                  QRegularExpression::escape(parts[k]);
+        left.emplace_back(QRegularExpression::anchoredPattern(re));
+    }
+    QStringList shown;
+    for (const auto &n : names)
+        shown << QString::fromStdString(n);
+    for (const QString &name : shown) {
+        auto hit = std::find_if(left.begin(), left.end(), [&](const QRegularExpression &re) {
+            return re.match(name).hasMatch();
+        });
+        if (hit == left.end())
+            return QStringLiteral("names %1, patterns %2").arg(shown.join('|'), patterns.join('|'));
+        left.erase(hit);
+    }
+    return left.empty()
+               ? QString()
+               : QStringLiteral("names %1, patterns %2").arg(shown.join('|'), patterns.join('|'));
+}
+
+// Runs a pass over `folder` in a window of its own and closes the window during the pass's second
+// file, answering the close question with "stop": the journal keeps an unfinished pass. For a
+// removal the folder is shuffled first.
+void stopPassAtSecondFile(const fs::path &folder, const QString &pass)
+{
+    Harness h;
+    h.open(folder);
+    if (pass == "removal") {
+        click(h.command1());
+        QCOMPARE(h.command2()->isEnabled(), true);
+    }
+    h.answer = [](const Question &) { return 1; };
+    StepWatcher watch(h, [&](int step) {
+        if (step == 1)
+            h.w().close();
+    });
+    click(pass == "removal" ? h.command2() : h.command1());
+    QCOMPARE(watch.values, (QList<int>{0, 1}));
+    QCOMPARE(int(h.questions.size()), 1);
+    QVERIFY(h.messages.empty());
+}
+
 } // namespace
 
 class TestForm1 : public QObject
@@ -196,11 +266,22 @@ private slots:
     void emptyListWarning();
     void emptyListRealMessageBox();
     void failedRenameReported();
+    void passAgainAfterFailureFinishesIt();
     void refreshFailureReported();
     void inputHeldOffDuringPass();
+    void closeDuringPassStopsAfterFileInHand_data();
     void closeDuringPassStopsAfterFileInHand();
     void secondPassOnTheVolumeRefused();
     void everyCauseHasItsOwnText();
+
+    void passQuestions_data();
+    void passQuestions();
+    void questionKeys_data();
+    void questionKeys();
+    void recoveryOnOpen_data();
+    void recoveryOnOpen();
+    void recoveryWaitsForBusyVolume();
+    void longNamesElided();
 };
 
 void TestForm1::startupGeometry_data()
@@ -413,8 +494,9 @@ void TestForm1::modes()
     QCOMPARE(h.command1()->isEnabled(), command1);
     QCOMPARE(h.command2()->isEnabled(), command2);
     QCOMPARE(h.command2()->text(), QStringLiteral("删除排序"));
-    // Only the refusals speak.
+    // Only the refusals speak; with no name at risk nothing is asked.
     QCOMPARE(int(h.messages.size()), actions.contains("empty") && actions.size() > 1 ? 1 : 0);
+    QVERIFY(h.questions.empty());
 }
 
 void TestForm1::songCount_data()
@@ -749,6 +831,9 @@ void TestForm1::failedRenameReported()
     QVERIFY2(text.contains(QStringLiteral("“2222a.mp3”")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("“a.mp3”")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("目标文件已存在")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("挡住它的是文件夹里的\n    “a.mp3”\n"
+                                          "请先把这个文件改名或移到别的文件夹，再运行一次")),
+             qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("已改名 1 个文件")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("之后的 1 个文件没有处理")), qPrintable(text));
     // The list is read again; the buttons keep their states; input is open again.
@@ -762,6 +847,32 @@ void TestForm1::failedRenameReported()
                        static_cast<QWidget *>(h.drive1()), static_cast<QWidget *>(h.dir1())})
         QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
     QCOMPARE(h.label5()->text(), QStringLiteral("0%")); // the last completed step
+}
+
+// The user moves the file that was in the way and clicks again: the click offers to finish the
+// pass that failed, and Enter finishes it.
+void TestForm1::passAgainAfterFailureFinishesIt()
+{
+    Harness h;
+    for (const char *n : {"1111b.mp3", "2222c.mp3", "c.mp3"})
+        h.work.touch(n);
+    h.open(h.work.path());
+    act(h, "option2");
+    click(h.command2());
+    QCOMPARE(int(h.messages.size()), 1);
+    QCOMPARE(h.work.names(), (std::vector<std::string>{"2222c.mp3", "b.mp3", "c.mp3"}));
+
+    fs::rename(h.work / "c.mp3", h.work / "moved.mp3");
+    click(h.command2());
+    QCOMPARE(int(h.questions.size()), 1);
+    QVERIFY2(h.questions[0].text.contains(QStringLiteral("“删除排序”")),
+             qPrintable(h.questions[0].text));
+    QCOMPARE(h.work.names(), (std::vector<std::string>{"b.mp3", "c.mp3", "moved.mp3"}));
+    QCOMPARE(h.work.read("c.mp3"), std::string("content of 2222c.mp3"));
+    QCOMPARE(shownNames(h.file1()), (QStringList{"b.mp3", "c.mp3", "moved.mp3"}));
+    QVERIFY(h.command1()->isEnabled());
+    QVERIFY(!h.command2()->isEnabled());
+    QCOMPARE(int(h.messages.size()), 1);
 }
 
 void TestForm1::refreshFailureReported()
@@ -834,12 +945,28 @@ void TestForm1::inputHeldOffDuringPass()
     QVERIFY(h.messages.empty());
 }
 
+void TestForm1::closeDuringPassStopsAfterFileInHand_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QList<int>>("steps");
+    QTest::addColumn<int>("prefixed");
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("stop (Enter)") << -1 << QList<int>{0, 1} << 2 << true;
+    QTest::newRow("go on") << 0 << QList<int>{0, 1, 2, 3} << 4 << false;
+}
+
 void TestForm1::closeDuringPassStopsAfterFileInHand()
 {
+    QFETCH(int, answer);
+    QFETCH(QList<int>, steps);
+    QFETCH(int, prefixed);
+    QFETCH(bool, closed);
     Harness h;
     for (int i = 0; i < 4; ++i)
         h.work.touch(QStringLiteral("s%1.mp3").arg(i).toStdString());
     h.open(h.work.path());
+    if (answer >= 0)
+        h.answer = [&](const Question &) { return answer; };
     bool closedAtOnce = true;
     StepWatcher watch(h, [&](int step) {
         if (step == 1)
@@ -847,13 +974,15 @@ void TestForm1::closeDuringPassStopsAfterFileInHand()
     });
     click(h.command1());
 
-    QVERIFY(!closedAtOnce);                     // not while a file is in hand
-    QCOMPARE(watch.values, (QList<int>{0, 1})); // stopped after the second file
-    QVERIFY(!h.w().isVisible());                // and closed then
-    int prefixed = 0;
+    QVERIFY(!closedAtOnce); // not while a file is in hand
+    QCOMPARE(int(h.questions.size()), 1);
+    QCOMPARE(h.questions[0].choices.size(), std::size_t(2));
+    QCOMPARE(watch.values, steps);
+    QCOMPARE(h.w().isVisible(), !closed);
+    int withPrefix = 0;
     for (const auto &n : h.work.names())
-        prefixed += n.size() == std::string("1000s0.mp3").size();
-    QCOMPARE(prefixed, 2);
+        withPrefix += n.size() == std::string("1000s0.mp3").size();
+    QCOMPARE(withPrefix, prefixed);
     QCOMPARE(int(h.work.names().size()), 4);
     QVERIFY(h.messages.empty());
 }
@@ -892,6 +1021,238 @@ void TestForm1::everyCauseHasItsOwnText()
         texts.insert(text);
     }
     QVERIFY(messages::causeText(korvalo::Cause::Other, 5).contains(QLatin1String("5")));
+}
+
+void TestForm1::passQuestions_data()
+{
+    using Digits = korvalo::PassQuestions::DigitAnswer;
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<int>("answer"); // -1: Enter, the default button
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<QString>("listed"); // a name the question lists
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<bool>("command1");
+    QTest::addColumn<bool>("command2");
+
+    const QStringList digits{"2019 Live.mp3", "7342Song.mp3", "Intro.flac"};
+    const QStringList removal{"music", "option2", "removal"};
+    QTest::newRow("never shuffled: Enter keeps their digits")
+        << digits << removal << -1 << 1 << "2019 Live.mp3"
+        << QStringList{"2019 Live.mp3", "Intro.flac", "Song.mp3"} << true << false;
+    QTest::newRow("never shuffled: strip them too")
+        << digits << removal << int(Digits::StripAll) << 1 << "2019 Live.mp3"
+        << QStringList{" Live.mp3", "Intro.flac", "Song.mp3"} << true << false;
+    QTest::newRow("never shuffled: cancel renames nothing")
+        << digits << removal << int(Digits::Cancel) << 1 << "2019 Live.mp3" << digits << false
+        << true;
+    QTest::newRow("removal twice: the second one asks")
+        << QStringList{"2019 Live.mp3", "a.mp3"}
+        << QStringList{"music", "shuffle", "removal", "option2", "removal"} << int(Digits::Cancel)
+        << 1 << "2019 Live.mp3" << QStringList{"2019 Live.mp3", "a.mp3"} << false << true;
+    QTest::newRow("shuffle then removal: no question")
+        << QStringList{"2019 Live.mp3", "0001_Intro.flac", "a.mp3"}
+        << QStringList{"music", "shuffle", "removal"} << 0 << 0 << ""
+        << QStringList{"2019 Live.mp3", "0001_Intro.flac", "a.mp3"} << true << false;
+    QTest::newRow("shuffle over digits of the names: no question")
+        << QStringList{"2019 Live.mp3"} << QStringList{"music", "shuffle"} << 0 << 0 << ""
+        << QStringList{"#2019 Live.mp3"} << false << true;
+    const QStringList twice{"music", "shuffle", "option1", "shuffle"};
+    QTest::newRow("shuffle over Korvalo's prefixes: Enter cancels")
+        << QStringList{"a.mp3", "b.flac"} << twice << -1 << 1 << ""
+        << QStringList{"#a.mp3", "#b.flac"} << true << false;
+    QTest::newRow("shuffle over Korvalo's prefixes: a second prefix")
+        << QStringList{"a.mp3", "b.flac"} << twice << 1 << 1 << ""
+        << QStringList{"##a.mp3", "##b.flac"} << false << true;
+}
+
+void TestForm1::passQuestions()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, actions);
+    QFETCH(int, answer);
+    QFETCH(int, asked);
+    QFETCH(QString, listed);
+    QFETCH(QStringList, after);
+    QFETCH(bool, command1);
+    QFETCH(bool, command2);
+
+    Harness h;
+    h.work.mkdir("music");
+    for (const QString &f : files)
+        h.work.touch("music/" + f.toStdString());
+    if (answer >= 0)
+        h.answer = [&](const Question &) { return answer; };
+    for (const QString &a : actions)
+        act(h, a);
+    QCOMPARE(int(h.questions.size()), asked);
+    if (!listed.isEmpty())
+        QVERIFY2(h.questions[0].text.contains(listed), qPrintable(h.questions[0].text));
+    TestDir &dir = h.work;
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir / "music"))
+        names.push_back(e.path().filename().native());
+    const QString differs = unmatchedNames(names, after);
+    QVERIFY2(differs.isEmpty(), qPrintable(differs));
+    QCOMPARE(h.command1()->isEnabled(), command1);
+    QCOMPARE(h.command2()->isEnabled(), command2);
+    QVERIFY(h.messages.empty());
+}
+
+// The real message box: Enter takes the default button, Esc cancels.
+void TestForm1::questionKeys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QStringList>("after");
+    QTest::newRow("Enter: keep their digits")
+        << int(Qt::Key_Return) << QStringList{"2019 Live.mp3", "Song.mp3"};
+    QTest::newRow("Esc: nothing renamed")
+        << int(Qt::Key_Escape) << QStringList{"2019 Live.mp3", "7342Song.mp3"};
+}
+
+void TestForm1::questionKeys()
+{
+    QFETCH(int, key);
+    QFETCH(QStringList, after);
+    Harness h({}, Harness::Questions::RealBoxes);
+    h.work.touch("2019 Live.mp3");
+    h.work.touch("7342Song.mp3");
+    h.open(h.work.path());
+    act(h, "option2");
+    QStringList captions;
+    QString defaultCaption;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        poll.stop();
+        for (QAbstractButton *b : box->buttons())
+            captions << b->text();
+        defaultCaption = box->defaultButton() ? box->defaultButton()->text() : QString();
+        QTest::keyClick(box, Qt::Key(key));
+    });
+    poll.start();
+    click(h.command2());
+    QCOMPARE(captions.size(), 3);
+    QCOMPARE(defaultCaption, QStringLiteral("保留它们的数字"));
+    const QString differs = unmatchedNames(h.work.names(), after);
+    QVERIFY2(differs.isEmpty(), qPrintable(differs));
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestForm1::recoveryOnOpen_data()
+{
+    using Choice = korvalo::RecoveryChoice;
+    QTest::addColumn<QString>("pass");
+    QTest::addColumn<int>("choice");        // -1: Enter, the default button
+    QTest::addColumn<QStringList>("after"); // empty: as the interrupted pass left them
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("command1");
+    QTest::addColumn<bool>("command2");
+    QTest::addColumn<QString>("percent");
+
+    const QStringList originals{"2019 Live.mp3", "a.mp3", "b.flac", "c.mp3"};
+    QTest::newRow("shuffle: Enter brings the names back")
+        << "shuffle" << -1 << originals << "随机排序" << true << false << "100%";
+    QTest::newRow("shuffle: finished")
+        << "shuffle" << int(Choice::Finish)
+        << QStringList{"#2019 Live.mp3", "#a.mp3", "#b.flac", "#c.mp3"} << "重新排序" << false
+        << true << "100%";
+    QTest::newRow("shuffle: left as it is")
+        << "shuffle" << int(Choice::Leave) << QStringList{} << "随机排序" << true << false << "0%";
+    QTest::newRow("removal: Enter finishes it")
+        << "removal" << -1 << originals << "随机排序" << true << false << "100%";
+    QTest::newRow("removal: left as it is")
+        << "removal" << int(Choice::Leave) << QStringList{} << "随机排序" << true << false << "0%";
+}
+
+void TestForm1::recoveryOnOpen()
+{
+    QFETCH(QString, pass);
+    QFETCH(int, choice);
+    QFETCH(QStringList, after);
+    QFETCH(QString, caption);
+    QFETCH(bool, command1);
+    QFETCH(bool, command2);
+    QFETCH(QString, percent);
+
+    TestDir music;
+    for (const char *n : {"2019 Live.mp3", "a.mp3", "b.flac", "c.mp3"})
+        music.touch(n);
+    stopPassAtSecondFile(music.path(), pass);
+    const auto left = music.names();
+
+    Harness h;
+    if (choice >= 0)
+        h.answer = [&](const Question &) { return choice; };
+    h.open(music.path());
+    QCOMPARE(int(h.questions.size()), 1);
+    const QString text = h.questions[0].text;
+    QVERIFY2(text.contains(pass == "shuffle" ? QStringLiteral("“随机排序”")
+                                             : QStringLiteral("“删除排序”")),
+             qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("4 个文件中已有 2 个")), qPrintable(text));
+    QCOMPARE(int(h.questions[0].choices.size()), pass == "shuffle" ? 3 : 2);
+
+    if (after.isEmpty())
+        QCOMPARE(music.names(), left);
+    else {
+        const QString differs = unmatchedNames(music.names(), after);
+        QVERIFY2(differs.isEmpty(), qPrintable(differs));
+    }
+    QCOMPARE(int(h.file1()->listCount()), 4);
+    QCOMPARE(shownNames(h.file1()).size(), 4);
+    QCOMPARE(h.command1()->text(), caption);
+    QCOMPARE(h.command1()->isEnabled(), command1);
+    QCOMPARE(h.command2()->isEnabled(), command2);
+    QCOMPARE(h.label5()->text(), percent);
+    QVERIFY(h.messages.empty());
+
+    // Settled: opening the folder again asks nothing.
+    h.open(music.path());
+    QCOMPARE(int(h.questions.size()), 1);
+}
+
+// Another Korvalo holds the volume: opening the folder says so and renames nothing; once the
+// volume is free, opening it again offers the recovery.
+void TestForm1::recoveryWaitsForBusyVolume()
+{
+    TestDir music;
+    for (const char *n : {"a.mp3", "b.mp3", "c.mp3"})
+        music.touch(n);
+    stopPassAtSecondFile(music.path(), "shuffle");
+    const auto left = music.names();
+    struct stat st;
+    QCOMPARE(::stat(music.path().c_str(), &st), 0);
+    auto other = korvalo::PassLock::tryAcquire(std::uint64_t(st.st_dev));
+    QVERIFY(other);
+
+    Harness h;
+    h.open(music.path());
+    QVERIFY(h.questions.empty());
+    QCOMPARE(int(h.messages.size()), 1);
+    QCOMPARE(h.messages[0].text, messages::recoveryBusyText());
+    QCOMPARE(music.names(), left);
+
+    other.reset();
+    h.open(music.path());
+    QCOMPARE(int(h.questions.size()), 1);
+    QCOMPARE(music.names(), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3"}));
+}
+
+void TestForm1::longNamesElided()
+{
+    const std::string stem(200, 'x');
+    const QString elided = messages::boxName("Begin" + stem + "End.mp3");
+    QVERIFY2(elided.startsWith(QStringLiteral("Begin")) &&
+                 elided.endsWith(QStringLiteral("End.mp3")),
+             qPrintable(elided));
+    QVERIFY(elided.contains(QChar(0x2026)));
+    const QFontMetrics metrics(QApplication::font("QMessageBox"));
+    QVERIFY(metrics.horizontalAdvance(elided) < metrics.horizontalAdvance(QChar(0x6C49)) * 25);
+    QCOMPARE(messages::boxName("2019 Live.mp3"), QStringLiteral("2019 Live.mp3"));
 }
 
 QTEST_MAIN(TestForm1)
