@@ -1,4 +1,5 @@
 #include "browse/musicfilelist.h"
+#include "browse/asciichars.h"
 #include "browse/naturalorder.h"
 
 #include <algorithm>
@@ -15,10 +16,7 @@ bool endsWithNoCase(std::string_view name, std::string_view suffix)
         return false;
     const std::string_view tail = name.substr(name.size() - suffix.size());
     for (std::size_t k = 0; k < suffix.size(); ++k) {
-        char c = tail[k];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != suffix[k])
+        if (foldAsciiCase(tail[k]) != suffix[k])
             return false;
     }
     return true;

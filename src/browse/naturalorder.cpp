@@ -1,4 +1,5 @@
 #include "browse/naturalorder.h"
+#include "browse/asciichars.h"
 
 #include <algorithm>
 
@@ -8,12 +9,12 @@ namespace {
 
 bool isDigit(unsigned char c)
 {
-    return c >= '0' && c <= '9';
+    return isAsciiDigit(c);
 }
 
 unsigned char fold(unsigned char c)
 {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+    return foldAsciiCase(c);
 }
 
 } // namespace

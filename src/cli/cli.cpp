@@ -155,12 +155,6 @@ std::vector<FileName> listedNames(const MusicFileList &list)
     return names;
 }
 
-// A name the removal pass takes four digits off: the stripped name must not begin with ".".
-bool strippable(const FileName &name)
-{
-    return hasOrderPrefix(name) && name.size() > 4 && name[4] != '.';
-}
-
 // One line on the terminal that follows a pass, redrawn when its percentage changes and after the
 // last file; nothing when the error stream is not a terminal. A stop asked for ends the pass after
 // the file in hand.
@@ -341,7 +335,7 @@ int dryRun(PassKind kind, const MusicFileList &list, Journal &journal,
         }
     } else {
         std::vector<FileName> qualifying;
-        std::copy_if(names.begin(), names.end(), std::back_inserter(qualifying), strippable);
+        std::copy_if(names.begin(), names.end(), std::back_inserter(qualifying), isStrippable<FileName>);
         std::vector<FileName> others = classifyDigitNames(qualifying, record).others;
         std::sort(others.begin(), others.end());
         bool stripAll = true;

@@ -1,4 +1,5 @@
 #include "passes/passes.h"
+#include "browse/asciichars.h"
 #include "browse/mountinfo.h"
 #include "passes/folderrecovery.h"
 #include "passes/ordering.h"
@@ -14,27 +15,9 @@ namespace korvalo {
 
 namespace {
 
-template <typename Char> bool isDigit(Char c)
-{
-    return c >= Char('0') && c <= Char('9');
-}
-
-template <typename String> bool leadingFourDigits(const String &name)
-{
-    return name.size() >= 4 && isDigit(name[0]) && isDigit(name[1]) && isDigit(name[2]) &&
-           isDigit(name[3]);
-}
-
-// A name the removal pass takes four digits off. The stripped name must not begin with ".":
-// "1234.mp3" would become the hidden ".mp3".
-template <typename String> bool strippable(const String &name)
-{
-    return leadingFourDigits(name) && name.size() > 4 && name[4] != '.';
-}
-
 // The path of a bare name in a folder, as folder / name gives it, but as native text: a pass
-// forms two for every file, and making path objects of them cost more than a sixth of the
-// rename itself on a fast file system.
+// forms two for every file, and on a fast file system making path objects of them costs a
+// noticeable share of the rename itself.
 std::filesystem::path::string_type inFolder(const std::filesystem::path &folder,
                                             const std::filesystem::path::string_type &name)
 {
@@ -107,7 +90,7 @@ bool settle(PassResult &result, int index, const std::filesystem::path &name,
 
 bool hasOrderPrefix(std::string_view name)
 {
-    return leadingFourDigits(name);
+    return startsWithFourDigits(name);
 }
 
 namespace {
@@ -434,7 +417,7 @@ PassResult runRemovalPass(PassContext ctx)
         const std::vector<FileName> listed = listedNames(ctx.list);
         std::vector<FileName> qualifying;
         for (const FileName &name : listed) {
-            if (strippable(name))
+            if (isStrippable(name))
                 qualifying.push_back(name);
         }
         const DigitNames digits = classifyDigitNames(qualifying, *record);
@@ -460,7 +443,7 @@ PassResult runRemovalPass(PassContext ctx)
         journalIndex.assign(listed.size(), -1);
         for (std::size_t i = 0; i < listed.size(); ++i) {
             const FileName &name = listed[i];
-            if (!strippable(name) ||
+            if (!isStrippable(name) ||
                 (!stripAll && std::binary_search(others.begin(), others.end(), name)))
                 continue;
             journalIndex[i] = static_cast<int>(planned.size());
@@ -484,7 +467,7 @@ PassResult runRemovalPass(PassContext ctx)
             planned = &recording.planned()[static_cast<std::size_t>(j)];
         } else {
             freshName = ctx.list.name(i).native();
-            if (!strippable(freshName))
+            if (!isStrippable(freshName))
                 return true;
             freshFolder = ctx.folder.folder();
         }

@@ -1,4 +1,5 @@
 #include "passes/recovery.h"
+#include "browse/asciichars.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -8,11 +9,6 @@ namespace korvalo {
 namespace {
 
 using NameSet = std::unordered_set<FileName>;
-
-template <typename Char> bool isDigit(Char c)
-{
-    return c >= Char('0') && c <= Char('9');
-}
 
 // The character after the four digits, as a code point; -1 when there is none or it cannot be
 // read. Names are UTF-8 bytes on POSIX systems and UTF-16 units on Windows.
@@ -167,12 +163,6 @@ RecoveryPlan planRecovery(const PassRecord &pass, std::span<const FileName> fold
         std::sort(conflicts->begin(), conflicts->end(), byIndex);
     }
     return plan;
-}
-
-bool startsWithFourDigits(const FileName &name)
-{
-    return name.size() >= 4 && isDigit(name[0]) && isDigit(name[1]) && isDigit(name[2]) &&
-           isDigit(name[3]);
 }
 
 DigitNames classifyDigitNames(std::span<const FileName> names, const FolderRecord &record)

@@ -4,6 +4,7 @@
 // functions of the journal's record and the folder's names as they are now, except the two run
 // functions at the end, which rename through a function the caller gives.
 
+#include "browse/asciichars.h"
 #include "passes/journal.h"
 
 #include <functional>
@@ -71,9 +72,6 @@ struct RecoveryPlan
 };
 
 RecoveryPlan planRecovery(const PassRecord &pass, std::span<const FileName> folderNames);
-
-// True when the first four characters of the name are digits.
-bool startsWithFourDigits(const FileName &name);
 
 // The names of a folder that begin with four digits, split for the removal pass's question.
 struct DigitNames
