@@ -335,7 +335,8 @@ int dryRun(PassKind kind, const MusicFileList &list, Journal &journal,
         }
     } else {
         std::vector<FileName> qualifying;
-        std::copy_if(names.begin(), names.end(), std::back_inserter(qualifying), isStrippable<FileName>);
+        std::copy_if(names.begin(), names.end(), std::back_inserter(qualifying),
+                     isStrippable<FileName>);
         std::vector<FileName> others = classifyDigitNames(qualifying, record).others;
         std::sort(others.begin(), others.end());
         bool stripAll = true;
