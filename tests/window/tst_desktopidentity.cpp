@@ -1,6 +1,6 @@
+#include "support/testdir.h"
 #include "window/desktopidentity.h"
 #include "window/form1.h"
-#include "support/testdir.h"
 
 #include <QApplication>
 #include <QDir>
