@@ -1,4 +1,5 @@
 #include "passes/folderrecovery.h"
+#include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "support/testdir.h"
 #include "window/dirlist.h"
@@ -281,6 +282,8 @@ private slots:
     void recoveryOnOpen_data();
     void recoveryOnOpen();
     void recoveryWaitsForBusyVolume();
+    void orderingFolderOpened_data();
+    void orderingFolderOpened();
     void longNamesElided();
 };
 
@@ -1253,6 +1256,54 @@ void TestForm1::longNamesElided()
     const QFontMetrics metrics(QApplication::font("QMessageBox"));
     QVERIFY(metrics.horizontalAdvance(elided) < metrics.horizontalAdvance(QChar(0x6C49)) * 25);
     QCOMPARE(messages::boxName("2019 Live.mp3"), QStringLiteral("2019 Live.mp3"));
+}
+
+void TestForm1::orderingFolderOpened_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("move back") << 1;
+    QTest::newRow("not now, then a pass refused") << 0;
+}
+
+// The folder the files pass through to be stored in order, found after a crash and opened: it
+// offers to move its files back one level up, never a pass over them.
+void TestForm1::orderingFolderOpened()
+{
+    QFETCH(int, answer);
+    Harness h;
+    h.work.touch("other.txt");
+    const std::string inner =
+        reinterpret_cast<const char *>(std::u8string(korvalo::kOrderingFolderPrefix).c_str()) +
+        std::string(" 1");
+    h.work.mkdir(inner);
+    for (const char *n : {"b.mp3", "a.flac"})
+        h.work.touch(inner + "/" + n);
+    h.answer = [&](const Question &) { return answer; };
+    h.open(h.work / inner);
+    QCOMPARE(int(h.questions.size()), 1);
+    QVERIFY2(h.questions[0].text.contains(QStringLiteral("上一级")),
+             qPrintable(h.questions[0].text));
+
+    if (answer == 1) {
+        QCOMPARE(h.work.names(), (std::vector<std::string>{"a.flac", "b.mp3", "other.txt"}));
+        QCOMPARE(h.dir1()->path(), h.work.path());
+        QCOMPARE(shownNames(h.file1()), (QStringList{"a.flac", "b.mp3"}));
+        QVERIFY(h.messages.empty());
+        return;
+    }
+    // Both pass buttons would act on the inner folder: each asks the same question instead.
+    act(h, "option1");
+    click(h.command1());
+    act(h, "option2");
+    click(h.command2());
+    QCOMPARE(int(h.questions.size()), 3);
+    QCOMPARE(h.questions[2].text, h.questions[0].text);
+    QCOMPARE(h.work.names(), (std::vector<std::string>{inner, "other.txt"}));
+    std::vector<std::string> inside;
+    for (const auto &e : fs::directory_iterator(h.work / inner))
+        inside.push_back(e.path().filename().native());
+    std::sort(inside.begin(), inside.end());
+    QCOMPARE(inside, (std::vector<std::string>{"a.flac", "b.mp3"}));
 }
 
 QTEST_MAIN(TestForm1)
