@@ -282,6 +282,8 @@ private slots:
     void recoveryOnOpen_data();
     void recoveryOnOpen();
     void recoveryWaitsForBusyVolume();
+    void interruptedOrderingOnOpen_data();
+    void interruptedOrderingOnOpen();
     void orderingFolderOpened_data();
     void orderingFolderOpened();
     void longNamesElided();
@@ -1256,6 +1258,56 @@ void TestForm1::longNamesElided()
     const QFontMetrics metrics(QApplication::font("QMessageBox"));
     QVERIFY(metrics.horizontalAdvance(elided) < metrics.horizontalAdvance(QChar(0x6C49)) * 25);
     QCOMPARE(messages::boxName("2019 Live.mp3"), QStringLiteral("2019 Live.mp3"));
+}
+
+void TestForm1::interruptedOrderingOnOpen_data()
+{
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Enter moves them back") << false;
+    QTest::newRow("Esc leaves them until the next opening") << true;
+}
+
+// Killed while the files were in the folder they pass through to be stored in order: opening
+// the folder asks to move them back, with no choice that would leave them hidden for good.
+void TestForm1::interruptedOrderingOnOpen()
+{
+    QFETCH(bool, escape);
+    Harness h;
+    h.work.touch("c.mp3");
+    const std::string inner =
+        reinterpret_cast<const char *>(std::u8string(korvalo::kOrderingFolderPrefix).c_str()) +
+        std::string(" 7");
+    h.work.mkdir(inner);
+    for (const char *n : {"a.mp3", "b.flac"})
+        h.work.touch(inner + "/" + n);
+    {
+        korvalo::Journal journal;
+        const std::vector<korvalo::PlannedRename> moves = {
+            {"a.mp3", "a.mp3"}, {"b.flac", "b.flac"}, {"c.mp3", "c.mp3"}};
+        korvalo::PassStart start;
+        start.kind = korvalo::PassKind::Order;
+        start.fileCount = 3;
+        start.planned = moves;
+        start.orderFolder = inner;
+        QVERIFY(journal.beginPass(korvalo::journalKeyOf(h.work.path()).value(), start).ok());
+    } // killed: never ended
+
+    h.answer = [&](const Question &q) { return escape ? q.escapeAnswer : q.defaultAnswer; };
+    h.open(h.work.path());
+    QCOMPARE(int(h.questions.size()), 1);
+    const QString text = h.questions[0].text;
+    QVERIFY2(text.contains(QStringLiteral("存放顺序")) && text.contains(QStringLiteral("2 个文件")),
+             qPrintable(text));
+    QCOMPARE(int(h.questions[0].choices.size()), 1);
+    if (escape) {
+        QCOMPARE(h.work.names(), (std::vector<std::string>{inner, "c.mp3"}));
+        h.answer = {};
+        h.open(h.work.path()); // asked again
+        QCOMPARE(int(h.questions.size()), 2);
+    }
+    QCOMPARE(h.work.names(), (std::vector<std::string>{"a.mp3", "b.flac", "c.mp3"}));
+    QCOMPARE(shownNames(h.file1()), (QStringList{"a.mp3", "b.flac", "c.mp3"}));
+    QVERIFY(h.messages.empty());
 }
 
 void TestForm1::orderingFolderOpened_data()
