@@ -322,10 +322,6 @@ bool Form1::offerRecovery()
     const korvalo::RecoveryStatus &status = pending.plan.status;
     const auto choice = korvalo::RecoveryChoice(
         ask(messages::recoveryQuestion(status, static_cast<int>(pending.plan.finish.size()))));
-    // Files out of sight in the folder they passed through: the only choice is when to move them
-    // back, and declining leaves them until the folder is opened again.
-    if (status.kind == korvalo::PassKind::Order && choice == korvalo::RecoveryChoice::Leave)
-        return true;
 
     const ButtonStates before{m_command1->isEnabled(), m_command2->isEnabled()};
     holdInput(true);

@@ -157,8 +157,8 @@ QString nameList(const std::vector<korvalo::FileName> &names)
     return text;
 }
 
-// Files left in the folder they passed through to be stored in order: there is nothing to choose,
-// only when to move them back. Esc (or closing the box) leaves them until the next opening.
+// Files left in the folder they passed through to be stored in order: there is nothing to choose.
+// Leaving them would hide them from the player, so every way out of the box moves them back.
 Question orderingRecoveryQuestion(int filesAway)
 {
     using Choice = korvalo::RecoveryChoice;
@@ -172,7 +172,7 @@ Question orderingRecoveryQuestion(int filesAway)
                  .arg(filesAway);
     q.choices = {{QStringLiteral("移回"), int(Choice::Finish)}};
     q.defaultAnswer = int(Choice::Finish);
-    q.escapeAnswer = int(Choice::Leave);
+    q.escapeAnswer = int(Choice::Finish);
     return q;
 }
 
