@@ -547,11 +547,15 @@ std::string recoveryStopped(int renamed, const std::filesystem::path &folder)
 
 std::string storedOrderNotArranged(const PassResult &result)
 {
-    std::string out = "文件名已经全部改好，但没能整理这些歌曲在磁盘上的存储顺序（" +
-                      causeText(result.storedOrderCause.error, result.storedOrderCause.osError);
+    std::string out = "文件名已经全部改好，但没能整理这些歌曲在磁盘上的存储顺序。\n原因：";
+    // Without a cause of its own the journal could not be written: its message says so.
+    out += result.storedOrderCause.ok()
+               ? std::string("无法写入改名记录。")
+               : causeText(result.storedOrderCause.error, result.storedOrderCause.osError);
+    out += '\n';
     if (!result.storedOrderFile.empty())
-        out += "，出问题的文件：" + quoted(result.storedOrderFile.filename());
-    out += "）。按文件名排序的播放器不受影响；按存储顺序播放的播放器（很多车载音响）"
+        out += "出问题的文件：" + quoted(result.storedOrderFile.filename()) + '\n';
+    out += "按文件名排序的播放器不受影响；按存储顺序播放的播放器（很多车载音响）"
            "仍按原来的顺序播放。\n";
     if (!result.filesLeftIn.empty())
         out += "有些文件还在临时文件夹" + quoted(result.filesLeftIn.filename()) + "里。请运行 " +

@@ -358,16 +358,19 @@ Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway)
 
 QString storedOrderFailure(const korvalo::PassResult &result)
 {
+    // Without a cause of its own the journal could not be written: its message says so.
+    const QString why = result.storedOrderCause.ok() ? QStringLiteral("无法写入改名记录。")
+                                                     : renameErrorText(result.storedOrderCause);
     QString text =
         QStringLiteral("文件名已经全部改好，但 Korvalo 没能整理这些歌曲在U盘上的存放顺序。\n"
-                       "原因：%1\n"
-                       "按文件名排序播放的播放器不受影响；按存放顺序播放的播放器"
-                       "（很多车载音响）仍会按原来的顺序播放；如果你用的是这种播放器，"
-                       "请先解决上面的问题，再点“删除排序”，然后重新“随机排序”。")
-            .arg(renameErrorText(result.storedOrderCause));
+                       "原因：%1")
+            .arg(why);
     if (!result.storedOrderFile.empty())
         text +=
             QStringLiteral("\n出问题的文件：%1").arg(boxName(result.storedOrderFile.filename()));
+    text += QStringLiteral("\n按文件名排序播放的播放器不受影响；按存放顺序播放的播放器"
+                           "（很多车载音响）仍会按原来的顺序播放。如果你用的是这种播放器，"
+                           "请先解决上面的问题，再点“删除排序”，然后重新“随机排序”。");
     if (!result.filesLeftIn.empty())
         text += QStringLiteral("\n\n有些文件还在临时文件夹“%1”里。下次打开这个文件夹时，"
                                "Korvalo 会提示把它们移回来。")
