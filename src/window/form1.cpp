@@ -336,7 +336,9 @@ bool Form1::offerRecovery()
     m_file1->refresh();
     const bool done =
         result.status == korvalo::RecoveryResult::Status::Done && !m_progress->stopRequested();
-    if (done && choice != korvalo::RecoveryChoice::Leave) {
+    // Files moved back after an ordering keep the names their pass gave them: the buttons stay.
+    if (done && choice != korvalo::RecoveryChoice::Leave &&
+        status.kind != korvalo::PassKind::Order) {
         // As after the pass the recovery completed: a shuffle undone is as after a removal.
         const bool shuffled =
             status.kind == korvalo::PassKind::Shuffle && choice == korvalo::RecoveryChoice::Finish;
