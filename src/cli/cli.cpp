@@ -4,6 +4,7 @@
 #include "browse/musicfilelist.h"
 #include "cli/clitext.h"
 #include "passes/folderrecovery.h"
+#include "passes/ordering.h"
 #include "passes/passes.h"
 #include "passes/passlock.h"
 #include "passes/progress.h"
@@ -273,6 +274,45 @@ private:
     bool m_declinedUnasked = false;
 };
 
+// The folder the files of a pass pass through to be stored in order: its files belong one level
+// up, so it gets no pass of its own, only `recover --finish`. nullopt: another folder.
+std::optional<int> refuseIfOrderingFolder(const fs::path &folder, Console &console)
+{
+    if (!isOrderingFolder(folder))
+        return std::nullopt;
+    console.err << text::orderingFolder(folder);
+    return kRefused;
+}
+
+// Moves the files of an ordering folder back one level up.
+int returnFromOrderingFolder(const fs::path &folder, Console &console)
+{
+    if (console.interrupted()) {
+        console.err << text::cancelled();
+        return kInterrupted;
+    }
+    Journal journal;
+    LineProgress progress(console, "移回文件");
+    const RecoveryResult result = returnOrderedFiles(folder, journal, progress);
+    progress.finish();
+    switch (result.status) {
+    case RecoveryResult::Status::VolumeBusy:
+        console.err << text::volumeBusy();
+        return kRefused;
+    case RecoveryResult::Status::Failed:
+        console.err << text::recoveryFailed(result);
+        return kRenameFailed;
+    case RecoveryResult::Status::Done:
+        break;
+    }
+    console.out << text::orderedFilesReturned(result.renamed, folder.parent_path());
+    if (!result.conflicts.empty())
+        console.err << text::recoveryConflicts(result.conflicts);
+    if (!result.refused.empty())
+        console.err << text::recoveryRefused(result.refused, result.cause);
+    return result.conflicts.empty() && result.refused.empty() ? kDone : kRenameFailed;
+}
+
 // What the journal says of the folder before a pass; an unfinished pass with nothing to ask about
 // is settled here, as the window does when it opens a folder. nullopt: go on.
 std::optional<int> refuseIfPending(const fs::path &folder, Journal &journal, Console &console)
@@ -381,6 +421,8 @@ int runList(const Invocation &inv, Console &console)
 int runPass(const Invocation &inv, Console &console)
 {
     const PassKind kind = inv.command == Command::Shuffle ? PassKind::Shuffle : PassKind::Removal;
+    if (const auto refused = refuseIfOrderingFolder(inv.folder, console))
+        return *refused;
     MusicFileList list;
     if (const ListError error = list.setFolder(inv.folder); !error.ok()) {
         console.err << text::folderFailure(inv.folder, error);
@@ -421,6 +463,8 @@ int runPass(const Invocation &inv, Console &console)
             console.out << text::keptDigits(result.keptDigits);
         if (!result.journalError.ok())
             console.err << text::journalAfterPass(result.journalError);
+        if (result.storedOrder == PassResult::StoredOrder::NotArranged)
+            console.err << text::storedOrderNotArranged(result);
         return kDone;
     case Status::Failed:
         console.err << text::renameFailure(kind, result, total, inv.folder);
@@ -458,6 +502,8 @@ int runPass(const Invocation &inv, Console &console)
 
 int runStatus(const Invocation &inv, Console &console)
 {
+    if (const auto refused = refuseIfOrderingFolder(inv.folder, console))
+        return *refused;
     MusicFileList list;
     if (const ListError error = list.setFolder(inv.folder); !error.ok()) {
         console.err << text::folderFailure(inv.folder, error);
@@ -508,6 +554,11 @@ int runStatus(const Invocation &inv, Console &console)
 
 int runRecover(const Invocation &inv, Console &console)
 {
+    if (isOrderingFolder(inv.folder)) {
+        if (*inv.recovery != RecoveryChoice::Finish)
+            return *refuseIfOrderingFolder(inv.folder, console);
+        return returnFromOrderingFolder(inv.folder, console);
+    }
     MusicFileList list;
     if (const ListError error = list.setFolder(inv.folder); !error.ok()) {
         console.err << text::folderFailure(inv.folder, error);
@@ -556,7 +607,10 @@ int runRecover(const Invocation &inv, Console &console)
         console.err << text::recoveryStopped(result.renamed, inv.folder);
         return kInterrupted;
     }
-    console.out << text::recovered(choice, result.renamed);
+    if (pending.plan.status.kind == PassKind::Order)
+        console.out << text::orderedFilesReturned(result.renamed, inv.folder);
+    else
+        console.out << text::recovered(choice, result.renamed);
     if (!result.conflicts.empty())
         console.err << text::recoveryConflicts(result.conflicts);
     if (!result.refused.empty())

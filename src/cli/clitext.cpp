@@ -452,6 +452,14 @@ std::string pendingPass(const RecoveryPlan &plan, const std::filesystem::path &f
         how = "中途被停止";
     else
         how = "因为有文件无法改名而停止";
+    if (s.kind == PassKind::Order)
+        // The files only passed through a folder of their own: their names are right, and every
+        // choice moves them back.
+        return "有一次没完成的" + passName(s.kind) + "（开始于 " + localTime(s.startTime) +
+               "）：还有 " + n(static_cast<int>(plan.finish.size())) +
+               " 个文件在 Korvalo 建的临时文件夹里，播放器找不到它们。文件名都没有变。\n"
+               "请运行 " +
+               command("recover", folder) + " --finish 把它们移回来。\n";
     std::string out = "有一次没完成的" + passName(s.kind) + "（开始于 " + localTime(s.startTime) +
                       "，" + how + "）：" + n(s.fileCount) + " 个文件中已改名 " + n(s.done) + " 个";
     if (s.missing > 0)
@@ -485,6 +493,9 @@ std::string nothingToRecover(const std::filesystem::path &folder)
 
 std::string cannotUndo(PassKind kind, const std::filesystem::path &folder)
 {
+    if (kind == PassKind::Order)
+        return "没完成的是" + passName(kind) + "，只需要把文件移回来：请运行 " +
+               command("recover", folder) + " --finish。\n";
     return "没完成的是" + passName(kind) + "，它不能撤销，只能做完或保持现状：请运行 " +
            command("recover", folder) + " --finish 或 --leave。\n";
 }
@@ -532,6 +543,37 @@ std::string recoveryStopped(int renamed, const std::filesystem::path &folder)
 {
     return "已停止：改了 " + n(renamed) + " 个文件之后按 Ctrl-C 停止。再运行一次 " +
            command("recover", folder) + " 可以接着处理。\n";
+}
+
+std::string storedOrderNotArranged(const PassResult &result)
+{
+    std::string out = "文件名已经全部改好，但没能整理这些歌曲在磁盘上的存储顺序。\n原因：";
+    // Without a cause of its own the journal could not be written: its message says so.
+    out += result.storedOrderCause.ok()
+               ? std::string("无法写入改名记录。")
+               : causeText(result.storedOrderCause.error, result.storedOrderCause.osError);
+    out += '\n';
+    if (!result.storedOrderFile.empty())
+        out += "出问题的文件：" + quoted(result.storedOrderFile.filename()) + '\n';
+    out += "按文件名排序的播放器不受影响；按存储顺序播放的播放器（很多车载音响）"
+           "仍按原来的顺序播放。\n";
+    if (!result.filesLeftIn.empty())
+        out += "有些文件还在临时文件夹" + quoted(result.filesLeftIn.filename()) + "里。请运行 " +
+               command("recover", result.filesLeftIn.parent_path()) + " --finish 把它们移回来。\n";
+    return out;
+}
+
+std::string orderingFolder(const std::filesystem::path &folder)
+{
+    return "文件夹" + quoted(folder) +
+           "是 Korvalo 整理存储顺序时用的临时文件夹，里面的文件属于上一级文件夹" +
+           quoted(folder.parent_path()) + "，所以没有改任何文件名。请运行 " +
+           command("recover", folder) + " --finish 把它们移回上一级文件夹。\n";
+}
+
+std::string orderedFilesReturned(int moved, const std::filesystem::path &parent)
+{
+    return "已把 " + n(moved) + " 个文件移回文件夹" + quoted(parent) + "。\n";
 }
 
 } // namespace korvalo::cli::text

@@ -80,4 +80,9 @@ std::string recoveryRefused(const std::vector<FileName> &names, const RenameOutc
 std::string recoveryFailed(const RecoveryResult &result);
 std::string recoveryStopped(int renamed, const std::filesystem::path &folder);
 
+// The stored order of a folder on FAT or exFAT, and the folder its files pass through for it.
+std::string storedOrderNotArranged(const PassResult &result);
+std::string orderingFolder(const std::filesystem::path &folder);
+std::string orderedFilesReturned(int moved, const std::filesystem::path &parent);
+
 } // namespace korvalo::cli::text

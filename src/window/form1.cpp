@@ -1,6 +1,7 @@
 #include "window/form1.h"
 
 #include "passes/folderrecovery.h"
+#include "passes/ordering.h"
 
 #include "window/dirlist.h"
 #include "window/drivelist.h"
@@ -263,7 +264,38 @@ void Form1::onFile1PathChange()
 {
     m_label3->setText(QStringLiteral("已选文件夹共有") + QString::number(m_file1->listCount()) +
                       QStringLiteral("首歌曲"));
-    offerRecovery();
+    if (!offerOrderedFilesReturn())
+        offerRecovery();
+}
+
+bool Form1::offerOrderedFilesReturn()
+{
+    const std::filesystem::path folder = m_file1->path();
+    if (m_progress->running() || folder.empty() || !korvalo::isOrderingFolder(folder))
+        return false;
+    if (ask(messages::orderingFolderQuestion(folder)) != 1)
+        return true;
+
+    const ButtonStates before{m_command1->isEnabled(), m_command2->isEnabled()};
+    holdInput(true);
+    m_progress->begin();
+    const korvalo::RecoveryResult result =
+        korvalo::returnOrderedFiles(folder, *m_journal, *m_progress);
+    m_progress->end();
+    holdInput(false);
+    m_command1->setEnabled(before.command1);
+    m_command2->setEnabled(before.command2);
+
+    // The files are one level up now: show that folder (its own unfinished pass, if any, is
+    // offered as it opens).
+    const std::filesystem::path parent = folder.parent_path();
+    if (!m_dir1->setPath(parent).ok())
+        m_file1->refresh();
+    if (const QString report = messages::recoveryReport(result); !report.isEmpty())
+        warn(report);
+    if (m_progress->stopRequested())
+        close();
+    return true;
 }
 
 bool Form1::offerRecovery()
@@ -288,7 +320,8 @@ bool Form1::offerRecovery()
         break;
     }
     const korvalo::RecoveryStatus &status = pending.plan.status;
-    const auto choice = korvalo::RecoveryChoice(ask(messages::recoveryQuestion(status)));
+    const auto choice = korvalo::RecoveryChoice(
+        ask(messages::recoveryQuestion(status, static_cast<int>(pending.plan.finish.size()))));
 
     const ButtonStates before{m_command1->isEnabled(), m_command2->isEnabled()};
     holdInput(true);
@@ -303,7 +336,9 @@ bool Form1::offerRecovery()
     m_file1->refresh();
     const bool done =
         result.status == korvalo::RecoveryResult::Status::Done && !m_progress->stopRequested();
-    if (done && choice != korvalo::RecoveryChoice::Leave) {
+    // Files moved back after an ordering keep the names their pass gave them: the buttons stay.
+    if (done && choice != korvalo::RecoveryChoice::Leave &&
+        status.kind != korvalo::PassKind::Order) {
         // As after the pass the recovery completed: a shuffle undone is as after a removal.
         const bool shuffled =
             status.kind == korvalo::PassKind::Shuffle && choice == korvalo::RecoveryChoice::Finish;
@@ -359,6 +394,9 @@ void Form1::holdInput(bool hold)
 void Form1::startPass(Pass pass)
 {
     if (m_progress->running())
+        return;
+    // Both buttons would act on the folder the files pass through: offer what belongs there.
+    if (offerOrderedFilesReturn())
         return;
     if (m_file1->listCount() < 1) {
         warn(messages::emptyListText());
@@ -430,6 +468,8 @@ void Form1::applyPassResult(Pass pass, const korvalo::PassResult &result, int to
             warn(messages::refreshFailure(m_file1->path(), result.refreshError));
         if (!result.journalError.ok())
             warn(messages::journalFailure(result.journalError));
+        if (result.storedOrder == korvalo::PassResult::StoredOrder::NotArranged)
+            warn(messages::storedOrderFailure(result));
         break;
     case Status::Failed: {
         restoreButtons();

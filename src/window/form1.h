@@ -104,6 +104,10 @@ private:
     // When the folder File1 shows has a pass that did not finish, asks what to do and does it.
     // False when there was nothing to ask about.
     bool offerRecovery();
+    // When File1 shows the folder the files of a pass pass through to be stored in order, offers
+    // to move them back into the folder above and then shows that folder. False when it is not
+    // such a folder.
+    bool offerOrderedFilesReturn();
 
     DriveList *m_drive1 = nullptr;
     DirList *m_dir1 = nullptr;

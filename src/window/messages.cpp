@@ -1,10 +1,10 @@
 #include "window/messages.h"
 
 #include "browse/oserror.h"
+#include "window/pathtext.h"
 
 #include <QApplication>
 #include <QDateTime>
-#include <QFile>
 #include <QFontMetrics>
 
 #include <algorithm>
@@ -85,7 +85,7 @@ QString volumeBusyText()
 
 QString displayPath(const std::filesystem::path &path)
 {
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+    return pathText(path);
 }
 
 QString folderFailure(const std::filesystem::path &folder, const korvalo::ListError &error)
@@ -157,6 +157,25 @@ QString nameList(const std::vector<korvalo::FileName> &names)
     return text;
 }
 
+// Files left in the folder they passed through to be stored in order: there is nothing to choose.
+// Leaving them would hide them from the player, so every way out of the box moves them back.
+Question orderingRecoveryQuestion(int filesAway)
+{
+    using Choice = korvalo::RecoveryChoice;
+    Question q;
+    q.icon = QMessageBox::Warning;
+    q.title = QStringLiteral("上次整理存放顺序没有完成");
+    q.text = QStringLiteral("Korvalo 上次在整理这个文件夹里歌曲的存放顺序时被中断了，"
+                            "还有 %1 个文件在它建的临时文件夹里（名字以“Korvalo 临时文件夹”开头），"
+                            "播放器在这个文件夹里找不到它们。文件名都没有变。\n\n"
+                            "请点“移回”把它们移回这个文件夹。")
+                 .arg(filesAway);
+    q.choices = {{QStringLiteral("移回"), int(Choice::Finish)}};
+    q.defaultAnswer = int(Choice::Finish);
+    q.escapeAnswer = int(Choice::Finish);
+    return q;
+}
+
 QString passName(korvalo::PassKind kind)
 {
     switch (kind) {
@@ -166,6 +185,8 @@ QString passName(korvalo::PassKind kind)
         return QStringLiteral("“删除排序”");
     case korvalo::PassKind::Restore:
         return QStringLiteral("恢复原文件名");
+    case korvalo::PassKind::Order:
+        return QStringLiteral("整理存放顺序");
     }
     return QString();
 }
@@ -272,9 +293,11 @@ Question shuffleAgainQuestion(const std::vector<korvalo::FileName> &prefixed, in
     return q;
 }
 
-Question recoveryQuestion(const korvalo::RecoveryStatus &status)
+Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway)
 {
     using Choice = korvalo::RecoveryChoice;
+    if (status.kind == korvalo::PassKind::Order)
+        return orderingRecoveryQuestion(filesAway);
     Question q;
     q.icon = QMessageBox::Warning;
     q.title = QStringLiteral("上次的改名没有完成");
@@ -299,6 +322,8 @@ Question recoveryQuestion(const korvalo::RecoveryStatus &status)
     case korvalo::PassKind::Restore:
         done = QStringLiteral("改回了原来的名字");
         break;
+    case korvalo::PassKind::Order:
+        break; // asked by orderingRecoveryQuestion()
     }
     q.text = QStringLiteral("这个文件夹里上次的%1没有完成。\n"
                             "原因：%2。\n"
@@ -328,6 +353,44 @@ Question recoveryQuestion(const korvalo::RecoveryStatus &status)
         q.defaultAnswer = int(Choice::Finish);
     }
     q.escapeAnswer = int(Choice::Leave);
+    return q;
+}
+
+QString storedOrderFailure(const korvalo::PassResult &result)
+{
+    // Without a cause of its own the journal could not be written: its message says so.
+    const QString why = result.storedOrderCause.ok() ? QStringLiteral("无法写入改名记录。")
+                                                     : renameErrorText(result.storedOrderCause);
+    QString text =
+        QStringLiteral("文件名已经全部改好，但 Korvalo 没能整理这些歌曲在U盘上的存放顺序。\n"
+                       "原因：%1")
+            .arg(why);
+    if (!result.storedOrderFile.empty())
+        text +=
+            QStringLiteral("\n出问题的文件：%1").arg(boxName(result.storedOrderFile.filename()));
+    text += QStringLiteral("\n按文件名排序播放的播放器不受影响；按存放顺序播放的播放器"
+                           "（很多车载音响）仍会按原来的顺序播放。如果你用的是这种播放器，"
+                           "请先解决上面的问题，再点“删除排序”，然后重新“随机排序”。");
+    if (!result.filesLeftIn.empty())
+        text += QStringLiteral("\n\n有些文件还在临时文件夹“%1”里。下次打开这个文件夹时，"
+                               "Korvalo 会提示把它们移回来。")
+                    .arg(boxName(result.filesLeftIn.filename()));
+    return text;
+}
+
+Question orderingFolderQuestion(const std::filesystem::path &folder)
+{
+    Question q;
+    q.icon = QMessageBox::Warning;
+    q.title = QStringLiteral("Korvalo 的临时文件夹");
+    q.text = QStringLiteral("“%1”是 Korvalo 整理存放顺序时用的临时文件夹，"
+                            "里面的文件属于上一级文件夹“%2”。不能在这里排序。\n\n"
+                            "移回：把这些文件移回上一级文件夹并打开它（推荐）。\n"
+                            "取消：现在不动它们。")
+                 .arg(boxName(folder.filename()), boxName(folder.parent_path().filename()));
+    q.choices = {{QStringLiteral("移回"), 1}, {QStringLiteral("取消"), 0}};
+    q.defaultAnswer = 1;
+    q.escapeAnswer = 0;
     return q;
 }
 

@@ -57,11 +57,18 @@ QString recoveryBusyText();
 // What went wrong while an unfinished pass was put right; empty when all went well.
 QString recoveryReport(const korvalo::RecoveryResult &result);
 
+// A completed pass whose files could not be stored in the list's order.
+QString storedOrderFailure(const korvalo::PassResult &result);
+
 // The questions. Each choice's answer is the value of the enum named: DigitAnswer for the
 // removal pass, RecoveryChoice for an unfinished pass, and 1 (go on) or 0 for the others.
 Question stripDigitsQuestion(const std::vector<korvalo::FileName> &others, int qualifying);
 Question shuffleAgainQuestion(const std::vector<korvalo::FileName> &prefixed, int listed);
-Question recoveryQuestion(const korvalo::RecoveryStatus &status);
+// `filesAway`: for an interrupted ordering, the files still in the folder they passed through.
+Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway = 0);
+// Opening the folder the files of a pass pass through to be stored in order: 1 moves them back
+// into the folder above, 0 leaves them.
+Question orderingFolderQuestion(const std::filesystem::path &folder);
 // The window is closed while a pass runs: 1 stops after the file in hand, 0 goes on.
 Question closeDuringPassQuestion();
 

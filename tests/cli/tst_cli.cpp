@@ -4,6 +4,7 @@
 // stopped by Ctrl-C and recovered afterwards.
 
 #include "browse/mountinfo.h"
+#include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "support/passrun.h"
 #include "support/testdir.h"
@@ -181,6 +182,8 @@ private slots:
     void refusedPassLeavesTheFolder();
     void interruptedPassIsRecovered_data();
     void interruptedPassIsRecovered();
+    void orderingFolderGetsNoPass_data();
+    void orderingFolderGetsNoPass();
 };
 
 void TestCli::exitStatus_data()
@@ -495,6 +498,45 @@ void TestCli::interruptedPassIsRecovered()
     }
     const bool settled = status == 0;
     QCOMPARE(cli({"status", "%1"}, dir).out.contains("--finish"), !settled);
+}
+
+void TestCli::orderingFolderGetsNoPass_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    for (const char *command : {"shuffle", "remove", "status"})
+        QTest::newRow(command) << QStringList{command, "%1"} << 3;
+    QTest::newRow("recover --leave") << QStringList{"recover", "%1", "--leave"} << 3;
+    QTest::newRow("recover --finish") << QStringList{"recover", "%1", "--finish"} << 0;
+}
+
+// The folder the files pass through to be stored in order, left behind by a crash: its files
+// belong one level up. Only `recover --finish` acts on it, and it moves them back there.
+void TestCli::orderingFolderGetsNoPass()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    TestDir dir;
+    dir.touch("other.txt");
+    const QString inner = QString::fromUtf8(
+        reinterpret_cast<const char *>(std::u8string(korvalo::kOrderingFolderPrefix).c_str()));
+    dir.mkdir(inner.toStdString());
+    touchAll(dir, {inner + "/b.mp3", inner + "/a.flac"});
+    args.replaceInStrings(QStringLiteral("%1"), QStringLiteral("%1/") + inner);
+
+    const CliRun run = cli(args, dir);
+    QCOMPARE(run.status, status);
+    if (status == 0) {
+        QCOMPARE(namesOf(dir), (QStringList{"a.flac", "b.mp3", "other.txt"}));
+        QCOMPARE(dir.read("b.mp3"), "content of " + inner.toStdString() + "/b.mp3");
+        return;
+    }
+    QVERIFY2(run.err.contains(QStringLiteral("上一级")) && run.err.contains("recover") &&
+                 run.err.contains("--finish"),
+             qPrintable(run.err));
+    QCOMPARE(namesOf(dir), (QStringList{inner, "other.txt"}));
+    QCOMPARE(dir.read(inner.toStdString() + "/b.mp3"),
+             "content of " + inner.toStdString() + "/b.mp3");
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,4 +1,5 @@
 #include "passes/folderrecovery.h"
+#include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "support/testdir.h"
 #include "window/dirlist.h"
@@ -281,6 +282,10 @@ private slots:
     void recoveryOnOpen_data();
     void recoveryOnOpen();
     void recoveryWaitsForBusyVolume();
+    void interruptedOrderingOnOpen_data();
+    void interruptedOrderingOnOpen();
+    void orderingFolderOpened_data();
+    void orderingFolderOpened();
     void longNamesElided();
 };
 
@@ -1253,6 +1258,110 @@ void TestForm1::longNamesElided()
     const QFontMetrics metrics(QApplication::font("QMessageBox"));
     QVERIFY(metrics.horizontalAdvance(elided) < metrics.horizontalAdvance(QChar(0x6C49)) * 25);
     QCOMPARE(messages::boxName("2019 Live.mp3"), QStringLiteral("2019 Live.mp3"));
+}
+
+void TestForm1::interruptedOrderingOnOpen_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Enter") << int(Qt::Key_Return);
+    QTest::newRow("Esc") << int(Qt::Key_Escape);
+}
+
+// Killed while the files were in the folder they pass through to be stored in order: opening
+// the folder asks to move them back, and no answer leaves them hidden from the player.
+void TestForm1::interruptedOrderingOnOpen()
+{
+    QFETCH(int, key);
+    Harness h({}, Harness::Questions::RealBoxes);
+    h.work.touch("c.mp3");
+    const std::string inner =
+        reinterpret_cast<const char *>(std::u8string(korvalo::kOrderingFolderPrefix).c_str()) +
+        std::string(" 7");
+    h.work.mkdir(inner);
+    for (const char *n : {"a.mp3", "b.flac"})
+        h.work.touch(inner + "/" + n);
+    {
+        korvalo::Journal journal;
+        const std::vector<korvalo::PlannedRename> moves = {
+            {"a.mp3", "a.mp3"}, {"b.flac", "b.flac"}, {"c.mp3", "c.mp3"}};
+        korvalo::PassStart start;
+        start.kind = korvalo::PassKind::Order;
+        start.fileCount = 3;
+        start.planned = moves;
+        start.orderFolder = inner;
+        QVERIFY(journal.beginPass(korvalo::journalKeyOf(h.work.path()).value(), start).ok());
+    } // killed: never ended
+
+    QString text;
+    QStringList captions;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        poll.stop();
+        text = box->text();
+        for (QAbstractButton *b : box->buttons())
+            captions << b->text();
+        QTest::keyClick(box, Qt::Key(key));
+    });
+    poll.start();
+    h.open(h.work.path());
+    QVERIFY2(text.contains(QStringLiteral("存放顺序")) && text.contains(QStringLiteral("2 个文件")),
+             qPrintable(text));
+    QCOMPARE(captions, QStringList{QStringLiteral("移回")});
+    QCOMPARE(h.work.names(), (std::vector<std::string>{"a.mp3", "b.flac", "c.mp3"}));
+    QCOMPARE(shownNames(h.file1()), (QStringList{"a.mp3", "b.flac", "c.mp3"}));
+    QVERIFY(h.messages.empty());
+}
+
+void TestForm1::orderingFolderOpened_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("move back") << 1;
+    QTest::newRow("not now, then a pass refused") << 0;
+}
+
+// The folder the files pass through to be stored in order, found after a crash and opened: it
+// offers to move its files back one level up, never a pass over them.
+void TestForm1::orderingFolderOpened()
+{
+    QFETCH(int, answer);
+    Harness h;
+    h.work.touch("other.txt");
+    const std::string inner =
+        reinterpret_cast<const char *>(std::u8string(korvalo::kOrderingFolderPrefix).c_str()) +
+        std::string(" 1");
+    h.work.mkdir(inner);
+    for (const char *n : {"b.mp3", "a.flac"})
+        h.work.touch(inner + "/" + n);
+    h.answer = [&](const Question &) { return answer; };
+    h.open(h.work / inner);
+    QCOMPARE(int(h.questions.size()), 1);
+    QVERIFY2(h.questions[0].text.contains(QStringLiteral("上一级")),
+             qPrintable(h.questions[0].text));
+
+    if (answer == 1) {
+        QCOMPARE(h.work.names(), (std::vector<std::string>{"a.flac", "b.mp3", "other.txt"}));
+        QCOMPARE(h.dir1()->path(), h.work.path());
+        QCOMPARE(shownNames(h.file1()), (QStringList{"a.flac", "b.mp3"}));
+        QVERIFY(h.messages.empty());
+        return;
+    }
+    // Both pass buttons would act on the inner folder: each asks the same question instead.
+    act(h, "option1");
+    click(h.command1());
+    act(h, "option2");
+    click(h.command2());
+    QCOMPARE(int(h.questions.size()), 3);
+    QCOMPARE(h.questions[2].text, h.questions[0].text);
+    QCOMPARE(h.work.names(), (std::vector<std::string>{inner, "other.txt"}));
+    std::vector<std::string> inside;
+    for (const auto &e : fs::directory_iterator(h.work / inner))
+        inside.push_back(e.path().filename().native());
+    std::sort(inside.begin(), inside.end());
+    QCOMPARE(inside, (std::vector<std::string>{"a.flac", "b.mp3"}));
 }
 
 QTEST_MAIN(TestForm1)
