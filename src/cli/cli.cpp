@@ -285,16 +285,10 @@ std::optional<int> refuseIfOrderingFolder(const fs::path &folder, Console &conso
 }
 
 // Moves the files of an ordering folder back one level up.
-int returnFromOrderingFolder(const fs::path &folder, Console &console)
+// The exit status of a recovery that was refused or failed, told on the error stream; nothing for
+// one that was done.
+std::optional<int> recoveryRefusedOrFailed(const RecoveryResult &result, Console &console)
 {
-    if (console.interrupted()) {
-        console.err << text::cancelled();
-        return kInterrupted;
-    }
-    Journal journal;
-    LineProgress progress(console, "移回文件");
-    const RecoveryResult result = returnOrderedFiles(folder, journal, progress);
-    progress.finish();
     switch (result.status) {
     case RecoveryResult::Status::VolumeBusy:
         console.err << text::volumeBusy();
@@ -305,6 +299,21 @@ int returnFromOrderingFolder(const fs::path &folder, Console &console)
     case RecoveryResult::Status::Done:
         break;
     }
+    return std::nullopt;
+}
+
+int returnFromOrderingFolder(const fs::path &folder, Console &console)
+{
+    if (console.interrupted()) {
+        console.err << text::cancelled();
+        return kInterrupted;
+    }
+    Journal journal;
+    LineProgress progress(console, "移回文件");
+    const RecoveryResult result = returnOrderedFiles(folder, journal, progress);
+    progress.finish();
+    if (const std::optional<int> code = recoveryRefusedOrFailed(result, console))
+        return *code;
     console.out << text::orderedFilesReturned(result.renamed, folder.parent_path());
     if (!result.conflicts.empty())
         console.err << text::recoveryConflicts(result.conflicts);
@@ -593,16 +602,8 @@ int runRecover(const Invocation &inv, Console &console)
     LineProgress progress(console, "处理没完成的" + text::passName(pending.plan.status.kind));
     const RecoveryResult result = recoverFolder(inv.folder, journal, pending, choice, progress);
     progress.finish();
-    switch (result.status) {
-    case RecoveryResult::Status::VolumeBusy:
-        console.err << text::volumeBusy();
-        return kRefused;
-    case RecoveryResult::Status::Failed:
-        console.err << text::recoveryFailed(result);
-        return kRenameFailed;
-    case RecoveryResult::Status::Done:
-        break;
-    }
+    if (const std::optional<int> code = recoveryRefusedOrFailed(result, console))
+        return *code;
     if (console.interrupted() && choice != RecoveryChoice::Leave) {
         console.err << text::recoveryStopped(result.renamed, inv.folder);
         return kInterrupted;

@@ -14,22 +14,6 @@ namespace korvalo {
 
 namespace {
 
-// Every name in the folder, music or not: any of them can hold a name a recovery would give.
-bool folderNames(const std::filesystem::path &folder, std::vector<FileName> &names, int &err)
-{
-    names.clear();
-    err = 0;
-    const std::unique_ptr<FolderCalls::Stream> stream = systemFolderCalls().open(folder, err);
-    if (!stream)
-        return false;
-    std::string_view name;
-    while (stream->next(name, err)) {
-        if (name != "." && name != "..")
-            names.push_back(std::filesystem::path(name).native());
-    }
-    return err == 0;
-}
-
 // The volume's lock, or nullopt when another process holds it. A folder that cannot be stat'ed
 // has no lock to take; the renames will say why they fail.
 bool lockVolume(const std::filesystem::path &folder, std::optional<PassLock> &lock)
@@ -139,7 +123,7 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &jou
     }
     std::vector<FileName> names;
     int listErr = 0;
-    if (!folderNames(folder, names, listErr))
+    if (!entriesOf(folder, names, listErr))
         return RecoveryCheck::Nothing; // the folder cannot be read: ask when it can
     RecoveryPlan plan = planRecovery(*record.pending, names);
     if (nothingToAsk(plan)) {
@@ -179,7 +163,7 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
                                         progress);
     std::vector<FileName> names;
     int listErr = 0;
-    if (!folderNames(folder, names, listErr)) {
+    if (!entriesOf(folder, names, listErr)) {
         result.status = RecoveryResult::Status::Failed;
         result.cause = renameOutcomeFromErrno(listErr);
         return result;
