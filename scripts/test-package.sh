@@ -24,15 +24,9 @@ packages=(
   appstream           # appstreamcli
   xvfb xauth x11-utils # a virtual X server, xwininfo and xprop for the window icon
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# shellcheck source=scripts/install-missing.sh
+source "$(dirname "${BASH_SOURCE[0]}")/install-missing.sh"
+install_missing "${packages[@]}"
 
 fail() {
   echo "FAIL: $*" >&2

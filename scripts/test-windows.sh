@@ -15,16 +15,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 export DEBIAN_FRONTEND=noninteractive
 packages=(g++-mingw-w64-x86-64-posix wine64 cmake ninja-build)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# shellcheck source=scripts/install-missing.sh
+source "$(dirname "${BASH_SOURCE[0]}")/install-missing.sh"
+install_missing "${packages[@]}"
 
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver

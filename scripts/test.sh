@@ -27,16 +27,9 @@ packages=(
   exfatprogs exfat-fuse ntfs-3g dosfstools fusefat fuse3 mount
 )
 if [ "${KORVALO_TIDY:-0}" = 1 ]; then packages+=(clang-tidy); fi
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# shellcheck source=scripts/install-missing.sh
+source "$(dirname "${BASH_SOURCE[0]}")/install-missing.sh"
+install_missing "${packages[@]}"
 
 status=0
 
