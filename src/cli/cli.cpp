@@ -427,16 +427,25 @@ int runList(const Invocation &inv, Console &console)
     return kDone;
 }
 
+// Lists a folder that a pass or the status works on: refused for Korvalo's own ordering folder,
+// bad use when it cannot be read. Nothing when the list is ready.
+std::optional<int> openMusicFolder(const fs::path &folder, MusicFileList &list, Console &console)
+{
+    if (const auto refused = refuseIfOrderingFolder(folder, console))
+        return refused;
+    if (const ListError error = list.setFolder(folder); !error.ok()) {
+        console.err << text::folderFailure(folder, error);
+        return kBadUse;
+    }
+    return std::nullopt;
+}
+
 int runPass(const Invocation &inv, Console &console)
 {
     const PassKind kind = inv.command == Command::Shuffle ? PassKind::Shuffle : PassKind::Removal;
-    if (const auto refused = refuseIfOrderingFolder(inv.folder, console))
-        return *refused;
     MusicFileList list;
-    if (const ListError error = list.setFolder(inv.folder); !error.ok()) {
-        console.err << text::folderFailure(inv.folder, error);
-        return kBadUse;
-    }
+    if (const auto refused = openMusicFolder(inv.folder, list, console))
+        return *refused;
     Journal journal;
     if (const auto refused = refuseIfPending(inv.folder, journal, console))
         return *refused;
@@ -511,13 +520,9 @@ int runPass(const Invocation &inv, Console &console)
 
 int runStatus(const Invocation &inv, Console &console)
 {
-    if (const auto refused = refuseIfOrderingFolder(inv.folder, console))
-        return *refused;
     MusicFileList list;
-    if (const ListError error = list.setFolder(inv.folder); !error.ok()) {
-        console.err << text::folderFailure(inv.folder, error);
-        return kBadUse;
-    }
+    if (const auto refused = openMusicFolder(inv.folder, list, console))
+        return *refused;
     Journal journal;
     PendingRecovery pending;
     JournalError error;
