@@ -28,6 +28,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Acts on the next modal message box as soon as it shows. A real box runs an event loop of its
+// own, so a test reaches it only from a timer.
+class OnNextBox
+{
+public:
+    explicit OnNextBox(std::function<void(QMessageBox *)> act) : m_act(std::move(act))
+    {
+        m_poll.setInterval(10);
+        QObject::connect(&m_poll, &QTimer::timeout, &m_poll, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            m_poll.stop();
+            m_act(box);
+        });
+        m_poll.start();
+    }
+
+private:
+    QTimer m_poll;
+    std::function<void(QMessageBox *)> m_act;
+};
+
 struct Message
 {
     QMessageBox::Icon icon;
@@ -791,13 +814,7 @@ void TestForm1::emptyListRealMessageBox()
     int buttons = -1;
     QString okText;
     bool modal = false;
-    QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        poll.stop();
+    const OnNextBox onBox([&](QMessageBox *box) {
         title = box->windowTitle();
         text = box->text();
         icon = box->icon();
@@ -806,7 +823,6 @@ void TestForm1::emptyListRealMessageBox()
         modal = box->isModal();
         box->button(QMessageBox::Ok)->click();
     });
-    poll.start();
     click(w.findChild<QPushButton *>(QStringLiteral("Command1"))); // returns once the box is closed
     QCOMPARE(title, QStringLiteral("警告"));
     QCOMPARE(text, QStringLiteral("你选择的文件夹里没有Mp3或者Flac文件"));
@@ -1126,19 +1142,12 @@ void TestForm1::questionKeys()
     act(h, "option2");
     QStringList captions;
     QString defaultCaption;
-    QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        poll.stop();
+    const OnNextBox onBox([&](QMessageBox *box) {
         for (QAbstractButton *b : box->buttons())
             captions << b->text();
         defaultCaption = box->defaultButton() ? box->defaultButton()->text() : QString();
         QTest::keyClick(box, Qt::Key(key));
     });
-    poll.start();
     click(h.command2());
     QCOMPARE(captions.size(), 3);
     QCOMPARE(defaultCaption, QStringLiteral("保留它们的数字"));
@@ -1294,19 +1303,12 @@ void TestForm1::interruptedOrderingOnOpen()
 
     QString text;
     QStringList captions;
-    QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        poll.stop();
+    const OnNextBox onBox([&](QMessageBox *box) {
         text = box->text();
         for (QAbstractButton *b : box->buttons())
             captions << b->text();
         QTest::keyClick(box, Qt::Key(key));
     });
-    poll.start();
     h.open(h.work.path());
     QVERIFY2(text.contains(QStringLiteral("存放顺序")) && text.contains(QStringLiteral("2 个文件")),
              qPrintable(text));
