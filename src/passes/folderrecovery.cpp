@@ -98,13 +98,13 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &jou
         const PassRecord &pass = *record.pending;
         std::vector<FileName> inside;
         int err = 0;
-        const std::filesystem::path inner = folder / std::filesystem::path(pass.orderFolder);
+        const std::filesystem::path inner = orderingFolderIn(folder, pass.orderFolder);
         std::error_code ec;
         if (!std::filesystem::exists(inner, ec) ||
             (entriesOf(inner, inside, err) && inside.empty())) {
             NullProgress quiet;
             const RecoveryResult run =
-                returnOrderedFilesLocked(folder, pass.orderFolder, journal, *key, quiet);
+                returnOrderedFilesLocked(folder, inner.filename().native(), journal, *key, quiet);
             return run.journalError.ok() ? RecoveryCheck::Nothing : fail(run.journalError);
         }
         out.key = *key;
@@ -159,8 +159,9 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
     // Files out in the folder they passed through go back whatever the choice: leaving them
     // there would hide them from the list and from every player.
     if (record.pending->kind == PassKind::Order)
-        return returnOrderedFilesLocked(folder, record.pending->orderFolder, journal, pending.key,
-                                        progress);
+        return returnOrderedFilesLocked(
+            folder, orderingFolderIn(folder, record.pending->orderFolder).filename().native(),
+            journal, pending.key, progress);
     std::vector<FileName> names;
     int listErr = 0;
     if (!entriesOf(folder, names, listErr)) {

@@ -69,6 +69,31 @@ FileName orderingFolderName()
     return std::filesystem::path(name).native();
 }
 
+FileName shortOrderingFolderName(const FileName &name)
+{
+    const std::u8string text = std::filesystem::path(name).u8string();
+    const std::size_t unique = text.rfind(u8'(');
+    if (!text.starts_with(kOrderingFolderPrefix) || unique == std::u8string::npos ||
+        unique < kOrderingFolderPrefix.size())
+        return name;
+    std::u8string out(kOrderingFolderPrefix);
+    out += u8' ';
+    out += text.substr(unique);
+    return std::filesystem::path(out).native();
+}
+
+std::filesystem::path orderingFolderIn(const std::filesystem::path &folder,
+                                       const FileName &recordedName)
+{
+    const std::filesystem::path recorded = folder / std::filesystem::path(recordedName);
+    std::error_code ec;
+    if (std::filesystem::exists(recorded, ec))
+        return recorded;
+    const std::filesystem::path shorter =
+        folder / std::filesystem::path(shortOrderingFolderName(recordedName));
+    return std::filesystem::exists(shorter, ec) ? shorter : recorded;
+}
+
 bool isOrderingFolder(const std::filesystem::path &folder)
 {
     return withoutTrailingSeparator(folder).filename().u8string().starts_with(
@@ -163,6 +188,15 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         ++out.moves;
         job.progress.ordering(out.moves, 2 * n);
     }
+    // With every file out, the folder takes a short name. A rename puts its entry into the first
+    // free slots, which now come before every music file's, so the files coming back flow in
+    // behind it instead of around it. Where the rename is refused the order is only less exact.
+    FileName holder = inner;
+    if (movedOut == n) {
+        const FileName shorter = joined(job.folder, shortOrderingFolderName(orderName));
+        if (renamer.renameText(inner, shorter).ok())
+            holder = shorter;
+    }
     // Back in the list's order: all of them, or after a failure those moved out so far. A file
     // whose name was taken meanwhile stays where it is; nothing is forced.
     bool allBack = true;
@@ -171,7 +205,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
     for (const FileName &name : job.names) {
         if (movedOut < n && !outside.count(name))
             continue; // never moved out: a move out failed before its turn
-        const RenameOutcome r = renamer.renameText(joined(inner, name), joined(job.folder, name));
+        const RenameOutcome r = renamer.renameText(joined(holder, name), joined(job.folder, name));
         if (r.ok()) {
             ++out.moves;
         } else {
@@ -183,12 +217,12 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         }
         job.progress.ordering(movedOut + ++tried, 2 * movedOut);
     }
-    const int removeErr = allBack ? job.calls.removeFolder(inner.c_str()) : -1;
+    const int removeErr = allBack ? job.calls.removeFolder(holder.c_str()) : -1;
     if (removeErr == 0) {
         endRecord(PassEnd::Completed, n);
     } else {
         // Left for the recovery when the folder is opened next.
-        out.filesLeftIn = std::filesystem::path(inner);
+        out.filesLeftIn = std::filesystem::path(holder);
         if (removeErr > 0 && out.cause.ok())
             out.cause = renameOutcomeFromSystemError(removeErr);
         endRecord(PassEnd::Failed, movedOut);
@@ -224,7 +258,8 @@ RecoveryResult returnOrderedFilesLocked(const std::filesystem::path &folder,
         return result;
     }
     const bool ours = record.pending && record.pending->kind == PassKind::Order &&
-                      record.pending->orderFolder == orderName;
+                      (record.pending->orderFolder == orderName ||
+                       shortOrderingFolderName(record.pending->orderFolder) == orderName);
     std::vector<PlannedRename> moves;
     {
         std::unordered_set<FileName> left(present.begin(), present.end());

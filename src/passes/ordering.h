@@ -36,6 +36,15 @@ inline constexpr std::u8string_view kOrderingFolderPrefix = u8"Korvalo 临时文
 // A new name for that folder: the prefix and something unique.
 FileName orderingFolderName();
 
+// The shorter name the folder takes once every file is in it: the prefix and the same unique
+// part. Given the shorter name, gives it back unchanged.
+FileName shortOrderingFolderName(const FileName &name);
+
+// The folder, named `recordedName` or its shorter name, that holds files of a pass in `folder`:
+// whichever of the two is there, else the one named `recordedName`.
+std::filesystem::path orderingFolderIn(const std::filesystem::path &folder,
+                                       const FileName &recordedName);
+
 // True when the folder is one the files of a pass pass through (its last component begins with
 // the prefix). Front ends say that its files belong one level up and offer
 // returnOrderedFiles() instead of a pass.

@@ -196,15 +196,20 @@ void TestMountedOrder::initTestCase()
 void TestMountedOrder::storedInListOrder_data()
 {
     QTest::addColumn<bool>("others"); // two other files and a subfolder among the music
-    QTest::newRow("music only") << false;
-    QTest::newRow("with other entries") << true;
+    QTest::addColumn<int>("rounds");
+    QTest::newRow("music only") << false << 1;
+    // Where the order is not exact it depends on the shuffle's draw, so it is judged over several.
+    QTest::newRow("with other entries") << true << 10;
 }
 
-// A shuffle, then a removal: after each the stored order follows the list exactly when the folder
-// holds only music; other entries keep their slots, so a long name may not fit a gap.
+// Shuffles, each followed by a removal. A folder that holds only music comes back in the list's
+// order exactly. Other entries keep their slots, and where the music files before one of them
+// leave a gap that only a short name fits, the next such name in the list fills it early: after
+// a shuffle the order is then close to the list's, judged by the mean over the rounds.
 void TestMountedOrder::storedInListOrder()
 {
     QFETCH(bool, others);
+    QFETCH(int, rounds);
     QTemporaryDir tmp;
     MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
     const HangGuard guard(image, std::chrono::seconds(100));
@@ -224,34 +229,43 @@ void TestMountedOrder::storedInListOrder()
     QVERIFY2(populated.isEmpty(), qPrintable(populated));
     QCOMPARE(musicOnly(original, true).size(), std::size_t(40));
 
-    for (const bool shuffle : {true, false}) {
-        CountingProgress progress;
-        const Recorded run = recordedPass(shuffle, folder, journal, progress);
-        QCOMPARE(int(run.result.status), int(PassResult::Status::Completed));
-        QCOMPARE(int(run.result.storedOrder), int(PassResult::StoredOrder::Arranged));
-        QCOMPARE(progress.lastDone, 80);
-        QCOMPARE(progress.total, 80);
-        QVERIFY(run.result.filesLeftIn.empty());
-        QVERIFY(image.remount().isEmpty());
+    double shuffledTauSum = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (const bool shuffle : {true, false}) {
+            CountingProgress progress;
+            const Recorded run = recordedPass(shuffle, folder, journal, progress);
+            QCOMPARE(int(run.result.status), int(PassResult::Status::Completed));
+            QCOMPARE(int(run.result.storedOrder), int(PassResult::StoredOrder::Arranged));
+            QCOMPARE(progress.lastDone, 80);
+            QCOMPARE(progress.total, 80);
+            QVERIFY(run.result.filesLeftIn.empty());
+            QVERIFY(image.remount().isEmpty());
 
-        const std::vector<std::string> stored = storedMusicOrder(folder);
-        const double tau = kendallTau(stored, run.listed);
-        qInfo("%s, %s: Kendall tau between list order and stored order %.3f",
-              others ? "with other entries" : "music only", shuffle ? "shuffle" : "removal", tau);
-        // After a removal, a music-only folder still comes back out of order by a place or two
-        // now and then (tau 0.99); after a shuffle it follows the list exactly.
-        if (stored != run.listed && qEnvironmentVariableIsSet("ORDER_DEBUG"))
-            for (std::size_t k = 0; k < stored.size(); ++k)
-                qInfo("%zu %s | %s", k, stored[k].c_str(), run.listed[k].c_str());
-        if (others || !shuffle)
-            QVERIFY2(tau >= (others ? 0.95 : 0.99), qPrintable(QString::number(tau)));
-        else
-            QCOMPARE(stored, run.listed);
+            const std::vector<std::string> stored = storedMusicOrder(folder);
+            const double tau = kendallTau(stored, run.listed);
+            qInfo("%s, %s: Kendall tau between list order and stored order %.3f",
+                  others ? "with other entries" : "music only", shuffle ? "shuffle" : "removal",
+                  tau);
+            if (stored != run.listed && qEnvironmentVariableIsSet("ORDER_DEBUG"))
+                for (std::size_t k = 0; k < stored.size(); ++k)
+                    qInfo("%zu %s | %s", k, stored[k].c_str(), run.listed[k].c_str());
+            if (!others)
+                QCOMPARE(stored, run.listed);
+            else if (shuffle)
+                shuffledTauSum += tau;
+            else // back in name order, the order the files had around the other entries
+                QVERIFY2(tau >= 0.99, qPrintable(QString::number(tau)));
 
-        // Contents unchanged, other entries untouched, no folder left behind.
-        const Snapshot after = snapshot(folder);
-        QCOMPARE(hashes(after), hashes(original));
-        COMPARE_SNAPSHOTS(musicOnly(after, false), musicOnly(original, false));
+            // Contents unchanged, other entries untouched, no folder left behind.
+            const Snapshot after = snapshot(folder);
+            QCOMPARE(hashes(after), hashes(original));
+            COMPARE_SNAPSHOTS(musicOnly(after, false), musicOnly(original, false));
+        }
+    }
+    if (others) {
+        const double mean = shuffledTauSum / rounds;
+        qInfo("with other entries: mean Kendall tau after a shuffle %.3f", mean);
+        QVERIFY2(mean >= 0.95, qPrintable(QString::number(mean)));
     }
     COMPARE_SNAPSHOTS(snapshot(folder), original);
     QVERIFY(!guard.fired());
