@@ -713,23 +713,14 @@ JournalError Journal::endPass(PassEnd end, int attempted)
     if (const int err = m_file.append(std::string("end ") + endWord(end) + ' ' +
                                       std::to_string(attempted) + '\n'))
         result = error(JournalError::Kind::Write, err, m_path);
-    if (end == PassEnd::Completed) {
-        // Folded in and written afresh. The file is closed first: Windows does not replace a file
-        // that is open. Should the rewrite fail, or be lost in a power cut, the old record still
-        // tells: its end line lets load() fold the pass, and without it the folder shows that
-        // every file was renamed.
-        m_file.close();
-        fold(m_pass, statesAsRecorded(m_pass), m_prefixed);
-        if (const int err = journalfile::replaceFile(m_path, knownLines(m_key, m_prefixed),
-                                                     journalfile::Lasting::Eventually)) {
-            if (result.ok())
-                result = error(JournalError::Kind::Write, err, m_path);
-            if (m_file.open(m_path) == 0)
-                m_file.sync();
-        }
-    } else if (JournalError err = maybeSync(true); result.ok()) {
-        result = err;
+    if (end != PassEnd::Completed) {
+        if (JournalError err = maybeSync(true); result.ok())
+            result = err;
     }
+    // A completed pass is folded into what is known of the folder when the record is next read
+    // or written, not here: that costs the pass nothing at its end, and the next pass rewrites
+    // the record anyway. The end line is not made lasting at once; lost in a power cut, the
+    // record shows a pass without an end, and the folder shows that every file was renamed.
     m_file.close();
     m_pass = PassRecord();
     m_prefixed.clear();
