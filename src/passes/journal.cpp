@@ -48,22 +48,21 @@ template <typename String> void encodeTo(std::string &out, const String &text)
         out += '%';
         return;
     }
-    // A pass writes two names per file: written straight into room made for the worst case.
+    // A pass writes names for every file: runs of plain characters are copied whole.
     if constexpr (sizeof(typename String::value_type) == 1) {
-        const std::size_t start = out.size();
-        out.resize(start + 3 * text.size());
-        char *w = out.data() + start;
-        for (const auto c : text) {
-            const auto u = static_cast<unsigned char>(c);
-            if (keptAsIs(u)) {
-                *w++ = static_cast<char>(u);
-            } else {
-                *w++ = '%';
-                *w++ = kHex[u >> 4];
-                *w++ = kHex[u & 0xF];
+        const char *p = text.data();
+        const char *const end = p + text.size();
+        while (p < end) {
+            const char *run = p;
+            while (run < end && keptAsIs(static_cast<unsigned char>(*run)))
+                ++run;
+            out.append(p, static_cast<std::size_t>(run - p));
+            for (p = run; p < end && !keptAsIs(static_cast<unsigned char>(*p)); ++p) {
+                const auto u = static_cast<unsigned char>(*p);
+                const char escaped[3] = {'%', kHex[u >> 4], kHex[u & 0xF]};
+                out.append(escaped, 3);
             }
         }
-        out.resize(static_cast<std::size_t>(w - out.data()));
         return;
     }
     for (const auto c : text) {
@@ -253,6 +252,63 @@ std::string passLine(const PassRecord &pass)
     return out;
 }
 
+// A planned name is most often the old one with four digits put in front (a shuffle) or taken off
+// (a removal), or the old one itself (a move to store the order): such a name is written as that
+// change, "%+" and the digits, "%-" or "%=", which halves what a pass writes. A name that is
+// encoded never begins so.
+template <typename String> bool isDigitRun(const String &text, std::size_t count)
+{
+    if (text.size() < count)
+        return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+void encodeNewNameTo(std::string &out, const FileName &from, const FileName &to)
+{
+    constexpr std::size_t kDigits = 4;
+    if (to == from) {
+        out += "%=";
+    } else if (to.size() == from.size() + kDigits && isDigitRun(to, kDigits) &&
+               std::equal(from.begin(), from.end(), to.begin() + kDigits)) {
+        out += "%+";
+        for (std::size_t i = 0; i < kDigits; ++i)
+            out += static_cast<char>(to[i]);
+    } else if (from.size() == to.size() + kDigits && isDigitRun(from, kDigits) &&
+               std::equal(to.begin(), to.end(), from.begin() + kDigits)) {
+        out += "%-";
+    } else {
+        encodeTo(out, to);
+    }
+}
+
+bool decodeNewName(std::string_view token, const FileName &from, FileName &to)
+{
+    constexpr std::size_t kDigits = 4;
+    if (token == "%=") {
+        to = from;
+        return true;
+    }
+    if (token == "%-") {
+        if (!isDigitRun(from, kDigits))
+            return false;
+        to = from.substr(kDigits);
+        return true;
+    }
+    if (token.starts_with("%+")) {
+        const std::string_view digits = token.substr(2);
+        if (digits.size() != kDigits || !isDigitRun(digits, kDigits))
+            return false;
+        to.assign(digits.begin(), digits.end());
+        to += from;
+        return true;
+    }
+    return decode(token, to);
+}
+
 void appendFileLines(std::string &out, std::span<const PlannedRename> files)
 {
     std::size_t size = out.size();
@@ -263,7 +319,7 @@ void appendFileLines(std::string &out, std::span<const PlannedRename> files)
         out += "f ";
         encodeTo(out, file.from);
         out += ' ';
-        encodeTo(out, file.to);
+        encodeNewNameTo(out, file.from, file.to);
         out += '\n';
     }
 }
@@ -316,7 +372,7 @@ bool parseLine(std::string_view line, int lineNo, Parsed &p)
         return decode(f[1], pass.orderFolder) && !pass.orderFolder.empty();
     if (tag == "f" && f.size() == 3) {
         PlannedRename file;
-        if (!decode(f[1], file.from) || !decode(f[2], file.to))
+        if (!decode(f[1], file.from) || !decodeNewName(f[2], file.from, file.to))
             return false;
         pass.files.push_back(std::move(file));
         pass.refused.push_back(false);
