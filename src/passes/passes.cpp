@@ -18,19 +18,17 @@ namespace {
 // The path of a bare name in a folder, as folder / name gives it, but as native text: a pass
 // forms two for every file, and on a fast file system making path objects of them costs a
 // noticeable share of the rename itself.
-std::filesystem::path::string_type inFolder(const std::filesystem::path &folder,
-                                            const std::filesystem::path::string_type &name)
+// The full path of `name` in `folder`, formed in `out`: a pass keeps one for the old and one for
+// the new path, so that after the first file no path costs an allocation.
+void inFolder(FileName &out, const std::filesystem::path &folder, const FileName &name)
 {
     using Char = std::filesystem::path::value_type;
     constexpr Char separator = std::filesystem::path::preferred_separator;
-    std::filesystem::path::string_type joined;
-    joined.reserve(folder.native().size() + 1 + name.size());
-    joined = folder.native();
+    out.assign(folder.native());
     // A drive's root ("E:\") ends in a separator already.
-    if (!joined.empty() && joined.back() != Char('/') && joined.back() != separator)
-        joined += separator;
-    joined += name;
-    return joined;
+    if (!out.empty() && out.back() != Char('/') && out.back() != separator)
+        out += separator;
+    out += name;
 }
 
 // Tells a file that is gone from a folder that is gone and from a medium that is gone. All three
@@ -71,8 +69,8 @@ private:
 };
 
 // Counts a file that was renamed, or fills in why it was not. False when the pass must end.
-bool settle(PassResult &result, int index, const std::filesystem::path &name,
-            const std::filesystem::path &newName, const RenameOutcome &outcome)
+bool settle(PassResult &result, int index, const FileName &name, const FileName &newName,
+            const RenameOutcome &outcome)
 {
     if (outcome.ok()) {
         ++result.renamed;
@@ -360,6 +358,8 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
         return recording.begin(PassKind::Shuffle, std::move(planned), std::move(indexes), listed,
                                result);
     };
+    FileName fromPath;
+    FileName toPath;
     const auto shuffleFile = [&](int i, const MediumCheck &medium, PassResult &result) {
         const bool recorded = recording.on();
         if (recorded && static_cast<std::size_t>(i) >= recording.planned().size())
@@ -371,7 +371,7 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
             recorded ? recordedFolder : (freshFolder = ctx.folder.folder());
         const FileName &name = recorded ? recording.planned()[static_cast<std::size_t>(i)].from
                                         : (freshName = ctx.list.name(i).native());
-        const FileName from = inFolder(folder, name);
+        inFolder(fromPath, folder, name);
 
         // A drawn name that is taken already gets a new draw; any other failure ends the pass.
         FileName drawn;
@@ -393,7 +393,8 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
                     }
                 }
             }
-            outcome = renamer.renameText(from, inFolder(folder, *newName));
+            inFolder(toPath, folder, *newName);
+            outcome = renamer.renameText(fromPath, toPath);
             if (outcome.error != RenameError::TargetExists)
                 break;
         }
@@ -454,6 +455,8 @@ PassResult runRemovalPass(PassContext ctx)
         return recording.begin(PassKind::Removal, std::move(planned), std::move(indexes), listed,
                                result);
     };
+    FileName fromPath;
+    FileName toPath;
     const auto stripFile = [&](int i, const MediumCheck &medium, PassResult &result) {
         const PlannedRename *planned = nullptr;
         FileName freshName;
@@ -478,8 +481,9 @@ PassResult runRemovalPass(PassContext ctx)
         if (!planned)
             stripped = freshName.substr(4);
         const FileName &newName = planned ? planned->to : stripped;
-        const RenameOutcome outcome =
-            renamer.renameText(inFolder(folder, name), inFolder(folder, newName));
+        inFolder(fromPath, folder, name);
+        inFolder(toPath, folder, newName);
+        const RenameOutcome outcome = renamer.renameText(fromPath, toPath);
         if (settle(result, i, name, newName, medium.explain(folder, outcome)))
             return true;
         if (planned)
