@@ -12,6 +12,7 @@ void PassProgress::begin()
 {
     m_running = true;
     m_stopRequested = false;
+    m_shownPercent = -1;
 }
 
 void PassProgress::end()
@@ -44,7 +45,11 @@ bool PassProgress::step(int index, int count)
     }
     m_bar.setValue(range.maximum > range.minimum ? korvalo::progressValue(index)
                                                  : range.minimum + 1);
-    m_percent.setText(QString::fromStdString(korvalo::progressText(index, count)));
+    // The text changes once per percent, not per file.
+    if (const int percent = korvalo::progressPercent(index, count); percent != m_shownPercent) {
+        m_percent.setText(QString::fromStdString(korvalo::progressText(index, count)));
+        m_shownPercent = percent;
+    }
     if (draw) {
         m_bar.setUpdatesEnabled(true); // schedules the redraw if it was held back
         m_percent.setUpdatesEnabled(true);
@@ -58,6 +63,7 @@ void PassProgress::ordering(int done, int total)
 {
     if (total < 1)
         return;
+    m_shownPercent = -1; // the label then counts the moves
     if (done == 0) {
         m_bar.setMinimum(0);
         m_bar.setMaximum(total);

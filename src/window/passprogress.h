@@ -40,4 +40,5 @@ private:
     QElapsedTimer m_lastDraw;
     bool m_running = false;
     bool m_stopRequested = false;
+    int m_shownPercent = -1; // what the label reads during a pass, -1 before its first file
 };
