@@ -296,6 +296,7 @@ private slots:
     void closeDuringPassStopsAfterFileInHand_data();
     void closeDuringPassStopsAfterFileInHand();
     void secondPassOnTheVolumeRefused();
+    void unwritableJournalRefusesThePass();
     void everyCauseHasItsOwnText();
 
     void passQuestions_data();
@@ -1031,6 +1032,34 @@ void TestForm1::secondPassOnTheVolumeRefused()
     QCOMPARE(int(h.messages.size()), 1);
     QCOMPARE(h.work.names().size(), std::size_t(1));
     QVERIFY(h.work.names()[0] != "a.mp3");
+}
+
+// The state folder lies under a file, so no record can be made: the pass says so and what to do,
+// and renames nothing.
+void TestForm1::unwritableJournalRefusesThePass()
+{
+    TestDir state;
+    state.touch("file");
+    const bool wasSet = qEnvironmentVariableIsSet("XDG_STATE_HOME");
+    const QByteArray saved = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QByteArray::fromStdString((state / "file").native()));
+    Harness h; // the window finds its state folder when it starts
+    if (wasSet)
+        qputenv("XDG_STATE_HOME", saved);
+    else
+        qunsetenv("XDG_STATE_HOME");
+    h.work.touch("a.mp3");
+    h.open(h.work.path());
+    h.messages.clear(); // opening the folder may tell already that its record cannot be read
+    click(h.command1());
+    QCOMPARE(h.work.names(), std::vector<std::string>{"a.mp3"});
+    QCOMPARE(int(h.messages.size()), 1);
+    QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
+    QVERIFY2(h.messages[0].text.contains(QStringLiteral("无法写入改名记录")) &&
+                 h.messages[0].text.contains(QStringLiteral("请确认这个位置可以写入")),
+             qPrintable(h.messages[0].text));
+    QVERIFY(h.command1()->isEnabled());
+    QCOMPARE(h.command1()->text(), QStringLiteral("随机排序"));
 }
 
 void TestForm1::everyCauseHasItsOwnText()
