@@ -2,6 +2,8 @@
 
 #include "passes/recovery.h"
 
+#include "browse/asciichars.h"
+
 #include <algorithm>
 #include <charconv>
 #include <fstream>
@@ -174,16 +176,25 @@ const char *kindWord(PassKind kind)
     return "";
 }
 
-bool parseKind(std::string_view word, PassKind &kind)
+// The value whose word `wordOf` gives, among `values`.
+template <typename Value, std::size_t N>
+bool parseWord(std::string_view word, const Value (&values)[N], const char *(*wordOf)(Value),
+               Value &out)
 {
-    for (const PassKind k :
-         {PassKind::Shuffle, PassKind::Removal, PassKind::Restore, PassKind::Order}) {
-        if (word == kindWord(k)) {
-            kind = k;
+    for (const Value v : values) {
+        if (word == wordOf(v)) {
+            out = v;
             return true;
         }
     }
     return false;
+}
+
+bool parseKind(std::string_view word, PassKind &kind)
+{
+    constexpr PassKind kinds[] = {PassKind::Shuffle, PassKind::Removal, PassKind::Restore,
+                                  PassKind::Order};
+    return parseWord(word, kinds, kindWord, kind);
 }
 
 const char *endWord(PassEnd end)
@@ -201,13 +212,8 @@ const char *endWord(PassEnd end)
 
 bool parseEnd(std::string_view word, PassEnd &end)
 {
-    for (const PassEnd e : {PassEnd::Completed, PassEnd::Stopped, PassEnd::Failed}) {
-        if (word == endWord(e)) {
-            end = e;
-            return true;
-        }
-    }
-    return false;
+    constexpr PassEnd ends[] = {PassEnd::Completed, PassEnd::Stopped, PassEnd::Failed};
+    return parseWord(word, ends, endWord, end);
 }
 
 std::string keyLines(const JournalKey &key)
@@ -256,28 +262,17 @@ std::string passLine(const PassRecord &pass)
 // (a removal), or the old one itself (a move to store the order): such a name is written as that
 // change, "%+" and the digits, "%-" or "%=", which halves what a pass writes. A name that is
 // encoded never begins so.
-template <typename String> bool isDigitRun(const String &text, std::size_t count)
-{
-    if (text.size() < count)
-        return false;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-    }
-    return true;
-}
-
 void encodeNewNameTo(std::string &out, const FileName &from, const FileName &to)
 {
     constexpr std::size_t kDigits = 4;
     if (to == from) {
         out += "%=";
-    } else if (to.size() == from.size() + kDigits && isDigitRun(to, kDigits) &&
+    } else if (to.size() == from.size() + kDigits && startsWithFourDigits(to) &&
                std::equal(from.begin(), from.end(), to.begin() + kDigits)) {
         out += "%+";
         for (std::size_t i = 0; i < kDigits; ++i)
             out += static_cast<char>(to[i]);
-    } else if (from.size() == to.size() + kDigits && isDigitRun(from, kDigits) &&
+    } else if (from.size() == to.size() + kDigits && startsWithFourDigits(from) &&
                std::equal(to.begin(), to.end(), from.begin() + kDigits)) {
         out += "%-";
     } else {
@@ -293,14 +288,14 @@ bool decodeNewName(std::string_view token, const FileName &from, FileName &to)
         return true;
     }
     if (token == "%-") {
-        if (!isDigitRun(from, kDigits))
+        if (!startsWithFourDigits(from))
             return false;
         to = from.substr(kDigits);
         return true;
     }
     if (token.starts_with("%+")) {
         const std::string_view digits = token.substr(2);
-        if (digits.size() != kDigits || !isDigitRun(digits, kDigits))
+        if (digits.size() != kDigits || !startsWithFourDigits(digits))
             return false;
         to.assign(digits.begin(), digits.end());
         to += from;

@@ -17,20 +17,6 @@ namespace korvalo {
 
 namespace {
 
-// The path of a bare name in a folder as native text, as the passes form it.
-FileName joined(const std::filesystem::path &folder, const FileName &name)
-{
-    using Char = std::filesystem::path::value_type;
-    constexpr Char separator = std::filesystem::path::preferred_separator;
-    FileName out;
-    out.reserve(folder.native().size() + 1 + name.size());
-    out = folder.native();
-    if (!out.empty() && out.back() != Char('/') && out.back() != separator)
-        out += separator;
-    out += name;
-    return out;
-}
-
 // The folder a path names, without a trailing separator.
 std::filesystem::path withoutTrailingSeparator(const std::filesystem::path &folder)
 {
@@ -123,7 +109,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         return out;
     out.order = PassResult::StoredOrder::NotArranged;
     const FileName orderName = orderingFolderName();
-    const FileName inner = joined(job.folder, orderName);
+    const FileName inner = pathInFolder(job.folder, orderName);
 
     // Recorded, and made lasting, before the folder is made: a kill at any later instant finds
     // the record when the folder is opened next.
@@ -179,7 +165,8 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
     int movedOut = 0;
     for (; movedOut < n; ++movedOut) {
         const FileName &name = outOrder[static_cast<std::size_t>(movedOut)];
-        const RenameOutcome r = renamer.renameText(joined(job.folder, name), joined(inner, name));
+        const RenameOutcome r =
+            renamer.renameText(pathInFolder(job.folder, name), pathInFolder(inner, name));
         if (!r.ok()) {
             out.cause = r;
             out.failedName = name;
@@ -193,7 +180,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
     // behind it instead of around it. Where the rename is refused the order is only less exact.
     FileName holder = inner;
     if (movedOut == n) {
-        const FileName shorter = joined(job.folder, shortOrderingFolderName(orderName));
+        const FileName shorter = pathInFolder(job.folder, shortOrderingFolderName(orderName));
         if (renamer.renameText(inner, shorter).ok())
             holder = shorter;
     }
@@ -205,7 +192,8 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
     for (const FileName &name : job.names) {
         if (movedOut < n && !outside.count(name))
             continue; // never moved out: a move out failed before its turn
-        const RenameOutcome r = renamer.renameText(joined(holder, name), joined(job.folder, name));
+        const RenameOutcome r =
+            renamer.renameText(pathInFolder(holder, name), pathInFolder(job.folder, name));
         if (r.ok()) {
             ++out.moves;
         } else {
@@ -297,7 +285,8 @@ RecoveryResult returnOrderedFilesLocked(const std::filesystem::path &folder,
     bool gone = false;
     for (int i = 0; i < count && !gone; ++i) {
         const FileName &name = moves[static_cast<std::size_t>(i)].from;
-        const RenameOutcome outcome = renamer.renameText(joined(inner, name), joined(folder, name));
+        const RenameOutcome outcome =
+            renamer.renameText(pathInFolder(inner, name), pathInFolder(folder, name));
         if (outcome.ok()) {
             ++result.renamed;
         } else if (outcome.error == RenameError::TargetExists) {

@@ -15,22 +15,6 @@ namespace korvalo {
 
 namespace {
 
-// The path of a bare name in a folder, as folder / name gives it, but as native text: a pass
-// forms two for every file, and on a fast file system making path objects of them costs a
-// noticeable share of the rename itself.
-// The full path of `name` in `folder`, formed in `out`: a pass keeps one for the old and one for
-// the new path, so that after the first file no path costs an allocation.
-void inFolder(FileName &out, const std::filesystem::path &folder, const FileName &name)
-{
-    using Char = std::filesystem::path::value_type;
-    constexpr Char separator = std::filesystem::path::preferred_separator;
-    out.assign(folder.native());
-    // A drive's root ("E:\") ends in a separator already.
-    if (!out.empty() && out.back() != Char('/') && out.back() != separator)
-        out += separator;
-    out += name;
-}
-
 // Tells a file that is gone from a folder that is gone and from a medium that is gone. All three
 // make a rename answer ENOENT: when a stick is unmounted lazily in the middle of a pass (ejected by
 // the desktop, or pulled out), the folder's path leads to the empty folder under the mount point;
@@ -371,7 +355,7 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
             recorded ? recordedFolder : (freshFolder = ctx.folder.folder());
         const FileName &name = recorded ? recording.planned()[static_cast<std::size_t>(i)].from
                                         : (freshName = ctx.list.name(i).native());
-        inFolder(fromPath, folder, name);
+        pathInFolder(fromPath, folder, name);
 
         // A drawn name that is taken already gets a new draw; any other failure ends the pass.
         FileName drawn;
@@ -393,7 +377,7 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
                     }
                 }
             }
-            inFolder(toPath, folder, *newName);
+            pathInFolder(toPath, folder, *newName);
             outcome = renamer.renameText(fromPath, toPath);
             if (outcome.error != RenameError::TargetExists)
                 break;
@@ -481,8 +465,8 @@ PassResult runRemovalPass(PassContext ctx)
         if (!planned)
             stripped = freshName.substr(4);
         const FileName &newName = planned ? planned->to : stripped;
-        inFolder(fromPath, folder, name);
-        inFolder(toPath, folder, newName);
+        pathInFolder(fromPath, folder, name);
+        pathInFolder(toPath, folder, newName);
         const RenameOutcome outcome = renamer.renameText(fromPath, toPath);
         if (settle(result, i, name, newName, medium.explain(folder, outcome)))
             return true;

@@ -35,4 +35,25 @@ RenameOutcome renameNoReplaceText(const std::filesystem::path::string_type &from
     return Renamer(sys).renameText(from, to);
 }
 
+void pathInFolder(std::filesystem::path::string_type &out, const std::filesystem::path &folder,
+                  const std::filesystem::path::string_type &name)
+{
+    using Char = std::filesystem::path::value_type;
+    constexpr Char separator = std::filesystem::path::preferred_separator;
+    out.assign(folder.native());
+    // A drive's root ("E:\") ends in a separator already.
+    if (!out.empty() && out.back() != Char('/') && out.back() != separator)
+        out += separator;
+    out += name;
+}
+
+std::filesystem::path::string_type pathInFolder(const std::filesystem::path &folder,
+                                                const std::filesystem::path::string_type &name)
+{
+    std::filesystem::path::string_type out;
+    out.reserve(folder.native().size() + 1 + name.size());
+    pathInFolder(out, folder, name);
+    return out;
+}
+
 } // namespace korvalo
