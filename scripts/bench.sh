@@ -47,14 +47,12 @@ if [ -z "${KORVALO_BENCH_DIR:-}" ] && [ "$(stat -f -c %T /dev/shm 2>/dev/null)" 
   base=${TMPDIR:-/tmp}
 fi
 
-started=$(date +%s)
-status=0
-for bench in bench_listing bench_passes bench_window bench_memory; do
-  [[ " $only " == *" $bench "* ]] || continue
-  echo "== $bench" >&2
-  # Lines for people go to the terminal as they come; result rows are kept for the table.
+# Runs one benchmark program: lines for people go to the terminal as they come, result rows are
+# kept for the table. Exit 1 means a target missed; anything else non-zero, a failed benchmark.
+run_bench() {
+  local code
   set +e
-  QT_LOGGING_RULES='qt.qpa.*=false' "$build/bench/$bench" 2> >(grep -v '^QStandardPaths:' >&2) |
+  QT_LOGGING_RULES='qt.qpa.*=false' "$@" 2> >(grep -v '^QStandardPaths:' >&2) |
     while IFS= read -r line; do
       case "$line" in
         ROW*) printf '%s\n' "$line" >>"$rows" ;;
@@ -64,11 +62,19 @@ for bench in bench_listing bench_passes bench_window bench_memory; do
   code=${PIPESTATUS[0]}
   set -e
   if [ "$code" -eq 1 ]; then
-    status=1 # a target missed
+    status=1
   elif [ "$code" -ne 0 ]; then
-    echo "bench.sh: $bench failed (exit $code)" >&2
+    echo "bench.sh: $1 failed (exit $code)" >&2
     status=2
   fi
+}
+
+started=$(date +%s)
+status=0
+for bench in bench_listing bench_passes bench_window bench_memory; do
+  [[ " $only " == *" $bench "* ]] || continue
+  echo "== $bench" >&2
+  run_bench "$build/bench/$bench"
 done
 
 # ---- Both passes on FUSE mounts: time against a plain rename(2) loop, and system calls per file.
@@ -154,21 +160,6 @@ unmount_image() { # fs dir
   esac || { echo "bench.sh: $fs volume damaged after the benchmark" >&2; status=2; }
 }
 
-run_mounted() {
-  local code
-  set +e
-  "$@" 2> >(grep -v '^QStandardPaths:' >&2) |
-    while IFS= read -r line; do
-      case "$line" in
-        ROW*) printf '%s\n' "$line" >>"$rows" ;;
-        *) printf '%s\n' "$line" >&2 ;;
-      esac
-    done
-  code=${PIPESTATUS[0]}
-  set -e
-  if [ "$code" -eq 1 ]; then status=1; elif [ "$code" -ne 0 ]; then status=2; fi
-}
-
 mounted_skip=
 if [[ " $only " != *" bench_mounted "* ]]; then
   mounted_skip="not asked for (KORVALO_BENCH_ONLY)"
@@ -205,7 +196,7 @@ else
     echo "== bench_mounted on $fs" >&2
     dir=$work/mnt-$fs
     mount_image "$fs" "$dir"
-    KORVALO_BENCH_DIR=$dir run_mounted "$mounted" time "$label" "$ratio"
+    KORVALO_BENCH_DIR=$dir run_bench "$mounted" time "$label" "$ratio"
     for d in count floor; do
       "$mounted" prepare "$dir/$d" "$files" plain
       "$mounted" prepare "$dir/$d-half" "$half" plain
