@@ -25,6 +25,17 @@ bool lockVolume(const std::filesystem::path &folder, std::optional<PassLock> &lo
     return true;
 }
 
+// A record whose last pass completed holds that pass name by name until it is folded in. Done
+// here, once, when the folder is opened, so that later openings read each name once instead of
+// folding the pass again. Only under the volume's lock, where no pass of another Korvalo can be
+// writing the record; a failure leaves the record as readable as it was.
+void foldCompletedPass(const std::filesystem::path &folder, Journal &journal, const JournalKey &key)
+{
+    std::optional<PassLock> lock;
+    if (lockVolume(folder, lock))
+        journal.foldCompleted(key);
+}
+
 // Nothing to ask: nothing was renamed, or every file was, as planned.
 bool nothingToAsk(const RecoveryPlan &plan)
 {
@@ -81,8 +92,11 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &jou
     FolderRecord record;
     if (const JournalError err = journal.load(*key, record); !err.ok())
         return fail(err);
-    if (!record.pending)
+    if (!record.pending) {
+        if (record.passToFold)
+            foldCompletedPass(folder, journal, *key);
         return RecoveryCheck::Nothing;
+    }
 
     std::optional<PassLock> lock;
     if (!lockVolume(folder, lock))

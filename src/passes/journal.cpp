@@ -575,10 +575,12 @@ JournalError Journal::load(const JournalKey &key, FolderRecord &out) const
         return {};
     out.known = true;
     out.prefixed = std::move(p.prefixed);
-    if (p.pass && p.pass->end == PassEnd::Completed)
+    if (p.pass && p.pass->end == PassEnd::Completed) {
         fold(*p.pass, statesAsRecorded(*p.pass), out.prefixed);
-    else
+        out.passToFold = true;
+    } else {
         out.pending = std::move(p.pass);
+    }
     return {};
 }
 
@@ -768,10 +770,10 @@ JournalError Journal::endPass(PassEnd end, int attempted)
         if (JournalError err = maybeSync(true); result.ok())
             result = err;
     }
-    // A completed pass is folded into what is known of the folder when the record is next read
-    // or written, not here: that costs the pass nothing at its end, and the next pass rewrites
-    // the record anyway. The end line is not made lasting at once; lost in a power cut, the
-    // record shows a pass without an end, and the folder shows that every file was renamed.
+    // A completed pass is folded into what is known of the folder when the folder is next opened
+    // (foldCompleted()) or the next pass starts, not here: that costs the pass nothing at its end.
+    // The end line is not made lasting at once; lost in a power cut, the record shows a pass
+    // without an end, and the folder shows that every file was renamed.
     m_file.close();
     m_pass = PassRecord();
     m_prefixed.clear();
@@ -779,6 +781,17 @@ JournalError Journal::endPass(PassEnd end, int attempted)
 }
 
 JournalError Journal::settle(const JournalKey &key, std::span<const FileName> folderNames)
+{
+    return rewrite(key, folderNames, false);
+}
+
+JournalError Journal::foldCompleted(const JournalKey &key)
+{
+    return rewrite(key, {}, true);
+}
+
+JournalError Journal::rewrite(const JournalKey &key, std::span<const FileName> folderNames,
+                              bool completedOnly)
 {
     if (m_folder.empty())
         return error(JournalError::Kind::NoStateFolder, 0, {});
@@ -792,10 +805,11 @@ JournalError Journal::settle(const JournalKey &key, std::span<const FileName> fo
     Parsed p = parse(text);
     if (!p.valid)
         return {};
+    const bool completed = p.pass && p.pass->end == PassEnd::Completed;
+    if (completedOnly && !completed)
+        return {};
     if (p.pass) {
-        fold(*p.pass,
-             p.pass->end == PassEnd::Completed ? statesAsRecorded(*p.pass)
-                                               : fileStates(*p.pass, folderNames),
+        fold(*p.pass, completed ? statesAsRecorded(*p.pass) : fileStates(*p.pass, folderNames),
              p.prefixed);
     }
     prune(p.prefixed, folderNames);

@@ -104,6 +104,9 @@ struct FolderRecord
     // The record ended in a line that could not be read (cut off by a kill or a power cut); what
     // came before it is used.
     bool tornTail = false;
+    // The last pass completed and is still written out name by name (it is folded in when the
+    // record is next written: foldCompleted() does it).
+    bool passToFold = false;
 
     // Known to carry no prefix that Korvalo wrote.
     bool clean() const { return known && prefixed.empty() && !pending; }
@@ -193,8 +196,13 @@ public:
     // renamed, as the folder's names show, become known to carry its prefixes (or to have lost
     // them). The listed names also prune names no longer in the folder.
     JournalError settle(const JournalKey &key, std::span<const FileName> folderNames);
+    // Writes the record afresh with its completed last pass folded in, so that later reads take
+    // each name once. A record without one, or with an unfinished pass, is left as it is.
+    JournalError foldCompleted(const JournalKey &key);
 
 private:
+    JournalError rewrite(const JournalKey &key, std::span<const FileName> folderNames,
+                         bool completedOnly);
     JournalError locate(const JournalKey &key, std::filesystem::path &path, bool &exists) const;
     JournalError appendLine(const std::string &text);
     JournalError maybeSync(bool force);

@@ -113,6 +113,7 @@ private slots:
     void questions_data();
     void questions();
     void unfinishedPassAndBusyVolume();
+    void completedPassFoldedWhenOpened();
     void unwritableJournalStopsBeforeFirstRename_data();
     void unwritableJournalStopsBeforeFirstRename();
 };
@@ -228,6 +229,37 @@ void TestRecordedPasses::questions()
 
 // A pass stopped half-way leaves the folder to be recovered: passes are refused until it is.
 // While another process holds the volume, neither the check nor the recovery touches anything.
+// A completed pass stays in the record name by name until the folder is next opened, which folds
+// it in once: what the journal knows is the same before and after.
+void TestRecordedPasses::completedPassFoldedWhenOpened()
+{
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    dir.touch("a.mp3");
+    dir.touch("b.mp3");
+    QCOMPARE(int(run(true, dir, &journal).status), int(PassResult::Status::Completed));
+    const auto record = [&] {
+        const std::vector<std::string> files = state.names();
+        return files.size() == 1 ? state.read(files[0]) : std::string();
+    };
+    QVERIFY(record().find("\npass shuffle ") != std::string::npos);
+    const korvalo::JournalKey key = *korvalo::journalKeyOf(dir.path());
+    korvalo::FolderRecord before;
+    QVERIFY(journal.load(key, before).ok());
+    QVERIFY(before.passToFold);
+
+    korvalo::PendingRecovery pending;
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+             int(RecoveryCheck::Nothing));
+    QCOMPARE(record().find("\npass "), std::string::npos);
+    korvalo::FolderRecord after;
+    QVERIFY(journal.load(key, after).ok());
+    QVERIFY(!after.passToFold);
+    QCOMPARE(after.prefixed.size(), std::size_t(2));
+    QVERIFY(after.prefixed == before.prefixed);
+}
+
 void TestRecordedPasses::unfinishedPassAndBusyVolume()
 {
     TestDir state;
