@@ -12,6 +12,7 @@
 // pass and the names of one folder per folder, and the number of folders is bounded too.
 
 #include "passes/journalfile.h"
+#include "passes/passrecord.h"
 #include "passes/statefolder.h"
 
 #include <chrono>
@@ -24,93 +25,6 @@
 #include <vector>
 
 namespace korvalo {
-
-// A bare file name as the file system holds it.
-using FileName = std::filesystem::path::string_type;
-
-// Which folder a record is about. The same stick folder has the same key wherever it is mounted.
-struct JournalKey
-{
-    std::string volume;       // the volume's UUID, else the mount's source
-    std::string pathInVolume; // the folder's path inside the volume
-
-    bool operator==(const JournalKey &) const = default;
-};
-
-enum class PassKind
-{
-    Shuffle, // writes an order prefix in front of every name
-    Removal, // takes four leading digits off
-    Restore, // puts back the names from before an interrupted shuffle
-    Order    // moves the files out into a folder of its own and back, names unchanged, so that
-             // FAT and exFAT store them in the list's order (see ordering.h)
-};
-
-// True when the pass writes a prefix; false when it takes one off.
-inline bool addsPrefix(PassKind kind)
-{
-    return kind == PassKind::Shuffle;
-}
-
-enum class PassEnd
-{
-    Completed, // every file renamed
-    Stopped,   // stopped on purpose after a file (the window was closed)
-    Failed     // a rename failed and the pass ended there
-};
-
-// One rename a pass means to make.
-struct PlannedRename
-{
-    FileName from;
-    FileName to;
-
-    bool operator==(const PlannedRename &) const = default;
-};
-
-// A pass as the journal holds it.
-struct PassRecord
-{
-    PassKind kind = PassKind::Shuffle;
-    std::int64_t startTime = 0; // seconds since 1970-01-01 UTC
-    int fileCount = 0;          // files the pass set out to rename
-    // The renames the pass announced, in the order it makes them; for each file the name it
-    // planned last (a shuffle draws again when the drawn name is taken).
-    std::vector<PlannedRename> files;
-    // Files the pass tried and did not rename (a refused rename).
-    std::vector<bool> refused;
-    // Present when the pass ended without being killed; attempted counts the files, from the
-    // first, that it tried to rename.
-    std::optional<PassEnd> end;
-    int attempted = 0;
-    // PassKind::Order: the bare name of the folder the files pass through, inside the folder.
-    FileName orderFolder;
-};
-
-inline bool isRefused(const PassRecord &pass, std::size_t index)
-{
-    return index < pass.refused.size() && pass.refused[index];
-}
-
-// What the journal knows about one folder.
-struct FolderRecord
-{
-    bool known = false; // the journal has a record of this folder
-    // The names whose leading digits Korvalo wrote, each with how many prefixes Korvalo stacked
-    // in front of it (a name shuffled twice carries two).
-    std::map<FileName, int> prefixed;
-    // A pass that was killed, stopped or failed and has not been recovered or left yet.
-    std::optional<PassRecord> pending;
-    // The record ended in a line that could not be read (cut off by a kill or a power cut); what
-    // came before it is used.
-    bool tornTail = false;
-    // The last pass completed and is still written out name by name (it is folded in when the
-    // record is next written: foldCompleted() does it).
-    bool passToFold = false;
-
-    // Known to carry no prefix that Korvalo wrote.
-    bool clean() const { return known && prefixed.empty() && !pending; }
-};
 
 struct JournalError
 {
