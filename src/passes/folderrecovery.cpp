@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <unordered_set>
 
 namespace korvalo {
 
@@ -45,34 +46,6 @@ bool nothingToAsk(const RecoveryPlan &plan)
 }
 
 } // namespace
-
-JournalKey journalKey(const MountInfo &mount)
-{
-    JournalKey key;
-    key.pathInVolume = mount.pathInVolume.generic_string();
-    if (!mount.uuid.empty()) {
-        key.volume = mount.uuid;
-    } else if (mount.source.starts_with('/')) {
-        key.volume = mount.source;
-    } else {
-        // A source that names no device ("tmpfs", "none", a server's share) is shared by every
-        // mount of its kind: the mount point tells them apart.
-        key.volume = mount.source + '@' + mount.mountPoint.generic_string();
-    }
-    return key;
-}
-
-std::optional<JournalKey> journalKeyOf(const std::filesystem::path &folder)
-{
-    if (folder.empty())
-        return std::nullopt;
-    if (const auto mount = mountOf(folder))
-        return journalKey(*mount);
-    // No mount table to ask (or the folder cannot be stat'ed): known by its path alone.
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
-    return JournalKey{std::string(), (ec ? folder : absolute).lexically_normal().generic_string()};
-}
 
 RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &journal,
                                PendingRecovery &out, JournalError *error)
@@ -229,6 +202,128 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
         result.status = RecoveryResult::Status::Failed;
     }
     return result;
+}
+
+RecoveryResult returnOrderedFilesLocked(const std::filesystem::path &folder,
+                                        const FileName &orderName, Journal &journal,
+                                        const JournalKey &key, ProgressSink &progress)
+{
+    RecoveryResult result;
+    const std::filesystem::path inner = folder / std::filesystem::path(orderName);
+    std::vector<FileName> present;
+    int listErr = 0;
+    std::error_code ec;
+    const bool exists = std::filesystem::exists(inner, ec);
+    if (exists && !entriesOf(inner, present, listErr)) {
+        result.status = RecoveryResult::Status::Failed;
+        result.cause = renameOutcomeFromSystemError(listErr);
+        return result;
+    }
+
+    // The order the journal recorded first: moving the files back in it finishes an arrangement
+    // that was cut short in its second half.
+    FolderRecord record;
+    if (const JournalError err = journal.load(key, record);
+        !err.ok() && err.kind != JournalError::Kind::NoStateFolder) {
+        result.status = RecoveryResult::Status::Failed;
+        result.journalError = err;
+        return result;
+    }
+    const bool ours = record.pending && record.pending->kind == PassKind::Order &&
+                      (record.pending->orderFolder == orderName ||
+                       shortOrderingFolderName(record.pending->orderFolder) == orderName);
+    std::vector<PlannedRename> moves;
+    {
+        std::unordered_set<FileName> left(present.begin(), present.end());
+        if (ours) {
+            for (const PlannedRename &file : record.pending->files) {
+                if (left.erase(file.to))
+                    moves.push_back({file.to, file.to});
+            }
+        }
+        for (const FileName &name : present) {
+            if (left.count(name))
+                moves.push_back({name, name});
+        }
+    }
+    const bool recorded = ours || (!record.pending && !moves.empty());
+    if (recorded) {
+        PassStart start;
+        start.kind = PassKind::Order;
+        start.fileCount = static_cast<int>(moves.size());
+        start.planned = moves;
+        start.settlePending = true;
+        start.orderFolder = orderName;
+        if (const JournalError err = journal.beginPass(key, start);
+            !err.ok() && err.kind != JournalError::Kind::NoStateFolder) {
+            result.status = RecoveryResult::Status::Failed;
+            result.journalError = err;
+            return result;
+        }
+    }
+
+    const int count = static_cast<int>(moves.size());
+    if (count > 0)
+        progress.start(count);
+    Renamer renamer;
+    bool gone = false;
+    for (int i = 0; i < count && !gone; ++i) {
+        const FileName &name = moves[static_cast<std::size_t>(i)].from;
+        const RenameOutcome outcome =
+            renamer.renameText(pathInFolder(inner, name), pathInFolder(folder, name));
+        if (outcome.ok()) {
+            ++result.renamed;
+        } else if (outcome.error == RenameError::TargetExists) {
+            result.conflicts.push_back(name);
+        } else {
+            result.refused.push_back(name);
+            result.cause = outcome;
+            if (!deviceOf(folder) || outcome.error == RenameError::DeviceGone) {
+                gone = true;
+                result.cause.error = RenameError::DeviceGone;
+            }
+        }
+        progress.step(i, count);
+    }
+    bool removed = !exists;
+    if (exists && result.renamed == count && !gone) {
+        std::error_code removeEc;
+        removed = std::filesystem::remove(inner, removeEc);
+    }
+    if (journal.passOpen()) {
+        const JournalError err =
+            journal.endPass(removed ? PassEnd::Completed : PassEnd::Failed, count);
+        if (!err.ok())
+            result.journalError = err;
+    } else if (ours && removed) {
+        // Nothing was announced (the journal could not be written): the record is settled as
+        // the folder is now.
+        std::vector<FileName> names;
+        int err = 0;
+        if (entriesOf(folder, names, err))
+            result.journalError = journal.settle(key, names);
+    }
+    if (gone || !result.journalError.ok())
+        result.status = RecoveryResult::Status::Failed;
+    return result;
+}
+
+RecoveryResult returnOrderedFiles(const std::filesystem::path &orderingFolder, Journal &journal,
+                                  ProgressSink &progress)
+{
+    RecoveryResult result;
+    const std::filesystem::path inner = withoutTrailingSeparator(orderingFolder);
+    const std::filesystem::path folder = inner.parent_path();
+    std::optional<PassLock> lock;
+    if (const auto device = deviceOf(folder)) {
+        lock = PassLock::tryAcquire(*device);
+        if (!lock) {
+            result.status = RecoveryResult::Status::VolumeBusy;
+            return result;
+        }
+    }
+    const JournalKey key = journalKeyOf(folder).value_or(JournalKey{});
+    return returnOrderedFilesLocked(folder, inner.filename().native(), journal, key, progress);
 }
 
 } // namespace korvalo

@@ -4,20 +4,16 @@
 // user's choice about it under the volume's pass lock.
 
 #include "browse/mountinfo.h"
-#include "passes/passes.h"
+#include "passes/journalkey.h"
+#include "passes/progresssink.h"
 #include "passes/recovery.h"
+#include "passes/rename.h"
 
 #include <filesystem>
 #include <optional>
 #include <vector>
 
 namespace korvalo {
-
-// The journal's key of a folder on a mount: its volume (UUID, else the mount's source) and its
-// path inside the volume.
-JournalKey journalKey(const MountInfo &mount);
-// The same for a folder, looked up in the mount table. nullopt when the folder cannot be stat'ed.
-std::optional<JournalKey> journalKeyOf(const std::filesystem::path &folder);
 
 // What opening a folder finds in the journal.
 struct PendingRecovery
@@ -62,5 +58,19 @@ struct RecoveryResult
 RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journal,
                              const PendingRecovery &pending, RecoveryChoice choice,
                              ProgressSink &progress);
+
+// Moves every entry of an ordering folder back into the folder above it under its own name (the
+// names the journal recorded first, in their order), then removes the ordering folder once it is
+// empty. Works without a record too (a pass that kept no journal). Takes the volume's lock; the
+// progress sink is started with the count of moves and stepped after each. A name taken in the
+// folder above is never forced: that file stays and is listed in conflicts.
+RecoveryResult returnOrderedFiles(const std::filesystem::path &orderingFolder, Journal &journal,
+                                  ProgressSink &progress);
+
+// The same for a caller that holds the volume's lock already: `orderName` is the bare name of the
+// ordering folder inside `folder`, `key` the journal's key of `folder`.
+RecoveryResult returnOrderedFilesLocked(const std::filesystem::path &folder,
+                                        const FileName &orderName, Journal &journal,
+                                        const JournalKey &key, ProgressSink &progress);
 
 } // namespace korvalo

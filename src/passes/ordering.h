@@ -14,9 +14,8 @@
 // back in the folder under its name, the folder they passed through removed.
 
 #include "browse/mountinfo.h"
-#include "passes/folderrecovery.h"
 #include "passes/journal.h"
-#include "passes/passes.h"
+#include "passes/progresssink.h"
 #include "passes/rename.h"
 
 #include <filesystem>
@@ -24,6 +23,15 @@
 #include <string_view>
 
 namespace korvalo {
+
+// After a completed pass on FAT or exFAT, where players play a folder in the order its entries
+// are stored: whether that order now follows the list.
+enum class StoredOrder
+{
+    NotApplicable, // another file system (or the pass did not complete): nothing was moved
+    Arranged,      // the files are stored in the list's order
+    NotArranged    // it could not be arranged (see storedOrderCause); the names are right
+};
 
 // True for the file systems that store a folder's entries in the order they were written and
 // play them so: FAT (vfat, msdos) and exFAT, through the kernel or FUSE.
@@ -45,6 +53,9 @@ FileName shortOrderingFolderName(const FileName &name);
 std::filesystem::path orderingFolderIn(const std::filesystem::path &folder,
                                        const FileName &recordedName);
 
+// The folder a path names, without a trailing separator.
+std::filesystem::path withoutTrailingSeparator(const std::filesystem::path &folder);
+
 // True when the folder is one the files of a pass pass through (its last component begins with
 // the prefix). Front ends say that its files belong one level up and offer
 // returnOrderedFiles() instead of a pass.
@@ -52,7 +63,7 @@ bool isOrderingFolder(const std::filesystem::path &folder);
 
 struct OrderingOutcome
 {
-    PassResult::StoredOrder order = PassResult::StoredOrder::NotApplicable;
+    StoredOrder order = StoredOrder::NotApplicable;
     RenameOutcome cause;
     FileName failedName;
     JournalError journalError;
@@ -76,20 +87,6 @@ struct OrderingJob
 // stays in the inner folder, whose path the outcome gives (the journal then holds an unfinished
 // pass, and opening the folder moves it back). The inner folder is removed at the end.
 OrderingOutcome arrangeStoredOrder(const OrderingJob &job);
-
-// Moves every entry of an ordering folder back into the folder above it under its own name (the
-// names the journal recorded first, in their order), then removes the ordering folder once it is
-// empty. Works without a record too (a pass that kept no journal). Takes the volume's lock; the
-// progress sink is started with the count of moves and stepped after each. A name taken in the
-// folder above is never forced: that file stays and is listed in conflicts.
-RecoveryResult returnOrderedFiles(const std::filesystem::path &orderingFolder, Journal &journal,
-                                  ProgressSink &progress);
-
-// The same for a caller that holds the volume's lock already: `orderName` is the bare name of the
-// ordering folder inside `folder`, `key` the journal's key of `folder`.
-RecoveryResult returnOrderedFilesLocked(const std::filesystem::path &folder,
-                                        const FileName &orderName, Journal &journal,
-                                        const JournalKey &key, ProgressSink &progress);
 
 // The bare names of the entries in a folder ("." and ".." left out). False, with the error
 // number, when it cannot be read.

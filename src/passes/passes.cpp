@@ -1,7 +1,7 @@
 #include "passes/passes.h"
 #include "browse/asciichars.h"
 #include "browse/mountinfo.h"
-#include "passes/folderrecovery.h"
+#include "passes/journalkey.h"
 #include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "passes/recovery.h"

@@ -2,6 +2,8 @@
 
 #include "browse/musicfilelist.h"
 #include "passes/journal.h"
+#include "passes/ordering.h"
+#include "passes/progresssink.h"
 #include "passes/randomsource.h"
 #include "passes/rename.h"
 
@@ -29,34 +31,6 @@ public:
 
 private:
     std::filesystem::path m_folder;
-};
-
-// Where a pass reports its progress. start() runs once before the first file, step() after
-// every file with its index and the list's count as it is at that moment. step() returns false
-// to stop the pass after the file in hand (the window is being closed).
-// On FAT and exFAT a completed pass then moves its files out and back so that they are stored in
-// the list's order (see ordering.h): ordering() runs before the first of those moves (done 0) and
-// after each, with the number of moves made and the number to make. Those moves cannot be
-// stopped half-way: files must not be left outside their folder.
-class ProgressSink
-{
-public:
-    virtual ~ProgressSink() = default;
-    virtual void start(int count) = 0;
-    virtual bool step(int index, int count) = 0;
-    virtual void ordering(int done, int total)
-    {
-        (void)done;
-        (void)total;
-    }
-};
-
-// A sink that ignores everything.
-class NullProgress : public ProgressSink
-{
-public:
-    void start(int) override {}
-    bool step(int, int) override { return true; }
 };
 
 // What a pass asks before it renames anything, when a name is at risk.
@@ -133,12 +107,7 @@ struct PassResult
 
     // After a completed pass on FAT or exFAT, where players play a folder in the order its entries
     // are stored: whether that order now follows the list.
-    enum class StoredOrder
-    {
-        NotApplicable, // another file system (or the pass did not complete): nothing was moved
-        Arranged,      // the files are stored in the list's order
-        NotArranged    // it could not be arranged (see storedOrderCause); the names are right
-    };
+    using StoredOrder = korvalo::StoredOrder;
     StoredOrder storedOrder = StoredOrder::NotApplicable;
     // NotArranged: why. No room for the folder the files pass through (a full stick or root
     // folder), or the move of storedOrderFile failed; a journal error is in journalError.

@@ -10,6 +10,7 @@
 #include "volumefiles.h"
 
 #include "passes/journal.h"
+#include "passes/folderrecovery.h"
 #include "passes/ordering.h"
 #include "passes/passes.h"
 

@@ -1,0 +1,33 @@
+#include "passes/journalkey.h"
+
+namespace korvalo {
+
+JournalKey journalKey(const MountInfo &mount)
+{
+    JournalKey key;
+    key.pathInVolume = mount.pathInVolume.generic_string();
+    if (!mount.uuid.empty()) {
+        key.volume = mount.uuid;
+    } else if (mount.source.starts_with('/')) {
+        key.volume = mount.source;
+    } else {
+        // A source that names no device ("tmpfs", "none", a server's share) is shared by every
+        // mount of its kind: the mount point tells them apart.
+        key.volume = mount.source + '@' + mount.mountPoint.generic_string();
+    }
+    return key;
+}
+
+std::optional<JournalKey> journalKeyOf(const std::filesystem::path &folder)
+{
+    if (folder.empty())
+        return std::nullopt;
+    if (const auto mount = mountOf(folder))
+        return journalKey(*mount);
+    // No mount table to ask (or the folder cannot be stat'ed): known by its path alone.
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+    return JournalKey{std::string(), (ec ? folder : absolute).lexically_normal().generic_string()};
+}
+
+} // namespace korvalo

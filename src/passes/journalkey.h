@@ -1,0 +1,17 @@
+#pragma once
+
+#include "browse/mountinfo.h"
+#include "passes/passrecord.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace korvalo {
+
+// The journal's key of a folder on a mount: its volume (UUID, else the mount's source) and its
+// path inside the volume.
+JournalKey journalKey(const MountInfo &mount);
+// The same for a folder, looked up in the mount table. nullopt when the folder cannot be stat'ed.
+std::optional<JournalKey> journalKeyOf(const std::filesystem::path &folder);
+
+} // namespace korvalo
