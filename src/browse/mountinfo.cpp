@@ -79,6 +79,61 @@ bool isUnnamedFuse(const std::string &type)
     return type == "fuseblk" || type == "fuse";
 }
 
+// The next character of UTF-8 text, advancing `at`. A byte that starts no valid sequence comes
+// back on its own, above the Unicode range, so that it equals only the same byte.
+char32_t nextChar(std::string_view text, std::size_t &at)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(at);
+    const std::size_t length = lead < 0x80         ? 1
+                               : (lead >> 5) == 6  ? 2
+                               : (lead >> 4) == 14 ? 3
+                               : (lead >> 3) == 30 ? 4
+                                                   : 0;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    bool valid = length > 0 && at + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+        valid = (byte(at + k) & 0xC0) == 0x80;
+        c = (c << 6) | (byte(at + k) & 0x3F);
+    }
+    if (!valid) {
+        ++at;
+        return 0x110000 + lead;
+    }
+    at += length;
+    return c;
+}
+
+// The small letter of a capital, by Unicode's simple case folding for the alphabets named at
+// sameIgnoringCase(); every other character is its own.
+char32_t foldLetter(char32_t c)
+{
+    const auto pairedEven = [](char32_t x) { return x % 2 == 0 ? x + 1 : x; };
+    const auto pairedOdd = [](char32_t x) { return x % 2 == 1 ? x + 1 : x; };
+    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) ||
+        (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || (c >= 0x410 && c <= 0x42F) ||
+        (c >= 0xFF21 && c <= 0xFF3A))
+        return c + 0x20;
+    if ((c >= 0x100 && c <= 0x12F) || (c >= 0x132 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
+        return pairedEven(c);
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
+        return pairedOdd(c);
+    if (c >= 0x400 && c <= 0x40F)
+        return c + 0x50;
+    switch (c) {
+    case 0xB5: // micro sign
+        return 0x3BC;
+    case 0x178: // Y with diaeresis
+        return 0xFF;
+    case 0x17F: // long s
+        return 's';
+    case 0x3C2: // final sigma
+        return 0x3C3;
+    default:
+        return c;
+    }
+}
+
 } // namespace
 
 std::vector<MountEntry> parseMountInfo(std::string_view text)
@@ -128,7 +183,8 @@ VolumeId parseUdevData(std::string_view text)
 
 MountInfo mountFromTable(const std::filesystem::path &folder, std::uint64_t device,
                          const std::vector<MountEntry> &table,
-                         const std::function<VolumeId(const MountEntry &)> &identify)
+                         const std::function<VolumeId(const MountEntry &)> &identify,
+                         const SpellStored &spell)
 {
     MountInfo info;
     info.device = device;
@@ -151,23 +207,47 @@ MountInfo mountFromTable(const std::filesystem::path &folder, std::uint64_t devi
     if (!best) {
         info.fsType = "unknown";
         info.pathInVolume = folder;
+        info.typedPathInVolume = folder;
         return info;
     }
     info.mountFsType = best->fsType;
     info.source = best->source;
     info.mountPoint = best->mountPoint;
-    const std::filesystem::path inside = folder.lexically_relative(info.mountPoint);
-    std::filesystem::path root(best->root.empty() ? "/" : best->root);
-    info.pathInVolume = (inside.empty() || inside == ".") ? root : (root / inside);
 
     info.fsType = best->fsType;
     if (isUnnamedFuse(best->fsType) || best->source.starts_with("/dev/")) {
         const VolumeId id = identify ? identify(*best) : VolumeId{};
         info.uuid = id.uuid;
+        info.identity = id.identity;
         if (isUnnamedFuse(best->fsType))
             info.fsType = id.type.empty() ? "unknown" : id.type;
     }
+
+    // The root of a bind mount is kept as the table gives it: it cannot be reached from here.
+    const std::filesystem::path inside = folder.lexically_relative(info.mountPoint);
+    const std::filesystem::path root(best->root.empty() ? "/" : best->root);
+    const bool atRoot = inside.empty() || inside == ".";
+    info.typedPathInVolume = atRoot ? root : (root / inside);
+    info.pathInVolume = info.typedPathInVolume;
+    if (!atRoot && spell && ignoresCase(info.fsType))
+        info.pathInVolume = root / spell(info.mountPoint, inside);
     return info;
+}
+
+bool ignoresCase(const std::string &fsType)
+{
+    return fsType == "vfat" || fsType == "msdos" || fsType == "exfat" || fsType == "fuse.fusefat" ||
+           fsType == "fuse.exfat";
+}
+
+bool sameIgnoringCase(std::string_view a, std::string_view b)
+{
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size())
+        if (foldLetter(nextChar(a, i)) != foldLetter(nextChar(b, j)))
+            return false;
+    return i == a.size() && j == b.size();
 }
 
 bool isUnsafeDriver(const MountInfo &info)

@@ -2,6 +2,7 @@
 #include "browse/volumes.h"
 
 #include <blkid.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
@@ -11,6 +12,115 @@
 #include <iterator>
 
 namespace korvalo {
+
+namespace {
+
+// One value of a sysfs attribute, without the line end and the blanks around it; empty when the
+// attribute is missing.
+std::string attribute(const std::filesystem::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::string text;
+    std::getline(in, text);
+    const std::size_t begin = text.find_first_not_of(" \t\r");
+    const std::size_t end = text.find_last_not_of(" \t\r");
+    return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
+}
+
+// An image file is the same medium whichever way it is reached: a loop device's backing file or
+// a driver's source named by another path give one identity. A file that is gone (a loop device
+// shows its backing file then as "/path (deleted)") keeps the name it had.
+std::string fileIdentity(const std::string &path)
+{
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(path, ec);
+    return "file:" + (ec ? path : real.native());
+}
+
+// The identity of a whole disk, from its folder under <sysfs>/devices. A device-mapper volume (an
+// encrypted stick) has none: its folder lies under "virtual".
+std::string diskIdentity(const std::filesystem::path &sysRoot, const std::filesystem::path &disk)
+{
+    // A loop device: the file it reads.
+    if (const std::string backing = attribute(disk / "loop" / "backing_file"); !backing.empty())
+        return fileIdentity(backing);
+
+    // Up the device's path to the device that carries it. An SD/MMC card on the system's own
+    // reader has its card id (maker, product, serial number). A USB disk has a serial number of
+    // the USB device; a USB card reader has one too, but it is the READER's, shared by every card
+    // put in it, and nothing tells a reader from a stick in general (both report removable media).
+    // Two cloned cards swapped in one USB reader therefore look alike; that is accepted. A USB
+    // device without a serial number gives nothing: the hub above it would name the port.
+    std::error_code ec;
+    const std::filesystem::path top = sysRoot / "devices";
+    for (std::filesystem::path at = disk; at.has_relative_path() && at != top && at != sysRoot;
+         at = at.parent_path()) {
+        if (const std::string cid = attribute(at / "cid"); !cid.empty())
+            return "mmc:" + cid;
+        if (std::filesystem::exists(at / "idVendor", ec)) {
+            const std::string serial = attribute(at / "serial");
+            if (serial.empty())
+                return {};
+            return "usb:" + attribute(at / "idVendor") + ":" + attribute(at / "idProduct") + ":" +
+                   serial;
+        }
+    }
+    return {};
+}
+
+// The folder below the mount point as the volume stores it. On a file system that ignores case
+// lstat() finds "MUSIC" when the entry is "Music", so only the parent's entries tell: each name
+// is kept when the parent holds it exactly, else replaced by the entry equal to it ignoring case;
+// from the first name that matches nothing (the folder went away) on, the rest is kept as typed.
+std::filesystem::path storedSpelling(const std::filesystem::path &mountPoint,
+                                     const std::filesystem::path &inside)
+{
+    std::filesystem::path parent = mountPoint;
+    std::filesystem::path out;
+    bool lost = false;
+    for (const std::filesystem::path &part : inside) {
+        std::string name = part.native();
+        if (!lost) {
+            std::string match;
+            bool exact = false;
+            if (DIR *dir = ::opendir(parent.c_str())) {
+                while (const dirent *entry = ::readdir(dir)) {
+                    const std::string_view entryName(entry->d_name);
+                    if (entryName == name) {
+                        exact = true;
+                        break;
+                    }
+                    if (match.empty() && sameIgnoringCase(entryName, name))
+                        match = entryName;
+                }
+                ::closedir(dir);
+            }
+            if (!exact && !match.empty())
+                name = match;
+            lost = !exact && match.empty();
+        }
+        out /= name;
+        parent /= name;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string identityFromSysfs(const std::filesystem::path &sysRoot, unsigned long major,
+                              unsigned long minor)
+{
+    std::error_code ec;
+    const std::filesystem::path device = std::filesystem::canonical(
+        sysRoot / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor)), ec);
+    if (ec)
+        return {};
+    // A partition's folder lies in its disk's folder; partition 1 of a stick stays partition 1.
+    const std::string number = attribute(device / "partition");
+    const std::string identity =
+        diskIdentity(sysRoot, number.empty() ? device : device.parent_path());
+    return identity.empty() || number.empty() ? identity : identity + "#" + number;
+}
 
 std::uint64_t deviceNumber(unsigned long major, unsigned long minor)
 {
@@ -41,27 +151,34 @@ VolumeId identifyVolume(const MountEntry &entry, const std::filesystem::path &ud
     struct stat st;
     if (::stat(entry.source.c_str(), &st) != 0)
         return {};
+    VolumeId id;
     if (S_ISBLK(st.st_mode)) {
+        id.identity = identityFromSysfs("/sys", major(st.st_rdev), minor(st.st_rdev));
         const std::filesystem::path record = udevData / ("b" + std::to_string(major(st.st_rdev)) +
                                                          ":" + std::to_string(minor(st.st_rdev)));
         std::ifstream in(record, std::ios::binary);
         if (in) {
             const std::string text((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
-            const VolumeId id = parseUdevData(text);
-            if (!id.type.empty())
+            const VolumeId recorded = parseUdevData(text);
+            if (!recorded.type.empty()) {
+                id.type = recorded.type;
+                id.uuid = recorded.uuid;
                 return id;
+            }
         }
-    } else if (!S_ISREG(st.st_mode)) {
+    } else if (S_ISREG(st.st_mode)) {
+        // ntfs-3g (or exfat-fuse) given an image file: the file is the medium.
+        id.identity = fileIdentity(entry.source);
+    } else {
         return {};
     }
     // No udev here (or it knows nothing of the device): read the superblock ourselves.
     if (::access(entry.source.c_str(), R_OK) != 0)
-        return {};
+        return id;
     blkid_probe probe = blkid_new_probe_from_filename(entry.source.c_str());
     if (!probe)
-        return {};
-    VolumeId id;
+        return id;
     blkid_probe_enable_superblocks(probe, 1);
     blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_TYPE | BLKID_SUBLKS_UUID);
     if (blkid_do_safeprobe(probe) == 0) {
@@ -87,7 +204,7 @@ std::optional<MountInfo> mountOf(const std::filesystem::path &folder, VolumeProb
     std::function<VolumeId(const MountEntry &)> identify;
     if (probe == VolumeProbe::Resolve)
         identify = [](const MountEntry &entry) { return identifyVolume(entry); };
-    return mountFromTable(real, *device, readMountTable(), identify);
+    return mountFromTable(real, *device, readMountTable(), identify, storedSpelling);
 }
 
 std::vector<Volume> mountedVolumes()

@@ -45,6 +45,39 @@ std::string serialText(DWORD serial)
     return text;
 }
 
+// The folder's path inside its volume as the volume stores it ("/Music/Album" for a folder opened
+// as "music\ALBUM"), from the name the system gives the opened folder without its volume. Empty
+// when the folder cannot be opened or turns out to lie on another volume than `serial` (reached
+// through a junction): the caller then keeps the path as typed. Windows opens names ignoring case
+// on FAT, exFAT and NTFS alike, so this holds for every volume; where a folder of NTFS was made
+// case-sensitive, the name opened is the only one that matches and comes back as it is.
+std::filesystem::path storedPathInVolume(const std::filesystem::path &folder, DWORD serial)
+{
+    const HANDLE handle =
+        ::CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {};
+    std::wstring name;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileInformationByHandle(handle, &info) && info.dwVolumeSerialNumber == serial) {
+        const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_NONE;
+        const DWORD size = ::GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
+        if (size > 0) {
+            name.resize(size);
+            const DWORD written = ::GetFinalPathNameByHandleW(handle, name.data(), size, flags);
+            name.resize(written < size ? written : 0);
+        }
+    }
+    ::CloseHandle(handle);
+    if (name.empty() || (name.front() != L'\\' && name.front() != L'/'))
+        return {};
+    for (wchar_t &c : name)
+        if (c == L'\\')
+            c = L'/';
+    return std::filesystem::path(name);
+}
+
 } // namespace
 
 // There are no major and minor numbers on Windows; the pair only has to stay one number.
@@ -112,9 +145,13 @@ std::optional<MountInfo> mountOf(const std::filesystem::path &folder, VolumeProb
                       ? utf8Of(volumeName)
                       : utf8Of(rootText);
     const std::filesystem::path inside = full.lexically_relative(info.mountPoint);
-    info.pathInVolume = (inside.empty() || inside == ".")
-                            ? std::filesystem::path(L"/")
-                            : std::filesystem::path(L"/" + inside.generic_wstring());
+    info.typedPathInVolume = (inside.empty() || inside == ".")
+                                 ? std::filesystem::path(L"/")
+                                 : std::filesystem::path(L"/" + inside.generic_wstring());
+    const std::filesystem::path stored = storedPathInVolume(full, serial);
+    info.pathInVolume = stored.empty() ? info.typedPathInVolume : stored;
+    // No identity of the medium here (a USB serial number would take the device tree through
+    // SetupAPI): left empty, it says that cloned sticks cannot be told apart.
     return info;
 }
 

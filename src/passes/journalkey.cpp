@@ -5,6 +5,7 @@ namespace korvalo {
 JournalKey journalKey(const MountInfo &mount)
 {
     JournalKey key;
+    // As the volume stores it where case does not count: "MUSIC" and "Music" are one folder there.
     key.pathInVolume = mount.pathInVolume.generic_string();
     if (!mount.uuid.empty()) {
         key.volume = mount.uuid;

@@ -5,6 +5,8 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <fstream>
+
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -46,14 +48,56 @@ struct FakeIdentify
     {
         asked << QString::fromStdString(entry.source);
         if (entry.source == "/dev/loop3")
-            return {"exfat", "1234-ABCD"};
+            return {"exfat", "1234-ABCD", "file:/root/ex.img"};
         if (entry.source == "/root/ntfs.img")
-            return {"ntfs", "5A1B2C3D4E5F6071"};
+            return {"ntfs", "5A1B2C3D4E5F6071", "file:/root/ntfs.img"};
         if (entry.source == "/dev/sdb1")
-            return {"vfat", "9C33-6BBD"};
+            return {"vfat", "9C33-6BBD", "usb:0781:5567:4C530001#1"};
         return {};
     }
 };
+
+// A sysfs tree as the kernel lays it out, cut down to what identityFromSysfs() reads: each entry
+// "path=value" is a file, "path->target" a link (relative, as the kernel makes them).
+void makeSysfs(const std::filesystem::path &root)
+{
+    const std::string usb = "devices/pci0000:00/0000:00:14.0/usb2/";
+    const std::string mmc = "devices/platform/fe320000.mmc/mmc_host/mmc0/mmc0:aaaa/";
+    const std::string entries[] = {
+        // loop3 reads an image; the root hub usb2 has a serial number (its PCI address), the stick
+        // 2-1 one of its own, 2-2 none; an SD card in the machine's reader; the fixed disk.
+        "dev/block/7:3->../../devices/virtual/block/loop3",
+        "devices/virtual/block/loop3/loop/backing_file=/images/car.img",
+        "dev/block/259:0->../../devices/virtual/block/loop3/loop3p1",
+        "devices/virtual/block/loop3/loop3p1/partition=1",
+        usb + "idVendor=1d6b",
+        usb + "serial=0000:00:14.0",
+        usb + "2-1/idVendor=0781",
+        usb + "2-1/idProduct=5567",
+        usb + "2-1/serial=4C530001 ",
+        "dev/block/8:17->../../" + usb + "2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb/sdb1",
+        usb + "2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb/sdb1/partition=1",
+        usb + "2-2/idVendor=058f",
+        "dev/block/8:32->../../" + usb + "2-2/2-2:1.0/host7/target7:0:0/7:0:0:0/block/sdc",
+        usb + "2-2/2-2:1.0/host7/target7:0:0/7:0:0:0/block/sdc/removable=1",
+        mmc + "cid=035344534333324780d30e4b6a014a00",
+        mmc + "serial=0xd30e4b6a",
+        "dev/block/179:1->../../" + mmc + "block/mmcblk0/mmcblk0p1",
+        mmc + "block/mmcblk0/mmcblk0p1/partition=1",
+        "dev/block/254:0->../../devices/pci0000:00/0000:00:02.0/virtio1/block/vda",
+        "devices/pci0000:00/0000:00:02.0/virtio1/block/vda/removable=0",
+    };
+    for (const std::string &entry : entries) {
+        const std::size_t link = entry.find("->");
+        const std::size_t equals = entry.find('=');
+        const std::filesystem::path path = root / entry.substr(0, std::min(link, equals));
+        std::filesystem::create_directories(path.parent_path());
+        if (link != std::string::npos)
+            std::filesystem::create_directory_symlink(entry.substr(link + 2), path);
+        else
+            std::ofstream(path) << entry.substr(equals + 1) << '\n'; // sysfs ends values so
+    }
+}
 
 } // namespace
 
@@ -65,6 +109,8 @@ private slots:
     void parsesRecordedTable();
     void mountOfFolder_data();
     void mountOfFolder();
+    void identityFromSysfs_data();
+    void identityFromSysfs();
     void udevRecord();
     void blkidReadsAnImage();
     void realFolder();
@@ -174,6 +220,31 @@ void TestMountInfo::mountOfFolder()
         QVERIFY(identify.asked.isEmpty());
 }
 
+void TestMountInfo::identityFromSysfs_data()
+{
+    QTest::addColumn<uint>("major");
+    QTest::addColumn<uint>("minor");
+    QTest::addColumn<QString>("identity");
+
+    QTest::newRow("loop device: its image") << 7u << 3u << "file:/images/car.img";
+    QTest::newRow("partition of a loop device") << 259u << 0u << "file:/images/car.img#1";
+    QTest::newRow("partition of a USB stick") << 8u << 17u << "usb:0781:5567:4C530001#1";
+    QTest::newRow("USB disk without serial: not the hub's") << 8u << 32u << "";
+    QTest::newRow("SD card") << 179u << 1u << "mmc:035344534333324780d30e4b6a014a00#1";
+    QTest::newRow("fixed disk") << 254u << 0u << "";
+}
+
+void TestMountInfo::identityFromSysfs()
+{
+    QFETCH(uint, major);
+    QFETCH(uint, minor);
+    QFETCH(QString, identity);
+    TestDir sys;
+    makeSysfs(sys.path());
+    QCOMPARE(QString::fromStdString(korvalo::identityFromSysfs(sys.path(), major, minor)),
+             identity);
+}
+
 void TestMountInfo::udevRecord()
 {
     const VolumeId id = korvalo::parseUdevData("S:disk/by-uuid/1234-ABCD\n"
@@ -208,6 +279,7 @@ void TestMountInfo::blkidReadsAnImage()
     const VolumeId id = korvalo::identifyVolume(entry, dir / "no-udev-here");
     QCOMPARE(id.type, std::string("vfat"));
     QCOMPARE(id.uuid, std::string("1234-ABCD"));
+    QCOMPARE(id.identity, "file:" + std::filesystem::canonical(image).native());
 
     entry.source = (dir / "missing.img").native();
     QVERIFY(korvalo::identifyVolume(entry).type.empty());

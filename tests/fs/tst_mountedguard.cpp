@@ -2,6 +2,9 @@
 // names the file system behind exfat-fuse, ntfs-3g and fusefat; a pass on a fusefat mount is
 // refused (that driver damages folders and loses files when renaming); and two passes on one
 // volume at once, in two processes, never run together: the second is refused and nothing is lost.
+// How the journal knows a folder: on exFAT and FAT, which ignore case, the folder opened as
+// "MUSIC/album" has the path the volume stores; sticks written from one image (one UUID) have
+// different identities, and one attached again through another loop device keeps its own.
 //
 // Needs root, /dev/fuse, loop devices, exfat-fuse, ntfs-3g and fusefat.
 
@@ -9,6 +12,7 @@
 #include "volumefiles.h"
 
 #include "browse/mountinfo.h"
+#include "passes/folderrecovery.h"
 #include "passes/passes.h"
 
 #include <QTemporaryDir>
@@ -171,6 +175,10 @@ private slots:
     void initTestCase();
     void mountLookup_data();
     void mountLookup();
+    void storedSpelling_data();
+    void storedSpelling();
+    void clonesTellApart_data();
+    void clonesTellApart();
     void fusefatRefused();
     void twoPassesAtOnce();
     void lockEndsWithItsProcess();
@@ -227,6 +235,93 @@ void TestMountedGuard::mountLookup()
     QVERIFY(!korvalo::mountOf(image.root() / "no such folder").has_value());
     QVERIFY(!guard.fired());
     VERIFY_VOLUME_SOUND(image);
+}
+
+void TestMountedGuard::storedSpelling_data()
+{
+    QTest::addColumn<FsKind>("kind");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("typed");
+
+    QTest::newRow("exFAT, other case") << FsKind::ExFat << "/Music/Album"
+                                       << "/MUSIC/album";
+    QTest::newRow("exFAT, non-ASCII letters") << FsKind::ExFat << "/Ärger/Łódź ΟΔΟΣ"
+                                              << "/äRGER/łÓDŹ οδος";
+    // fusefat stores no name beyond ASCII.
+    QTest::newRow("FAT32, other case") << FsKind::Fat << "/Music/Album"
+                                       << "/music/ALBUM";
+}
+
+void TestMountedGuard::storedSpelling()
+{
+    QFETCH(FsKind, kind);
+    QFETCH(QString, stored);
+    QFETCH(QString, typed);
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(kind, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(60));
+    const fs::path root = image.root();
+    QVERIFY(fs::create_directories(root / stored.mid(1).toStdString()));
+    const fs::path opened = root / typed.mid(1).toStdString();
+
+    const std::optional<korvalo::MountInfo> info = korvalo::mountOf(opened);
+    QVERIFY(info.has_value());
+    QCOMPARE(QString::fromStdString(info->pathInVolume.native()), stored);
+    QCOMPARE(QString::fromStdString(info->typedPathInVolume.native()), typed);
+    // The journal's key of the folder, however it was typed, is the one of the stored spelling.
+    const auto key = korvalo::journalKeyOf(opened);
+    QVERIFY(key.has_value());
+    QVERIFY(key == korvalo::journalKeyOf(root / stored.mid(1).toStdString()));
+    QCOMPARE(QString::fromStdString(key->pathInVolume), stored);
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+void TestMountedGuard::clonesTellApart_data()
+{
+    QTest::addColumn<FsKind>("kind");
+    QTest::newRow("exFAT on loop devices") << FsKind::ExFat;
+    QTest::newRow("NTFS on image files") << FsKind::Ntfs;
+}
+
+void TestMountedGuard::clonesTellApart()
+{
+    QFETCH(FsKind, kind);
+    REQUIRE_MOUNTABLE(kind);
+    QTemporaryDir tmpA;
+    QTemporaryDir tmpB;
+    QVERIFY(tmpA.isValid() && tmpB.isValid());
+    MountedImage a(kind, tmpA.path());
+    MountedImage b(kind, tmpB.path());
+    const QString created = a.create();
+    QVERIFY2(created.isEmpty(), qPrintable(created));
+    const ToolResult copied = runTool("cp", {"--sparse=always", a.image(), b.image()});
+    QVERIFY2(copied.ok, qPrintable(copied.output));
+    QVERIFY(a.mount().isEmpty());
+    QVERIFY(b.mount().isEmpty());
+
+    const std::optional<korvalo::MountInfo> first = korvalo::mountOf(a.root());
+    const std::optional<korvalo::MountInfo> clone = korvalo::mountOf(b.root());
+    QVERIFY(first && clone);
+    QVERIFY(!first->uuid.empty());
+    QCOMPARE(clone->uuid, first->uuid);
+    QCOMPARE(QString::fromStdString(first->identity),
+             "file:" + QString::fromStdString(fs::canonical(a.image().toStdString()).native()));
+    QVERIFY2(clone->identity != first->identity && !clone->identity.empty(),
+             clone->identity.c_str());
+
+    // Plugged in again: exFAT through a new loop device, NTFS from the same file.
+    QVERIFY(a.unmount().isEmpty());
+    if (kind == FsKind::ExFat)
+        QVERIFY(a.moveTo(tmpA.path() + "/again").isEmpty());
+    QVERIFY(a.mount().isEmpty());
+    const std::optional<korvalo::MountInfo> again = korvalo::mountOf(a.root());
+    QVERIFY(again.has_value());
+    if (kind == FsKind::ExFat)
+        QVERIFY(again->source != first->source);
+    QCOMPARE(again->identity, first->identity);
+    VERIFY_VOLUME_SOUND(a);
+    VERIFY_VOLUME_SOUND(b);
 }
 
 // fusefat damages a folder that outgrows one cluster when its files are renamed, and deletes a

@@ -408,6 +408,18 @@ void checkMount(const fs::path &root)
               inside.find(L'\\') == std::wstring::npos,
           "the mount point holds the folder, the path inside ends in the folder");
     check(!mountOf(root / L"not there"), "no answer for a folder that is not there");
+
+    // Opened in other letters, the folder has the path its volume stores.
+    fs::create_directories(folder / L"Music" / L"Album");
+    const auto other = mountOf(folder / L"MUSIC" / L"album");
+    const auto endsIn = [](const fs::path &path, const std::wstring &tail) {
+        const std::wstring text = path.native();
+        return text.size() >= tail.size() && text.ends_with(tail);
+    };
+    check(other && endsIn(other->pathInVolume, L"/mount 卷/Music/Album") &&
+              endsIn(other->typedPathInVolume, L"/mount 卷/MUSIC/album"),
+          "the path inside is spelled as stored, the typed one as typed",
+          other ? utf8(other->pathInVolume) + " " + utf8(other->typedPathInVolume) : "no answer");
 }
 
 void checkPassLock(const fs::path &root)
