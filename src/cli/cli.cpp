@@ -485,7 +485,11 @@ int runPass(const Invocation &inv, Console &console)
             console.err << text::storedOrderNotArranged(result);
         return kDone;
     case Status::Failed:
-        console.err << text::renameFailure(kind, result, total, inv.folder);
+        console.err << (result.filesLeftIn.empty()
+                            ? text::renameFailure(kind, result, total, inv.folder)
+                            : text::filesLeftOut(result));
+        if (!result.filesLeftIn.empty() && !result.journalError.ok())
+            console.err << text::journalAfterPass(result.journalError);
         return kRenameFailed;
     case Status::Stopped:
         console.err << text::stopped(kind, result.renamed, total, inv.folder);

@@ -545,22 +545,39 @@ std::string recoveryStopped(int renamed, const std::filesystem::path &folder)
            command("recover", folder) + " 可以接着处理。\n";
 }
 
-std::string storedOrderNotArranged(const PassResult &result)
+namespace {
+
+// Why the stored order could not be arranged, and the file it stopped at.
+std::string storedOrderCause(const PassResult &result)
 {
-    std::string out = "文件名已经全部改好，但没能整理这些歌曲在磁盘上的存储顺序。\n原因：";
     // Without a cause of its own the journal could not be written: its message says so.
+    std::string out = "原因：";
     out += result.storedOrderCause.ok()
                ? std::string("无法写入改名记录。")
                : causeText(result.storedOrderCause.error, result.storedOrderCause.osError);
     out += '\n';
     if (!result.storedOrderFile.empty())
         out += "出问题的文件：" + quoted(result.storedOrderFile.filename()) + '\n';
-    out += "按文件名排序的播放器不受影响；按存储顺序播放的播放器（很多车载音响）"
-           "仍按原来的顺序播放。\n";
-    if (!result.filesLeftIn.empty())
-        out += "有些文件还在临时文件夹" + quoted(result.filesLeftIn.filename()) + "里。请运行 " +
-               command("recover", result.filesLeftIn.parent_path()) + " --finish 把它们移回来。\n";
     return out;
+}
+
+} // namespace
+
+std::string storedOrderNotArranged(const PassResult &result)
+{
+    return "文件名已经全部改好，但没能整理这些歌曲在磁盘上的存储顺序。\n" +
+           storedOrderCause(result) +
+           "按文件名排序的播放器不受影响；按存储顺序播放的播放器（很多车载音响）"
+           "仍按原来的顺序播放。\n";
+}
+
+std::string filesLeftOut(const PassResult &result)
+{
+    const std::filesystem::path folder = result.filesLeftIn.parent_path();
+    return "文件名已经全部改好，但有些歌曲没能从临时文件夹移回文件夹" + quoted(folder) + "。\n" +
+           storedOrderCause(result) + "这些歌曲还在临时文件夹" + quoted(result.filesLeftIn) +
+           "里，播放器和文件列表都看不到它们。请运行 " + command("recover", folder) +
+           " --finish 把它们移回来（在 Korvalo 窗口里打开这个文件夹也会移回来）。\n";
 }
 
 std::string orderingFolder(const std::filesystem::path &folder)

@@ -82,6 +82,8 @@ std::string recoveryStopped(int renamed, const std::filesystem::path &folder);
 
 // The stored order of a folder on FAT or exFAT, and the folder its files pass through for it.
 std::string storedOrderNotArranged(const PassResult &result);
+// A pass that renamed every file but left some in the folder they passed through (filesLeftIn).
+std::string filesLeftOut(const PassResult &result);
 std::string orderingFolder(const std::filesystem::path &folder);
 std::string orderedFilesReturned(int moved, const std::filesystem::path &parent);
 

@@ -1,6 +1,7 @@
 #include "passes/ordering.h"
 
 #include "browse/musicfilelist.h"
+#include "passes/mediumcheck.h"
 
 #include <algorithm>
 #include <chrono>
@@ -104,6 +105,10 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
     out.order = StoredOrder::NotArranged;
     const FileName orderName = orderingFolderName();
     const FileName inner = pathInFolder(job.folder, orderName);
+    // A stick pulled out during the moves makes them answer "no such file", as a file renamed by
+    // someone else would: the same check as the pass's renames tells the two apart.
+    const MediumCheck medium(job.folder);
+    const auto explained = [&](const RenameOutcome &r) { return medium.explain(job.folder, r); };
 
     // Recorded, and made lasting, before the folder is made: a kill at any later instant finds
     // the record when the folder is opened next.
@@ -130,7 +135,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
             out.journalError = err;
     };
     if (const int err = job.calls.makeFolder(inner.c_str())) {
-        out.cause = renameOutcomeFromSystemError(err);
+        out.cause = explained(renameOutcomeFromSystemError(err));
         endRecord(PassEnd::Completed, 0);
         return out;
     }
@@ -162,7 +167,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         const RenameOutcome r =
             renamer.renameText(pathInFolder(job.folder, name), pathInFolder(inner, name));
         if (!r.ok()) {
-            out.cause = r;
+            out.cause = explained(r);
             out.failedName = name;
             break;
         }
@@ -193,7 +198,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         } else {
             allBack = false;
             if (out.cause.ok()) {
-                out.cause = r;
+                out.cause = explained(r);
                 out.failedName = name;
             }
         }
@@ -206,7 +211,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         // Left for the recovery when the folder is opened next.
         out.filesLeftIn = std::filesystem::path(holder);
         if (removeErr > 0 && out.cause.ok())
-            out.cause = renameOutcomeFromSystemError(removeErr);
+            out.cause = explained(renameOutcomeFromSystemError(removeErr));
         endRecord(PassEnd::Failed, movedOut);
     }
     if (movedOut == n && allBack)

@@ -2,6 +2,7 @@
 #include "browse/asciichars.h"
 #include "browse/mountinfo.h"
 #include "passes/journalkey.h"
+#include "passes/mediumcheck.h"
 #include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "passes/recovery.h"
@@ -14,43 +15,6 @@
 namespace korvalo {
 
 namespace {
-
-// Tells a file that is gone from a folder that is gone and from a medium that is gone. All three
-// make a rename answer ENOENT: when a stick is unmounted lazily in the middle of a pass (ejected by
-// the desktop, or pulled out), the folder's path leads to the empty folder under the mount point;
-// when the folder was moved or deleted, nothing answers to its path at all.
-class MediumCheck
-{
-public:
-    explicit MediumCheck(const std::filesystem::path &folder) : m_device(deviceOf(folder)) {}
-
-    const std::optional<std::uint64_t> &device() const { return m_device; }
-
-    RenameOutcome explain(const std::filesystem::path &folder, RenameOutcome outcome) const
-    {
-        if ((outcome.error != RenameError::SourceMissing &&
-             outcome.error != RenameError::FolderGone) ||
-            !m_device)
-            return outcome;
-        if (deviceOf(folder) == m_device) {
-            outcome.error = RenameError::SourceMissing;
-            return outcome;
-        }
-        // The folder is not where it was. The nearest folder above it that is still there tells
-        // whether the volume is still mounted.
-        std::filesystem::path above = folder.lexically_normal();
-        std::optional<std::uint64_t> aboveDevice;
-        while (!aboveDevice && above.has_relative_path()) {
-            above = above.has_filename() ? above.parent_path() : above.parent_path().parent_path();
-            aboveDevice = deviceOf(above);
-        }
-        outcome.error = aboveDevice == m_device ? RenameError::FolderGone : RenameError::DeviceGone;
-        return outcome;
-    }
-
-private:
-    std::optional<std::uint64_t> m_device;
-};
 
 // Counts a file that was renamed, or fills in why it was not. False when the pass must end.
 bool settle(PassResult &result, int index, const FileName &name, const FileName &newName,
@@ -292,6 +256,10 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
         result.filesLeftIn = order.filesLeftIn;
         if (result.journalError.ok())
             result.journalError = order.journalError;
+        // Files left in the folder they passed through are out of sight of the list and of every
+        // player until they are moved back: whatever their names, the pass did not end well.
+        if (!result.filesLeftIn.empty())
+            result.status = PassResult::Status::Failed;
     }
     return result;
 }

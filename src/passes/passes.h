@@ -71,7 +71,9 @@ struct PassResult
     {
         EmptyList, // nothing listed: nothing was done at all
         Completed, // every file handled, the list re-read
-        Failed,    // a rename failed; the files before it keep their new names
+        Failed,    // a rename failed; the files before it keep their new names. Also every file
+                   // renamed, but some left in the folder they passed through to be stored in
+                   // order (filesLeftIn; failedIndex is -1 then, the cause in storedOrderCause)
         Stopped,   // the sink asked to stop; the files handled so far keep their new names
         Refused,   // the volume may not be renamed in now (see refusal); nothing was renamed
         Cancelled  // the user answered a question with "cancel"; nothing was renamed
@@ -105,16 +107,17 @@ struct PassResult
     // Names the removal pass left alone because their digits were not Korvalo's.
     int keptDigits = 0;
 
-    // After a completed pass on FAT or exFAT, where players play a folder in the order its entries
-    // are stored: whether that order now follows the list.
+    // After every file was renamed on FAT or exFAT, where players play a folder in the order its
+    // entries are stored: whether that order now follows the list.
     using StoredOrder = korvalo::StoredOrder;
     StoredOrder storedOrder = StoredOrder::NotApplicable;
     // NotArranged: why. No room for the folder the files pass through (a full stick or root
     // folder), or the move of storedOrderFile failed; a journal error is in journalError.
     RenameOutcome storedOrderCause;
     std::filesystem::path storedOrderFile;
-    // Set when files could not be moved back into the folder: they are still in this folder
-    // inside it, and opening the folder (see folderrecovery.h) moves them back.
+    // Set when files could not be moved back into the folder (the status is Failed then): they
+    // are still in this folder inside it, and opening the folder (see folderrecovery.h) moves
+    // them back.
     std::filesystem::path filesLeftIn;
 };
 

@@ -105,6 +105,8 @@ QString boxName(const std::filesystem::path &name)
 QString renameFailure(const korvalo::PassResult &result, int total,
                       const korvalo::ListError &afterwards)
 {
+    if (!result.filesLeftIn.empty())
+        return filesLeftOut(result);
     if (result.cause.ok() && !result.journalError.ok())
         return journalFailure(result.journalError);
     const QString from = boxName(result.oldName);
@@ -356,26 +358,41 @@ Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway)
     return q;
 }
 
-QString storedOrderFailure(const korvalo::PassResult &result)
+namespace {
+
+// Why the stored order could not be arranged, and the file it stopped at.
+QString storedOrderCause(const korvalo::PassResult &result)
 {
     // Without a cause of its own the journal could not be written: its message says so.
-    const QString why = result.storedOrderCause.ok() ? QStringLiteral("无法写入改名记录。")
-                                                     : renameErrorText(result.storedOrderCause);
     QString text =
-        QStringLiteral("文件名已经全部改好，但 Korvalo 没能整理这些歌曲在U盘上的存放顺序。\n"
-                       "原因：%1")
-            .arg(why);
+        QStringLiteral("原因：%1")
+            .arg(result.storedOrderCause.ok() ? QStringLiteral("无法写入改名记录。")
+                                              : renameErrorText(result.storedOrderCause));
     if (!result.storedOrderFile.empty())
         text +=
             QStringLiteral("\n出问题的文件：%1").arg(boxName(result.storedOrderFile.filename()));
-    text += QStringLiteral("\n按文件名排序播放的播放器不受影响；按存放顺序播放的播放器"
-                           "（很多车载音响）仍会按原来的顺序播放。如果你用的是这种播放器，"
-                           "请先解决上面的问题，再点“删除排序”，然后重新“随机排序”。");
-    if (!result.filesLeftIn.empty())
-        text += QStringLiteral("\n\n有些文件还在临时文件夹“%1”里。下次打开这个文件夹时，"
-                               "Korvalo 会提示把它们移回来。")
-                    .arg(boxName(result.filesLeftIn.filename()));
     return text;
+}
+
+} // namespace
+
+QString storedOrderFailure(const korvalo::PassResult &result)
+{
+    return QStringLiteral("文件名已经全部改好，但 Korvalo 没能整理这些歌曲在U盘上的存放顺序。\n") +
+           storedOrderCause(result) +
+           QStringLiteral("\n按文件名排序播放的播放器不受影响；按存放顺序播放的播放器"
+                          "（很多车载音响）仍会按原来的顺序播放。如果你用的是这种播放器，"
+                          "请先解决上面的问题，再点“删除排序”，然后重新“随机排序”。");
+}
+
+QString filesLeftOut(const korvalo::PassResult &result)
+{
+    return QStringLiteral("文件名已经全部改好，但有些歌曲没能从临时文件夹移回“%1”。\n")
+               .arg(displayPath(result.filesLeftIn.parent_path())) +
+           storedOrderCause(result) +
+           QStringLiteral("\n\n这些歌曲还在临时文件夹“%1”里，文件列表和播放器都看不到它们。"
+                          "打开这个文件夹时，Korvalo 会提出把它们移回来。")
+               .arg(boxName(result.filesLeftIn.filename()));
 }
 
 Question orderingFolderQuestion(const std::filesystem::path &folder)

@@ -59,6 +59,9 @@ QString recoveryReport(const korvalo::RecoveryResult &result);
 
 // A completed pass whose files could not be stored in the list's order.
 QString storedOrderFailure(const korvalo::PassResult &result);
+// A pass that renamed every file but left some in the folder they passed through (filesLeftIn);
+// renameFailure() gives this text for such a pass.
+QString filesLeftOut(const korvalo::PassResult &result);
 
 // The questions. Each choice's answer is the value of the enum named: DigitAnswer for the
 // removal pass, RecoveryChoice for an unfinished pass, and 1 (go on) or 0 for the others.

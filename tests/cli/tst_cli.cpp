@@ -1,7 +1,8 @@
 // korvalo-cli as a script runs it: the real executable on temporary folders, its input not a
 // terminal unless a test types on one. Exit statuses, a dry run and a refused pass that leave the
-// folder as it was, the questions answered on a terminal and the safe way elsewhere, and a pass
-// stopped by Ctrl-C and recovered afterwards.
+// folder as it was, the questions answered on a terminal and the safe way elsewhere, a pass
+// stopped by Ctrl-C and recovered afterwards, and the journal made lasting before the first rename
+// and after a stop.
 
 #include "browse/mountinfo.h"
 #include "passes/ordering.h"
@@ -9,14 +10,17 @@
 #include "support/passrun.h"
 #include "support/testdir.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTest>
 
 #include <algorithm>
+#include <csignal>
 #include <optional>
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -68,6 +72,8 @@ CliRun cli(const QStringList &args, const TestDir &folder, const QStringList &ex
     }
     QProcess p;
     p.setProcessEnvironment(env);
+    // Killed with the test, however it ends: a program left running would hold the volume's lock.
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     std::optional<TypedTerminal> terminal;
     if (typed.isNull()) {
         p.setStandardInputFile(QProcess::nullDevice());
@@ -88,18 +94,39 @@ CliRun cli(const QStringList &args, const TestDir &folder, const QStringList &ex
     return run;
 }
 
-// A shuffle that Ctrl-C stops right after its n-th rename.
-CliRun interruptedPass(const QString &pass, const TestDir &folder, int after)
+// The environment that loads the system call hooks (syscallhooks.cpp) with `settings`.
+QStringList hooked(const QStringList &settings)
 {
-    // The sanitizer runtime normally insists on being loaded first; the stand-in goes before it.
+    // The sanitizer runtime normally insists on being loaded first; the hooks go before it.
     QString asan = qEnvironmentVariable("ASAN_OPTIONS");
     if (!asan.isEmpty())
         asan += ':';
     asan += QStringLiteral("verify_asan_link_order=0");
-    return cli({pass, QStringLiteral("%1")}, folder,
-               {QStringLiteral("LD_PRELOAD=" SIGINT_AFTER_RENAMES),
-                QStringLiteral("KORVALO_TEST_SIGINT_AFTER=%1").arg(after),
-                QStringLiteral("ASAN_OPTIONS=") + asan});
+    return QStringList{QStringLiteral("LD_PRELOAD=" SYSCALL_HOOKS),
+                       QStringLiteral("ASAN_OPTIONS=") + asan} +
+           settings;
+}
+
+// A shuffle that Ctrl-C stops right after its n-th rename.
+CliRun interruptedPass(const QString &pass, const TestDir &folder, int after,
+                       const QStringList &extraEnv = {})
+{
+    return cli(
+        {pass, QStringLiteral("%1")}, folder,
+        hooked(QStringList{QStringLiteral("KORVALO_TEST_SIGINT_AFTER=%1").arg(after)} + extraEnv));
+}
+
+// Whether the journal was made lasting before line `end` of a system call log ("write PATH",
+// "sync PATH", "rename FROM\tTO"): the last of its lines about the journal's folder before `end`
+// syncs a file there, or the folder after a file was renamed into place.
+QString syncedBefore(const QStringList &log, qsizetype end, const QString &journalFolder)
+{
+    QString last;
+    for (qsizetype i = 0; i < end; ++i) {
+        if (log[i].mid(log[i].indexOf(' ') + 1).startsWith(journalFolder))
+            last = log[i];
+    }
+    return last.startsWith("sync ") ? QString() : "not synced:\n" + log.mid(0, end).join('\n');
 }
 
 void touchAll(TestDir &dir, const QStringList &names)
@@ -182,6 +209,8 @@ private slots:
     void refusedPassLeavesTheFolder();
     void interruptedPassIsRecovered_data();
     void interruptedPassIsRecovered();
+    void journalLastsAcrossRenames_data();
+    void journalLastsAcrossRenames();
     void orderingFolderGetsNoPass_data();
     void orderingFolderGetsNoPass();
 };
@@ -443,19 +472,23 @@ void TestCli::interruptedPassIsRecovered_data()
     QTest::addColumn<QString>("choice");
     QTest::addColumn<int>("status");
     // What the folder holds afterwards: the names before the interrupted pass ("before"), as it
-    // left them ("left"), or as if it had run to the end ("done").
+    // left them ("left"), as if it had run to the end ("done"), or two of its files undone
+    // ("part").
     QTest::addColumn<QString>("outcome");
+    QTest::addColumn<bool>("deviceGone"); // the recovery's renames fail with ENODEV after two
 
     QTest::newRow("shuffle --undo") << "shuffle"
-                                    << "--undo" << 0 << "before";
+                                    << "--undo" << 0 << "before" << false;
     QTest::newRow("shuffle --finish") << "shuffle"
-                                      << "--finish" << 0 << "done";
+                                      << "--finish" << 0 << "done" << false;
     QTest::newRow("shuffle --leave") << "shuffle"
-                                     << "--leave" << 0 << "left";
+                                     << "--leave" << 0 << "left" << false;
     QTest::newRow("remove --finish") << "remove"
-                                     << "--finish" << 0 << "done";
+                                     << "--finish" << 0 << "done" << false;
     QTest::newRow("remove --undo: not offered") << "remove"
-                                                << "--undo" << 2 << "left";
+                                                << "--undo" << 2 << "left" << false;
+    QTest::newRow("shuffle --undo, the stick gone") << "shuffle"
+                                                    << "--undo" << 1 << "part" << true;
 }
 
 // Ctrl-C stops the pass after the file in hand; the status reports the unfinished pass, a new
@@ -466,6 +499,7 @@ void TestCli::interruptedPassIsRecovered()
     QFETCH(QString, choice);
     QFETCH(int, status);
     QFETCH(QString, outcome);
+    QFETCH(bool, deviceGone);
     TestDir dir;
     const QStringList originals = songs(20);
     touchAll(dir, originals);
@@ -484,13 +518,21 @@ void TestCli::interruptedPassIsRecovered()
     QCOMPARE(report.status, 0);
     QVERIFY2(report.out.contains("--finish"), qPrintable(report.out));
 
-    const CliRun recovery = cli({"recover", "%1", choice}, dir);
+    const CliRun recovery =
+        cli({"recover", "%1", choice}, dir,
+            deviceGone ? hooked({QStringLiteral("KORVALO_TEST_RENAME_ERRNO=%1").arg(ENODEV),
+                                 QStringLiteral("KORVALO_TEST_RENAME_ERRNO_AFTER=2")})
+                       : QStringList());
     QVERIFY2(recovery.status == status, qPrintable(recovery.err));
+    if (deviceGone)
+        QVERIFY2(recovery.err.contains(QStringLiteral("设备已移除")), qPrintable(recovery.err));
     const QStringList after = namesOf(dir);
     if (outcome == "before") {
         QCOMPARE(after, before);
     } else if (outcome == "left") {
         QCOMPARE(after, left);
+    } else if (outcome == "part") {
+        QCOMPARE(countPrefixedBefore(after, originals), 3);
     } else if (pass == "shuffle") {
         QCOMPARE(countPrefixedBefore(after, originals), originals.size());
     } else {
@@ -498,6 +540,56 @@ void TestCli::interruptedPassIsRecovered()
     }
     const bool settled = status == 0;
     QCOMPARE(cli({"status", "%1"}, dir).out.contains("--finish"), !settled);
+}
+
+void TestCli::journalLastsAcrossRenames_data()
+{
+    QTest::addColumn<QString>("before"); // a pass run on the folder first, or none
+    QTest::addColumn<QString>("pass");
+    QTest::addColumn<int>("stopAfter"); // Ctrl-C after this many renames; 0: never
+    QTest::newRow("the first pass: the record written afresh") << QString() << "shuffle" << 0;
+    QTest::newRow("a later pass: appended to the record") << "shuffle"
+                                                          << "remove" << 0;
+    QTest::newRow("a pass stopped by Ctrl-C: its end line") << QString() << "shuffle" << 3;
+}
+
+// What the journal says of a pass is on the disk before the pass's first rename, and, when the
+// pass is stopped, after its end line: a power cut then finds the record, not an older one.
+void TestCli::journalLastsAcrossRenames()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, pass);
+    QFETCH(int, stopAfter);
+    TestDir dir;
+    touchAll(dir, songs(6));
+    TestDir state;
+    const QString stateHome =
+        QString::fromStdString(std::filesystem::canonical(state.path()).native());
+    const QString journalFolder = stateHome + "/korvalo";
+    const QString stateEnv = "XDG_STATE_HOME=" + stateHome;
+    if (!before.isEmpty())
+        QCOMPARE(cli({before, "%1"}, dir, {stateEnv}).status, 0);
+
+    TestDir logDir;
+    const QString logFile = QString::fromStdString((logDir / "calls.log").native());
+    const QStringList env{stateEnv, "KORVALO_TEST_LOG=" + logFile};
+    const CliRun run = stopAfter > 0 ? interruptedPass(pass, dir, stopAfter, env)
+                                     : cli({pass, "%1"}, dir, hooked(env));
+    QCOMPARE(run.status, stopAfter > 0 ? 130 : 0);
+    QFile file(logFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList log = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+
+    const QString music = "rename " + QString::fromStdString(dir.path().native()) + '/';
+    const auto firstRename = std::find_if(
+        log.begin(), log.end(), [&](const QString &line) { return line.startsWith(music); });
+    QVERIFY2(firstRename != log.end(), qPrintable(log.join('\n')));
+    const QString beforeFirst = syncedBefore(log, firstRename - log.begin(), journalFolder);
+    QVERIFY2(beforeFirst.isEmpty(), qPrintable(beforeFirst));
+    if (stopAfter > 0) {
+        const QString atTheEnd = syncedBefore(log, log.size(), journalFolder);
+        QVERIFY2(atTheEnd.isEmpty(), qPrintable(atTheEnd));
+    }
 }
 
 void TestCli::orderingFolderGetsNoPass_data()

@@ -14,6 +14,7 @@
 #include "browse/mountinfo.h"
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
+#include "support/childprocess.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -68,7 +69,7 @@ public:
     {
         if (::pipe(m_result) != 0 || ::pipe(m_held) != 0 || ::pipe(m_go) != 0)
             return;
-        m_pid = ::fork();
+        m_pid = forkTestChild();
         if (m_pid != 0) {
             ::close(m_result[1]);
             ::close(m_held[1]);

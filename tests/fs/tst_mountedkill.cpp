@@ -3,18 +3,20 @@
 // is there exactly once, under its old or its new name, nothing is added (no empty decoy), the
 // volume is sound, and the next pass runs through as if nothing had happened.
 //
-// The pass runs in a child process, which the test kills at a random moment within the time a
-// whole pass takes. Needs root, /dev/fuse, loop devices, exfat-fuse and ntfs-3g.
+// The pass runs in a child process, which is killed right after a system call drawn at random
+// among those a whole pass makes (renames, lookups, and on exFAT the folder the files pass through
+// to be stored in order): every kill lands inside the pass, however loaded the machine is.
+// Needs root, /dev/fuse, loop devices, exfat-fuse and ntfs-3g.
 
 #include "mountedimage.h"
 #include "volumefiles.h"
 
-#include "passes/journal.h"
 #include "passes/folderrecovery.h"
+#include "passes/journal.h"
 #include "passes/ordering.h"
 #include "passes/passes.h"
+#include "support/childprocess.h"
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,10 +24,8 @@
 #include <csignal>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,34 +45,58 @@ std::vector<std::string> songNames(int n)
     return out;
 }
 
-// Starts the pass in a child process and returns once the child has begun it.
-pid_t startChildPass(bool shuffle, const fs::path &folder)
+// The real system calls, counted; with killAfter > 0 the process is killed right after the
+// killAfter-th of them, as SIGKILL from outside would find it between two calls.
+class CountedCalls : public korvalo::RenameSystem
 {
-    int ready[2];
-    if (::pipe(ready) != 0)
-        return -1;
-    const pid_t pid = ::fork();
+public:
+    int made = 0;
+    int killAfter = 0;
+
+    int renameNoReplace(const Char *from, const Char *to) override
+    {
+        return counted(real().renameNoReplace(from, to));
+    }
+    int lstat(const Char *path) override { return counted(real().lstat(path)); }
+    int rename(const Char *from, const Char *to) override
+    {
+        return counted(real().rename(from, to));
+    }
+    int makeFolder(const Char *path) override { return counted(real().makeFolder(path)); }
+    int removeFolder(const Char *path) override { return counted(real().removeFolder(path)); }
+
+private:
+    int counted(int answer)
+    {
+        if (++made == killAfter)
+            ::kill(::getpid(), SIGKILL);
+        return answer;
+    }
+    static korvalo::RenameSystem &real() { return korvalo::systemRenameCalls(); }
+};
+
+// Runs the pass in a child process that is killed right after its killAfter-th system call (at
+// its start when 0), and gives the child's wait status.
+int killedChildPass(bool shuffle, const fs::path &folder, int killAfter)
+{
+    const pid_t pid = forkTestChild();
     if (pid == 0) {
-        ::close(ready[0]);
         LambdaProgress progress;
         progress.onStart = [&] {
-            const char byte = 1;
-            (void)!::write(ready[1], &byte, 1);
+            if (killAfter == 0)
+                ::kill(::getpid(), SIGKILL);
         };
-        runPass(shuffle, folder, progress);
+        CountedCalls calls;
+        calls.killAfter = killAfter;
+        runPass(shuffle, folder, progress, calls);
         ::_exit(0);
     }
-    ::close(ready[1]);
-    pollfd p{ready[0], POLLIN, 0};
-    char byte = 0;
-    const bool started = pid > 0 && ::poll(&p, 1, 20000) == 1 && ::read(ready[0], &byte, 1) == 1;
-    ::close(ready[0]);
-    if (!started && pid > 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
+    ChildGuard guard(pid);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
         return -1;
-    }
-    return pid;
+    guard.release();
+    return status;
 }
 
 bool sameFile(const fs::path &a, const fs::path &b)
@@ -121,15 +145,15 @@ void TestMountedKill::killedPass()
         return run.result.status == PassResult::Status::Completed;
     };
 
-    // How long the pass to be killed takes here from its start (the moment the child reports),
-    // so the kills fall anywhere inside it.
-    QElapsedTimer timer;
+    // How many system calls the pass to be killed makes here, so the kills fall anywhere in it.
     if (!shuffle)
         QVERIFY(prefixAll());
-    LambdaProgress timed;
-    timed.onStart = [&] { timer.start(); };
-    QCOMPARE(runPass(shuffle, folder, timed).result.status, PassResult::Status::Completed);
-    const auto passMicros = std::max<qint64>(timer.nsecsElapsed() / 1000, 1000);
+    LambdaProgress quietProgress;
+    CountedCalls counted;
+    QCOMPARE(runPass(shuffle, folder, quietProgress, counted).result.status,
+             PassResult::Status::Completed);
+    const int passCalls = counted.made;
+    QVERIFY(passCalls >= 30);
     if (shuffle)
         QCOMPARE(runPass(false, folder).result.status, PassResult::Status::Completed);
 
@@ -138,24 +162,22 @@ void TestMountedKill::killedPass()
     const int wantedKills = 6;
     int kills = 0;
     int attempts = 0;
-    for (; kills < wantedKills && attempts < 4 * wantedKills; ++attempts) {
+    for (; kills < wantedKills && attempts < wantedKills; ++attempts) {
         if (!shuffle)
             QVERIFY(prefixAll());
         QVERIFY(image.remount().isEmpty());
         const Snapshot before = snapshot(folder);
 
-        const pid_t child = startChildPass(shuffle, folder);
-        QVERIFY2(child > 0, "the pass did not start in the child process");
-        const auto delay = std::uniform_int_distribution<qint64>(0, passMicros)(rng);
-        std::this_thread::sleep_for(std::chrono::microseconds(delay));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        if (WIFSIGNALED(status))
+        // Killed after 0 (at its start) to passCalls - 1 calls: never after its last one.
+        const int killAfter = std::uniform_int_distribution<int>(0, passCalls - 1)(rng);
+        const int status = killedChildPass(shuffle, folder, killAfter);
+        QVERIFY2(status != -1, "the pass did not run in a child process");
+        if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
             ++kills;
-        const QString context = QStringLiteral("%1 pass killed %2 us in (seed %3)")
+        const QString context = QStringLiteral("%1 pass killed after %2 of %3 calls (seed %4)")
                                     .arg(shuffle ? "shuffle" : "removal")
-                                    .arg(delay)
+                                    .arg(killAfter)
+                                    .arg(passCalls)
                                     .arg(seed);
 
         const QString check = image.unmountAndCheck();
@@ -210,7 +232,7 @@ void TestMountedKill::killedPass()
     }
     qInfo("%s: %d of %d %s passes killed before they ended (seed %u)", kindName(kind), kills,
           attempts, shuffle ? "shuffle" : "removal", seed);
-    QVERIFY2(kills == wantedKills, "too few kills landed inside a pass");
+    QVERIFY2(kills == wantedKills, "a pass was not killed where it was meant to be");
     QVERIFY(!guard.fired());
     VERIFY_VOLUME_SOUND(image);
 }

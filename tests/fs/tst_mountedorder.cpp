@@ -2,7 +2,9 @@
 // the order its entries are stored must play it in the list's order after a pass. The order is
 // read raw, with readdir, after the volume was unmounted and mounted again, so it is what the
 // stick holds. A pass killed while its files are out of the folder is recovered when the folder
-// is opened next, and a stick without room for the folder they pass through keeps its names.
+// is opened next, and a stick without room for the folder they pass through keeps its names. A
+// stick pulled out while the files are out of the folder fails the pass, in the window's core and
+// in korvalo-cli, saying where the files are and how they come back.
 //
 // Needs root, /dev/fuse, loop devices, exfatprogs and exfat-fuse.
 
@@ -15,17 +17,21 @@
 #include "passes/ordering.h"
 #include "passes/passes.h"
 #include "passes/randomsource.h"
+#include "support/childprocess.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include <dirent.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -147,6 +153,33 @@ private:
     int m_move;
 };
 
+// The ordering folder in `folder`, or an empty path.
+fs::path orderingFolderOf(const fs::path &folder)
+{
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator(folder, ec)) {
+        if (korvalo::isOrderingFolder(e.path()))
+            return e.path();
+    }
+    return {};
+}
+
+// Every file of `before` once in `after`, with its content, under the name it had or with an
+// order prefix in front; nothing else changed.
+QString sameFilesRenamed(const Snapshot &before, const Snapshot &after)
+{
+    if (hashes(after) != hashes(before) || after.size() != before.size())
+        return "got: " + show(after) + "\nwanted: " + show(before);
+    for (const auto &[name, hash] : before) {
+        bool found = false;
+        for (const auto &[n, h] : after)
+            found |= h == hash && (n == name || isPrefixOf(n, name));
+        if (!found)
+            return QString::fromStdString(name) + " -> " + show(after);
+    }
+    return {};
+}
+
 class CountingProgress : public korvalo::NullProgress
 {
 public:
@@ -182,6 +215,8 @@ private slots:
     void killedWhileFilesAreOut_data();
     void killedWhileFilesAreOut();
     void noRoomForTheFolder();
+    void stickPulledWhileFilesAreOut_data();
+    void stickPulledWhileFilesAreOut();
 
 private:
     QTemporaryDir m_runtime;
@@ -308,14 +343,16 @@ void TestMountedOrder::killedWhileFilesAreOut()
     }
     const Snapshot before = snapshot(folder);
 
-    const pid_t child = ::fork();
+    const pid_t child = forkTestChild();
     if (child == 0) {
         DieAtMove progress(dieAt);
         recordedPass(shuffle, folder, journal, progress);
         ::_exit(0);
     }
+    ChildGuard guardChild(child);
     int status = 0;
     QCOMPARE(::waitpid(child, &status, 0), child);
+    guardChild.release();
     QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 7, "the pass did not die where meant");
 
     // Files are out of sight in a folder whose name tells where they belong.
@@ -395,6 +432,69 @@ void TestMountedOrder::noRoomForTheFolder()
     korvalo::PendingRecovery pending;
     QCOMPARE(int(korvalo::checkForRecovery(folder, journal, pending)),
              int(korvalo::RecoveryCheck::Nothing));
+    VERIFY_VOLUME_SOUND(image);
+}
+
+void TestMountedOrder::stickPulledWhileFilesAreOut_data()
+{
+    // The rename after which the stick is gone: twelve files renamed, twelve moves out, the
+    // folder they are in renamed, twelve moves back.
+    QTest::addColumn<int>("pullAfter");
+    QTest::newRow("moving out") << 12 + 4;
+    QTest::newRow("moving back") << 12 + 12 + 1 + 3;
+}
+
+// korvalo-cli on a stick pulled out while the files are out of the folder: exit status 1, the
+// device named as the cause, the folder the files are in and the command that brings them back;
+// with the stick in again, that command does.
+void TestMountedOrder::stickPulledWhileFilesAreOut()
+{
+    QFETCH(int, pullAfter);
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(100));
+    const fs::path folder = image.root();
+    std::vector<std::string> names = realisticNames();
+    names.resize(12);
+    Snapshot original;
+    const QString populated = populate(image, original, names);
+    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+
+    const QString path = QString::fromStdString(folder.native());
+    const auto cli = [&](const QStringList &args, const QStringList &env) {
+        QProcess p;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        for (const QString &pair : env)
+            e.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        p.setProcessEnvironment(e);
+        p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }); // dies with us
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(KORVALO_CLI), args);
+        if (!p.waitForFinished(60000))
+            p.kill();
+        p.waitForFinished();
+        const int status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        return std::make_pair(status, QString::fromUtf8(p.readAllStandardError()));
+    };
+    const auto [status, err] =
+        cli({"shuffle", path}, {"LD_PRELOAD=" SYSCALL_HOOKS, "KORVALO_TEST_DETACH=" + path,
+                                QStringLiteral("KORVALO_TEST_DETACH_AFTER=%1").arg(pullAfter)});
+    QVERIFY2(status == 1, qPrintable(QString::number(status) + ": " + err));
+    const auto prefix = korvalo::kOrderingFolderPrefix;
+    for (const QString &told :
+         {QStringLiteral("设备已移除"), "korvalo-cli recover " + path + " --finish",
+          QString::fromUtf8(reinterpret_cast<const char *>(prefix.data()), prefix.size())})
+        QVERIFY2(err.contains(told), qPrintable(err));
+
+    QVERIFY(image.unmount().isEmpty()); // the daemon ends once the program is gone
+    QVERIFY(image.mount().isEmpty());
+    QVERIFY(!orderingFolderOf(folder).empty());
+    const auto [recovered, recoverErr] = cli({"recover", path, "--finish"}, {});
+    QVERIFY2(recovered == 0, qPrintable(recoverErr));
+    QVERIFY(orderingFolderOf(folder).empty());
+    const QString same = sameFilesRenamed(original, snapshot(folder));
+    QVERIFY2(same.isEmpty(), qPrintable(same));
+    QVERIFY(!guard.fired());
     VERIFY_VOLUME_SOUND(image);
 }
 

@@ -147,7 +147,7 @@ public:
             ::close(ready[1]);
             return;
         }
-        m_pid = ::fork();
+        m_pid = forkTestChild();
         if (m_pid == 0) {
             ::close(ready[0]);
             ::close(go[1]);

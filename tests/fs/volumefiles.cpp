@@ -164,7 +164,8 @@ QString populate(MountedImage &image, Snapshot &out, const std::vector<std::stri
     return {};
 }
 
-PassRun runPass(bool shuffle, const fs::path &folder, korvalo::ProgressSink &progress)
+PassRun runPass(bool shuffle, const fs::path &folder, korvalo::ProgressSink &progress,
+                korvalo::RenameSystem &calls)
 {
     PassRun run;
     korvalo::MusicFileList list;
@@ -174,7 +175,7 @@ PassRun runPass(bool shuffle, const fs::path &folder, korvalo::ProgressSink &pro
     for (int i = 0; i < list.count(); ++i)
         run.listed.emplace_back(list.nameView(i));
     korvalo::FixedFolder source(folder);
-    korvalo::PassContext ctx{list, source, progress};
+    korvalo::PassContext ctx{list, source, progress, calls};
     if (shuffle) {
         korvalo::ClockRandomSource random;
         run.result = korvalo::runShufflePass(ctx, random);

@@ -64,14 +64,16 @@ public:
     }
 };
 
-// Lists the folder afresh and runs one pass over it with the real system calls.
+// Lists the folder afresh and runs one pass over it, with the real system calls unless `calls`
+// says otherwise.
 struct PassRun
 {
     korvalo::ListError listError;
     std::vector<std::string> listed;
     korvalo::PassResult result;
 };
-PassRun runPass(bool shuffle, const std::filesystem::path &folder, korvalo::ProgressSink &progress);
+PassRun runPass(bool shuffle, const std::filesystem::path &folder, korvalo::ProgressSink &progress,
+                korvalo::RenameSystem &calls = korvalo::systemRenameCalls());
 PassRun runPass(bool shuffle, const std::filesystem::path &folder);
 
 // Compares two snapshots and shows both when they differ.

@@ -358,7 +358,8 @@ void TestFaults::twoPassesAtOnce()
         int ready[2];
         int go[2];
         QVERIFY(::pipe(ready) == 0 && ::pipe(go) == 0);
-        const pid_t first = ::fork();
+        const pid_t first = forkTestChild();
+        ChildGuard firstGuard(first);
         if (first == 0) {
             ::close(ready[0]);
             ::close(go[1]);
@@ -391,6 +392,7 @@ void TestFaults::twoPassesAtOnce()
         ::close(go[1]);
         int status = 0;
         QCOMPARE(::waitpid(first, &status, 0), first);
+        firstGuard.release();
         QVERIFY2(second == 0, qPrintable(QStringLiteral("run %1: the second pass ran").arg(run)));
         QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0,
                  qPrintable(QStringLiteral("run %1: the first pass did not complete").arg(run)));

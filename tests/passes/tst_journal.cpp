@@ -1,5 +1,7 @@
+#include "passes/filestates.h"
 #include "passes/journal.h"
 #include "passes/recovery.h"
+#include "support/childprocess.h"
 #include "support/testdir.h"
 
 #include <QTest>
@@ -108,6 +110,8 @@ private slots:
     void recordsOfManyFoldersAreBounded();
     void conflictsAreReportedNotForced_data();
     void conflictsAreReportedNotForced();
+    void fileStatesFromTheRecord_data();
+    void fileStatesFromTheRecord();
     void digitNames_data();
     void digitNames();
 
@@ -133,15 +137,16 @@ void TestJournal::cleanup()
 // A pass runs in a child process that records it and renames through plain system calls, and is
 // killed at a given step: after k renames (kill at k), or right after a record that announces a
 // rename it then does not make. The folder is then reached through another mount point (moved),
-// the journal is read with the same key, and the chosen recovery runs. It may be killed in turn,
-// after some of its renames; the recovery of that recovery must still bring every name back.
+// the journal is read with the same key, and the chosen recovery runs. It may be killed (or
+// stopped) in turn, after some of its renames; the recovery of that recovery must still bring
+// every name back.
 void TestJournal::killAtEveryStep_data()
 {
     QTest::addColumn<PassKind>("kind");
     QTest::addColumn<int>("batch");        // files announced at a time
     QTest::addColumn<int>("killAt");       // renames made before the kill
     QTest::addColumn<bool>("afterRedraw"); // killed after recording a new draw, before its rename
-    QTest::addColumn<bool>("stopped");     // not killed: stopped with an end line
+    QTest::addColumn<bool>("stopped");     // not killed: stopped with an end line, the recovery too
     QTest::addColumn<RecoveryChoice>("choice");
     QTest::addColumn<int>("secondKill"); // the recovery is killed after this many renames (-1: not)
 
@@ -175,6 +180,8 @@ void TestJournal::killAtEveryStep_data()
         << PassKind::Removal << 4 << n / 2 << false << false << finish << -1;
     QTest::newRow("undo killed in turn") << shuffle << 4 << n - 1 << false << false << undo << 3;
     QTest::newRow("finish killed in turn") << shuffle << 4 << 2 << false << false << finish << 1;
+    QTest::newRow("undo stopped in turn") << shuffle << 4 << n - 1 << false << true << undo << 3;
+    QTest::newRow("finish stopped in turn") << shuffle << 4 << 2 << false << true << finish << 1;
 }
 
 void TestJournal::killAtEveryStep()
@@ -212,7 +219,7 @@ void TestJournal::killAtEveryStep()
     root.write("mount-a/Music/" + outsider, "outsider");
 
     const fs::path state = m_state->path();
-    const pid_t pid = ::fork();
+    const pid_t pid = forkTestChild();
     QVERIFY(pid >= 0);
     if (pid == 0) {
         Journal journal(state);
@@ -302,17 +309,22 @@ void TestJournal::killAtEveryStep()
     QVERIFY((choice == RecoveryChoice::Undo ? plan.undoConflicts : plan.finishConflicts).empty());
 
     if (secondKill >= 0) {
-        const pid_t again = ::fork();
+        const pid_t again = forkTestChild();
         QVERIFY(again >= 0);
         if (again == 0) {
             Journal child(state);
             int made = 0;
-            korvalo::runRecovery(child, kKey, plan, choice, names, [&](const PlannedRename &m) {
-                if (made++ == secondKill)
-                    ::_exit(0);
-                return movesIn(moved)(m);
-            });
-            ::_exit(4); // the recovery had fewer renames than the row expects
+            const auto step = [&](int index, int) { return !stopped || index + 1 < secondKill; };
+            const korvalo::RecordedRun run = korvalo::runRecovery(
+                child, kKey, plan, choice, names,
+                [&](const PlannedRename &m) {
+                    if (!stopped && made++ == secondKill)
+                        ::_exit(0);
+                    return movesIn(moved)(m);
+                },
+                step);
+            // Not killed: the recovery had fewer renames than the row expects, or did not stop.
+            ::_exit(stopped && run.end == PassEnd::Stopped ? 0 : 4);
         }
         reap(again);
         if (QTest::currentTestFailed())
@@ -322,6 +334,7 @@ void TestJournal::killAtEveryStep()
         QVERIFY(record.pending);
         QCOMPARE(record.pending->kind,
                  choice == RecoveryChoice::Undo ? PassKind::Restore : PassKind::Shuffle);
+        QCOMPARE(record.pending->end.has_value(), stopped);
         names = namesIn(moved);
         plan = korvalo::planRecovery(*record.pending, names);
         QCOMPARE(plan.status.done, secondKill);
@@ -607,9 +620,61 @@ void TestJournal::conflictsAreReportedNotForced()
     QCOMPARE(text(plan.finishConflicts), finishConflicts);
 }
 
+void TestJournal::fileStatesFromTheRecord_data()
+{
+    QTest::addColumn<PassKind>("kind");
+    QTest::addColumn<Names>("from");
+    QTest::addColumn<Names>("to");
+    QTest::addColumn<int>("refused");   // the index of a refused rename, or -1
+    QTest::addColumn<int>("attempted"); // from the end line; -1: killed, no end line
+    QTest::addColumn<Names>("folder");
+    QTest::addColumn<QString>("states"); // per file: D done, N not done, M missing
+    const Names abc{"a.mp3", "b.mp3", "c.mp3"};
+    const Names prefixed{"1111a.mp3", "2222b.mp3", "3333c.mp3"};
+    QTest::newRow("killed after two") << PassKind::Shuffle << abc << prefixed << -1 << -1
+                                      << Names{"1111a.mp3", "2222b.mp3", "c.mp3"} << "DDN";
+    QTest::newRow("stopped after two, an old name back since: the end line tells")
+        << PassKind::Shuffle << abc << prefixed << -1 << 2
+        << Names{"1111a.mp3", "2222b.mp3", "b.mp3", "c.mp3"} << "DDN";
+    QTest::newRow("removal refused: the name without its digits was there")
+        << PassKind::Removal << Names{"1234x.mp3"} << Names{"x.mp3"} << 0 << 1
+        << Names{"1234x.mp3", "x.mp3"} << "N";
+}
+
+// Where each file of an unfinished pass stands, from the record and the folder's names.
+void TestJournal::fileStatesFromTheRecord()
+{
+    QFETCH(PassKind, kind);
+    QFETCH(Names, from);
+    QFETCH(Names, to);
+    QFETCH(int, refused);
+    QFETCH(int, attempted);
+    QFETCH(Names, folder);
+    QFETCH(QString, states);
+    korvalo::PassRecord pass;
+    pass.kind = kind;
+    pass.fileCount = int(from.size());
+    for (std::size_t i = 0; i < from.size(); ++i)
+        pass.files.push_back({from[i], to[i]});
+    pass.refused.assign(from.size(), false);
+    if (refused >= 0)
+        pass.refused[std::size_t(refused)] = true;
+    if (attempted >= 0) {
+        pass.end = refused >= 0 ? PassEnd::Failed : PassEnd::Stopped;
+        pass.attempted = attempted;
+    }
+    QString text;
+    for (const korvalo::FileState state : korvalo::fileStates(pass, folder))
+        text += state == korvalo::FileState::Done      ? 'D'
+                : state == korvalo::FileState::NotDone ? 'N'
+                                                       : 'M';
+    QCOMPARE(text, states);
+}
+
 // Which four leading digits Korvalo wrote, after the passes the journal recorded on a folder
 // (each a prefix put in front of every name, or "-" for taking four digits off every name that
-// has them); an empty history is a folder the journal does not know.
+// has them, "+name" for a file copied onto the stick); an empty history is a folder the journal
+// does not know. A rename to a name that is taken is refused, as on a stick.
 void TestJournal::digitNames_data()
 {
     QTest::addColumn<Names>("names");
@@ -638,6 +703,9 @@ void TestJournal::digitNames_data()
         << Names{};
     QTest::newRow("known folder: a name shuffled elsewhere")
         << Names{"Song.mp3"} << QStringList{"4000", "-"} << Names{} << Names{"7777Song.mp3"};
+    QTest::newRow("removal refused where the name without digits is taken")
+        << Names{"Song.mp3"} << QStringList{"4000", "+Song.mp3", "-"} << Names{"4000Song.mp3"}
+        << Names{};
 }
 
 void TestJournal::digitNames()
@@ -648,18 +716,23 @@ void TestJournal::digitNames()
     QFETCH(Names, others);
     Journal journal(m_state->path());
     for (const QString &step : history) {
+        if (step.startsWith('+')) {
+            names.push_back(step.mid(1).toStdString());
+            continue;
+        }
         std::vector<PlannedRename> moves;
-        for (std::string &name : names) {
+        for (const std::string &name : names) {
             if (step == "-" && !korvalo::startsWithFourDigits(name))
                 continue;
-            const std::string to = step == "-" ? name.substr(4) : step.toStdString() + name;
-            moves.push_back({name, to});
-            name = to;
+            moves.push_back({name, step == "-" ? name.substr(4) : step.toStdString() + name});
         }
         korvalo::RecordedMoves what;
         what.kind = step == "-" ? PassKind::Removal : PassKind::Shuffle;
         what.moves = moves;
-        QVERIFY(korvalo::runRecordedMoves(journal, kKey, what, [](const PlannedRename &) {
+        QVERIFY(korvalo::runRecordedMoves(journal, kKey, what, [&](const PlannedRename &m) {
+                    if (std::find(names.begin(), names.end(), m.to) != names.end())
+                        return MoveOutcome::Refused;
+                    *std::find(names.begin(), names.end(), m.from) = m.to;
                     return MoveOutcome::Renamed;
                 }).journal.ok());
     }

@@ -1,11 +1,14 @@
 // The passes as they run with the journal: the questions they ask before a name is at risk, and
 // what each answer does; a folder with an unfinished pass; a volume held by another process; a
-// journal that cannot be written.
+// journal that cannot be written; what a stopped or failed pass leaves in the record; and files
+// moved back from the folder they passed through to be stored in order.
 
 #include "browse/musicfilelist.h"
 #include "passes/folderrecovery.h"
+#include "passes/ordering.h"
 #include "passes/passes.h"
 #include "passes/passlock.h"
+#include "support/childprocess.h"
 #include "support/testdir.h"
 
 #include <QTest>
@@ -79,6 +82,39 @@ public:
     }
 };
 
+// Notes the names that appear in a folder after each step, in the order they came.
+class ArrivalOrder : public korvalo::ProgressSink
+{
+public:
+    explicit ArrivalOrder(const TestDir &dir) : m_dir(dir)
+    {
+        const auto names = dir.names();
+        m_seen.insert(names.begin(), names.end());
+    }
+    QStringList arrived;
+    void start(int) override {}
+    bool step(int, int) override
+    {
+        for (const std::string &name : m_dir.names()) {
+            if (m_seen.insert(name).second)
+                arrived << QString::fromStdString(name);
+        }
+        return true;
+    }
+
+private:
+    const TestDir &m_dir;
+    std::set<std::string> m_seen;
+};
+
+korvalo::FolderRecord recordOf(const TestDir &dir, const korvalo::Journal &journal)
+{
+    korvalo::FolderRecord record;
+    if (!journal.load(*korvalo::journalKeyOf(dir.path()), record).ok())
+        qWarning("the record could not be read");
+    return record;
+}
+
 QStringList namesOf(const TestDir &dir)
 {
     QStringList out;
@@ -116,6 +152,13 @@ private slots:
     void completedPassFoldedWhenOpened();
     void unwritableJournalStopsBeforeFirstRename_data();
     void unwritableJournalStopsBeforeFirstRename();
+    void stoppedPassRecordsWhatItTried_data();
+    void stoppedPassRecordsWhatItTried();
+    void refusedRemovalKeepsKorvalosPrefix();
+    void conflictNamedAsTheFileIsNow_data();
+    void conflictNamedAsTheFileIsNow();
+    void orderedFilesReturnInRecordedOrder_data();
+    void orderedFilesReturnInRecordedOrder();
 };
 
 // A folder gets a recorded shuffle of `shuffled` (none: never shuffled), then `added` copied in;
@@ -286,8 +329,10 @@ void TestRecordedPasses::unfinishedPassAndBusyVolume()
     QCOMPARE(::stat(dir.path().c_str(), &st), 0);
     int held[2], release[2];
     QVERIFY(::pipe(held) == 0 && ::pipe(release) == 0);
-    const pid_t holder = ::fork();
+    const pid_t holder = forkTestChild();
     if (holder == 0) {
+        ::close(held[0]);
+        ::close(release[1]); // so that the read below ends when the test does
         auto lock = korvalo::PassLock::tryAcquire(st.st_dev);
         char c = lock ? 1 : 0;
         (void)!::write(held[1], &c, 1);
@@ -295,6 +340,9 @@ void TestRecordedPasses::unfinishedPassAndBusyVolume()
         ::_exit(0);
     }
     QVERIFY(holder > 0);
+    ChildGuard holderGuard(holder);
+    ::close(held[1]);
+    ::close(release[0]);
     char c = 0;
     QCOMPARE(::read(held[0], &c, 1), ssize_t(1));
     QCOMPARE(int(c), 1);
@@ -314,6 +362,9 @@ void TestRecordedPasses::unfinishedPassAndBusyVolume()
     QCOMPARE(::write(release[1], &c, 1), ssize_t(1));
     int status = 0;
     QCOMPARE(::waitpid(holder, &status, 0), holder);
+    holderGuard.release();
+    ::close(held[0]);
+    ::close(release[1]);
 
     QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
              int(RecoveryCheck::Pending));
@@ -356,6 +407,185 @@ void TestRecordedPasses::unwritableJournalStopsBeforeFirstRename()
     QCOMPARE(result.renamed, 0);
     QCOMPARE(progress.starts, 0);
     QCOMPARE(namesOf(dir), before);
+}
+
+void TestRecordedPasses::stoppedPassRecordsWhatItTried_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<bool>("shuffle");
+    QTest::addColumn<int>("stopAt");    // the list index after which the pass stops
+    QTest::addColumn<int>("attempted"); // the renames it tried, as its end line must say
+    const QStringList songs{"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
+    QTest::newRow("shuffle stopped after two") << songs << true << 1 << 2;
+    // "2000 Live.mp3" keeps its digits: the list's second name is no rename of the pass.
+    QTest::newRow("removal stopped after a name it leaves alone")
+        << QStringList{"1111a.mp3", "2000 Live.mp3", "3333c.mp3"} << false << 1 << 1;
+}
+
+// The end line of a stopped pass counts the renames it tried, not the names it went past.
+void TestRecordedPasses::stoppedPassRecordsWhatItTried()
+{
+    QFETCH(QStringList, names);
+    QFETCH(bool, shuffle);
+    QFETCH(int, stopAt);
+    QFETCH(int, attempted);
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    for (const QString &name : names)
+        dir.touch(name.toStdString());
+    CountingProgress progress;
+    progress.stopAt = stopAt;
+    const PassResult result = run(shuffle, dir, &journal, nullptr, &progress);
+    QCOMPARE(int(result.status), int(PassResult::Status::Stopped));
+    QCOMPARE(result.renamed, attempted);
+
+    const korvalo::FolderRecord record = recordOf(dir, journal);
+    QVERIFY(record.pending);
+    QVERIFY(record.pending->end == korvalo::PassEnd::Stopped);
+    QCOMPARE(record.pending->attempted, attempted);
+}
+
+// A removal of Korvalo's prefix is refused where the name without it is taken: the pass fails,
+// nothing was renamed, and the journal still knows whose digits those are.
+void TestRecordedPasses::refusedRemovalKeepsKorvalosPrefix()
+{
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    dir.touch("x.mp3");
+    QCOMPARE(int(run(true, dir, &journal).status), int(PassResult::Status::Completed));
+    dir.touch("x.mp3"); // copied onto the stick again
+    const PassResult removal = run(false, dir, &journal);
+    QCOMPARE(int(removal.status), int(PassResult::Status::Failed));
+    QCOMPARE(int(removal.cause.error), int(korvalo::RenameError::TargetExists));
+
+    korvalo::PendingRecovery pending;
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+             int(RecoveryCheck::Nothing));
+    const korvalo::FolderRecord record = recordOf(dir, journal);
+    QVERIFY(!record.pending);
+    QCOMPARE(record.prefixed, (std::map<korvalo::FileName, int>{{"3250x.mp3", 1}}));
+}
+
+void TestRecordedPasses::conflictNamedAsTheFileIsNow_data()
+{
+    QTest::addColumn<bool>("undo");
+    QTest::addColumn<QString>("inTheWay"); // a file copied in since the pass stopped
+    QTest::addColumn<QString>("reported");
+    // The pass renamed a.mp3 and b.mp3 and stopped before c.mp3.
+    QTest::newRow("undo: the old name taken") << true << "a.mp3"
+                                              << "3250a.mp3";
+    QTest::newRow("finish: the planned name taken") << false << "3250c.mp3"
+                                                    << "c.mp3";
+}
+
+// A file the recovery leaves alone because its name is taken is reported under the name it has.
+void TestRecordedPasses::conflictNamedAsTheFileIsNow()
+{
+    QFETCH(bool, undo);
+    QFETCH(QString, inTheWay);
+    QFETCH(QString, reported);
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
+        dir.touch(name);
+    CountingProgress stopAfterTwo;
+    stopAfterTwo.stopAt = 1;
+    QCOMPARE(int(run(true, dir, &journal, nullptr, &stopAfterTwo).status),
+             int(PassResult::Status::Stopped));
+    dir.write(inTheWay.toStdString(), "copied in");
+
+    korvalo::PendingRecovery pending;
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+             int(RecoveryCheck::Pending));
+    korvalo::NullProgress progress;
+    const korvalo::RecoveryResult result = korvalo::recoverFolder(
+        dir.path(), journal, pending,
+        undo ? korvalo::RecoveryChoice::Undo : korvalo::RecoveryChoice::Finish, progress);
+    QCOMPARE(int(result.status), int(korvalo::RecoveryResult::Status::Done));
+    QCOMPARE(result.conflicts, std::vector<korvalo::FileName>{reported.toStdString()});
+    QVERIFY(fs::exists(dir / reported.toStdString()));
+    QCOMPARE(dir.read(inTheWay.toStdString()), std::string("copied in"));
+}
+
+void TestRecordedPasses::orderedFilesReturnInRecordedOrder_data()
+{
+    QTest::addColumn<bool>("openInner"); // the folder they are in is opened, not the one above
+    QTest::addColumn<QString>("taken");  // a name taken in the folder above meanwhile
+    QTest::newRow("folder opened") << false << QString();
+    QTest::newRow("the folder they are in opened") << true << QString();
+    QTest::newRow("a name taken above") << false << "f.mp3";
+}
+
+// Files left in the folder they passed through by a killed ordering go back in the order the
+// journal recorded (that finishes the arrangement), whatever order the folder lists them in. A
+// file whose name is taken above stays there, and the folder is offered again.
+void TestRecordedPasses::orderedFilesReturnInRecordedOrder()
+{
+    QFETCH(bool, openInner);
+    QFETCH(QString, taken);
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    const std::vector<std::string> written{"a.mp3", "b.mp3", "c.mp3", "d.mp3",
+                                           "e.mp3", "f.mp3", "g.mp3", "h.mp3"};
+    const std::vector<std::string> listOrder(written.rbegin(), written.rend());
+    // The folder took its short name once every file was in it.
+    const korvalo::FileName recordedName = korvalo::orderingFolderName();
+    const korvalo::FileName orderName = korvalo::shortOrderingFolderName(recordedName);
+    {
+        std::vector<korvalo::PlannedRename> planned;
+        for (const std::string &name : listOrder)
+            planned.push_back({name, name});
+        korvalo::PassStart start;
+        start.kind = korvalo::PassKind::Order;
+        start.fileCount = int(planned.size());
+        start.planned = planned;
+        start.orderFolder = recordedName;
+        korvalo::Journal killed(state.path());
+        QVERIFY(killed.beginPass(*korvalo::journalKeyOf(dir.path()), start).ok());
+    } // killed while the files were out: no end line
+    dir.mkdir(orderName);
+    for (const std::string &name : written)
+        dir.touch(orderName + "/" + name);
+    if (!taken.isEmpty())
+        dir.write(taken.toStdString(), "copied in");
+
+    ArrivalOrder arrivals(dir);
+    korvalo::RecoveryResult result;
+    if (openInner) {
+        result = korvalo::returnOrderedFiles(dir / orderName, journal, arrivals);
+    } else {
+        korvalo::PendingRecovery pending;
+        QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+                 int(RecoveryCheck::Pending));
+        result = korvalo::recoverFolder(dir.path(), journal, pending,
+                                        korvalo::RecoveryChoice::Finish, arrivals);
+    }
+    QCOMPARE(int(result.status), int(korvalo::RecoveryResult::Status::Done));
+    QStringList expected;
+    for (const std::string &name : listOrder) {
+        if (QString::fromStdString(name) != taken)
+            expected << QString::fromStdString(name);
+    }
+    QCOMPARE(arrivals.arrived, expected);
+
+    korvalo::PendingRecovery again;
+    if (taken.isEmpty()) {
+        QVERIFY(!fs::exists(dir / orderName));
+        QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, again)),
+                 int(RecoveryCheck::Nothing));
+        return;
+    }
+    QCOMPARE(result.conflicts, std::vector<korvalo::FileName>{taken.toStdString()});
+    const std::string left = orderName + "/" + taken.toStdString();
+    QCOMPARE(dir.read(left), "content of " + left);
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, again)),
+             int(RecoveryCheck::Pending));
+    QCOMPARE(int(again.plan.status.kind), int(korvalo::PassKind::Order));
+    QCOMPARE(int(again.plan.finish.size()), 1);
 }
 
 QTEST_APPLESS_MAIN(TestRecordedPasses)

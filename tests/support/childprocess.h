@@ -1,17 +1,65 @@
 #pragma once
 
-// A pass run in a child process, so that it can die the way a killed program does while the test
-// goes on to look at what it left.
+// Child processes of a test: a pass run in a child so that it can die the way a killed program
+// does while the test goes on to look at what it left, or a process that holds a lock meanwhile.
+// Every child dies with its test: killed by the kernel when the test process ends however it ends
+// (a crash, a timeout's kill), and by ChildGuard when the test function returns early. A child
+// left behind would hold the volume's lock and fail the next runs.
 
+#include <csignal>
+
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+// fork() for a test: in the child, the kernel sends SIGKILL once the test process ends.
+inline pid_t forkTestChild()
+{
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) // the test ended before the line above
+            ::_exit(127);
+    }
+    return pid;
+}
+
+// Kills and reaps a child that is still there when the guard goes out of scope.
+class ChildGuard
+{
+public:
+    explicit ChildGuard(pid_t pid = -1) : m_pid(pid) {}
+    ~ChildGuard() { kill(); }
+    ChildGuard(const ChildGuard &) = delete;
+    ChildGuard &operator=(const ChildGuard &) = delete;
+
+    void reset(pid_t pid)
+    {
+        kill();
+        m_pid = pid;
+    }
+    // The child was reaped by the test: nothing left to do.
+    void release() { m_pid = -1; }
+    void kill()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        m_pid = -1;
+    }
+
+private:
+    pid_t m_pid;
+};
 
 // Runs `body` in a child process and gives its exit status (-1 when it did not exit normally, as
 // when it was killed).
 template <typename Body> int inChild(Body body)
 {
-    const pid_t pid = ::fork();
+    const pid_t pid = forkTestChild();
     if (pid == 0)
         ::_exit(body());
     int status = 0;
