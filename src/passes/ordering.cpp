@@ -332,11 +332,15 @@ RecoveryResult returnOrderedFiles(const std::filesystem::path &orderingFolder, J
     const std::filesystem::path folder = inner.parent_path();
     std::optional<PassLock> lock;
     if (const auto device = deviceOf(folder)) {
-        lock = PassLock::tryAcquire(*device);
-        if (!lock) {
-            result.status = RecoveryResult::Status::VolumeBusy;
+        LockAttempt attempt = PassLock::tryAcquire(*device);
+        if (!attempt.held()) {
+            result.status = attempt.busy() ? RecoveryResult::Status::VolumeBusy
+                                           : RecoveryResult::Status::LockUnavailable;
+            if (attempt.unavailable)
+                result.lockFailure = *attempt.unavailable;
             return result;
         }
+        lock = std::move(attempt.lock);
     }
     const JournalKey key = journalKeyOf(folder).value_or(JournalKey{});
     return returnOrderedFilesLocked(folder, inner.filename().native(), journal, key, progress);

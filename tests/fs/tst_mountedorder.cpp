@@ -14,6 +14,7 @@
 #include "passes/journal.h"
 #include "passes/ordering.h"
 #include "passes/passes.h"
+#include "passes/passlock.h"
 #include "passes/randomsource.h"
 
 #include <QTemporaryDir>
@@ -190,7 +191,7 @@ private:
 void TestMountedOrder::initTestCase()
 {
     QVERIFY(m_runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+    korvalo::PassLock::setFolderForTests(m_runtime.path().toStdString() + "/korvalo");
 }
 
 void TestMountedOrder::storedInListOrder_data()

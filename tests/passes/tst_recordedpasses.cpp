@@ -288,7 +288,7 @@ void TestRecordedPasses::unfinishedPassAndBusyVolume()
     QVERIFY(::pipe(held) == 0 && ::pipe(release) == 0);
     const pid_t holder = ::fork();
     if (holder == 0) {
-        auto lock = korvalo::PassLock::tryAcquire(st.st_dev);
+        auto lock = korvalo::PassLock::tryAcquire(st.st_dev).lock;
         char c = lock ? 1 : 0;
         (void)!::write(held[1], &c, 1);
         (void)!::read(release[0], &c, 1);
