@@ -293,6 +293,9 @@ std::optional<int> recoveryRefusedOrFailed(const RecoveryResult &result, Console
     case RecoveryResult::Status::VolumeBusy:
         console.err << text::volumeBusy();
         return kRefused;
+    case RecoveryResult::Status::LockUnavailable:
+        console.err << text::lockUnavailable(result.lockFailure);
+        return kRefused;
     case RecoveryResult::Status::Failed:
         console.err << text::recoveryFailed(result);
         return kRenameFailed;
@@ -337,6 +340,9 @@ std::optional<int> refuseIfPending(const fs::path &folder, Journal &journal, Con
     case RecoveryCheck::VolumeBusy:
         console.err << text::volumeBusy();
         return kRefused;
+    case RecoveryCheck::LockUnavailable:
+        console.err << text::lockUnavailable(pending.lockFailure);
+        return kRefused;
     case RecoveryCheck::JournalFailed:
         break;
     }
@@ -354,9 +360,17 @@ int dryRun(PassKind kind, const MusicFileList &list, Journal &journal,
         console.err << text::unsafeDriver();
         return kRefused;
     }
-    if (const auto device = deviceOf(folder); device && !PassLock::tryAcquire(*device)) {
-        console.err << text::volumeBusy();
-        return kRefused;
+    // The lock is only tried, and let go at once: a dry run renames nothing.
+    if (const auto device = deviceOf(folder)) {
+        const LockAttempt attempt = PassLock::tryAcquire(*device);
+        if (attempt.unavailable) {
+            console.err << text::lockUnavailable(*attempt.unavailable);
+            return kRefused;
+        }
+        if (attempt.busy()) {
+            console.err << text::volumeBusy();
+            return kRefused;
+        }
     }
     FolderRecord record;
     if (const JournalError error =
@@ -507,6 +521,9 @@ int runPass(const Invocation &inv, Console &console)
     case PassResult::Refusal::UnsafeDriver:
         console.err << text::unsafeDriver();
         break;
+    case PassResult::Refusal::LockUnavailable:
+        console.err << text::lockUnavailable(result.lockFailure);
+        break;
     case PassResult::Refusal::RecoveryPending: {
         // Found after the check above: another Korvalo left it meanwhile.
         JournalError pending;
@@ -562,6 +579,10 @@ int runStatus(const Invocation &inv, Console &console)
     case RecoveryCheck::VolumeBusy:
         console.out << text::statusBusy();
         break;
+    case RecoveryCheck::LockUnavailable:
+        // An unfinished pass is looked at only under the volume's lock.
+        console.err << text::lockUnavailable(pending.lockFailure);
+        return kRefused;
     case RecoveryCheck::Nothing:
     case RecoveryCheck::JournalFailed:
         console.out << text::statusNothingPending();
@@ -591,6 +612,9 @@ int runRecover(const Invocation &inv, Console &console)
         return kDone;
     case RecoveryCheck::VolumeBusy:
         console.err << text::volumeBusy();
+        return kRefused;
+    case RecoveryCheck::LockUnavailable:
+        console.err << text::lockUnavailable(pending.lockFailure);
         return kRefused;
     case RecoveryCheck::JournalFailed:
         console.err << text::journalFailure(error) << text::nothingRenamed();

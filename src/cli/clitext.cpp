@@ -2,7 +2,11 @@
 
 #include "cli/version.h"
 
+#include "browse/oserror.h"
+#include "passes/journalfile.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 
 namespace korvalo::cli::text {
@@ -45,6 +49,28 @@ std::string someNames(const std::vector<FileName> &names)
 std::string errorNumber(int osError)
 {
     return "（错误号 " + n(osError) + "）";
+}
+
+// What stands where Korvalo keeps a file or folder of its own, when it is not one of them: empty
+// for an error with another cause.
+std::string misfitText(int osError)
+{
+    using journalfile::Misfit;
+    switch (journalfile::misfitOf(osError)) {
+    case Misfit::Link:
+        return "那里是一个链接，Korvalo 不会顺着链接去读写";
+    case Misfit::Folder:
+        return "那里是一个文件夹，而不是文件";
+    case Misfit::Special:
+        return "那里不是普通文件（可能是管道或设备文件）";
+    case Misfit::Foreign:
+        return "它属于别的用户，或者别的用户也能写入";
+    case Misfit::TooLarge:
+        return "它大得不正常，不可能是 Korvalo 写的记录";
+    case Misfit::None:
+        break;
+    }
+    return std::string();
 }
 
 } // namespace
@@ -296,6 +322,27 @@ std::string volumeBusy()
            "Korvalo（窗口或命令）正在处理这个磁盘，所以没有改任何文件名。请等它完成后再试。\n";
 }
 
+std::string lockUnavailable(const LockFailure &failure)
+{
+    if (failure.path.empty())
+        return "找不到用户的主文件夹，没有地方放 Korvalo 的锁文件，所以没有改任何文件名。"
+               "请设置 HOME 或 XDG_STATE_HOME 环境变量后再试。\n";
+    std::string why = misfitText(failure.osError);
+    if (!why.empty())
+        why += "。";
+    else if (failure.osError == ENOTDIR)
+        why = "它（或它上面的某一层）是一个文件，不是文件夹。";
+    else
+        why = causeText(causeOfSystemError(failure.osError, OsAction::Renaming), failure.osError);
+    return "Korvalo 无法在" + quoted(failure.path) +
+           "建立或使用它的锁文件（锁文件用来防止两个 Korvalo 同时改同一个磁盘上的文件名），"
+           "所以没有改任何文件名。\n原因：" +
+           why +
+           "\n放锁文件的文件夹和锁文件都必须属于你自己、不是链接，而且只有你能写入。"
+           "请检查它们的所有者和权限，或者把" +
+           quoted(failure.path) + "移到别处，Korvalo 会重新建立。\n";
+}
+
 std::string unsafeDriver()
 {
     return "这个U盘是用 fusefat 驱动挂载的。这个驱动在改名时会损坏文件夹、丢失文件，"
@@ -305,19 +352,33 @@ std::string unsafeDriver()
 std::string journalFailure(const JournalError &error)
 {
     const std::string where = quoted(error.path);
+    // Something that is not a private file of Korvalo's where it keeps one: planted there, or
+    // left by another program. Read as a damaged record, not as a permission problem.
+    const std::string misfit = misfitText(error.osError);
+    const std::string damaged = "Korvalo 的记录文件" + where +
+                                "（或放它的文件夹）已损坏，或者不是 Korvalo 留下的：" + misfit +
+                                "。请把它移到别处，然后再试一次。\n";
     switch (error.kind) {
     case JournalError::Kind::None:
         return std::string();
     case JournalError::Kind::NoStateFolder:
         return "找不到保存 Korvalo 记录的文件夹。请设置 HOME 或 XDG_STATE_HOME 环境变量后再试。\n";
     case JournalError::Kind::Folder:
+        if (!misfit.empty())
+            return "保存 Korvalo 记录的文件夹" + where + "不能用：" + misfit +
+                   "。Korvalo 只用属于你自己、只有你能写入的真实文件夹。请把它移到别处（Korvalo "
+                   "会重新建立一个），或者把它的所有者改成你、权限改成 700。\n";
         return "无法建立保存 Korvalo 记录的文件夹" + where + errorNumber(error.osError) +
                "。请检查它上一级文件夹的访问权限。\n";
     case JournalError::Kind::Read:
+        if (!misfit.empty())
+            return damaged;
         return "无法读取 Korvalo 的记录文件" + where + errorNumber(error.osError) +
                "。请检查这个文件的访问权限。\n";
     case JournalError::Kind::Write:
     case JournalError::Kind::Sync:
+        if (!misfit.empty())
+            return damaged;
         return "无法写入 Korvalo 的记录文件" + where + errorNumber(error.osError) +
                "。请检查磁盘空间和这个文件夹的访问权限。\n";
     case JournalError::Kind::PassPending:

@@ -45,6 +45,8 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
                           const std::filesystem::path &folder);
 std::string stopped(PassKind kind, int renamed, int total, const std::filesystem::path &folder);
 std::string volumeBusy();
+// No private lock could be taken for the volume: which folder, why, what to do.
+std::string lockUnavailable(const LockFailure &failure);
 std::string unsafeDriver();
 std::string journalFailure(const JournalError &error);
 std::string journalAfterPass(const JournalError &error);

@@ -15,15 +15,30 @@ namespace korvalo {
 
 namespace {
 
-// The volume's lock, or nullopt when another process holds it. A folder that cannot be stat'ed
-// has no lock to take; the renames will say why they fail.
-bool lockVolume(const std::filesystem::path &folder, std::optional<PassLock> &lock)
+enum class Locked
 {
-    if (const auto device = deviceOf(folder)) {
-        lock = PassLock::tryAcquire(*device);
-        return lock.has_value();
+    Yes,        // held (or there is no volume to lock)
+    Busy,       // another process holds it
+    Unavailable // no private lock can be taken: `failure` says why
+};
+
+// The volume's lock. A folder that cannot be stat'ed has no lock to take; the renames will say why
+// they fail.
+Locked lockVolume(const std::filesystem::path &folder, std::optional<PassLock> &lock,
+                  LockFailure &failure)
+{
+    const auto device = deviceOf(folder);
+    if (!device)
+        return Locked::Yes;
+    LockAttempt attempt = PassLock::tryAcquire(*device);
+    if (attempt.unavailable) {
+        failure = *attempt.unavailable;
+        return Locked::Unavailable;
     }
-    return true;
+    if (attempt.busy())
+        return Locked::Busy;
+    lock = std::move(attempt.lock);
+    return Locked::Yes;
 }
 
 // A record whose last pass completed holds that pass name by name until it is folded in. Done
@@ -33,7 +48,8 @@ bool lockVolume(const std::filesystem::path &folder, std::optional<PassLock> &lo
 void foldCompletedPass(const std::filesystem::path &folder, Journal &journal, const JournalKey &key)
 {
     std::optional<PassLock> lock;
-    if (lockVolume(folder, lock))
+    LockFailure failure;
+    if (lockVolume(folder, lock, failure) == Locked::Yes)
         journal.foldCompleted(key);
 }
 
@@ -59,6 +75,7 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &jou
     };
     if (error)
         *error = {};
+    out.lockFailure = {};
     const std::optional<JournalKey> key = journalKeyOf(folder);
     if (!key)
         return RecoveryCheck::Nothing;
@@ -72,8 +89,14 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &jou
     }
 
     std::optional<PassLock> lock;
-    if (!lockVolume(folder, lock))
+    switch (lockVolume(folder, lock, out.lockFailure)) {
+    case Locked::Yes:
+        break;
+    case Locked::Busy:
         return RecoveryCheck::VolumeBusy;
+    case Locked::Unavailable:
+        return RecoveryCheck::LockUnavailable;
+    }
     // Read again under the lock: another Korvalo may have recovered the folder meanwhile.
     if (const JournalError err = journal.load(*key, record); !err.ok())
         return fail(err);
@@ -129,8 +152,14 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
 {
     RecoveryResult result;
     std::optional<PassLock> lock;
-    if (!lockVolume(folder, lock)) {
+    switch (lockVolume(folder, lock, result.lockFailure)) {
+    case Locked::Yes:
+        break;
+    case Locked::Busy:
         result.status = RecoveryResult::Status::VolumeBusy;
+        return result;
+    case Locked::Unavailable:
+        result.status = RecoveryResult::Status::LockUnavailable;
         return result;
     }
     // The plan is made again from the folder as it is now: the user may have taken a while to
@@ -316,11 +345,15 @@ RecoveryResult returnOrderedFiles(const std::filesystem::path &orderingFolder, J
     const std::filesystem::path folder = inner.parent_path();
     std::optional<PassLock> lock;
     if (const auto device = deviceOf(folder)) {
-        lock = PassLock::tryAcquire(*device);
-        if (!lock) {
-            result.status = RecoveryResult::Status::VolumeBusy;
+        LockAttempt attempt = PassLock::tryAcquire(*device);
+        if (!attempt.held()) {
+            result.status = attempt.busy() ? RecoveryResult::Status::VolumeBusy
+                                           : RecoveryResult::Status::LockUnavailable;
+            if (attempt.unavailable)
+                result.lockFailure = *attempt.unavailable;
             return result;
         }
+        lock = std::move(attempt.lock);
     }
     const JournalKey key = journalKeyOf(folder).value_or(JournalKey{});
     return returnOrderedFilesLocked(folder, inner.filename().native(), journal, key, progress);

@@ -20,14 +20,17 @@ struct PendingRecovery
 {
     JournalKey key;
     RecoveryPlan plan; // plan.status: which pass, when, how many of how many files
+    // RecoveryCheck::LockUnavailable: why no lock could be taken for the volume.
+    LockFailure lockFailure;
 };
 
 enum class RecoveryCheck
 {
-    Nothing,      // no unfinished pass (or one that was settled without asking)
-    Pending,      // an unfinished pass: ask the user
-    VolumeBusy,   // another Korvalo holds the volume's lock: ask again later
-    JournalFailed // the journal could not be read or written
+    Nothing,         // no unfinished pass (or one that was settled without asking)
+    Pending,         // an unfinished pass: ask the user
+    VolumeBusy,      // another Korvalo holds the volume's lock: ask again later
+    LockUnavailable, // no private lock can be taken for the volume (out.lockFailure says why)
+    JournalFailed    // the journal could not be read or written
 };
 
 // Looks up the folder's journal record; an unfinished pass with nothing to ask about (nothing
@@ -39,9 +42,10 @@ struct RecoveryResult
 {
     enum class Status
     {
-        Done,       // the choice was carried out (conflicts and refusals are listed)
-        VolumeBusy, // another Korvalo holds the volume's lock: nothing was renamed
-        Failed      // the journal could not be written, or the medium went away
+        Done,            // the choice was carried out (conflicts and refusals are listed)
+        VolumeBusy,      // another Korvalo holds the volume's lock: nothing was renamed
+        LockUnavailable, // no private lock can be taken (see lockFailure): nothing was renamed
+        Failed           // the journal could not be written, or the medium went away
     };
     Status status = Status::Done;
     int renamed = 0;
@@ -49,6 +53,7 @@ struct RecoveryResult
     std::vector<FileName> refused;   // renames the file system refused
     RenameOutcome cause;             // the last refusal's cause
     JournalError journalError;
+    LockFailure lockFailure; // with Status::LockUnavailable
 };
 
 // Carries out `choice` for the pass `pending` describes (from checkForRecovery() on the same

@@ -4,7 +4,6 @@
 #include "passes/journalformat.h"
 
 #include <algorithm>
-#include <fstream>
 #include <system_error>
 
 namespace korvalo {
@@ -15,20 +14,16 @@ namespace {
 
 constexpr std::string_view kSuffix = ".journal";
 
-// Reads a whole file. 0, or the error number.
+// The largest record read. A record holds what is known of one folder and at most one pass over
+// it, a line per file: far below this even for tens of thousands of long names. Anything larger
+// was not written by Korvalo, and reading it whole (a link to /dev/zero) would exhaust memory.
+constexpr std::uint64_t kMaxRecordBytes = std::uint64_t(64) << 20;
+
+// Reads a whole record: a private regular file, never through a link, never waiting on a pipe.
+// 0, or the error number (see journalfile.h).
 int readAll(const std::filesystem::path &path, std::string &out)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::error_code ec;
-        return std::filesystem::exists(path, ec) ? EACCES : ENOENT;
-    }
-    // In blocks: a character at a time would take longer than parsing what it reads.
-    out.clear();
-    char block[1 << 16];
-    while (in.read(block, sizeof block) || in.gcount() > 0)
-        out.append(block, static_cast<std::size_t>(in.gcount()));
-    return in.bad() ? EIO : 0;
+    return journalfile::readFile(path, out, kMaxRecordBytes);
 }
 
 JournalError error(JournalError::Kind kind, int osError, std::filesystem::path path)
@@ -58,10 +53,12 @@ JournalError Journal::locate(const JournalKey &key, std::filesystem::path &path,
             name += '-' + std::to_string(variant);
         name += kSuffix;
         path = m_folder / name;
+        // Whatever has the name counts, a link too: it is then refused when read, not followed.
         std::error_code ec;
-        exists = std::filesystem::exists(path, ec);
+        const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
         if (ec && ec != std::errc::no_such_file_or_directory)
             return error(JournalError::Kind::Read, ec.value(), path);
+        exists = std::filesystem::exists(status);
         if (!exists)
             return {};
         std::string text;
@@ -101,15 +98,28 @@ JournalError Journal::load(const JournalKey &key, FolderRecord &out) const
 
 void Journal::dropOldRecords(const std::filesystem::path &keep) const
 {
+    // A file left by a writer killed before its rename is long stale after this while.
+    constexpr auto kStaleTemporary = std::chrono::hours(1);
+    const auto now = std::filesystem::file_time_type::clock::now();
     std::vector<std::pair<std::filesystem::file_time_type, std::filesystem::path>> records;
     std::error_code ec;
     for (const auto &entry : std::filesystem::directory_iterator(m_folder, ec)) {
         const std::filesystem::path &p = entry.path();
-        if (p.extension() != kSuffix || p == keep)
+        // Only regular files: a link is neither followed nor counted, a folder never emptied.
+        std::error_code statusEc;
+        if (!std::filesystem::is_regular_file(entry.symlink_status(statusEc)) || p == keep)
             continue;
         std::error_code timeEc;
         const auto time = std::filesystem::last_write_time(p, timeEc);
-        if (!timeEc)
+        if (timeEc)
+            continue;
+        if (journalfile::isTemporaryName(p)) {
+            std::error_code removeEc;
+            if (now - time > kStaleTemporary)
+                std::filesystem::remove(p, removeEc);
+            continue;
+        }
+        if (p.extension() == kSuffix)
             records.emplace_back(time, p);
     }
     // Room for the new record.
@@ -120,12 +130,15 @@ void Journal::dropOldRecords(const std::filesystem::path &keep) const
     for (const auto &[time, path] : records) {
         if (excess == 0)
             break;
+        // A record that cannot be read as a private file of ours (another user's, swapped for a
+        // link meanwhile) is left alone.
         std::string text;
         if (readAll(path, text) != 0)
             continue;
         const Parsed p = parse(text);
         if (p.pass && p.pass->end != PassEnd::Completed)
             continue; // a folder still to be recovered
+        // Removes the name itself: a link put there since would go, not what it points to.
         std::error_code removeEc;
         if (std::filesystem::remove(path, removeEc))
             --excess;

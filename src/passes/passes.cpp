@@ -206,12 +206,16 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
                 return result;
             }
         }
-        lock = PassLock::tryAcquire(*medium.device());
-        if (!lock) {
+        LockAttempt attempt = PassLock::tryAcquire(*medium.device());
+        if (!attempt.held()) {
             result.status = PassResult::Status::Refused;
-            result.refusal = PassResult::Refusal::VolumeBusy;
+            result.refusal = attempt.busy() ? PassResult::Refusal::VolumeBusy
+                                            : PassResult::Refusal::LockUnavailable;
+            if (attempt.unavailable)
+                result.lockFailure = *attempt.unavailable;
             return result;
         }
+        lock = std::move(attempt.lock);
     }
     JournalKey key;
     if (recording.on()) {

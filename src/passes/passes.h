@@ -4,6 +4,7 @@
 #include "passes/journal.h"
 #include "passes/ordering.h"
 #include "passes/progresssink.h"
+#include "passes/passlock.h"
 #include "passes/randomsource.h"
 #include "passes/rename.h"
 
@@ -84,7 +85,8 @@ struct PassResult
         VolumeBusy,      // another pass, in this or another process, holds the volume
         UnsafeDriver,    // the folder is on a driver that damages folders when it renames (fusefat)
         RecoveryPending, // the folder has an unfinished pass: recover or leave it first
-        JournalUnwritable // the pass could not be recorded (see journalError)
+        JournalUnwritable, // the pass could not be recorded (see journalError)
+        LockUnavailable    // no private lock could be taken for the volume (see lockFailure)
     };
 
     Status status = Status::EmptyList;
@@ -104,6 +106,8 @@ struct PassResult
     // Why the journal could not be written: with Refusal::JournalUnwritable before the first
     // rename, or with Status::Failed when a write failed part-way (the pass stopped there).
     JournalError journalError;
+    // Refusal::LockUnavailable: why no lock could be taken, and where.
+    LockFailure lockFailure;
     // Names the removal pass left alone because their digits were not Korvalo's.
     int keptDigits = 0;
 
@@ -138,7 +142,8 @@ inline constexpr int kPrefixDraws = 100;
 
 // Both passes refuse to start (Status::Refused) on a folder whose file system is mounted through
 // a driver that damages folders when it renames, and while another pass, in any process, works on
-// the same volume: each holds the volume's PassLock from its first rename to its end.
+// the same volume: each holds the volume's PassLock from its first rename to its end. Where no
+// such lock can be taken at all, they refuse as well (Refusal::LockUnavailable).
 
 // Gives every listed file a random order prefix "1000".."9999" in front of its name.
 PassResult runShufflePass(PassContext ctx, RandomSource &random);

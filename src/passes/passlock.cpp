@@ -1,8 +1,61 @@
 #include "passes/passlock.h"
 
+#include <string>
 #include <utility>
 
 namespace korvalo {
+
+namespace {
+
+std::filesystem::path &folderForTests()
+{
+    static std::filesystem::path folder;
+    return folder;
+}
+
+// A record's name as the journal makes it: a hash, maybe a variant number. Nothing that could
+// name a file outside the lock folder.
+bool isRecordName(std::string_view name)
+{
+    if (name.empty() || name.front() == '.' || name.size() > 128)
+        return false;
+    for (const char c : name) {
+        const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                        (c >= 'a' && c <= 'z') || c == '-' || c == '_' || c == '.';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::filesystem::path PassLock::lockFolder()
+{
+    if (!folderForTests().empty())
+        return folderForTests();
+    return ruleFolder();
+}
+
+void PassLock::setFolderForTests(std::filesystem::path folder)
+{
+    folderForTests() = std::move(folder);
+}
+
+LockAttempt PassLock::tryAcquire(std::uint64_t device)
+{
+    return acquire("volume-" + std::to_string(device) + ".lock", std::chrono::milliseconds(0));
+}
+
+LockAttempt PassLock::acquireRecord(std::string_view name, std::chrono::milliseconds wait)
+{
+    if (!isRecordName(name)) {
+        LockAttempt attempt;
+        attempt.unavailable = LockFailure{kInvalidName, std::filesystem::path(std::string(name))};
+        return attempt;
+    }
+    return acquire("record-" + std::string(name) + ".lock", wait);
+}
 
 PassLock::PassLock(PassLock &&other) noexcept : m_handle(other.m_handle)
 {

@@ -1,25 +1,47 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 namespace korvalo {
 
+struct LockAttempt;
+
 // One pass per volume at a time, across processes: an advisory flock() on
-// $XDG_RUNTIME_DIR/korvalo/volume-<device>.lock (without a runtime folder, on
-// <temp>/korvalo-<uid>/volume-<device>.lock), held for a whole pass; on Windows LockFileEx() on
-// %LOCALAPPDATA%\Korvalo\volume-<serial>.lock (else <temp>\Korvalo). The lock file is never
-// written onto the volume itself. It is keyed by the volume's device number (deviceOf()): inode
-// numbers of a folder are no key, since exfat-fuse gives one folder opened as "Music" and "MUSIC"
-// two.
+// <lock folder>/volume-<device>.lock, held for a whole pass; on Windows LockFileEx() on
+// %LOCALAPPDATA%\Korvalo\volume-<serial>.lock. The lock file is never written onto the volume
+// itself. It is keyed by the volume's device number (deviceOf()): inode numbers of a folder are no
+// key, since exfat-fuse gives one folder opened as "Music" and "MUSIC" two.
+//
+// Every process of one user must find the same lock, whatever its environment (a desktop session,
+// sudo, cron): the lock folder is /run/user/<uid>/korvalo where /run/user/<uid> is a real folder
+// of the user's own, else the state folder (statefolder.h); never a folder other users share,
+// where one of them could take the place first. The folder and the lock file are private files
+// (see journalfile.h). Where no private lock can be had, the attempt says so: a pass must then not
+// run, since it could not keep another Korvalo off the volume.
 class PassLock
 {
 public:
-    // The lock of the volume with this device number; nullopt when another process holds it.
-    static std::optional<PassLock> tryAcquire(std::uint64_t device);
-    // The folder the lock files are kept in.
+    // The lock of the volume with this device number.
+    static LockAttempt tryAcquire(std::uint64_t device);
+
+    // The lock of one journal record (record-<name>.lock), for the short writes of a record that
+    // two processes may make at once. Waits for it up to `wait`, then reports it busy. `name`:
+    // letters, digits, "-", "_" and "." (not first); anything else is refused (EINVAL).
+    static constexpr std::chrono::milliseconds kRecordWait{2000};
+    static LockAttempt acquireRecord(std::string_view name,
+                                     std::chrono::milliseconds wait = kRecordWait);
+
+    // The folder the lock files are kept in (as chosen; it may not exist yet).
     static std::filesystem::path lockFolder();
+
+    // Tests only: keep the lock files in `folder` instead (an empty path restores the rule
+    // above). The folder must pass the same checks. Tests run side by side on one disk must not
+    // find each other's locks, and /run/user/<uid> would be shared by all of them.
+    static void setFolderForTests(std::filesystem::path folder);
 
     PassLock(PassLock &&other) noexcept;
     PassLock &operator=(PassLock &&other) noexcept;
@@ -30,9 +52,32 @@ public:
 private:
     static constexpr std::intptr_t kNone = -1;
     explicit PassLock(std::intptr_t handle) : m_handle(handle) {}
-    // The file descriptor or the Windows handle; kNone: nothing held (no place for a lock file
-    // was found).
+    // Per platform: the folder by the rule above; the lock file `fileName` in the lock folder,
+    // taken within `wait`; the error number of a refused record name.
+    static std::filesystem::path ruleFolder();
+    static LockAttempt acquire(const std::filesystem::path &fileName,
+                               std::chrono::milliseconds wait);
+    static const int kInvalidName;
+    // The file descriptor or the Windows handle; kNone only once moved from.
     std::intptr_t m_handle = kNone;
+};
+
+// Why no private lock could be taken.
+struct LockFailure
+{
+    int osError = 0;            // errno, or the Windows error code (see journalfile.h)
+    std::filesystem::path path; // the lock folder, or the lock file, concerned
+};
+
+// What an attempt to take a lock gave: the lock, or that another process holds it (busy), or that
+// no lock can be taken here (unavailable).
+struct LockAttempt
+{
+    std::optional<PassLock> lock;
+    std::optional<LockFailure> unavailable;
+
+    bool held() const { return lock.has_value(); }
+    bool busy() const { return !lock && !unavailable; }
 };
 
 } // namespace korvalo

@@ -1,65 +1,68 @@
 #include "passes/passlock.h"
 
-#include <fcntl.h>
+#include "passes/journalfile.h"
+#include "passes/statefolder.h"
+
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace korvalo {
 
-namespace {
+const int PassLock::kInvalidName = EINVAL;
 
-// A folder of our own: made with mode 0700 where missing, and trusted only when it is a real
-// folder (not a link) owned by this user, so nobody else can swap the lock file.
-bool ownFolder(const std::filesystem::path &folder)
+std::filesystem::path PassLock::ruleFolder()
 {
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
+    // The runtime folder systemd-logind makes for a logged-in user, whatever XDG_RUNTIME_DIR says
+    // (sudo and cron leave it unset, or set to someone else's). Without it, the state folder.
+    const std::filesystem::path runtime = "/run/user/" + std::to_string(::geteuid());
     struct stat st;
-    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+    if (::lstat(runtime.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
+        return runtime / "korvalo";
+    return stateFolder();
 }
 
-} // namespace
-
-std::filesystem::path PassLock::lockFolder()
+LockAttempt PassLock::acquire(const std::filesystem::path &fileName, std::chrono::milliseconds wait)
 {
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/') {
-        const std::filesystem::path folder = std::filesystem::path(runtime) / "korvalo";
-        if (ownFolder(folder))
-            return folder;
-    }
-    std::error_code ec;
-    std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
-    if (ec)
-        temp = "/tmp";
-    const std::filesystem::path folder = temp / ("korvalo-" + std::to_string(::geteuid()));
-    return ownFolder(folder) ? folder : std::filesystem::path();
-}
-
-std::optional<PassLock> PassLock::tryAcquire(std::uint64_t device)
-{
+    LockAttempt attempt;
     const std::filesystem::path folder = lockFolder();
-    if (folder.empty())
-        return PassLock(kNone); // nowhere to keep a lock: the pass runs as it would without one
-    const std::filesystem::path file = folder / ("volume-" + std::to_string(device) + ".lock");
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return PassLock(kNone);
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EINTR)
-            continue;
-        const bool held = errno == EWOULDBLOCK;
-        ::close(fd);
-        if (held)
-            return std::nullopt;
-        return PassLock(kNone);
+    if (folder.empty()) {
+        attempt.unavailable = LockFailure{ENOENT, folder}; // no home folder to keep it in
+        return attempt;
     }
-    return PassLock(fd);
+    if (const int err = journalfile::makeFolder(folder)) {
+        attempt.unavailable = LockFailure{err, folder};
+        return attempt;
+    }
+    const std::filesystem::path file = folder / fileName;
+    std::intptr_t handle = kNone;
+    if (const int err = journalfile::openPrivateFile(file, handle)) {
+        attempt.unavailable = LockFailure{err, file};
+        return attempt;
+    }
+    const int fd = static_cast<int>(handle);
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        if (err == EINTR)
+            continue;
+        if (err != EWOULDBLOCK) {
+            ::close(fd);
+            attempt.unavailable = LockFailure{err, file};
+            return attempt;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::close(fd);
+            return attempt; // busy
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    attempt.lock = PassLock(handle);
+    return attempt;
 }
 
 PassLock::~PassLock()

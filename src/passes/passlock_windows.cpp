@@ -1,61 +1,60 @@
 #include "passes/passlock.h"
+
+#include "passes/journalfile.h"
 #include "passes/statefolder.h"
 
 #include <windows.h>
 
-#include <string>
-#include <system_error>
-
 namespace korvalo {
 
-namespace {
+const int PassLock::kInvalidName = ERROR_INVALID_NAME;
 
-// Both places are the user's own: %LOCALAPPDATA% and the temp folder lie in the user's profile.
-bool madeFolder(const std::filesystem::path &folder)
+std::filesystem::path PassLock::ruleFolder()
 {
-    if (folder.empty())
-        return false;
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    return std::filesystem::is_directory(folder, ec);
+    // %LOCALAPPDATA% lies in the user's profile: every process of the user finds the same one.
+    return stateFolder();
 }
 
-} // namespace
-
-std::filesystem::path PassLock::lockFolder()
+LockAttempt PassLock::acquire(const std::filesystem::path &fileName, std::chrono::milliseconds wait)
 {
-    if (const std::filesystem::path state = stateFolder(); madeFolder(state))
-        return state;
-    std::error_code ec;
-    const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
-    if (ec)
-        return {};
-    const std::filesystem::path folder = temp / L"Korvalo";
-    return madeFolder(folder) ? folder : std::filesystem::path();
-}
-
-std::optional<PassLock> PassLock::tryAcquire(std::uint64_t device)
-{
+    LockAttempt attempt;
     const std::filesystem::path folder = lockFolder();
-    if (folder.empty())
-        return PassLock(kNone); // nowhere to keep a lock: the pass runs as it would without one
-    const std::filesystem::path file = folder / (L"volume-" + std::to_wstring(device) + L".lock");
+    if (folder.empty()) {
+        attempt.unavailable = LockFailure{ERROR_PATH_NOT_FOUND, folder}; // no profile folder
+        return attempt;
+    }
+    if (const int err = journalfile::makeFolder(folder)) {
+        attempt.unavailable = LockFailure{err, folder};
+        return attempt;
+    }
+    const std::filesystem::path file = folder / fileName;
     // Shared opening: the lock is the byte range below, not the file, so a second Korvalo opens
     // the file and is refused the range.
-    const HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return PassLock(kNone);
-    OVERLAPPED at = {};
-    if (!::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
-        const DWORD code = ::GetLastError();
-        ::CloseHandle(handle);
-        if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING)
-            return std::nullopt;
-        return PassLock(kNone);
+    std::intptr_t handle = kNone;
+    if (const int err = journalfile::openPrivateFile(file, handle)) {
+        attempt.unavailable = LockFailure{err, file};
+        return attempt;
     }
-    return PassLock(reinterpret_cast<std::intptr_t>(handle));
+    const HANDLE h = reinterpret_cast<HANDLE>(handle);
+    const ULONGLONG deadline = ::GetTickCount64() + ULONGLONG(wait.count());
+    for (;;) {
+        OVERLAPPED at = {};
+        if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+            break;
+        const DWORD code = ::GetLastError();
+        if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
+            ::CloseHandle(h);
+            attempt.unavailable = LockFailure{int(code), file};
+            return attempt;
+        }
+        if (::GetTickCount64() >= deadline) {
+            ::CloseHandle(h);
+            return attempt; // busy
+        }
+        ::Sleep(10);
+    }
+    attempt.lock = PassLock(handle);
+    return attempt;
 }
 
 PassLock::~PassLock()

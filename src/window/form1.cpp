@@ -313,6 +313,9 @@ bool Form1::offerRecovery()
     case korvalo::RecoveryCheck::VolumeBusy:
         warn(messages::recoveryBusyText());
         return true;
+    case korvalo::RecoveryCheck::LockUnavailable:
+        warn(messages::lockUnavailableText(pending.lockFailure));
+        return true;
     case korvalo::RecoveryCheck::JournalFailed:
         warn(messages::journalFailure(error));
         return true;
@@ -498,6 +501,8 @@ void Form1::applyPassResult(Pass pass, const korvalo::PassResult &result, int to
             warn(messages::recoveryPendingText());
         else if (result.refusal == korvalo::PassResult::Refusal::JournalUnwritable)
             warn(messages::journalFailure(result.journalError));
+        else if (result.refusal == korvalo::PassResult::Refusal::LockUnavailable)
+            warn(messages::lockUnavailableText(result.lockFailure));
         else if (m_warnedUnsafeMounts.insert({result.device, result.mountPoint.native()}).second)
             warn(messages::unsafeDriverText()); // once per mount while the window is open
         break;

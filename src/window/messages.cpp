@@ -1,6 +1,7 @@
 #include "window/messages.h"
 
 #include "browse/oserror.h"
+#include "passes/journalfile.h"
 #include "window/pathtext.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QFontMetrics>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace messages {
 
@@ -76,6 +78,53 @@ QString unsafeDriverText()
     return QStringLiteral(
         "这个U盘是用 fusefat 驱动挂载的。这个驱动在改名时会损坏文件夹、丢失文件，"
         "所以没有改任何文件名。请用系统自带的 FAT 驱动（vfat）重新挂载U盘后再试。");
+}
+
+namespace {
+
+// What stands where Korvalo keeps a file or folder of its own, when it is not one of them: empty
+// for an error with another cause.
+QString misfitText(int osError)
+{
+    using korvalo::journalfile::Misfit;
+    switch (korvalo::journalfile::misfitOf(osError)) {
+    case Misfit::Link:
+        return QStringLiteral("那里是一个链接，Korvalo 不会顺着链接去读写");
+    case Misfit::Folder:
+        return QStringLiteral("那里是一个文件夹，而不是文件");
+    case Misfit::Special:
+        return QStringLiteral("那里不是普通文件（可能是管道或设备文件）");
+    case Misfit::Foreign:
+        return QStringLiteral("它属于别的用户，或者别的用户也能写入");
+    case Misfit::TooLarge:
+        return QStringLiteral("它大得不正常，不可能是 Korvalo 写的记录");
+    case Misfit::None:
+        break;
+    }
+    return QString();
+}
+
+} // namespace
+
+QString lockUnavailableText(const korvalo::LockFailure &failure)
+{
+    if (failure.path.empty())
+        return QStringLiteral("找不到用户的主文件夹，没有地方放 Korvalo 的锁文件，"
+                              "所以没有改任何文件名。"
+                              "请设置 HOME（或 XDG_STATE_HOME）环境变量后再打开 Korvalo。");
+    QString why = misfitText(failure.osError);
+    if (!why.isEmpty())
+        why += QStringLiteral("。");
+    else if (failure.osError == ENOTDIR)
+        why = QStringLiteral("它（或它上面的某一层）是一个文件，不是文件夹。");
+    else
+        why = causeText(korvalo::causeOfSystemError(failure.osError, korvalo::OsAction::Renaming),
+                        failure.osError);
+    return QStringLiteral("Korvalo 无法在“%1”建立或使用它的锁文件（锁文件用来防止两个 Korvalo "
+                          "同时改同一个U盘上的文件名），所以没有改任何文件名。\n原因：%2\n"
+                          "放锁文件的文件夹和锁文件都必须属于你自己、不是链接，而且只有你能写入。"
+                          "请检查它们的所有者和权限，或者把“%1”移到别处，Korvalo 会重新建立。")
+        .arg(displayPath(failure.path), why);
 }
 
 QString volumeBusyText()
@@ -209,6 +258,20 @@ QString journalFailure(const korvalo::JournalError &error)
     default:
         break;
     }
+    // Something that is not a private file of Korvalo's where it keeps one: planted there, or
+    // left by another program. Told as a damaged record, not as a permission problem.
+    if (const QString misfit = misfitText(error.osError); !misfit.isEmpty()) {
+        if (error.kind == Kind::Folder)
+            return QStringLiteral("保存 Korvalo 记录的文件夹“%1”不能用：%2。为了不丢失文件名，"
+                                  "它没有改任何文件名。\nKorvalo 只用属于你自己、只有你能写入的"
+                                  "真实文件夹。请把它移到别处（Korvalo 会重新建立一个），"
+                                  "或者把它的所有者改成你、权限改成只有你能写入。")
+                .arg(displayPath(error.path), misfit);
+        return QStringLiteral("Korvalo 的记录文件“%1”（或放它的文件夹）已损坏，"
+                              "或者不是 Korvalo 留下的：%2。为了不丢失文件名，它没有继续改名。\n"
+                              "请把这个文件移到别处，然后再试一次。")
+            .arg(displayPath(error.path), misfit);
+    }
     const QString cause = causeText(
         korvalo::causeOfSystemError(error.osError, korvalo::OsAction::Renaming), error.osError);
     return QStringLiteral("Korvalo 无法写入改名记录“%1”。为了不丢失文件名，它没有继续改名。\n"
@@ -234,6 +297,8 @@ QString recoveryReport(const korvalo::RecoveryResult &result)
     using Status = korvalo::RecoveryResult::Status;
     if (result.status == Status::VolumeBusy)
         return recoveryBusyText();
+    if (result.status == Status::LockUnavailable)
+        return lockUnavailableText(result.lockFailure);
     QString text;
     if (result.status == Status::Failed) {
         if (!result.journalError.ok())

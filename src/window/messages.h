@@ -31,6 +31,9 @@ QString renameErrorText(const korvalo::RenameOutcome &outcome);
 QString unsafeDriverText();
 // A pass refused because another one works on the same volume.
 QString volumeBusyText();
+// A pass or a recovery refused because no private lock could be taken for the volume: which
+// folder, why, what to do.
+QString lockUnavailableText(const korvalo::LockFailure &failure);
 
 // A path or bare name as the user reads it.
 QString displayPath(const std::filesystem::path &path);

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -195,6 +196,7 @@ class TestCli : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void exitStatus_data();
     void exitStatus();
     void listsAsTheWindowDoes();
@@ -207,6 +209,8 @@ private slots:
     void againQuestion();
     void refusedPassLeavesTheFolder_data();
     void refusedPassLeavesTheFolder();
+    void stateFolderTroubleIsTold_data();
+    void stateFolderTroubleIsTold();
     void interruptedPassIsRecovered_data();
     void interruptedPassIsRecovered();
     void journalLastsAcrossRenames_data();
@@ -422,6 +426,13 @@ void TestCli::againQuestion()
     }
 }
 
+void TestCli::initTestCase()
+{
+    // korvalo-cli runs as a program of its own and keeps its locks where the program's rule says:
+    // the locks this test takes must be found there.
+    korvalo::PassLock::setFolderForTests({});
+}
+
 void TestCli::refusedPassLeavesTheFolder_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -452,7 +463,7 @@ void TestCli::refusedPassLeavesTheFolder()
         // The recovery needs a pass to recover: made before the lock is taken.
         if (args.first() == "recover")
             QCOMPARE(interruptedPass("shuffle", dir, 3).status, 130);
-        lock = korvalo::PassLock::tryAcquire(korvalo::deviceOf(dir.path()).value());
+        lock = korvalo::PassLock::tryAcquire(korvalo::deviceOf(dir.path()).value()).lock;
         QVERIFY(lock);
     }
     const QStringList before = namesOf(dir);
@@ -464,6 +475,70 @@ void TestCli::refusedPassLeavesTheFolder()
     QCOMPARE(dir.contents(), contents);
     if (pending)
         QVERIFY2(run.err.contains("recover"), qPrintable(run.err));
+}
+
+// Something else in place of the folder's record (a pipe kept status and shuffle waiting, a link
+// to /dev/zero ran out of memory), or a lock folder that is not private (the pass ran unlocked):
+// the command answers at once with status 3, names the file or folder and renames nothing.
+void TestCli::stateFolderTroubleIsTold_data()
+{
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QStringList>("args");
+    for (const char *place :
+         {"record: pipe", "record: link to /dev/zero", "record: folder", "record: another user's",
+          "lock folder: another user's", "lock folder: a link", "lock folder: others may write"}) {
+        // status takes the lock only for a pending pass.
+        if (QString(place).startsWith("record"))
+            QTest::addRow("status, %s", place) << place << QStringList{"status", "%1"};
+        QTest::addRow("shuffle, %s", place) << place << QStringList{"shuffle", "%1"};
+    }
+    QTest::newRow("remove --dry-run, lock folder: a link")
+        << "lock folder: a link" << QStringList{"remove", "%1", "--dry-run"};
+}
+
+void TestCli::stateFolderTroubleIsTold()
+{
+    QFETCH(QString, place);
+    QFETCH(QStringList, args);
+    const bool lock = place.startsWith("lock");
+    if (lock && korvalo::PassLock::lockFolder().native().starts_with("/run/user/"))
+        QSKIP("the locks live in /run/user here, not in the state folder");
+    TestDir state, dir;
+    touchAll(dir, songs(3));
+    const QStringList env{QStringLiteral("XDG_STATE_HOME=") + QString::fromStdString(state.path())};
+    namespace fs = std::filesystem;
+    fs::path named = state / "korvalo"; // the lock folder, or the record in it
+    if (!lock) {
+        QCOMPARE(cli({"shuffle", "%1"}, dir, env).status, 0);
+        for (const auto &entry : fs::directory_iterator(named))
+            if (entry.path().extension() == ".journal")
+                named = entry.path();
+        QVERIFY(fs::remove(named));
+    }
+    if (place.endsWith("pipe"))
+        QCOMPARE(::mkfifo(named.c_str(), 0600), 0);
+    else if (place.endsWith("/dev/zero"))
+        fs::create_symlink("/dev/zero", named);
+    else if (place.endsWith("folder"))
+        fs::create_directory(named);
+    else if (place.endsWith("a link"))
+        fs::create_directory_symlink(state.path(), named);
+    else if (lock)
+        fs::create_directory(named);
+    else
+        std::ofstream(named) << "korvalo-journal 1\n";
+    if (place.endsWith("others may write"))
+        QCOMPARE(::chmod(named.c_str(), 0757), 0);
+    else if (place.endsWith("another user's"))
+        QCOMPARE(::chown(named.c_str(), 65534, 65534), 0);
+    const QStringList before = namesOf(dir);
+
+    const CliRun run = cli(args, dir, env);
+    QCOMPARE(run.status, 3);
+    QCOMPARE(namesOf(dir), before);
+    QVERIFY2(run.err.contains(QString::fromStdString(named.native())) &&
+                 run.err.contains(lock ? QStringLiteral("锁文件") : QStringLiteral("已损坏")),
+             qPrintable(run.err));
 }
 
 void TestCli::interruptedPassIsRecovered_data()

@@ -14,6 +14,7 @@
 #include "browse/mountinfo.h"
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
+#include "passes/passlock.h"
 #include "support/childprocess.h"
 
 #include <QTemporaryDir>
@@ -190,9 +191,9 @@ private:
 
 void TestMountedGuard::initTestCase()
 {
-    // The pass lock lives in the user's runtime folder: a private one for these tests.
+    // The pass locks: in a folder of these tests' own.
     QVERIFY(m_runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+    korvalo::PassLock::setFolderForTests(m_runtime.path().toStdString() + "/korvalo");
 }
 
 void TestMountedGuard::mountLookup_data()

@@ -16,6 +16,7 @@
 #include "passes/journal.h"
 #include "passes/ordering.h"
 #include "passes/passes.h"
+#include "passes/passlock.h"
 #include "passes/randomsource.h"
 #include "support/childprocess.h"
 
@@ -225,7 +226,7 @@ private:
 void TestMountedOrder::initTestCase()
 {
     QVERIFY(m_runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+    korvalo::PassLock::setFolderForTests(m_runtime.path().toStdString() + "/korvalo");
 }
 
 void TestMountedOrder::storedInListOrder_data()

@@ -151,7 +151,7 @@ public:
         if (m_pid == 0) {
             ::close(ready[0]);
             ::close(go[1]);
-            const auto lock = korvalo::PassLock::tryAcquire(device);
+            const auto lock = korvalo::PassLock::tryAcquire(device).lock;
             char byte = lock ? 1 : 0;
             (void)!::write(ready[1], &byte, 1);
             (void)!::read(go[0], &byte, 1); // until the other end is closed
@@ -223,7 +223,7 @@ void useStateFoldersIn(const QTemporaryDir &tmp)
         fs::permissions(base / name, fs::perms::owner_all);
     }
     qputenv("XDG_STATE_HOME", (base / "state").c_str());
-    qputenv("XDG_RUNTIME_DIR", (base / "runtime").c_str());
+    korvalo::PassLock::setFolderForTests(base / "runtime" / "korvalo");
 }
 
 // Opens the folder: it must find an unfinished pass of that kind over `wantFiles` files, `wantDone`

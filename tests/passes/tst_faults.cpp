@@ -7,6 +7,7 @@
 #include "browse/musicfilelist.h"
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
+#include "passes/passlock.h"
 #include "standincalls.h"
 #include "support/childprocess.h"
 #include "support/testdir.h"
@@ -164,13 +165,13 @@ private slots:
     void twoPassesAtOnce();
 
 private:
-    QTemporaryDir m_runtime; // XDG_RUNTIME_DIR: where the passes keep their locks
+    QTemporaryDir m_runtime; // where the passes keep their locks
 };
 
 void TestFaults::initTestCase()
 {
     QVERIFY(m_runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+    korvalo::PassLock::setFolderForTests(m_runtime.path().toStdString() + "/korvalo");
 }
 
 void TestFaults::killedAfterEveryCall_data()

@@ -333,7 +333,7 @@ void TestRecordedPasses::unfinishedPassAndBusyVolume()
     if (holder == 0) {
         ::close(held[0]);
         ::close(release[1]); // so that the read below ends when the test does
-        auto lock = korvalo::PassLock::tryAcquire(st.st_dev);
+        auto lock = korvalo::PassLock::tryAcquire(st.st_dev).lock;
         char c = lock ? 1 : 0;
         (void)!::write(held[1], &c, 1);
         (void)!::read(release[0], &c, 1);

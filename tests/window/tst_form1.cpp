@@ -1018,7 +1018,7 @@ void TestForm1::secondPassOnTheVolumeRefused()
     h.open(h.work.path());
     struct stat st;
     QCOMPARE(::stat(h.work.path().c_str(), &st), 0);
-    auto other = korvalo::PassLock::tryAcquire(std::uint64_t(st.st_dev));
+    auto other = korvalo::PassLock::tryAcquire(std::uint64_t(st.st_dev)).lock;
     QVERIFY(other);
     click(h.command1());
     QCOMPARE(h.work.names(), std::vector<std::string>{"a.mp3"});
@@ -1269,7 +1269,7 @@ void TestForm1::recoveryWaitsForBusyVolume()
     const auto left = music.names();
     struct stat st;
     QCOMPARE(::stat(music.path().c_str(), &st), 0);
-    auto other = korvalo::PassLock::tryAcquire(std::uint64_t(st.st_dev));
+    auto other = korvalo::PassLock::tryAcquire(std::uint64_t(st.st_dev)).lock;
     QVERIFY(other);
 
     Harness h;

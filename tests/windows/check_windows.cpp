@@ -7,6 +7,7 @@
 #include "browse/musicfilelist.h"
 #include "browse/oserror.h"
 #include "passes/journal.h"
+#include "passes/journalfile.h"
 #include "passes/passes.h"
 #include "passes/passlock.h"
 #include "passes/recovery.h"
@@ -427,16 +428,16 @@ void checkPassLock(const fs::path &root)
     const fs::path state = stateFolder();
     check(state == root / L"state" / L"Korvalo", "the state folder is %LOCALAPPDATA%\\Korvalo",
           utf8(state));
-    auto first = PassLock::tryAcquire(0x1234ABCDu);
+    auto first = PassLock::tryAcquire(0x1234ABCDu).lock;
     check(first.has_value() && PassLock::lockFolder() == state,
           "a pass lock is taken, in the state folder", utf8(PassLock::lockFolder()));
-    check(!PassLock::tryAcquire(0x1234ABCDu).has_value(),
+    check(PassLock::tryAcquire(0x1234ABCDu).busy(),
           "a second lock of the same volume is refused while the first is held");
-    check(PassLock::tryAcquire(0x1234ABCEu).has_value(), "another volume's lock is free");
+    check(PassLock::tryAcquire(0x1234ABCEu).held(), "another volume's lock is free");
 
     const fs::path folder = freshFolder(root, L"locked");
     writeFile(folder / "a.mp3", "a");
-    auto held = PassLock::tryAcquire(deviceOf(folder).value_or(0));
+    auto held = PassLock::tryAcquire(deviceOf(folder).value_or(0)).lock;
     const Pass refused = shuffle(folder);
     check(held && refused.result.status == PassResult::Status::Refused &&
               refused.result.refusal == PassResult::Refusal::VolumeBusy &&
@@ -445,9 +446,51 @@ void checkPassLock(const fs::path &root)
           statusText(refused.result));
     first.reset();
     held.reset();
-    check(PassLock::tryAcquire(0x1234ABCDu).has_value(), "a released lock can be taken again");
+    check(PassLock::tryAcquire(0x1234ABCDu).held(), "a released lock can be taken again");
     check(shuffle(folder).result.status == PassResult::Status::Completed,
           "with the lock released the pass runs");
+
+    auto record = PassLock::acquireRecord("0123456789ABCDEF").lock;
+    check(record &&
+              PassLock::acquireRecord("0123456789ABCDEF", std::chrono::milliseconds(50)).busy(),
+          "a record's lock is held; a second writer is told it is busy after its wait");
+    const LockAttempt escape = PassLock::acquireRecord("..\\escape");
+    check(escape.unavailable && escape.unavailable->osError == ERROR_INVALID_NAME,
+          "a record name that leaves the lock folder is refused");
+
+    // Where no lock file can be made (a folder in its place), the pass refuses: it never runs
+    // unlocked.
+    const fs::path lockFile =
+        state / ("volume-" + std::to_string(deviceOf(folder).value_or(0)) + ".lock");
+    fs::remove(lockFile); // the lock file of the passes above
+    fs::create_directory(lockFile);
+    const Pass unlocked = shuffle(folder);
+    fs::remove(lockFile);
+    check(unlocked.result.status == PassResult::Status::Refused &&
+              unlocked.result.refusal == PassResult::Refusal::LockUnavailable,
+          "a pass without a lock file is refused", statusText(unlocked.result));
+}
+
+// The reader of the state folder's files: bounded, never through a link or into a folder.
+void checkPrivateFiles(const fs::path &root)
+{
+    namespace jf = journalfile;
+    const fs::path folder = freshFolder(root, L"private");
+    const fs::path record = folder / L"0123.journal";
+    const int replaced = jf::replaceFile(record, "new\n", jf::Lasting::Now);
+    std::string text;
+    const int read = jf::readFile(record, text, 64);
+    check(replaced == 0 && read == 0 && text == "new\n" && filesIn(folder).size() == 1,
+          "a record is replaced and read back, no temporary file is left",
+          std::to_string(replaced) + " " + std::to_string(read));
+    check(jf::misfitOf(jf::readFile(record, text, 3)) == jf::Misfit::TooLarge,
+          "a record larger than allowed is refused");
+    fs::create_directory(folder / L"folder.journal");
+    check(jf::misfitOf(jf::readFile(folder / L"folder.journal", text, 64)) == jf::Misfit::Folder,
+          "a folder in place of a record is told as one");
+    jf::AppendFile file;
+    check(file.open(folder / L"missing.journal") != 0 && !fs::exists(folder / L"missing.journal"),
+          "appending never creates a record");
 }
 
 void checkJournal(const fs::path &root)
@@ -620,15 +663,11 @@ int wmain()
 
     // One section's exception (a filesystem_error of a helper) fails that section only.
     const std::pair<const char *, void (*)(const fs::path &)> sections[] = {
-        {"listing", checkListing},
-        {"Chinese names", checkChineseNames},
-        {"rename", checkRename},
-        {"passes", checkPasses},
-        {"drive root", checkDriveRoot},
-        {"mount lookup", checkMount},
-        {"pass lock", checkPassLock},
-        {"journal", checkJournal},
-        {"error causes", checkErrorCauses},
+        {"listing", checkListing},      {"Chinese names", checkChineseNames},
+        {"rename", checkRename},        {"passes", checkPasses},
+        {"drive root", checkDriveRoot}, {"mount lookup", checkMount},
+        {"pass lock", checkPassLock},   {"private files", checkPrivateFiles},
+        {"journal", checkJournal},      {"error causes", checkErrorCauses},
     };
     for (const auto &[name, run] : sections) {
         try {

@@ -1,0 +1,214 @@
+// The pass lock is never silently missing: every process of the user finds the same lock whatever
+// its environment, a lock folder or file that is not private refuses the pass instead of letting
+// it run unlocked, and a record's lock waits briefly, then reports it busy.
+
+#include "passes/passlock.h"
+#include "support/childprocess.h"
+#include "support/passrun.h"
+#include "support/testdir.h"
+
+#include <QTest>
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+namespace fs = std::filesystem;
+using korvalo::LockAttempt;
+using korvalo::PassLock;
+using korvalo::PassResult;
+
+namespace {
+
+// No volume has these: the lock files cannot meet those of a real pass.
+constexpr std::uint64_t kDevice = 0xF00D0001;
+
+void setRuntime(const std::string &runtime)
+{
+    if (runtime.empty())
+        ::unsetenv("XDG_RUNTIME_DIR");
+    else
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+}
+
+} // namespace
+
+class TestPassLock : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void sameLockWhateverTheRuntimeFolder_data();
+    void sameLockWhateverTheRuntimeFolder();
+    void unavailableLockRefuses_data();
+    void unavailableLockRefuses();
+    void recordLock_data();
+    void recordLock();
+};
+
+void TestPassLock::cleanup()
+{
+    PassLock::setFolderForTests(qEnvironmentVariable("KORVALO_TEST_LOCK_FOLDER").toStdString());
+}
+
+void TestPassLock::sameLockWhateverTheRuntimeFolder_data()
+{
+    QTest::addColumn<QString>("first");  // XDG_RUNTIME_DIR of the process that takes the lock
+    QTest::addColumn<QString>("second"); // ... of the one that tries it next
+    QTest::newRow("desktop, then sudo") << "ours"
+                                        << "unset";
+    QTest::newRow("cron, then desktop") << "unset"
+                                        << "ours";
+    QTest::newRow("desktop, then a shared folder") << "ours"
+                                                   << "/tmp";
+}
+
+void TestPassLock::sameLockWhateverTheRuntimeFolder()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    PassLock::setFolderForTests({}); // the program's own rule
+    TestDir runtime;
+    const auto runtimeOf = [&](const QString &which) {
+        return which == "unset"  ? std::string()
+               : which == "ours" ? runtime.path().native()
+                                 : which.toStdString();
+    };
+    const fs::path expected = PassLock::lockFolder();
+
+    int held[2], release[2];
+    QVERIFY(::pipe(held) == 0 && ::pipe(release) == 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::close(held[0]);
+        ::close(release[1]);
+        setRuntime(runtimeOf(first));
+        const LockAttempt attempt = PassLock::tryAcquire(kDevice);
+        char c = attempt.held() && PassLock::lockFolder() == expected ? 1 : 0;
+        (void)!::write(held[1], &c, 1);
+        (void)!::read(release[0], &c, 1); // until the test closes its end
+        ::_exit(0);
+    }
+    ::close(held[1]);
+    ::close(release[0]);
+    pollfd ready{held[0], POLLIN, 0};
+    char c = 0;
+    const bool taken = ::poll(&ready, 1, 5000) == 1 && ::read(held[0], &c, 1) == 1 && c == 1;
+    const int tried = inChildWithin(5000, [&] {
+        setRuntime(runtimeOf(second));
+        if (PassLock::lockFolder() != expected)
+            return 3;
+        const LockAttempt attempt = PassLock::tryAcquire(kDevice);
+        return attempt.busy() ? 0 : attempt.held() ? 1 : 2;
+    });
+    ::close(release[1]);
+    ::close(held[0]);
+    ::waitpid(holder, nullptr, 0);
+    QVERIFY(taken);
+    QCOMPARE(tried, 0);                            // busy: held by the first
+    QVERIFY(PassLock::tryAcquire(kDevice).held()); // let go with its process
+}
+
+void TestPassLock::unavailableLockRefuses_data()
+{
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<int>("error");
+    QTest::newRow("folder: another user's") << "folder: another user's" << EPERM;
+    QTest::newRow("folder: a regular file") << "folder: a regular file" << ENOTDIR;
+    QTest::newRow("lock file: a link") << "lock file: a link" << ELOOP;
+    QTest::newRow("lock file: another user's") << "lock file: another user's" << EPERM;
+    QTest::newRow("lock file: a pipe") << "lock file: a pipe" << ENXIO;
+    QTest::newRow("lock file: a folder") << "lock file: a folder" << EISDIR;
+}
+
+void TestPassLock::unavailableLockRefuses()
+{
+    QFETCH(QString, place);
+    QFETCH(int, error);
+    TestDir music;
+    music.touch("a.mp3");
+    music.touch("b.mp3");
+    struct stat st;
+    QCOMPARE(::stat(music.path().c_str(), &st), 0);
+    TestDir base;
+    base.touch("victim");
+    const fs::path locks = base / "korvalo";
+    const fs::path file = locks / ("volume-" + std::to_string(st.st_dev) + ".lock");
+    if (place == "folder: a regular file") {
+        base.touch("korvalo");
+    } else {
+        base.mkdir("korvalo");
+    }
+    if (place == "folder: another user's")
+        QCOMPARE(::chown(locks.c_str(), 65534, 65534), 0);
+    else if (place == "lock file: a link")
+        fs::create_symlink(base / "victim", file);
+    else if (place == "lock file: a pipe")
+        QCOMPARE(::mkfifo(file.c_str(), 0600), 0);
+    else if (place == "lock file: a folder")
+        fs::create_directory(file);
+    else if (place == "lock file: another user's") {
+        std::ofstream(file) << "";
+        QCOMPARE(::chown(file.c_str(), 65534, 65534), 0);
+    }
+    PassLock::setFolderForTests(locks);
+
+    const LockAttempt attempt = PassLock::tryAcquire(st.st_dev);
+    QVERIFY(!attempt.held() && !attempt.busy());
+    QCOMPARE(attempt.unavailable->osError, error);
+    const PassResult result = runPass(true, music.path());
+    QCOMPARE(int(result.status), int(PassResult::Status::Refused));
+    QCOMPARE(int(result.refusal), int(PassResult::Refusal::LockUnavailable));
+    QCOMPARE(result.lockFailure.osError, error);
+    QCOMPARE(music.names(), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+    QCOMPARE(base.read("victim"), std::string("content of victim"));
+}
+
+void TestPassLock::recordLock_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("a record's hash") << "0123456789ABCDEF" << true;
+    QTest::newRow("up and out") << "../escape" << false;
+    QTest::newRow("into a folder") << "a/b" << false;
+    QTest::newRow("hidden") << ".hidden" << false;
+}
+
+void TestPassLock::recordLock()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, valid);
+    TestDir base;
+    PassLock::setFolderForTests(base / "locks");
+    const std::string record = name.toStdString();
+    using std::chrono::milliseconds;
+
+    LockAttempt first = PassLock::acquireRecord(record, milliseconds(0));
+    if (!valid) {
+        QVERIFY(first.unavailable);
+        QCOMPARE(first.unavailable->osError, EINVAL);
+        QVERIFY(!fs::exists(base / "escape.lock"));
+        return;
+    }
+    QVERIFY(first.held());
+    // Held: a second writer waits as long as it was told, then is told it is busy.
+    const auto start = std::chrono::steady_clock::now();
+    QVERIFY(PassLock::acquireRecord(record, milliseconds(150)).busy());
+    QVERIFY(std::chrono::steady_clock::now() - start >= milliseconds(150));
+    // Let go meanwhile: the waiting writer gets it.
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(milliseconds(100));
+        first.lock.reset();
+    });
+    const LockAttempt second = PassLock::acquireRecord(record);
+    releaser.join();
+    QVERIFY(second.held());
+}
+
+QTEST_GUILESS_MAIN(TestPassLock)
+#include "tst_passlock.moc"
