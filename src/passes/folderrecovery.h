@@ -5,6 +5,7 @@
 
 #include "browse/mountinfo.h"
 #include "passes/journalkey.h"
+#include "passes/passlock.h"
 #include "passes/progresssink.h"
 #include "passes/recovery.h"
 #include "passes/rename.h"
