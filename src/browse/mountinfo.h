@@ -55,6 +55,10 @@ struct MountInfo
     // forward slashes on Windows too.
     std::filesystem::path pathInVolume;
     std::uint64_t device = 0; // deviceOf() the folder
+    std::string identity; // the stick's own identity (USB serial, loop backing file); empty when
+                          // none can be read
+    std::filesystem::path typedPathInVolume; // the folder's path inside the volume as the caller
+                                             // typed it (pathInVolume is as the stick stores it)
 };
 
 // How far mountOf() goes: the mount table alone answers for everything but the FUSE types that
