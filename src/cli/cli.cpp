@@ -337,6 +337,10 @@ std::optional<int> refuseIfPending(const fs::path &folder, Journal &journal, Con
     case RecoveryCheck::Pending:
         console.err << text::pendingBlocksPass(pending.plan, folder);
         return kRefused;
+    case RecoveryCheck::Unconfirmed:
+        console.err << text::pendingBlocksPass(pending.plan, folder)
+                    << text::stickUnconfirmed(folder);
+        return kRefused;
     case RecoveryCheck::VolumeBusy:
         console.err << text::volumeBusy();
         return kRefused;
@@ -547,7 +551,9 @@ int runStatus(const Invocation &inv, Console &console)
     Journal journal;
     PendingRecovery pending;
     JournalError error;
-    const RecoveryCheck check = checkForRecovery(inv.folder, journal, pending, &error);
+    // A look only: the status writes nothing, not even what opening the folder would settle.
+    const RecoveryCheck check =
+        checkForRecovery(inv.folder, journal, pending, &error, CheckMode::ReadOnly);
     FolderRecord record;
     if (check != RecoveryCheck::JournalFailed)
         error = journal.load(journalKeyOf(inv.folder).value_or(JournalKey{}), record);
@@ -556,25 +562,22 @@ int runStatus(const Invocation &inv, Console &console)
         return kRefused;
     }
 
-    const std::vector<FileName> names = listedNames(list);
-    const DigitNames digits = classifyDigitNames(names, record);
+    // An unfinished pass is counted as the names show it, so the counts agree with its own.
+    const PrefixCount count = countPrefixes(listedNames(list), record);
     console.out << text::statusHeading(inv.folder, list.count());
-    if (record.known) {
-        const std::vector<FileName> prefixed = korvaloPrefixedNames(names, record);
-        const int stacked = static_cast<int>(
-            std::count_if(prefixed.begin(), prefixed.end(), [&](const FileName &name) {
-                const auto found = record.prefixed.find(name);
-                return found != record.prefixed.end() && found->second > 1;
-            }));
-        console.out << text::statusPrefixed(static_cast<int>(prefixed.size()), stacked);
-    } else {
-        console.out << text::statusUnknownFolder(static_cast<int>(digits.korvaloPrefixed.size()));
-    }
-    if (!digits.others.empty())
-        console.out << text::statusOtherDigits(static_cast<int>(digits.others.size()));
+    if (count.known)
+        console.out << text::statusPrefixed(count.korvalo, count.stacked);
+    else
+        console.out << text::statusUnknownFolder(count.korvalo);
+    if (count.others > 0)
+        console.out << text::statusOtherDigits(count.others);
     switch (check) {
     case RecoveryCheck::Pending:
         console.out << text::pendingPass(pending.plan, inv.folder);
+        break;
+    case RecoveryCheck::Unconfirmed:
+        console.out << text::pendingPass(pending.plan, inv.folder)
+                    << text::stickUnconfirmed(inv.folder);
         break;
     case RecoveryCheck::VolumeBusy:
         console.out << text::statusBusy();
@@ -620,6 +623,7 @@ int runRecover(const Invocation &inv, Console &console)
         console.err << text::journalFailure(error) << text::nothingRenamed();
         return kRefused;
     case RecoveryCheck::Pending:
+    case RecoveryCheck::Unconfirmed: // the user's choice is what it waits for
         break;
     }
     const RecoveryChoice choice = *inv.recovery;

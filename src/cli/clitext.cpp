@@ -547,6 +547,15 @@ std::string pendingBlocksPass(const RecoveryPlan &plan, const std::filesystem::p
     return "没有改任何文件名：这个文件夹" + pendingPass(plan, folder) + "处理之后再试一次。\n";
 }
 
+std::string stickUnconfirmed(const std::filesystem::path &folder)
+{
+    return "Korvalo 无法确认上次改名时插着的就是这个U盘（或存储卡）：用同一个镜像复制出来的U盘，"
+           "或者在同一个读卡器里换过的存储卡，它有时分不出来，所以没有自己处理这次没完成的排序。\n"
+           "如果上次改名的就是这个U盘，请用上面的 " +
+           command("recover", folder) +
+           " 选择怎么处理；如果不是，请插上上次改名的那个U盘，在那里处理。\n";
+}
+
 std::string nothingToRecover(const std::filesystem::path &folder)
 {
     return "文件夹" + quoted(folder) + "没有需要处理的没完成的排序。\n";

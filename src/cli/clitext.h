@@ -74,6 +74,9 @@ std::string statusNothingPending();
 std::string statusBusy();
 std::string pendingPass(const RecoveryPlan &plan, const std::filesystem::path &folder);
 std::string pendingBlocksPass(const RecoveryPlan &plan, const std::filesystem::path &folder);
+// After pendingPass(): why Korvalo did not settle that pass on its own
+// (RecoveryCheck::Unconfirmed).
+std::string stickUnconfirmed(const std::filesystem::path &folder);
 std::string nothingToRecover(const std::filesystem::path &folder);
 std::string cannotUndo(PassKind kind, const std::filesystem::path &folder);
 std::string recovered(RecoveryChoice choice, int renamed);

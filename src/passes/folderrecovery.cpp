@@ -64,7 +64,19 @@ bool nothingToAsk(const RecoveryPlan &plan)
 } // namespace
 
 RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &journal,
-                               PendingRecovery &out, JournalError *error)
+                               PendingRecovery &out, JournalError *error, CheckMode mode)
+{
+    if (error)
+        *error = {};
+    const std::optional<JournalKey> key = journalKeyOf(folder);
+    if (!key)
+        return RecoveryCheck::Nothing;
+    return checkForRecovery(folder, *key, journal, out, error, mode);
+}
+
+RecoveryCheck checkForRecovery(const std::filesystem::path &folder, const JournalKey &key,
+                               Journal &journal, PendingRecovery &out, JournalError *error,
+                               CheckMode mode)
 {
     const auto fail = [&](const JournalError &err) {
         if (error)
@@ -76,15 +88,13 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &jou
     if (error)
         *error = {};
     out.lockFailure = {};
-    const std::optional<JournalKey> key = journalKeyOf(folder);
-    if (!key)
-        return RecoveryCheck::Nothing;
+    const bool settle = mode == CheckMode::Settle;
     FolderRecord record;
-    if (const JournalError err = journal.load(*key, record); !err.ok())
+    if (const JournalError err = journal.load(key, record); !err.ok())
         return fail(err);
     if (!record.pending) {
-        if (record.passToFold)
-            foldCompletedPass(folder, journal, *key);
+        if (record.passToFold && settle)
+            foldCompletedPass(folder, journal, key);
         return RecoveryCheck::Nothing;
     }
 
@@ -98,10 +108,13 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &jou
         return RecoveryCheck::LockUnavailable;
     }
     // Read again under the lock: another Korvalo may have recovered the folder meanwhile.
-    if (const JournalError err = journal.load(*key, record); !err.ok())
+    if (const JournalError err = journal.load(key, record); !err.ok())
         return fail(err);
     if (!record.pending)
         return RecoveryCheck::Nothing;
+    // Settled without asking only on the stick the pass was made on: a copy of the stick has the
+    // same key, and settling its pass against this folder would lose what it renamed.
+    const bool sameStick = !key.stick.empty() && record.stick == key.stick;
     if (record.pending->kind == PassKind::Order) {
         // Files still in the folder they passed through to be stored in order: there is nothing
         // to choose, but they are out of sight until moved back, so the user is asked first.
@@ -110,14 +123,15 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &jou
         int err = 0;
         const std::filesystem::path inner = orderingFolderIn(folder, pass.orderFolder);
         std::error_code ec;
-        if (!std::filesystem::exists(inner, ec) ||
-            (entriesOf(inner, inside, err) && inside.empty())) {
+        const bool nothingInside = !std::filesystem::exists(inner, ec) ||
+                                   (entriesOf(inner, inside, err) && inside.empty());
+        if (nothingInside && sameStick && settle) {
             NullProgress quiet;
             const RecoveryResult run =
-                returnOrderedFilesLocked(folder, inner.filename().native(), journal, *key, quiet);
+                returnOrderedFilesLocked(folder, inner.filename().native(), journal, key, quiet);
             return run.journalError.ok() ? RecoveryCheck::Nothing : fail(run.journalError);
         }
-        out.key = *key;
+        out.key = key;
         out.plan = RecoveryPlan();
         RecoveryStatus &s = out.plan.status;
         s.kind = PassKind::Order;
@@ -129,21 +143,26 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &jou
         out.plan.finishKind = PassKind::Order;
         for (const FileName &name : inside)
             out.plan.finish.push_back({-1, name, name});
-        return RecoveryCheck::Pending;
+        return !nothingInside ? RecoveryCheck::Pending
+               : sameStick    ? RecoveryCheck::Nothing
+                              : RecoveryCheck::Unconfirmed;
     }
     std::vector<FileName> names;
     int listErr = 0;
     if (!entriesOf(folder, names, listErr))
         return RecoveryCheck::Nothing; // the folder cannot be read: ask when it can
     RecoveryPlan plan = planRecovery(*record.pending, names);
-    if (nothingToAsk(plan)) {
-        if (const JournalError err = journal.settle(*key, names); !err.ok())
+    if (nothingToAsk(plan) && sameStick) {
+        if (!settle)
+            return RecoveryCheck::Nothing;
+        if (const JournalError err = journal.settle(key, names); !err.ok())
             return fail(err);
         return RecoveryCheck::Nothing;
     }
-    out.key = *key;
+    const bool ask = !nothingToAsk(plan);
+    out.key = key;
     out.plan = std::move(plan);
-    return RecoveryCheck::Pending;
+    return ask ? RecoveryCheck::Pending : RecoveryCheck::Unconfirmed;
 }
 
 RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journal,

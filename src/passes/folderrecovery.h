@@ -27,17 +27,38 @@ struct PendingRecovery
 
 enum class RecoveryCheck
 {
-    Nothing,         // no unfinished pass (or one that was settled without asking)
-    Pending,         // an unfinished pass: ask the user
+    Nothing, // no unfinished pass (or one that was settled without asking)
+    Pending, // an unfinished pass: ask the user
+    // An unfinished pass with nothing to ask about, but nothing tells that the folder is on the
+    // stick the pass was made on: the identity of the stick, or the one the record names, could
+    // not be read, and sticks written from one image have the same key. It is not settled, and
+    // passes are refused until the user chooses what to do about it (out is filled as for
+    // Pending).
+    Unconfirmed,
     VolumeBusy,      // another Korvalo holds the volume's lock: ask again later
     LockUnavailable, // no private lock can be taken for the volume (out.lockFailure says why)
-    JournalFailed    // the journal could not be read or written
+    JournalFailed // the journal could not be read or written
 };
 
-// Looks up the folder's journal record; an unfinished pass with nothing to ask about (nothing
-// renamed yet, or every file renamed without a conflict) is settled silently.
+enum class CheckMode
+{
+    // Opening a folder to work in it: an unfinished pass with nothing to ask about (nothing
+    // renamed yet, or every file renamed without a conflict) is settled silently when the record
+    // is known to be this stick's, and a completed pass is folded into the record.
+    Settle,
+    // A look only (the status): nothing is written; a pass that opening the folder would settle
+    // silently gives Nothing.
+    ReadOnly
+};
+
+// Looks up the folder's journal record.
 RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &journal,
-                               PendingRecovery &out, JournalError *error = nullptr);
+                               PendingRecovery &out, JournalError *error = nullptr,
+                               CheckMode mode = CheckMode::Settle);
+// The same with the folder's key given (journalKeyOf(folder) above).
+RecoveryCheck checkForRecovery(const std::filesystem::path &folder, const JournalKey &key,
+                               Journal &journal, PendingRecovery &out,
+                               JournalError *error = nullptr, CheckMode mode = CheckMode::Settle);
 
 struct RecoveryResult
 {

@@ -31,6 +31,36 @@ JournalError error(JournalError::Kind kind, int osError, std::filesystem::path p
     return JournalError{kind, osError, std::move(path)};
 }
 
+// The variant a file name gives among the files of one key's hash ("HASH.journal" is 0,
+// "HASH-N.journal" is N); -1 for any other name. Compared as the file system's own characters:
+// the folder may hold names that do not convert.
+int variantOf(const FileName &name, std::string_view hash)
+{
+    const auto ascii = [](std::string_view text) { return FileName(text.begin(), text.end()); };
+    const FileName head = ascii(hash), tail = ascii(kSuffix);
+    if (name.size() < head.size() + tail.size() || !name.starts_with(head) || !name.ends_with(tail))
+        return -1;
+    const FileName middle = name.substr(head.size(), name.size() - head.size() - tail.size());
+    if (middle.empty())
+        return 0;
+    if (middle.size() < 2 || middle.size() > 6 || middle[0] != '-' || middle[1] == '0')
+        return -1;
+    int variant = 0;
+    for (std::size_t i = 1; i < middle.size(); ++i) {
+        if (middle[i] < '0' || middle[i] > '9')
+            return -1;
+        variant = variant * 10 + static_cast<int>(middle[i] - '0');
+    }
+    return variant;
+}
+
+// The stick's identity a record is written with: the folder's when it can be read, else the one
+// the record has (the folder may well be on that stick; nothing says otherwise).
+const std::string &stickToWrite(const JournalKey &key, const Parsed &p)
+{
+    return key.stick.empty() ? p.stick : key.stick;
+}
+
 } // namespace
 
 Journal::Journal(std::filesystem::path folder, int maxRecords)
@@ -40,52 +70,137 @@ Journal::Journal(std::filesystem::path folder, int maxRecords)
 
 Journal::~Journal() = default;
 
-// Where the key's record is: its hash names the file; should another key have the same hash, the
-// next free variant is used.
-JournalError Journal::locate(const JournalKey &key, std::filesystem::path &path, bool &exists) const
+// The key's record among the files its hash names (another key may have the same hash, and
+// sticks written from one image have the same key): the one of the key's stick, else the first
+// whose stick or the folder's is unknown, which is taken as this folder's. A record of another
+// stick is never this folder's. Without one, `path` is the first free name.
+JournalError Journal::findRecord(const JournalKey &key, std::filesystem::path &path,
+                                 bool &found) const
+{
+    const std::string hash = keyHash(key);
+    std::vector<int> variants;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(m_folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const int variant = variantOf(it->path().filename().native(), hash);
+        if (variant >= 0)
+            variants.push_back(variant);
+    }
+    if (ec && ec != std::errc::no_such_file_or_directory)
+        return error(JournalError::Kind::Read, ec.value(), m_folder);
+    std::sort(variants.begin(), variants.end());
+    const auto nameOf = [&](int variant) {
+        return m_folder / (hash + (variant > 0 ? '-' + std::to_string(variant) : std::string()) +
+                           std::string(kSuffix));
+    };
+    found = false;
+    int free = 0;
+    for (const int variant : variants) {
+        if (variant == free)
+            ++free;
+        const std::filesystem::path candidate = nameOf(variant);
+        std::string text;
+        if (const int err = readAll(candidate, text)) {
+            if (err == ENOENT)
+                continue; // removed meanwhile
+            return error(JournalError::Kind::Read, err, candidate);
+        }
+        const Parsed p = parse(text, true);
+        // A file too damaged to name its key is taken as this key's, and replaced when written.
+        if (p.valid && !(p.key == key))
+            continue;
+        const bool bothKnown = p.valid && !p.stick.empty() && !key.stick.empty();
+        if (bothKnown && p.stick != key.stick)
+            continue; // another stick's
+        if (!found || bothKnown) {
+            path = candidate;
+            found = true;
+        }
+        if (bothKnown)
+            return {};
+    }
+    if (!found)
+        path = nameOf(free);
+    return {};
+}
+
+JournalError Journal::locate(const JournalKey &key, Location &where) const
 {
     if (m_folder.empty())
         return error(JournalError::Kind::NoStateFolder, 0, {});
-    const std::string hash = keyHash(key);
-    for (int variant = 0;; ++variant) {
-        std::string name = hash;
-        if (variant > 0)
-            name += '-' + std::to_string(variant);
-        name += kSuffix;
-        path = m_folder / name;
-        // Whatever has the name counts, a link too: it is then refused when read, not followed.
-        std::error_code ec;
-        const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
-        if (ec && ec != std::errc::no_such_file_or_directory)
-            return error(JournalError::Kind::Read, ec.value(), path);
-        exists = std::filesystem::exists(status);
-        if (!exists)
-            return {};
-        std::string text;
-        if (const int err = readAll(path, text))
-            return error(JournalError::Kind::Read, err, path);
-        const Parsed p = parse(text, true);
-        // A file too damaged to name its key is taken as this key's, and replaced when written.
-        if (!p.valid || p.key == key)
-            return {};
+    where = Location();
+    if (JournalError err = findRecord(key, where.path, where.exists); !err.ok())
+        return err;
+    where.writeTo = where.path;
+    if (where.exists || key.typedPath.empty())
+        return {};
+    // Written before under the letter case typed: read there, written under the key's own name.
+    JournalKey typed = key;
+    typed.pathInVolume = key.typedPath;
+    typed.typedPath.clear();
+    std::filesystem::path old;
+    bool found = false;
+    if (JournalError err = findRecord(typed, old, found); !err.ok())
+        return err;
+    if (found) {
+        where.path = std::move(old);
+        where.exists = true;
     }
+    return {};
+}
+
+// Every write of a record file goes through here; the lines a pass adds later go to the file
+// opened here for it (m_file) until endPass(). A lock keyed by the record, taken before the
+// record is read for the write and held to the pass's end, belongs with this function.
+JournalError Journal::writeRecord(const Location &where, std::string_view text, RecordWrite how)
+{
+    const std::filesystem::path &path = where.writeTo;
+    int err = 0;
+    switch (how) {
+    case RecordWrite::Rewrite:
+        err = journalfile::replaceFile(path, text, journalfile::Lasting::Eventually);
+        break;
+    case RecordWrite::RewriteForPass:
+        err = journalfile::replaceFile(path, text, journalfile::Lasting::Now);
+        if (!err)
+            err = m_file.open(path);
+        break;
+    case RecordWrite::AppendForPass:
+        // The pass's first records are made lasting before its first rename.
+        err = m_file.open(path);
+        if (!err)
+            err = m_file.append(text);
+        if (!err)
+            err = m_file.sync();
+        if (err)
+            m_file.close();
+        break;
+    }
+    if (err)
+        return error(JournalError::Kind::Write, err, path);
+    // A record read under the letter case typed lives under its key's own name now.
+    if (where.path != path) {
+        std::error_code ec;
+        std::filesystem::remove(where.path, ec);
+    }
+    return {};
 }
 
 JournalError Journal::load(const JournalKey &key, FolderRecord &out) const
 {
     out = FolderRecord();
-    std::filesystem::path path;
-    bool exists = false;
-    if (JournalError err = locate(key, path, exists); !err.ok() || !exists)
+    Location where;
+    if (JournalError err = locate(key, where); !err.ok() || !where.exists)
         return err;
     std::string text;
-    if (const int err = readAll(path, text))
-        return error(JournalError::Kind::Read, err, path);
+    if (const int err = readAll(where.path, text))
+        return error(JournalError::Kind::Read, err, where.path);
     Parsed p = parse(text);
     out.tornTail = p.torn;
     if (!p.valid)
         return {};
     out.known = true;
+    out.stick = std::move(p.stick);
     out.prefixed = std::move(p.prefixed);
     if (p.pass && p.pass->end == PassEnd::Completed) {
         fold(*p.pass, statesAsRecorded(*p.pass), out.prefixed);
@@ -154,33 +269,35 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
     if (const int err = journalfile::makeFolder(m_folder))
         return error(JournalError::Kind::Folder, err, m_folder);
 
-    std::filesystem::path path;
-    bool exists = false;
-    if (JournalError err = locate(key, path, exists); !err.ok())
+    Location where;
+    if (JournalError err = locate(key, where); !err.ok())
         return err;
     std::map<FileName, int> prefixed;
+    std::string stick = key.stick;
     // A record that holds only what is known of the folder gets the pass appended. Any other is
-    // written afresh first: a new one, one with a pass to fold in, or one whose last line was cut
-    // off (lines after it would not be read).
-    bool rewrite = !exists;
-    if (exists) {
+    // written afresh first: a new one, one with a pass to fold in, one whose last line was cut
+    // off (lines after it would not be read), one without the stick's identity, or one found
+    // under the letter case typed.
+    bool rewrite = !where.exists;
+    if (where.exists) {
         std::string text;
-        if (const int err = readAll(path, text))
-            return error(JournalError::Kind::Read, err, path);
+        if (const int err = readAll(where.path, text))
+            return error(JournalError::Kind::Read, err, where.path);
         Parsed p = parse(text);
-        rewrite = !p.valid || p.torn || p.pass;
+        stick = stickToWrite(key, p);
+        rewrite = !p.valid || p.torn || p.pass || p.stick != stick || where.path != where.writeTo;
         if (p.valid) {
             prefixed = std::move(p.prefixed);
             if (p.pass && p.pass->end == PassEnd::Completed) {
                 fold(*p.pass, statesAsRecorded(*p.pass), prefixed);
             } else if (p.pass) {
                 if (!start.settlePending)
-                    return error(JournalError::Kind::PassPending, 0, path);
+                    return error(JournalError::Kind::PassPending, 0, where.path);
                 fold(*p.pass, fileStates(*p.pass, start.listed), prefixed);
             }
         }
     } else {
-        dropOldRecords(path);
+        dropOldRecords(where.writeTo);
     }
     prune(prefixed, start.listed);
 
@@ -194,28 +311,15 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
     pass.files.assign(start.planned.begin(), start.planned.end());
     pass.refused.assign(pass.files.size(), false);
 
-    std::string lines = rewrite ? knownLines(key, prefixed) : std::string();
+    std::string lines = rewrite ? knownLines(key, stick, prefixed) : std::string();
     lines += passLine(pass);
     appendFileLines(lines, start.planned);
-    if (rewrite) {
-        if (const int err = journalfile::replaceFile(path, lines, journalfile::Lasting::Now))
-            return error(JournalError::Kind::Write, err, path);
-        if (const int err = m_file.open(path))
-            return error(JournalError::Kind::Write, err, path);
-    } else {
-        // The pass's first records are made lasting before its first rename.
-        int err = m_file.open(path);
-        if (!err)
-            err = m_file.append(lines);
-        if (!err)
-            err = m_file.sync();
-        if (err) {
-            m_file.close();
-            return error(JournalError::Kind::Write, err, path);
-        }
-    }
+    if (JournalError err = writeRecord(
+            where, lines, rewrite ? RecordWrite::RewriteForPass : RecordWrite::AppendForPass);
+        !err.ok())
+        return err;
 
-    m_path = std::move(path);
+    m_path = where.writeTo;
     m_key = key;
     m_prefixed = std::move(prefixed);
     m_pass = std::move(pass);
@@ -319,13 +423,12 @@ JournalError Journal::rewrite(const JournalKey &key, std::span<const FileName> f
 {
     if (m_folder.empty())
         return error(JournalError::Kind::NoStateFolder, 0, {});
-    std::filesystem::path path;
-    bool exists = false;
-    if (JournalError err = locate(key, path, exists); !err.ok() || !exists)
+    Location where;
+    if (JournalError err = locate(key, where); !err.ok() || !where.exists)
         return err;
     std::string text;
-    if (const int err = readAll(path, text))
-        return error(JournalError::Kind::Read, err, path);
+    if (const int err = readAll(where.path, text))
+        return error(JournalError::Kind::Read, err, where.path);
     Parsed p = parse(text);
     if (!p.valid)
         return {};
@@ -337,10 +440,8 @@ JournalError Journal::rewrite(const JournalKey &key, std::span<const FileName> f
              p.prefixed);
     }
     prune(p.prefixed, folderNames);
-    if (const int err = journalfile::replaceFile(path, knownLines(key, p.prefixed),
-                                                 journalfile::Lasting::Eventually))
-        return error(JournalError::Kind::Write, err, path);
-    return {};
+    return writeRecord(where, knownLines(key, stickToWrite(key, p), p.prefixed),
+                       RecordWrite::Rewrite);
 }
 
 } // namespace korvalo

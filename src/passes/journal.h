@@ -6,7 +6,9 @@
 // prefix that Korvalo wrote and what each file was called before, and it knows, per folder, the
 // names whose leading digits Korvalo wrote.
 //
-// One file per folder, named by a hash of the folder's key. Between passes it holds only what is
+// One file per folder, named by a hash of the folder's key; two sticks written from one image
+// (the same volume UUID, so the same key) each get a file of their own once their identities can
+// be read, and neither reads nor writes the other's. Between passes it holds only what is
 // known of the folder; during a pass the pass's records are appended to it, and when the pass
 // ends it is rewritten in one step with the pass folded in. So the journal never grows beyond one
 // pass and the names of one folder per folder, and the number of folders is bounded too.
@@ -84,7 +86,8 @@ public:
     const std::filesystem::path &folder() const { return m_folder; }
 
     // What the journal knows of a folder. An unknown folder gives known == false and no error
-    // (NoStateFolder when there is no home folder to keep a journal in).
+    // (NoStateFolder when there is no home folder to keep a journal in). The record of another
+    // stick with the same key (both identities known and different) is not this folder's.
     // A pass that ended completed but was not folded in yet (killed in between) is folded here.
     JournalError load(const JournalKey &key, FolderRecord &out) const;
 
@@ -115,9 +118,27 @@ public:
     JournalError foldCompleted(const JournalKey &key);
 
 private:
+    // Where a folder's record is read from and written to: the same file, except for a record
+    // found under the letter case the folder was typed in (JournalKey::typedPath), which moves to
+    // the key's own file when it is next written.
+    struct Location
+    {
+        std::filesystem::path path; // the record, or where a new one goes when !exists
+        std::filesystem::path writeTo;
+        bool exists = false;
+    };
+    enum class RecordWrite
+    {
+        Rewrite,        // the whole record written afresh (see journalfile::Lasting::Eventually)
+        RewriteForPass, // the same, lasting before the call returns, and left open for the pass
+        AppendForPass // lines appended, lasting before the call returns, and left open for the pass
+    };
+
     JournalError rewrite(const JournalKey &key, std::span<const FileName> folderNames,
                          bool completedOnly);
-    JournalError locate(const JournalKey &key, std::filesystem::path &path, bool &exists) const;
+    JournalError locate(const JournalKey &key, Location &where) const;
+    JournalError findRecord(const JournalKey &key, std::filesystem::path &path, bool &found) const;
+    JournalError writeRecord(const Location &where, std::string_view text, RecordWrite how);
     JournalError appendLine(const std::string &text);
     JournalError maybeSync(bool force);
     void dropOldRecords(const std::filesystem::path &keep) const;

@@ -64,6 +64,8 @@ bool parseLine(std::string_view line, int lineNo, Parsed &p)
         return tag == "key" && f.size() == 3 && decode(f[1], p.key.volume) &&
                decode(f[2], p.key.pathInVolume);
     }
+    if (tag == "stick" && lineNo == 2 && f.size() == 2)
+        return decode(f[1], p.stick) && !p.stick.empty();
     if (tag == "has" && !p.pass && f.size() == 3) {
         FileName name;
         int depth = 0;
@@ -168,7 +170,7 @@ bool parseEnd(std::string_view word, PassEnd &end)
     return parseWord(word, ends, endWord, end);
 }
 
-std::string keyLines(const JournalKey &key)
+std::string keyLines(const JournalKey &key, const std::string &stick)
 {
     std::string out(kMagic);
     out += "\nkey ";
@@ -176,12 +178,18 @@ std::string keyLines(const JournalKey &key)
     out += ' ';
     encodeTo(out, key.pathInVolume);
     out += '\n';
+    if (!stick.empty()) {
+        out += "stick ";
+        encodeTo(out, stick);
+        out += '\n';
+    }
     return out;
 }
 
-std::string knownLines(const JournalKey &key, const std::map<FileName, int> &prefixed)
+std::string knownLines(const JournalKey &key, const std::string &stick,
+                       const std::map<FileName, int> &prefixed)
 {
-    std::string out = keyLines(key);
+    std::string out = keyLines(key, stick);
     // Room for every line at once: the record of a large folder is a megabyte, and growing it
     // step by step would copy it again and again.
     std::size_t size = out.size();
@@ -248,7 +256,11 @@ Parsed parse(std::string_view text, bool headerOnly)
     Parsed p;
     int lineNo = 0;
     std::size_t pos = 0;
-    while (pos < text.size() && !(headerOnly && lineNo == 2)) {
+    // The header ends with the key, or with the stick's line after it.
+    const auto headerRead = [&] {
+        return lineNo == 3 || (lineNo == 2 && !text.substr(pos).starts_with("stick "));
+    };
+    while (pos < text.size() && !(headerOnly && headerRead())) {
         const std::size_t newline = text.find('\n', pos);
         if (newline == std::string_view::npos ||
             !parseLine(text.substr(pos, newline - pos), lineNo, p)) {

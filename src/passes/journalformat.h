@@ -5,6 +5,7 @@
 //
 //   korvalo-journal 1
 //   key VOLUME PATH              the folder's key
+//   stick IDENTITY               the stick the record is about (absent: unknown)
 //   has NAME DEPTH               a name carrying DEPTH prefixes that Korvalo wrote
 //   pass KIND START COUNT        a pass began (shuffle, removal, restore or order; seconds; files)
 //   dir NAME                     an order pass's files pass through the folder NAME
@@ -34,10 +35,11 @@ bool parseKind(std::string_view word, PassKind &kind);
 const char *endWord(PassEnd end);
 bool parseEnd(std::string_view word, PassEnd &end);
 
-// The magic line and the key.
-std::string keyLines(const JournalKey &key);
-// The magic line, the key and what is known of the folder.
-std::string knownLines(const JournalKey &key, const std::map<FileName, int> &prefixed);
+// The magic line, the key and the stick's identity (no line for an unknown one).
+std::string keyLines(const JournalKey &key, const std::string &stick);
+// The magic line, the key, the stick's identity and what is known of the folder.
+std::string knownLines(const JournalKey &key, const std::string &stick,
+                       const std::map<FileName, int> &prefixed);
 // The line that begins a pass (with its "dir" line for an order pass).
 std::string passLine(const PassRecord &pass);
 // One "f" line per planned rename, appended to `out`.
@@ -51,12 +53,13 @@ struct Parsed
 {
     bool valid = false; // it begins with the magic line and a key
     JournalKey key;
+    std::string stick; // empty when the record has no "stick" line
     std::map<FileName, int> prefixed;
     std::optional<PassRecord> pass;
     bool torn = false;
 };
 
-// Reads the record's lines; with `headerOnly`, only the magic line and the key.
+// Reads the record's lines; with `headerOnly`, only the magic line, the key and the stick.
 Parsed parse(std::string_view text, bool headerOnly = false);
 
 // A short, stable file name for a key.

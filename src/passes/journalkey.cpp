@@ -7,6 +7,12 @@ JournalKey journalKey(const MountInfo &mount)
     JournalKey key;
     // As the volume stores it where case does not count: "MUSIC" and "Music" are one folder there.
     key.pathInVolume = mount.pathInVolume.generic_string();
+    key.stick = mount.identity;
+    // On a volume that ignores letter case, the folder typed in another case is the same folder;
+    // records written before were keyed by the case typed.
+    if (!mount.typedPathInVolume.empty() &&
+        mount.typedPathInVolume.generic_string() != key.pathInVolume)
+        key.typedPath = mount.typedPathInVolume.generic_string();
     if (!mount.uuid.empty()) {
         key.volume = mount.uuid;
     } else if (mount.source.starts_with('/')) {

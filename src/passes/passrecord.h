@@ -16,12 +16,24 @@ namespace korvalo {
 using FileName = std::filesystem::path::string_type;
 
 // Which folder a record is about. The same stick folder has the same key wherever it is mounted.
+// Two sticks written from one image share their UUID, so their folders share the key: the stick's
+// own identity, when it can be read, tells whose record it is.
 struct JournalKey
 {
     std::string volume;       // the volume's UUID, else the mount's source
-    std::string pathInVolume; // the folder's path inside the volume
+    std::string pathInVolume; // the folder's path inside the volume, as the volume stores it
+    // Not part of the key (the comparison and the record's file name leave them out), and
+    // initialised empty so that {volume, path} still makes a key:
+    // the identity of the stick the folder is on (see MountInfo::identity); empty when unknown.
+    std::string stick{};
+    // The folder's path as the user typed it, where that differs in letter case from
+    // pathInVolume (a volume that ignores case): records written before were keyed by it.
+    std::string typedPath{};
 
-    bool operator==(const JournalKey &) const = default;
+    bool operator==(const JournalKey &other) const
+    {
+        return volume == other.volume && pathInVolume == other.pathInVolume;
+    }
 };
 
 enum class PassKind
@@ -88,6 +100,9 @@ struct FolderRecord
     std::map<FileName, int> prefixed;
     // A pass that was killed, stopped or failed and has not been recovered or left yet.
     std::optional<PassRecord> pending;
+    // The identity of the stick whose pass wrote the record; empty when unknown (a stick whose
+    // identity could not be read, or a record from before identities were kept).
+    std::string stick{};
     // The record ended in a line that could not be read (cut off by a kill or a power cut); what
     // came before it is used.
     bool tornTail = false;

@@ -1,5 +1,6 @@
 #include "passes/recovery.h"
 #include "browse/asciichars.h"
+#include "passes/journalfold.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -154,6 +155,29 @@ std::vector<FileName> korvaloPrefixedNames(std::span<const FileName> names,
             out.push_back(name);
     }
     return out;
+}
+
+PrefixCount countPrefixes(std::span<const FileName> folderNames, const FolderRecord &record)
+{
+    const FolderRecord *known = &record;
+    FolderRecord settled;
+    if (record.pending) {
+        settled.known = record.known;
+        settled.prefixed = record.prefixed;
+        fold(*record.pending, fileStates(*record.pending, folderNames), settled.prefixed);
+        known = &settled;
+    }
+    const DigitNames digits = classifyDigitNames(folderNames, *known);
+    PrefixCount count;
+    count.known = known->known;
+    count.korvalo = static_cast<int>(digits.korvaloPrefixed.size());
+    count.others = static_cast<int>(digits.others.size());
+    for (const FileName &name : digits.korvaloPrefixed) {
+        if (const auto it = known->prefixed.find(name);
+            it != known->prefixed.end() && it->second > 1)
+            ++count.stacked;
+    }
+    return count;
 }
 
 RecordedRun runRecordedMoves(Journal &journal, const JournalKey &key, const RecordedMoves &what,

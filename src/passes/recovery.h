@@ -82,6 +82,20 @@ DigitNames classifyDigitNames(std::span<const FileName> names, const FolderRecor
 std::vector<FileName> korvaloPrefixedNames(std::span<const FileName> names,
                                            const FolderRecord &record);
 
+// What a folder's names carry, as its status tells it.
+struct PrefixCount
+{
+    bool known = false; // the journal has a record of the folder (else the names alone tell)
+    int korvalo = 0;    // names whose four leading digits Korvalo wrote
+    int stacked = 0;    // of those, names carrying more than one of its prefixes
+    int others = 0;     // names whose four leading digits are their own
+};
+
+// Counts the folder's names. An unfinished pass is taken as the folder shows it: the files it
+// renamed carry its prefix (or, for a removal, lost one), as leaving the pass would record them,
+// so the counts agree with the pass's own count of renamed files.
+PrefixCount countPrefixes(std::span<const FileName> folderNames, const FolderRecord &record);
+
 // What a rename function tells about one file.
 enum class MoveOutcome
 {

@@ -307,7 +307,9 @@ bool Form1::offerRecovery()
         return false;
     korvalo::PendingRecovery pending;
     korvalo::JournalError error;
-    switch (korvalo::checkForRecovery(folder, *m_journal, pending, &error)) {
+    const korvalo::RecoveryCheck check =
+        korvalo::checkForRecovery(folder, *m_journal, pending, &error);
+    switch (check) {
     case korvalo::RecoveryCheck::Nothing:
         return false;
     case korvalo::RecoveryCheck::VolumeBusy:
@@ -320,11 +322,16 @@ bool Form1::offerRecovery()
         warn(messages::journalFailure(error));
         return true;
     case korvalo::RecoveryCheck::Pending:
+    case korvalo::RecoveryCheck::Unconfirmed:
         break;
     }
     const korvalo::RecoveryStatus &status = pending.plan.status;
-    const auto choice = korvalo::RecoveryChoice(
-        ask(messages::recoveryQuestion(status, static_cast<int>(pending.plan.finish.size()))));
+    const int answer =
+        ask(messages::recoveryQuestion(status, static_cast<int>(pending.plan.finish.size()),
+                                       check == korvalo::RecoveryCheck::Unconfirmed));
+    if (answer == messages::kRecoveryLater)
+        return true; // left as it is, for the stick it was made on; passes stay refused
+    const auto choice = korvalo::RecoveryChoice(answer);
 
     const ButtonStates before{m_command1->isEnabled(), m_command2->isEnabled()};
     holdInput(true);

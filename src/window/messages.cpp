@@ -360,7 +360,9 @@ Question shuffleAgainQuestion(const std::vector<korvalo::FileName> &prefixed, in
     return q;
 }
 
-Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway)
+namespace {
+
+Question passRecoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway)
 {
     using Choice = korvalo::RecoveryChoice;
     if (status.kind == korvalo::PassKind::Order)
@@ -420,6 +422,22 @@ Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway)
         q.defaultAnswer = int(Choice::Finish);
     }
     q.escapeAnswer = int(Choice::Leave);
+    return q;
+}
+
+} // namespace
+
+Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway, bool unconfirmed)
+{
+    Question q = passRecoveryQuestion(status, filesAway);
+    if (!unconfirmed)
+        return q;
+    q.text += QStringLiteral(
+        "\n\n注意：Korvalo 无法确认上次改名时插着的就是这个U盘（或存储卡）。用同一个镜像复制出来的"
+        "U盘，或者在同一个读卡器里换过的存储卡，它有时分不出来。如果不是同一个，请点“以后再说”，"
+        "插上上次改名的那个U盘再处理；在那之前，Korvalo 不会给这个文件夹里的文件改名。");
+    q.choices.push_back({QStringLiteral("以后再说"), kRecoveryLater});
+    q.escapeAnswer = kRecoveryLater;
     return q;
 }
 

@@ -71,7 +71,11 @@ QString filesLeftOut(const korvalo::PassResult &result);
 Question stripDigitsQuestion(const std::vector<korvalo::FileName> &others, int qualifying);
 Question shuffleAgainQuestion(const std::vector<korvalo::FileName> &prefixed, int listed);
 // `filesAway`: for an interrupted ordering, the files still in the folder they passed through.
-Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway = 0);
+// `unconfirmed` (RecoveryCheck::Unconfirmed): Korvalo cannot tell that the pass was made on this
+// stick; the question says so and offers kRecoveryLater, the answer of Esc, which does nothing.
+Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway = 0,
+                          bool unconfirmed = false);
+inline constexpr int kRecoveryLater = -1;
 // Opening the folder the files of a pass pass through to be stored in order: 1 moves them back
 // into the folder above, 0 leaves them.
 Question orderingFolderQuestion(const std::filesystem::path &folder);

@@ -592,6 +592,13 @@ void TestCli::interruptedPassIsRecovered()
     const CliRun report = cli({"status", "%1"}, dir);
     QCOMPARE(report.status, 0);
     QVERIFY2(report.out.contains("--finish"), qPrintable(report.out));
+    // The status's counts agree with the unfinished pass: the files it renamed carry Korvalo's
+    // prefix, or lost it.
+    const int prefixed = pass == "shuffle" ? 5 : int(originals.size()) - 5;
+    QVERIFY2(report.out.contains(QStringLiteral("其中 %1 个文件名带着 Korvalo").arg(prefixed)) &&
+                 report.out.contains(QStringLiteral("已改名 5 个")) &&
+                 !report.out.contains(QStringLiteral("原有的")),
+             qPrintable(report.out));
 
     const CliRun recovery =
         cli({"recover", "%1", choice}, dir,

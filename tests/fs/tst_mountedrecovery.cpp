@@ -1,9 +1,10 @@
 // An unfinished pass on a real FUSE-mounted stick, brought back when its folder is opened again:
 // a recorded pass killed at chosen files (between the journal's record of a rename and the rename
 // itself), a recovery killed in its turn, the stick pulled out in the middle of a pass or of its
-// undoing, the stick put in again at another mount point, and a recovery asked for while another
-// process works on the volume. Afterwards every file is back under its original name with its
-// content, and the volume is sound.
+// undoing, the stick put in again at another mount point, a recovery asked for while another
+// process works on the volume, and a copy of the stick used while a pass is unfinished.
+// Afterwards every file is back under its original name with its content, and the volume is
+// sound.
 //
 // Needs root, /dev/fuse, loop devices, exfat-fuse and ntfs-3g.
 
@@ -17,6 +18,7 @@
 #include "passes/passlock.h"
 #include "support/childprocess.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -277,6 +279,8 @@ private slots:
     void mountedElsewhere();
     void volumeBusy_data() { addKinds(); }
     void volumeBusy();
+    void passKilledOnAClone_data();
+    void passKilledOnAClone();
 };
 
 void TestMountedRecovery::killedAtFile_data()
@@ -349,8 +353,13 @@ void TestMountedRecovery::killedAtFile()
 
     korvalo::PendingRecovery pending;
     if (killAt == 0) {
-        // Nothing renamed: settled without asking.
-        QCOMPARE(korvalo::checkForRecovery(folder, journal, pending), RecoveryCheck::Nothing);
+        // Nothing renamed: settled without asking where the stick's identity shows that the
+        // record is its own; elsewhere the user leaves the folder as it is.
+        const bool identified = !korvalo::journalKeyOf(folder)->stick.empty();
+        QCOMPARE(korvalo::checkForRecovery(folder, journal, pending),
+                 identified ? RecoveryCheck::Nothing : RecoveryCheck::Unconfirmed);
+        if (!identified)
+            VERIFY_RECOVERED(folder, journal, pending, RecoveryChoice::Leave, 0);
     } else {
         const auto passKind = shuffle ? korvalo::PassKind::Shuffle : korvalo::PassKind::Removal;
         VERIFY_PENDING(folder, journal, pending, passKind, kSongs, killAt);
@@ -538,6 +547,52 @@ void TestMountedRecovery::volumeBusy()
     QVERIFY(image.remount().isEmpty());
     COMPARE_SNAPSHOTS(snapshot(folder), original);
     VERIFY_VOLUME_SOUND(image);
+}
+
+void TestMountedRecovery::passKilledOnAClone_data()
+{
+    QTest::addColumn<QString>("onCopy"); // what is done on the copy while the pass is unfinished
+    for (const char *what : {"status", "open", "shuffle and removal"})
+        QTest::newRow(what) << QString(what);
+}
+
+// Two exFAT sticks written from one image (the same UUID, so the same journal key) on loop devices
+// of their own. A shuffle killed on one stays its own to recover whatever is done on the copy:
+// where the sticks' identities can be read, the copy works on a record of its own; where not,
+// nothing on the copy settles the pass, and the copy's passes are refused.
+void TestMountedRecovery::passKilledOnAClone()
+{
+    QFETCH(QString, onCopy);
+    PREPARE_MUSIC(FsKind::ExFat, tmp, image, folder, original);
+    MountedImage copy(FsKind::ExFat, tmp.path() + "/copy");
+    QVERIFY(image.unmount().isEmpty() && QFile::copy(image.image(), copy.image()));
+    QVERIFY(image.mount().isEmpty() && copy.mount().isEmpty());
+    const fs::path there = copy.root() / "Music";
+    const auto key = korvalo::journalKeyOf(folder), keyThere = korvalo::journalKeyOf(there);
+    QVERIFY(key && keyThere && *key == *keyThere);
+    const bool told = !key->stick.empty() && !keyThere->stick.empty();
+
+    const int killAt = kSongs / 2;
+    QVERIFY2(killedPass(true, folder, killAt), "the pass was not killed");
+    QVERIFY(image.remount().isEmpty());
+    korvalo::Journal journal;
+    korvalo::PendingRecovery pending;
+    if (onCopy.startsWith("shuffle")) {
+        const auto status = told ? PassResult::Status::Completed : PassResult::Status::Refused;
+        QCOMPARE(recordedPass(true, there, journal).status, status);
+        QCOMPARE(recordedPass(false, there, journal).status, status);
+    } else {
+        const auto mode =
+            onCopy == "status" ? korvalo::CheckMode::ReadOnly : korvalo::CheckMode::Settle;
+        QCOMPARE(korvalo::checkForRecovery(there, journal, pending, nullptr, mode),
+                 told ? RecoveryCheck::Nothing : RecoveryCheck::Unconfirmed);
+    }
+    COMPARE_SNAPSHOTS(snapshot(there), original);
+    VERIFY_PENDING(folder, journal, pending, korvalo::PassKind::Shuffle, kSongs, killAt);
+    VERIFY_RECOVERED(folder, journal, pending, RecoveryChoice::Undo, killAt);
+    COMPARE_SNAPSHOTS(snapshot(folder), original);
+    VERIFY_VOLUME_SOUND(image);
+    VERIFY_VOLUME_SOUND(copy);
 }
 
 QTEST_GUILESS_MAIN(TestMountedRecovery)

@@ -1,4 +1,5 @@
 #include "passes/filestates.h"
+#include "passes/folderrecovery.h"
 #include "passes/journal.h"
 #include "passes/recovery.h"
 #include "support/childprocess.h"
@@ -14,6 +15,7 @@
 #include <cerrno>
 
 using korvalo::FileName;
+using korvalo::FolderRecord;
 using korvalo::Journal;
 using korvalo::JournalError;
 using korvalo::JournalKey;
@@ -21,6 +23,7 @@ using korvalo::MoveOutcome;
 using korvalo::PassEnd;
 using korvalo::PassKind;
 using korvalo::PlannedRename;
+using korvalo::RecoveryCheck;
 using korvalo::RecoveryChoice;
 using Names = std::vector<std::string>;
 namespace fs = std::filesystem;
@@ -29,6 +32,7 @@ Q_DECLARE_METATYPE(PassKind)
 Q_DECLARE_METATYPE(RecoveryChoice)
 Q_DECLARE_METATYPE(Names)
 Q_DECLARE_METATYPE(JournalError::Kind)
+Q_DECLARE_METATYPE(RecoveryCheck)
 
 namespace {
 
@@ -82,6 +86,51 @@ const Names kOriginals = {
     "1234.mp3",     "歌曲.mp3",      "a%b c.mp3",      "\xff\xfe x.mp3", "Track 01.flac",
 };
 
+// Sticks written from one image share the journal's key, and only their identities tell them
+// apart.
+JournalKey keyOf(const std::string &stick, const std::string &path = "/Music",
+                 const std::string &typed = {})
+{
+    return JournalKey{"2C6E-91F0", path, stick, typed};
+}
+
+// The record files' names and bytes.
+std::map<std::string, std::string> records(const TestDir &state)
+{
+    std::map<std::string, std::string> bytes;
+    for (const std::string &name : state.names())
+        bytes[name] = state.read(name);
+    return bytes;
+}
+
+// A shuffle of a.mp3 .. d.mp3 recorded under `key`, killed after renaming the first `renamed` in
+// `folder`, or ended after them as `end` says. Gives the record files after it.
+std::map<std::string, std::string> shuffle(const TestDir &state, const JournalKey &key,
+                                           const TestDir &folder, int renamed,
+                                           std::optional<PassEnd> end = std::nullopt)
+{
+    std::vector<korvalo::PlannedRename> planned;
+    for (const char *name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
+        planned.push_back({name, std::string("3250") + name});
+    korvalo::PassStart start;
+    start.fileCount = 4;
+    start.planned = planned;
+    Journal journal(state.path());
+    if (journal.beginPass(key, start).ok()) {
+        for (int i = 0; i < renamed; ++i)
+            std::filesystem::rename(folder / planned[i].from, folder / planned[i].to);
+        if (end)
+            journal.endPass(*end, renamed);
+    }
+    return records(state);
+}
+
+void fill(TestDir &folder)
+{
+    for (const char *name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
+        folder.touch(name);
+}
+
 std::string prefixFor(int i)
 {
     // "Song.mp3" gets the prefix that makes it "5678Song.mp3", a name the first file leaves.
@@ -114,6 +163,9 @@ private slots:
     void fileStatesFromTheRecord();
     void digitNames_data();
     void digitNames();
+    void pendingPassOfAnotherStick_data();
+    void pendingPassOfAnotherStick();
+    void recordUnderTypedCase();
 
 private:
     std::unique_ptr<TestDir> m_state;
@@ -749,6 +801,81 @@ void TestJournal::digitNames()
     // The shuffle asks about exactly the names whose prefix Korvalo wrote.
     if (record.known)
         QCOMPARE(korvalo::korvaloPrefixedNames(names, record), korvalo);
+}
+
+void TestJournal::pendingPassOfAnotherStick_data()
+{
+    // The stick the killed pass ran on, then the one opened now ("": unknown).
+    QTest::addColumn<QString>("sticks");
+    QTest::addColumn<RecoveryCheck>("check");
+    QTest::newRow("a clone: another identity") << "A B" << RecoveryCheck::Nothing;
+    QTest::newRow("no identity on either side") << " " << RecoveryCheck::Unconfirmed;
+    QTest::newRow("a record from before identities") << " B" << RecoveryCheck::Unconfirmed;
+    QTest::newRow("the folder's identity unread") << "A " << RecoveryCheck::Unconfirmed;
+    QTest::newRow("the same stick") << "A A" << RecoveryCheck::Nothing;
+}
+
+// A shuffle killed on stick A after two files; stick B, a copy from before, shows every old name,
+// so nothing is asked there. Only the same stick settles A's pass; otherwise A's record stays byte
+// for byte, and a pass on B is refused, or, on a stick known to be another, runs on a record of
+// its own that takes nothing from A's, and is found again once A's is gone.
+void TestJournal::pendingPassOfAnotherStick()
+{
+    QFETCH(QString, sticks);
+    QFETCH(RecoveryCheck, check);
+    const std::string recordStick = sticks.section(' ', 0, 0).toStdString();
+    const std::string folderStick = sticks.section(' ', 1).toStdString();
+    TestDir state, a, b;
+    fill(a);
+    fill(b);
+    const auto before = shuffle(state, keyOf(recordStick), a, 2);
+    const JournalKey keyB = keyOf(folderStick);
+    Journal journal(state.path());
+    korvalo::PendingRecovery pending;
+    // The status's look foresees what opening does, and writes nothing.
+    QCOMPARE(korvalo::checkForRecovery(b.path(), keyB, journal, pending, nullptr,
+                                       korvalo::CheckMode::ReadOnly),
+             check);
+    QCOMPARE(records(state), before);
+    QCOMPARE(korvalo::checkForRecovery(b.path(), keyB, journal, pending), check);
+    FolderRecord record;
+    if (recordStick == folderStick && !recordStick.empty()) {
+        QVERIFY(journal.load(keyB, record).ok() && record.known && !record.pending);
+        return;
+    }
+    const bool another = !recordStick.empty() && !folderStick.empty();
+    const auto after = shuffle(state, keyB, b, 4, PassEnd::Completed);
+    for (const auto &[name, bytes] : before)
+        QCOMPARE(after.at(name), bytes);
+    QCOMPARE(after.size(), another ? 2u : 1u);
+    QVERIFY(journal.load(keyOf(recordStick), record).ok() && record.pending);
+    if (another) {
+        for (const auto &[name, bytes] : before)
+            std::filesystem::remove(state / name);
+        QVERIFY(journal.load(keyB, record).ok() && !record.pending);
+        QCOMPARE(record.prefixed.size(), 4u);
+    }
+}
+
+// A pass killed in ".../MUSIC", recorded before the volume's case or the stick's identity was
+// known, on a volume that stores the folder as "Music": it is found as typed, and the next write
+// moves it under the volume's case with the stick named.
+void TestJournal::recordUnderTypedCase()
+{
+    TestDir state, folder;
+    fill(folder);
+    shuffle(state, keyOf("", "/MUSIC"), folder, 2);
+    const JournalKey key = keyOf("S", "/Music", "/MUSIC");
+    Journal journal(state.path());
+    korvalo::PendingRecovery pending;
+    QCOMPARE(korvalo::checkForRecovery(folder.path(), key, journal, pending),
+             RecoveryCheck::Pending);
+    QCOMPARE(pending.plan.status.done, 2);
+    QVERIFY(journal.settle(key, folder.names()).ok());
+    QCOMPARE(state.names().size(), 1u);
+    QVERIFY(state.read(state.names()[0])
+                .starts_with("korvalo-journal 1\nkey 2C6E-91F0 /Music\n"
+                             "stick S\nhas 3250a.mp3 1\n"));
 }
 
 QTEST_APPLESS_MAIN(TestJournal)
