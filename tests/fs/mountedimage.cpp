@@ -219,7 +219,8 @@ QString MountedImage::mount(bool readOnly)
         break;
     }
     case FsKind::Ntfs:
-        r = runTool("ntfs-3g", {"-o", readOnly ? "ro" : "rw", m_image, m_dir});
+        r = runTool("ntfs-3g",
+                    {"-o", readOnly ? "ro" : "rw", m_loop.isEmpty() ? m_image : m_loop, m_dir});
         break;
     case FsKind::Fat:
         // fusefat was seen to spin on very long names: keep to ordinary names, and the timeout.
@@ -267,8 +268,9 @@ QString MountedImage::moveTo(const QString &mountDir)
 {
     if (isMounted(m_dir))
         return "still mounted at " + m_dir;
-    if (m_kind == FsKind::ExFat) {
-        // Attached before the old one is let go, so that the number differs.
+    if (m_kind == FsKind::ExFat || m_kind == FsKind::Ntfs) {
+        // Attached before the old one is let go, so that the number differs. The image keeps its
+        // name: it is the stick's identity, which a stick keeps wherever it is plugged in.
         const ToolResult loop = runTool("losetup", {"-f", "--show", m_image});
         if (!loop.ok)
             return loop.output;

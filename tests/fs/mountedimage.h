@@ -74,8 +74,8 @@ public:
     QString unmount(bool lazy = false);
     QString remount(bool readOnly = false);
     // The stick pulled out and put in again elsewhere: while unmounted, the next mount() reads the
-    // volume through another source (a new loop device for exFAT, the image under another file
-    // name for the others) and mounts it at `mountDir`.
+    // volume through another source (a new loop device for exFAT and NTFS, the image under
+    // another file name for FAT) and mounts it at `mountDir`.
     QString moveTo(const QString &mountDir);
     // Unmounts and runs the file system's checker (fsck.exfat -n, ntfsfix -n, fsck.vfat -n) on
     // the image: a pass can leave every name right and the volume damaged all the same.
