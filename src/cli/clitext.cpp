@@ -384,6 +384,9 @@ std::string journalFailure(const JournalError &error)
     case JournalError::Kind::PassPending:
         return "这个文件夹有一次没完成的排序。请先运行 korvalo-cli status 查看，再用 recover "
                "处理。\n";
+    case JournalError::Kind::RecordBusy:
+        return "另一个 Korvalo（窗口或脚本）正在写这个文件夹的记录，所以没有改任何文件名。"
+               "请等它做完再试一次。\n";
     case JournalError::Kind::PassOpen:
     case JournalError::Kind::NoPass:
         break;

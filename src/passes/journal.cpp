@@ -149,9 +149,23 @@ JournalError Journal::locate(const JournalKey &key, Location &where) const
     return {};
 }
 
-// Every write of a record file goes through here; the lines a pass adds later go to the file
-// opened here for it (m_file) until endPass(). A lock keyed by the record, taken before the
-// record is read for the write and held to the pass's end, belongs with this function.
+// Takes the lock keyed by the record of `key` (clones of a stick share the key, so they share it
+// too). A record write is short: another writer is waited for a moment before giving up.
+JournalError Journal::lockRecord(const JournalKey &key, std::optional<PassLock> &lock) const
+{
+    LockAttempt attempt = PassLock::acquireRecord(keyHash(key));
+    if (attempt.unavailable)
+        return error(JournalError::Kind::Folder, attempt.unavailable->osError,
+                     attempt.unavailable->path);
+    if (attempt.busy())
+        return error(JournalError::Kind::RecordBusy, 0, m_folder);
+    lock = std::move(attempt.lock);
+    return {};
+}
+
+// Every write of a record file goes through here, under the record's lock (lockRecord(), taken
+// before the record is read for the write); the lines a pass adds later go to the file opened
+// here for it (m_file) until endPass().
 JournalError Journal::writeRecord(const Location &where, std::string_view text, RecordWrite how)
 {
     const std::filesystem::path &path = where.writeTo;
@@ -268,6 +282,19 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
         return error(JournalError::Kind::NoStateFolder, 0, {});
     if (const int err = journalfile::makeFolder(m_folder))
         return error(JournalError::Kind::Folder, err, m_folder);
+    // Held to the pass's end; let go here if the pass does not begin.
+    if (JournalError err = lockRecord(key, m_recordLock); !err.ok())
+        return err;
+    struct ReleaseUnlessBegun
+    {
+        std::optional<PassLock> &lock;
+        const journalfile::AppendFile &file;
+        ~ReleaseUnlessBegun()
+        {
+            if (!file.isOpen())
+                lock.reset();
+        }
+    } release{m_recordLock, m_file};
 
     Location where;
     if (JournalError err = locate(key, where); !err.ok())
@@ -403,6 +430,7 @@ JournalError Journal::endPass(PassEnd end, int attempted)
     // The end line is not made lasting at once; lost in a power cut, the record shows a pass
     // without an end, and the folder shows that every file was renamed.
     m_file.close();
+    m_recordLock.reset();
     m_pass = PassRecord();
     m_prefixed.clear();
     return result;
@@ -423,6 +451,12 @@ JournalError Journal::rewrite(const JournalKey &key, std::span<const FileName> f
 {
     if (m_folder.empty())
         return error(JournalError::Kind::NoStateFolder, 0, {});
+    std::optional<PassLock> lock;
+    if (passOpen() && key == m_key) {
+        // This journal's own pass holds the record's lock already.
+    } else if (JournalError err = lockRecord(key, lock); !err.ok()) {
+        return err;
+    }
     Location where;
     if (JournalError err = locate(key, where); !err.ok() || !where.exists)
         return err;

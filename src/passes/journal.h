@@ -14,6 +14,7 @@
 // pass and the names of one folder per folder, and the number of folders is bounded too.
 
 #include "passes/journalfile.h"
+#include "passes/passlock.h"
 #include "passes/passrecord.h"
 #include "passes/statefolder.h"
 
@@ -39,6 +40,7 @@ struct JournalError
         Write,         // a record cannot be written
         Sync,          // a record cannot be made lasting
         PassPending,   // the folder has an unfinished pass: recover or leave it first
+        RecordBusy,    // another Korvalo is writing the folder's record: try again shortly
         PassOpen,      // beginPass() while a pass is being recorded
         NoPass         // a pass record call without beginPass()
     };
@@ -138,6 +140,7 @@ private:
                          bool completedOnly);
     JournalError locate(const JournalKey &key, Location &where) const;
     JournalError findRecord(const JournalKey &key, std::filesystem::path &path, bool &found) const;
+    JournalError lockRecord(const JournalKey &key, std::optional<PassLock> &lock) const;
     JournalError writeRecord(const Location &where, std::string_view text, RecordWrite how);
     JournalError appendLine(const std::string &text);
     JournalError maybeSync(bool force);
@@ -148,6 +151,10 @@ private:
 
     // The pass being recorded.
     journalfile::AppendFile m_file;
+    // The lock keyed by the record being written: held from before the record is read for a
+    // pass to the pass's end, so two processes (a window and a script, or two clones of one stick,
+    // which take different volume locks) never write one record at once.
+    std::optional<PassLock> m_recordLock;
     std::filesystem::path m_path;
     JournalKey m_key;
     std::map<FileName, int> m_prefixed;

@@ -255,6 +255,9 @@ QString journalFailure(const korvalo::JournalError &error)
     case Kind::NoStateFolder:
         return QStringLiteral("找不到用户的主文件夹，Korvalo 无法记录改名，所以没有改任何文件名。"
                               "请设置 HOME（或 XDG_STATE_HOME）环境变量后再打开 Korvalo。");
+    case Kind::RecordBusy:
+        return QStringLiteral("另一个 Korvalo（窗口或脚本）正在写这个文件夹的记录，所以没有改任何"
+                              "文件名。请等它做完再试一次。");
     default:
         break;
     }

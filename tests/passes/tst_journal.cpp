@@ -166,6 +166,7 @@ private slots:
     void pendingPassOfAnotherStick_data();
     void pendingPassOfAnotherStick();
     void recordUnderTypedCase();
+    void oneWriterPerRecord();
 
 private:
     std::unique_ptr<TestDir> m_state;
@@ -876,6 +877,26 @@ void TestJournal::recordUnderTypedCase()
     QVERIFY(state.read(state.names()[0])
                 .starts_with("korvalo-journal 1\nkey 2C6E-91F0 /Music\n"
                              "stick S\nhas 3250a.mp3 1\n"));
+}
+
+// Clones of a stick share a record's key but take different volume locks: while a pass on one is
+// being recorded, the other neither begins a pass over the record nor rewrites it.
+void TestJournal::oneWriterPerRecord()
+{
+    TestDir state, folder;
+    fill(folder);
+    const JournalKey onA = keyOf("A", "/Music"), onB = keyOf("B", "/Music");
+    std::vector<korvalo::PlannedRename> planned{{"a.mp3", "3250a.mp3"}};
+    korvalo::PassStart start;
+    start.fileCount = 1;
+    start.planned = planned;
+    Journal a(state.path()), b(state.path());
+    QVERIFY(a.beginPass(onA, start).ok());
+    QCOMPARE(b.beginPass(onB, start).kind, korvalo::JournalError::Kind::RecordBusy);
+    QCOMPARE(b.settle(onB, folder.names()).kind, korvalo::JournalError::Kind::RecordBusy);
+    QVERIFY(a.endPass(PassEnd::Completed, 1).ok());
+    QVERIFY(b.beginPass(onB, start).ok());
+    QVERIFY(b.endPass(PassEnd::Completed, 1).ok());
 }
 
 QTEST_APPLESS_MAIN(TestJournal)
