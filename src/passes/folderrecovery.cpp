@@ -41,6 +41,24 @@ Locked lockVolume(const std::filesystem::path &folder, std::optional<PassLock> &
     return Locked::Yes;
 }
 
+// The volume's lock for a recovery; false, with the result's status saying why, when it is not
+// to be had.
+bool lockForRecovery(const std::filesystem::path &folder, std::optional<PassLock> &lock,
+                     RecoveryResult &result)
+{
+    switch (lockVolume(folder, lock, result.lockFailure)) {
+    case Locked::Yes:
+        return true;
+    case Locked::Busy:
+        result.status = RecoveryResult::Status::VolumeBusy;
+        return false;
+    case Locked::Unavailable:
+        result.status = RecoveryResult::Status::LockUnavailable;
+        return false;
+    }
+    return false;
+}
+
 // A record whose last pass completed holds that pass name by name until it is folded in. Done
 // here, once, when the folder is opened, so that later openings read each name once instead of
 // folding the pass again. Only under the volume's lock, where no pass of another Korvalo can be
@@ -171,16 +189,8 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
 {
     RecoveryResult result;
     std::optional<PassLock> lock;
-    switch (lockVolume(folder, lock, result.lockFailure)) {
-    case Locked::Yes:
-        break;
-    case Locked::Busy:
-        result.status = RecoveryResult::Status::VolumeBusy;
+    if (!lockForRecovery(folder, lock, result))
         return result;
-    case Locked::Unavailable:
-        result.status = RecoveryResult::Status::LockUnavailable;
-        return result;
-    }
     // The plan is made again from the folder as it is now: the user may have taken a while to
     // answer, and files may have been renamed meanwhile.
     FolderRecord record;
@@ -363,17 +373,8 @@ RecoveryResult returnOrderedFiles(const std::filesystem::path &orderingFolder, J
     const std::filesystem::path inner = withoutTrailingSeparator(orderingFolder);
     const std::filesystem::path folder = inner.parent_path();
     std::optional<PassLock> lock;
-    if (const auto device = deviceOf(folder)) {
-        LockAttempt attempt = PassLock::tryAcquire(*device);
-        if (!attempt.held()) {
-            result.status = attempt.busy() ? RecoveryResult::Status::VolumeBusy
-                                           : RecoveryResult::Status::LockUnavailable;
-            if (attempt.unavailable)
-                result.lockFailure = *attempt.unavailable;
-            return result;
-        }
-        lock = std::move(attempt.lock);
-    }
+    if (!lockForRecovery(folder, lock, result))
+        return result;
     const JournalKey key = journalKeyOf(folder).value_or(JournalKey{});
     return returnOrderedFilesLocked(folder, inner.filename().native(), journal, key, progress);
 }
