@@ -47,6 +47,9 @@ std::string stopped(PassKind kind, int renamed, int total, const std::filesystem
 std::string volumeBusy();
 std::string unsafeDriver();
 std::string journalFailure(const JournalError &error);
+// The folder's record in the state folder is damaged: nothing is renamed until it is left.
+std::string recordDamaged(const JournalError &error, const std::filesystem::path &folder);
+std::string damagedRecordLeft(const std::filesystem::path &keptAs);
 std::string journalAfterPass(const JournalError &error);
 std::string nothingRenamed();
 std::string cancelled();

@@ -4,6 +4,9 @@
 #include "passes/journalformat.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 
@@ -15,25 +18,79 @@ namespace {
 
 constexpr std::string_view kSuffix = ".journal";
 
-// Reads a whole file. 0, or the error number.
-int readAll(const std::filesystem::path &path, std::string &out)
+// Reads a whole record of at most `maxBytes`. 0, or the error number: EFBIG when the file is
+// larger (what was read is left out), ELOOP for a link and EINVAL for anything but a regular file
+// (Korvalo writes neither). It never reads more than `maxBytes` and a byte, whatever the file.
+int readRecord(const std::filesystem::path &path, std::string &out, std::uintmax_t maxBytes)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::error_code ec;
-        return std::filesystem::exists(path, ec) ? EACCES : ENOENT;
-    }
-    // In blocks: a character at a time would take longer than parsing what it reads.
     out.clear();
-    char block[1 << 16];
-    while (in.read(block, sizeof block) || in.gcount() > 0)
-        out.append(block, static_cast<std::size_t>(in.gcount()));
-    return in.bad() ? EIO : 0;
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
+    if (ec)
+        return ec.value();
+    if (std::filesystem::is_symlink(status))
+        return ELOOP;
+    if (!std::filesystem::is_regular_file(status))
+        return EINVAL;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec && size > maxBytes)
+        return EFBIG;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::filesystem::exists(path, ec) ? EACCES : ENOENT;
+    // Read in place, in one piece when the size is known: a character or a block at a time would
+    // take longer than parsing what it reads. A byte more than the size tells a file that grew.
+    std::uintmax_t chunk = ec ? std::uintmax_t(1) << 16 : size + 1;
+    for (;;) {
+        const std::size_t have = out.size();
+        const std::uintmax_t room = maxBytes + 1 - have;
+        const std::size_t want = static_cast<std::size_t>(std::min(chunk, room));
+        if (want == 0)
+            break;
+        out.resize(have + want);
+        in.read(out.data() + have, static_cast<std::streamsize>(want));
+        out.resize(have + static_cast<std::size_t>(in.gcount()));
+        if (static_cast<std::size_t>(in.gcount()) < want)
+            break;
+        chunk = std::uintmax_t(1) << 16;
+    }
+    if (in.bad())
+        return EIO;
+    if (out.size() > maxBytes) {
+        out.clear();
+        return EFBIG;
+    }
+    return 0;
 }
 
 JournalError error(JournalError::Kind kind, int osError, std::filesystem::path path)
 {
     return JournalError{kind, osError, std::move(path)};
+}
+
+// A record that is too large, or no file Korvalo wrote, is damaged; anything else is an error of
+// reading.
+JournalError readError(int err, std::filesystem::path path)
+{
+    const bool damaged = err == EFBIG || err == ELOOP || err == EINVAL;
+    return error(damaged ? JournalError::Kind::Damaged : JournalError::Kind::Read, err,
+                 std::move(path));
+}
+
+// "20261208-153000Z": when a damaged record was set aside.
+std::string utcStamp()
+{
+    using namespace std::chrono;
+    const auto now = floor<seconds>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss time{now - day};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d%02u%02u-%02d%02d%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
 }
 
 } // namespace
@@ -45,9 +102,34 @@ Journal::Journal(std::filesystem::path folder, int maxRecords)
 
 Journal::~Journal() = default;
 
+void Journal::setFolder(const std::filesystem::path &musicFolder)
+{
+    m_musicFolder = musicFolder;
+    m_musicEntries.reset();
+}
+
+JournalError Journal::readBounded(const std::filesystem::path &path, std::string &text) const
+{
+    int err = readRecord(path, text, kRecordSizeFloor);
+    if (err == EFBIG && !m_musicFolder.empty()) {
+        if (!m_musicEntries) {
+            std::uintmax_t entries = 0;
+            std::error_code ec;
+            for (std::filesystem::directory_iterator it(m_musicFolder, ec), end; !ec && it != end;
+                 it.increment(ec))
+                ++entries;
+            m_musicEntries = entries;
+        }
+        if (const std::uintmax_t bound = recordSizeBound(*m_musicEntries); bound > kRecordSizeFloor)
+            err = readRecord(path, text, bound);
+    }
+    return err ? readError(err, path) : JournalError{};
+}
+
 // Where the key's record is: its hash names the file; should another key have the same hash, the
-// next free variant is used.
-JournalError Journal::locate(const JournalKey &key, std::filesystem::path &path, bool &exists) const
+// next free variant is used. A file whose key cannot be read is nobody's to replace: damaged.
+JournalError Journal::locate(const JournalKey &key, std::filesystem::path &path, bool &exists,
+                             std::string &text) const
 {
     if (m_folder.empty())
         return error(JournalError::Kind::NoStateFolder, 0, {});
@@ -59,17 +141,18 @@ JournalError Journal::locate(const JournalKey &key, std::filesystem::path &path,
         name += kSuffix;
         path = m_folder / name;
         std::error_code ec;
-        exists = std::filesystem::exists(path, ec);
-        if (ec && ec != std::errc::no_such_file_or_directory)
+        const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
+        if (!std::filesystem::status_known(status))
             return error(JournalError::Kind::Read, ec.value(), path);
+        exists = std::filesystem::exists(status);
         if (!exists)
             return {};
-        std::string text;
-        if (const int err = readAll(path, text))
-            return error(JournalError::Kind::Read, err, path);
+        if (JournalError err = readBounded(path, text); !err.ok())
+            return err;
         const Parsed p = parse(text, true);
-        // A file too damaged to name its key is taken as this key's, and replaced when written.
-        if (!p.valid || p.key == key)
+        if (!p.valid)
+            return error(JournalError::Kind::Damaged, 0, path);
+        if (p.key == key)
             return {};
     }
 }
@@ -79,15 +162,13 @@ JournalError Journal::load(const JournalKey &key, FolderRecord &out) const
     out = FolderRecord();
     std::filesystem::path path;
     bool exists = false;
-    if (JournalError err = locate(key, path, exists); !err.ok() || !exists)
-        return err;
     std::string text;
-    if (const int err = readAll(path, text))
-        return error(JournalError::Kind::Read, err, path);
+    if (JournalError err = locate(key, path, exists, text); !err.ok() || !exists)
+        return err;
     Parsed p = parse(text);
-    out.tornTail = p.torn;
     if (!p.valid)
-        return {};
+        return error(JournalError::Kind::Damaged, 0, path);
+    out.tornTail = p.torn;
     out.known = true;
     out.prefixed = std::move(p.prefixed);
     if (p.pass && p.pass->end == PassEnd::Completed) {
@@ -120,12 +201,14 @@ void Journal::dropOldRecords(const std::filesystem::path &keep) const
     for (const auto &[time, path] : records) {
         if (excess == 0)
             break;
+        // A folder still to be recovered, and a record that is damaged or too large to read, are
+        // kept: the user is told of them when the folder is opened.
         std::string text;
-        if (readAll(path, text) != 0)
+        if (readRecord(path, text, kRecordSizeFloor) != 0)
             continue;
         const Parsed p = parse(text);
-        if (p.pass && p.pass->end != PassEnd::Completed)
-            continue; // a folder still to be recovered
+        if (!p.valid || (p.pass && p.pass->end != PassEnd::Completed))
+            continue;
         std::error_code removeEc;
         if (std::filesystem::remove(path, removeEc))
             --excess;
@@ -143,7 +226,8 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
 
     std::filesystem::path path;
     bool exists = false;
-    if (JournalError err = locate(key, path, exists); !err.ok())
+    std::string text;
+    if (JournalError err = locate(key, path, exists, text); !err.ok())
         return err;
     std::map<FileName, int> prefixed;
     // A record that holds only what is known of the folder gets the pass appended. Any other is
@@ -151,20 +235,17 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
     // off (lines after it would not be read).
     bool rewrite = !exists;
     if (exists) {
-        std::string text;
-        if (const int err = readAll(path, text))
-            return error(JournalError::Kind::Read, err, path);
         Parsed p = parse(text);
-        rewrite = !p.valid || p.torn || p.pass;
-        if (p.valid) {
-            prefixed = std::move(p.prefixed);
-            if (p.pass && p.pass->end == PassEnd::Completed) {
-                fold(*p.pass, statesAsRecorded(*p.pass), prefixed);
-            } else if (p.pass) {
-                if (!start.settlePending)
-                    return error(JournalError::Kind::PassPending, 0, path);
-                fold(*p.pass, fileStates(*p.pass, start.listed), prefixed);
-            }
+        if (!p.valid)
+            return error(JournalError::Kind::Damaged, 0, path);
+        rewrite = p.torn || p.pass || p.version != 2;
+        prefixed = std::move(p.prefixed);
+        if (p.pass && p.pass->end == PassEnd::Completed) {
+            fold(*p.pass, statesAsRecorded(*p.pass), prefixed);
+        } else if (p.pass) {
+            if (!start.settlePending)
+                return error(JournalError::Kind::PassPending, 0, path);
+            fold(*p.pass, fileStates(*p.pass, start.listed), prefixed);
         }
     } else {
         dropOldRecords(path);
@@ -249,7 +330,8 @@ JournalError Journal::revise(int index, const FileName &to)
         return error(JournalError::Kind::NoPass, 0, {});
     if (index < 0 || index >= static_cast<int>(m_pass.files.size()))
         return error(JournalError::Kind::Write, EINVAL, m_path);
-    if (JournalError err = appendLine(reviseLine(index, to)); !err.ok())
+    const FileName &from = m_pass.files[static_cast<std::size_t>(index)].from;
+    if (JournalError err = appendLine(reviseLine(index, from, to)); !err.ok())
         return err;
     m_pass.files[static_cast<std::size_t>(index)].to = to;
     return {};
@@ -308,14 +390,12 @@ JournalError Journal::rewrite(const JournalKey &key, std::span<const FileName> f
         return error(JournalError::Kind::NoStateFolder, 0, {});
     std::filesystem::path path;
     bool exists = false;
-    if (JournalError err = locate(key, path, exists); !err.ok() || !exists)
-        return err;
     std::string text;
-    if (const int err = readAll(path, text))
-        return error(JournalError::Kind::Read, err, path);
+    if (JournalError err = locate(key, path, exists, text); !err.ok() || !exists)
+        return err;
     Parsed p = parse(text);
     if (!p.valid)
-        return {};
+        return error(JournalError::Kind::Damaged, 0, path);
     const bool completed = p.pass && p.pass->end == PassEnd::Completed;
     if (completedOnly && !completed)
         return {};
@@ -328,6 +408,34 @@ JournalError Journal::rewrite(const JournalKey &key, std::span<const FileName> f
                                                  journalfile::Lasting::Eventually))
         return error(JournalError::Kind::Write, err, path);
     return {};
+}
+
+JournalError Journal::setAsideDamaged(const JournalKey &key, std::filesystem::path &keptAs)
+{
+    keptAs.clear();
+    std::filesystem::path path;
+    bool exists = false;
+    std::string text;
+    if (const JournalError err = locate(key, path, exists, text); !err.ok()) {
+        if (err.kind != JournalError::Kind::Damaged)
+            return err;
+        path = err.path;
+    } else if (!exists || parse(text).valid) {
+        return {};
+    }
+    const std::string stamp = utcStamp();
+    for (int n = 1; n <= 100; ++n) {
+        std::filesystem::path aside = path;
+        aside += ".damaged-" + stamp + (n > 1 ? '-' + std::to_string(n) : std::string());
+        const int err = journalfile::keepAside(path, aside);
+        if (err == 0) {
+            keptAs = std::move(aside);
+            return {};
+        }
+        if (err != EEXIST)
+            return error(JournalError::Kind::Write, err, path);
+    }
+    return error(JournalError::Kind::Write, EEXIST, path);
 }
 
 } // namespace korvalo

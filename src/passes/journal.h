@@ -38,7 +38,10 @@ struct JournalError
         Sync,          // a record cannot be made lasting
         PassPending,   // the folder has an unfinished pass: recover or leave it first
         PassOpen,      // beginPass() while a pass is being recorded
-        NoPass         // a pass record call without beginPass()
+        NoPass,        // a pass record call without beginPass()
+        Damaged        // the folder's record is damaged, or larger than any record of the folder
+                       // can be (osError EFBIG): it is not used, and no pass may start until it
+                       // is set aside (setAsideDamaged())
     };
 
     Kind kind = Kind::None;
@@ -83,8 +86,15 @@ public:
 
     const std::filesystem::path &folder() const { return m_folder; }
 
+    // The music folder the next calls are about. The number of its entries bounds how large a
+    // genuine record of it can be (journalformat::recordSizeBound()): a larger record is reported
+    // Damaged without being read in full. Counted only for a record larger than
+    // journalformat::kRecordSizeFloor; without a folder, that is the bound.
+    void setFolder(const std::filesystem::path &musicFolder);
+
     // What the journal knows of a folder. An unknown folder gives known == false and no error
-    // (NoStateFolder when there is no home folder to keep a journal in).
+    // (NoStateFolder when there is no home folder to keep a journal in; Damaged for a record that
+    // must not be used).
     // A pass that ended completed but was not folded in yet (killed in between) is folded here.
     JournalError load(const JournalKey &key, FolderRecord &out) const;
 
@@ -114,16 +124,28 @@ public:
     // each name once. A record without one, or with an unfinished pass, is left as it is.
     JournalError foldCompleted(const JournalKey &key);
 
+    // Sets a damaged record of the folder aside: renamed, never replacing anything, to a name
+    // beside it that ends in ".damaged-" and the time (UTC), given in `keptAs`. The folder is then
+    // one the journal does not know. A record that is not damaged is left as it is (`keptAs`
+    // empty). For the user's "leave it as it is" answer, under the volume's lock.
+    JournalError setAsideDamaged(const JournalKey &key, std::filesystem::path &keptAs);
+
 private:
     JournalError rewrite(const JournalKey &key, std::span<const FileName> folderNames,
                          bool completedOnly);
-    JournalError locate(const JournalKey &key, std::filesystem::path &path, bool &exists) const;
+    // Where the key's record is, and its text when it exists.
+    JournalError locate(const JournalKey &key, std::filesystem::path &path, bool &exists,
+                        std::string &text) const;
+    // Reads a record, no larger than the music folder's bound.
+    JournalError readBounded(const std::filesystem::path &path, std::string &text) const;
     JournalError appendLine(const std::string &text);
     JournalError maybeSync(bool force);
     void dropOldRecords(const std::filesystem::path &keep) const;
 
     std::filesystem::path m_folder;
     int m_maxRecords;
+    std::filesystem::path m_musicFolder;
+    mutable std::optional<std::uintmax_t> m_musicEntries; // counted when first needed
 
     // The pass being recorded.
     journalfile::AppendFile m_file;

@@ -42,4 +42,8 @@ enum class Lasting
 // renames it over the target, so a kill or a power cut leaves either the old or the new content.
 int replaceFile(const std::filesystem::path &target, std::string_view content, Lasting lasting);
 
+// Gives a file a new name in the same folder, never replacing a file there (EEXIST, on every
+// platform, when `to` exists) and never following a link: a link is renamed itself.
+int keepAside(const std::filesystem::path &from, const std::filesystem::path &to);
+
 } // namespace korvalo::journalfile

@@ -1,6 +1,7 @@
 #include "passes/journalfile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +103,19 @@ int replaceFile(const std::filesystem::path &target, std::string_view content, L
         return err;
     }
     return lasting == Lasting::Now ? syncFolder(target.parent_path()) : 0;
+}
+
+int keepAside(const std::filesystem::path &from, const std::filesystem::path &to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without the no-replace rename: a second link, which fails on a name that is
+    // taken, then the old one goes.
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0)
+        return errno;
+    return ::unlink(from.c_str()) == 0 ? 0 : errno;
 }
 
 } // namespace korvalo::journalfile

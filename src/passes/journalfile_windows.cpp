@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cerrno>
+
 namespace korvalo::journalfile {
 
 namespace {
@@ -86,6 +88,15 @@ int replaceFile(const std::filesystem::path &target, std::string_view content, L
     if (err)
         ::DeleteFileW(temp.c_str());
     return err;
+}
+
+int keepAside(const std::filesystem::path &from, const std::filesystem::path &to)
+{
+    // Without MOVEFILE_REPLACE_EXISTING a taken name is refused; a link is moved itself.
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
+        return 0;
+    const DWORD err = ::GetLastError();
+    return err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS ? EEXIST : int(err);
 }
 
 } // namespace korvalo::journalfile

@@ -82,7 +82,9 @@ struct PassResult
         VolumeBusy,      // another pass, in this or another process, holds the volume
         UnsafeDriver,    // the folder is on a driver that damages folders when it renames (fusefat)
         RecoveryPending, // the folder has an unfinished pass: recover or leave it first
-        JournalUnwritable // the pass could not be recorded (see journalError)
+        JournalUnwritable, // the pass could not be recorded (see journalError)
+        RecordDamaged      // the folder's record is damaged (journalError.path): leave the folder
+                           // as it is first (see leaveDamagedRecord() in folderrecovery.h)
     };
 
     Status status = Status::EmptyList;
@@ -99,8 +101,8 @@ struct PassResult
     RenameOutcome cause;
     // On completion: why the final re-read of the list failed, if it did.
     ListError refreshError;
-    // Why the journal could not be written: with Refusal::JournalUnwritable before the first
-    // rename, or with Status::Failed when a write failed part-way (the pass stopped there).
+    // Why the journal could not be written: with Refusal::JournalUnwritable or RecordDamaged
+    // before the first rename, or with Status::Failed when a write failed part-way (the pass stopped there).
     JournalError journalError;
     // Names the removal pass left alone because their digits were not Korvalo's.
     int keptDigits = 0;
