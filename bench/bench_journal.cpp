@@ -31,8 +31,8 @@ void recordShuffle(korvalo::Journal &journal, const korvalo::JournalKey &key,
     korvalo::RecordedMoves what;
     what.kind = korvalo::PassKind::Shuffle;
     what.moves = planned;
-    const korvalo::RecordedRun run = korvalo::runRecordedMoves(
-        journal, key, what, [](const korvalo::PlannedRename &) {
+    const korvalo::RecordedRun run =
+        korvalo::runRecordedMoves(journal, key, what, [](const korvalo::PlannedRename &) {
             return korvalo::MoveOutcome::Renamed;
         });
     if (!run.journal.ok() || run.end != korvalo::PassEnd::Completed)

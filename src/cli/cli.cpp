@@ -517,7 +517,8 @@ int runPass(const Invocation &inv, Console &console)
         break;
     }
     case PassResult::Refusal::RecordDamaged:
-        console.err << text::nothingRenamed() << text::recordDamaged(result.journalError, inv.folder);
+        console.err << text::nothingRenamed()
+                    << text::recordDamaged(result.journalError, inv.folder);
         break;
     case PassResult::Refusal::None:
     case PassResult::Refusal::JournalUnwritable:

@@ -24,9 +24,9 @@ struct PendingRecovery
 
 enum class RecoveryCheck
 {
-    Nothing,      // no unfinished pass (or one that was settled without asking)
-    Pending,      // an unfinished pass: ask the user
-    VolumeBusy,   // another Korvalo holds the volume's lock: ask again later
+    Nothing,       // no unfinished pass (or one that was settled without asking)
+    Pending,       // an unfinished pass: ask the user
+    VolumeBusy,    // another Korvalo holds the volume's lock: ask again later
     JournalFailed, // the journal could not be read or written
     Damaged        // the folder's record is damaged (see the error's path): nothing may be renamed
                    // until the user leaves the folder as it is (leaveDamagedRecord())

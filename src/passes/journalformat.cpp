@@ -55,8 +55,8 @@ constexpr std::uint32_t crc32(std::string_view text)
     for (; i + 8 <= text.size(); i += 8) {
         const std::uint32_t one =
             c ^ (byte(i) | byte(i + 1) << 8 | byte(i + 2) << 16 | byte(i + 3) << 24);
-        const std::uint32_t two = byte(i + 4) | byte(i + 5) << 8 | byte(i + 6) << 16 | byte(i + 7)
-                                                                                          << 24;
+        const std::uint32_t two =
+            byte(i + 4) | byte(i + 5) << 8 | byte(i + 6) << 16 | byte(i + 7) << 24;
         c = kCrc[7][one & 0xFF] ^ kCrc[6][(one >> 8) & 0xFF] ^ kCrc[5][(one >> 16) & 0xFF] ^
             kCrc[4][one >> 24] ^ kCrc[3][two & 0xFF] ^ kCrc[2][(two >> 8) & 0xFF] ^
             kCrc[1][(two >> 16) & 0xFF] ^ kCrc[0][two >> 24];
@@ -123,18 +123,28 @@ template <typename Int> bool parseInt(std::string_view token, Int &out)
     return ec == std::errc() && end == token.data() + token.size();
 }
 
-std::vector<std::string_view> fields(std::string_view line)
+// The blank-separated fields of a line: no line has more than four, so a fifth stands for any
+// more. Kept in place, since every line of a large record is split.
+class Fields
 {
-    std::vector<std::string_view> out;
-    std::size_t pos = 0;
-    while (pos <= line.size()) {
-        const std::size_t space = line.find(' ', pos);
-        const std::size_t end = space == std::string_view::npos ? line.size() : space;
-        out.push_back(line.substr(pos, end - pos));
-        pos = end + 1;
+public:
+    explicit Fields(std::string_view line)
+    {
+        std::size_t pos = 0;
+        while (pos <= line.size() && m_count < m_at.size()) {
+            const std::size_t space = line.find(' ', pos);
+            const std::size_t end = space == std::string_view::npos ? line.size() : space;
+            m_at[m_count++] = line.substr(pos, end - pos);
+            pos = end + 1;
+        }
     }
-    return out;
-}
+    std::size_t size() const { return m_count; }
+    std::string_view operator[](std::size_t i) const { return m_at[i]; }
+
+private:
+    std::array<std::string_view, 5> m_at;
+    std::size_t m_count = 0;
+};
 
 // The value whose word `wordOf` gives, among `values`.
 template <typename Value, std::size_t N>
@@ -154,7 +164,7 @@ bool parseWord(std::string_view word, const Value (&values)[N], const char *(*wo
 // where it stands.
 bool parseLine(std::string_view line, int lineNo, Parsed &p)
 {
-    const std::vector<std::string_view> f = fields(line);
+    const Fields f(line);
     const std::string_view tag = f[0];
     if (lineNo == 1) {
         return tag == "key" && f.size() == 3 && decode(f[1], p.key.volume) &&
@@ -188,8 +198,12 @@ bool parseLine(std::string_view line, int lineNo, Parsed &p)
     };
     if (tag == "dir" && f.size() == 2 && pass.kind == PassKind::Order && pass.files.empty() &&
         pass.orderFolder.empty()) {
-        return decode(f[1], pass.orderFolder) && isBareName(pass.orderFolder) &&
-               pass.orderFolder.starts_with(orderingPrefix());
+        // Taken only once it is known to be Korvalo's folder inside this one.
+        FileName folder;
+        if (!decode(f[1], folder) || !isBareName(folder) || !folder.starts_with(orderingPrefix()))
+            return false;
+        pass.orderFolder = std::move(folder);
+        return true;
     }
     if (tag == "f" && f.size() == 3) {
         // No more files than the pass set out to rename; an order pass names its folder first.
@@ -312,10 +326,10 @@ std::uintmax_t recordSizeBound(std::uintmax_t entries)
     constexpr std::uintmax_t name = 255 * 3 * 3;
     constexpr std::uintmax_t number = 11; // an int, with its sign
     constexpr std::uintmax_t seal = kSealSize + 1;
-    constexpr std::uintmax_t perEntry = (4 + name + 1 + number + seal)     // has
-                                        + (2 + name + 1 + name + seal)     // f
-                                        + (2 + number + 1 + name + seal)   // r
-                                        + (3 + number + seal);             // no
+    constexpr std::uintmax_t perEntry = (4 + name + 1 + number + seal)   // has
+                                        + (2 + name + 1 + name + seal)   // f
+                                        + (2 + number + 1 + name + seal) // r
+                                        + (3 + number + seal);           // no
     constexpr std::uintmax_t most = (UINTMAX_MAX - kRecordSizeFloor) / perEntry;
     return kRecordSizeFloor + std::min(entries, most) * perEntry;
 }

@@ -168,10 +168,10 @@ private:
     static bool refuse(PassResult &result, const JournalError &err)
     {
         result.status = PassResult::Status::Refused;
-        result.refusal = err.kind == JournalError::Kind::PassPending ? PassResult::Refusal::RecoveryPending
-                         : err.kind == JournalError::Kind::Damaged
-                             ? PassResult::Refusal::RecordDamaged
-                             : PassResult::Refusal::JournalUnwritable;
+        result.refusal =
+            err.kind == JournalError::Kind::PassPending ? PassResult::Refusal::RecoveryPending
+            : err.kind == JournalError::Kind::Damaged   ? PassResult::Refusal::RecordDamaged
+                                                        : PassResult::Refusal::JournalUnwritable;
         result.journalError = err;
         return false;
     }

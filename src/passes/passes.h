@@ -102,7 +102,8 @@ struct PassResult
     // On completion: why the final re-read of the list failed, if it did.
     ListError refreshError;
     // Why the journal could not be written: with Refusal::JournalUnwritable or RecordDamaged
-    // before the first rename, or with Status::Failed when a write failed part-way (the pass stopped there).
+    // before the first rename, or with Status::Failed when a write failed part-way (the pass
+    // stopped there).
     JournalError journalError;
     // Names the removal pass left alone because their digits were not Korvalo's.
     int keptDigits = 0;

@@ -361,8 +361,7 @@ void Form1::offerLeavingDamagedRecord(const korvalo::JournalError &error)
 {
     if (ask(messages::damagedRecordQuestion(error)) != 1)
         return;
-    const korvalo::RecoveryResult result =
-        korvalo::leaveDamagedRecord(m_file1->path(), *m_journal);
+    const korvalo::RecoveryResult result = korvalo::leaveDamagedRecord(m_file1->path(), *m_journal);
     if (result.status != korvalo::RecoveryResult::Status::Done)
         warn(messages::recoveryReport(result));
     else if (!result.keptRecord.empty())

@@ -420,7 +420,8 @@ void TestCli::refusedPassLeavesTheFolder_data()
     QTest::newRow("shuffle --dry-run, volume held")
         << QStringList{"shuffle", "%1", "--dry-run"} << "held";
     QTest::newRow("recover, volume held") << QStringList{"recover", "%1", "--undo"} << "held";
-    QTest::newRow("shuffle, record damaged, then left") << QStringList{"shuffle", "%1"} << "damaged";
+    QTest::newRow("shuffle, record damaged, then left")
+        << QStringList{"shuffle", "%1"} << "damaged";
 }
 
 void TestCli::refusedPassLeavesTheFolder()

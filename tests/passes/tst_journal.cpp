@@ -489,12 +489,11 @@ void TestJournal::damagedRecordIsNeverUsed_data()
     garbled[garbled.indexOf("f b.mp3") + 2] = 'B'; // its checksum no longer holds
     QTest::newRow("a whole line with a wrong checksum in the middle")
         << "v2" << garbled << folder << damaged << 0 << Names{};
-    QTest::newRow("garbage") << "none" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)
-                             << folder << damaged << 0 << Names{};
+    QTest::newRow("garbage") << "none" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << folder
+                             << damaged << 0 << Names{};
     QTest::newRow("an oversized record")
         << "v2" << QByteArray(int(korvalo::journalformat::kRecordSizeFloor) + (1 << 20), 'x')
-        << folder
-        << damaged << 0 << Names{};
+        << folder << damaged << 0 << Names{};
     QTest::newRow("an order pass through a folder that is not Korvalo's")
         << "v2" << sealed({"pass order 1700000000 1", "dir Albums", "f a.mp3 %="})
         << Names{"Albums", "a.mp3"} << damaged << 0 << Names{};
@@ -502,14 +501,20 @@ void TestJournal::damagedRecordIsNeverUsed_data()
     QTest::newRow("a torn last line: used")
         << "v2" << killed + QByteArray("no 1 #0") << folder << pending << 0 << before;
     QTest::newRow("a record cut off among its files: the rest were never renamed")
-        << "v2" << sealed({"pass shuffle 1700000000 3", "f a.mp3 %+1111", "f b.mp3 %+2222"}) +
-                       QByteArray("f c.m")
+        << "v2"
+        << sealed({"pass shuffle 1700000000 3", "f a.mp3 %+1111", "f b.mp3 %+2222"}) +
+               QByteArray("f c.m")
         << folder << pending << 1 << before;
     QTest::newRow("the first version, a pass pending: recoverable")
         << "v1"
         << QByteArray("pass shuffle 1700000000 3\nf a.mp3 %+1111\nf b.mp3 %+2222\n"
                       "f c.mp3 %+3333\nr 1 5555b.mp3\n")
         << folder << pending << 0 << before;
+    // The folder line cannot be read, so the order pass moved nothing (its lines are written in
+    // one step before the first move): the folder above is not taken for Korvalo's.
+    QTest::newRow("the first version, an order pass through \"..\"")
+        << "v1" << QByteArray("pass order 1700000000 1\ndir ..\n") << Names{"a.mp3"}
+        << korvalo::RecoveryCheck::Nothing << 0 << Names{};
     // The pass would have found the fourth file's new name taken by the second file, which it had
     // not renamed yet: 7777bonus.mp3 is that file, untouched, and stays as it is.
     QTest::newRow("a file's new name is the old name of a file not renamed")
@@ -567,6 +572,12 @@ void TestJournal::damagedRecordIsNeverUsed()
     else
         QCOMPARE(pending.plan.status.fileCount - pending.plan.status.recorded, unrecorded);
 
+    if (check == korvalo::RecoveryCheck::Nothing) {
+        QVERIFY(!loaded.pending);
+        QCOMPARE(music.names(), folder);
+        return;
+    }
+
     // Both passes refuse, and rename nothing.
     korvalo::MusicFileList list;
     QVERIFY(list.setFolder(music.path()).ok());
@@ -594,8 +605,8 @@ void TestJournal::damagedRecordIsNeverUsed()
         QCOMPARE(music.names(), folder);
         return;
     }
-    const korvalo::RecoveryResult undone = korvalo::recoverFolder(
-        music.path(), journal, pending, RecoveryChoice::Undo, quiet);
+    const korvalo::RecoveryResult undone =
+        korvalo::recoverFolder(music.path(), journal, pending, RecoveryChoice::Undo, quiet);
     QCOMPARE(undone.status, korvalo::RecoveryResult::Status::Done);
     QCOMPARE(music.names(), afterUndo);
     QVERIFY(contentOf(record).starts_with(korvalo::journalformat::kMagic));
