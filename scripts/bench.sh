@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, in build-bench/) and runs them all: listing, both passes
-# through the core, both passes through the offscreen window, peak memory, and both passes on
+# through the core, both passes through the offscreen window, peak memory, loading the journal's
+# record of a large folder, and both passes on
 # sticks mounted through FUSE (exfat-fuse, ntfs-3g) with their system calls per file counted by
 # strace. Prints one table and exits non-zero when a target is missed.
 #
@@ -13,7 +14,8 @@
 #   KORVALO_BENCH_CLOCK  "wall" to time by the wall clock instead of the process's CPU time
 #                        (the FUSE rows always use the wall clock: the driver's process does the work)
 #   KORVALO_BENCH_ONLY   the benchmarks to run, e.g. "bench_mounted" (default: all of
-#                        bench_listing bench_passes bench_window bench_memory bench_mounted)
+#                        bench_listing bench_passes bench_window bench_memory bench_journal
+#                        bench_mounted)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,7 +26,7 @@ done
 build=build-bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALO_BUILD_TESTS=OFF \
   -DKORVALO_BUILD_BENCH=ON >/dev/null
-only=${KORVALO_BENCH_ONLY:-bench_listing bench_passes bench_window bench_memory bench_mounted}
+only=${KORVALO_BENCH_ONLY:-bench_listing bench_passes bench_window bench_memory bench_journal bench_mounted}
 read -r -a selected <<<"$only"
 cmake --build "$build" --target "${selected[@]}"
 
@@ -71,7 +73,7 @@ run_bench() {
 
 started=$(date +%s)
 status=0
-for bench in bench_listing bench_passes bench_window bench_memory; do
+for bench in bench_listing bench_passes bench_window bench_memory bench_journal; do
   [[ " $only " == *" $bench "* ]] || continue
   echo "== $bench" >&2
   run_bench "$build/bench/$bench"

@@ -8,7 +8,10 @@
 # Build folders: KORVALO_BUILD_DIR (default build) and KORVALO_ASAN_BUILD_DIR (default build-asan).
 # KORVALO_SKIP_ASAN=1 leaves the sanitizer run out. After the tests, scripts/test-windows.sh
 # cross-builds the Qt-free core for Windows with MinGW and runs its check program under Wine;
-# KORVALO_SKIP_WINDOWS=1 leaves it out. Then scripts/test-package.sh checks the program as
+# KORVALO_SKIP_WINDOWS=1 leaves it out. The journal's reader is then fuzzed with clang's
+# libFuzzer for a minute (build folder build-fuzz, the core alone; KORVALO_FUZZ_SECONDS changes
+# the time, KORVALO_SKIP_FUZZ=1 leaves it out): a crash, a hang or a blown memory limit fails the
+# script, and the input that caused it is left in build-fuzz/. Then scripts/test-package.sh checks the program as
 # installed (validators, the Debian package, installed with apt-get on this machine, the installed
 # program's window icon); KORVALO_SKIP_PACKAGE=1 leaves it out.
 # KORVALO_TIDY=1 also runs clang-tidy (with the committed .clang-tidy) over src/; it is not part of
@@ -52,6 +55,21 @@ fi
 if [ "${KORVALO_SKIP_WINDOWS:-0}" != 1 ]; then
   echo "== The core on Windows: cross-built with MinGW, checked under Wine"
   bash scripts/test-windows.sh || status=1
+fi
+
+if [ "${KORVALO_SKIP_FUZZ:-0}" != 1 ]; then
+  seconds=${KORVALO_FUZZ_SECONDS:-60}
+  echo "== Fuzzing the journal's reader for ${seconds} s (clang, libFuzzer; build-fuzz)"
+  install_missing clang libclang-rt-14-dev
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DKORVALO_CORE_ONLY=ON -DKORVALO_FUZZ=ON >/dev/null
+  cmake --build build-fuzz -j "$jobs" --target fuzz_journal
+  # The seeds are copied: the fuzzer adds the inputs it finds to its corpus folder.
+  corpus=$(mktemp -d)
+  cp tests/fuzz/corpus/* "$corpus"/
+  build-fuzz/tests/fuzz/fuzz_journal -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
+    -artifact_prefix=build-fuzz/ -print_final_stats=1 "$corpus" || status=1
+  rm -rf "$corpus"
 fi
 
 if [ "${KORVALO_SKIP_PACKAGE:-0}" != 1 ]; then

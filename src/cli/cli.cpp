@@ -347,6 +347,9 @@ std::optional<int> refuseIfPending(const fs::path &folder, Journal &journal, Con
     case RecoveryCheck::LockUnavailable:
         console.err << text::lockUnavailable(pending.lockFailure);
         return kRefused;
+    case RecoveryCheck::Damaged:
+        console.err << text::nothingRenamed() << text::recordDamaged(error, folder);
+        return kRefused;
     case RecoveryCheck::JournalFailed:
         break;
     }
@@ -380,7 +383,10 @@ int dryRun(PassKind kind, const MusicFileList &list, Journal &journal,
     if (const JournalError error =
             journal.load(journalKeyOf(folder).value_or(JournalKey{}), record);
         !error.ok()) {
-        console.err << text::journalFailure(error) << text::nothingRenamed();
+        if (error.kind == JournalError::Kind::Damaged)
+            console.err << text::nothingRenamed() << text::recordDamaged(error, folder);
+        else
+            console.err << text::journalFailure(error) << text::nothingRenamed();
         return kRefused;
     }
 
@@ -535,6 +541,10 @@ int runPass(const Invocation &inv, Console &console)
         console.err << text::journalFailure(pending);
         break;
     }
+    case PassResult::Refusal::RecordDamaged:
+        console.err << text::nothingRenamed()
+                    << text::recordDamaged(result.journalError, inv.folder);
+        break;
     case PassResult::Refusal::None:
     case PassResult::Refusal::JournalUnwritable:
         console.err << text::journalFailure(result.journalError) << text::nothingRenamed();
@@ -554,6 +564,10 @@ int runStatus(const Invocation &inv, Console &console)
     // A look only: the status writes nothing, not even what opening the folder would settle.
     const RecoveryCheck check =
         checkForRecovery(inv.folder, journal, pending, &error, CheckMode::ReadOnly);
+    if (check == RecoveryCheck::Damaged) {
+        console.err << text::recordDamaged(error, inv.folder);
+        return kRefused;
+    }
     FolderRecord record;
     if (check != RecoveryCheck::JournalFailed)
         error = journal.load(journalKeyOf(inv.folder).value_or(JournalKey{}), record);
@@ -588,9 +602,28 @@ int runStatus(const Invocation &inv, Console &console)
         return kRefused;
     case RecoveryCheck::Nothing:
     case RecoveryCheck::JournalFailed:
+    case RecoveryCheck::Damaged:
         console.out << text::statusNothingPending();
         break;
     }
+    return kDone;
+}
+
+// `recover` on a folder whose record is damaged: only --leave, which sets the record aside.
+int leaveDamaged(const Invocation &inv, Journal &journal, const JournalError &error,
+                 Console &console)
+{
+    if (*inv.recovery != RecoveryChoice::Leave) {
+        console.err << text::nothingRenamed() << text::recordDamaged(error, inv.folder);
+        return kRefused;
+    }
+    const RecoveryResult result = leaveDamagedRecord(inv.folder, journal);
+    if (const std::optional<int> code = recoveryRefusedOrFailed(result, console))
+        return *code;
+    if (result.keptRecord.empty())
+        console.out << text::nothingToRecover(inv.folder); // put right meanwhile
+    else
+        console.out << text::damagedRecordLeft(result.keptRecord);
     return kDone;
 }
 
@@ -622,6 +655,8 @@ int runRecover(const Invocation &inv, Console &console)
     case RecoveryCheck::JournalFailed:
         console.err << text::journalFailure(error) << text::nothingRenamed();
         return kRefused;
+    case RecoveryCheck::Damaged:
+        return leaveDamaged(inv, journal, error, console);
     case RecoveryCheck::Pending:
     case RecoveryCheck::Unconfirmed: // the user's choice is what it waits for
         break;

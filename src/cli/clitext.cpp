@@ -116,6 +116,7 @@ std::string help()
            "                   处理一次没完成的排序：--undo "
            "把已改的文件名改回原样（只用于随机排序），\n"
            "                   --finish 做完剩下的文件，--leave 保持现状\n"
+           "                   （这个文件夹的记录损坏时，--leave 把它另存一份后清除）\n"
            "\n"
            "选项：\n"
            "  --dry-run               只显示会怎样改名，不改任何文件名（显示的顺序号只是示例）\n"
@@ -387,11 +388,30 @@ std::string journalFailure(const JournalError &error)
     case JournalError::Kind::RecordBusy:
         return "另一个 Korvalo（窗口或脚本）正在写这个文件夹的记录，所以没有改任何文件名。"
                "请等它做完再试一次。\n";
+    case JournalError::Kind::Damaged:
+        return recordDamaged(error, "文件夹");
     case JournalError::Kind::PassOpen:
     case JournalError::Kind::NoPass:
         break;
     }
     return "Korvalo 的记录出了内部错误。请再试一次。\n";
+}
+
+std::string recordDamaged(const JournalError &error, const std::filesystem::path &folder)
+{
+    const std::string what = error.osError == EFBIG ? "大得不正常，可能已损坏" : "已损坏";
+    return "Korvalo 在状态文件夹里保存的这个文件夹的记录" + what + "：" + quoted(error.path) +
+           "。Korvalo 不会按这样的记录改名，在处理它之前也不会给这个文件夹排序。\n"
+           "请运行 " +
+           command("recover", folder) +
+           " --leave：它把这份记录改名另存在同一个文件夹里，然后按文件夹现在的样子重新开始，"
+           "不改任何文件名。之后 Korvalo 会把这个文件夹当作没处理过的文件夹。\n";
+}
+
+std::string damagedRecordLeft(const std::filesystem::path &keptAs)
+{
+    return "已把损坏的记录另存为" + quoted(keptAs) +
+           "。文件名都没有改；Korvalo 现在把这个文件夹当作没处理过的文件夹。\n";
 }
 
 std::string journalAfterPass(const JournalError &error)
@@ -528,6 +548,12 @@ std::string pendingPass(const RecoveryPlan &plan, const std::filesystem::path &f
                       "，" + how + "）：" + n(s.fileCount) + " 个文件中已改名 " + n(s.done) + " 个";
     if (s.missing > 0)
         out += "，另有 " + n(s.missing) + " 个文件已不在原处";
+    // Files the record does not hold (it was cut off while the pass announced them) were never
+    // renamed: the pass announces a file before it renames it.
+    if (s.recorded < s.fileCount)
+        out += "。还有 " + n(s.fileCount - s.recorded) +
+               " 个文件的改名计划没有记进记录（记录在中途断了）：它们没有被改名，"
+               "下面的处理也不会动它们";
     out += "。\n可以这样处理：\n";
     const auto conflicts = [](const std::vector<RecoveryConflict> &c) {
         return c.empty()

@@ -49,6 +49,9 @@ std::string volumeBusy();
 std::string lockUnavailable(const LockFailure &failure);
 std::string unsafeDriver();
 std::string journalFailure(const JournalError &error);
+// The folder's record in the state folder is damaged: nothing is renamed until it is left.
+std::string recordDamaged(const JournalError &error, const std::filesystem::path &folder);
+std::string damagedRecordLeft(const std::filesystem::path &keptAs);
 std::string journalAfterPass(const JournalError &error);
 std::string nothingRenamed();
 std::string cancelled();

@@ -1,5 +1,6 @@
 #include "passes/filestates.h"
 
+#include <unordered_map>
 #include <unordered_set>
 
 namespace korvalo {
@@ -11,6 +12,11 @@ namespace korvalo {
 // with the same name without them), when a file's planned name was taken by a file outside the
 // pass, or when someone put a file there since. Such a file is taken as renamed when a file later
 // in the pass is seen renamed, or when the pass's end line says it was tried.
+//
+// A file the pass renamed took a name that was free at the time: if that name was another file's
+// name before the pass, that file had been renamed before it. So a file that seems renamed, while
+// its new name is the old name of a file still under it, is not the file the pass renamed: it is
+// taken as missing, and left alone.
 std::vector<FileState> fileStates(const PassRecord &pass, std::span<const FileName> folderNames)
 {
     const std::unordered_set<FileName> present(folderNames.begin(), folderNames.end());
@@ -37,6 +43,20 @@ std::vector<FileState> fileStates(const PassRecord &pass, std::span<const FileNa
             states[i] = FileState::NotDone;
         } else {
             states[i] = FileState::Missing;
+        }
+    }
+    std::unordered_map<FileName, std::size_t> notDoneFrom;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (states[i] == FileState::NotDone)
+            notDoneFrom.emplace(pass.files[i].from, i);
+    }
+    if (!notDoneFrom.empty()) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (states[i] != FileState::Done)
+                continue;
+            const auto other = notDoneFrom.find(pass.files[i].to);
+            if (other != notDoneFrom.end() && other->second != i)
+                states[i] = FileState::Missing;
         }
     }
     return states;

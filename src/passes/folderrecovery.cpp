@@ -100,13 +100,16 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, const Journa
         if (error)
             *error = err;
         // Without a state folder there is no journal, so nothing to recover; the passes say so.
-        return err.kind == JournalError::Kind::NoStateFolder ? RecoveryCheck::Nothing
-                                                             : RecoveryCheck::JournalFailed;
+        if (err.kind == JournalError::Kind::NoStateFolder)
+            return RecoveryCheck::Nothing;
+        return err.kind == JournalError::Kind::Damaged ? RecoveryCheck::Damaged
+                                                       : RecoveryCheck::JournalFailed;
     };
     if (error)
         *error = {};
     out.lockFailure = {};
     const bool settle = mode == CheckMode::Settle;
+    journal.setFolder(folder);
     FolderRecord record;
     if (const JournalError err = journal.load(key, record); !err.ok())
         return fail(err);
@@ -191,6 +194,7 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
     std::optional<PassLock> lock;
     if (!lockForRecovery(folder, lock, result))
         return result;
+    journal.setFolder(folder);
     // The plan is made again from the folder as it is now: the user may have taken a while to
     // answer, and files may have been renamed meanwhile.
     FolderRecord record;
@@ -262,11 +266,28 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
     return result;
 }
 
+RecoveryResult leaveDamagedRecord(const std::filesystem::path &folder, Journal &journal)
+{
+    RecoveryResult result;
+    std::optional<PassLock> lock;
+    if (!lockForRecovery(folder, lock, result))
+        return result;
+    journal.setFolder(folder);
+    const std::optional<JournalKey> key = journalKeyOf(folder);
+    if (!key)
+        return result;
+    result.journalError = journal.setAsideDamaged(*key, result.keptRecord);
+    if (!result.journalError.ok())
+        result.status = RecoveryResult::Status::Failed;
+    return result;
+}
+
 RecoveryResult returnOrderedFilesLocked(const std::filesystem::path &folder,
                                         const FileName &orderName, Journal &journal,
                                         const JournalKey &key, ProgressSink &progress)
 {
     RecoveryResult result;
+    journal.setFolder(folder);
     const std::filesystem::path inner = folder / std::filesystem::path(orderName);
     std::vector<FileName> present;
     int listErr = 0;

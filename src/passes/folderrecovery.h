@@ -37,7 +37,9 @@ enum class RecoveryCheck
     Unconfirmed,
     VolumeBusy,      // another Korvalo holds the volume's lock: ask again later
     LockUnavailable, // no private lock can be taken for the volume (out.lockFailure says why)
-    JournalFailed // the journal could not be read or written
+    JournalFailed,   // the journal could not be read or written
+    Damaged          // the folder's record is damaged (see the error's path): nothing may be
+                     // renamed until the user leaves the folder as it is (leaveDamagedRecord())
 };
 
 enum class CheckMode
@@ -51,7 +53,8 @@ enum class CheckMode
     ReadOnly
 };
 
-// Looks up the folder's journal record.
+// Looks up the folder's journal record. Tells the journal the folder it is about
+// (Journal::setFolder()).
 RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &journal,
                                PendingRecovery &out, JournalError *error = nullptr,
                                CheckMode mode = CheckMode::Settle);
@@ -75,7 +78,8 @@ struct RecoveryResult
     std::vector<FileName> refused;   // renames the file system refused
     RenameOutcome cause;             // the last refusal's cause
     JournalError journalError;
-    LockFailure lockFailure; // with Status::LockUnavailable
+    LockFailure lockFailure;          // with Status::LockUnavailable
+    std::filesystem::path keptRecord; // leaveDamagedRecord(): where the damaged record is now
 };
 
 // Carries out `choice` for the pass `pending` describes (from checkForRecovery() on the same
@@ -85,6 +89,12 @@ struct RecoveryResult
 RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journal,
                              const PendingRecovery &pending, RecoveryChoice choice,
                              ProgressSink &progress);
+
+// The user's "leave the folder as it is" for a folder whose record is damaged (RecoveryCheck::
+// Damaged): under the volume's lock, the record is set aside beside itself (keptRecord) and the
+// folder is one the journal does not know. Nothing in the folder is renamed. Done with nothing
+// set aside when the record is no longer damaged.
+RecoveryResult leaveDamagedRecord(const std::filesystem::path &folder, Journal &journal);
 
 // Moves every entry of an ordering folder back into the folder above it under its own name (the
 // names the journal recorded first, in their order), then removes the ordering folder once it is

@@ -4,6 +4,9 @@
 #include "passes/journalformat.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <system_error>
 
 namespace korvalo {
@@ -13,18 +16,6 @@ using namespace journalformat;
 namespace {
 
 constexpr std::string_view kSuffix = ".journal";
-
-// The largest record read. A record holds what is known of one folder and at most one pass over
-// it, a line per file: far below this even for tens of thousands of long names. Anything larger
-// was not written by Korvalo, and reading it whole (a link to /dev/zero) would exhaust memory.
-constexpr std::uint64_t kMaxRecordBytes = std::uint64_t(64) << 20;
-
-// Reads a whole record: a private regular file, never through a link, never waiting on a pipe.
-// 0, or the error number (see journalfile.h).
-int readAll(const std::filesystem::path &path, std::string &out)
-{
-    return journalfile::readFile(path, out, kMaxRecordBytes);
-}
 
 JournalError error(JournalError::Kind kind, int osError, std::filesystem::path path)
 {
@@ -61,6 +52,31 @@ const std::string &stickToWrite(const JournalKey &key, const Parsed &p)
     return key.stick.empty() ? p.stick : key.stick;
 }
 
+// A record that is too large, or no private file Korvalo wrote (a link, a folder, a pipe, another
+// user's file), is damaged; anything else is an error of reading.
+JournalError readError(int err, std::filesystem::path path)
+{
+    const bool damaged = journalfile::misfitOf(err) != journalfile::Misfit::None;
+    return error(damaged ? JournalError::Kind::Damaged : JournalError::Kind::Read, err,
+                 std::move(path));
+}
+
+// "20261208-153000Z": when a damaged record was set aside.
+std::string utcStamp()
+{
+    using namespace std::chrono;
+    const auto now = floor<seconds>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss time{now - day};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d%02u%02u-%02d%02d%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
+
 } // namespace
 
 Journal::Journal(std::filesystem::path folder, int maxRecords)
@@ -69,6 +85,30 @@ Journal::Journal(std::filesystem::path folder, int maxRecords)
 }
 
 Journal::~Journal() = default;
+
+void Journal::setFolder(const std::filesystem::path &musicFolder)
+{
+    m_musicFolder = musicFolder;
+    m_musicEntries.reset();
+}
+
+JournalError Journal::readBounded(const std::filesystem::path &path, std::string &text) const
+{
+    int err = journalfile::readFile(path, text, kRecordSizeFloor);
+    if (err == EFBIG && !m_musicFolder.empty()) {
+        if (!m_musicEntries) {
+            std::uintmax_t entries = 0;
+            std::error_code ec;
+            for (std::filesystem::directory_iterator it(m_musicFolder, ec), end; !ec && it != end;
+                 it.increment(ec))
+                ++entries;
+            m_musicEntries = entries;
+        }
+        if (const std::uintmax_t bound = recordSizeBound(*m_musicEntries); bound > kRecordSizeFloor)
+            err = journalfile::readFile(path, text, bound);
+    }
+    return err ? readError(err, path) : JournalError{};
+}
 
 // The key's record among the files its hash names (another key may have the same hash, and
 // sticks written from one image have the same key): the one of the key's stick, else the first
@@ -100,13 +140,14 @@ JournalError Journal::findRecord(const JournalKey &key, std::filesystem::path &p
             ++free;
         const std::filesystem::path candidate = nameOf(variant);
         std::string text;
-        if (const int err = readAll(candidate, text)) {
-            if (err == ENOENT)
+        if (JournalError err = readBounded(candidate, text); !err.ok()) {
+            if (err.osError == ENOENT)
                 continue; // removed meanwhile
-            return error(JournalError::Kind::Read, err, candidate);
+            return err;
         }
         const Parsed p = parse(text, true);
-        // A file too damaged to name its key is taken as this key's, and replaced when written.
+        // A file too damaged to name its key is taken as this key's, and found damaged when read:
+        // nobody's to replace.
         if (p.valid && !(p.key == key))
             continue;
         const bool bothKnown = p.valid && !p.stick.empty() && !key.stick.empty();
@@ -207,12 +248,12 @@ JournalError Journal::load(const JournalKey &key, FolderRecord &out) const
     if (JournalError err = locate(key, where); !err.ok() || !where.exists)
         return err;
     std::string text;
-    if (const int err = readAll(where.path, text))
-        return error(JournalError::Kind::Read, err, where.path);
+    if (JournalError err = readBounded(where.path, text); !err.ok())
+        return err;
     Parsed p = parse(text);
-    out.tornTail = p.torn;
     if (!p.valid)
-        return {};
+        return error(JournalError::Kind::Damaged, 0, where.path);
+    out.tornTail = p.torn;
     out.known = true;
     out.stick = std::move(p.stick);
     out.prefixed = std::move(p.prefixed);
@@ -261,12 +302,14 @@ void Journal::dropOldRecords(const std::filesystem::path &keep) const
             break;
         // A record that cannot be read as a private file of ours (another user's, swapped for a
         // link meanwhile) is left alone.
+        // A folder still to be recovered, and a record that is damaged or too large to read, are
+        // kept: the user is told of them when the folder is opened.
         std::string text;
-        if (readAll(path, text) != 0)
+        if (journalfile::readFile(path, text, kRecordSizeFloor) != 0)
             continue;
         const Parsed p = parse(text);
-        if (p.pass && p.pass->end != PassEnd::Completed)
-            continue; // a folder still to be recovered
+        if (!p.valid || (p.pass && p.pass->end != PassEnd::Completed))
+            continue;
         // Removes the name itself: a link put there since would go, not what it points to.
         std::error_code removeEc;
         if (std::filesystem::remove(path, removeEc))
@@ -308,20 +351,21 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
     bool rewrite = !where.exists;
     if (where.exists) {
         std::string text;
-        if (const int err = readAll(where.path, text))
-            return error(JournalError::Kind::Read, err, where.path);
+        if (JournalError err = readBounded(where.path, text); !err.ok())
+            return err;
         Parsed p = parse(text);
+        if (!p.valid)
+            return error(JournalError::Kind::Damaged, 0, where.path);
         stick = stickToWrite(key, p);
-        rewrite = !p.valid || p.torn || p.pass || p.stick != stick || where.path != where.writeTo;
-        if (p.valid) {
-            prefixed = std::move(p.prefixed);
-            if (p.pass && p.pass->end == PassEnd::Completed) {
-                fold(*p.pass, statesAsRecorded(*p.pass), prefixed);
-            } else if (p.pass) {
-                if (!start.settlePending)
-                    return error(JournalError::Kind::PassPending, 0, where.path);
-                fold(*p.pass, fileStates(*p.pass, start.listed), prefixed);
-            }
+        rewrite =
+            p.torn || p.pass || p.version != 2 || p.stick != stick || where.path != where.writeTo;
+        prefixed = std::move(p.prefixed);
+        if (p.pass && p.pass->end == PassEnd::Completed) {
+            fold(*p.pass, statesAsRecorded(*p.pass), prefixed);
+        } else if (p.pass) {
+            if (!start.settlePending)
+                return error(JournalError::Kind::PassPending, 0, where.path);
+            fold(*p.pass, fileStates(*p.pass, start.listed), prefixed);
         }
     } else {
         dropOldRecords(where.writeTo);
@@ -393,7 +437,8 @@ JournalError Journal::revise(int index, const FileName &to)
         return error(JournalError::Kind::NoPass, 0, {});
     if (index < 0 || index >= static_cast<int>(m_pass.files.size()))
         return error(JournalError::Kind::Write, EINVAL, m_path);
-    if (JournalError err = appendLine(reviseLine(index, to)); !err.ok())
+    const FileName &from = m_pass.files[static_cast<std::size_t>(index)].from;
+    if (JournalError err = appendLine(reviseLine(index, from, to)); !err.ok())
         return err;
     m_pass.files[static_cast<std::size_t>(index)].to = to;
     return {};
@@ -461,11 +506,11 @@ JournalError Journal::rewrite(const JournalKey &key, std::span<const FileName> f
     if (JournalError err = locate(key, where); !err.ok() || !where.exists)
         return err;
     std::string text;
-    if (const int err = readAll(where.path, text))
-        return error(JournalError::Kind::Read, err, where.path);
+    if (JournalError err = readBounded(where.path, text); !err.ok())
+        return err;
     Parsed p = parse(text);
     if (!p.valid)
-        return {};
+        return error(JournalError::Kind::Damaged, 0, where.path);
     const bool completed = p.pass && p.pass->end == PassEnd::Completed;
     if (completedOnly && !completed)
         return {};
@@ -476,6 +521,47 @@ JournalError Journal::rewrite(const JournalKey &key, std::span<const FileName> f
     prune(p.prefixed, folderNames);
     return writeRecord(where, knownLines(key, stickToWrite(key, p), p.prefixed),
                        RecordWrite::Rewrite);
+}
+
+JournalError Journal::setAsideDamaged(const JournalKey &key, std::filesystem::path &keptAs)
+{
+    keptAs.clear();
+    if (m_folder.empty())
+        return error(JournalError::Kind::NoStateFolder, 0, {});
+    std::optional<PassLock> lock;
+    if (JournalError err = lockRecord(key, lock); !err.ok())
+        return err;
+    std::filesystem::path path;
+    Location where;
+    if (const JournalError err = locate(key, where); !err.ok()) {
+        if (err.kind != JournalError::Kind::Damaged)
+            return err;
+        path = err.path;
+    } else if (!where.exists) {
+        return {};
+    } else {
+        std::string text;
+        if (const JournalError err = readBounded(where.path, text); !err.ok()) {
+            if (err.kind != JournalError::Kind::Damaged)
+                return err;
+        } else if (parse(text).valid) {
+            return {};
+        }
+        path = where.path;
+    }
+    const std::string stamp = utcStamp();
+    for (int n = 1; n <= 100; ++n) {
+        std::filesystem::path aside = path;
+        aside += ".damaged-" + stamp + (n > 1 ? '-' + std::to_string(n) : std::string());
+        const int err = journalfile::keepAside(path, aside);
+        if (err == 0) {
+            keptAs = std::move(aside);
+            return {};
+        }
+        if (err != EEXIST)
+            return error(JournalError::Kind::Write, err, path);
+    }
+    return error(JournalError::Kind::Write, EEXIST, path);
 }
 
 } // namespace korvalo

@@ -42,7 +42,10 @@ struct JournalError
         PassPending,   // the folder has an unfinished pass: recover or leave it first
         RecordBusy,    // another Korvalo is writing the folder's record: try again shortly
         PassOpen,      // beginPass() while a pass is being recorded
-        NoPass         // a pass record call without beginPass()
+        NoPass,        // a pass record call without beginPass()
+        Damaged        // the folder's record is damaged, or larger than any record of the folder
+                       // can be (osError EFBIG), or no private file of Korvalo's: it is not used,
+                       // and no pass may start until it is set aside (setAsideDamaged())
     };
 
     Kind kind = Kind::None;
@@ -87,9 +90,16 @@ public:
 
     const std::filesystem::path &folder() const { return m_folder; }
 
+    // The music folder the next calls are about. The number of its entries bounds how large a
+    // genuine record of it can be (journalformat::recordSizeBound()): a larger record is reported
+    // Damaged without being read in full. Counted only for a record larger than
+    // journalformat::kRecordSizeFloor; without a folder, that is the bound.
+    void setFolder(const std::filesystem::path &musicFolder);
+
     // What the journal knows of a folder. An unknown folder gives known == false and no error
-    // (NoStateFolder when there is no home folder to keep a journal in). The record of another
-    // stick with the same key (both identities known and different) is not this folder's.
+    // (NoStateFolder when there is no home folder to keep a journal in; Damaged for a record that
+    // must not be used). The record of another stick with the same key (both identities known and
+    // different) is not this folder's.
     // A pass that ended completed but was not folded in yet (killed in between) is folded here.
     JournalError load(const JournalKey &key, FolderRecord &out) const;
 
@@ -119,6 +129,12 @@ public:
     // each name once. A record without one, or with an unfinished pass, is left as it is.
     JournalError foldCompleted(const JournalKey &key);
 
+    // Sets a damaged record of the folder aside: renamed, never replacing anything, to a name
+    // beside it that ends in ".damaged-" and the time (UTC), given in `keptAs`. The folder is then
+    // one the journal does not know. A record that is not damaged is left as it is (`keptAs`
+    // empty). For the user's "leave it as it is" answer, under the volume's lock.
+    JournalError setAsideDamaged(const JournalKey &key, std::filesystem::path &keptAs);
+
 private:
     // Where a folder's record is read from and written to: the same file, except for a record
     // found under the letter case the folder was typed in (JournalKey::typedPath), which moves to
@@ -140,6 +156,8 @@ private:
                          bool completedOnly);
     JournalError locate(const JournalKey &key, Location &where) const;
     JournalError findRecord(const JournalKey &key, std::filesystem::path &path, bool &found) const;
+    // Reads a record, no larger than the music folder's bound.
+    JournalError readBounded(const std::filesystem::path &path, std::string &text) const;
     JournalError lockRecord(const JournalKey &key, std::optional<PassLock> &lock) const;
     JournalError writeRecord(const Location &where, std::string_view text, RecordWrite how);
     JournalError appendLine(const std::string &text);
@@ -148,6 +166,8 @@ private:
 
     std::filesystem::path m_folder;
     int m_maxRecords;
+    std::filesystem::path m_musicFolder;
+    mutable std::optional<std::uintmax_t> m_musicEntries; // counted when first needed
 
     // The pass being recorded.
     journalfile::AppendFile m_file;

@@ -109,4 +109,8 @@ enum class Misfit
 };
 Misfit misfitOf(int osError);
 
+// Gives a file a new name in the same folder, never replacing a file there (EEXIST, on every
+// platform, when `to` exists) and never following a link: a link is renamed itself.
+int keepAside(const std::filesystem::path &from, const std::filesystem::path &to);
+
 } // namespace korvalo::journalfile

@@ -1,6 +1,7 @@
 #include "passes/journalfile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -307,6 +308,19 @@ Misfit misfitOf(int osError)
     default:
         return Misfit::None;
     }
+}
+
+int keepAside(const std::filesystem::path &from, const std::filesystem::path &to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without the no-replace rename: a second link, which fails on a name that is
+    // taken, then the old one goes.
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0)
+        return errno;
+    return ::unlink(from.c_str()) == 0 ? 0 : errno;
 }
 
 } // namespace korvalo::journalfile

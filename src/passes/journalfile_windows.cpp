@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -241,6 +242,15 @@ Misfit misfitOf(int osError)
     default:
         return Misfit::None;
     }
+}
+
+int keepAside(const std::filesystem::path &from, const std::filesystem::path &to)
+{
+    // Without MOVEFILE_REPLACE_EXISTING a taken name is refused; a link is moved itself.
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
+        return 0;
+    const DWORD err = ::GetLastError();
+    return err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS ? EEXIST : int(err);
 }
 
 } // namespace korvalo::journalfile

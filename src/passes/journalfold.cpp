@@ -14,36 +14,60 @@ void fold(const PassRecord &pass, const std::vector<FileState> &states,
     // Files that only passed through another folder keep their names and their prefixes.
     if (pass.kind == PassKind::Order)
         return;
-    // The old names go first, then the new ones come in sorted, each next to the one before: a
-    // pass over a large folder brings as many names, and inserting them one by one in pass order
-    // would search the whole tree for each. No file of a pass takes a name that a file after it
-    // leaves (the rename would have found it taken), so the order gives the same result.
-    std::vector<std::pair<FileName, int>> added;
-    std::vector<const FileName *> cleared;
-    for (std::size_t i = 0; i < pass.files.size(); ++i) {
-        if (states[i] == FileState::NotDone)
-            continue;
-        const PlannedRename &file = pass.files[i];
-        int depth = 0;
-        if (const auto it = prefixed.find(file.from); it != prefixed.end()) {
-            depth = it->second;
-            prefixed.erase(it);
+    // A pass over a large folder brings as many names as the folder holds: looking each one up in
+    // the tree would wander all over memory. The files are sorted by name instead, and the tree is
+    // walked once in order beside them, each name met where it stands. The old names go first,
+    // then the new ones come in. No file of a pass takes a name that a file after it leaves (the
+    // rename would have found it taken), so the order gives the same result. Should a name come
+    // twice, the file first in the pass counts.
+    const std::vector<PlannedRename> &files = pass.files;
+    const auto byName = [&files](FileName PlannedRename::*side) {
+        return [&files, side](std::size_t a, std::size_t b) {
+            const int c = (files[a].*side).compare(files[b].*side);
+            return c < 0 || (c == 0 && a < b);
+        };
+    };
+    std::vector<std::size_t> moved;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (states[i] != FileState::NotDone)
+            moved.push_back(i);
+    }
+    std::sort(moved.begin(), moved.end(), byName(&PlannedRename::from));
+    std::vector<int> depth(files.size(), 0);
+    auto it = prefixed.begin();
+    for (const std::size_t i : moved) {
+        const FileName &from = files[i].from;
+        while (it != prefixed.end() && it->first < from)
+            ++it;
+        if (it != prefixed.end() && it->first == from) {
+            depth[i] = it->second;
+            it = prefixed.erase(it);
         }
+    }
+
+    // A file renamed by a pass that writes a prefix carries one more than before; one renamed by a
+    // pass that takes four digits off carries one fewer (none if its digits were not Korvalo's).
+    std::vector<std::size_t> renamed;
+    for (const std::size_t i : moved) {
         if (states[i] == FileState::Missing)
             continue;
-        depth = addsPrefix(pass.kind) ? depth + 1 : std::max(depth - 1, 0);
-        if (depth > 0)
-            added.emplace_back(file.to, depth);
-        else
-            cleared.push_back(&file.to);
+        depth[i] = addsPrefix(pass.kind) ? depth[i] + 1 : std::max(depth[i] - 1, 0);
+        renamed.push_back(i);
     }
-    for (const FileName *name : cleared)
-        prefixed.erase(*name);
-    std::sort(added.begin(), added.end(),
-              [](const auto &a, const auto &b) { return a.first < b.first; });
-    auto hint = prefixed.begin();
-    for (auto &[name, depth] : added)
-        hint = std::next(prefixed.insert_or_assign(hint, std::move(name), depth));
+    std::sort(renamed.begin(), renamed.end(), byName(&PlannedRename::to));
+    it = prefixed.begin();
+    for (const std::size_t i : renamed) {
+        const FileName &to = files[i].to;
+        while (it != prefixed.end() && it->first < to)
+            ++it;
+        const bool there = it != prefixed.end() && it->first == to;
+        if (depth[i] > 0 && there)
+            (it++)->second = depth[i];
+        else if (depth[i] > 0)
+            prefixed.emplace_hint(it, to, depth[i]); // just before `it`, where it belongs
+        else if (there)
+            it = prefixed.erase(it);
+    }
 }
 
 std::vector<FileState> statesAsRecorded(const PassRecord &pass)

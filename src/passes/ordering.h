@@ -37,9 +37,8 @@ enum class StoredOrder
 // play them so: FAT (vfat, msdos) and exFAT, through the kernel or FUSE.
 bool keepsStoredOrder(const MountInfo &mount);
 
-// The beginning of the name of the folder the files pass through. A user who finds it (after a
-// crash) reads that its files belong one level up.
-inline constexpr std::u8string_view kOrderingFolderPrefix = u8"Korvalo 临时文件夹 - 文件属于上一级";
+// The beginning of the name of the folder the files pass through is kOrderingFolderPrefix
+// (passrecord.h: the journal checks a recorded order pass's folder against it).
 
 // A new name for that folder: the prefix and something unique.
 FileName orderingFolderName();

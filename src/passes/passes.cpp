@@ -132,9 +132,10 @@ private:
     static bool refuse(PassResult &result, const JournalError &err)
     {
         result.status = PassResult::Status::Refused;
-        result.refusal = err.kind == JournalError::Kind::PassPending
-                             ? PassResult::Refusal::RecoveryPending
-                             : PassResult::Refusal::JournalUnwritable;
+        result.refusal =
+            err.kind == JournalError::Kind::PassPending ? PassResult::Refusal::RecoveryPending
+            : err.kind == JournalError::Kind::Damaged   ? PassResult::Refusal::RecordDamaged
+                                                        : PassResult::Refusal::JournalUnwritable;
         result.journalError = err;
         return false;
     }
@@ -221,6 +222,7 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
     if (recording.on()) {
         FolderRecord record;
         key = mount ? journalKey(*mount) : journalKeyOf(startFolder).value_or(JournalKey{});
+        ctx.journal->setFolder(startFolder);
         if (!recording.load(key, record, result))
             return result;
         if (!prepare(&record, result))

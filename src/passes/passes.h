@@ -3,8 +3,8 @@
 #include "browse/musicfilelist.h"
 #include "passes/journal.h"
 #include "passes/ordering.h"
-#include "passes/progresssink.h"
 #include "passes/passlock.h"
+#include "passes/progresssink.h"
 #include "passes/randomsource.h"
 #include "passes/rename.h"
 
@@ -86,7 +86,9 @@ struct PassResult
         UnsafeDriver,    // the folder is on a driver that damages folders when it renames (fusefat)
         RecoveryPending, // the folder has an unfinished pass: recover or leave it first
         JournalUnwritable, // the pass could not be recorded (see journalError)
-        LockUnavailable    // no private lock could be taken for the volume (see lockFailure)
+        LockUnavailable,   // no private lock could be taken for the volume (see lockFailure)
+        RecordDamaged      // the folder's record is damaged (journalError.path): leave the folder
+                           // as it is first (see leaveDamagedRecord() in folderrecovery.h)
     };
 
     Status status = Status::EmptyList;
@@ -103,8 +105,9 @@ struct PassResult
     RenameOutcome cause;
     // On completion: why the final re-read of the list failed, if it did.
     ListError refreshError;
-    // Why the journal could not be written: with Refusal::JournalUnwritable before the first
-    // rename, or with Status::Failed when a write failed part-way (the pass stopped there).
+    // Why the journal could not be written: with Refusal::JournalUnwritable or RecordDamaged
+    // before the first rename, or with Status::Failed when a write failed part-way (the pass
+    // stopped there).
     JournalError journalError;
     // Refusal::LockUnavailable: why no lock could be taken, and where.
     LockFailure lockFailure;

@@ -8,9 +8,14 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvalo {
+
+// The beginning of the name of the folder the files of an order pass pass through (see
+// ordering.h). A user who finds it (after a crash) reads that its files belong one level up.
+inline constexpr std::u8string_view kOrderingFolderPrefix = u8"Korvalo 临时文件夹 - 文件属于上一级";
 
 // A bare file name as the file system holds it.
 using FileName = std::filesystem::path::string_type;
@@ -82,7 +87,8 @@ struct PassRecord
     // first, that it tried to rename.
     std::optional<PassEnd> end;
     int attempted = 0;
-    // PassKind::Order: the bare name of the folder the files pass through, inside the folder.
+    // PassKind::Order: the bare name of the folder the files pass through, inside the folder. It
+    // begins with kOrderingFolderPrefix.
     FileName orderFolder;
 };
 

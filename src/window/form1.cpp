@@ -321,6 +321,9 @@ bool Form1::offerRecovery()
     case korvalo::RecoveryCheck::JournalFailed:
         warn(messages::journalFailure(error));
         return true;
+    case korvalo::RecoveryCheck::Damaged:
+        offerLeavingDamagedRecord(error);
+        return true;
     case korvalo::RecoveryCheck::Pending:
     case korvalo::RecoveryCheck::Unconfirmed:
         break;
@@ -362,6 +365,18 @@ bool Form1::offerRecovery()
     if (m_progress->stopRequested())
         close();
     return true;
+}
+
+void Form1::offerLeavingDamagedRecord(const korvalo::JournalError &error)
+{
+    if (ask(messages::damagedRecordQuestion(error)) != 1)
+        return;
+    const korvalo::RecoveryResult result = korvalo::leaveDamagedRecord(m_file1->path(), *m_journal);
+    if (result.status != korvalo::RecoveryResult::Status::Done)
+        warn(messages::recoveryReport(result));
+    else if (!result.keptRecord.empty())
+        m_message(QMessageBox::Information, messages::warningTitle(),
+                  messages::damagedRecordLeftText(result.keptRecord));
 }
 
 void Form1::onOption1Click()
@@ -417,9 +432,10 @@ void Form1::startPass(Pass pass)
     holdInput(true);
     korvalo::PassResult result = runPass(pass);
     if (result.status == korvalo::PassResult::Status::Refused &&
-        result.refusal == korvalo::PassResult::Refusal::RecoveryPending) {
-        // A pass in this folder failed earlier: the click that runs it again, once the user has
-        // moved what was in the way, puts that pass right first.
+        (result.refusal == korvalo::PassResult::Refusal::RecoveryPending ||
+         result.refusal == korvalo::PassResult::Refusal::RecordDamaged)) {
+        // A pass in this folder failed earlier (or its record is damaged): the click that runs it
+        // again, once the user has moved what was in the way, puts that right first.
         holdInput(false);
         m_command1->setEnabled(before.command1);
         m_command2->setEnabled(before.command2);
@@ -506,7 +522,8 @@ void Form1::applyPassResult(Pass pass, const korvalo::PassResult &result, int to
             warn(messages::volumeBusyText());
         else if (result.refusal == korvalo::PassResult::Refusal::RecoveryPending)
             warn(messages::recoveryPendingText());
-        else if (result.refusal == korvalo::PassResult::Refusal::JournalUnwritable)
+        else if (result.refusal == korvalo::PassResult::Refusal::JournalUnwritable ||
+                 result.refusal == korvalo::PassResult::Refusal::RecordDamaged)
             warn(messages::journalFailure(result.journalError));
         else if (result.refusal == korvalo::PassResult::Refusal::LockUnavailable)
             warn(messages::lockUnavailableText(result.lockFailure));

@@ -104,6 +104,8 @@ private:
     // When the folder File1 shows has a pass that did not finish, asks what to do and does it.
     // False when there was nothing to ask about.
     bool offerRecovery();
+    // The folder's record is damaged: asks whether to set it aside and take the folder as it is.
+    void offerLeavingDamagedRecord(const korvalo::JournalError &error);
     // When File1 shows the folder the files of a pass pass through to be stored in order, offers
     // to move them back into the folder above and then shows that folder. False when it is not
     // such a folder.

@@ -252,6 +252,8 @@ QString journalFailure(const korvalo::JournalError &error)
         return QString();
     case Kind::PassPending:
         return recoveryPendingText();
+    case Kind::Damaged:
+        return damagedRecordText(error);
     case Kind::NoStateFolder:
         return QStringLiteral("找不到用户的主文件夹，Korvalo 无法记录改名，所以没有改任何文件名。"
                               "请设置 HOME（或 XDG_STATE_HOME）环境变量后再打开 Korvalo。");
@@ -280,6 +282,50 @@ QString journalFailure(const korvalo::JournalError &error)
     return QStringLiteral("Korvalo 无法写入改名记录“%1”。为了不丢失文件名，它没有继续改名。\n"
                           "原因：%2\n请确认这个位置可以写入、磁盘没有满，然后再运行一次。")
         .arg(displayPath(error.path), cause);
+}
+
+namespace {
+
+QString damagedRecordFacts(const korvalo::JournalError &error)
+{
+    return QStringLiteral("Korvalo 在状态文件夹里保存的这个文件夹的改名记录%1：\n%2\n"
+                          "Korvalo 不会按这样的记录改名，所以没有改任何文件名；"
+                          "在处理它之前，也不能给这个文件夹排序。\n\n")
+        .arg(error.osError == EFBIG ? QStringLiteral("大得不正常，可能已损坏")
+                                    : QStringLiteral("已损坏"),
+             displayPath(error.path));
+}
+
+} // namespace
+
+QString damagedRecordText(const korvalo::JournalError &error)
+{
+    return damagedRecordFacts(error) +
+           QStringLiteral("请在文件夹列表里重新打开这个文件夹，在提示中选“保持现状”；"
+                          "或者运行 korvalo-cli recover 文件夹 --leave。");
+}
+
+QString damagedRecordLeftText(const std::filesystem::path &keptAs)
+{
+    return QStringLiteral("损坏的记录已另存为：\n%1\n文件名都没有改。Korvalo "
+                          "现在把这个文件夹当作没处理过的文件夹。")
+        .arg(displayPath(keptAs));
+}
+
+Question damagedRecordQuestion(const korvalo::JournalError &error)
+{
+    Question q;
+    q.icon = QMessageBox::Warning;
+    q.title = QStringLiteral("改名记录已损坏");
+    q.text = damagedRecordFacts(error) +
+             QStringLiteral("保持现状：把这份记录改名另存在同一个文件夹里，然后按文件夹现在的样子"
+                            "重新开始，不改任何文件名。之后 Korvalo 会把这个文件夹当作没处理过的"
+                            "文件夹，删除排序时会按文件名判断哪些数字是排序号。\n"
+                            "以后再说：什么都不动。");
+    q.choices = {{QStringLiteral("保持现状"), 1}, {QStringLiteral("以后再说"), 0}};
+    q.defaultAnswer = 1;
+    q.escapeAnswer = 0;
+    return q;
 }
 
 QString recoveryPendingText()
@@ -408,6 +454,12 @@ Question passRecoveryQuestion(const korvalo::RecoveryStatus &status, int filesAw
     if (status.missing > 0)
         q.text += QStringLiteral("另有 %1 个文件已被别人改名或移走，Korvalo 不会动它们。")
                       .arg(status.missing);
+    // The pass announces a file before it renames it: the files the record does not hold (it was
+    // cut off) were never renamed.
+    if (status.recorded < status.fileCount)
+        q.text += QStringLiteral("还有 %1 个文件的改名计划没有记进记录（记录在中途断了），"
+                                 "它们没有被改名，下面的处理也不会动它们。")
+                      .arg(status.fileCount - status.recorded);
     q.text += QStringLiteral("\n\n");
     if (status.kind == korvalo::PassKind::Shuffle) {
         q.text += QStringLiteral("恢复原名：把已加上排序号的文件改回原来的名字（推荐）。\n"

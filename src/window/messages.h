@@ -53,6 +53,10 @@ QString refreshFailure(const std::filesystem::path &folder, const korvalo::ListE
 // A pass whose journal could not be written (refused before the first rename, or stopped
 // part-way): where the journal is kept and what to do.
 QString journalFailure(const korvalo::JournalError &error);
+// The folder's record in Korvalo's state folder is damaged; where it is and what to do.
+QString damagedRecordText(const korvalo::JournalError &error);
+// The record was set aside as `keptAs`.
+QString damagedRecordLeftText(const std::filesystem::path &keptAs);
 // A pass refused because the folder still has an unfinished pass.
 QString recoveryPendingText();
 // Opening a folder with an unfinished pass while another Korvalo works on the same volume.
@@ -76,6 +80,9 @@ Question shuffleAgainQuestion(const std::vector<korvalo::FileName> &prefixed, in
 Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway = 0,
                           bool unconfirmed = false);
 inline constexpr int kRecoveryLater = -1;
+// Opening a folder whose record is damaged: 1 sets the record aside and takes the folder as it
+// is (leaveDamagedRecord()), 0 leaves everything as it is for now.
+Question damagedRecordQuestion(const korvalo::JournalError &error);
 // Opening the folder the files of a pass pass through to be stored in order: 1 moves them back
 // into the folder above, 0 leaves them.
 Question orderingFolderQuestion(const std::filesystem::path &folder);

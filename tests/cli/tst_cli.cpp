@@ -5,8 +5,11 @@
 // and after a stop.
 
 #include "browse/mountinfo.h"
+#include "passes/journalformat.h"
+#include "passes/journalkey.h"
 #include "passes/ordering.h"
 #include "passes/passlock.h"
+#include "passes/statefolder.h"
 #include "support/passrun.h"
 #include "support/testdir.h"
 
@@ -134,6 +137,14 @@ void touchAll(TestDir &dir, const QStringList &names)
 {
     for (const QString &name : names)
         dir.touch(name.toStdString());
+}
+
+namespace fs = std::filesystem;
+
+std::string fileText(const fs::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 QStringList namesOf(const TestDir &dir)
@@ -436,29 +447,41 @@ void TestCli::initTestCase()
 void TestCli::refusedPassLeavesTheFolder_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<bool>("pending"); // else the volume's lock is held
+    // What refuses it: "pending" (an unfinished pass), "damaged" (the folder's record has a
+    // garbled line) or "held" (the volume's lock is held).
+    QTest::addColumn<QString>("blocker");
 
     for (const char *pass : {"shuffle", "remove"}) {
-        QTest::addRow("%s, volume held", pass) << QStringList{pass, "%1"} << false;
-        QTest::addRow("%s, recovery pending", pass) << QStringList{pass, "%1"} << true;
+        QTest::addRow("%s, volume held", pass) << QStringList{pass, "%1"} << "held";
+        QTest::addRow("%s, recovery pending", pass) << QStringList{pass, "%1"} << "pending";
         QTest::addRow("%s --dry-run, recovery pending", pass)
-            << QStringList{pass, "%1", "--dry-run"} << true;
+            << QStringList{pass, "%1", "--dry-run"} << "pending";
     }
     QTest::newRow("shuffle --dry-run, volume held")
-        << QStringList{"shuffle", "%1", "--dry-run"} << false;
-    QTest::newRow("recover, volume held") << QStringList{"recover", "%1", "--undo"} << false;
+        << QStringList{"shuffle", "%1", "--dry-run"} << "held";
+    QTest::newRow("recover, volume held") << QStringList{"recover", "%1", "--undo"} << "held";
+    QTest::newRow("shuffle, record damaged, then left")
+        << QStringList{"shuffle", "%1"} << "damaged";
 }
 
 void TestCli::refusedPassLeavesTheFolder()
 {
     QFETCH(QStringList, args);
-    QFETCH(bool, pending);
+    QFETCH(QString, blocker);
     TestDir dir;
     touchAll(dir, songs(6) + QStringList{"1234 digits.mp3"});
 
     std::optional<korvalo::PassLock> lock;
-    if (pending) {
+    fs::path record;
+    if (blocker == "pending") {
         QCOMPARE(interruptedPass("shuffle", dir, 3).status, 130);
+    } else if (blocker == "damaged") {
+        QCOMPARE(cli({"shuffle", "%1"}, dir).status, 0);
+        const korvalo::JournalKey key = korvalo::journalKeyOf(dir.path()).value();
+        record = korvalo::stateFolder() / (korvalo::journalformat::keyHash(key) + ".journal");
+        std::fstream file(record, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(std::streamoff(fs::file_size(record) / 2));
+        file.put('\x7f'); // a byte in a line in the middle
     } else {
         // The recovery needs a pass to recover: made before the lock is taken.
         if (args.first() == "recover")
@@ -473,8 +496,27 @@ void TestCli::refusedPassLeavesTheFolder()
     QCOMPARE(run.status, 3);
     QCOMPARE(namesOf(dir), before);
     QCOMPARE(dir.contents(), contents);
-    if (pending)
+    if (blocker == "pending")
         QVERIFY2(run.err.contains("recover"), qPrintable(run.err));
+    if (blocker != "damaged")
+        return;
+    QVERIFY2(run.err.contains("--leave"), qPrintable(run.err));
+
+    // Left as it is: the record is kept beside itself, and the folder is one never seen.
+    const std::string damaged = fileText(record);
+    const CliRun left = cli({"recover", "%1", "--leave"}, dir);
+    QVERIFY2(left.status == 0, qPrintable(left.err));
+    QVERIFY(!fs::exists(record));
+    std::vector<fs::path> kept;
+    for (const auto &e : fs::directory_iterator(record.parent_path())) {
+        if (e.path().filename().native().starts_with(record.filename().native() + ".damaged-"))
+            kept.push_back(e.path());
+    }
+    QCOMPARE(kept.size(), std::size_t(1));
+    QVERIFY(fileText(kept[0]) == damaged);
+    QVERIFY2(left.out.contains(QString::fromStdString(kept[0].native())), qPrintable(left.out));
+    QCOMPARE(namesOf(dir), before);
+    QCOMPARE(cli({"status", "%1"}, dir).status, 0);
 }
 
 // Something else in place of the folder's record (a pipe kept status and shuffle waiting, a link

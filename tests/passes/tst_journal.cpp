@@ -1,6 +1,10 @@
+#include "browse/musicfilelist.h"
 #include "passes/filestates.h"
 #include "passes/folderrecovery.h"
 #include "passes/journal.h"
+#include "passes/journalformat.h"
+#include "passes/namecodec.h"
+#include "passes/passes.h"
 #include "passes/recovery.h"
 #include "support/childprocess.h"
 #include "support/testdir.h"
@@ -32,7 +36,7 @@ Q_DECLARE_METATYPE(PassKind)
 Q_DECLARE_METATYPE(RecoveryChoice)
 Q_DECLARE_METATYPE(Names)
 Q_DECLARE_METATYPE(JournalError::Kind)
-Q_DECLARE_METATYPE(RecoveryCheck)
+Q_DECLARE_METATYPE(korvalo::RecoveryCheck)
 
 namespace {
 
@@ -131,6 +135,18 @@ void fill(TestDir &folder)
         folder.touch(name);
 }
 
+// Lines as the journal writes them, each sealed with its checksum.
+QByteArray sealed(std::initializer_list<std::string> lines)
+{
+    std::string out;
+    for (const std::string &line : lines) {
+        const std::size_t start = out.size();
+        out += line;
+        korvalo::journalformat::sealLine(out, start);
+    }
+    return QByteArray::fromStdString(out);
+}
+
 std::string prefixFor(int i)
 {
     // "Song.mp3" gets the prefix that makes it "5678Song.mp3", a name the first file leaves.
@@ -151,6 +167,8 @@ private slots:
     void killAtEveryStep();
     void tornLastLine_data();
     void tornLastLine();
+    void damagedRecordIsNeverUsed_data();
+    void damagedRecordIsNeverUsed();
     void unwritableJournalStopsBeforeFirstRename_data();
     void unwritableJournalStopsBeforeFirstRename();
     void stateFolder_data();
@@ -416,15 +434,19 @@ void TestJournal::killAtEveryStep()
 }
 
 // A line cut off at a kill or a power cut, or garbage after the last whole line, is not read;
-// everything before it is, and the next write leaves a whole record.
+// everything before it is, and the next write leaves a whole record. The tails are appended
+// without checksums (as a cut-off line has none that holds), but for a whole end line.
 void TestJournal::tornLastLine_data()
 {
     QTest::addColumn<QByteArray>("tail");
+    std::string ended = "end completed 2";
+    korvalo::journalformat::sealLine(ended, 0);
     QTest::newRow("a line without its end") << QByteArray("f 1234a.mp3 a.m");
     QTest::newRow("a new draw for a file not announced") << QByteArray("r 7 9999x.mp3\n");
     QTest::newRow("a broken escape") << QByteArray("f %zz b.mp3\n");
     QTest::newRow("zero bytes of a block never written") << QByteArray(512, '\0');
-    QTest::newRow("a second end line") << QByteArray("end completed 2\nend stopped 1\n");
+    QTest::newRow("a second end line")
+        << QByteArray::fromStdString(ended) + QByteArray("end stopped 1\n");
 }
 
 void TestJournal::tornLastLine()
@@ -484,6 +506,174 @@ void TestJournal::tornLastLine()
     QVERIFY(!record.tornTail);
     QVERIFY(record.pending);
     QCOMPARE(record.pending->files, removal);
+}
+
+// A record that Korvalo did not write as it is, whether garbled or forged, is never acted on and
+// never taken for an unknown folder: opening the folder and both passes refuse it as damaged
+// until the user leaves the folder as it is, which keeps the record beside itself. A record a kill
+// cut short is still used, and an unfinished pass in it can be undone. Each record's header is
+// written with the test folder's key ("v1" as the first version wrote it, "none" for no header),
+// followed by the row's lines.
+void TestJournal::damagedRecordIsNeverUsed_data()
+{
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<Names>("folder");
+    QTest::addColumn<korvalo::RecoveryCheck>("check");
+    QTest::addColumn<int>("unrecorded"); // files of the pass its record does not hold
+    QTest::addColumn<Names>("afterUndo");
+
+    const auto damaged = korvalo::RecoveryCheck::Damaged;
+    const auto pending = korvalo::RecoveryCheck::Pending;
+    const Names folder = {"1111a.mp3", "b.mp3", "c.mp3"};
+    const Names before = {"a.mp3", "b.mp3", "c.mp3"};
+    // A shuffle of three files killed after its first rename.
+    const QByteArray killed =
+        sealed({"pass shuffle 1700000000 3", "f a.mp3 %+1111", "f b.mp3 %+2222", "f c.mp3 %+3333"});
+    const QByteArray pass1 = sealed({"pass shuffle 1700000000 1"});
+
+    QTest::newRow("a name with a slash")
+        << "v2" << pass1 + sealed({"f ../a.mp3 %+1111"}) << folder << damaged << 0 << Names{};
+    QTest::newRow("a name \"..\"")
+        << "v2" << pass1 + sealed({"f .. %+1111"}) << folder << damaged << 0 << Names{};
+    QTest::newRow("a name with a NUL")
+        << "v2" << pass1 + sealed({"f a%00.mp3 %+1111"}) << folder << damaged << 0 << Names{};
+    QTest::newRow("an f line appended after the end line")
+        << "v2" << killed + sealed({"end stopped 1", "f bonus.mp3 %+7777"})
+        << Names{"1111a.mp3", "7777bonus.mp3", "b.mp3", "c.mp3"} << damaged << 0 << Names{};
+    QTest::newRow("an f line beyond the pass's count")
+        << "v2" << killed + sealed({"f bonus.mp3 %+7777"})
+        << Names{"1111a.mp3", "7777bonus.mp3", "b.mp3", "c.mp3"} << damaged << 0 << Names{};
+    QTest::newRow("an f line appended after a cut-off one")
+        << "v2"
+        << sealed({"pass shuffle 1700000000 4", "f a.mp3 %+1111", "f b.mp3 %+2222"}) +
+               QByteArray("f c.mp\n") + sealed({"f bonus.mp3 %+7777"})
+        << Names{"1111a.mp3", "7777bonus.mp3", "b.mp3", "c.mp3"} << damaged << 0 << Names{};
+    QByteArray garbled = killed;
+    garbled[garbled.indexOf("f b.mp3") + 2] = 'B'; // its checksum no longer holds
+    QTest::newRow("a whole line with a wrong checksum in the middle")
+        << "v2" << garbled << folder << damaged << 0 << Names{};
+    QTest::newRow("garbage") << "none" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << folder
+                             << damaged << 0 << Names{};
+    QTest::newRow("an oversized record")
+        << "v2" << QByteArray(int(korvalo::journalformat::kRecordSizeFloor) + (1 << 20), 'x')
+        << folder << damaged << 0 << Names{};
+    QTest::newRow("an order pass through a folder that is not Korvalo's")
+        << "v2" << sealed({"pass order 1700000000 1", "dir Albums", "f a.mp3 %="})
+        << Names{"Albums", "a.mp3"} << damaged << 0 << Names{};
+
+    QTest::newRow("a torn last line: used")
+        << "v2" << killed + QByteArray("no 1 #0") << folder << pending << 0 << before;
+    QTest::newRow("a record cut off among its files: the rest were never renamed")
+        << "v2"
+        << sealed({"pass shuffle 1700000000 3", "f a.mp3 %+1111", "f b.mp3 %+2222"}) +
+               QByteArray("f c.m")
+        << folder << pending << 1 << before;
+    QTest::newRow("the first version, a pass pending: recoverable")
+        << "v1"
+        << QByteArray("pass shuffle 1700000000 3\nf a.mp3 %+1111\nf b.mp3 %+2222\n"
+                      "f c.mp3 %+3333\nr 1 5555b.mp3\n")
+        << folder << pending << 0 << before;
+    // The folder line cannot be read, so the order pass moved nothing (its lines are written in
+    // one step before the first move): the folder above is not taken for Korvalo's.
+    QTest::newRow("the first version, an order pass through \"..\"")
+        << "v1" << QByteArray("pass order 1700000000 1\ndir ..\n") << Names{"a.mp3"}
+        << korvalo::RecoveryCheck::Nothing << 0 << Names{};
+    // The pass would have found the fourth file's new name taken by the second file, which it had
+    // not renamed yet: 7777bonus.mp3 is that file, untouched, and stays as it is.
+    QTest::newRow("a file's new name is the old name of a file not renamed")
+        << "v2"
+        << sealed({"pass shuffle 1700000000 4", "f a.mp3 %+1111", "f 7777bonus.mp3 %+5555",
+                   "f c.mp3 %+3333", "f bonus.mp3 %+7777"})
+        << Names{"1111a.mp3", "7777bonus.mp3", "c.mp3"} << pending << 0
+        << Names{"7777bonus.mp3", "a.mp3", "c.mp3"};
+}
+
+void TestJournal::damagedRecordIsNeverUsed()
+{
+    QFETCH(QString, header);
+    QFETCH(QByteArray, body);
+    QFETCH(Names, folder);
+    QFETCH(korvalo::RecoveryCheck, check);
+    QFETCH(int, unrecorded);
+    QFETCH(Names, afterUndo);
+    TestDir music;
+    for (const std::string &name : folder) {
+        if (name == "Albums")
+            music.mkdir(name);
+        else
+            music.touch(name);
+    }
+    const JournalKey key = korvalo::journalKeyOf(music.path()).value();
+    std::string text;
+    if (header == "v2") {
+        text = korvalo::journalformat::keyLines(key, key.stick);
+    } else if (header == "v1") {
+        text = "korvalo-journal 1\nkey ";
+        korvalo::namecodec::encodeTo(text, key.volume);
+        text += ' ';
+        korvalo::namecodec::encodeTo(text, key.pathInVolume);
+        text += '\n';
+    }
+    text += body.toStdString();
+    const fs::path record = m_state->path() / (korvalo::journalformat::keyHash(key) + ".journal");
+    {
+        std::ofstream out(record, std::ios::binary);
+        out << text;
+    }
+
+    Journal journal(m_state->path());
+    korvalo::FolderRecord loaded;
+    const JournalError error = journal.load(key, loaded);
+    const bool isDamaged = check == korvalo::RecoveryCheck::Damaged;
+    QCOMPARE(error.kind, isDamaged ? JournalError::Kind::Damaged : JournalError::Kind::None);
+    QCOMPARE(loaded.known, !isDamaged);
+    korvalo::PendingRecovery pending;
+    JournalError checkError;
+    QCOMPARE(korvalo::checkForRecovery(music.path(), journal, pending, &checkError), check);
+    if (isDamaged)
+        QCOMPARE(checkError.path, record);
+    else
+        QCOMPARE(pending.plan.status.fileCount - pending.plan.status.recorded, unrecorded);
+
+    if (check == korvalo::RecoveryCheck::Nothing) {
+        QVERIFY(!loaded.pending);
+        QCOMPARE(music.names(), folder);
+        return;
+    }
+
+    // Both passes refuse, and rename nothing.
+    korvalo::MusicFileList list;
+    QVERIFY(list.setFolder(music.path()).ok());
+    korvalo::FixedFolder where(music.path());
+    korvalo::NullProgress quiet;
+    korvalo::PassContext ctx{list, where, quiet, korvalo::systemRenameCalls(), &journal};
+    korvalo::ClockRandomSource random;
+    for (const korvalo::PassResult &result :
+         {korvalo::runShufflePass(ctx, random), korvalo::runRemovalPass(ctx)}) {
+        QCOMPARE(result.status, korvalo::PassResult::Status::Refused);
+        QCOMPARE(result.refusal, isDamaged ? korvalo::PassResult::Refusal::RecordDamaged
+                                           : korvalo::PassResult::Refusal::RecoveryPending);
+    }
+    QCOMPARE(music.names(), folder);
+
+    if (isDamaged) {
+        // Left as it is: the record is kept beside itself, and the folder is one never seen.
+        const korvalo::RecoveryResult left = korvalo::leaveDamagedRecord(music.path(), journal);
+        QCOMPARE(left.status, korvalo::RecoveryResult::Status::Done);
+        QCOMPARE(left.keptRecord.parent_path(), m_state->path());
+        QVERIFY(contentOf(left.keptRecord) == text);
+        QVERIFY(!fs::exists(record));
+        QVERIFY(journal.load(key, loaded).ok());
+        QVERIFY(!loaded.known);
+        QCOMPARE(music.names(), folder);
+        return;
+    }
+    const korvalo::RecoveryResult undone =
+        korvalo::recoverFolder(music.path(), journal, pending, RecoveryChoice::Undo, quiet);
+    QCOMPARE(undone.status, korvalo::RecoveryResult::Status::Done);
+    QCOMPARE(music.names(), afterUndo);
+    QVERIFY(contentOf(record).starts_with(korvalo::journalformat::kMagic));
 }
 
 // A journal that cannot be written stops the pass before it renames anything.
@@ -874,9 +1064,13 @@ void TestJournal::recordUnderTypedCase()
     QCOMPARE(pending.plan.status.done, 2);
     QVERIFY(journal.settle(key, folder.names()).ok());
     QCOMPARE(state.names().size(), 1u);
-    QVERIFY(state.read(state.names()[0])
-                .starts_with("korvalo-journal 1\nkey 2C6E-91F0 /Music\n"
-                             "stick S\nhas 3250a.mp3 1\n"));
+    const korvalo::journalformat::Parsed moved =
+        korvalo::journalformat::parse(state.read(state.names()[0]));
+    QVERIFY(moved.valid);
+    QCOMPARE(moved.key.pathInVolume, "/Music");
+    QCOMPARE(moved.stick, "S");
+    QCOMPARE(moved.prefixed,
+             (std::map<korvalo::FileName, int>{{"3250a.mp3", 1}, {"3250b.mp3", 1}}));
 }
 
 // Clones of a stick share a record's key but take different volume locks: while a pass on one is
