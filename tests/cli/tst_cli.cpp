@@ -10,6 +10,7 @@
 #include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "passes/statefolder.h"
+#include "support/hostileplace.h"
 #include "support/passrun.h"
 #include "support/testdir.h"
 
@@ -526,9 +527,9 @@ void TestCli::stateFolderTroubleIsTold_data()
 {
     QTest::addColumn<QString>("place");
     QTest::addColumn<QStringList>("args");
-    for (const char *place :
-         {"record: pipe", "record: link to /dev/zero", "record: folder", "record: another user's",
-          "lock folder: another user's", "lock folder: a link", "lock folder: others may write"}) {
+    for (const char *place : {"record: pipe", "record: link to /dev/zero", "record: folder",
+                              "record: another user's file", "lock folder: another user's",
+                              "lock folder: a link", "lock folder: others may write"}) {
         // status takes the lock only for a pending pass.
         if (QString(place).startsWith("record"))
             QTest::addRow("status, %s", place) << place << QStringList{"status", "%1"};
@@ -557,18 +558,12 @@ void TestCli::stateFolderTroubleIsTold()
                 named = entry.path();
         QVERIFY(fs::remove(named));
     }
-    if (place.endsWith("pipe"))
-        QCOMPARE(::mkfifo(named.c_str(), 0600), 0);
-    else if (place.endsWith("/dev/zero"))
-        fs::create_symlink("/dev/zero", named);
-    else if (place.endsWith("folder"))
-        fs::create_directory(named);
+    if (!lock)
+        plantAt(named, place.section(": ", 1), state / "victim");
     else if (place.endsWith("a link"))
         fs::create_directory_symlink(state.path(), named);
-    else if (lock)
-        fs::create_directory(named);
     else
-        std::ofstream(named) << "korvalo-journal 1\n";
+        fs::create_directory(named);
     if (place.endsWith("others may write"))
         QCOMPARE(::chmod(named.c_str(), 0757), 0);
     else if (place.endsWith("another user's"))
