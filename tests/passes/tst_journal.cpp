@@ -116,11 +116,8 @@ std::map<std::string, std::string> shuffle(const TestDir &state, const JournalKe
     std::vector<korvalo::PlannedRename> planned;
     for (const char *name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
         planned.push_back({name, std::string("3250") + name});
-    korvalo::PassStart start;
-    start.fileCount = 4;
-    start.planned = planned;
     Journal journal(state.path());
-    if (journal.beginPass(key, start).ok()) {
+    if (journal.beginPass(key, {.fileCount = 4, .planned = planned}).ok()) {
         for (int i = 0; i < renamed; ++i)
             std::filesystem::rename(folder / planned[i].from, folder / planned[i].to);
         if (end)
@@ -532,35 +529,30 @@ void TestJournal::damagedRecordIsNeverUsed_data()
         sealed({"pass shuffle 1700000000 3", "f a.mp3 %+1111", "f b.mp3 %+2222", "f c.mp3 %+3333"});
     const QByteArray pass1 = sealed({"pass shuffle 1700000000 1"});
 
-    QTest::newRow("a name with a slash")
-        << "v2" << pass1 + sealed({"f ../a.mp3 %+1111"}) << folder << damaged << 0 << Names{};
-    QTest::newRow("a name \"..\"")
-        << "v2" << pass1 + sealed({"f .. %+1111"}) << folder << damaged << 0 << Names{};
-    QTest::newRow("a name with a NUL")
-        << "v2" << pass1 + sealed({"f a%00.mp3 %+1111"}) << folder << damaged << 0 << Names{};
-    QTest::newRow("an f line appended after the end line")
-        << "v2" << killed + sealed({"end stopped 1", "f bonus.mp3 %+7777"})
-        << Names{"1111a.mp3", "7777bonus.mp3", "b.mp3", "c.mp3"} << damaged << 0 << Names{};
-    QTest::newRow("an f line beyond the pass's count")
-        << "v2" << killed + sealed({"f bonus.mp3 %+7777"})
-        << Names{"1111a.mp3", "7777bonus.mp3", "b.mp3", "c.mp3"} << damaged << 0 << Names{};
-    QTest::newRow("an f line appended after a cut-off one")
-        << "v2"
-        << sealed({"pass shuffle 1700000000 4", "f a.mp3 %+1111", "f b.mp3 %+2222"}) +
-               QByteArray("f c.mp\n") + sealed({"f bonus.mp3 %+7777"})
-        << Names{"1111a.mp3", "7777bonus.mp3", "b.mp3", "c.mp3"} << damaged << 0 << Names{};
+    // Refused as damaged, whatever the folder holds.
+    const auto refused = [&](const char *name, const QByteArray &body, const Names &names,
+                             const QString &header = "v2") {
+        QTest::newRow(name) << header << body << names << damaged << 0 << Names{};
+    };
+    const Names bonus{"1111a.mp3", "7777bonus.mp3", "b.mp3", "c.mp3"};
+    refused("a name with a slash", pass1 + sealed({"f ../a.mp3 %+1111"}), folder);
+    refused("a name \"..\"", pass1 + sealed({"f .. %+1111"}), folder);
+    refused("a name with a NUL", pass1 + sealed({"f a%00.mp3 %+1111"}), folder);
+    refused("an f line appended after the end line",
+            killed + sealed({"end stopped 1", "f bonus.mp3 %+7777"}), bonus);
+    refused("an f line beyond the pass's count", killed + sealed({"f bonus.mp3 %+7777"}), bonus);
+    refused("an f line appended after a cut-off one",
+            sealed({"pass shuffle 1700000000 4", "f a.mp3 %+1111", "f b.mp3 %+2222"}) +
+                QByteArray("f c.mp\n") + sealed({"f bonus.mp3 %+7777"}),
+            bonus);
     QByteArray garbled = killed;
     garbled[garbled.indexOf("f b.mp3") + 2] = 'B'; // its checksum no longer holds
-    QTest::newRow("a whole line with a wrong checksum in the middle")
-        << "v2" << garbled << folder << damaged << 0 << Names{};
-    QTest::newRow("garbage") << "none" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << folder
-                             << damaged << 0 << Names{};
-    QTest::newRow("an oversized record")
-        << "v2" << QByteArray(int(korvalo::journalformat::kRecordSizeFloor) + (1 << 20), 'x')
-        << folder << damaged << 0 << Names{};
-    QTest::newRow("an order pass through a folder that is not Korvalo's")
-        << "v2" << sealed({"pass order 1700000000 1", "dir Albums", "f a.mp3 %="})
-        << Names{"Albums", "a.mp3"} << damaged << 0 << Names{};
+    refused("a whole line with a wrong checksum in the middle", garbled, folder);
+    refused("garbage", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), folder, "none");
+    refused("an oversized record",
+            QByteArray(int(korvalo::journalformat::kRecordSizeFloor) + (1 << 20), 'x'), folder);
+    refused("an order pass through a folder that is not Korvalo's",
+            sealed({"pass order 1700000000 1", "dir Albums", "f a.mp3 %="}), {"Albums", "a.mp3"});
 
     QTest::newRow("a torn last line: used")
         << "v2" << killed + QByteArray("no 1 #0") << folder << pending << 0 << before;
@@ -1080,10 +1072,8 @@ void TestJournal::oneWriterPerRecord()
     TestDir state, folder;
     fill(folder);
     const JournalKey onA = keyOf("A", "/Music"), onB = keyOf("B", "/Music");
-    std::vector<korvalo::PlannedRename> planned{{"a.mp3", "3250a.mp3"}};
-    korvalo::PassStart start;
-    start.fileCount = 1;
-    start.planned = planned;
+    const std::vector<korvalo::PlannedRename> planned{{"a.mp3", "3250a.mp3"}};
+    const korvalo::PassStart start{.fileCount = 1, .planned = planned};
     Journal a(state.path()), b(state.path());
     QVERIFY(a.beginPass(onA, start).ok());
     QCOMPARE(b.beginPass(onB, start).kind, korvalo::JournalError::Kind::RecordBusy);
