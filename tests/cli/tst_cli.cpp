@@ -72,12 +72,6 @@ void touchAll(TestDir &dir, const QStringList &names)
 
 namespace fs = std::filesystem;
 
-std::string fileText(const fs::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 QStringList namesOf(const TestDir &dir)
 {
     QStringList out;
@@ -434,7 +428,7 @@ void TestCli::refusedPassLeavesTheFolder()
     QVERIFY2(run.err.contains("--leave"), qPrintable(run.err));
 
     // Left as it is: the record is kept beside itself, and the folder is one never seen.
-    const std::string damaged = fileText(record);
+    const std::string damaged = contentOf(record);
     const CliRun left = cli({"recover", "%1", "--leave"}, dir);
     QVERIFY2(left.status == 0, qPrintable(left.err));
     QVERIFY(!fs::exists(record));
@@ -444,7 +438,7 @@ void TestCli::refusedPassLeavesTheFolder()
             kept.push_back(e.path());
     }
     QCOMPARE(kept.size(), std::size_t(1));
-    QVERIFY(fileText(kept[0]) == damaged);
+    QVERIFY(contentOf(kept[0]) == damaged);
     QVERIFY2(left.out.contains(QString::fromStdString(kept[0].native())), qPrintable(left.out));
     QCOMPARE(namesOf(dir), before);
     QCOMPARE(cli({"status", "%1"}, dir).status, 0);
@@ -479,7 +473,6 @@ void TestCli::stateFolderTroubleIsTold()
     TestDir state, dir;
     touchAll(dir, songs(3));
     const QStringList env{QStringLiteral("XDG_STATE_HOME=") + QString::fromStdString(state.path())};
-    namespace fs = std::filesystem;
     fs::path named = state / "korvalo"; // the lock folder, or the record in it
     if (!lock) {
         QCOMPARE(cli({"shuffle", "%1"}, dir, env).status, 0);
@@ -612,8 +605,7 @@ void TestCli::journalLastsAcrossRenames()
     TestDir dir;
     touchAll(dir, songs(6));
     TestDir state;
-    const QString stateHome =
-        QString::fromStdString(std::filesystem::canonical(state.path()).native());
+    const QString stateHome = QString::fromStdString(fs::canonical(state.path()).native());
     const QString journalFolder = stateHome + "/korvalo";
     const QString stateEnv = "XDG_STATE_HOME=" + stateHome;
     if (!before.isEmpty())

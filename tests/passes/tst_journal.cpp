@@ -51,12 +51,6 @@ Names namesIn(const fs::path &folder)
     return out;
 }
 
-std::string contentOf(const fs::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The rename a pass makes, as one plain system call that never replaces a file.
 int renameInFolder(const fs::path &folder, const FileName &from, const FileName &to)
 {
@@ -90,6 +84,15 @@ const Names kOriginals = {
     "1234.mp3",     "歌曲.mp3",      "a%b c.mp3",      "\xff\xfe x.mp3", "Track 01.flac",
 };
 
+// A shuffle's start that announces every rename.
+korvalo::PassStart startOf(std::span<const PlannedRename> planned)
+{
+    korvalo::PassStart start;
+    start.fileCount = int(planned.size());
+    start.planned = planned;
+    return start;
+}
+
 // Sticks written from one image share the journal's key, and only their identities tell them
 // apart.
 JournalKey keyOf(const std::string &stick, const std::string &path = "/Music",
@@ -117,9 +120,9 @@ std::map<std::string, std::string> shuffle(const TestDir &state, const JournalKe
     for (const char *name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
         planned.push_back({name, std::string("3250") + name});
     Journal journal(state.path());
-    if (journal.beginPass(key, {.fileCount = 4, .planned = planned}).ok()) {
+    if (journal.beginPass(key, startOf(planned)).ok()) {
         for (int i = 0; i < renamed; ++i)
-            std::filesystem::rename(folder / planned[i].from, folder / planned[i].to);
+            fs::rename(folder / planned[i].from, folder / planned[i].to);
         if (end)
             journal.endPass(*end, renamed);
     }
@@ -453,10 +456,7 @@ void TestJournal::tornLastLine()
     fs::path file;
     {
         Journal journal(m_state->path());
-        korvalo::PassStart start;
-        start.fileCount = 2;
-        start.planned = planned;
-        QVERIFY(journal.beginPass(kKey, start).ok());
+        QVERIFY(journal.beginPass(kKey, startOf(planned)).ok());
         QVERIFY(journal.refused(1).ok());
     } // gone without an end line, as if killed
     for (const auto &e : fs::directory_iterator(m_state->path()))
@@ -785,11 +785,8 @@ void TestJournal::recordsOfManyFoldersAreBounded()
     const int limit = 5;
     {
         Journal first(m_state->path(), limit);
-        korvalo::PassStart start;
-        start.fileCount = 1;
         const std::vector<PlannedRename> moves = {{"a.mp3", "1234a.mp3"}};
-        start.planned = moves;
-        QVERIFY(first.beginPass(kKey, start).ok()); // killed: never ended
+        QVERIFY(first.beginPass(kKey, startOf(moves)).ok()); // killed: never ended
     }
     Journal journal(m_state->path(), limit);
     const std::vector<PlannedRename> moves = {{"b.mp3", "1234b.mp3"}};
@@ -861,13 +858,11 @@ void TestJournal::fileStatesFromTheRecord_data()
     QTest::addColumn<Names>("from");
     QTest::addColumn<Names>("to");
     QTest::addColumn<int>("refused");   // the index of a refused rename, or -1
-    QTest::addColumn<int>("attempted"); // from the end line; -1: killed, no end line
+    QTest::addColumn<int>("attempted"); // from the end line
     QTest::addColumn<Names>("folder");
     QTest::addColumn<QString>("states"); // per file: D done, N not done, M missing
     const Names abc{"a.mp3", "b.mp3", "c.mp3"};
     const Names prefixed{"1111a.mp3", "2222b.mp3", "3333c.mp3"};
-    QTest::newRow("killed after two") << PassKind::Shuffle << abc << prefixed << -1 << -1
-                                      << Names{"1111a.mp3", "2222b.mp3", "c.mp3"} << "DDN";
     QTest::newRow("stopped after two, an old name back since: the end line tells")
         << PassKind::Shuffle << abc << prefixed << -1 << 2
         << Names{"1111a.mp3", "2222b.mp3", "b.mp3", "c.mp3"} << "DDN";
@@ -876,7 +871,8 @@ void TestJournal::fileStatesFromTheRecord_data()
         << Names{"1234x.mp3", "x.mp3"} << "N";
 }
 
-// Where each file of an unfinished pass stands, from the record and the folder's names.
+// Where each file of a pass that ended early stands, from the record and the folder's names (a
+// killed pass's files: see killAtEveryStep).
 void TestJournal::fileStatesFromTheRecord()
 {
     QFETCH(PassKind, kind);
@@ -894,10 +890,8 @@ void TestJournal::fileStatesFromTheRecord()
     pass.refused.assign(from.size(), false);
     if (refused >= 0)
         pass.refused[std::size_t(refused)] = true;
-    if (attempted >= 0) {
-        pass.end = refused >= 0 ? PassEnd::Failed : PassEnd::Stopped;
-        pass.attempted = attempted;
-    }
+    pass.end = refused >= 0 ? PassEnd::Failed : PassEnd::Stopped;
+    pass.attempted = attempted;
     QString text;
     for (const korvalo::FileState state : korvalo::fileStates(pass, folder))
         text += state == korvalo::FileState::Done      ? 'D'
@@ -1034,7 +1028,7 @@ void TestJournal::pendingPassOfAnotherStick()
     QVERIFY(journal.load(keyOf(recordStick), record).ok() && record.pending);
     if (another) {
         for (const auto &[name, bytes] : before)
-            std::filesystem::remove(state / name);
+            fs::remove(state / name);
         QVERIFY(journal.load(keyB, record).ok() && !record.pending);
         QCOMPARE(record.prefixed.size(), 4u);
     }
@@ -1073,7 +1067,7 @@ void TestJournal::oneWriterPerRecord()
     fill(folder);
     const JournalKey onA = keyOf("A", "/Music"), onB = keyOf("B", "/Music");
     const std::vector<korvalo::PlannedRename> planned{{"a.mp3", "3250a.mp3"}};
-    const korvalo::PassStart start{.fileCount = 1, .planned = planned};
+    const korvalo::PassStart start = startOf(planned);
     Journal a(state.path()), b(state.path());
     QVERIFY(a.beginPass(onA, start).ok());
     QCOMPARE(b.beginPass(onB, start).kind, korvalo::JournalError::Kind::RecordBusy);
