@@ -10,11 +10,12 @@
 #include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "passes/statefolder.h"
+#include "support/clirun.h"
+#include "support/hostileplace.h"
 #include "support/passrun.h"
 #include "support/testdir.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTest>
 
 #include <algorithm>
@@ -23,80 +24,10 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-struct CliRun
-{
-    int status = -1; // the exit status; -1 when the program did not end normally
-    QString out;
-    QString err;
-};
-
-// A terminal on which the user has typed `typed` already: the program reads it as from a user.
-class TypedTerminal
-{
-public:
-    explicit TypedTerminal(const QByteArray &typed)
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        QVERIFY(m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0);
-        m_path = QString::fromLocal8Bit(::ptsname(m_master));
-        QCOMPARE(::write(m_master, typed.constData(), std::size_t(typed.size())), typed.size());
-    }
-    ~TypedTerminal()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-    TypedTerminal(const TypedTerminal &) = delete;
-    TypedTerminal &operator=(const TypedTerminal &) = delete;
-    const QString &path() const { return m_path; }
-
-private:
-    int m_master = -1;
-    QString m_path;
-};
-
-// Runs korvalo-cli with `args`, "%1" in them standing for `folder`; `extraEnv` holds NAME=value.
-// Its input is a terminal with `typed` on it, or not a terminal when `typed` is null.
-CliRun cli(const QStringList &args, const TestDir &folder, const QStringList &extraEnv = {},
-           const QByteArray &typed = QByteArray())
-{
-    QStringList filled;
-    for (const QString &arg : args)
-        filled << QString(arg).replace(QStringLiteral("%1"), QString::fromStdString(folder.path()));
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString &pair : extraEnv) {
-        const qsizetype eq = pair.indexOf('=');
-        env.insert(pair.left(eq), pair.mid(eq + 1));
-    }
-    QProcess p;
-    p.setProcessEnvironment(env);
-    // Killed with the test, however it ends: a program left running would hold the volume's lock.
-    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    std::optional<TypedTerminal> terminal;
-    if (typed.isNull()) {
-        p.setStandardInputFile(QProcess::nullDevice());
-    } else {
-        terminal.emplace(typed);
-        p.setStandardInputFile(terminal->path());
-    }
-    p.start(QStringLiteral(KORVALO_CLI), filled);
-    CliRun run;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-    }
-    run.out = QString::fromUtf8(p.readAllStandardOutput());
-    run.err = QString::fromUtf8(p.readAllStandardError());
-    if (p.exitStatus() == QProcess::NormalExit)
-        run.status = p.exitCode();
-    return run;
-}
 
 // The environment that loads the system call hooks (syscallhooks.cpp) with `settings`.
 QStringList hooked(const QStringList &settings)
@@ -140,12 +71,6 @@ void touchAll(TestDir &dir, const QStringList &names)
 }
 
 namespace fs = std::filesystem;
-
-std::string fileText(const fs::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 QStringList namesOf(const TestDir &dir)
 {
@@ -503,7 +428,7 @@ void TestCli::refusedPassLeavesTheFolder()
     QVERIFY2(run.err.contains("--leave"), qPrintable(run.err));
 
     // Left as it is: the record is kept beside itself, and the folder is one never seen.
-    const std::string damaged = fileText(record);
+    const std::string damaged = contentOf(record);
     const CliRun left = cli({"recover", "%1", "--leave"}, dir);
     QVERIFY2(left.status == 0, qPrintable(left.err));
     QVERIFY(!fs::exists(record));
@@ -513,7 +438,7 @@ void TestCli::refusedPassLeavesTheFolder()
             kept.push_back(e.path());
     }
     QCOMPARE(kept.size(), std::size_t(1));
-    QVERIFY(fileText(kept[0]) == damaged);
+    QVERIFY(contentOf(kept[0]) == damaged);
     QVERIFY2(left.out.contains(QString::fromStdString(kept[0].native())), qPrintable(left.out));
     QCOMPARE(namesOf(dir), before);
     QCOMPARE(cli({"status", "%1"}, dir).status, 0);
@@ -526,9 +451,9 @@ void TestCli::stateFolderTroubleIsTold_data()
 {
     QTest::addColumn<QString>("place");
     QTest::addColumn<QStringList>("args");
-    for (const char *place :
-         {"record: pipe", "record: link to /dev/zero", "record: folder", "record: another user's",
-          "lock folder: another user's", "lock folder: a link", "lock folder: others may write"}) {
+    for (const char *place : {"record: pipe", "record: link to /dev/zero", "record: folder",
+                              "record: another user's file", "lock folder: another user's",
+                              "lock folder: a link", "lock folder: others may write"}) {
         // status takes the lock only for a pending pass.
         if (QString(place).startsWith("record"))
             QTest::addRow("status, %s", place) << place << QStringList{"status", "%1"};
@@ -548,7 +473,6 @@ void TestCli::stateFolderTroubleIsTold()
     TestDir state, dir;
     touchAll(dir, songs(3));
     const QStringList env{QStringLiteral("XDG_STATE_HOME=") + QString::fromStdString(state.path())};
-    namespace fs = std::filesystem;
     fs::path named = state / "korvalo"; // the lock folder, or the record in it
     if (!lock) {
         QCOMPARE(cli({"shuffle", "%1"}, dir, env).status, 0);
@@ -557,18 +481,12 @@ void TestCli::stateFolderTroubleIsTold()
                 named = entry.path();
         QVERIFY(fs::remove(named));
     }
-    if (place.endsWith("pipe"))
-        QCOMPARE(::mkfifo(named.c_str(), 0600), 0);
-    else if (place.endsWith("/dev/zero"))
-        fs::create_symlink("/dev/zero", named);
-    else if (place.endsWith("folder"))
-        fs::create_directory(named);
+    if (!lock)
+        plantAt(named, place.section(": ", 1), state / "victim");
     else if (place.endsWith("a link"))
         fs::create_directory_symlink(state.path(), named);
-    else if (lock)
-        fs::create_directory(named);
     else
-        std::ofstream(named) << "korvalo-journal 1\n";
+        fs::create_directory(named);
     if (place.endsWith("others may write"))
         QCOMPARE(::chmod(named.c_str(), 0757), 0);
     else if (place.endsWith("another user's"))
@@ -687,8 +605,7 @@ void TestCli::journalLastsAcrossRenames()
     TestDir dir;
     touchAll(dir, songs(6));
     TestDir state;
-    const QString stateHome =
-        QString::fromStdString(std::filesystem::canonical(state.path()).native());
+    const QString stateHome = QString::fromStdString(fs::canonical(state.path()).native());
     const QString journalFolder = stateHome + "/korvalo";
     const QString stateEnv = "XDG_STATE_HOME=" + stateHome;
     if (!before.isEmpty())

@@ -152,21 +152,6 @@ QString describe(const ChildOutcome &o)
         .arg(o.renamed);
 }
 
-// Every file of `original` once, under its own name or with an order prefix, content unchanged.
-bool holdsEveryFileOnce(const Snapshot &now, const Snapshot &original)
-{
-    if (now.size() != original.size())
-        return false;
-    for (const auto &[name, hash] : original) {
-        int found = 0;
-        for (const auto &[n, h] : now)
-            found += (n == name || isPrefixOf(n, name)) && h == hash;
-        if (found != 1)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 class TestMountedGuard : public QObject

@@ -19,8 +19,8 @@
 #include "passes/passlock.h"
 #include "passes/randomsource.h"
 #include "support/childprocess.h"
+#include "support/clirun.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,7 +32,6 @@
 #include <vector>
 
 #include <dirent.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,22 +160,6 @@ fs::path orderingFolderOf(const fs::path &folder)
     for (const auto &e : fs::directory_iterator(folder, ec)) {
         if (korvalo::isOrderingFolder(e.path()))
             return e.path();
-    }
-    return {};
-}
-
-// Every file of `before` once in `after`, with its content, under the name it had or with an
-// order prefix in front; nothing else changed.
-QString sameFilesRenamed(const Snapshot &before, const Snapshot &after)
-{
-    if (hashes(after) != hashes(before) || after.size() != before.size())
-        return "got: " + show(after) + "\nwanted: " + show(before);
-    for (const auto &[name, hash] : before) {
-        bool found = false;
-        for (const auto &[n, h] : after)
-            found |= h == hash && (n == name || isPrefixOf(n, name));
-        if (!found)
-            return QString::fromStdString(name) + " -> " + show(after);
     }
     return {};
 }
@@ -357,11 +340,7 @@ void TestMountedOrder::killedWhileFilesAreOut()
     QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 7, "the pass did not die where meant");
 
     // Files are out of sight in a folder whose name tells where they belong.
-    fs::path inner;
-    for (const auto &e : fs::directory_iterator(folder)) {
-        if (korvalo::isOrderingFolder(e.path()))
-            inner = e.path();
-    }
+    const fs::path inner = orderingFolderOf(folder);
     QVERIFY2(!inner.empty(), qPrintable(show(snapshot(folder))));
     QVERIFY(!korvalo::isOrderingFolder(folder));
 
@@ -462,39 +441,23 @@ void TestMountedOrder::stickPulledWhileFilesAreOut()
     QVERIFY2(populated.isEmpty(), qPrintable(populated));
 
     const QString path = QString::fromStdString(folder.native());
-    const auto cli = [&](const QStringList &args, const QStringList &env) {
-        QProcess p;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        for (const QString &pair : env)
-            e.insert(pair.section('=', 0, 0), pair.section('=', 1));
-        p.setProcessEnvironment(e);
-        p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }); // dies with us
-        p.setStandardInputFile(QProcess::nullDevice());
-        p.start(QStringLiteral(KORVALO_CLI), args);
-        if (!p.waitForFinished(60000))
-            p.kill();
-        p.waitForFinished();
-        const int status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        return std::make_pair(status, QString::fromUtf8(p.readAllStandardError()));
-    };
-    const auto [status, err] =
-        cli({"shuffle", path}, {"LD_PRELOAD=" SYSCALL_HOOKS, "KORVALO_TEST_DETACH=" + path,
-                                QStringLiteral("KORVALO_TEST_DETACH_AFTER=%1").arg(pullAfter)});
-    QVERIFY2(status == 1, qPrintable(QString::number(status) + ": " + err));
+    const CliRun pulled = cli({"shuffle", "%1"}, folder,
+                              {"LD_PRELOAD=" SYSCALL_HOOKS, "KORVALO_TEST_DETACH=" + path,
+                               QStringLiteral("KORVALO_TEST_DETACH_AFTER=%1").arg(pullAfter)});
+    QVERIFY2(pulled.status == 1, qPrintable(QString::number(pulled.status) + ": " + pulled.err));
     const auto prefix = korvalo::kOrderingFolderPrefix;
     for (const QString &told :
          {QStringLiteral("设备已移除"), "korvalo-cli recover " + path + " --finish",
           QString::fromUtf8(reinterpret_cast<const char *>(prefix.data()), prefix.size())})
-        QVERIFY2(err.contains(told), qPrintable(err));
+        QVERIFY2(pulled.err.contains(told), qPrintable(pulled.err));
 
     QVERIFY(image.unmount().isEmpty()); // the daemon ends once the program is gone
     QVERIFY(image.mount().isEmpty());
     QVERIFY(!orderingFolderOf(folder).empty());
-    const auto [recovered, recoverErr] = cli({"recover", path, "--finish"}, {});
-    QVERIFY2(recovered == 0, qPrintable(recoverErr));
+    const CliRun recovered = cli({"recover", "%1", "--finish"}, folder);
+    QVERIFY2(recovered.status == 0, qPrintable(recovered.err));
     QVERIFY(orderingFolderOf(folder).empty());
-    const QString same = sameFilesRenamed(original, snapshot(folder));
-    QVERIFY2(same.isEmpty(), qPrintable(same));
+    QVERIFY2(holdsEveryFileOnce(snapshot(folder), original), qPrintable(show(snapshot(folder))));
     QVERIFY(!guard.fired());
     VERIFY_VOLUME_SOUND(image);
 }

@@ -134,62 +134,6 @@ bool killedPass(bool shuffle, const fs::path &folder, int killAt)
            }) == -1;
 }
 
-// Another process holding the volume's pass lock until the object ends.
-class LockHolder
-{
-public:
-    explicit LockHolder(std::uint64_t device)
-    {
-        int ready[2];
-        int go[2];
-        if (::pipe(ready) != 0)
-            return;
-        if (::pipe(go) != 0) {
-            ::close(ready[0]);
-            ::close(ready[1]);
-            return;
-        }
-        m_pid = forkTestChild();
-        if (m_pid == 0) {
-            ::close(ready[0]);
-            ::close(go[1]);
-            const auto lock = korvalo::PassLock::tryAcquire(device).lock;
-            char byte = lock ? 1 : 0;
-            (void)!::write(ready[1], &byte, 1);
-            (void)!::read(go[0], &byte, 1); // until the other end is closed
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(go[0]);
-        m_go = go[1];
-        pollfd p{ready[0], POLLIN, 0};
-        char held = 0;
-        m_held =
-            m_pid > 0 && ::poll(&p, 1, 20000) == 1 && ::read(ready[0], &held, 1) == 1 && held == 1;
-        ::close(ready[0]);
-    }
-    ~LockHolder() { release(); }
-    LockHolder(const LockHolder &) = delete;
-    LockHolder &operator=(const LockHolder &) = delete;
-
-    bool held() const { return m_held; }
-    void release()
-    {
-        if (m_go >= 0)
-            ::close(m_go);
-        m_go = -1;
-        if (m_pid > 0)
-            ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-        m_held = false;
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_go = -1;
-    bool m_held = false;
-};
-
 QString keyText(const korvalo::JournalKey &key)
 {
     return QString::fromStdString(key.volume + " : " + key.pathInVolume);
@@ -531,7 +475,7 @@ void TestMountedRecovery::volumeBusy()
 
     const auto device = korvalo::deviceOf(folder);
     QVERIFY(device);
-    LockHolder other(*device);
+    LockHolder other([&] { return korvalo::PassLock::tryAcquire(*device).lock; });
     QVERIFY2(other.held(), "the other process did not get the lock");
     korvalo::NullProgress progress;
     const RecoveryResult busy =

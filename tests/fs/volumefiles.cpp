@@ -81,6 +81,20 @@ bool isPrefixOf(const std::string &name, const std::string &original)
                        [](char c) { return c >= '0' && c <= '9'; });
 }
 
+bool holdsEveryFileOnce(const Snapshot &now, const Snapshot &original)
+{
+    if (now.size() != original.size())
+        return false;
+    for (const auto &[name, hash] : original) {
+        int found = 0;
+        for (const auto &[n, h] : now)
+            found += (n == name || isPrefixOf(n, name)) && h == hash;
+        if (found != 1)
+            return false;
+    }
+    return true;
+}
+
 std::string repeat(const std::string &unit, int times)
 {
     std::string out;

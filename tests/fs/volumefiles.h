@@ -35,6 +35,9 @@ std::vector<std::string> hashes(const Snapshot &s);
 
 // True when `name` is `original` with a four-digit order prefix ("1000".."9999") in front.
 bool isPrefixOf(const std::string &name, const std::string &original);
+// Every file of `original` once in `now`, under its own name or with an order prefix, content
+// unchanged; nothing else there.
+bool holdsEveryFileOnce(const Snapshot &now, const Snapshot &original);
 std::string repeat(const std::string &unit, int times);
 
 QString describe(const korvalo::RenameOutcome &o);

@@ -51,12 +51,6 @@ Names namesIn(const fs::path &folder)
     return out;
 }
 
-std::string contentOf(const fs::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The rename a pass makes, as one plain system call that never replaces a file.
 int renameInFolder(const fs::path &folder, const FileName &from, const FileName &to)
 {
@@ -90,6 +84,15 @@ const Names kOriginals = {
     "1234.mp3",     "歌曲.mp3",      "a%b c.mp3",      "\xff\xfe x.mp3", "Track 01.flac",
 };
 
+// A shuffle's start that announces every rename.
+korvalo::PassStart startOf(std::span<const PlannedRename> planned)
+{
+    korvalo::PassStart start;
+    start.fileCount = int(planned.size());
+    start.planned = planned;
+    return start;
+}
+
 // Sticks written from one image share the journal's key, and only their identities tell them
 // apart.
 JournalKey keyOf(const std::string &stick, const std::string &path = "/Music",
@@ -116,13 +119,10 @@ std::map<std::string, std::string> shuffle(const TestDir &state, const JournalKe
     std::vector<korvalo::PlannedRename> planned;
     for (const char *name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
         planned.push_back({name, std::string("3250") + name});
-    korvalo::PassStart start;
-    start.fileCount = 4;
-    start.planned = planned;
     Journal journal(state.path());
-    if (journal.beginPass(key, start).ok()) {
+    if (journal.beginPass(key, startOf(planned)).ok()) {
         for (int i = 0; i < renamed; ++i)
-            std::filesystem::rename(folder / planned[i].from, folder / planned[i].to);
+            fs::rename(folder / planned[i].from, folder / planned[i].to);
         if (end)
             journal.endPass(*end, renamed);
     }
@@ -456,10 +456,7 @@ void TestJournal::tornLastLine()
     fs::path file;
     {
         Journal journal(m_state->path());
-        korvalo::PassStart start;
-        start.fileCount = 2;
-        start.planned = planned;
-        QVERIFY(journal.beginPass(kKey, start).ok());
+        QVERIFY(journal.beginPass(kKey, startOf(planned)).ok());
         QVERIFY(journal.refused(1).ok());
     } // gone without an end line, as if killed
     for (const auto &e : fs::directory_iterator(m_state->path()))
@@ -532,35 +529,30 @@ void TestJournal::damagedRecordIsNeverUsed_data()
         sealed({"pass shuffle 1700000000 3", "f a.mp3 %+1111", "f b.mp3 %+2222", "f c.mp3 %+3333"});
     const QByteArray pass1 = sealed({"pass shuffle 1700000000 1"});
 
-    QTest::newRow("a name with a slash")
-        << "v2" << pass1 + sealed({"f ../a.mp3 %+1111"}) << folder << damaged << 0 << Names{};
-    QTest::newRow("a name \"..\"")
-        << "v2" << pass1 + sealed({"f .. %+1111"}) << folder << damaged << 0 << Names{};
-    QTest::newRow("a name with a NUL")
-        << "v2" << pass1 + sealed({"f a%00.mp3 %+1111"}) << folder << damaged << 0 << Names{};
-    QTest::newRow("an f line appended after the end line")
-        << "v2" << killed + sealed({"end stopped 1", "f bonus.mp3 %+7777"})
-        << Names{"1111a.mp3", "7777bonus.mp3", "b.mp3", "c.mp3"} << damaged << 0 << Names{};
-    QTest::newRow("an f line beyond the pass's count")
-        << "v2" << killed + sealed({"f bonus.mp3 %+7777"})
-        << Names{"1111a.mp3", "7777bonus.mp3", "b.mp3", "c.mp3"} << damaged << 0 << Names{};
-    QTest::newRow("an f line appended after a cut-off one")
-        << "v2"
-        << sealed({"pass shuffle 1700000000 4", "f a.mp3 %+1111", "f b.mp3 %+2222"}) +
-               QByteArray("f c.mp\n") + sealed({"f bonus.mp3 %+7777"})
-        << Names{"1111a.mp3", "7777bonus.mp3", "b.mp3", "c.mp3"} << damaged << 0 << Names{};
+    // Refused as damaged, whatever the folder holds.
+    const auto refused = [&](const char *name, const QByteArray &body, const Names &names,
+                             const QString &header = "v2") {
+        QTest::newRow(name) << header << body << names << damaged << 0 << Names{};
+    };
+    const Names bonus{"1111a.mp3", "7777bonus.mp3", "b.mp3", "c.mp3"};
+    refused("a name with a slash", pass1 + sealed({"f ../a.mp3 %+1111"}), folder);
+    refused("a name \"..\"", pass1 + sealed({"f .. %+1111"}), folder);
+    refused("a name with a NUL", pass1 + sealed({"f a%00.mp3 %+1111"}), folder);
+    refused("an f line appended after the end line",
+            killed + sealed({"end stopped 1", "f bonus.mp3 %+7777"}), bonus);
+    refused("an f line beyond the pass's count", killed + sealed({"f bonus.mp3 %+7777"}), bonus);
+    refused("an f line appended after a cut-off one",
+            sealed({"pass shuffle 1700000000 4", "f a.mp3 %+1111", "f b.mp3 %+2222"}) +
+                QByteArray("f c.mp\n") + sealed({"f bonus.mp3 %+7777"}),
+            bonus);
     QByteArray garbled = killed;
     garbled[garbled.indexOf("f b.mp3") + 2] = 'B'; // its checksum no longer holds
-    QTest::newRow("a whole line with a wrong checksum in the middle")
-        << "v2" << garbled << folder << damaged << 0 << Names{};
-    QTest::newRow("garbage") << "none" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << folder
-                             << damaged << 0 << Names{};
-    QTest::newRow("an oversized record")
-        << "v2" << QByteArray(int(korvalo::journalformat::kRecordSizeFloor) + (1 << 20), 'x')
-        << folder << damaged << 0 << Names{};
-    QTest::newRow("an order pass through a folder that is not Korvalo's")
-        << "v2" << sealed({"pass order 1700000000 1", "dir Albums", "f a.mp3 %="})
-        << Names{"Albums", "a.mp3"} << damaged << 0 << Names{};
+    refused("a whole line with a wrong checksum in the middle", garbled, folder);
+    refused("garbage", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), folder, "none");
+    refused("an oversized record",
+            QByteArray(int(korvalo::journalformat::kRecordSizeFloor) + (1 << 20), 'x'), folder);
+    refused("an order pass through a folder that is not Korvalo's",
+            sealed({"pass order 1700000000 1", "dir Albums", "f a.mp3 %="}), {"Albums", "a.mp3"});
 
     QTest::newRow("a torn last line: used")
         << "v2" << killed + QByteArray("no 1 #0") << folder << pending << 0 << before;
@@ -793,11 +785,8 @@ void TestJournal::recordsOfManyFoldersAreBounded()
     const int limit = 5;
     {
         Journal first(m_state->path(), limit);
-        korvalo::PassStart start;
-        start.fileCount = 1;
         const std::vector<PlannedRename> moves = {{"a.mp3", "1234a.mp3"}};
-        start.planned = moves;
-        QVERIFY(first.beginPass(kKey, start).ok()); // killed: never ended
+        QVERIFY(first.beginPass(kKey, startOf(moves)).ok()); // killed: never ended
     }
     Journal journal(m_state->path(), limit);
     const std::vector<PlannedRename> moves = {{"b.mp3", "1234b.mp3"}};
@@ -869,13 +858,11 @@ void TestJournal::fileStatesFromTheRecord_data()
     QTest::addColumn<Names>("from");
     QTest::addColumn<Names>("to");
     QTest::addColumn<int>("refused");   // the index of a refused rename, or -1
-    QTest::addColumn<int>("attempted"); // from the end line; -1: killed, no end line
+    QTest::addColumn<int>("attempted"); // from the end line
     QTest::addColumn<Names>("folder");
     QTest::addColumn<QString>("states"); // per file: D done, N not done, M missing
     const Names abc{"a.mp3", "b.mp3", "c.mp3"};
     const Names prefixed{"1111a.mp3", "2222b.mp3", "3333c.mp3"};
-    QTest::newRow("killed after two") << PassKind::Shuffle << abc << prefixed << -1 << -1
-                                      << Names{"1111a.mp3", "2222b.mp3", "c.mp3"} << "DDN";
     QTest::newRow("stopped after two, an old name back since: the end line tells")
         << PassKind::Shuffle << abc << prefixed << -1 << 2
         << Names{"1111a.mp3", "2222b.mp3", "b.mp3", "c.mp3"} << "DDN";
@@ -884,7 +871,8 @@ void TestJournal::fileStatesFromTheRecord_data()
         << Names{"1234x.mp3", "x.mp3"} << "N";
 }
 
-// Where each file of an unfinished pass stands, from the record and the folder's names.
+// Where each file of a pass that ended early stands, from the record and the folder's names (a
+// killed pass's files: see killAtEveryStep).
 void TestJournal::fileStatesFromTheRecord()
 {
     QFETCH(PassKind, kind);
@@ -902,10 +890,8 @@ void TestJournal::fileStatesFromTheRecord()
     pass.refused.assign(from.size(), false);
     if (refused >= 0)
         pass.refused[std::size_t(refused)] = true;
-    if (attempted >= 0) {
-        pass.end = refused >= 0 ? PassEnd::Failed : PassEnd::Stopped;
-        pass.attempted = attempted;
-    }
+    pass.end = refused >= 0 ? PassEnd::Failed : PassEnd::Stopped;
+    pass.attempted = attempted;
     QString text;
     for (const korvalo::FileState state : korvalo::fileStates(pass, folder))
         text += state == korvalo::FileState::Done      ? 'D'
@@ -1042,7 +1028,7 @@ void TestJournal::pendingPassOfAnotherStick()
     QVERIFY(journal.load(keyOf(recordStick), record).ok() && record.pending);
     if (another) {
         for (const auto &[name, bytes] : before)
-            std::filesystem::remove(state / name);
+            fs::remove(state / name);
         QVERIFY(journal.load(keyB, record).ok() && !record.pending);
         QCOMPARE(record.prefixed.size(), 4u);
     }
@@ -1080,10 +1066,8 @@ void TestJournal::oneWriterPerRecord()
     TestDir state, folder;
     fill(folder);
     const JournalKey onA = keyOf("A", "/Music"), onB = keyOf("B", "/Music");
-    std::vector<korvalo::PlannedRename> planned{{"a.mp3", "3250a.mp3"}};
-    korvalo::PassStart start;
-    start.fileCount = 1;
-    start.planned = planned;
+    const std::vector<korvalo::PlannedRename> planned{{"a.mp3", "3250a.mp3"}};
+    const korvalo::PassStart start = startOf(planned);
     Journal a(state.path()), b(state.path());
     QVERIFY(a.beginPass(onA, start).ok());
     QCOMPARE(b.beginPass(onB, start).kind, korvalo::JournalError::Kind::RecordBusy);

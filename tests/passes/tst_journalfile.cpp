@@ -4,13 +4,12 @@
 
 #include "passes/journalfile.h"
 #include "support/childprocess.h"
+#include "support/hostileplace.h"
 #include "support/testdir.h"
 
 #include <QTest>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,36 +24,6 @@ constexpr int kPrompt = 5000; // ms: a call that takes longer hangs
 
 // The victim a planted link points to: it must stay as it is.
 const std::string kVictimText = "not Korvalo's";
-
-void plant(const TestDir &dir, const QString &place, const fs::path &record)
-{
-    const fs::path victim = dir / "victim";
-    if (place == "link to a file") {
-        fs::create_symlink(victim, record);
-    } else if (place == "link to /dev/zero") {
-        fs::create_symlink("/dev/zero", record);
-    } else if (place == "dangling link") {
-        fs::create_symlink(dir / "made through the link", record);
-    } else if (place == "pipe") {
-        QCOMPARE(::mkfifo(record.c_str(), 0600), 0);
-    } else if (place == "socket") {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un at{};
-        at.sun_family = AF_UNIX;
-        std::snprintf(at.sun_path, sizeof at.sun_path, "%s", record.c_str());
-        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
-        ::close(fd);
-    } else if (place == "folder") {
-        fs::create_directory(record);
-    } else if (place == "another user's file") {
-        std::ofstream(record) << "x";
-        QCOMPARE(::chown(record.c_str(), 65534, 65534), 0);
-    } else if (place == "oversized file") {
-        std::ofstream(record) << std::string(kCap + 1, 'x');
-    } else if (place == "record") {
-        std::ofstream(record) << "record";
-    }
-}
 
 } // namespace
 
@@ -98,7 +67,7 @@ void TestJournalFile::hostilePlaces()
     dir.write("victim", kVictimText);
     // Where older versions wrote before renaming: a link there must not be followed either.
     fs::create_symlink(dir / "victim", dir / "0123.journal.new");
-    plant(dir, place, record);
+    plantAt(record, place, dir / "victim", kCap + 1);
 
     // In a child each: a pipe or a device must not keep the call waiting.
     QCOMPARE(inChildWithin(kPrompt,

@@ -4,12 +4,12 @@
 
 #include "passes/passlock.h"
 #include "support/childprocess.h"
+#include "support/hostileplace.h"
 #include "support/passrun.h"
 #include "support/testdir.h"
 
 #include <QTest>
 
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,37 +80,22 @@ void TestPassLock::sameLockWhateverTheRuntimeFolder()
     };
     const fs::path expected = PassLock::lockFolder();
 
-    int held[2], release[2];
-    QVERIFY(::pipe(held) == 0 && ::pipe(release) == 0);
-    const pid_t holder = ::fork();
-    if (holder == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        ::close(held[0]);
-        ::close(release[1]);
+    LockHolder holder([&] {
         setRuntime(runtimeOf(first));
-        const LockAttempt attempt = PassLock::tryAcquire(kDevice);
-        char c = attempt.held() && PassLock::lockFolder() == expected ? 1 : 0;
-        (void)!::write(held[1], &c, 1);
-        (void)!::read(release[0], &c, 1); // until the test closes its end
-        ::_exit(0);
-    }
-    ::close(held[1]);
-    ::close(release[0]);
-    pollfd ready{held[0], POLLIN, 0};
-    char c = 0;
-    const bool taken = ::poll(&ready, 1, 5000) == 1 && ::read(held[0], &c, 1) == 1 && c == 1;
-    const int tried = inChildWithin(5000, [&] {
-        setRuntime(runtimeOf(second));
-        if (PassLock::lockFolder() != expected)
-            return 3;
-        const LockAttempt attempt = PassLock::tryAcquire(kDevice);
-        return attempt.busy() ? 0 : attempt.held() ? 1 : 2;
+        LockAttempt attempt = PassLock::tryAcquire(kDevice);
+        return PassLock::lockFolder() == expected ? std::move(attempt.lock) : std::nullopt;
     });
-    ::close(release[1]);
-    ::close(held[0]);
-    ::waitpid(holder, nullptr, 0);
-    QVERIFY(taken);
-    QCOMPARE(tried, 0);                            // busy: held by the first
+    QVERIFY(holder.held());
+    QCOMPARE(inChildWithin(5000,
+                           [&] {
+                               setRuntime(runtimeOf(second));
+                               if (PassLock::lockFolder() != expected)
+                                   return 3;
+                               const LockAttempt attempt = PassLock::tryAcquire(kDevice);
+                               return attempt.busy() ? 0 : attempt.held() ? 1 : 2;
+                           }),
+             0); // busy: held by the first
+    holder.release();
     QVERIFY(PassLock::tryAcquire(kDevice).held()); // let go with its process
 }
 
@@ -120,10 +105,11 @@ void TestPassLock::unavailableLockRefuses_data()
     QTest::addColumn<int>("error");
     QTest::newRow("folder: another user's") << "folder: another user's" << EPERM;
     QTest::newRow("folder: a regular file") << "folder: a regular file" << ENOTDIR;
-    QTest::newRow("lock file: a link") << "lock file: a link" << ELOOP;
-    QTest::newRow("lock file: another user's") << "lock file: another user's" << EPERM;
-    QTest::newRow("lock file: a pipe") << "lock file: a pipe" << ENXIO;
-    QTest::newRow("lock file: a folder") << "lock file: a folder" << EISDIR;
+    // At the lock file's place:
+    QTest::newRow("link to a file") << "link to a file" << ELOOP;
+    QTest::newRow("another user's file") << "another user's file" << EPERM;
+    QTest::newRow("pipe") << "pipe" << ENXIO;
+    QTest::newRow("folder") << "folder" << EISDIR;
 }
 
 void TestPassLock::unavailableLockRefuses()
@@ -139,23 +125,14 @@ void TestPassLock::unavailableLockRefuses()
     base.touch("victim");
     const fs::path locks = base / "korvalo";
     const fs::path file = locks / ("volume-" + std::to_string(st.st_dev) + ".lock");
-    if (place == "folder: a regular file") {
+    if (place == "folder: a regular file")
         base.touch("korvalo");
-    } else {
+    else
         base.mkdir("korvalo");
-    }
     if (place == "folder: another user's")
         QCOMPARE(::chown(locks.c_str(), 65534, 65534), 0);
-    else if (place == "lock file: a link")
-        fs::create_symlink(base / "victim", file);
-    else if (place == "lock file: a pipe")
-        QCOMPARE(::mkfifo(file.c_str(), 0600), 0);
-    else if (place == "lock file: a folder")
-        fs::create_directory(file);
-    else if (place == "lock file: another user's") {
-        std::ofstream(file) << "";
-        QCOMPARE(::chown(file.c_str(), 65534, 65534), 0);
-    }
+    else
+        plantAt(file, place, base / "victim");
     PassLock::setFolderForTests(locks);
 
     const LockAttempt attempt = PassLock::tryAcquire(st.st_dev);

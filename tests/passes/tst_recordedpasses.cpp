@@ -155,8 +155,6 @@ private slots:
     void stoppedPassRecordsWhatItTried_data();
     void stoppedPassRecordsWhatItTried();
     void refusedRemovalKeepsKorvalosPrefix();
-    void conflictNamedAsTheFileIsNow_data();
-    void conflictNamedAsTheFileIsNow();
     void orderedFilesReturnInRecordedOrder_data();
     void orderedFilesReturnInRecordedOrder();
 };
@@ -327,25 +325,8 @@ void TestRecordedPasses::unfinishedPassAndBusyVolume()
     // Another process takes the volume's lock and holds it until told.
     struct stat st;
     QCOMPARE(::stat(dir.path().c_str(), &st), 0);
-    int held[2], release[2];
-    QVERIFY(::pipe(held) == 0 && ::pipe(release) == 0);
-    const pid_t holder = forkTestChild();
-    if (holder == 0) {
-        ::close(held[0]);
-        ::close(release[1]); // so that the read below ends when the test does
-        auto lock = korvalo::PassLock::tryAcquire(st.st_dev).lock;
-        char c = lock ? 1 : 0;
-        (void)!::write(held[1], &c, 1);
-        (void)!::read(release[0], &c, 1);
-        ::_exit(0);
-    }
-    QVERIFY(holder > 0);
-    ChildGuard holderGuard(holder);
-    ::close(held[1]);
-    ::close(release[0]);
-    char c = 0;
-    QCOMPARE(::read(held[0], &c, 1), ssize_t(1));
-    QCOMPARE(int(c), 1);
+    LockHolder holder([&] { return korvalo::PassLock::tryAcquire(st.st_dev).lock; });
+    QVERIFY(holder.held());
 
     korvalo::PendingRecovery pending;
     QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
@@ -359,12 +340,7 @@ void TestRecordedPasses::unfinishedPassAndBusyVolume()
              int(korvalo::RecoveryResult::Status::VolumeBusy));
     QCOMPARE(namesOf(dir), halfShuffled);
 
-    QCOMPARE(::write(release[1], &c, 1), ssize_t(1));
-    int status = 0;
-    QCOMPARE(::waitpid(holder, &status, 0), holder);
-    holderGuard.release();
-    ::close(held[0]);
-    ::close(release[1]);
+    holder.release();
 
     QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
              int(RecoveryCheck::Pending));
@@ -413,22 +389,39 @@ void TestRecordedPasses::stoppedPassRecordsWhatItTried_data()
 {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<bool>("shuffle");
-    QTest::addColumn<int>("stopAt");    // the list index after which the pass stops
-    QTest::addColumn<int>("attempted"); // the renames it tried, as its end line must say
+    QTest::addColumn<int>("stopAt");       // the list index after which the pass stops
+    QTest::addColumn<int>("attempted");    // the renames it tried, as its end line must say
+    QTest::addColumn<bool>("undo");        // then recovered: undone, else finished
+    QTest::addColumn<QString>("inTheWay"); // a file copied in since the pass stopped ("": none)
+    QTest::addColumn<QString>("reported"); // the conflict, named as the file is now
     const QStringList songs{"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
-    QTest::newRow("shuffle stopped after two") << songs << true << 1 << 2;
+    QTest::newRow("shuffle stopped after two") << songs << true << 1 << 2 << true << ""
+                                               << "";
     // "2000 Live.mp3" keeps its digits: the list's second name is no rename of the pass.
     QTest::newRow("removal stopped after a name it leaves alone")
-        << QStringList{"1111a.mp3", "2000 Live.mp3", "3333c.mp3"} << false << 1 << 1;
+        << QStringList{"1111a.mp3", "2000 Live.mp3", "3333c.mp3"} << false << 1 << 1 << true << ""
+        << "";
+    // The pass renamed a.mp3 and b.mp3 and stopped before c.mp3.
+    const QStringList abc{"a.mp3", "b.mp3", "c.mp3"};
+    QTest::newRow("conflict as the file is now: undo, the old name taken")
+        << abc << true << 1 << 2 << true << "a.mp3"
+        << "3250a.mp3";
+    QTest::newRow("conflict as the file is now: finish, the planned name taken")
+        << abc << true << 1 << 2 << false << "3250c.mp3"
+        << "c.mp3";
 }
 
-// The end line of a stopped pass counts the renames it tried, not the names it went past.
+// The end line of a stopped pass counts the renames it tried, not the names it went past. A file
+// the recovery then leaves alone because its name is taken is reported under the name it has.
 void TestRecordedPasses::stoppedPassRecordsWhatItTried()
 {
     QFETCH(QStringList, names);
     QFETCH(bool, shuffle);
     QFETCH(int, stopAt);
     QFETCH(int, attempted);
+    QFETCH(bool, undo);
+    QFETCH(QString, inTheWay);
+    QFETCH(QString, reported);
     TestDir state;
     korvalo::Journal journal(state.path());
     TestDir dir;
@@ -444,6 +437,21 @@ void TestRecordedPasses::stoppedPassRecordsWhatItTried()
     QVERIFY(record.pending);
     QVERIFY(record.pending->end == korvalo::PassEnd::Stopped);
     QCOMPARE(record.pending->attempted, attempted);
+    if (inTheWay.isEmpty())
+        return;
+
+    dir.write(inTheWay.toStdString(), "copied in");
+    korvalo::PendingRecovery pending;
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+             int(RecoveryCheck::Pending));
+    korvalo::NullProgress quiet;
+    const korvalo::RecoveryResult recovered = korvalo::recoverFolder(
+        dir.path(), journal, pending,
+        undo ? korvalo::RecoveryChoice::Undo : korvalo::RecoveryChoice::Finish, quiet);
+    QCOMPARE(int(recovered.status), int(korvalo::RecoveryResult::Status::Done));
+    QCOMPARE(recovered.conflicts, std::vector<korvalo::FileName>{reported.toStdString()});
+    QVERIFY(fs::exists(dir / reported.toStdString()));
+    QCOMPARE(dir.read(inTheWay.toStdString()), std::string("copied in"));
 }
 
 // A removal of Korvalo's prefix is refused where the name without it is taken: the pass fails,
@@ -477,48 +485,6 @@ void TestRecordedPasses::refusedRemovalKeepsKorvalosPrefix()
     const korvalo::FolderRecord record = recordOf(dir, journal);
     QVERIFY(!record.pending);
     QCOMPARE(record.prefixed, (std::map<korvalo::FileName, int>{{"3250x.mp3", 1}}));
-}
-
-void TestRecordedPasses::conflictNamedAsTheFileIsNow_data()
-{
-    QTest::addColumn<bool>("undo");
-    QTest::addColumn<QString>("inTheWay"); // a file copied in since the pass stopped
-    QTest::addColumn<QString>("reported");
-    // The pass renamed a.mp3 and b.mp3 and stopped before c.mp3.
-    QTest::newRow("undo: the old name taken") << true << "a.mp3"
-                                              << "3250a.mp3";
-    QTest::newRow("finish: the planned name taken") << false << "3250c.mp3"
-                                                    << "c.mp3";
-}
-
-// A file the recovery leaves alone because its name is taken is reported under the name it has.
-void TestRecordedPasses::conflictNamedAsTheFileIsNow()
-{
-    QFETCH(bool, undo);
-    QFETCH(QString, inTheWay);
-    QFETCH(QString, reported);
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
-    for (const char *name : {"a.mp3", "b.mp3", "c.mp3"})
-        dir.touch(name);
-    CountingProgress stopAfterTwo;
-    stopAfterTwo.stopAt = 1;
-    QCOMPARE(int(run(true, dir, &journal, nullptr, &stopAfterTwo).status),
-             int(PassResult::Status::Stopped));
-    dir.write(inTheWay.toStdString(), "copied in");
-
-    korvalo::PendingRecovery pending;
-    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
-             int(RecoveryCheck::Pending));
-    korvalo::NullProgress progress;
-    const korvalo::RecoveryResult result = korvalo::recoverFolder(
-        dir.path(), journal, pending,
-        undo ? korvalo::RecoveryChoice::Undo : korvalo::RecoveryChoice::Finish, progress);
-    QCOMPARE(int(result.status), int(korvalo::RecoveryResult::Status::Done));
-    QCOMPARE(result.conflicts, std::vector<korvalo::FileName>{reported.toStdString()});
-    QVERIFY(fs::exists(dir / reported.toStdString()));
-    QCOMPARE(dir.read(inTheWay.toStdString()), std::string("copied in"));
 }
 
 void TestRecordedPasses::orderedFilesReturnInRecordedOrder_data()

@@ -15,6 +15,13 @@
 #include <string>
 #include <vector>
 
+// A file's bytes ("" when it cannot be read).
+inline std::string contentOf(const std::filesystem::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 class TestDir
 {
 public:
@@ -43,11 +50,7 @@ public:
 
     void mkdir(const std::string &name) { std::filesystem::create_directories(path() / name); }
 
-    std::string read(const std::string &name) const
-    {
-        std::ifstream in(path() / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    std::string read(const std::string &name) const { return contentOf(path() / name); }
 
     // The bare names in the folder, sorted by bytes.
     std::vector<std::string> names() const
