@@ -29,19 +29,6 @@
 
 namespace {
 
-// The environment that loads the system call hooks (syscallhooks.cpp) with `settings`.
-QStringList hooked(const QStringList &settings)
-{
-    // The sanitizer runtime normally insists on being loaded first; the hooks go before it.
-    QString asan = qEnvironmentVariable("ASAN_OPTIONS");
-    if (!asan.isEmpty())
-        asan += ':';
-    asan += QStringLiteral("verify_asan_link_order=0");
-    return QStringList{QStringLiteral("LD_PRELOAD=" SYSCALL_HOOKS),
-                       QStringLiteral("ASAN_OPTIONS=") + asan} +
-           settings;
-}
-
 // A shuffle that Ctrl-C stops right after its n-th rename.
 CliRun interruptedPass(const QString &pass, const TestDir &folder, int after,
                        const QStringList &extraEnv = {})

@@ -441,9 +441,10 @@ void TestMountedOrder::stickPulledWhileFilesAreOut()
     QVERIFY2(populated.isEmpty(), qPrintable(populated));
 
     const QString path = QString::fromStdString(folder.native());
-    const CliRun pulled = cli({"shuffle", "%1"}, folder,
-                              {"LD_PRELOAD=" SYSCALL_HOOKS, "KORVALO_TEST_DETACH=" + path,
-                               QStringLiteral("KORVALO_TEST_DETACH_AFTER=%1").arg(pullAfter)});
+    const CliRun pulled =
+        cli({"shuffle", "%1"}, folder,
+            hooked({"KORVALO_TEST_DETACH=" + path,
+                    QStringLiteral("KORVALO_TEST_DETACH_AFTER=%1").arg(pullAfter)}));
     QVERIFY2(pulled.status == 1, qPrintable(QString::number(pulled.status) + ": " + pulled.err));
     const auto prefix = korvalo::kOrderingFolderPrefix;
     for (const QString &told :

@@ -48,7 +48,7 @@ void checkAccepted(const Parsed &p)
 // The record written out as the journal writes it.
 std::string written(const Parsed &p)
 {
-    std::string out = knownLines(p.key, p.prefixed);
+    std::string out = knownLines(p.key, p.stick, p.prefixed);
     if (!p.pass)
         return out;
     out += passLine(*p.pass);

@@ -19,6 +19,21 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#ifdef SYSCALL_HOOKS
+// The environment that loads the system call hooks (syscallhooks.cpp) with `settings`.
+inline QStringList hooked(const QStringList &settings)
+{
+    // The sanitizer runtime normally insists on being loaded first; the hooks go before it.
+    QString asan = qEnvironmentVariable("ASAN_OPTIONS");
+    if (!asan.isEmpty())
+        asan += ':';
+    asan += QStringLiteral("verify_asan_link_order=0");
+    return QStringList{QStringLiteral("LD_PRELOAD=" SYSCALL_HOOKS),
+                       QStringLiteral("ASAN_OPTIONS=") + asan} +
+           settings;
+}
+#endif
+
 struct CliRun
 {
     int status = -1; // the exit status; -1 when the program did not end normally
