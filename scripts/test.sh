@@ -67,8 +67,15 @@ if [ "${KORVALO_SKIP_FUZZ:-0}" != 1 ]; then
   # The seeds are copied: the fuzzer adds the inputs it finds to its corpus folder.
   corpus=$(mktemp -d)
   cp tests/fuzz/corpus/* "$corpus"/
-  build-fuzz/tests/fuzz/fuzz_journal -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
-    -artifact_prefix=build-fuzz/ -print_final_stats=1 "$corpus" || status=1
+  # Its line per new input goes to a log; the end of it, with the figures, is shown.
+  if ! build-fuzz/tests/fuzz/fuzz_journal -max_total_time="$seconds" -timeout=5 \
+    -rss_limit_mb=2048 -artifact_prefix=build-fuzz/ -print_final_stats=1 "$corpus" \
+    >build-fuzz/fuzz.log 2>&1; then
+    status=1
+    tail -n 60 build-fuzz/fuzz.log
+  else
+    grep -E "^(Done|stat::)" build-fuzz/fuzz.log
+  fi
   rm -rf "$corpus"
 fi
 
