@@ -1,5 +1,7 @@
 #include "passes/passlock.h"
 
+#include "passes/journalfile.h"
+
 #include <string>
 #include <utility>
 
@@ -40,6 +42,32 @@ std::filesystem::path PassLock::lockFolder()
 void PassLock::setFolderForTests(std::filesystem::path folder)
 {
     folderForTests() = std::move(folder);
+}
+
+LockAttempt PassLock::acquire(const std::filesystem::path &fileName, std::chrono::milliseconds wait)
+{
+    LockAttempt attempt;
+    const std::filesystem::path folder = lockFolder();
+    if (folder.empty()) {
+        attempt.unavailable = LockFailure{kNoFolder, folder}; // no home folder to keep it in
+        return attempt;
+    }
+    if (const int err = journalfile::makeFolder(folder)) {
+        attempt.unavailable = LockFailure{err, folder};
+        return attempt;
+    }
+    const std::filesystem::path file = folder / fileName;
+    std::intptr_t handle = kNone;
+    if (const int err = journalfile::openPrivateFile(file, handle)) {
+        attempt.unavailable = LockFailure{err, file};
+        return attempt;
+    }
+    const int err = hold(handle, wait);
+    if (err == 0)
+        attempt.lock = PassLock(handle);
+    else if (err != kBusy)
+        attempt.unavailable = LockFailure{err, file};
+    return attempt;
 }
 
 LockAttempt PassLock::tryAcquire(std::uint64_t device)

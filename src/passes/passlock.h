@@ -52,12 +52,17 @@ public:
 private:
     static constexpr std::intptr_t kNone = -1;
     explicit PassLock(std::intptr_t handle) : m_handle(handle) {}
-    // Per platform: the folder by the rule above; the lock file `fileName` in the lock folder,
-    // taken within `wait`; the error number of a refused record name.
-    static std::filesystem::path ruleFolder();
+    // The lock file `fileName` in the lock folder, taken within `wait`.
     static LockAttempt acquire(const std::filesystem::path &fileName,
                                std::chrono::milliseconds wait);
+    // Per platform: the folder by the rule above; the lock on an open lock file taken within
+    // `wait` (0, kBusy, or the error number; the file is closed unless taken); the error numbers
+    // of a refused record name and of no folder to keep locks in.
+    static std::filesystem::path ruleFolder();
+    static int hold(std::intptr_t handle, std::chrono::milliseconds wait);
+    static constexpr int kBusy = -1;
     static const int kInvalidName;
+    static const int kNoFolder;
     // The file descriptor or the Windows handle; kNone only once moved from.
     std::intptr_t m_handle = kNone;
 };

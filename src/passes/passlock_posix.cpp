@@ -1,6 +1,5 @@
 #include "passes/passlock.h"
 
-#include "passes/journalfile.h"
 #include "passes/statefolder.h"
 
 #include <sys/file.h>
@@ -14,6 +13,7 @@
 namespace korvalo {
 
 const int PassLock::kInvalidName = EINVAL;
+const int PassLock::kNoFolder = ENOENT;
 
 std::filesystem::path PassLock::ruleFolder()
 {
@@ -26,43 +26,21 @@ std::filesystem::path PassLock::ruleFolder()
     return stateFolder();
 }
 
-LockAttempt PassLock::acquire(const std::filesystem::path &fileName, std::chrono::milliseconds wait)
+int PassLock::hold(std::intptr_t handle, std::chrono::milliseconds wait)
 {
-    LockAttempt attempt;
-    const std::filesystem::path folder = lockFolder();
-    if (folder.empty()) {
-        attempt.unavailable = LockFailure{ENOENT, folder}; // no home folder to keep it in
-        return attempt;
-    }
-    if (const int err = journalfile::makeFolder(folder)) {
-        attempt.unavailable = LockFailure{err, folder};
-        return attempt;
-    }
-    const std::filesystem::path file = folder / fileName;
-    std::intptr_t handle = kNone;
-    if (const int err = journalfile::openPrivateFile(file, handle)) {
-        attempt.unavailable = LockFailure{err, file};
-        return attempt;
-    }
     const int fd = static_cast<int>(handle);
     const auto deadline = std::chrono::steady_clock::now() + wait;
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         if (err == EINTR)
             continue;
-        if (err != EWOULDBLOCK) {
+        if (err != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
             ::close(fd);
-            attempt.unavailable = LockFailure{err, file};
-            return attempt;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::close(fd);
-            return attempt; // busy
+            return err == EWOULDBLOCK ? kBusy : err;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    attempt.lock = PassLock(handle);
-    return attempt;
+    return 0;
 }
 
 PassLock::~PassLock()

@@ -1,6 +1,5 @@
 #include "passes/passlock.h"
 
-#include "passes/journalfile.h"
 #include "passes/statefolder.h"
 
 #include <windows.h>
@@ -8,6 +7,7 @@
 namespace korvalo {
 
 const int PassLock::kInvalidName = ERROR_INVALID_NAME;
+const int PassLock::kNoFolder = ERROR_PATH_NOT_FOUND; // no profile folder
 
 std::filesystem::path PassLock::ruleFolder()
 {
@@ -15,46 +15,24 @@ std::filesystem::path PassLock::ruleFolder()
     return stateFolder();
 }
 
-LockAttempt PassLock::acquire(const std::filesystem::path &fileName, std::chrono::milliseconds wait)
+int PassLock::hold(std::intptr_t handle, std::chrono::milliseconds wait)
 {
-    LockAttempt attempt;
-    const std::filesystem::path folder = lockFolder();
-    if (folder.empty()) {
-        attempt.unavailable = LockFailure{ERROR_PATH_NOT_FOUND, folder}; // no profile folder
-        return attempt;
-    }
-    if (const int err = journalfile::makeFolder(folder)) {
-        attempt.unavailable = LockFailure{err, folder};
-        return attempt;
-    }
-    const std::filesystem::path file = folder / fileName;
-    // Shared opening: the lock is the byte range below, not the file, so a second Korvalo opens
-    // the file and is refused the range.
-    std::intptr_t handle = kNone;
-    if (const int err = journalfile::openPrivateFile(file, handle)) {
-        attempt.unavailable = LockFailure{err, file};
-        return attempt;
-    }
+    // The file is opened shared: the lock is the byte range below, not the file, so a second
+    // Korvalo opens the file and is refused the range.
     const HANDLE h = reinterpret_cast<HANDLE>(handle);
     const ULONGLONG deadline = ::GetTickCount64() + ULONGLONG(wait.count());
     for (;;) {
         OVERLAPPED at = {};
         if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
-            break;
+            return 0;
         const DWORD code = ::GetLastError();
-        if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
+        const bool held = code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING;
+        if (!held || ::GetTickCount64() >= deadline) {
             ::CloseHandle(h);
-            attempt.unavailable = LockFailure{int(code), file};
-            return attempt;
-        }
-        if (::GetTickCount64() >= deadline) {
-            ::CloseHandle(h);
-            return attempt; // busy
+            return held ? kBusy : int(code);
         }
         ::Sleep(10);
     }
-    attempt.lock = PassLock(handle);
-    return attempt;
 }
 
 PassLock::~PassLock()
