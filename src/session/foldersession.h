@@ -1,0 +1,199 @@
+#pragma once
+
+// The life of one music folder as a user meets it, for every front end: opening it (what state it
+// is in and what to offer), planning a pass (its refusals and questions, all before any rename),
+// running a plan on a worker thread with progress and stop, and a report of what happened. Every
+// decision and every text a user meets is made here; a front end shows the texts, asks the
+// questions through its Asker and draws the progress. Nothing here knows a toolkit.
+
+#include "browse/listerror.h"
+#include "browse/musicfilelist.h"
+#include "passes/folderrecovery.h"
+#include "passes/journal.h"
+#include "passes/passes.h"
+#include "passes/recovery.h"
+#include "session/question.h"
+#include "session/texts.h"
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvalo::session {
+
+using texts::Front;
+
+// How a folder is opened.
+enum class Opening
+{
+    Work,    // to work in it: an unfinished pass with nothing to ask is settled silently
+    Look,    // the status: nothing is written
+    ListOnly // its songs only: the journal is not read
+};
+
+// What opening a folder found, and what to offer.
+struct FolderState
+{
+    enum class Kind
+    {
+        Plain,           // no name carries a Korvalo prefix
+        Prefixed,        // names carry Korvalo's prefix
+        Pending,         // an unfinished pass: `question` asks what to do
+        Unconfirmed,     // an unfinished pass on a stick Korvalo cannot confirm as its own
+        OrderingFolder,  // the folder files pass through to be stored in order
+        Busy,            // another Korvalo holds the volume
+        LockUnavailable, // no private lock can be taken for the volume
+        Unreadable,      // the folder cannot be listed
+        Damaged,         // the folder's record is damaged: `question` offers to leave it
+        JournalFailed    // the folder's record cannot be read
+    };
+    Kind kind = Kind::Plain;
+    std::filesystem::path folder;
+    int songs = 0;
+    PrefixCount prefixes;
+    // The pass that fits the folder: a removal where Korvalo prefixes are present.
+    PassKind fits = PassKind::Shuffle;
+    // What to ask now that the folder is open (an unfinished pass, a damaged record, the ordering
+    // folder); its answer goes to FolderSession::answerOpening().
+    std::optional<Question> question;
+    // The text of a state that is a problem (Busy, LockUnavailable, Unreadable, JournalFailed),
+    // to be shown as it opens; empty otherwise.
+    std::string problem;
+
+    // The facts behind it.
+    PendingRecovery pending;
+    JournalError journalError;
+    ListError listError;
+};
+
+// What happened, and what is next.
+struct Report
+{
+    enum class Outcome
+    {
+        Done,      // everything asked for was done (a pass over an empty list included)
+        Partial,   // some files could not be renamed; the others stand
+        Stopped,   // stopped on request after the file in hand
+        Refused,   // nothing was renamed: the volume is busy, the record, the driver, ...
+        Cancelled, // the user's answer (or the safe answer, unasked) renamed nothing
+        BadFolder  // the folder cannot be read
+    };
+    Outcome outcome = Outcome::Done;
+    PassKind kind = PassKind::Shuffle; // the pass (or the pass a recovery was about)
+    int renamed = 0;
+    int total = 0;
+    int kept = 0; // names whose own four digits a removal kept
+    bool emptyList = false;
+    // What the window's pass buttons offer afterwards: Shuffle (Command1) or Removal (Command2);
+    // nothing leaves them as they were.
+    std::optional<PassKind> next;
+    // The names in the folder changed: re-read the list.
+    bool namesChanged = false;
+    // The folder to show afterwards, when it is another one (files moved back one level up).
+    std::filesystem::path showFolder;
+    // What was done, for a success (one line each).
+    std::vector<std::string> done;
+    // What went wrong or needs the user, each a whole message saying what to do next.
+    std::vector<std::string> problems;
+};
+
+// What a plan will do, decided before any rename.
+struct Plan
+{
+    enum class Action
+    {
+        Nothing,       // see `report`: refused, cancelled, or nothing to do
+        Shuffle,       // the shuffle pass
+        Removal,       // the prefix removal pass
+        Recovery,      // the user's choice for an unfinished pass
+        ReturnOrdered, // files back from the folder they passed through
+        LeaveRecord    // a damaged record set aside
+    };
+    Action action = Action::Nothing;
+    std::filesystem::path folder;
+    // The renames, in order. A shuffle's prefixes are examples: they are drawn when it runs.
+    std::vector<PlannedRename> renames;
+    int kept = 0;        // removal: names whose own digits are kept
+    bool again = false;  // shuffle: names with Korvalo's prefix get a second one
+    bool stripAll = true; // removal: every four leading digits go
+    RecoveryChoice choice = RecoveryChoice::Leave;
+    PendingRecovery pending;
+    // With Action::Nothing: why nothing will run.
+    Report report;
+
+    bool runnable() const { return action != Action::Nothing; }
+};
+
+// A running plan's progress, as the front end draws it.
+struct Progress
+{
+    int done = 0;  // files handled
+    int count = 0; // files to handle
+    // On FAT and exFAT, after the renames: files moving out and back to be stored in order.
+    bool ordering = false;
+    bool running = false;
+};
+
+class FolderSession
+{
+public:
+    explicit FolderSession(Front front);
+    // Stops a running plan after the file in hand and waits for it.
+    ~FolderSession();
+    FolderSession(const FolderSession &) = delete;
+    FolderSession &operator=(const FolderSession &) = delete;
+
+    Front front() const { return m_front; }
+
+    // Opens a folder: lists its songs and, unless ListOnly, looks up its record.
+    const FolderState &open(const std::filesystem::path &folder, Opening how = Opening::Work);
+    const FolderState &state() const { return m_state; }
+    // The songs as listed when the folder was opened (or re-read after a plan).
+    const MusicFileList &list() const { return m_list; }
+
+    // The plan for the answer to state().question; kLater gives a plan that does nothing.
+    Plan answerOpening(int answer);
+    // Plans a pass over the listed songs: its refusals, then its questions through `asker`.
+    Plan planPass(PassKind kind, Asker &asker);
+    // A plan for moving files back from the ordering folder `state()` shows.
+    Plan planReturn();
+    // A plan for a recovery choice given beforehand (korvalo-cli recover --undo ...).
+    Plan planRecovery(RecoveryChoice choice);
+    // A dry run's text: the plan's renames and their count.
+    std::string describe(const Plan &plan) const;
+
+    // Runs the plan on a worker thread; `finished` (optional) is called on that thread when it
+    // has ended, so a front end can wake up. One plan at a time.
+    void start(const Plan &plan, std::function<void()> finished = {});
+    bool running() const;
+    Progress progress() const;
+    // Asks the running plan to stop after the file in hand.
+    void requestStop();
+    bool stopRequested() const { return m_stop.load(); }
+    // Waits for the running plan and gives its report; the list is re-read. Call once per start.
+    Report wait();
+    // start() and wait().
+    Report run(const Plan &plan);
+
+private:
+    class Worker;
+    Report execute(const Plan &plan);
+
+    Front m_front;
+    FolderState m_state;
+    MusicFileList m_list;
+    std::unique_ptr<Journal> m_journal;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex; // guards m_progress and m_report
+    Progress m_progress;
+    Report m_report;
+};
+
+} // namespace korvalo::session

@@ -1,0 +1,164 @@
+#pragma once
+
+// Every text a user of Korvalo reads, for every front end: messages, questions, reports, captions
+// and accessible names, in Simplified Chinese, UTF-8. Where the window and the terminal need a
+// different next step ("点「删除排序」" and "korvalo-cli remove …"), a text takes the front end and
+// holds both halves; everything else is one text. The glossary heads texts.cpp.
+
+#include "browse/listerror.h"
+#include "passes/folderrecovery.h"
+#include "passes/journal.h"
+#include "passes/passes.h"
+#include "passes/recovery.h"
+#include "session/question.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace korvalo::texts {
+
+// Which front end a text is for: only the "what to do next" half differs.
+enum class Front
+{
+    Window,
+    Terminal
+};
+
+// The window's fixed texts.
+namespace caption {
+inline constexpr const char *kWindowTitle = "Korvalo- By Nemrit";
+inline constexpr const char *kFrame1 = "基本选项";
+inline constexpr const char *kFrame2 = "文件预览";
+inline constexpr const char *kFrame3 = "操作进度";
+inline constexpr const char *kLabel1 = "文件夹选择：";
+inline constexpr const char *kLabel2 = "文件预览：";
+inline constexpr const char *kLabel4 = "已完成进度：";
+inline constexpr const char *kOption1 = "第一次使用本软件";
+inline constexpr const char *kOption2 = "已经使用过本软件";
+inline constexpr const char *kShuffle = "随机排序";      // Command1 at start-up
+inline constexpr const char *kShuffleAgain = "重新排序"; // Command1 after a shuffle
+inline constexpr const char *kRemove = "删除排序";       // Command2
+inline constexpr const char *kWarningTitle = "警告";
+inline constexpr const char *kOk = "确定";
+// Accessible names of the controls that show no caption of their own.
+inline constexpr const char *kDriveListName = "驱动器";
+inline constexpr const char *kFolderListName = "文件夹";
+inline constexpr const char *kFileListName = "歌曲列表";
+inline constexpr const char *kProgressName = "改名进度";
+} // namespace caption
+
+// --- Names, paths, numbers --------------------------------------------------------------------
+
+// A path or bare name between Chinese quotation marks.
+std::string quoted(const std::filesystem::path &path);
+// A path as a shell reads it back: quoted only when it has to be.
+std::string shellQuoted(const std::filesystem::path &path);
+// A file name in a message: a long one loses its middle, so that its start and extension stay.
+std::string shownName(const std::filesystem::path &name);
+// Some names, one a line, and how many more there are (the same count for every front end).
+std::string nameList(const std::vector<FileName> &names);
+// The name of a pass as a message names it.
+std::string passName(PassKind kind);
+
+// --- Listing ------------------------------------------------------------------------------------
+
+// Label3: "已选文件夹共有" + count + "首歌曲".
+std::string songCount(int count);
+// The refusal of a pass over an empty list: "你选择的文件夹里没有Mp3或者Flac文件".
+std::string emptyList();
+// One text per cause of a failed listing or rename, each saying what to do next.
+std::string causeText(Cause cause, int osError, Front front);
+std::string listErrorText(const ListError &error, Front front);
+std::string renameErrorText(const RenameOutcome &outcome, Front front);
+// A folder (or drive) that could not be opened.
+std::string folderFailure(const std::filesystem::path &folder, const ListError &error, Front front);
+
+// --- Refusals before any rename -------------------------------------------------------------
+
+std::string nothingRenamed();
+std::string unsafeDriver(Front front);
+std::string volumeBusy(Front front);
+std::string lockUnavailable(const LockFailure &failure, Front front);
+// The journal could not be read (opening a folder) or written (a pass): which, where, what next.
+// Never blames the stick for a file in the user's state folder.
+std::string journalFailure(const JournalError &error, Front front);
+// The folder's record is damaged: nothing is renamed until it is left as it is.
+std::string recordDamaged(const JournalError &error, const std::filesystem::path &folder,
+                          Front front);
+std::string damagedRecordLeft(const std::filesystem::path &keptAs);
+// A pass refused because the folder still has an unfinished pass.
+std::string recoveryPending(const std::filesystem::path &folder, Front front);
+// An unfinished pass found while another Korvalo works on the same volume.
+std::string recoveryBusy(Front front);
+std::string cancelled();
+// The shuffle was not run because names carry a prefix and nobody could be asked.
+std::string againDeclined(int prefixed, Front front);
+
+// --- What a pass did ----------------------------------------------------------------------------
+
+std::string completed(PassKind kind, int renamed);
+std::string keptDigits(int kept);
+std::string renameFailure(PassKind kind, const PassResult &result, int total,
+                          const std::filesystem::path &folder, Front front);
+std::string refreshFailure(const std::filesystem::path &folder, const ListError &error,
+                           Front front);
+std::string stopped(PassKind kind, int renamed, int total, const std::filesystem::path &folder,
+                    Front front);
+// The journal could not take the end of a completed pass.
+std::string journalAfterPass(const JournalError &error, Front front);
+std::string storedOrderNotArranged(const PassResult &result, const std::filesystem::path &folder,
+                                   Front front);
+// A pass that renamed every file but left some in the folder they passed through.
+std::string filesLeftOut(const PassResult &result, Front front);
+
+// --- A dry run ----------------------------------------------------------------------------------
+
+std::string dryRunHeading(PassKind kind);
+std::string dryRunRename(const FileName &from, const FileName &to);
+std::string dryRunSummary(PassKind kind, int renames, int kept);
+
+// --- A folder's status and an unfinished pass -----------------------------------------------
+
+std::string statusHeading(const std::filesystem::path &folder, int count);
+std::string statusPrefixed(int prefixed, int stacked);
+std::string statusUnknownFolder(int lookPrefixed);
+std::string statusOtherDigits(int others);
+std::string statusNothingPending();
+std::string statusBusy();
+std::string pendingPass(const RecoveryPlan &plan, const std::filesystem::path &folder,
+                        Front front);
+// Why Korvalo did not settle that pass on its own (RecoveryCheck::Unconfirmed).
+std::string stickUnconfirmed(const std::filesystem::path &folder, Front front);
+std::string nothingToRecover(const std::filesystem::path &folder);
+std::string cannotUndo(PassKind kind, const std::filesystem::path &folder, Front front);
+std::string recovered(PassKind kind, RecoveryChoice choice, int renamed);
+std::string recoveryConflicts(const std::vector<FileName> &names);
+std::string recoveryRefused(const std::vector<FileName> &names, const RenameOutcome &cause,
+                            Front front);
+// A recovery that could not run or broke off (busy, no lock, the journal, the medium gone).
+std::string recoveryFailed(const RecoveryResult &result, const std::filesystem::path &folder,
+                           Front front);
+std::string recoveryStopped(int renamed, const std::filesystem::path &folder, Front front);
+// The folder files pass through to be stored in order, opened by itself.
+std::string orderingFolder(const std::filesystem::path &folder, Front front);
+std::string orderedFilesReturned(int moved, const std::filesystem::path &parent);
+
+// --- Questions ----------------------------------------------------------------------------------
+// Each gives its choices with their answers (question.h), the default, the escape and the
+// unattended answer.
+
+session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, int listed,
+                                       Front front);
+session::Question stripDigitsQuestion(const std::vector<FileName> &others, int qualifying,
+                                      Front front);
+// `filesAway`: for an interrupted ordering, the files still in the folder they passed through.
+// `unconfirmed`: Korvalo cannot tell that the pass was made on this stick; the question says so
+// and its escape is kLater.
+session::Question recoveryQuestion(const RecoveryStatus &status, int filesAway, bool unconfirmed,
+                                   Front front);
+session::Question damagedRecordQuestion(const JournalError &error, Front front);
+session::Question orderingFolderQuestion(const std::filesystem::path &folder, Front front);
+session::Question closeDuringPassQuestion();
+
+} // namespace korvalo::texts
