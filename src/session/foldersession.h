@@ -124,6 +124,8 @@ struct Plan
     bool stripAll = true; // removal: every four leading digits go
     RecoveryChoice choice = RecoveryChoice::Leave;
     PendingRecovery pending;
+    // What a progress display is headed with while it runs.
+    std::string label;
     // With Action::Nothing: why nothing will run.
     Report report;
 
@@ -167,6 +169,9 @@ public:
     Plan planRecovery(RecoveryChoice choice);
     // A dry run's text: the plan's renames and their count.
     std::string describe(const Plan &plan) const;
+    // The folder's status as opened with Opening::Look: its counts and any unfinished pass in
+    // `done`, a problem that stops a look in `problems`.
+    Report status() const;
 
     // Runs the plan on a worker thread; `finished` (optional) is called on that thread when it
     // has ended, so a front end can wake up. One plan at a time.
@@ -175,6 +180,9 @@ public:
     Progress progress() const;
     // Asks the running plan to stop after the file in hand.
     void requestStop();
+    // A check the worker makes after every file, besides requestStop(): true stops the plan after
+    // the file in hand. It runs on the worker thread (korvalo-cli: the Ctrl-C flag).
+    void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     bool stopRequested() const { return m_stop.load(); }
     // Waits for the running plan and gives its report; the list is re-read. Call once per start.
     Report wait();
@@ -184,6 +192,7 @@ public:
 private:
     class Worker;
     Report execute(const Plan &plan);
+    Report passReport(PassKind kind, const PassResult &result, int total) const;
 
     Front m_front;
     FolderState m_state;
@@ -191,6 +200,7 @@ private:
     std::unique_ptr<Journal> m_journal;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::function<bool()> m_stopCheck;
     mutable std::mutex m_mutex; // guards m_progress and m_report
     Progress m_progress;
     Report m_report;

@@ -4,6 +4,7 @@
 // end (the window, the terminal) implements Asker; the questions themselves, their texts and their
 // answers are the session's.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,12 @@ public:
     // False when nobody can be asked: the question's unattended answer is taken, and the report
     // says how to give another answer.
     virtual bool attended() const { return true; }
+    // An answer given beforehand (an option on korvalo-cli's command line): taken without asking.
+    virtual std::optional<int> given(const Question &question) const
+    {
+        (void)question;
+        return std::nullopt;
+    }
     // Asks and waits; gives one of the question's answers.
     virtual int ask(const Question &question) = 0;
 };

@@ -161,4 +161,23 @@ session::Question damagedRecordQuestion(const JournalError &error, Front front);
 session::Question orderingFolderQuestion(const std::filesystem::path &folder, Front front);
 session::Question closeDuringPassQuestion();
 
+// --- korvalo-cli -------------------------------------------------------------------------------
+
+// A question's answers as a terminal offers them, ending in a prompt: "请输入 1、2 或 3（直接按回车选 1）：".
+std::string terminalPrompt(const session::Question &question);
+// What the progress line of a running plan is headed with.
+std::string progressLabel(PassKind kind);         // a pass
+std::string recoveryProgressLabel(PassKind kind); // finishing or undoing an unfinished pass
+std::string returnProgressLabel();                // files moving back from the ordering folder
+
+// A command line that cannot be run, and what was wrong; each ends by pointing to --help.
+std::string unknownCommand(const std::string &word);
+std::string unknownOption(const std::string &option);
+std::string optionNotFor(const std::string &option, const std::string &commands);
+std::string conflictingOptions(const std::string &first, const std::string &second);
+std::string missingCommand();
+std::string missingFolder(const std::string &command);
+std::string extraArgument(const std::string &word);
+std::string missingRecoveryChoice();
+
 } // namespace korvalo::texts

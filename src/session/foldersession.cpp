@@ -1,0 +1,684 @@
+#include "session/foldersession.h"
+
+#include "browse/asciichars.h"
+#include "browse/mountinfo.h"
+#include "passes/journalkey.h"
+#include "passes/ordering.h"
+#include "passes/passlock.h"
+#include "passes/randomsource.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace korvalo::session {
+
+namespace fs = std::filesystem;
+using Outcome = Report::Outcome;
+using DigitAnswer = PassQuestions::DigitAnswer;
+
+namespace {
+
+std::vector<FileName> listedNames(const MusicFileList &list)
+{
+    std::vector<FileName> names;
+    names.reserve(static_cast<std::size_t>(list.count()));
+    for (int i = 0; i < list.count(); ++i)
+        names.emplace_back(list.nameView(i));
+    return names;
+}
+
+// The answers a plan fixed before the pass, handed to the pass so that it asks nobody.
+class PlannedAnswers : public PassQuestions
+{
+public:
+    explicit PlannedAnswers(const Plan &plan) : m_plan(plan) {}
+    DigitAnswer stripOtherDigits(const std::vector<FileName> &, int) override
+    {
+        return m_plan.stripAll ? DigitAnswer::StripAll : DigitAnswer::KeepOthers;
+    }
+    bool shuffleAgain(const std::vector<FileName> &, int) override { return m_plan.again; }
+
+private:
+    const Plan &m_plan;
+};
+
+// Asks, or takes the safe answer where nobody can be asked (and says so).
+int answerOf(Asker &asker, const Question &question, bool *unasked = nullptr)
+{
+    if (const std::optional<int> given = asker.given(question))
+        return *given;
+    if (!asker.attended()) {
+        if (unasked)
+            *unasked = true;
+        return question.unattendedAnswer;
+    }
+    return asker.ask(question);
+}
+
+Plan nothing(const fs::path &folder, PassKind kind, Outcome outcome, std::string problem = {})
+{
+    Plan plan;
+    plan.folder = folder;
+    plan.report.kind = kind;
+    plan.report.outcome = outcome;
+    if (!problem.empty())
+        plan.report.problems.push_back(std::move(problem));
+    return plan;
+}
+
+// The buttons a recovery leaves: as after the pass it completed. A shuffle undone is as after a
+// removal; files moved back after an ordering keep the names their pass gave them.
+std::optional<PassKind> nextAfterRecovery(PassKind kind, RecoveryChoice choice)
+{
+    if (choice == RecoveryChoice::Leave || kind == PassKind::Order)
+        return std::nullopt;
+    const bool shuffled = kind == PassKind::Shuffle && choice == RecoveryChoice::Finish;
+    return shuffled ? PassKind::Removal : PassKind::Shuffle;
+}
+
+} // namespace
+
+// Where a running plan's progress goes: the session's hand-off, read by the front end.
+class FolderSession::Worker : public ProgressSink
+{
+public:
+    explicit Worker(FolderSession &session) : m_session(session) {}
+
+    void start(int count) override { set(0, count, false); }
+    bool step(int index, int count) override
+    {
+        set(index + 1, count, false);
+        if (m_session.m_stopCheck && m_session.m_stopCheck())
+            m_session.m_stop = true;
+        return !m_session.m_stop.load(std::memory_order_relaxed);
+    }
+    void ordering(int done, int total) override { set(done, total, true); }
+
+private:
+    void set(int done, int count, bool ordering)
+    {
+        const std::lock_guard<std::mutex> hold(m_session.m_mutex);
+        m_session.m_progress.done = done;
+        m_session.m_progress.count = count;
+        m_session.m_progress.ordering = ordering;
+    }
+
+    FolderSession &m_session;
+};
+
+FolderSession::FolderSession(Front front) : m_front(front), m_journal(std::make_unique<Journal>())
+{
+}
+
+FolderSession::~FolderSession()
+{
+    if (m_thread.joinable()) {
+        requestStop();
+        m_thread.join();
+    }
+}
+
+const FolderState &FolderSession::open(const fs::path &folder, Opening how)
+{
+    m_state = FolderState();
+    FolderState &s = m_state;
+    s.folder = folder;
+    if (how != Opening::ListOnly && isOrderingFolder(folder)) {
+        // Its files belong one level up: it gets no pass of its own, only the move back.
+        s.kind = FolderState::Kind::OrderingFolder;
+        s.question = texts::orderingFolderQuestion(folder, m_front);
+        s.problem = texts::orderingFolder(folder, m_front);
+        if (m_list.setFolder(folder).ok())
+            s.songs = m_list.count();
+        return s;
+    }
+    if (const ListError error = m_list.setFolder(folder); !error.ok()) {
+        s.kind = FolderState::Kind::Unreadable;
+        s.listError = error;
+        s.problem = texts::folderFailure(folder, error, m_front);
+        return s;
+    }
+    s.songs = m_list.count();
+    if (how == Opening::ListOnly)
+        return s;
+
+    JournalError error;
+    const RecoveryCheck check =
+        checkForRecovery(folder, *m_journal, s.pending, &error,
+                         how == Opening::Look ? CheckMode::ReadOnly : CheckMode::Settle);
+    s.journalError = error;
+    switch (check) {
+    case RecoveryCheck::Nothing:
+        break;
+    case RecoveryCheck::Pending:
+    case RecoveryCheck::Unconfirmed: {
+        const bool unconfirmed = check == RecoveryCheck::Unconfirmed;
+        s.kind = unconfirmed ? FolderState::Kind::Unconfirmed : FolderState::Kind::Pending;
+        s.question = texts::recoveryQuestion(s.pending.plan.status,
+                                             static_cast<int>(s.pending.plan.finish.size()),
+                                             unconfirmed, m_front);
+        break;
+    }
+    case RecoveryCheck::VolumeBusy:
+        s.kind = FolderState::Kind::Busy;
+        s.problem = texts::recoveryBusy(m_front);
+        break;
+    case RecoveryCheck::LockUnavailable:
+        s.kind = FolderState::Kind::LockUnavailable;
+        s.problem = texts::lockUnavailable(s.pending.lockFailure, m_front);
+        break;
+    case RecoveryCheck::Damaged:
+        s.kind = FolderState::Kind::Damaged;
+        s.question = texts::damagedRecordQuestion(error, m_front);
+        s.problem = texts::recordDamaged(error, folder, m_front);
+        return s;
+    case RecoveryCheck::JournalFailed:
+        s.kind = FolderState::Kind::JournalFailed;
+        s.problem = texts::journalFailure(error, m_front);
+        return s;
+    }
+
+    // What the names carry. An unfinished pass is counted as the names show it, so the counts
+    // agree with its own.
+    FolderRecord record;
+    if (const JournalError err = m_journal->load(journalKeyOf(folder).value_or(JournalKey{}),
+                                                 record);
+        !err.ok() && err.kind != JournalError::Kind::NoStateFolder && s.problem.empty()) {
+        s.kind = FolderState::Kind::JournalFailed;
+        s.journalError = err;
+        s.problem = texts::journalFailure(err, m_front);
+        return s;
+    }
+    s.prefixes = countPrefixes(listedNames(m_list), record);
+    if (s.prefixes.korvalo > 0)
+        s.fits = PassKind::Removal;
+    if (s.kind == FolderState::Kind::Plain && s.prefixes.korvalo > 0)
+        s.kind = FolderState::Kind::Prefixed;
+    return s;
+}
+
+Plan FolderSession::answerOpening(int answer)
+{
+    const FolderState &s = m_state;
+    switch (s.kind) {
+    case FolderState::Kind::OrderingFolder:
+        if (answer == kYes)
+            return planReturn();
+        break;
+    case FolderState::Kind::Damaged:
+        if (answer == kLeaveRecord) {
+            Plan plan;
+            plan.action = Plan::Action::LeaveRecord;
+            plan.folder = s.folder;
+            return plan;
+        }
+        break;
+    case FolderState::Kind::Pending:
+    case FolderState::Kind::Unconfirmed:
+        if (answer != kLater)
+            return planRecovery(RecoveryChoice(answer));
+        break;
+    default:
+        break;
+    }
+    return nothing(s.folder, s.pending.plan.status.kind, Outcome::Cancelled);
+}
+
+Plan FolderSession::planReturn()
+{
+    Plan plan;
+    plan.action = Plan::Action::ReturnOrdered;
+    plan.folder = m_state.folder;
+    plan.label = texts::returnProgressLabel();
+    plan.report.kind = PassKind::Order;
+    return plan;
+}
+
+Plan FolderSession::planRecovery(RecoveryChoice choice)
+{
+    const FolderState &s = m_state;
+    const PassKind kind = s.pending.plan.status.kind;
+    switch (s.kind) {
+    case FolderState::Kind::OrderingFolder:
+        if (choice == RecoveryChoice::Finish)
+            return planReturn();
+        return nothing(s.folder, PassKind::Order, Outcome::Refused, s.problem);
+    case FolderState::Kind::Unreadable:
+        return nothing(s.folder, kind, Outcome::BadFolder, s.problem);
+    case FolderState::Kind::Plain:
+    case FolderState::Kind::Prefixed: {
+        Plan plan = nothing(s.folder, kind, Outcome::Done);
+        plan.report.done.push_back(texts::nothingToRecover(s.folder));
+        return plan;
+    }
+    case FolderState::Kind::Busy:
+        return nothing(s.folder, kind, Outcome::Refused, texts::volumeBusy(m_front));
+    case FolderState::Kind::LockUnavailable:
+        return nothing(s.folder, kind, Outcome::Refused, s.problem);
+    case FolderState::Kind::JournalFailed:
+        return nothing(s.folder, kind, Outcome::Refused,
+                       s.problem + "\n" + texts::nothingRenamed());
+    case FolderState::Kind::Damaged:
+        if (choice == RecoveryChoice::Leave)
+            return answerOpening(kLeaveRecord);
+        return nothing(s.folder, kind, Outcome::Refused, s.problem);
+    case FolderState::Kind::Pending:
+    case FolderState::Kind::Unconfirmed:
+        break;
+    }
+    if (choice == RecoveryChoice::Undo && !s.pending.plan.canUndo)
+        return nothing(s.folder, kind, Outcome::BadFolder,
+                       texts::cannotUndo(kind, s.folder, m_front));
+    Plan plan;
+    plan.action = Plan::Action::Recovery;
+    plan.folder = s.folder;
+    plan.choice = choice;
+    plan.pending = s.pending;
+    plan.label = texts::recoveryProgressLabel(kind);
+    plan.report.kind = kind;
+    const RecoveryPlan &r = s.pending.plan;
+    const auto &moves = choice == RecoveryChoice::Undo     ? r.undo
+                        : choice == RecoveryChoice::Finish ? r.finish
+                                                           : std::vector<RecoveryMove>();
+    for (const RecoveryMove &m : moves)
+        plan.renames.push_back({m.from, m.to});
+    return plan;
+}
+
+Plan FolderSession::planPass(PassKind kind, Asker &asker)
+{
+    const FolderState &s = m_state;
+    const fs::path &folder = s.folder;
+    switch (s.kind) {
+    case FolderState::Kind::OrderingFolder:
+        return nothing(folder, kind, Outcome::Refused, s.problem);
+    case FolderState::Kind::Unreadable:
+        return nothing(folder, kind, Outcome::BadFolder, s.problem);
+    case FolderState::Kind::Busy:
+    case FolderState::Kind::LockUnavailable:
+        return nothing(folder, kind, Outcome::Refused, s.problem);
+    case FolderState::Kind::JournalFailed:
+        return nothing(folder, kind, Outcome::Refused, s.problem + "\n" + texts::nothingRenamed());
+    case FolderState::Kind::Pending:
+    case FolderState::Kind::Unconfirmed:
+    case FolderState::Kind::Damaged: {
+        // What is in the way is asked about first; the pass itself waits for the next request.
+        if (const int answer = answerOf(asker, *s.question); answer != kLater) {
+            Plan plan = answerOpening(answer);
+            if (plan.runnable())
+                return plan;
+        }
+        std::string why = s.kind == FolderState::Kind::Damaged
+                              ? s.problem
+                              : texts::pendingPass(s.pending.plan, folder, m_front) + "\n" +
+                                    texts::recoveryPending(folder, m_front);
+        if (s.kind == FolderState::Kind::Unconfirmed)
+            why += "\n" + texts::stickUnconfirmed(folder, m_front);
+        return nothing(folder, kind, Outcome::Refused, why);
+    }
+    case FolderState::Kind::Plain:
+    case FolderState::Kind::Prefixed:
+        break;
+    }
+    if (m_list.count() == 0) {
+        Plan plan = nothing(folder, kind, Outcome::Done, texts::emptyList());
+        plan.report.emptyList = true;
+        return plan;
+    }
+
+    // Refused where the pass would refuse: the driver and the volume's lock, only tried here.
+    if (const auto mount = mountOf(folder); mount && isUnsafeDriver(*mount))
+        return nothing(folder, kind, Outcome::Refused, texts::unsafeDriver(m_front));
+    if (const auto device = deviceOf(folder)) {
+        const LockAttempt attempt = PassLock::tryAcquire(*device);
+        if (attempt.unavailable)
+            return nothing(folder, kind, Outcome::Refused,
+                           texts::lockUnavailable(*attempt.unavailable, m_front));
+        if (attempt.busy())
+            return nothing(folder, kind, Outcome::Refused, texts::volumeBusy(m_front));
+    }
+    FolderRecord record;
+    if (const JournalError error =
+            m_journal->load(journalKeyOf(folder).value_or(JournalKey{}), record);
+        !error.ok()) {
+        if (error.kind == JournalError::Kind::Damaged)
+            return nothing(folder, kind, Outcome::Refused,
+                           texts::nothingRenamed() + "\n" +
+                               texts::recordDamaged(error, folder, m_front));
+        return nothing(folder, kind, Outcome::Refused,
+                       texts::journalFailure(error, m_front) + "\n" + texts::nothingRenamed());
+    }
+
+    Plan plan;
+    plan.folder = folder;
+    plan.report.kind = kind;
+    plan.label = texts::progressLabel(kind);
+    const std::vector<FileName> names = listedNames(m_list);
+    if (kind == PassKind::Shuffle) {
+        const std::vector<FileName> prefixed = korvaloPrefixedNames(names, record);
+        if (!prefixed.empty()) {
+            bool unasked = false;
+            const Question q =
+                texts::shuffleAgainQuestion(prefixed, static_cast<int>(names.size()), m_front);
+            if (answerOf(asker, q, &unasked) != kYes)
+                return nothing(folder, kind, Outcome::Cancelled,
+                               unasked ? texts::againDeclined(static_cast<int>(prefixed.size()),
+                                                              m_front)
+                                       : texts::cancelled());
+            plan.again = true;
+        }
+        ClockRandomSource random;
+        random.reseed();
+        for (const FileName &name : names)
+            plan.renames.push_back({name, std::to_string(prefixValue(random.next())) + name});
+        plan.action = Plan::Action::Shuffle;
+        return plan;
+    }
+
+    std::vector<FileName> qualifying;
+    std::copy_if(names.begin(), names.end(), std::back_inserter(qualifying),
+                 isStrippable<FileName>);
+    std::vector<FileName> others = classifyDigitNames(qualifying, record).others;
+    std::sort(others.begin(), others.end());
+    if (!others.empty()) {
+        const Question q =
+            texts::stripDigitsQuestion(others, static_cast<int>(qualifying.size()), m_front);
+        switch (DigitAnswer(answerOf(asker, q))) {
+        case DigitAnswer::KeepOthers:
+            plan.stripAll = false;
+            plan.kept = static_cast<int>(others.size());
+            break;
+        case DigitAnswer::StripAll:
+            break;
+        case DigitAnswer::Cancel:
+            return nothing(folder, kind, Outcome::Cancelled, texts::cancelled());
+        }
+    }
+    for (const FileName &name : qualifying) {
+        if (plan.stripAll || !std::binary_search(others.begin(), others.end(), name))
+            plan.renames.push_back({name, name.substr(4)});
+    }
+    plan.action = Plan::Action::Removal;
+    return plan;
+}
+
+std::string FolderSession::describe(const Plan &plan) const
+{
+    if (!plan.runnable())
+        return std::string();
+    const PassKind kind = plan.action == Plan::Action::Shuffle ? PassKind::Shuffle
+                          : plan.action == Plan::Action::Removal
+                              ? PassKind::Removal
+                              : plan.pending.plan.status.kind;
+    std::string out = texts::dryRunHeading(kind);
+    for (const PlannedRename &rename : plan.renames)
+        out += texts::dryRunRename(rename.from, rename.to);
+    return out + texts::dryRunSummary(kind, static_cast<int>(plan.renames.size()), plan.kept);
+}
+
+Report FolderSession::status() const
+{
+    const FolderState &s = m_state;
+    using Kind = FolderState::Kind;
+    Report report;
+    switch (s.kind) {
+    case Kind::Unreadable:
+        report.outcome = Outcome::BadFolder;
+        report.problems.push_back(s.problem);
+        return report;
+    case Kind::OrderingFolder:
+    case Kind::Damaged:
+    case Kind::JournalFailed:
+    case Kind::LockUnavailable: // an unfinished pass is looked at only under the volume's lock
+        report.outcome = Outcome::Refused;
+        report.problems.push_back(s.problem);
+        return report;
+    default:
+        break;
+    }
+    report.done.push_back(texts::statusHeading(s.folder, s.songs));
+    report.done.push_back(s.prefixes.known
+                              ? texts::statusPrefixed(s.prefixes.korvalo, s.prefixes.stacked)
+                              : texts::statusUnknownFolder(s.prefixes.korvalo));
+    if (s.prefixes.others > 0)
+        report.done.push_back(texts::statusOtherDigits(s.prefixes.others));
+    switch (s.kind) {
+    case Kind::Pending:
+        report.done.push_back(texts::pendingPass(s.pending.plan, s.folder, m_front));
+        break;
+    case Kind::Unconfirmed:
+        report.done.push_back(texts::pendingPass(s.pending.plan, s.folder, m_front));
+        report.done.push_back(texts::stickUnconfirmed(s.folder, m_front));
+        break;
+    case Kind::Busy:
+        report.done.push_back(texts::statusBusy());
+        break;
+    default:
+        report.done.push_back(texts::statusNothingPending());
+        break;
+    }
+    return report;
+}
+
+void FolderSession::start(const Plan &plan, std::function<void()> finished)
+{
+    if (m_thread.joinable())
+        m_thread.join();
+    m_stop = false;
+    {
+        const std::lock_guard<std::mutex> hold(m_mutex);
+        m_progress = Progress();
+        m_progress.running = true;
+        m_report = Report();
+    }
+    m_thread = std::thread([this, plan, finished = std::move(finished)] {
+        Report report = execute(plan);
+        {
+            const std::lock_guard<std::mutex> hold(m_mutex);
+            m_report = std::move(report);
+            m_progress.running = false;
+        }
+        if (finished)
+            finished();
+    });
+}
+
+bool FolderSession::running() const
+{
+    const std::lock_guard<std::mutex> hold(m_mutex);
+    return m_progress.running;
+}
+
+Progress FolderSession::progress() const
+{
+    const std::lock_guard<std::mutex> hold(m_mutex);
+    return m_progress;
+}
+
+void FolderSession::requestStop()
+{
+    m_stop = true;
+}
+
+Report FolderSession::wait()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+    const std::lock_guard<std::mutex> hold(m_mutex);
+    return m_report;
+}
+
+Report FolderSession::run(const Plan &plan)
+{
+    if (!plan.runnable())
+        return plan.report;
+    start(plan);
+    return wait();
+}
+
+Report FolderSession::execute(const Plan &plan)
+{
+    Worker sink(*this);
+    const fs::path &folder = plan.folder;
+    Report report;
+    report.kind = plan.report.kind;
+
+    // A recovery, a move back or a record set aside: what RecoveryResult says.
+    const auto fromRecovery = [&](const RecoveryResult &result, const fs::path &shown) {
+        report.renamed = result.renamed;
+        report.namesChanged = result.renamed > 0;
+        switch (result.status) {
+        case RecoveryResult::Status::VolumeBusy:
+            report.outcome = Outcome::Refused;
+            report.problems.push_back(texts::volumeBusy(m_front));
+            return;
+        case RecoveryResult::Status::LockUnavailable:
+            report.outcome = Outcome::Refused;
+            report.problems.push_back(texts::lockUnavailable(result.lockFailure, m_front));
+            return;
+        case RecoveryResult::Status::Failed:
+            report.outcome = Outcome::Partial;
+            report.problems.push_back(texts::recoveryFailed(result, shown, m_front));
+            return;
+        case RecoveryResult::Status::Done:
+            break;
+        }
+        if (!result.conflicts.empty())
+            report.problems.push_back(texts::recoveryConflicts(result.conflicts));
+        if (!result.refused.empty())
+            report.problems.push_back(
+                texts::recoveryRefused(result.refused, result.cause, m_front));
+        if (!report.problems.empty())
+            report.outcome = Outcome::Partial;
+    };
+
+    switch (plan.action) {
+    case Plan::Action::Nothing:
+        return plan.report;
+    case Plan::Action::Shuffle:
+    case Plan::Action::Removal: {
+        const PassKind kind =
+            plan.action == Plan::Action::Shuffle ? PassKind::Shuffle : PassKind::Removal;
+        const int total = m_list.count();
+        const FixedFolder fixed(folder);
+        PlannedAnswers answers(plan);
+        const PassContext context{m_list, fixed, sink, systemRenameCalls(), m_journal.get(),
+                                  &answers};
+        ClockRandomSource random;
+        const PassResult result =
+            kind == PassKind::Shuffle ? runShufflePass(context, random) : runRemovalPass(context);
+        return passReport(kind, result, total);
+    }
+    case Plan::Action::Recovery: {
+        const RecoveryResult result =
+            recoverFolder(folder, *m_journal, plan.pending, plan.choice, sink);
+        fromRecovery(result, folder);
+        if (report.outcome != Outcome::Done && report.outcome != Outcome::Partial)
+            return report;
+        if (m_stop && plan.choice != RecoveryChoice::Leave) {
+            report.outcome = Outcome::Stopped;
+            report.problems = {texts::recoveryStopped(result.renamed, folder, m_front)};
+            return report;
+        }
+        report.done.push_back(report.kind == PassKind::Order
+                                  ? texts::orderedFilesReturned(result.renamed, folder)
+                                  : texts::recovered(report.kind, plan.choice, result.renamed));
+        if (result.status == RecoveryResult::Status::Done)
+            report.next = nextAfterRecovery(report.kind, plan.choice);
+        return report;
+    }
+    case Plan::Action::ReturnOrdered: {
+        const RecoveryResult result = returnOrderedFiles(folder, *m_journal, sink);
+        const fs::path parent = withoutTrailingSeparator(folder).parent_path();
+        fromRecovery(result, parent);
+        if (report.outcome == Outcome::Done || report.outcome == Outcome::Partial) {
+            report.done.push_back(texts::orderedFilesReturned(result.renamed, parent));
+            report.showFolder = parent;
+        }
+        return report;
+    }
+    case Plan::Action::LeaveRecord: {
+        const RecoveryResult result = leaveDamagedRecord(folder, *m_journal);
+        fromRecovery(result, folder);
+        if (report.outcome == Outcome::Done)
+            report.done.push_back(result.keptRecord.empty()
+                                      ? texts::nothingToRecover(folder) // put right meanwhile
+                                      : texts::damagedRecordLeft(result.keptRecord));
+        return report;
+    }
+    }
+    return report;
+}
+
+Report FolderSession::passReport(PassKind kind, const PassResult &result, int total) const
+{
+    const fs::path &folder = m_state.folder;
+    Report report;
+    report.kind = kind;
+    report.renamed = result.renamed;
+    report.total = total;
+    report.kept = result.keptDigits;
+    report.namesChanged = result.renamed > 0;
+    const auto problem = [&](Outcome outcome, std::string text) {
+        report.outcome = outcome;
+        report.problems.push_back(std::move(text));
+        return report;
+    };
+    using Status = PassResult::Status;
+    using Refusal = PassResult::Refusal;
+    switch (result.status) {
+    case Status::EmptyList:
+        report.emptyList = true;
+        return problem(Outcome::Done, texts::emptyList());
+    case Status::Completed:
+        report.next = kind == PassKind::Shuffle ? PassKind::Removal : PassKind::Shuffle;
+        report.done.push_back(texts::completed(kind, result.renamed));
+        if (result.keptDigits > 0)
+            report.done.push_back(texts::keptDigits(result.keptDigits));
+        if (!result.refreshError.ok())
+            report.problems.push_back(texts::refreshFailure(folder, result.refreshError, m_front));
+        if (!result.journalError.ok())
+            report.problems.push_back(texts::journalAfterPass(result.journalError, m_front));
+        if (result.storedOrder == StoredOrder::NotArranged)
+            report.problems.push_back(texts::storedOrderNotArranged(result, folder, m_front));
+        return report;
+    case Status::Failed:
+        report.namesChanged = true;
+        if (result.filesLeftIn.empty())
+            return problem(Outcome::Partial,
+                           texts::renameFailure(kind, result, total, folder, m_front));
+        problem(Outcome::Partial, texts::filesLeftOut(result, m_front));
+        if (!result.journalError.ok())
+            report.problems.push_back(texts::journalAfterPass(result.journalError, m_front));
+        return report;
+    case Status::Stopped:
+        return problem(Outcome::Stopped,
+                       texts::stopped(kind, result.renamed, total, folder, m_front));
+    case Status::Cancelled:
+        return problem(Outcome::Cancelled, texts::cancelled());
+    case Status::Refused:
+        break;
+    }
+    switch (result.refusal) {
+    case Refusal::VolumeBusy:
+        return problem(Outcome::Refused, texts::volumeBusy(m_front));
+    case Refusal::UnsafeDriver:
+        return problem(Outcome::Refused, texts::unsafeDriver(m_front));
+    case Refusal::LockUnavailable:
+        return problem(Outcome::Refused, texts::lockUnavailable(result.lockFailure, m_front));
+    case Refusal::RecoveryPending:
+        // Found after the folder was opened: another Korvalo left it meanwhile.
+        return problem(Outcome::Refused, texts::recoveryPending(folder, m_front));
+    case Refusal::RecordDamaged:
+        return problem(Outcome::Refused, texts::nothingRenamed() + "\n" +
+                                             texts::recordDamaged(result.journalError, folder,
+                                                                  m_front));
+    case Refusal::None:
+    case Refusal::JournalUnwritable:
+        break;
+    }
+    return problem(Outcome::Refused, texts::journalFailure(result.journalError, m_front) + "\n" +
+                                         texts::nothingRenamed());
+}
+
+} // namespace korvalo::session
