@@ -3,6 +3,7 @@
 #include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "passes/rename.h"
+#include "passes/volumeclaim.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,48 +16,32 @@ namespace korvalo {
 
 namespace {
 
-enum class Locked
+// The volume's lock for a recovery, held while the claim lives. Putting names back is not refused
+// for the driver, so only the lock is claimed. A folder that cannot be stat'ed has no lock to
+// take; the renames will say why they fail.
+VolumeClaim lockVolume(const std::filesystem::path &folder)
 {
-    Yes,        // held (or there is no volume to lock)
-    Busy,       // another process holds it
-    Unavailable // no private lock can be taken: `failure` says why
-};
-
-// The volume's lock. A folder that cannot be stat'ed has no lock to take; the renames will say why
-// they fail.
-Locked lockVolume(const std::filesystem::path &folder, std::optional<PassLock> &lock,
-                  LockFailure &failure)
-{
-    const auto device = deviceOf(folder);
-    if (!device)
-        return Locked::Yes;
-    LockAttempt attempt = PassLock::tryAcquire(*device);
-    if (attempt.unavailable) {
-        failure = *attempt.unavailable;
-        return Locked::Unavailable;
-    }
-    if (attempt.busy())
-        return Locked::Busy;
-    lock = std::move(attempt.lock);
-    return Locked::Yes;
+    return claimVolume(folder, ClaimMode::Hold, MountLookup::None);
 }
 
-// The volume's lock for a recovery; false, with the result's status saying why, when it is not
-// to be had.
-bool lockForRecovery(const std::filesystem::path &folder, std::optional<PassLock> &lock,
-                     RecoveryResult &result)
+// The volume's lock for a recovery; not granted, with the result's status saying why, when it is
+// not to be had.
+VolumeClaim lockForRecovery(const std::filesystem::path &folder, RecoveryResult &result)
 {
-    switch (lockVolume(folder, lock, result.lockFailure)) {
-    case Locked::Yes:
-        return true;
-    case Locked::Busy:
+    VolumeClaim claim = lockVolume(folder);
+    switch (claim.refusal) {
+    case VolumeClaim::Refusal::None:
+        break;
+    case VolumeClaim::Refusal::Busy:
+    case VolumeClaim::Refusal::UnsafeDriver: // not claimed with a mount: never given
         result.status = RecoveryResult::Status::VolumeBusy;
-        return false;
-    case Locked::Unavailable:
+        break;
+    case VolumeClaim::Refusal::Unavailable:
         result.status = RecoveryResult::Status::LockUnavailable;
-        return false;
+        result.lockFailure = claim.lockFailure;
+        break;
     }
-    return false;
+    return claim;
 }
 
 // A record whose last pass completed holds that pass name by name until it is folded in. Done
@@ -65,9 +50,7 @@ bool lockForRecovery(const std::filesystem::path &folder, std::optional<PassLock
 // writing the record; a failure leaves the record as readable as it was.
 void foldCompletedPass(const std::filesystem::path &folder, Journal &journal, const JournalKey &key)
 {
-    std::optional<PassLock> lock;
-    LockFailure failure;
-    if (lockVolume(folder, lock, failure) == Locked::Yes)
+    if (lockVolume(folder).granted())
         journal.foldCompleted(key);
 }
 
@@ -119,15 +102,13 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, const Journa
         return RecoveryCheck::Nothing;
     }
 
-    std::optional<PassLock> lock;
-    switch (lockVolume(folder, lock, out.lockFailure)) {
-    case Locked::Yes:
-        break;
-    case Locked::Busy:
-        return RecoveryCheck::VolumeBusy;
-    case Locked::Unavailable:
+    const VolumeClaim claim = lockVolume(folder);
+    if (claim.refusal == VolumeClaim::Refusal::Unavailable) {
+        out.lockFailure = claim.lockFailure;
         return RecoveryCheck::LockUnavailable;
     }
+    if (!claim.granted())
+        return RecoveryCheck::VolumeBusy;
     // Read again under the lock: another Korvalo may have recovered the folder meanwhile.
     if (const JournalError err = journal.load(key, record); !err.ok())
         return fail(err);
@@ -191,8 +172,8 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
                              ProgressSink &progress)
 {
     RecoveryResult result;
-    std::optional<PassLock> lock;
-    if (!lockForRecovery(folder, lock, result))
+    const VolumeClaim claim = lockForRecovery(folder, result);
+    if (!claim.granted())
         return result;
     journal.setFolder(folder);
     // The plan is made again from the folder as it is now: the user may have taken a while to
@@ -269,8 +250,8 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
 RecoveryResult leaveDamagedRecord(const std::filesystem::path &folder, Journal &journal)
 {
     RecoveryResult result;
-    std::optional<PassLock> lock;
-    if (!lockForRecovery(folder, lock, result))
+    const VolumeClaim claim = lockForRecovery(folder, result);
+    if (!claim.granted())
         return result;
     journal.setFolder(folder);
     const std::optional<JournalKey> key = journalKeyOf(folder);
@@ -393,8 +374,8 @@ RecoveryResult returnOrderedFiles(const std::filesystem::path &orderingFolder, J
     RecoveryResult result;
     const std::filesystem::path inner = withoutTrailingSeparator(orderingFolder);
     const std::filesystem::path folder = inner.parent_path();
-    std::optional<PassLock> lock;
-    if (!lockForRecovery(folder, lock, result))
+    const VolumeClaim claim = lockForRecovery(folder, result);
+    if (!claim.granted())
         return result;
     const JournalKey key = journalKeyOf(folder).value_or(JournalKey{});
     return returnOrderedFilesLocked(folder, inner.filename().native(), journal, key, progress);

@@ -19,6 +19,8 @@ class MediumCheck
 public:
     // Notes the device the folder is on now, before anything is renamed in it.
     explicit MediumCheck(const std::filesystem::path &folder);
+    // The same with the device noted already (deviceOf()).
+    explicit MediumCheck(std::optional<std::uint64_t> device) : m_device(device) {}
 
     const std::optional<std::uint64_t> &device() const { return m_device; }
 

@@ -6,9 +6,12 @@
 #include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "passes/recovery.h"
+#include "passes/volumeclaim.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <numeric>
 #include <optional>
 #include <string>
 
@@ -171,6 +174,21 @@ std::vector<FileName> listedNames(const MusicList &list)
     return names;
 }
 
+PassResult::Refusal refusalOf(VolumeClaim::Refusal refusal)
+{
+    switch (refusal) {
+    case VolumeClaim::Refusal::None:
+        break;
+    case VolumeClaim::Refusal::UnsafeDriver:
+        return PassResult::Refusal::UnsafeDriver;
+    case VolumeClaim::Refusal::Busy:
+        return PassResult::Refusal::VolumeBusy;
+    case VolumeClaim::Refusal::Unavailable:
+        return PassResult::Refusal::LockUnavailable;
+    }
+    return PassResult::Refusal::None;
+}
+
 // The walk both passes share: the progress start, then every listed index in order, the file's
 // own work followed by its progress step, and the re-read of the list at the end. `prepare` runs
 // once the volume is the pass's, before the progress start; it returns false, with the result
@@ -184,39 +202,23 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
         return result; // EmptyList
 
     // Before anything is renamed: the driver, then the volume's lock, held to the end. A folder
-    // that cannot be stat'ed has neither; its first rename will say why.
+    // that cannot be stat'ed has neither; its first rename will say why. The journal knows a
+    // volume by its UUID, which the mount table alone does not give.
     const std::filesystem::path startFolder = ctx.folder.folder();
-    const MediumCheck medium(startFolder);
-    std::optional<PassLock> lock;
-    std::optional<MountInfo> mount;
-    if (medium.device()) {
-        result.device = *medium.device();
-        // The journal knows a volume by its UUID, which the mount table alone does not give.
-        mount = mountOf(startFolder,
-                        recording.on() ? VolumeProbe::Resolve : VolumeProbe::MountTableOnly);
-        // A FUSE mount that does not name its file system may be exFAT, whose stored order the
-        // pass arranges at its end: what the source holds tells.
-        if (mount && !recording.on() &&
-            (mount->mountFsType == "fuseblk" || mount->mountFsType == "fuse"))
-            mount = mountOf(startFolder, VolumeProbe::Resolve);
-        if (mount) {
-            result.mountPoint = mount->mountPoint;
-            if (isUnsafeDriver(*mount)) {
-                result.status = PassResult::Status::Refused;
-                result.refusal = PassResult::Refusal::UnsafeDriver;
-                return result;
-            }
-        }
-        LockAttempt attempt = PassLock::tryAcquire(*medium.device());
-        if (!attempt.held()) {
-            result.status = PassResult::Status::Refused;
-            result.refusal = attempt.busy() ? PassResult::Refusal::VolumeBusy
-                                            : PassResult::Refusal::LockUnavailable;
-            if (attempt.unavailable)
-                result.lockFailure = *attempt.unavailable;
-            return result;
-        }
-        lock = std::move(attempt.lock);
+    const VolumeClaim claim =
+        claimVolume(startFolder, ClaimMode::Hold,
+                    recording.on() ? MountLookup::Resolve : MountLookup::MountTable);
+    const MediumCheck medium(claim.device);
+    const std::optional<MountInfo> &mount = claim.mount;
+    if (claim.device)
+        result.device = *claim.device;
+    if (mount)
+        result.mountPoint = mount->mountPoint;
+    if (!claim.granted()) {
+        result.status = PassResult::Status::Refused;
+        result.refusal = refusalOf(claim.refusal);
+        result.lockFailure = claim.lockFailure;
+        return result;
     }
     JournalKey key;
     if (recording.on()) {
@@ -278,6 +280,66 @@ PassQuestions &questionsOf(const PassContext &ctx)
 
 } // namespace
 
+namespace {
+
+// planRemoval() with the names whose digits stay given: `keep`, sorted.
+std::vector<PlannedRename> planRemovalKeeping(std::span<const FileName> listed,
+                                              std::span<const FileName> keep, int *kept,
+                                              std::vector<int> *listIndexes)
+{
+    std::vector<PlannedRename> planned;
+    int left = 0;
+    if (listIndexes)
+        listIndexes->clear();
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        const FileName &name = listed[i];
+        if (!isStrippable(name))
+            continue;
+        if (std::binary_search(keep.begin(), keep.end(), name)) {
+            ++left;
+            continue;
+        }
+        if (listIndexes)
+            listIndexes->push_back(static_cast<int>(i));
+        planned.push_back({name, name.substr(4)});
+    }
+    if (kept)
+        *kept = left;
+    return planned;
+}
+
+} // namespace
+
+StrippableNames strippableNames(std::span<const FileName> listed, const FolderRecord &record)
+{
+    StrippableNames names;
+    std::copy_if(listed.begin(), listed.end(), std::back_inserter(names.qualifying),
+                 isStrippable<FileName>);
+    names.others = classifyDigitNames(names.qualifying, record).others;
+    std::sort(names.others.begin(), names.others.end());
+    return names;
+}
+
+std::vector<PlannedRename> planRemoval(std::span<const FileName> listed, const FolderRecord &record,
+                                       bool stripAll, int *kept, std::vector<int> *listIndexes)
+{
+    if (stripAll)
+        return planRemovalKeeping(listed, {}, kept, listIndexes);
+    const std::vector<FileName> others = strippableNames(listed, record).others;
+    return planRemovalKeeping(listed, others, kept, listIndexes);
+}
+
+std::vector<PlannedRename> planShuffle(std::vector<FileName> listed, RandomSource &random)
+{
+    std::vector<PlannedRename> planned;
+    planned.reserve(listed.size());
+    for (FileName &name : listed) {
+        FileName to = prefixText(prefixValue(random.next())) + name;
+        planned.push_back({std::move(name), std::move(to)});
+    }
+    return planned;
+}
+
 // A recorded pass works on the folder and the names it announced to the journal; without a record
 // the folder and each name are read afresh for every file, as the window's lists give them.
 PassResult runShufflePass(PassContext ctx, RandomSource &random)
@@ -297,21 +359,19 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
             return false;
         }
         // Every file's first draw, in list order, before the first rename: then the journal can
-        // announce them all at once.
-        std::vector<PlannedRename> planned;
-        std::vector<int> indexes;
-        planned.reserve(listed.size());
-        indexes.reserve(listed.size());
-        // The listed names tell the journal which names it knows of are gone; when it knows of
-        // none, they are not needed, and the planned renames take them over instead of a copy.
+        // announce them all at once. The listed names tell the journal which names it knows of
+        // are gone; when it knows of none, they are not needed, and the plan takes them over
+        // instead of a copy.
         const bool forgetGone = !record->prefixed.empty();
-        for (FileName &name : listed) {
-            indexes.push_back(static_cast<int>(planned.size()));
-            FileName to = prefixText(prefixValue(random.next())) + name;
-            planned.push_back({forgetGone ? name : std::move(name), std::move(to)});
-        }
-        if (!forgetGone)
+        std::vector<PlannedRename> planned;
+        if (forgetGone) {
+            planned = planShuffle(listed, random);
+        } else {
+            planned = planShuffle(std::move(listed), random);
             listed.clear();
+        }
+        std::vector<int> indexes(planned.size());
+        std::iota(indexes.begin(), indexes.end(), 0);
         recordedFolder = ctx.folder.folder();
         return recording.begin(PassKind::Shuffle, std::move(planned), std::move(indexes), listed,
                                result);
@@ -374,19 +434,13 @@ PassResult runRemovalPass(PassContext ctx)
         if (!record)
             return true;
         const std::vector<FileName> listed = listedNames(ctx.list);
-        std::vector<FileName> qualifying;
-        for (const FileName &name : listed) {
-            if (isStrippable(name))
-                qualifying.push_back(name);
-        }
-        const DigitNames digits = classifyDigitNames(qualifying, *record);
+        const StrippableNames digits = strippableNames(listed, *record);
         bool stripAll = true;
         if (!digits.others.empty()) {
             switch (questionsOf(ctx).stripOtherDigits(digits.others,
-                                                      static_cast<int>(qualifying.size()))) {
+                                                      static_cast<int>(digits.qualifying.size()))) {
             case PassQuestions::DigitAnswer::KeepOthers:
                 stripAll = false;
-                result.keptDigits = static_cast<int>(digits.others.size());
                 break;
             case PassQuestions::DigitAnswer::StripAll:
                 break;
@@ -395,20 +449,13 @@ PassResult runRemovalPass(PassContext ctx)
                 return false;
             }
         }
-        std::vector<FileName> others = digits.others;
-        std::sort(others.begin(), others.end());
-        std::vector<PlannedRename> planned;
         std::vector<int> indexes;
+        std::vector<PlannedRename> planned =
+            planRemovalKeeping(listed, stripAll ? std::span<const FileName>() : digits.others,
+                               &result.keptDigits, &indexes);
         journalIndex.assign(listed.size(), -1);
-        for (std::size_t i = 0; i < listed.size(); ++i) {
-            const FileName &name = listed[i];
-            if (!isStrippable(name) ||
-                (!stripAll && std::binary_search(others.begin(), others.end(), name)))
-                continue;
-            journalIndex[i] = static_cast<int>(planned.size());
-            indexes.push_back(static_cast<int>(i));
-            planned.push_back({name, name.substr(4)});
-        }
+        for (std::size_t j = 0; j < indexes.size(); ++j)
+            journalIndex[static_cast<std::size_t>(indexes[j])] = static_cast<int>(j);
         recordedFolder = ctx.folder.folder();
         return recording.begin(PassKind::Removal, std::move(planned), std::move(indexes), listed,
                                result);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -157,5 +158,35 @@ bool hasOrderPrefix(std::string_view name);
 // Takes four leading digits off every listed name that has them. A name whose stripped form
 // would begin with "." (it would become a hidden file) is left alone.
 PassResult runRemovalPass(PassContext ctx);
+
+// What a recorded pass will rename, decided before its first rename. The passes plan with these
+// and nothing else, so a caller that plans beforehand (a dry run, a question asked before the
+// pass starts) gets what the pass will do, given the same list, record and answers. Only a pass
+// that keeps a record plans; without one, each file is looked at as the pass reaches it.
+
+// The removal pass's question: the listed names it takes four digits off (isStrippable), in list
+// order, and of those the ones whose digits Korvalo did not write (classifyDigitNames()), sorted.
+// The pass asks PassQuestions::stripOtherDigits(others, qualifying.size()) when `others` is not
+// empty, and not at all otherwise.
+struct StrippableNames
+{
+    std::vector<FileName> qualifying;
+    std::vector<FileName> others;
+};
+StrippableNames strippableNames(std::span<const FileName> listed, const FolderRecord &record);
+
+// The removal pass's renames, in list order: every qualifying name loses its four digits, except,
+// unless `stripAll`, the names whose digits are not Korvalo's. `kept` (optional) is set to the
+// count of those left alone, `listIndexes` (optional) to each rename's index in `listed`.
+std::vector<PlannedRename> planRemoval(std::span<const FileName> listed, const FolderRecord &record,
+                                       bool stripAll, int *kept = nullptr,
+                                       std::vector<int> *listIndexes = nullptr);
+
+// The shuffle pass's renames: one draw from `random` for every listed name, in list order, the
+// i-th rename for the i-th name. It does not reseed. The names that would get a second prefix,
+// which the pass asks about first (PassQuestions::shuffleAgain()), are korvaloPrefixedNames() of
+// the same list and record. A drawn name that is taken when the pass reaches it is drawn again
+// then, so a plan made beforehand shows the prefixes only as examples.
+std::vector<PlannedRename> planShuffle(std::vector<FileName> listed, RandomSource &random);
 
 } // namespace korvalo

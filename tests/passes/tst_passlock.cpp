@@ -3,6 +3,7 @@
 // it run unlocked, and a record's lock waits briefly, then reports it busy.
 
 #include "passes/passlock.h"
+#include "passes/volumeclaim.h"
 #include "support/childprocess.h"
 #include "support/hostileplace.h"
 #include "support/passrun.h"
@@ -48,6 +49,7 @@ private slots:
     void unavailableLockRefuses();
     void recordLock_data();
     void recordLock();
+    void volumeClaim();
 };
 
 void TestPassLock::cleanup()
@@ -185,6 +187,40 @@ void TestPassLock::recordLock()
     const LockAttempt second = PassLock::acquireRecord(record);
     releaser.join();
     QVERIFY(second.held());
+}
+
+// A held claim keeps every other claim on the volume off, a look that only tries lets go at once,
+// and a folder that cannot be reached claims nothing and refuses nothing.
+void TestPassLock::volumeClaim()
+{
+    using korvalo::ClaimMode;
+    using korvalo::MountLookup;
+    using korvalo::VolumeClaim;
+    TestDir music;
+    TestDir elsewhere;
+    using Refusal = VolumeClaim::Refusal;
+    const auto refusal = [](const fs::path &folder, ClaimMode mode) {
+        return int(korvalo::claimVolume(folder, mode, MountLookup::MountTable).refusal);
+    };
+
+    VolumeClaim first = korvalo::claimVolume(music.path(), ClaimMode::Hold, MountLookup::Resolve);
+    QVERIFY(first.granted() && first.lock);
+    QVERIFY(first.mount && first.device && first.mount->device == *first.device);
+    QCOMPARE(korvalo::deviceOf(elsewhere.path()), first.device);
+    for (const ClaimMode mode : {ClaimMode::Hold, ClaimMode::TryOnly}) {
+        QCOMPARE(refusal(music.path(), mode), int(Refusal::Busy));
+        QCOMPARE(refusal(elsewhere.path(), mode), int(Refusal::Busy)); // the same volume
+    }
+    first.lock.reset();
+
+    const VolumeClaim look =
+        korvalo::claimVolume(music.path(), ClaimMode::TryOnly, MountLookup::None);
+    QVERIFY(look.granted() && !look.lock && look.device && !look.mount);
+    QVERIFY(PassLock::tryAcquire(*look.device).held()); // the look let it go
+
+    const VolumeClaim gone =
+        korvalo::claimVolume(music / "missing", ClaimMode::Hold, MountLookup::Resolve);
+    QVERIFY(gone.granted() && !gone.device && !gone.lock && !gone.mount);
 }
 
 QTEST_GUILESS_MAIN(TestPassLock)

@@ -148,6 +148,8 @@ class TestRecordedPasses : public QObject
 private slots:
     void questions_data();
     void questions();
+    void planIsWhatThePassRenames_data();
+    void planIsWhatThePassRenames();
     void unfinishedPassAndBusyVolume();
     void completedPassFoldedWhenOpened();
     void unwritableJournalStopsBeforeFirstRename_data();
@@ -266,6 +268,71 @@ void TestRecordedPasses::questions()
         QCOMPARE(result.keptDigits,
                  !shuffle && digits == Answer::KeepOthers ? int(asked.size()) : 0);
     }
+}
+
+void TestRecordedPasses::planIsWhatThePassRenames_data()
+{
+    QTest::addColumn<bool>("shuffle");
+    QTest::addColumn<Answer>("digits");
+    QTest::newRow("removal, keep") << false << Answer::KeepOthers;
+    QTest::newRow("removal, strip all") << false << Answer::StripAll;
+    QTest::newRow("shuffle again") << true << Answer::KeepOthers;
+}
+
+// A plan made beforehand, from the list and the record, asks what the pass asks and holds the
+// renames the pass then makes.
+void TestRecordedPasses::planIsWhatThePassRenames()
+{
+    QFETCH(bool, shuffle);
+    QFETCH(Answer, digits);
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    for (const char *name : {"a.mp3", "1999 - Prince.mp3", "1234.mp3"})
+        dir.touch(name);
+    QCOMPARE(int(run(true, dir, &journal).status), int(PassResult::Status::Completed));
+    for (const char *name : {"2019 Live.mp3", "7777x.mp3", "b.mp3"})
+        dir.touch(name);
+
+    korvalo::MusicFileList list;
+    QVERIFY(list.setFolder(dir.path()).ok());
+    std::vector<korvalo::FileName> listed;
+    for (int i = 0; i < list.count(); ++i)
+        listed.push_back(list.name(i).native());
+    const korvalo::FolderRecord record = recordOf(dir, journal);
+    SteadyRandom random;
+    int kept = -1;
+    std::vector<korvalo::FileName> asked;
+    std::vector<korvalo::PlannedRename> plan;
+    if (shuffle) {
+        asked = korvalo::korvaloPrefixedNames(listed, record);
+        plan = korvalo::planShuffle(listed, random);
+    } else {
+        asked = korvalo::strippableNames(listed, record).others;
+        plan = korvalo::planRemoval(listed, record, digits == Answer::StripAll, &kept);
+    }
+    std::set<std::string> expected(listed.begin(), listed.end());
+    for (const korvalo::PlannedRename &rename : plan) {
+        QVERIFY(expected.erase(rename.from));
+        QVERIFY(expected.insert(rename.to).second);
+    }
+    QVERIFY(!asked.empty() && !plan.empty());
+
+    ScriptedAnswers answers;
+    answers.digits = digits;
+    answers.again = true;
+    const PassResult result = run(shuffle, dir, &journal, &answers);
+    QCOMPARE(int(result.status), int(PassResult::Status::Completed));
+    QStringList askedNames;
+    for (const auto &name : asked)
+        askedNames << QString::fromStdString(name);
+    askedNames.sort(); // as ScriptedAnswers keeps them
+    QCOMPARE(answers.asked, askedNames);
+    QCOMPARE(result.renamed, int(plan.size()));
+    if (!shuffle)
+        QCOMPARE(result.keptDigits, kept);
+    const std::vector<std::string> after = dir.names();
+    QCOMPARE(std::set<std::string>(after.begin(), after.end()), expected);
 }
 
 // A pass stopped half-way leaves the folder to be recovered: passes are refused until it is.
