@@ -175,7 +175,7 @@ public:
     {
         m_console.err << withNewline(q.text);
         for (;;) {
-            m_console.err << texts::terminalPrompt(q) << std::flush;
+            m_console.err << texts::prompt(q) << std::flush;
             std::string line;
             m_console.asking(true);
             const bool got = static_cast<bool>(std::getline(m_console.in, line));
@@ -354,7 +354,7 @@ int run(const std::vector<std::string> &args, Console &console)
         console.out << text::version();
         return kDone;
     case Parsed::Kind::BadUse:
-        console.err << parsed.error;
+        console.err << withNewline(parsed.error);
         return kBadUse;
     case Parsed::Kind::Run:
         break;

@@ -634,7 +634,7 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
         report.next = kind == PassKind::Shuffle ? PassKind::Removal : PassKind::Shuffle;
         report.done.push_back(texts::completed(kind, result.renamed));
         if (result.keptDigits > 0)
-            report.done.push_back(texts::keptDigits(result.keptDigits));
+            report.done.push_back(texts::keptDigits(result.keptDigits, m_front));
         if (!result.refreshError.ok())
             report.problems.push_back(texts::refreshFailure(folder, result.refreshError, m_front));
         if (!result.journalError.ok())
