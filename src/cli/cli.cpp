@@ -278,8 +278,9 @@ int told(const session::Report &report, Console &console)
 {
     for (const std::string &line : report.done)
         console.out << withNewline(line);
+    // A folder with no music is no failure: said on the output, as a result.
     for (const std::string &problem : report.problems)
-        console.err << withNewline(problem);
+        (report.emptyList ? console.out : console.err) << withNewline(problem);
     return exitStatus(report);
 }
 

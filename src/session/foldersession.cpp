@@ -410,10 +410,12 @@ std::string FolderSession::describe(const Plan &plan) const
                           : plan.action == Plan::Action::Removal
                               ? PassKind::Removal
                               : plan.pending.plan.status.kind;
-    std::string out = texts::dryRunHeading(kind);
+    // One line each: the texts end with no line break.
+    std::string out = texts::dryRunHeading(kind) + '\n';
     for (const PlannedRename &rename : plan.renames)
-        out += texts::dryRunRename(rename.from, rename.to);
-    return out + texts::dryRunSummary(kind, static_cast<int>(plan.renames.size()), plan.kept);
+        out += texts::dryRunRename(rename.from, rename.to) + '\n';
+    return out + texts::dryRunSummary(kind, static_cast<int>(plan.renames.size()), plan.kept) +
+           '\n';
 }
 
 Report FolderSession::status() const
