@@ -175,7 +175,7 @@ public:
     {
         m_console.err << withNewline(q.text);
         for (;;) {
-            m_console.err << texts::terminalPrompt(q) << std::flush;
+            m_console.err << texts::prompt(q) << std::flush;
             std::string line;
             m_console.asking(true);
             const bool got = static_cast<bool>(std::getline(m_console.in, line));
@@ -278,8 +278,9 @@ int told(const session::Report &report, Console &console)
 {
     for (const std::string &line : report.done)
         console.out << withNewline(line);
+    // A folder with no music is no failure: said on the output, as a result.
     for (const std::string &problem : report.problems)
-        console.err << withNewline(problem);
+        (report.emptyList ? console.out : console.err) << withNewline(problem);
     return exitStatus(report);
 }
 
@@ -354,7 +355,7 @@ int run(const std::vector<std::string> &args, Console &console)
         console.out << text::version();
         return kDone;
     case Parsed::Kind::BadUse:
-        console.err << parsed.error;
+        console.err << withNewline(parsed.error);
         return kBadUse;
     case Parsed::Kind::Run:
         break;

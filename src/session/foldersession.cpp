@@ -410,10 +410,12 @@ std::string FolderSession::describe(const Plan &plan) const
                           : plan.action == Plan::Action::Removal
                               ? PassKind::Removal
                               : plan.pending.plan.status.kind;
-    std::string out = texts::dryRunHeading(kind);
+    // One line each: the texts end with no line break.
+    std::string out = texts::dryRunHeading(kind) + '\n';
     for (const PlannedRename &rename : plan.renames)
-        out += texts::dryRunRename(rename.from, rename.to);
-    return out + texts::dryRunSummary(kind, static_cast<int>(plan.renames.size()), plan.kept);
+        out += texts::dryRunRename(rename.from, rename.to) + '\n';
+    return out + texts::dryRunSummary(kind, static_cast<int>(plan.renames.size()), plan.kept) +
+           '\n';
 }
 
 Report FolderSession::status() const
@@ -634,7 +636,7 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
         report.next = kind == PassKind::Shuffle ? PassKind::Removal : PassKind::Shuffle;
         report.done.push_back(texts::completed(kind, result.renamed));
         if (result.keptDigits > 0)
-            report.done.push_back(texts::keptDigits(result.keptDigits));
+            report.done.push_back(texts::keptDigits(result.keptDigits, m_front));
         if (!result.refreshError.ok())
             report.problems.push_back(texts::refreshFailure(folder, result.refreshError, m_front));
         if (!result.journalError.ok())

@@ -167,7 +167,7 @@ public:
     Plan planReturn();
     // A plan for a recovery choice given beforehand (korvalo-cli recover --undo ...).
     Plan planRecovery(RecoveryChoice choice);
-    // A dry run's text: the plan's renames and their count.
+    // A dry run's text: the plan's renames and their count, one line each.
     std::string describe(const Plan &plan) const;
     // The folder's status as opened with Opening::Look: its counts and any unfinished pass in
     // `done`, a problem that stops a look in `problems`.

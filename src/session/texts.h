@@ -3,7 +3,9 @@
 // Every text a user of Korvalo reads, for every front end: messages, questions, reports, captions
 // and accessible names, in Simplified Chinese, UTF-8. Where the window and the terminal need a
 // different next step ("点「删除排序」" and "korvalo-cli remove …"), a text takes the front end and
-// holds both halves; everything else is one text. The glossary heads texts.cpp.
+// holds both halves; everything else is one text. A folder given to such a text is for the
+// terminal's command line only (the window may give none: "文件夹" stands in). No text ends with a
+// line break. The glossary heads texts.cpp.
 
 #include "browse/listerror.h"
 #include "passes/folderrecovery.h"
@@ -98,9 +100,12 @@ std::string againDeclined(int prefixed, Front front);
 // --- What a pass did ----------------------------------------------------------------------------
 
 std::string completed(PassKind kind, int renamed);
-std::string keptDigits(int kept);
+// A removal kept names' own digits; the terminal says how to strip them too.
+std::string keptDigits(int kept, Front front);
+// `reread`: why the list could not be read again after the failure, if it could not.
 std::string renameFailure(PassKind kind, const PassResult &result, int total,
-                          const std::filesystem::path &folder, Front front);
+                          const std::filesystem::path &folder, Front front,
+                          const ListError &reread = {});
 std::string refreshFailure(const std::filesystem::path &folder, const ListError &error,
                            Front front);
 std::string stopped(PassKind kind, int renamed, int total, const std::filesystem::path &folder,
@@ -126,8 +131,7 @@ std::string statusUnknownFolder(int lookPrefixed);
 std::string statusOtherDigits(int others);
 std::string statusNothingPending();
 std::string statusBusy();
-std::string pendingPass(const RecoveryPlan &plan, const std::filesystem::path &folder,
-                        Front front);
+std::string pendingPass(const RecoveryPlan &plan, const std::filesystem::path &folder, Front front);
 // Why Korvalo did not settle that pass on its own (RecoveryCheck::Unconfirmed).
 std::string stickUnconfirmed(const std::filesystem::path &folder, Front front);
 std::string nothingToRecover(const std::filesystem::path &folder);
@@ -160,11 +164,11 @@ session::Question recoveryQuestion(const RecoveryStatus &status, int filesAway, 
 session::Question damagedRecordQuestion(const JournalError &error, Front front);
 session::Question orderingFolderQuestion(const std::filesystem::path &folder, Front front);
 session::Question closeDuringPassQuestion();
+// What a terminal asks the user to type for a question: its keys, and what Enter chooses.
+std::string prompt(const session::Question &question);
 
 // --- korvalo-cli -------------------------------------------------------------------------------
 
-// A question's answers as a terminal offers them, ending in a prompt: "请输入 1、2 或 3（直接按回车选 1）：".
-std::string terminalPrompt(const session::Question &question);
 // What the progress line of a running plan is headed with.
 std::string progressLabel(PassKind kind);         // a pass
 std::string recoveryProgressLabel(PassKind kind); // finishing or undoing an unfinished pass

@@ -51,12 +51,6 @@ QString syncedBefore(const QStringList &log, qsizetype end, const QString &journ
     return last.startsWith("sync ") ? QString() : "not synced:\n" + log.mid(0, end).join('\n');
 }
 
-void touchAll(TestDir &dir, const QStringList &names)
-{
-    for (const QString &name : names)
-        dir.touch(name.toStdString());
-}
-
 namespace fs = std::filesystem;
 
 QStringList namesOf(const TestDir &dir)
@@ -71,15 +65,6 @@ QStringList sorted(QStringList names)
 {
     names.sort();
     return names;
-}
-
-// The names with their first four characters taken off.
-QStringList stripped(const QStringList &names)
-{
-    QStringList out;
-    for (const QString &name : names)
-        out << name.mid(4);
-    return sorted(out);
 }
 
 int countPrefixedBefore(const QStringList &now, const QStringList &originals)
@@ -236,8 +221,8 @@ void TestCli::dryRunTouchesNothing_data()
         << digits << QStringList{"remove", "%1", "--strip-all", "--dry-run"};
 }
 
-// The dry run renames nothing, and the pass run afterwards makes the renames it showed (a
-// shuffle draws its prefixes afresh).
+// The dry run renames nothing and shows the renames, one "from → to" line each, of names in the
+// folder. That a plan's renames are the run's is the session's (tst_foldersession).
 void TestCli::dryRunTouchesNothing()
 {
     QFETCH(QStringList, names);
@@ -250,22 +235,9 @@ void TestCli::dryRunTouchesNothing()
     QCOMPARE(dry.status, 0);
     QCOMPARE(namesOf(dir), before);
     const auto renames = dryRunRenames(dry.out);
-    QVERIFY(!renames.isEmpty());
-
-    args.removeAll("--dry-run");
-    QCOMPARE(cli(args, dir).status, 0);
-    QStringList expected = before;
-    for (const auto &[from, to] : renames) {
-        QVERIFY2(expected.removeOne(from), qPrintable(from));
-        expected << to;
-    }
-    const QStringList after = namesOf(dir);
-    if (args.first() == "shuffle") {
-        QCOMPARE(stripped(after), stripped(sorted(expected)));
-        QCOMPARE(countPrefixedBefore(after, before), renames.size());
-    } else {
-        QCOMPARE(after, sorted(expected));
-    }
+    QVERIFY2(!renames.isEmpty(), qPrintable(dry.out));
+    for (const auto &[from, to] : renames)
+        QVERIFY2(before.contains(from) && !to.isEmpty(), qPrintable(from));
 }
 
 void TestCli::digitQuestion_data()

@@ -4,6 +4,7 @@
 // reads back what the folder holds. Names are native bytes, so names that are not valid UTF-8
 // work too.
 
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -75,3 +76,10 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// Touches each of `names` (see TestDir::touch).
+inline void touchAll(TestDir &dir, const QStringList &names)
+{
+    for (const QString &name : names)
+        dir.touch(name.toStdString());
+}
