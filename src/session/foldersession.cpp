@@ -5,6 +5,7 @@
 #include "passes/journalkey.h"
 #include "passes/ordering.h"
 #include "passes/passlock.h"
+#include "passes/volumeclaim.h"
 #include "passes/randomsource.h"
 
 #include <algorithm>
@@ -327,15 +328,18 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker)
     }
 
     // Refused where the pass would refuse: the driver and the volume's lock, only tried here.
-    if (const auto mount = mountOf(folder); mount && isUnsafeDriver(*mount))
+    switch (const VolumeClaim claim =
+                claimVolume(folder, ClaimMode::TryOnly, MountLookup::MountTable);
+            claim.refusal) {
+    case VolumeClaim::Refusal::None:
+        break;
+    case VolumeClaim::Refusal::UnsafeDriver:
         return nothing(folder, kind, Outcome::Refused, texts::unsafeDriver(m_front));
-    if (const auto device = deviceOf(folder)) {
-        const LockAttempt attempt = PassLock::tryAcquire(*device);
-        if (attempt.unavailable)
-            return nothing(folder, kind, Outcome::Refused,
-                           texts::lockUnavailable(*attempt.unavailable, m_front));
-        if (attempt.busy())
-            return nothing(folder, kind, Outcome::Refused, texts::volumeBusy(m_front));
+    case VolumeClaim::Refusal::Busy:
+        return nothing(folder, kind, Outcome::Refused, texts::volumeBusy(m_front));
+    case VolumeClaim::Refusal::Unavailable:
+        return nothing(folder, kind, Outcome::Refused,
+                       texts::lockUnavailable(claim.lockFailure, m_front));
     }
     FolderRecord record;
     if (const JournalError error =
@@ -369,24 +373,18 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker)
         }
         ClockRandomSource random;
         random.reseed();
-        for (const FileName &name : names)
-            plan.renames.push_back({name, std::to_string(prefixValue(random.next())) + name});
+        plan.renames = planShuffle(names, random);
         plan.action = Plan::Action::Shuffle;
         return plan;
     }
 
-    std::vector<FileName> qualifying;
-    std::copy_if(names.begin(), names.end(), std::back_inserter(qualifying),
-                 isStrippable<FileName>);
-    std::vector<FileName> others = classifyDigitNames(qualifying, record).others;
-    std::sort(others.begin(), others.end());
-    if (!others.empty()) {
-        const Question q =
-            texts::stripDigitsQuestion(others, static_cast<int>(qualifying.size()), m_front);
+    const StrippableNames digits = strippableNames(names, record);
+    if (!digits.others.empty()) {
+        const Question q = texts::stripDigitsQuestion(
+            digits.others, static_cast<int>(digits.qualifying.size()), m_front);
         switch (DigitAnswer(answerOf(asker, q))) {
         case DigitAnswer::KeepOthers:
             plan.stripAll = false;
-            plan.kept = static_cast<int>(others.size());
             break;
         case DigitAnswer::StripAll:
             break;
@@ -394,10 +392,7 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker)
             return nothing(folder, kind, Outcome::Cancelled, texts::cancelled());
         }
     }
-    for (const FileName &name : qualifying) {
-        if (plan.stripAll || !std::binary_search(others.begin(), others.end(), name))
-            plan.renames.push_back({name, name.substr(4)});
-    }
+    plan.renames = planRemoval(names, record, plan.stripAll, &plan.kept);
     plan.action = Plan::Action::Removal;
     return plan;
 }
