@@ -134,6 +134,9 @@ std::string misfitText(int osError)
 std::string stateCause(int osError)
 {
     std::string why;
+    if (osError == ENOTDIR)
+        return "路径中的某一层是文件，不是文件夹（错误号 " + n(static_cast<long long>(osError)) +
+               "）";
     switch (causeOfSystemError(osError, OsAction::Renaming)) {
     case Cause::PermissionDenied:
         why = "没有权限";
@@ -520,13 +523,14 @@ std::string journalFailure(const JournalError &error, Front front)
         // Opening the folder: the record is the user's own file, not on the stick.
         return "Korvalo 无法读取这个文件夹的改名记录。它在你自己的状态文件夹里：\n" + where +
                "\n原因：" + stateCause(error.osError) +
-               "\n在能读取它之前，Korvalo 不会给这个文件夹改名。请检查这个文件的所有者和访问权限"
-               "（它应该属于你，而且你能读写），然后" +
+               "\n在能读取它之前，Korvalo 不会给这个文件夹改名。" +
+               (error.osError == ENOTDIR
+                    ? "请把路径中挡在那里的文件移到别处（Korvalo 会重新建立它的文件夹），然后"
+                    : "请检查这个文件的所有者和访问权限（它应该属于你，而且你能读写），然后") +
                (w ? "在文件夹列表里重新打开这个文件夹。" : "再运行一次。");
-    const std::string made =
-        error.kind == Kind::Folder
-            ? "Korvalo 无法建立保存改名记录的文件夹，所以无法写入改名记录" + where
-            : "Korvalo 无法写入改名记录" + where;
+    const std::string made = error.kind == Kind::Folder ? "Korvalo 无法建立保存改名记录的文件夹" +
+                                                              where + "，所以无法写入改名记录"
+                                                        : "Korvalo 无法写入改名记录" + where;
     return made + "。为了不丢失文件名，它没有继续改名。\n原因：" + stateCause(error.osError) +
            "\n请确认这个位置可以写入、磁盘没有满，然后" + (w ? "再试一次。" : "再运行一次。");
 }

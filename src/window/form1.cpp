@@ -369,7 +369,7 @@ bool Form1::offerRecovery()
 
 void Form1::offerLeavingDamagedRecord(const korvalo::JournalError &error)
 {
-    if (ask(messages::damagedRecordQuestion(error)) != 1)
+    if (ask(messages::damagedRecordQuestion(error)) != korvalo::session::kLeaveRecord)
         return;
     const korvalo::RecoveryResult result = korvalo::leaveDamagedRecord(m_file1->path(), *m_journal);
     if (result.status != korvalo::RecoveryResult::Status::Done)

@@ -1,11 +1,13 @@
 #pragma once
 
-// Every text the window shows about an error, in one place.
+// The texts the window shows, as Qt strings: each comes from the table every front end shares
+// (session/texts.h), with the window's next step.
 
 #include "browse/listerror.h"
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
 #include "passes/rename.h"
+#include "session/question.h"
 #include "window/question.h"
 
 #include <QString>
@@ -35,8 +37,6 @@ QString volumeBusyText();
 // folder, why, what to do.
 QString lockUnavailableText(const korvalo::LockFailure &failure);
 
-// A path or bare name as the user reads it.
-QString displayPath(const std::filesystem::path &path);
 // A file name as a message box shows it: a long one loses its middle, so that it fits on one line
 // of the box and its start and its extension stay readable.
 QString boxName(const std::filesystem::path &name);
@@ -71,7 +71,8 @@ QString storedOrderFailure(const korvalo::PassResult &result);
 QString filesLeftOut(const korvalo::PassResult &result);
 
 // The questions. Each choice's answer is the value of the enum named: DigitAnswer for the
-// removal pass, RecoveryChoice for an unfinished pass, and 1 (go on) or 0 for the others.
+// removal pass, RecoveryChoice for an unfinished pass, the answers of session/question.h for the
+// others (kYes goes on, kNo does not).
 Question stripDigitsQuestion(const std::vector<korvalo::FileName> &others, int qualifying);
 Question shuffleAgainQuestion(const std::vector<korvalo::FileName> &prefixed, int listed);
 // `filesAway`: for an interrupted ordering, the files still in the folder they passed through.
@@ -79,9 +80,9 @@ Question shuffleAgainQuestion(const std::vector<korvalo::FileName> &prefixed, in
 // stick; the question says so and offers kRecoveryLater, the answer of Esc, which does nothing.
 Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway = 0,
                           bool unconfirmed = false);
-inline constexpr int kRecoveryLater = -1;
-// Opening a folder whose record is damaged: 1 sets the record aside and takes the folder as it
-// is (leaveDamagedRecord()), 0 leaves everything as it is for now.
+inline constexpr int kRecoveryLater = korvalo::session::kLater;
+// Opening a folder whose record is damaged: korvalo::session::kLeaveRecord sets the record aside
+// and takes the folder as it is (leaveDamagedRecord()), kLater leaves everything as it is for now.
 Question damagedRecordQuestion(const korvalo::JournalError &error);
 // Opening the folder the files of a pass pass through to be stored in order: 1 moves them back
 // into the folder above, 0 leaves them.
