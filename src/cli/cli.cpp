@@ -118,15 +118,15 @@ Parsed parse(const std::vector<std::string> &args)
         const bool pass = inv.command == Command::Shuffle || inv.command == Command::Remove;
         if (option == "--dry-run") {
             if (!pass)
-                return badUse(texts::optionNotFor(option, "shuffle 或 remove"));
+                return badUse(texts::optionNotFor(option, {"shuffle", "remove"}));
             inv.dryRun = true;
         } else if (option == "--again") {
             if (inv.command != Command::Shuffle)
-                return badUse(texts::optionNotFor(option, "shuffle"));
+                return badUse(texts::optionNotFor(option, {"shuffle"}));
             inv.again = true;
         } else if (option == "--strip-all" || option == "--keep-original-digits") {
             if (inv.command != Command::Remove)
-                return badUse(texts::optionNotFor(option, "remove"));
+                return badUse(texts::optionNotFor(option, {"remove"}));
             const DigitAnswer answer =
                 option == "--strip-all" ? DigitAnswer::StripAll : DigitAnswer::KeepOthers;
             if (inv.digits && *inv.digits != answer)
@@ -135,7 +135,7 @@ Parsed parse(const std::vector<std::string> &args)
             digitOption = option;
         } else if (option == "--undo" || option == "--finish" || option == "--leave") {
             if (inv.command != Command::Recover)
-                return badUse(texts::optionNotFor(option, "recover"));
+                return badUse(texts::optionNotFor(option, {"recover"}));
             const RecoveryChoice choice = option == "--undo"     ? RecoveryChoice::Undo
                                           : option == "--finish" ? RecoveryChoice::Finish
                                                                  : RecoveryChoice::Leave;

@@ -5,8 +5,8 @@
 #include "passes/journalkey.h"
 #include "passes/ordering.h"
 #include "passes/passlock.h"
-#include "passes/volumeclaim.h"
 #include "passes/randomsource.h"
+#include "passes/volumeclaim.h"
 
 #include <algorithm>
 #include <utility>
@@ -182,8 +182,8 @@ const FolderState &FolderSession::open(const fs::path &folder, Opening how)
     // What the names carry. An unfinished pass is counted as the names show it, so the counts
     // agree with its own.
     FolderRecord record;
-    if (const JournalError err = m_journal->load(journalKeyOf(folder).value_or(JournalKey{}),
-                                                 record);
+    if (const JournalError err =
+            m_journal->load(journalKeyOf(folder).value_or(JournalKey{}), record);
         !err.ok() && err.kind != JournalError::Kind::NoStateFolder && s.problem.empty()) {
         s.kind = FolderState::Kind::JournalFailed;
         s.journalError = err;
@@ -365,10 +365,10 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker)
             const Question q =
                 texts::shuffleAgainQuestion(prefixed, static_cast<int>(names.size()), m_front);
             if (answerOf(asker, q, &unasked) != kYes)
-                return nothing(folder, kind, Outcome::Cancelled,
-                               unasked ? texts::againDeclined(static_cast<int>(prefixed.size()),
-                                                              m_front)
-                                       : texts::cancelled());
+                return nothing(
+                    folder, kind, Outcome::Cancelled,
+                    unasked ? texts::againDeclined(static_cast<int>(prefixed.size()), m_front)
+                            : texts::cancelled());
             plan.again = true;
         }
         ClockRandomSource random;
@@ -401,10 +401,9 @@ std::string FolderSession::describe(const Plan &plan) const
 {
     if (!plan.runnable())
         return std::string();
-    const PassKind kind = plan.action == Plan::Action::Shuffle ? PassKind::Shuffle
-                          : plan.action == Plan::Action::Removal
-                              ? PassKind::Removal
-                              : plan.pending.plan.status.kind;
+    const PassKind kind = plan.action == Plan::Action::Shuffle   ? PassKind::Shuffle
+                          : plan.action == Plan::Action::Removal ? PassKind::Removal
+                                                                 : plan.pending.plan.status.kind;
     // One line each: the texts end with no line break.
     std::string out = texts::dryRunHeading(kind) + '\n';
     for (const PlannedRename &rename : plan.renames)
@@ -541,7 +540,7 @@ Report FolderSession::execute(const Plan &plan)
             break;
         }
         if (!result.conflicts.empty())
-            report.problems.push_back(texts::recoveryConflicts(result.conflicts));
+            report.problems.push_back(texts::recoveryConflicts(result.conflicts, m_front));
         if (!result.refused.empty())
             report.problems.push_back(
                 texts::recoveryRefused(result.refused, result.cause, m_front));
@@ -559,8 +558,8 @@ Report FolderSession::execute(const Plan &plan)
         const int total = m_list.count();
         const FixedFolder fixed(folder);
         PlannedAnswers answers(plan);
-        const PassContext context{m_list, fixed, sink, systemRenameCalls(), m_journal.get(),
-                                  &answers};
+        const PassContext context{m_list,          fixed,   sink, systemRenameCalls(),
+                                  m_journal.get(), &answers};
         ClockRandomSource random;
         const PassResult result =
             kind == PassKind::Shuffle ? runShufflePass(context, random) : runRemovalPass(context);
@@ -667,9 +666,9 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
         // Found after the folder was opened: another Korvalo left it meanwhile.
         return problem(Outcome::Refused, texts::recoveryPending(folder, m_front));
     case Refusal::RecordDamaged:
-        return problem(Outcome::Refused, texts::nothingRenamed() + "\n" +
-                                             texts::recordDamaged(result.journalError, folder,
-                                                                  m_front));
+        return problem(Outcome::Refused,
+                       texts::nothingRenamed() + "\n" +
+                           texts::recordDamaged(result.journalError, folder, m_front));
     case Refusal::None:
     case Refusal::JournalUnwritable:
         break;

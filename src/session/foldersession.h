@@ -119,8 +119,8 @@ struct Plan
     std::filesystem::path folder;
     // The renames, in order. A shuffle's prefixes are examples: they are drawn when it runs.
     std::vector<PlannedRename> renames;
-    int kept = 0;        // removal: names whose own digits are kept
-    bool again = false;  // shuffle: names with Korvalo's prefix get a second one
+    int kept = 0;         // removal: names whose own digits are kept
+    bool again = false;   // shuffle: names with Korvalo's prefix get a second one
     bool stripAll = true; // removal: every four leading digits go
     RecoveryChoice choice = RecoveryChoice::Leave;
     PendingRecovery pending;

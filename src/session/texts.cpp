@@ -180,7 +180,7 @@ std::string storedOrderCause(const PassResult &result, Front front)
         "原因：" + (result.storedOrderCause.ok() ? std::string("无法写入改名记录。")
                                                  : renameErrorText(result.storedOrderCause, front));
     if (!result.storedOrderFile.empty())
-        out += "\n出问题的文件：" + inQuotes(shownName(result.storedOrderFile.filename()));
+        out += "\n出问题的文件：" + inQuotes(shownName(result.storedOrderFile.filename(), front));
     return out;
 }
 
@@ -298,9 +298,12 @@ std::string shellQuoted(const std::filesystem::path &path)
 #endif
 }
 
-std::string shownName(const std::filesystem::path &name)
+std::string shownName(const std::filesystem::path &name, Front front)
 {
     const std::string s = utf8(name);
+    // A terminal wraps long lines, and its user may copy the name: it is shown whole.
+    if (front == Front::Terminal)
+        return s;
     // Each character as its bytes, with its width: bytes that are not UTF-8 count one each.
     struct Char
     {
@@ -336,11 +339,11 @@ std::string shownName(const std::filesystem::path &name)
     return s.substr(0, chars[head].begin) + "…" + s.substr(chars[tail].begin);
 }
 
-std::string nameList(const std::vector<FileName> &names)
+std::string nameList(const std::vector<FileName> &names, Front front)
 {
     std::string out;
     for (std::size_t i = 0; i < names.size() && i < kListedNames; ++i)
-        out += (i > 0 ? "\n    " : "    ") + shownName(names[i]);
+        out += (i > 0 ? "\n    " : "    ") + shownName(names[i], front);
     if (names.size() > kListedNames)
         out += "\n    ……还有 " + n(names.size() - kListedNames) + " 个文件";
     return out;
@@ -625,8 +628,8 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
     std::string out;
     bool nextStepTold = false;
     if (!result.cause.ok()) {
-        const std::string from = inQuotes(shownName(result.oldName));
-        const std::string to = inQuotes(shownName(result.newName));
+        const std::string from = inQuotes(shownName(result.oldName, front));
+        const std::string to = inQuotes(shownName(result.newName, front));
         std::string reason;
         switch (result.cause.error) {
         case Cause::TargetExists:
@@ -706,7 +709,7 @@ std::string filesLeftOut(const PassResult &result, Front front)
     const std::filesystem::path folder = result.filesLeftIn.parent_path();
     std::string out = "文件名已经全部改好，但有些歌曲没能从临时文件夹移回" + quoted(folder) +
                       "。\n" + storedOrderCause(result, front) + "\n\n这些歌曲还在临时文件夹" +
-                      inQuotes(shownName(result.filesLeftIn.filename())) +
+                      inQuotes(shownName(result.filesLeftIn.filename(), front)) +
                       "里，文件列表和播放器都看不到它们。";
     if (window(front))
         return out + "在文件夹列表里打开这个文件夹时，Korvalo 会提出把它们移回来。";
@@ -872,18 +875,18 @@ std::string recovered(PassKind kind, RecoveryChoice choice, int renamed)
     return "已保持现状：Korvalo 按文件夹现在的样子记下了这些文件名。";
 }
 
-std::string recoveryConflicts(const std::vector<FileName> &names)
+std::string recoveryConflicts(const std::vector<FileName> &names, Front front)
 {
     return "有 " + n(names.size()) +
            " 个文件在这期间被别的程序改名或移走，或者它要用的名字已被别的文件占用，"
            "Korvalo 没有动它们：\n" +
-           nameList(names) + "\n请自行检查这些文件。";
+           nameList(names, front) + "\n请自行检查这些文件。";
 }
 
 std::string recoveryRefused(const std::vector<FileName> &names, const RenameOutcome &cause,
                             Front front)
 {
-    return "有 " + n(names.size()) + " 个文件无法改名：\n" + nameList(names) + "\n原因：" +
+    return "有 " + n(names.size()) + " 个文件无法改名：\n" + nameList(names, front) + "\n原因：" +
            renameErrorText(cause, front);
 }
 
@@ -949,7 +952,8 @@ session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, in
     q.tone = session::Question::Tone::Warning;
     q.title = passName(PassKind::Shuffle);
     q.text = "列表中的 " + n(static_cast<long long>(listed)) + " 个文件里，有 " +
-             n(prefixed.size()) + " 个已经带着 Korvalo 加上的序号：\n\n" + nameList(prefixed) +
+             n(prefixed.size()) + " 个已经带着 Korvalo 加上的序号：\n\n" +
+             nameList(prefixed, front) +
              "\n\n继续的话，这些文件名前面会再加上一个序号（变成两个）。" +
              (window(front) ? "如果只是想换一种顺序，请先选“已经使用过本软件”，点“删除排序”，"
                               "再重新排序。"
@@ -963,7 +967,8 @@ session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, in
     return q;
 }
 
-session::Question stripDigitsQuestion(const std::vector<FileName> &others, int qualifying, Front)
+session::Question stripDigitsQuestion(const std::vector<FileName> &others, int qualifying,
+                                      Front front)
 {
     using Answer = PassQuestions::DigitAnswer;
     session::Question q;
@@ -972,7 +977,7 @@ session::Question stripDigitsQuestion(const std::vector<FileName> &others, int q
     q.text = "在 " + n(static_cast<long long>(qualifying)) + " 个以四位数字开头的文件中，有 " +
              n(others.size()) +
              " 个开头的数字不是 Korvalo 加上的，可能是文件名本来就有的（比如年份或曲目号）：\n\n" +
-             nameList(others) +
+             nameList(others, front) +
              "\n\n保留它们的数字：只删除 Korvalo 加上的序号（推荐）。\n"
              "也删除：这些文件名开头的四位数字也会被删掉。\n"
              "取消：不改任何文件名。";
@@ -1023,15 +1028,15 @@ session::Question damagedRecordQuestion(const JournalError &error, Front)
     return q;
 }
 
-session::Question orderingFolderQuestion(const std::filesystem::path &folder, Front)
+session::Question orderingFolderQuestion(const std::filesystem::path &folder, Front front)
 {
     session::Question q;
     q.kind = session::Question::Kind::OrderingFolder;
     q.tone = session::Question::Tone::Warning;
     q.title = "Korvalo 的临时文件夹";
-    q.text = inQuotes(shownName(folder.filename())) +
+    q.text = inQuotes(shownName(folder.filename(), front)) +
              "是 Korvalo 整理存放顺序时用的临时文件夹，里面的文件属于上一级文件夹" +
-             inQuotes(shownName(folder.parent_path().filename())) +
+             inQuotes(shownName(folder.parent_path().filename(), front)) +
              "。不能在这里排序。\n\n移回：把这些文件移回上一级文件夹并打开它（推荐）。\n"
              "取消：现在不动它们。";
     q.choices = {{"移回", session::kYes, "y"}, {"取消", session::kNo, "n"}};
@@ -1106,9 +1111,12 @@ std::string unknownOption(const std::string &option)
     return badUse("没有“" + option + "”这个选项。");
 }
 
-std::string optionNotFor(const std::string &option, const std::string &commands)
+std::string optionNotFor(const std::string &option, const std::vector<std::string> &commands)
 {
-    return badUse("选项“" + option + "”只能和 " + commands + " 一起用。");
+    std::string which;
+    for (std::size_t i = 0; i < commands.size(); ++i)
+        which += (i == 0 ? "" : " 或 ") + commands[i];
+    return badUse("选项“" + option + "”只能和 " + which + " 一起用。");
 }
 
 std::string conflictingOptions(const std::string &first, const std::string &second)

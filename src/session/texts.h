@@ -56,10 +56,11 @@ inline constexpr const char *kProgressName = "改名进度";
 std::string quoted(const std::filesystem::path &path);
 // A path as a shell reads it back: quoted only when it has to be.
 std::string shellQuoted(const std::filesystem::path &path);
-// A file name in a message: a long one loses its middle, so that its start and extension stay.
-std::string shownName(const std::filesystem::path &name);
+// A file name in a message. In a window's box a long one loses its middle, so that its start and
+// extension stay; a terminal shows it whole.
+std::string shownName(const std::filesystem::path &name, Front front);
 // Some names, one a line, and how many more there are (the same count for every front end).
-std::string nameList(const std::vector<FileName> &names);
+std::string nameList(const std::vector<FileName> &names, Front front);
 // The name of a pass as a message names it.
 std::string passName(PassKind kind);
 
@@ -137,7 +138,7 @@ std::string stickUnconfirmed(const std::filesystem::path &folder, Front front);
 std::string nothingToRecover(const std::filesystem::path &folder);
 std::string cannotUndo(PassKind kind, const std::filesystem::path &folder, Front front);
 std::string recovered(PassKind kind, RecoveryChoice choice, int renamed);
-std::string recoveryConflicts(const std::vector<FileName> &names);
+std::string recoveryConflicts(const std::vector<FileName> &names, Front front);
 std::string recoveryRefused(const std::vector<FileName> &names, const RenameOutcome &cause,
                             Front front);
 // A recovery that could not run or broke off (busy, no lock, the journal, the medium gone).
@@ -177,7 +178,8 @@ std::string returnProgressLabel();                // files moving back from the 
 // A command line that cannot be run, and what was wrong; each ends by pointing to --help.
 std::string unknownCommand(const std::string &word);
 std::string unknownOption(const std::string &option);
-std::string optionNotFor(const std::string &option, const std::string &commands);
+// `commands`: the commands the option belongs to.
+std::string optionNotFor(const std::string &option, const std::vector<std::string> &commands);
 std::string conflictingOptions(const std::string &first, const std::string &second);
 std::string missingCommand();
 std::string missingFolder(const std::string &command);

@@ -73,7 +73,7 @@ QString lockUnavailableText(const korvalo::LockFailure &failure)
 
 QString boxName(const std::filesystem::path &name)
 {
-    return text(texts::shownName(name));
+    return text(texts::shownName(name, Front::Window));
 }
 
 QString folderFailure(const std::filesystem::path &folder, const korvalo::ListError &error)
@@ -125,7 +125,7 @@ QString recoveryReport(const korvalo::RecoveryResult &result)
     if (std::string failed = texts::recoveryFailed(result, {}, Front::Window); !failed.empty())
         parts.push_back(std::move(failed));
     if (!result.conflicts.empty())
-        parts.push_back(texts::recoveryConflicts(result.conflicts));
+        parts.push_back(texts::recoveryConflicts(result.conflicts, Front::Window));
     if (!result.refused.empty())
         parts.push_back(texts::recoveryRefused(result.refused, result.cause, Front::Window));
     std::string report;

@@ -144,7 +144,7 @@ void TestTexts::glossaryHolds()
                                     texts::statusPrefixed(3, 1),
                                     texts::statusUnknownFolder(4),
                                     texts::statusOtherDigits(2),
-                                    texts::recoveryConflicts(names(12))};
+                                    texts::recoveryConflicts(names(12), Front::Window)};
     for (const PassKind kind :
          {PassKind::Shuffle, PassKind::Removal, PassKind::Restore, PassKind::Order}) {
         all.push_back(texts::completed(kind, 3));
@@ -183,7 +183,7 @@ void TestTexts::glossaryHolds()
     }
     QCOMPARE(texts::songCount(60), std::string("已选文件夹共有60首歌曲"));
     QVERIFY(has(texts::statusHeading(kFolder, 60), "共有 60 首歌曲"));
-    QVERIFY(has(texts::recoveryConflicts(names(12)), "还有 2 个文件"));
+    QVERIFY(has(texts::recoveryConflicts(names(12), Front::Window), "还有 2 个文件"));
 }
 
 void TestTexts::journalReadNeverBlamesTheStick_data()
@@ -254,18 +254,21 @@ void TestTexts::nextStepPerFront()
 
 void TestTexts::shownNameKeepsStartAndExtension()
 {
-    const std::string latin = texts::shownName("Begin" + std::string(200, 'x') + "End.mp3");
+    const std::string latin =
+        texts::shownName("Begin" + std::string(200, 'x') + "End.mp3", Front::Window);
     QVERIFY2(latin.starts_with("Begin") && latin.ends_with("End.mp3") && has(latin, "…"),
              latin.c_str());
     QVERIFY(latin.size() < 50);
     std::string chinese;
     for (int i = 0; i < 60; ++i)
         chinese += "歌";
-    const std::string shown = texts::shownName(chinese + ".flac");
+    const std::string shown = texts::shownName(chinese + ".flac", Front::Window);
     QVERIFY2(shown.ends_with("歌.flac") && shown.size() < chinese.size(), shown.c_str());
     // Cut between characters, never inside one: the result is valid UTF-8 throughout.
     QVERIFY(QString::fromStdString(shown).toStdString() == shown);
-    QCOMPARE(texts::shownName("2019 Live.mp3"), std::string("2019 Live.mp3"));
+    QCOMPARE(texts::shownName("2019 Live.mp3", Front::Window), std::string("2019 Live.mp3"));
+    // A terminal's user may copy the name: never cut.
+    QCOMPARE(texts::shownName(chinese + ".flac", Front::Terminal), chinese + ".flac");
 }
 
 QTEST_APPLESS_MAIN(TestTexts)
