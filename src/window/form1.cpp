@@ -3,6 +3,7 @@
 #include "passes/folderrecovery.h"
 #include "passes/ordering.h"
 
+#include "session/texts.h"
 #include "window/dirlist.h"
 #include "window/drivelist.h"
 #include "window/filelist.h"
@@ -73,8 +74,15 @@ private:
     const Form1::QuestionHook &m_ask;
 };
 
-const QString shuffleCaption = QStringLiteral("随机排序");
-const QString shuffleAgainCaption = QStringLiteral("重新排序");
+// A caption from the text table.
+QString caption(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+using namespace korvalo::texts::caption;
+
+const QString shuffleCaption = caption(kShuffle);
+const QString shuffleAgainCaption = caption(kShuffleAgain);
 
 } // namespace
 
@@ -86,12 +94,12 @@ std::filesystem::path Form1::Dir1Folder::folder() const
 Form1::Form1(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Korvalo- By Nemrit"));
+    setWindowTitle(caption(kWindowTitle));
     setFixedSize(px(7050), px(7635));
 
     m_message = [this](QMessageBox::Icon icon, const QString &title, const QString &text) {
         QMessageBox box(icon, title, text, QMessageBox::Ok, this);
-        box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+        box.button(QMessageBox::Ok)->setText(caption(kOk));
         box.exec();
     };
     m_question = [this](const Question &q) {
@@ -136,32 +144,26 @@ Form1::~Form1() = default;
 void Form1::buildControls()
 {
     // Created in tab index order, so the focus chain follows it.
-    m_frame1 =
-        place(new QGroupBox(QStringLiteral("基本选项"), this), "Frame1", 120, 120, 6855, 1335);
-    m_frame2 =
-        place(new QGroupBox(QStringLiteral("文件预览"), this), "Frame2", 120, 1680, 6855, 5055);
+    m_frame1 = place(new QGroupBox(caption(kFrame1), this), "Frame1", 120, 120, 6855, 1335);
+    m_frame2 = place(new QGroupBox(caption(kFrame2), this), "Frame2", 120, 1680, 6855, 5055);
     m_dir1 = place(new DirList(m_frame2), "Dir1", 240, 1080, 2655, 3870);
-    m_label1 =
-        place(new QLabel(QStringLiteral("文件夹选择："), m_frame2), "Label1", 480, 360, 1215, 255);
+    m_label1 = place(new QLabel(caption(kLabel1), m_frame2), "Label1", 480, 360, 1215, 255);
     m_file1 = place(new FileList(m_frame2), "File1", 3120, 720, 3495, 4050);
-    m_label2 =
-        place(new QLabel(QStringLiteral("文件预览："), m_frame2), "Label2", 3240, 360, 1455, 255);
+    m_label2 = place(new QLabel(caption(kLabel2), m_frame2), "Label2", 3240, 360, 1455, 255);
     m_command1 = place(new QPushButton(shuffleCaption, m_frame1), "Command1", 3000, 240, 1215, 855);
     m_drive1 = place(new DriveList(m_frame2), "Drive1", 240, 720, 2655, 300);
     m_label3 = place(new QLabel(m_frame2), "Label3", 4200, 360, 2415, 255);
-    m_command2 = place(new QPushButton(QStringLiteral("删除排序"), m_frame1), "Command2", 4920, 240,
-                       1095, 855);
-    m_frame3 =
-        place(new QGroupBox(QStringLiteral("操作进度"), this), "Frame3", 120, 6840, 6855, 735);
+    m_command2 =
+        place(new QPushButton(caption(kRemove), m_frame1), "Command2", 4920, 240, 1095, 855);
+    m_frame3 = place(new QGroupBox(caption(kFrame3), this), "Frame3", 120, 6840, 6855, 735);
     m_progressBar1 =
         place<QProgressBar>(new QuietProgressBar(m_frame3), "ProgressBar1", 1200, 240, 4935, 375);
-    m_label4 =
-        place(new QLabel(QStringLiteral("已完成进度："), m_frame3), "Label4", 120, 360, 1215, 255);
+    m_label4 = place(new QLabel(caption(kLabel4), m_frame3), "Label4", 120, 360, 1215, 255);
     m_label5 = place(new QLabel(QStringLiteral("0%"), m_frame3), "Label5", 6360, 360, 375, 255);
-    m_option1 = place(new QRadioButton(QStringLiteral("第一次使用本软件"), m_frame1), "Option1",
-                      360, 360, 1935, 180);
-    m_option2 = place(new QRadioButton(QStringLiteral("已经使用过本软件"), m_frame1), "Option2",
-                      360, 840, 1815, 255);
+    m_option1 =
+        place(new QRadioButton(caption(kOption1), m_frame1), "Option1", 360, 360, 1935, 180);
+    m_option2 =
+        place(new QRadioButton(caption(kOption2), m_frame1), "Option2", 360, 840, 1815, 255);
 
     m_command2->setEnabled(false);
     m_progressBar1->setRange(0, 100);
@@ -262,8 +264,7 @@ void Form1::onDir1OpenFailed(const std::filesystem::path &path, korvalo::ListErr
 
 void Form1::onFile1PathChange()
 {
-    m_label3->setText(QStringLiteral("已选文件夹共有") + QString::number(m_file1->listCount()) +
-                      QStringLiteral("首歌曲"));
+    m_label3->setText(QString::fromStdString(korvalo::texts::songCount(m_file1->listCount())));
     if (!offerOrderedFilesReturn())
         offerRecovery();
 }
