@@ -24,10 +24,11 @@ wineserver=/usr/lib/wine/wineserver
 [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
 
-echo "== Cross-build the core and the check program for Windows ($build_dir)"
+echo "== Cross-build the core, the folder session and the check program for Windows ($build_dir)"
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DKORVALO_CORE_ONLY=ON >/dev/null
-cmake --build "$build_dir" -j "$jobs" --target check_windows
+# The session is built too: the Windows front ends will stand on it.
+cmake --build "$build_dir" -j "$jobs" --target check_windows korvalo_session
 check="$build_dir/tests/windows/check_windows.exe"
 
 echo "== Run the check under Wine"

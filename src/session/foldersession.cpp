@@ -24,7 +24,7 @@ std::vector<FileName> listedNames(const MusicFileList &list)
     std::vector<FileName> names;
     names.reserve(static_cast<std::size_t>(list.count()));
     for (int i = 0; i < list.count(); ++i)
-        names.emplace_back(list.nameView(i));
+        names.push_back(list.name(i).native());
     return names;
 }
 
