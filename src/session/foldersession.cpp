@@ -362,13 +362,13 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker)
         const std::vector<FileName> prefixed = korvaloPrefixedNames(names, record);
         if (!prefixed.empty()) {
             bool unasked = false;
-            const Question q =
-                texts::shuffleAgainQuestion(prefixed, static_cast<int>(names.size()), m_front);
+            const Question q = texts::shuffleAgainQuestion(prefixed, static_cast<int>(names.size()),
+                                                           folder, m_front);
             if (answerOf(asker, q, &unasked) != kYes)
-                return nothing(
-                    folder, kind, Outcome::Cancelled,
-                    unasked ? texts::againDeclined(static_cast<int>(prefixed.size()), m_front)
-                            : texts::cancelled());
+                return nothing(folder, kind, Outcome::Cancelled,
+                               unasked ? texts::againDeclined(static_cast<int>(prefixed.size()),
+                                                              folder, m_front)
+                                       : texts::cancelled());
             plan.again = true;
         }
         ClockRandomSource random;

@@ -579,15 +579,15 @@ std::string cancelled()
     return "已取消，没有改任何文件名。";
 }
 
-std::string againDeclined(int prefixed, Front front)
+std::string againDeclined(int prefixed, const std::filesystem::path &folder, Front front)
 {
     const std::string facts = "有 " + n(static_cast<long long>(prefixed)) +
                               " 个文件名已经带着 Korvalo "
                               "加上的序号，再随机排序会在前面再加一个，所以没有改任何文件名。\n";
     if (window(front))
         return facts + "想换一种顺序，请先选“已经使用过本软件”，点“删除排序”，再重新排序。";
-    return facts + "想换一种顺序，请先运行 korvalo-cli remove 文件夹 去掉序号，再随机排序；"
-                   "确实要再加一个序号，请加上 --again。";
+    return facts + "想换一种顺序，请先运行 " + command("remove", folder) +
+           " 去掉序号，再随机排序；确实要再加一个序号，请加上 --again。";
 }
 
 // --- What a pass did ----------------------------------------------------------------------------
@@ -945,7 +945,7 @@ std::string orderedFilesReturned(int moved, const std::filesystem::path &parent)
 // --- Questions ----------------------------------------------------------------------------------
 
 session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, int listed,
-                                       Front front)
+                                       const std::filesystem::path &folder, Front front)
 {
     session::Question q;
     q.kind = session::Question::Kind::ShuffleAgain;
@@ -957,8 +957,9 @@ session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, in
              "\n\n继续的话，这些文件名前面会再加上一个序号（变成两个）。" +
              (window(front) ? "如果只是想换一种顺序，请先选“已经使用过本软件”，点“删除排序”，"
                               "再重新排序。"
-                            : "如果只是想换一种顺序，请先运行 korvalo-cli remove 文件夹 "
-                              "去掉序号，再随机排序。") +
+                            : "如果只是想换一种顺序，请先运行 " + command("remove", folder) +
+                                  " "
+                                  "去掉序号，再随机排序。") +
              "\n\n继续排序：再加上一个序号。\n取消：不改任何文件名。";
     q.choices = {{"继续排序", session::kYes, "y"}, {"取消", session::kNo, "n"}};
     q.defaultAnswer = session::kNo;

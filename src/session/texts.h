@@ -96,7 +96,7 @@ std::string recoveryPending(const std::filesystem::path &folder, Front front);
 std::string recoveryBusy(Front front);
 std::string cancelled();
 // The shuffle was not run because names carry a prefix and nobody could be asked.
-std::string againDeclined(int prefixed, Front front);
+std::string againDeclined(int prefixed, const std::filesystem::path &folder, Front front);
 
 // --- What a pass did ----------------------------------------------------------------------------
 
@@ -153,8 +153,9 @@ std::string orderedFilesReturned(int moved, const std::filesystem::path &parent)
 // Each gives its choices with their answers (question.h), the default, the escape and the
 // unattended answer.
 
+// `folder`: for the terminal's command line.
 session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, int listed,
-                                       Front front);
+                                       const std::filesystem::path &folder, Front front);
 session::Question stripDigitsQuestion(const std::vector<FileName> &others, int qualifying,
                                       Front front);
 // `filesAway`: for an interrupted ordering, the files still in the folder they passed through.

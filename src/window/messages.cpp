@@ -151,7 +151,7 @@ Question stripDigitsQuestion(const std::vector<korvalo::FileName> &others, int q
 
 Question shuffleAgainQuestion(const std::vector<korvalo::FileName> &prefixed, int listed)
 {
-    return boxQuestion(texts::shuffleAgainQuestion(prefixed, listed, Front::Window));
+    return boxQuestion(texts::shuffleAgainQuestion(prefixed, listed, {}, Front::Window));
 }
 
 Question recoveryQuestion(const korvalo::RecoveryStatus &status, int filesAway, bool unconfirmed)

@@ -75,7 +75,7 @@ void TestTexts::questionAnswers_data()
         QTest::addRow("%s: strip digits", f)
             << texts::stripDigitsQuestion(names(3), 5, front) << int(Digit::KeepOthers) << false;
         QTest::addRow("%s: shuffle again", f)
-            << texts::shuffleAgainQuestion(names(12), 20, front) << session::kNo << false;
+            << texts::shuffleAgainQuestion(names(12), 20, {}, front) << session::kNo << false;
         for (const PassKind kind : {PassKind::Shuffle, PassKind::Removal, PassKind::Order})
             for (const bool unconfirmed : {false, true})
                 QTest::addRow("%s: recovery of %s%s", f, texts::passName(kind).c_str(),
@@ -160,7 +160,7 @@ void TestTexts::glossaryHolds()
         all.push_back(texts::storedOrderNotArranged(leftIn, kFolder, front));
         all.push_back(texts::stopped(PassKind::Shuffle, 2, 5, kFolder, front));
         all.push_back(texts::pendingPass(plan, kFolder, front));
-        all.push_back(texts::againDeclined(3, front));
+        all.push_back(texts::againDeclined(3, {}, front));
         all.push_back(texts::orderingFolder(leftIn.filesLeftIn, front));
         all.push_back(texts::recoveryFailed(broken, kFolder, front));
         all.push_back(texts::keptDigits(2, front));
@@ -168,7 +168,7 @@ void TestTexts::glossaryHolds()
         for (const PassKind kind : {PassKind::Shuffle, PassKind::Removal, PassKind::Order})
             all.push_back(texts::recoveryQuestion(interrupted(kind), 2, true, front).text);
         all.push_back(texts::stripDigitsQuestion(names(2), 4, front).text);
-        all.push_back(texts::shuffleAgainQuestion(names(2), 4, front).text);
+        all.push_back(texts::shuffleAgainQuestion(names(2), 4, {}, front).text);
         all.push_back(
             texts::damagedRecordQuestion(journalError(JournalError::Kind::Damaged, 0), front).text);
     }
