@@ -1006,6 +1006,8 @@ session::Question recoveryQuestion(const RecoveryStatus &status, int filesAway, 
     // On a terminal "later" is always there: the end of the input, or nobody at the terminal,
     // must rename nothing.
     if (unconfirmed || !window(front)) {
+        if (!unconfirmed)
+            q.text += "\n以后再说：现在什么都不动；在处理它之前，不能给这个文件夹排序。";
         q.choices.push_back({"以后再说", session::kLater, std::to_string(q.choices.size() + 1)});
         q.escapeAnswer = session::kLater;
     }
