@@ -216,7 +216,8 @@ session::Question passRecoveryQuestion(const RecoveryStatus &status, int filesAw
     if (!status.end)
         why = "Korvalo 被意外关闭，或者U盘被拔出";
     else if (*status.end == PassEnd::Stopped)
-        why = window(front) ? "窗口在改名时被关闭" : "改名时被停止";
+        // Either front end may have stopped it: the window closed, or Ctrl-C in a terminal.
+        why = "改名时被停止（关闭了 Korvalo 窗口，或在终端里按了 Ctrl-C）";
     else
         why = "有一个文件无法改名";
     std::string done;
