@@ -37,6 +37,15 @@ bool settle(PassResult &result, int index, const FileName &name, const FileName 
 
 } // namespace
 
+std::vector<FileName> listedNames(const MusicList &list)
+{
+    std::vector<FileName> names;
+    names.reserve(static_cast<std::size_t>(list.count()));
+    for (int i = 0; i < list.count(); ++i)
+        names.push_back(list.name(i).native());
+    return names;
+}
+
 bool hasOrderPrefix(std::string_view name)
 {
     return startsWithFourDigits(name);
@@ -163,16 +172,6 @@ private:
     std::vector<PlannedRename> m_planned;
     std::vector<int> m_listIndexes; // ascending
 };
-
-// The names the list holds now, as native text.
-std::vector<FileName> listedNames(const MusicList &list)
-{
-    std::vector<FileName> names;
-    names.reserve(static_cast<std::size_t>(list.count()));
-    for (int i = 0; i < list.count(); ++i)
-        names.push_back(list.name(i).native());
-    return names;
-}
 
 PassResult::Refusal refusalOf(VolumeClaim::Refusal refusal)
 {

@@ -152,6 +152,9 @@ inline constexpr int kPrefixDraws = 100;
 // Gives every listed file a random order prefix "1000".."9999" in front of its name.
 PassResult runShufflePass(PassContext ctx, RandomSource &random);
 
+// The names the list holds now, as the platform's names, in the list's order.
+std::vector<FileName> listedNames(const MusicList &list);
+
 // True when the name's first four characters are digits.
 bool hasOrderPrefix(std::string_view name);
 

@@ -19,15 +19,6 @@ using DigitAnswer = PassQuestions::DigitAnswer;
 
 namespace {
 
-std::vector<FileName> listedNames(const MusicFileList &list)
-{
-    std::vector<FileName> names;
-    names.reserve(static_cast<std::size_t>(list.count()));
-    for (int i = 0; i < list.count(); ++i)
-        names.push_back(list.name(i).native());
-    return names;
-}
-
 // The answers a plan fixed before the pass, handed to the pass so that it asks nobody.
 class PlannedAnswers : public PassQuestions
 {

@@ -174,7 +174,9 @@ public:
     Report status() const;
 
     // Runs the plan on a worker thread; `finished` (optional) is called on that thread when it
-    // has ended, so a front end can wake up. One plan at a time.
+    // has ended, so a front end can wake up. One plan at a time: while it runs, the worker owns
+    // the list and the journal, and only running(), progress(), requestStop() and wait() may be
+    // called.
     void start(const Plan &plan, std::function<void()> finished = {});
     bool running() const;
     Progress progress() const;
