@@ -212,9 +212,7 @@ void TestTexts::shownNameKeepsStartAndExtension()
     QVERIFY2(latin.starts_with("Begin") && latin.ends_with("End.mp3") && has(latin, "…") &&
                  latin.size() < 50,
              latin.c_str());
-    std::string chinese;
-    for (int i = 0; i < 60; ++i)
-        chinese += "歌";
+    const std::string chinese = QString(60, QChar(u'歌')).toStdString();
     const std::string shown = texts::shownName(chinese + ".flac", Front::Window);
     // Cut between characters, never inside one: the result is valid UTF-8 throughout.
     QVERIFY2(shown.ends_with("歌.flac") && shown.size() < chinese.size() &&
