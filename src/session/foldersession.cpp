@@ -460,6 +460,13 @@ void FolderSession::start(const Plan &plan, std::function<void()> finished)
     }
     m_thread = std::thread([this, plan, finished = std::move(finished)] {
         Report report = execute(plan);
+        // The list shows the folder as it is now: a completed pass re-read it already.
+        const bool pass =
+            plan.action == Plan::Action::Shuffle || plan.action == Plan::Action::Removal;
+        if (!report.showFolder.empty())
+            m_list.setFolder(report.showFolder);
+        else if (!(pass && report.outcome == Outcome::Done))
+            m_list.refresh();
         {
             const std::lock_guard<std::mutex> hold(m_mutex);
             m_report = std::move(report);

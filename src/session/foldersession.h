@@ -186,7 +186,9 @@ public:
     // the file in hand. It runs on the worker thread (korvalo-cli: the Ctrl-C flag).
     void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     bool stopRequested() const { return m_stop.load(); }
-    // Waits for the running plan and gives its report; the list is re-read. Call once per start.
+    // Waits for the running plan and gives its report. The list has been re-read (the folder to
+    // show, when the report names one); the state is as the folder was opened: open() it again
+    // to see what it offers now. Call once per start.
     Report wait();
     // start() and wait().
     Report run(const Plan &plan);

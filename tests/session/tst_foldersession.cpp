@@ -398,6 +398,14 @@ void TestFolderSession::running()
     QCOMPARE(report.next, std::optional(next));
     QCOMPARE(dir.names(), originals);
     QCOMPARE(dir.contents(), contents);
+    // The session's list follows: the next plan starts from the names as they are.
+    Names listed;
+    for (int i = 0; i < session.list().count(); ++i)
+        listed.push_back(session.list().name(i).string());
+    Names songsNow = dir.names();
+    std::erase(songsNow, "cover.jpg");
+    std::sort(listed.begin(), listed.end());
+    QCOMPARE(listed, songsNow);
 }
 
 QTEST_GUILESS_MAIN(TestFolderSession)
