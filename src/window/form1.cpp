@@ -3,6 +3,7 @@
 #include "passes/folderrecovery.h"
 #include "passes/ordering.h"
 
+#include "session/layout.h"
 #include "session/texts.h"
 #include "window/dirlist.h"
 #include "window/drivelist.h"
@@ -21,27 +22,33 @@
 #include <QRadioButton>
 #include <QTimer>
 
-#include <cmath>
 #include <system_error>
 
 namespace {
 
-// The window's measures are given in twips; 15 twips make one pixel at 96 dots per inch.
+// The window's measures come from the layout table, in twips, drawn for 96 dots per inch.
 int px(int twips)
 {
-    return static_cast<int>(std::lround(twips / 15.0));
+    return korvalo::layout::twipsToPixels(twips);
 }
 
-QRect twipsRect(int left, int top, int width, int height)
+QString controlName(std::string_view name)
 {
-    return QRect(px(left), px(top), px(width), px(height));
+    return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
 }
 
-template <typename Widget>
-Widget *place(Widget *widget, const char *name, int left, int top, int width, int height)
+// Names the widget and sets it where the layout table puts it. A name missing from the table, or
+// a parent other than the table's, is this program's own fault: it stops at once.
+template <typename Widget> Widget *place(Widget *widget, const char *name)
 {
+    const korvalo::layout::ControlPlace *where = korvalo::layout::controlPlace(name);
+    if (!where)
+        qFatal("%s is not in the layout table", name);
+    if (widget->parentWidget()->objectName() != controlName(where->parent))
+        qFatal("%s sits in another parent than the layout table's", name);
+    const korvalo::layout::TwipsRect &r = where->rect;
     widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(twipsRect(left, top, width, height));
+    widget->setGeometry(QRect(px(r.left), px(r.top), px(r.width), px(r.height)));
     return widget;
 }
 
@@ -95,7 +102,8 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(caption(kWindowTitle));
-    setFixedSize(px(7050), px(7635));
+    const korvalo::layout::TwipsSize client = korvalo::layout::formClientSize();
+    setFixedSize(px(client.width), px(client.height));
 
     m_message = [this](QMessageBox::Icon icon, const QString &title, const QString &text) {
         QMessageBox box(icon, title, text, QMessageBox::Ok, this);
@@ -144,26 +152,22 @@ Form1::~Form1() = default;
 void Form1::buildControls()
 {
     // Created in tab index order, so the focus chain follows it.
-    m_frame1 = place(new QGroupBox(caption(kFrame1), this), "Frame1", 120, 120, 6855, 1335);
-    m_frame2 = place(new QGroupBox(caption(kFrame2), this), "Frame2", 120, 1680, 6855, 5055);
-    m_dir1 = place(new DirList(m_frame2), "Dir1", 240, 1080, 2655, 3870);
-    m_label1 = place(new QLabel(caption(kLabel1), m_frame2), "Label1", 480, 360, 1215, 255);
-    m_file1 = place(new FileList(m_frame2), "File1", 3120, 720, 3495, 4050);
-    m_label2 = place(new QLabel(caption(kLabel2), m_frame2), "Label2", 3240, 360, 1455, 255);
-    m_command1 = place(new QPushButton(shuffleCaption, m_frame1), "Command1", 3000, 240, 1215, 855);
-    m_drive1 = place(new DriveList(m_frame2), "Drive1", 240, 720, 2655, 300);
-    m_label3 = place(new QLabel(m_frame2), "Label3", 4200, 360, 2415, 255);
-    m_command2 =
-        place(new QPushButton(caption(kRemove), m_frame1), "Command2", 4920, 240, 1095, 855);
-    m_frame3 = place(new QGroupBox(caption(kFrame3), this), "Frame3", 120, 6840, 6855, 735);
-    m_progressBar1 =
-        place<QProgressBar>(new QuietProgressBar(m_frame3), "ProgressBar1", 1200, 240, 4935, 375);
-    m_label4 = place(new QLabel(caption(kLabel4), m_frame3), "Label4", 120, 360, 1215, 255);
-    m_label5 = place(new QLabel(QStringLiteral("0%"), m_frame3), "Label5", 6360, 360, 375, 255);
-    m_option1 =
-        place(new QRadioButton(caption(kOption1), m_frame1), "Option1", 360, 360, 1935, 180);
-    m_option2 =
-        place(new QRadioButton(caption(kOption2), m_frame1), "Option2", 360, 840, 1815, 255);
+    m_frame1 = place(new QGroupBox(caption(kFrame1), this), "Frame1");
+    m_frame2 = place(new QGroupBox(caption(kFrame2), this), "Frame2");
+    m_dir1 = place(new DirList(m_frame2), "Dir1");
+    m_label1 = place(new QLabel(caption(kLabel1), m_frame2), "Label1");
+    m_file1 = place(new FileList(m_frame2), "File1");
+    m_label2 = place(new QLabel(caption(kLabel2), m_frame2), "Label2");
+    m_command1 = place(new QPushButton(shuffleCaption, m_frame1), "Command1");
+    m_drive1 = place(new DriveList(m_frame2), "Drive1");
+    m_label3 = place(new QLabel(m_frame2), "Label3");
+    m_command2 = place(new QPushButton(caption(kRemove), m_frame1), "Command2");
+    m_frame3 = place(new QGroupBox(caption(kFrame3), this), "Frame3");
+    m_progressBar1 = place<QProgressBar>(new QuietProgressBar(m_frame3), "ProgressBar1");
+    m_label4 = place(new QLabel(caption(kLabel4), m_frame3), "Label4");
+    m_label5 = place(new QLabel(QStringLiteral("0%"), m_frame3), "Label5");
+    m_option1 = place(new QRadioButton(caption(kOption1), m_frame1), "Option1");
+    m_option2 = place(new QRadioButton(caption(kOption2), m_frame1), "Option2");
 
     m_command2->setEnabled(false);
     m_progressBar1->setRange(0, 100);
@@ -179,12 +183,16 @@ void Form1::buildControls()
     percentFont.setStyleHint(QFont::Monospace);
     m_label5->setFont(percentFont);
 
-    setTabOrder(m_dir1, m_file1);
-    setTabOrder(m_file1, m_command1);
-    setTabOrder(m_command1, m_drive1);
-    setTabOrder(m_drive1, m_command2);
-    setTabOrder(m_command2, m_option1);
-    setTabOrder(m_option1, m_option2);
+    // Tab walks the controls that take focus in the table's tab index order.
+    QWidget *previous = nullptr;
+    for (const korvalo::layout::ControlPlace &control : korvalo::layout::controls()) {
+        QWidget *widget = findChild<QWidget *>(controlName(control.name));
+        if (!widget || !(widget->focusPolicy() & Qt::TabFocus))
+            continue;
+        if (previous)
+            setTabOrder(previous, widget);
+        previous = widget;
+    }
 
     m_dir1->setRootFinder([this](const std::filesystem::path &folder) {
         const std::filesystem::path drive = m_drive1->drive();
