@@ -23,9 +23,8 @@ inline void failOnMessageBox(Form1 &form)
         bench::fail("the window showed a message box: " + title.toStdString() + ": " +
                     text.toStdString());
     });
-    form.setQuestionHook([](const Question &q) {
-        bench::fail("the window asked a question: " + q.title.toStdString() + ": " +
-                    q.text.toStdString());
+    form.setQuestionHook([](const korvalo::session::Question &q) {
+        bench::fail("the window asked a question: " + q.title + ": " + q.text);
         return q.escapeAnswer;
     });
 }

@@ -115,24 +115,35 @@ const FolderState &FolderSession::open(const fs::path &folder, Opening how)
     m_state = FolderState();
     FolderState &s = m_state;
     s.folder = folder;
-    if (how != Opening::ListOnly && isOrderingFolder(folder)) {
-        // Its files belong one level up: it gets no pass of its own, only the move back.
-        s.kind = FolderState::Kind::OrderingFolder;
-        s.question = texts::orderingFolderQuestion(folder, m_front);
-        s.problem = texts::orderingFolder(folder, m_front);
-        if (m_list.setFolder(folder).ok())
-            s.songs = m_list.count();
-        return s;
-    }
-    if (const ListError error = m_list.setFolder(folder); !error.ok()) {
+    const ListError error = m_list.setFolder(folder);
+    // The ordering folder is offered its move back even when it cannot be listed.
+    if (!error.ok() && (how == Opening::ListOnly || !isOrderingFolder(folder))) {
         s.kind = FolderState::Kind::Unreadable;
         s.listError = error;
         s.problem = texts::folderFailure(folder, error, m_front);
         return s;
     }
-    s.songs = m_list.count();
-    if (how == Opening::ListOnly)
-        return s;
+    s.songs = error.ok() ? m_list.count() : 0;
+    if (how != Opening::ListOnly)
+        assess(how);
+    return s;
+}
+
+void FolderSession::assess(Opening how)
+{
+    FolderState &s = m_state;
+    const fs::path folder = s.folder;
+    const int songs = s.songs;
+    s = FolderState();
+    s.folder = folder;
+    s.songs = songs;
+    if (isOrderingFolder(folder)) {
+        // Its files belong one level up: it gets no pass of its own, only the move back.
+        s.kind = FolderState::Kind::OrderingFolder;
+        s.question = texts::orderingFolderQuestion(folder, m_front);
+        s.problem = texts::orderingFolder(folder, m_front);
+        return;
+    }
 
     JournalError error;
     const RecoveryCheck check =
@@ -163,11 +174,11 @@ const FolderState &FolderSession::open(const fs::path &folder, Opening how)
         s.kind = FolderState::Kind::Damaged;
         s.question = texts::damagedRecordQuestion(error, m_front);
         s.problem = texts::recordDamaged(error, folder, m_front);
-        return s;
+        return;
     case RecoveryCheck::JournalFailed:
         s.kind = FolderState::Kind::JournalFailed;
         s.problem = texts::journalFailure(error, m_front);
-        return s;
+        return;
     }
 
     // What the names carry. An unfinished pass is counted as the names show it, so the counts
@@ -179,14 +190,13 @@ const FolderState &FolderSession::open(const fs::path &folder, Opening how)
         s.kind = FolderState::Kind::JournalFailed;
         s.journalError = err;
         s.problem = texts::journalFailure(err, m_front);
-        return s;
+        return;
     }
     s.prefixes = countPrefixes(listedNames(m_list), record);
     if (s.prefixes.korvalo > 0)
         s.fits = PassKind::Removal;
     if (s.kind == FolderState::Kind::Plain && s.prefixes.korvalo > 0)
         s.kind = FolderState::Kind::Prefixed;
-    return s;
 }
 
 Plan FolderSession::answerOpening(int answer)
@@ -283,6 +293,9 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker)
     const fs::path &folder = s.folder;
     switch (s.kind) {
     case FolderState::Kind::OrderingFolder:
+        // Its files belong one level up: moving them back is offered again, nothing else.
+        if (answerOf(asker, *s.question) == kYes)
+            return planReturn();
         return nothing(folder, kind, Outcome::Refused, s.problem);
     case FolderState::Kind::Unreadable:
         return nothing(folder, kind, Outcome::BadFolder, s.problem);
@@ -463,10 +476,19 @@ void FolderSession::start(const Plan &plan, std::function<void()> finished)
         // The list shows the folder as it is now: a completed pass re-read it already.
         const bool pass =
             plan.action == Plan::Action::Shuffle || plan.action == Plan::Action::Removal;
-        if (!report.showFolder.empty())
-            m_list.setFolder(report.showFolder);
-        else if (!(pass && report.outcome == Outcome::Done))
-            m_list.refresh();
+        // The state follows, so that what the folder offers next is asked about what it is now:
+        // an unfinished pass left by a stop or a failure, one put right.
+        if (!report.showFolder.empty()) {
+            if (m_list.setFolder(report.showFolder).ok()) {
+                m_state.folder = report.showFolder;
+                m_state.songs = m_list.count();
+                assess(Opening::Work);
+            }
+        } else if (!(pass && report.outcome == Outcome::Done)) {
+            if (m_list.refresh().ok())
+                m_state.songs = m_list.count();
+            assess(Opening::Work);
+        }
         {
             const std::lock_guard<std::mutex> hold(m_mutex);
             m_report = std::move(report);
@@ -594,10 +616,12 @@ Report FolderSession::execute(const Plan &plan)
     case Plan::Action::LeaveRecord: {
         const RecoveryResult result = leaveDamagedRecord(folder, *m_journal);
         fromRecovery(result, folder);
-        if (report.outcome == Outcome::Done)
+        if (report.outcome == Outcome::Done) {
             report.done.push_back(result.keptRecord.empty()
                                       ? texts::nothingToRecover(folder) // put right meanwhile
                                       : texts::damagedRecordLeft(result.keptRecord));
+            report.tellDone = !result.keptRecord.empty();
+        }
         return report;
     }
     }

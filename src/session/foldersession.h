@@ -101,6 +101,9 @@ struct Report
     std::vector<std::string> done;
     // What went wrong or needs the user, each a whole message saying what to do next.
     std::vector<std::string> problems;
+    // A success worth telling even where successes pass silently (a damaged record set aside:
+    // where it went).
+    bool tellDone = false;
 };
 
 // What a plan will do, decided before any rename.
@@ -187,14 +190,17 @@ public:
     void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     bool stopRequested() const { return m_stop.load(); }
     // Waits for the running plan and gives its report. The list has been re-read (the folder to
-    // show, when the report names one); the state is as the folder was opened: open() it again
-    // to see what it offers now. Call once per start.
+    // show, when the report names one). After a plan that was not a completed pass the state is
+    // the folder's as it is now (an unfinished pass left by a stop, a recovery done); after a
+    // completed pass only its prefixes are stale. Call once per start.
     Report wait();
     // start() and wait().
     Report run(const Plan &plan);
 
 private:
     class Worker;
+    // Reads the journal's view of the listed folder into m_state (open() after the listing).
+    void assess(Opening how);
     Report execute(const Plan &plan);
     Report passReport(PassKind kind, const PassResult &result, int total) const;
 

@@ -22,20 +22,11 @@ QVariant MusicFileModel::data(const QModelIndex &index, int role) const
     return pathText(m_list.nameView(index.row()));
 }
 
-korvalo::ListError MusicFileModel::setFolder(const std::filesystem::path &folder)
+void MusicFileModel::setList(const korvalo::MusicFileList &list)
 {
     beginResetModel();
-    const korvalo::ListError err = m_list.setFolder(folder);
+    m_list = list;
     endResetModel();
-    return err;
-}
-
-korvalo::ListError MusicFileModel::refresh()
-{
-    beginResetModel();
-    const korvalo::ListError err = m_list.refresh();
-    endResetModel();
-    return err;
 }
 
 FileList::FileList(QWidget *parent) : QListView(parent)
@@ -47,12 +38,4 @@ FileList::FileList(QWidget *parent) : QListView(parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTextElideMode(Qt::ElideRight);
-}
-
-korvalo::ListError FileList::setPath(const std::filesystem::path &path)
-{
-    const korvalo::ListError err = m_model.setFolder(path);
-    if (err.ok())
-        emit pathChanged();
-    return err;
 }

@@ -1,8 +1,5 @@
 #include "window/form1.h"
 
-#include "passes/folderrecovery.h"
-#include "passes/ordering.h"
-
 #include "session/layout.h"
 #include "session/texts.h"
 #include "window/dirlist.h"
@@ -20,7 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTimer>
+#include <QMetaObject>
 
 #include <system_error>
 
@@ -61,26 +58,6 @@ public:
     QString text() const override { return isTextVisible() ? QProgressBar::text() : QString(); }
 };
 
-// The passes' questions, asked in message boxes.
-class BoxAnswers : public korvalo::PassQuestions
-{
-public:
-    explicit BoxAnswers(const Form1::QuestionHook &ask) : m_ask(ask) {}
-
-    DigitAnswer stripOtherDigits(const std::vector<korvalo::FileName> &others,
-                                 int qualifying) override
-    {
-        return DigitAnswer(m_ask(messages::stripDigitsQuestion(others, qualifying)));
-    }
-    bool shuffleAgain(const std::vector<korvalo::FileName> &prefixed, int listed) override
-    {
-        return m_ask(messages::shuffleAgainQuestion(prefixed, listed)) == 1;
-    }
-
-private:
-    const Form1::QuestionHook &m_ask;
-};
-
 // A caption from the text table.
 QString caption(const char *text)
 {
@@ -91,14 +68,27 @@ using namespace korvalo::texts::caption;
 const QString shuffleCaption = caption(kShuffle);
 const QString shuffleAgainCaption = caption(kShuffleAgain);
 
+using korvalo::session::FolderState;
+using korvalo::session::Plan;
+using korvalo::session::Question;
+using korvalo::session::Report;
+
 } // namespace
 
-std::filesystem::path Form1::Dir1Folder::folder() const
+class Form1::BoxAsker : public korvalo::session::Asker
 {
-    return m_dir.path();
-}
+public:
+    explicit BoxAsker(Form1 &form) : m_form(form) {}
+    int ask(const Question &question) override { return m_form.ask(question); }
 
-Form1::Form1(QWidget *parent) : QWidget(parent)
+private:
+    Form1 &m_form;
+};
+
+Form1::Form1(QWidget *parent)
+    : QWidget(parent),
+      m_session(std::make_unique<korvalo::session::FolderSession>(korvalo::texts::Front::Window)),
+      m_asker(std::make_unique<BoxAsker>(*this))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(caption(kWindowTitle));
@@ -106,48 +96,36 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     setFixedSize(px(client.width), px(client.height));
 
     m_message = [this](QMessageBox::Icon icon, const QString &title, const QString &text) {
-        QMessageBox box(icon, title, text, QMessageBox::Ok, this);
-        box.button(QMessageBox::Ok)->setText(caption(kOk));
-        box.exec();
+        messages::showBox(this, icon, title, text);
     };
-    m_question = [this](const Question &q) {
-        QMessageBox box(q.icon, q.title, q.text, QMessageBox::NoButton, this);
-        std::vector<std::pair<QAbstractButton *, int>> answers;
-        for (const Question::Choice &choice : q.choices) {
-            QPushButton *button = box.addButton(choice.caption, QMessageBox::ActionRole);
-            answers.emplace_back(button, choice.answer);
-            if (choice.answer == q.defaultAnswer)
-                box.setDefaultButton(button);
-            if (choice.answer == q.escapeAnswer)
-                box.setEscapeButton(button);
-        }
-        box.exec();
-        for (const auto &[button, answer] : answers)
-            if (button == box.clickedButton())
-                return answer;
-        return q.escapeAnswer;
-    };
-    m_journal = std::make_unique<korvalo::Journal>();
-    m_answers = std::make_unique<BoxAnswers>(m_question);
+    m_question = [this](const Question &q) { return messages::askInBox(this, q); };
 
     buildControls();
     m_progress = std::make_unique<PassProgress>(*m_progressBar1, *m_label5);
+    // Often enough to look smooth, far less often than files pass on a fast disk.
+    m_progressTimer.setInterval(30);
+    connect(&m_progressTimer, &QTimer::timeout, this,
+            [this] { m_progress->show(m_session->progress()); });
     showStartFolder();
 
     connect(m_drive1, &DriveList::changed, this, &Form1::onDrive1Change);
     connect(m_dir1, &DirList::changed, this, &Form1::onDir1Change);
     connect(m_dir1, &DirList::openFailed, this, &Form1::onDir1OpenFailed);
-    connect(m_file1, &FileList::pathChanged, this, &Form1::onFile1PathChange);
     connect(m_option1, &QRadioButton::clicked, this, &Form1::onOption1Click);
     connect(m_option2, &QRadioButton::clicked, this, &Form1::onOption2Click);
     connect(m_command1, &QPushButton::clicked, this, &Form1::onCommand1Click);
     connect(m_command2, &QPushButton::clicked, this, &Form1::onCommand2Click);
     // The folder shown at start-up may be one whose last pass did not finish: asked once the
     // window is up.
-    QTimer::singleShot(0, this, [this] { offerRecovery(); });
+    QTimer::singleShot(0, this, &Form1::offerOpening);
 }
 
-Form1::~Form1() = default;
+// A plan still running is stopped after the file in hand; its end is not waited for in an event
+// loop any more.
+Form1::~Form1()
+{
+    m_session.reset();
+}
 
 void Form1::buildControls()
 {
@@ -215,8 +193,10 @@ void Form1::showStartFolder()
         m_drive1->setDrive(folder);
         if (!m_dir1->setPath(folder, DirList::Notify::No).ok())
             continue;
-        if (m_file1->setPath(m_dir1->path()).ok())
+        if (m_session->open(m_dir1->path()).kind != FolderState::Kind::Unreadable) {
+            m_file1->showList(m_session->list());
             return;
+        }
     }
     m_dir1->restorePath(candidates.back());
 }
@@ -233,12 +213,21 @@ void Form1::setQuestionHook(QuestionHook hook)
 
 int Form1::ask(const Question &question)
 {
-    return m_question(question);
+    // The end of a plan that comes while the box is open waits for the answer: the answer may be
+    // to close the window, which that end then does.
+    m_asking = true;
+    const int answer = m_question(question);
+    m_asking = false;
+    if (m_finishWaiting) {
+        m_finishWaiting = false;
+        QTimer::singleShot(0, this, &Form1::onPlanFinished);
+    }
+    return answer;
 }
 
-void Form1::warn(const QString &text)
+void Form1::warn(const std::string &text)
 {
-    m_message(QMessageBox::Warning, messages::warningTitle(), text);
+    m_message(QMessageBox::Warning, caption(kWarningTitle), messages::text(text));
 }
 
 void Form1::onDrive1Change()
@@ -247,145 +236,52 @@ void Form1::onDrive1Change()
     const korvalo::ListError err = m_dir1->setPath(drive); // raises Dir1's changed on success
     if (!err.ok()) {
         m_drive1->setDrive(m_dir1->path());
-        warn(messages::folderFailure(drive, err));
+        warn(korvalo::texts::folderFailure(drive, err, korvalo::texts::Front::Window));
     }
 }
 
 void Form1::onDir1Change()
 {
-    const std::filesystem::path folder = m_dir1->path();
-    const korvalo::ListError err = m_file1->setPath(folder); // raises File1's pathChanged
-    if (!err.ok() && !m_file1->path().empty()) {
-        // The passes join File1's names to Dir1's folder: they must show the same folder.
-        m_dir1->restorePath(m_file1->path());
-    }
+    const std::string problem = openFolder(m_dir1->path());
     if (!korvalo::isInside(m_dir1->path(), m_drive1->drive()))
         m_drive1->setDrive(m_dir1->path());
-    if (!err.ok())
-        warn(messages::folderFailure(folder, err));
+    if (!problem.empty())
+        warn(problem);
+    else
+        offerOpening();
 }
 
 void Form1::onDir1OpenFailed(const std::filesystem::path &path, korvalo::ListError error)
 {
-    warn(messages::folderFailure(path, error));
+    warn(korvalo::texts::folderFailure(path, error, korvalo::texts::Front::Window));
 }
 
-void Form1::onFile1PathChange()
+std::string Form1::openFolder(const std::filesystem::path &folder)
 {
-    m_label3->setText(QString::fromStdString(korvalo::texts::songCount(m_file1->listCount())));
-    if (!offerOrderedFilesReturn())
-        offerRecovery();
-}
-
-bool Form1::offerOrderedFilesReturn()
-{
-    const std::filesystem::path folder = m_file1->path();
-    if (m_progress->running() || folder.empty() || !korvalo::isOrderingFolder(folder))
-        return false;
-    if (ask(messages::orderingFolderQuestion(folder)) != 1)
-        return true;
-
-    const ButtonStates before{m_command1->isEnabled(), m_command2->isEnabled()};
-    holdInput(true);
-    m_progress->begin();
-    const korvalo::RecoveryResult result =
-        korvalo::returnOrderedFiles(folder, *m_journal, *m_progress);
-    m_progress->end();
-    holdInput(false);
-    m_command1->setEnabled(before.command1);
-    m_command2->setEnabled(before.command2);
-
-    // The files are one level up now: show that folder (its own unfinished pass, if any, is
-    // offered as it opens).
-    const std::filesystem::path parent = folder.parent_path();
-    if (!m_dir1->setPath(parent).ok())
-        m_file1->refresh();
-    if (const QString report = messages::recoveryReport(result); !report.isEmpty())
-        warn(report);
-    if (m_progress->stopRequested())
-        close();
-    return true;
-}
-
-bool Form1::offerRecovery()
-{
-    if (m_progress->running())
-        return false;
-    const std::filesystem::path folder = m_file1->path();
-    if (folder.empty())
-        return false;
-    korvalo::PendingRecovery pending;
-    korvalo::JournalError error;
-    const korvalo::RecoveryCheck check =
-        korvalo::checkForRecovery(folder, *m_journal, pending, &error);
-    switch (check) {
-    case korvalo::RecoveryCheck::Nothing:
-        return false;
-    case korvalo::RecoveryCheck::VolumeBusy:
-        warn(messages::recoveryBusyText());
-        return true;
-    case korvalo::RecoveryCheck::LockUnavailable:
-        warn(messages::lockUnavailableText(pending.lockFailure));
-        return true;
-    case korvalo::RecoveryCheck::JournalFailed:
-        warn(messages::journalFailure(error));
-        return true;
-    case korvalo::RecoveryCheck::Damaged:
-        offerLeavingDamagedRecord(error);
-        return true;
-    case korvalo::RecoveryCheck::Pending:
-    case korvalo::RecoveryCheck::Unconfirmed:
-        break;
+    const FolderState &state = m_session->open(folder);
+    if (state.kind == FolderState::Kind::Unreadable) {
+        std::string problem = state.problem;
+        // The passes work on the folder File1 shows: Dir1 and the session go back to it.
+        if (const std::filesystem::path shown = m_file1->path(); !shown.empty()) {
+            m_dir1->restorePath(shown);
+            m_session->open(shown);
+        }
+        return problem;
     }
-    const korvalo::RecoveryStatus &status = pending.plan.status;
-    const int answer =
-        ask(messages::recoveryQuestion(status, static_cast<int>(pending.plan.finish.size()),
-                                       check == korvalo::RecoveryCheck::Unconfirmed));
-    if (answer == messages::kRecoveryLater)
-        return true; // left as it is, for the stick it was made on; passes stay refused
-    const auto choice = korvalo::RecoveryChoice(answer);
-
-    const ButtonStates before{m_command1->isEnabled(), m_command2->isEnabled()};
-    holdInput(true);
-    m_progress->begin();
-    const korvalo::RecoveryResult result =
-        korvalo::recoverFolder(folder, *m_journal, pending, choice, *m_progress);
-    m_progress->end();
-    holdInput(false);
-    m_command1->setEnabled(before.command1);
-    m_command2->setEnabled(before.command2);
-
-    m_file1->refresh();
-    const bool done =
-        result.status == korvalo::RecoveryResult::Status::Done && !m_progress->stopRequested();
-    // Files moved back after an ordering keep the names their pass gave them: the buttons stay.
-    if (done && choice != korvalo::RecoveryChoice::Leave &&
-        status.kind != korvalo::PassKind::Order) {
-        // As after the pass the recovery completed: a shuffle undone is as after a removal.
-        const bool shuffled =
-            status.kind == korvalo::PassKind::Shuffle && choice == korvalo::RecoveryChoice::Finish;
-        if (shuffled)
-            m_command1->setText(shuffleAgainCaption);
-        m_command1->setEnabled(!shuffled);
-        m_command2->setEnabled(shuffled);
-    }
-    if (const QString report = messages::recoveryReport(result); !report.isEmpty())
-        warn(report);
-    if (m_progress->stopRequested())
-        close();
-    return true;
+    m_file1->showList(m_session->list());
+    m_label3->setText(messages::text(korvalo::texts::songCount(state.songs)));
+    return std::string();
 }
 
-void Form1::offerLeavingDamagedRecord(const korvalo::JournalError &error)
+void Form1::offerOpening()
 {
-    if (ask(messages::damagedRecordQuestion(error)) != korvalo::session::kLeaveRecord)
+    if (m_running)
         return;
-    const korvalo::RecoveryResult result = korvalo::leaveDamagedRecord(m_file1->path(), *m_journal);
-    if (result.status != korvalo::RecoveryResult::Status::Done)
-        warn(messages::recoveryReport(result));
-    else if (!result.keptRecord.empty())
-        m_message(QMessageBox::Information, messages::warningTitle(),
-                  messages::damagedRecordLeftText(result.keptRecord));
+    const FolderState &state = m_session->state();
+    if (state.question)
+        run(m_session->answerOpening(ask(*state.question)));
+    else if (!state.problem.empty())
+        warn(state.problem);
 }
 
 void Form1::onOption1Click()
@@ -404,17 +300,12 @@ void Form1::onOption2Click()
 
 void Form1::onCommand1Click()
 {
-    startPass(Pass::Shuffle);
+    startPass(korvalo::PassKind::Shuffle);
 }
 
 void Form1::onCommand2Click()
 {
-    startPass(Pass::Removal);
-}
-
-bool Form1::passRunning() const
-{
-    return m_progress->running();
+    startPass(korvalo::PassKind::Removal);
 }
 
 void Form1::holdInput(bool hold)
@@ -425,130 +316,88 @@ void Form1::holdInput(bool hold)
         w->setEnabled(!hold);
 }
 
-void Form1::startPass(Pass pass)
+void Form1::startPass(korvalo::PassKind kind)
 {
-    if (m_progress->running())
+    if (m_running)
         return;
-    // Both buttons would act on the folder the files pass through: offer what belongs there.
-    if (offerOrderedFilesReturn())
-        return;
-    if (m_file1->listCount() < 1) {
-        warn(messages::emptyListText());
+    run(m_session->planPass(kind, *m_asker));
+}
+
+void Form1::run(const Plan &plan)
+{
+    if (!plan.runnable()) {
+        showReport(plan.report);
         return;
     }
-    int total = m_file1->listCount();
-    const ButtonStates before{m_command1->isEnabled(), m_command2->isEnabled()};
+    m_before = {m_command1->isEnabled(), m_command2->isEnabled()};
+    m_running = true;
     holdInput(true);
-    korvalo::PassResult result = runPass(pass);
-    if (result.status == korvalo::PassResult::Status::Refused &&
-        (result.refusal == korvalo::PassResult::Refusal::RecoveryPending ||
-         result.refusal == korvalo::PassResult::Refusal::RecordDamaged)) {
-        // A pass in this folder failed earlier (or its record is damaged): the click that runs it
-        // again, once the user has moved what was in the way, puts that right first.
-        holdInput(false);
-        m_command1->setEnabled(before.command1);
-        m_command2->setEnabled(before.command2);
-        if (offerRecovery()) {
-            if (m_progress->stopRequested())
-                close();
-            return;
-        }
-        // Nothing to ask (the journal took the folder as it is): the pass runs over it.
-        m_file1->refresh();
-        total = m_file1->listCount();
-        holdInput(true);
-        result = runPass(pass);
+    m_progress->begin();
+    m_progressTimer.start();
+    // Called on the worker's thread: the window hears of it through its own event queue.
+    m_session->start(plan, [this] {
+        QMetaObject::invokeMethod(this, &Form1::onPlanFinished, Qt::QueuedConnection);
+    });
+}
+
+void Form1::onPlanFinished()
+{
+    if (!m_running)
+        return;
+    if (m_asking) {
+        m_finishWaiting = true;
+        return;
     }
+    const Report report = m_session->wait();
+    m_progressTimer.stop();
+    m_progress->show(m_session->progress()); // the last file, which a redraw may have missed
+    m_running = false;
     holdInput(false);
-    applyPassResult(pass, result, m_file1->listCount() > 0 ? m_file1->listCount() : total, before);
-    // The window was closed during the pass: it waited for the file in hand, now it goes.
-    if (m_progress->stopRequested())
+    m_command1->setEnabled(m_before.command1);
+    m_command2->setEnabled(m_before.command2);
+    if (report.next == korvalo::PassKind::Removal) {
+        m_command1->setText(shuffleAgainCaption);
+        m_command1->setEnabled(false);
+        m_command2->setEnabled(true);
+    } else if (report.next == korvalo::PassKind::Shuffle) {
+        m_command1->setEnabled(true);
+        m_command2->setEnabled(false);
+    }
+    m_file1->showList(m_session->list());
+
+    // A plan stopped because the window closes ends with the window; what went wrong is told
+    // even then, so the user learns which file was not renamed.
+    if (!(m_closeAfterPass && report.outcome == Report::Outcome::Stopped))
+        showReport(report);
+    if (!m_closeAfterPass && !report.showFolder.empty())
+        m_dir1->setPath(report.showFolder); // where the files are now; it is opened as usual
+    emit passFinished();
+    if (m_closeAfterPass)
         close();
 }
 
-korvalo::PassResult Form1::runPass(Pass pass)
+void Form1::showReport(const Report &report)
 {
-    const Dir1Folder folder(*m_dir1);
-    korvalo::PassContext context{m_file1->musicList(), folder, *m_progress};
-    context.journal = m_journal.get();
-    context.questions = m_answers.get();
-    m_progress->begin();
-    const korvalo::PassResult result = pass == Pass::Shuffle
-                                           ? korvalo::runShufflePass(context, m_random)
-                                           : korvalo::runRemovalPass(context);
-    m_progress->end();
-    return result;
-}
-
-void Form1::applyPassResult(Pass pass, const korvalo::PassResult &result, int total,
-                            ButtonStates before)
-{
-    const auto restoreButtons = [&] {
-        m_command1->setEnabled(before.command1);
-        m_command2->setEnabled(before.command2);
-    };
-
-    using Status = korvalo::PassResult::Status;
-    switch (result.status) {
-    case Status::Completed:
-        if (pass == Pass::Shuffle) {
-            m_command1->setText(shuffleAgainCaption);
-            m_command1->setEnabled(false);
-            m_command2->setEnabled(true);
-        } else {
-            m_command1->setEnabled(true);
-            m_command2->setEnabled(false);
-        }
-        if (!result.refreshError.ok())
-            warn(messages::refreshFailure(m_file1->path(), result.refreshError));
-        if (!result.journalError.ok())
-            warn(messages::journalFailure(result.journalError));
-        if (result.storedOrder == korvalo::PassResult::StoredOrder::NotArranged)
-            warn(messages::storedOrderFailure(result));
-        break;
-    case Status::Failed: {
-        restoreButtons();
-        // Show the names as they are now, so the list names no file that is gone.
-        const korvalo::ListError reread = m_file1->refresh();
-        // Told even when the window is closing: the user must learn which file was not renamed.
-        warn(messages::renameFailure(result, total, reread));
-        break;
-    }
-    case Status::Stopped:
-        restoreButtons();
-        m_file1->refresh();
-        break;
-    case Status::EmptyList:
-        restoreButtons();
-        warn(messages::emptyListText());
-        break;
-    case Status::Cancelled:
-        restoreButtons();
-        break;
-    case Status::Refused:
-        restoreButtons();
-        if (result.refusal == korvalo::PassResult::Refusal::VolumeBusy)
-            warn(messages::volumeBusyText());
-        else if (result.refusal == korvalo::PassResult::Refusal::RecoveryPending)
-            warn(messages::recoveryPendingText());
-        else if (result.refusal == korvalo::PassResult::Refusal::JournalUnwritable ||
-                 result.refusal == korvalo::PassResult::Refusal::RecordDamaged)
-            warn(messages::journalFailure(result.journalError));
-        else if (result.refusal == korvalo::PassResult::Refusal::LockUnavailable)
-            warn(messages::lockUnavailableText(result.lockFailure));
-        else if (m_warnedUnsafeMounts.insert({result.device, result.mountPoint.native()}).second)
-            warn(messages::unsafeDriverText()); // once per mount while the window is open
-        break;
-    }
+    // A success is seen in the list and the buttons; the user's own "no" needs no answer.
+    if (report.outcome == Report::Outcome::Cancelled)
+        return;
+    if (report.tellDone)
+        for (const std::string &line : report.done)
+            m_message(QMessageBox::Information, caption(kWarningTitle), messages::text(line));
+    for (const std::string &problem : report.problems)
+        warn(problem);
 }
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    if (m_progress->running()) {
+    if (m_running) {
         // Each rename is whole: stop after the file in hand, then close. The journal keeps what
         // was done, so the next opening of the folder offers to put it right.
-        if (!m_progress->stopRequested() && ask(messages::closeDuringPassQuestion()) == 1)
-            m_progress->requestStop();
+        if (!m_closeAfterPass && ask(korvalo::texts::closeDuringPassQuestion()) ==
+                                     korvalo::session::kYes) {
+            m_closeAfterPass = true;
+            m_session->requestStop();
+        }
         event->ignore();
         return;
     }

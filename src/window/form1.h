@@ -1,20 +1,16 @@
 #pragma once
 
-#include "passes/journal.h"
-#include "passes/passes.h"
-#include "passes/randomsource.h"
-#include "window/question.h"
+#include "session/foldersession.h"
+#include "session/question.h"
 
 #include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
-#include <utility>
 
 class DirList;
 class DriveList;
@@ -27,11 +23,13 @@ class QPushButton;
 class QRadioButton;
 
 // The program's one window. Every control carries its name as its object name (Command1, Dir1,
-// Label5, ...). The folder is chosen with Drive1 and Dir1; File1 follows Dir1 and Label3 counts
-// File1's songs. Option1 and Option2 choose which pass button is enabled; Command1 runs the
-// shuffle pass, Command2 the prefix removal pass over the folder Dir1 shows. Both passes keep the
-// pass journal in the user's state folder; opening a folder whose last pass did not finish offers
-// to put it right.
+// Label5, ...). The folder is chosen with Drive1 and Dir1; File1 shows its songs and Label3 counts
+// them. Option1 and Option2 choose which pass button is enabled; Command1 runs the shuffle pass,
+// Command2 the prefix removal pass over the folder Dir1 shows.
+//
+// What a folder offers, the questions before a pass, the pass itself and what is told afterwards
+// are the folder session's: the window asks its questions in message boxes, runs its plans on the
+// session's worker thread while it draws their progress, and shows their reports.
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -40,38 +38,35 @@ public:
     using MessageHook =
         std::function<void(QMessageBox::Icon icon, const QString &title, const QString &text)>;
 
-    // Asks a question in a message box and gives the answer of the button chosen; tests replace
-    // it to answer themselves.
-    using QuestionHook = std::function<int(const Question &question)>;
+    // Asks the session's question in a message box and gives the answer of the button chosen;
+    // tests replace it to answer themselves.
+    using QuestionHook = std::function<int(const korvalo::session::Question &question)>;
 
     explicit Form1(QWidget *parent = nullptr);
     ~Form1() override;
 
-    // True while a pass, or the recovery of an unfinished one, runs.
-    bool passRunning() const;
+    // True from the start of a plan (a pass, a recovery, files moved back) until its report has
+    // been shown.
+    bool passRunning() const { return m_running; }
 
     void setMessageHook(MessageHook hook);
     void setQuestionHook(QuestionHook hook);
+
+signals:
+    // A plan has ended: its report is shown, the buttons and the list are set.
+    void passFinished();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    enum class Pass
-    {
-        Shuffle,
-        Removal
-    };
+    class BoxAsker;
 
-    // Hands the passes Dir1's path, read afresh for every file.
-    class Dir1Folder : public korvalo::FolderSource
+    // The pass buttons' states before a plan, restored when it leaves them as they were.
+    struct ButtonStates
     {
-    public:
-        explicit Dir1Folder(const DirList &dir) : m_dir(dir) {}
-        std::filesystem::path folder() const override;
-
-    private:
-        const DirList &m_dir;
+        bool command1 = false;
+        bool command2 = false;
     };
 
     void buildControls();
@@ -80,36 +75,25 @@ private:
     void onDrive1Change();
     void onDir1Change();
     void onDir1OpenFailed(const std::filesystem::path &path, korvalo::ListError error);
-    void onFile1PathChange();
     void onOption1Click();
     void onOption2Click();
     void onCommand1Click();
     void onCommand2Click();
 
-    // The pass buttons' states before a pass, restored when it does not complete.
-    struct ButtonStates
-    {
-        bool command1 = false;
-        bool command2 = false;
-    };
-
-    // A click on a pass button: runs the pass with input held off, then shows how it ended.
-    void startPass(Pass pass);
-    korvalo::PassResult runPass(Pass pass);
-    void applyPassResult(Pass pass, const korvalo::PassResult &result, int total,
-                         ButtonStates before);
+    // Opens the folder in the session and shows its songs. When it cannot be read, Dir1 goes back
+    // to the folder File1 shows and the problem is given back; empty on success.
+    std::string openFolder(const std::filesystem::path &folder);
+    // Asks what the opened folder's state asks (an unfinished pass, a damaged record, files to
+    // move back), or tells its problem; runs the answer.
+    void offerOpening();
+    void startPass(korvalo::PassKind kind);
+    // Runs the plan on the session's worker with input held off, or shows why nothing runs.
+    void run(const korvalo::session::Plan &plan);
+    void onPlanFinished();
+    void showReport(const korvalo::session::Report &report);
     void holdInput(bool hold);
-    void warn(const QString &text);
-    int ask(const Question &question);
-    // When the folder File1 shows has a pass that did not finish, asks what to do and does it.
-    // False when there was nothing to ask about.
-    bool offerRecovery();
-    // The folder's record is damaged: asks whether to set it aside and take the folder as it is.
-    void offerLeavingDamagedRecord(const korvalo::JournalError &error);
-    // When File1 shows the folder the files of a pass pass through to be stored in order, offers
-    // to move them back into the folder above and then shows that folder. False when it is not
-    // such a folder.
-    bool offerOrderedFilesReturn();
+    void warn(const std::string &text);
+    int ask(const korvalo::session::Question &question);
 
     DriveList *m_drive1 = nullptr;
     DirList *m_dir1 = nullptr;
@@ -130,10 +114,15 @@ private:
 
     MessageHook m_message;
     QuestionHook m_question;
-    std::unique_ptr<korvalo::Journal> m_journal;
-    std::unique_ptr<korvalo::PassQuestions> m_answers;
-    korvalo::ClockRandomSource m_random;
+    std::unique_ptr<korvalo::session::FolderSession> m_session;
+    std::unique_ptr<BoxAsker> m_asker;
     std::unique_ptr<PassProgress> m_progress;
-    // The fusefat mounts whose refusal was shown already (device number, mount point).
-    std::set<std::pair<std::uint64_t, std::string>> m_warnedUnsafeMounts;
+    QTimer m_progressTimer;
+    ButtonStates m_before;
+    bool m_running = false;
+    // The window was closed during the plan and waits for its end to close.
+    bool m_closeAfterPass = false;
+    // A box is open: the end of a plan is handled once it has been answered.
+    bool m_asking = false;
+    bool m_finishWaiting = false;
 };

@@ -2,7 +2,6 @@
 
 #include "passes/progress.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -10,39 +9,45 @@ PassProgress::PassProgress(QProgressBar &bar, QLabel &percent) : m_bar(bar), m_p
 
 void PassProgress::begin()
 {
-    m_running = true;
-    m_stopRequested = false;
+    m_count = -1;
+    m_ordering = false;
+    m_shownDone = -1;
     m_shownPercent = -1;
 }
 
-void PassProgress::end()
+void PassProgress::show(const korvalo::session::Progress &progress)
 {
-    m_running = false;
-    // A pass that ended between two redraws leaves the display frozen; draw what it holds.
-    m_bar.setUpdatesEnabled(true);
-    m_percent.setUpdatesEnabled(true);
-}
-
-void PassProgress::start(int count)
-{
-    const korvalo::ProgressRange range = korvalo::progressRange(count);
-    m_bar.setMinimum(range.minimum);
-    // A range of zero width would make the bar a busy indicator: one file fills 0..1.
-    m_bar.setMaximum(range.maximum > range.minimum ? range.maximum : range.minimum + 1);
-}
-
-bool PassProgress::step(int index, int count)
-{
-    const korvalo::ProgressRange range = korvalo::progressRange(count);
-    // Drawn at most every kRedrawMs and at the last file: on a fast disk thousands of files pass
-    // in a second, more pictures than an eye can see, and drawing each would cost more than the
-    // renames.
-    const bool draw =
-        index >= range.maximum || !m_lastDraw.isValid() || m_lastDraw.hasExpired(kRedrawMs);
-    if (!draw) {
-        m_bar.setUpdatesEnabled(false);
-        m_percent.setUpdatesEnabled(false);
+    const int count = progress.count;
+    if (count < 1)
+        return;
+    if (count != m_count || progress.ordering != m_ordering) {
+        m_count = count;
+        m_ordering = progress.ordering;
+        m_shownDone = -1;
+        m_shownPercent = -1;
+        if (m_ordering) {
+            // On FAT and exFAT the files then move out and back to be stored in the list's order:
+            // the bar runs a second time, over the moves, so it does not stand at 100 % meanwhile.
+            m_bar.setRange(0, count);
+        } else {
+            const korvalo::ProgressRange range = korvalo::progressRange(count);
+            // A range of zero width would make the bar a busy indicator: one file fills 0..1.
+            m_bar.setRange(range.minimum,
+                           range.maximum > range.minimum ? range.maximum : range.minimum + 1);
+        }
     }
+    if (progress.done == m_shownDone)
+        return;
+    m_shownDone = progress.done;
+    if (m_ordering) {
+        m_bar.setValue(progress.done);
+        m_percent.setText(QString::fromStdString(korvalo::progressText(progress.done, count + 1)));
+        return;
+    }
+    if (progress.done < 1)
+        return;
+    const int index = progress.done - 1; // the file last handled
+    const korvalo::ProgressRange range = korvalo::progressRange(count);
     m_bar.setValue(range.maximum > range.minimum ? korvalo::progressValue(index)
                                                  : range.minimum + 1);
     // The text changes once per percent, not per file.
@@ -50,35 +55,4 @@ bool PassProgress::step(int index, int count)
         m_percent.setText(QString::fromStdString(korvalo::progressText(index, count)));
         m_shownPercent = percent;
     }
-    if (draw) {
-        m_bar.setUpdatesEnabled(true); // schedules the redraw if it was held back
-        m_percent.setUpdatesEnabled(true);
-        m_lastDraw.start();
-    }
-    QCoreApplication::processEvents();
-    return !m_stopRequested;
-}
-
-void PassProgress::ordering(int done, int total)
-{
-    if (total < 1)
-        return;
-    m_shownPercent = -1; // the label then counts the moves
-    if (done == 0) {
-        m_bar.setMinimum(0);
-        m_bar.setMaximum(total);
-    }
-    const bool draw = done >= total || !m_lastDraw.isValid() || m_lastDraw.hasExpired(kRedrawMs);
-    if (!draw) {
-        m_bar.setUpdatesEnabled(false);
-        m_percent.setUpdatesEnabled(false);
-    }
-    m_bar.setValue(done);
-    m_percent.setText(QString::fromStdString(korvalo::progressText(done, total + 1)));
-    if (draw) {
-        m_bar.setUpdatesEnabled(true);
-        m_percent.setUpdatesEnabled(true);
-        m_lastDraw.start();
-    }
-    QCoreApplication::processEvents();
 }

@@ -1,5 +1,5 @@
-// The progress display of a pass: the redraws it holds back between files must never leave the
-// bar or the percent frozen once the pass ends, and a stop request ends the pass.
+// The progress display of a running plan: what the bar and the percent label show for the figures
+// the session hands over, across the renames, the moves that store the order, and the next plan.
 
 #include "window/passprogress.h"
 
@@ -7,63 +7,74 @@
 #include <QProgressBar>
 #include <QTest>
 
+using korvalo::session::Progress;
+
 class TestPassProgress : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void heldBackRedrawsAreDrawnAtTheEnd_data();
-    void heldBackRedrawsAreDrawnAtTheEnd();
-    void stopRequestEndsThePass();
+    void shown_data();
+    void shown();
+    void nextPlanDrawnAfresh();
 };
 
-void TestPassProgress::heldBackRedrawsAreDrawnAtTheEnd_data()
+void TestPassProgress::shown_data()
 {
-    QTest::addColumn<int>("lastStep"); // the index the pass reaches
-    QTest::addColumn<bool>("ends");    // whether end() runs after it
-    QTest::newRow("drawn at the last file") << 999 << false;
-    QTest::newRow("stopped in the middle, drawn by end()") << 500 << true;
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QList<int>>("done"); // the figures handed over, in turn
+    QTest::addColumn<int>("moves"); // from this figure on: the moves out and back (-1: none)
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("percent");
+
+    QTest::newRow("not started") << 1000 << QList<int>{0} << -1 << 999 << 0 << QStringLiteral("0%");
+    QTest::newRow("first file") << 1000 << QList<int>{1} << -1 << 999 << 0 << QStringLiteral("0%");
+    QTest::newRow("halfway, figures skipped") << 1000 << QList<int>{1, 501} << -1 << 999
+                                              << 500 << QStringLiteral("50%");
+    QTest::newRow("last file") << 1000 << QList<int>{1, 700, 1000} << -1 << 999 << 999
+                               << QStringLiteral("100%");
+    // A range of zero width would make the bar a busy indicator.
+    QTest::newRow("one file") << 1 << QList<int>{1} << -1 << 1 << 1 << QStringLiteral("100%");
+    QTest::newRow("moves after the renames") << 1000 << QList<int>{1000, 0, 250} << 1 << 1000
+                                             << 250 << QStringLiteral("25%");
 }
 
-void TestPassProgress::heldBackRedrawsAreDrawnAtTheEnd()
+void TestPassProgress::shown()
 {
-    QFETCH(int, lastStep);
-    QFETCH(bool, ends);
+    QFETCH(int, count);
+    QFETCH(QList<int>, done);
+    QFETCH(int, moves);
+    QFETCH(int, maximum);
+    QFETCH(int, value);
+    QFETCH(QString, percent);
     QProgressBar bar;
-    QLabel percent;
-    PassProgress progress(bar, percent);
+    QLabel label(QStringLiteral("0%"));
+    bar.setValue(0);
+    PassProgress progress(bar, label);
     progress.begin();
-    QVERIFY(progress.running());
-    progress.start(1000);
-    QCOMPARE(bar.maximum(), 999);
-    QVERIFY(progress.step(0, 1000)); // the first file is drawn
-    QVERIFY(progress.step(1, 1000)); // the next, at once after it, is held back
-    QVERIFY(!bar.updatesEnabled());
-    QVERIFY(!percent.updatesEnabled());
-
-    QVERIFY(progress.step(lastStep, 1000));
-    if (ends)
-        progress.end();
-    QVERIFY(bar.updatesEnabled());
-    QVERIFY(percent.updatesEnabled());
-    QCOMPARE(bar.value(), lastStep);
-    QCOMPARE(progress.running(), !ends);
+    for (int i = 0; i < done.size(); ++i)
+        progress.show(Progress{done[i], count, moves >= 0 && i >= moves, true});
+    QCOMPARE(bar.maximum(), maximum);
+    QCOMPARE(bar.value(), value);
+    QCOMPARE(label.text(), percent);
 }
 
-void TestPassProgress::stopRequestEndsThePass()
+void TestPassProgress::nextPlanDrawnAfresh()
 {
     QProgressBar bar;
-    QLabel percent;
-    PassProgress progress(bar, percent);
+    QLabel label;
+    PassProgress progress(bar, label);
     progress.begin();
-    progress.start(3);
-    QVERIFY(progress.step(0, 3));
-    progress.requestStop();
-    QVERIFY(!progress.step(1, 3));
-    QCOMPARE(percent.text(), QStringLiteral("50%")); // the file in hand is still shown
-    progress.end();
-    progress.begin(); // the next pass starts afresh
-    QVERIFY(progress.step(0, 3));
+    progress.show(Progress{3, 3, false, false});
+    QCOMPARE(label.text(), QStringLiteral("100%"));
+    // Another plan over as many files, whose first figure equals the last one drawn.
+    label.setText(QStringLiteral("0%"));
+    bar.setValue(0);
+    progress.begin();
+    progress.show(Progress{3, 3, false, false});
+    QCOMPARE(label.text(), QStringLiteral("100%"));
+    QCOMPARE(bar.value(), 2);
 }
 
 QTEST_MAIN(TestPassProgress)
