@@ -1,9 +1,12 @@
 // The folder session's decisions, with no window and no korvalo-cli: opening a folder and what
-// stands in a pass's way, the questions before any rename, and a plan run, stopped and recovered.
+// stands in a pass's way, the questions before any rename, a plan run, stopped and recovered, and
+// what the report then says and leaves the window's buttons offering.
 
+#include "browse/mountinfo.h"
 #include "passes/journalformat.h"
 #include "passes/journalkey.h"
 #include "passes/ordering.h"
+#include "passes/passlock.h"
 #include "passes/statefolder.h"
 #include "session/foldersession.h"
 #include "support/passrun.h"
@@ -13,6 +16,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <set>
 
 using namespace korvalo;
 using namespace korvalo::session;
@@ -23,8 +27,10 @@ using Action = Plan::Action;
 using Outcome = Report::Outcome;
 using DigitAnswer = PassQuestions::DigitAnswer;
 using Names = std::vector<std::string>;
+using NextPass = std::optional<PassKind>;
 
 Q_DECLARE_METATYPE(PassKind)
+Q_DECLARE_METATYPE(NextPass)
 Q_DECLARE_METATYPE(Kind)
 Q_DECLARE_METATYPE(Action)
 Q_DECLARE_METATYPE(Outcome)
@@ -32,6 +38,12 @@ Q_DECLARE_METATYPE(Outcome)
 namespace {
 
 constexpr int kNone = -100; // no answer given beforehand, no question expected
+constexpr int kEnter = ScriptedAsker::kEnter, kEsc = ScriptedAsker::kEsc;
+
+bool has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 Names toNames(const QStringList &list)
 {
@@ -59,6 +71,26 @@ int prefixedBefore(const Names &now, const Names &originals)
     }));
 }
 
+// The songs in a folder, sorted; and the songs a session's list shows, sorted.
+Names songsIn(const fs::path &folder)
+{
+    Names out;
+    for (const auto &e : fs::directory_iterator(folder))
+        if (e.path().extension() == ".mp3" || e.path().extension() == ".flac")
+            out.push_back(e.path().filename().native());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+Names shownSongs(const FolderSession &session)
+{
+    Names out;
+    for (int i = 0; i < session.list().count(); ++i)
+        out.push_back(session.list().name(i).string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 // A whole pass through a session, asking nothing twice; stopped after `stopAfter` files if > 0.
 Report sessionPass(const fs::path &folder, PassKind kind, int stopAfter = 0)
 {
@@ -82,12 +114,16 @@ void damageRecord(const fs::path &folder)
     file.put('\x7f');
 }
 
-// The folder as a row names it: six songs and a picture, and what happened to them; false if
-// that could not be made.
+// The folder as a row names it: six songs and a picture (none for "empty"), and what happened to
+// them; false if that could not be made.
 bool prepare(TestDir &dir, const QString &setup, fs::path &folder)
 {
-    touchAll(dir, songs(6) << "cover.jpg");
     folder = dir.path();
+    if (setup == "empty") {
+        dir.touch("cover.jpg");
+        return true;
+    }
+    touchAll(dir, songs(6) << "cover.jpg");
     if (setup == "missing") {
         folder = dir / "gone";
     } else if (setup == "file") {
@@ -106,6 +142,23 @@ bool prepare(TestDir &dir, const QString &setup, fs::path &folder)
             damageRecord(folder);
     } else if (setup == "stopped") {
         return sessionPass(folder, PassKind::Shuffle, 3).outcome == Outcome::Stopped;
+    } else if (setup == "ordering killed") {
+        // Killed while the last two songs were in the folder they pass through to be stored in
+        // order: the record holds the ordering's start and no end.
+        const FileName recorded = orderingFolderName();
+        const std::string inner = shortOrderingFolderName(recorded);
+        dir.mkdir(inner);
+        for (const char *song : {"song5.mp3", "song6.mp3"})
+            fs::rename(dir / song, dir / inner / song);
+        std::vector<PlannedRename> planned;
+        for (const QString &song : songs(6))
+            planned.push_back({song.toStdString(), song.toStdString()});
+        PassStart start;
+        start.kind = PassKind::Order;
+        start.fileCount = 6;
+        start.planned = planned;
+        start.orderFolder = recorded;
+        return Journal().beginPass(journalKeyOf(folder).value(), start).ok();
     }
     return true;
 }
@@ -142,6 +195,13 @@ private slots:
     void questionsBeforeRenames();
     void running_data();
     void running();
+    void refusals_data();
+    void refusals();
+    void failedPassFinishedOnRequest();
+    void folderMovedAwayDuringPass();
+    void orderedFilesGoBack_data();
+    void orderedFilesGoBack();
+    void everyCauseHasItsOwnText();
 };
 
 void TestFolderSession::opening_data()
@@ -150,7 +210,7 @@ void TestFolderSession::opening_data()
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<PassKind>("fits");
     QTest::addColumn<int>("songs");
-    QTest::addColumn<bool>("problem");
+    QTest::addColumn<QString>("says");  // what the problem shown as it opens says; "": none
     QTest::addColumn<PassKind>("pass"); // a pass asked for while a question stands in the way
     QTest::addColumn<bool>("attended");
     QTest::addColumn<int>("answer"); // kNone: no question as it opens
@@ -158,32 +218,33 @@ void TestFolderSession::opening_data()
 
     const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
     const auto row = [&](const char *name, const char *setup, Kind kind, PassKind fits, int songs,
-                         bool problem) -> QTestData & {
-        return QTest::newRow(name) << setup << kind << fits << songs << problem;
+                         const char *says) -> QTestData & {
+        return QTest::newRow(name) << setup << kind << fits << songs << QString(says);
     };
-    row("plain", "plain", Kind::Plain, shuffle, 6, false)
+    row("plain", "plain", Kind::Plain, shuffle, 6, "")
         << shuffle << true << kNone << Action::Nothing;
-    row("after a shuffle", "shuffled", Kind::Prefixed, removal, 6, false)
+    row("after a shuffle", "shuffled", Kind::Prefixed, removal, 6, "")
         << shuffle << true << kNone << Action::Nothing;
-    row("no such folder", "missing", Kind::Unreadable, shuffle, 0, true)
+    // A folder that cannot be opened is named, with why.
+    row("no such folder", "missing", Kind::Unreadable, shuffle, 0, "文件夹不存在")
         << shuffle << true << kNone << Action::Nothing;
-    row("a file, not a folder", "file", Kind::Unreadable, shuffle, 0, true)
+    row("a file, not a folder", "file", Kind::Unreadable, shuffle, 0, "不是文件夹")
         << shuffle << true << kNone << Action::Nothing;
-    row("the ordering folder", "ordering", Kind::OrderingFolder, shuffle, 2, true)
+    row("the ordering folder", "ordering", Kind::OrderingFolder, shuffle, 2, "上一级")
         << shuffle << true << kNone << Action::Nothing;
     // What stands in the way of a pass is asked about first; the pass waits for the next request.
     const int undo = int(RecoveryChoice::Undo);
-    row("unfinished pass: later", "stopped", Kind::Pending, removal, 6, false)
+    row("unfinished pass: later", "stopped", Kind::Pending, removal, 6, "")
         << shuffle << true << kLater << Action::Nothing;
-    row("unfinished pass: unattended", "stopped", Kind::Pending, removal, 6, false)
+    row("unfinished pass: unattended", "stopped", Kind::Pending, removal, 6, "")
         << removal << false << undo << Action::Nothing;
-    row("unfinished pass: undo", "stopped", Kind::Pending, removal, 6, false)
+    row("unfinished pass: undo", "stopped", Kind::Pending, removal, 6, "")
         << shuffle << true << undo << Action::Recovery;
-    row("unfinished pass: finish", "stopped", Kind::Pending, removal, 6, false)
+    row("unfinished pass: finish", "stopped", Kind::Pending, removal, 6, "")
         << removal << true << int(RecoveryChoice::Finish) << Action::Recovery;
-    row("damaged record: later", "damaged", Kind::Damaged, shuffle, 6, true)
+    row("damaged record: later", "damaged", Kind::Damaged, shuffle, 6, "已损坏")
         << removal << true << kLater << Action::Nothing;
-    row("damaged record: leave it", "damaged", Kind::Damaged, shuffle, 6, true)
+    row("damaged record: leave it", "damaged", Kind::Damaged, shuffle, 6, "已损坏")
         << shuffle << true << kLeaveRecord << Action::LeaveRecord;
 }
 
@@ -204,7 +265,11 @@ void TestFolderSession::opening()
     QTEST(s.kind, "kind");
     QTEST(s.fits, "fits");
     QTEST(s.songs, "songs");
-    QTEST(!s.problem.empty(), "problem");
+    QFETCH(QString, says);
+    QCOMPARE(s.problem.empty(), says.isEmpty());
+    QVERIFY2(has(s.problem, says.toStdString()), s.problem.c_str());
+    if (s.kind == Kind::Unreadable)
+        QVERIFY2(has(s.problem, folder.native()), s.problem.c_str());
     QCOMPARE(dir.names(), before); // opening renames nothing
     QCOMPARE(s.question.has_value(), answer != kNone || setup == "ordering");
     if (answer == kNone)
@@ -236,22 +301,22 @@ void TestFolderSession::opening()
 void TestFolderSession::questionsBeforeRenames_data()
 {
     QTest::addColumn<QStringList>("names");
+    QTest::addColumn<bool>("shuffled"); // Korvalo's own prefixes are put on first
     QTest::addColumn<bool>("attended");
     QTest::addColumn<int>("given");  // an answer given beforehand, or kNone
     QTest::addColumn<int>("answer"); // the answer when asked, or kNone: nothing to ask
     QTest::addColumn<Action>("action");
     QTest::addColumn<QStringList>("after"); // a removal's names after the run; none: a shuffle
 
-    // Korvalo's own prefixes are put on first where a row's names are songs.
     const QStringList none;
     QTest::newRow("plain: nothing asked")
-        << QStringList{"a.mp3"} << true << kNone << kNone << Action::Shuffle << none;
+        << QStringList{"a.mp3"} << false << true << kNone << kNone << Action::Shuffle << none;
     QTest::newRow("prefixed, asked: no")
-        << songs(3) << true << kNone << kNo << Action::Nothing << none;
+        << songs(3) << true << true << kNone << kNo << Action::Nothing << none;
     QTest::newRow("prefixed, given: yes")
-        << songs(3) << true << kYes << kNo << Action::Shuffle << none;
+        << songs(3) << true << true << kYes << kNo << Action::Shuffle << none;
     QTest::newRow("prefixed, unattended")
-        << songs(3) << false << kNone << kYes << Action::Nothing << none;
+        << songs(3) << true << false << kNone << kYes << Action::Nothing << none;
 
     // In a folder Korvalo has no record of, digits followed by a blank belong to the name.
     const QStringList own = {"2001 A Space Odyssey.mp3", "1234a.mp3"};
@@ -259,19 +324,27 @@ void TestFolderSession::questionsBeforeRenames_data()
     const QStringList strippedAll = {" A Space Odyssey.mp3", "a.mp3"};
     const int keep = int(DigitAnswer::KeepOthers), all = int(DigitAnswer::StripAll);
     QTest::newRow("own digits, asked: keep them")
-        << own << true << kNone << keep << Action::Removal << kept;
+        << own << false << true << kNone << keep << Action::Removal << kept;
     QTest::newRow("own digits, asked: cancel")
-        << own << true << kNone << int(DigitAnswer::Cancel) << Action::Nothing << own;
+        << own << false << true << kNone << int(DigitAnswer::Cancel) << Action::Nothing << own;
     QTest::newRow("own digits, unattended: kept")
-        << own << false << kNone << all << Action::Removal << kept;
+        << own << false << false << kNone << all << Action::Removal << kept;
     QTest::newRow("own digits, given: strip all")
-        << own << true << all << int(DigitAnswer::Cancel) << Action::Removal << strippedAll;
+        << own << false << true << all << int(DigitAnswer::Cancel) << Action::Removal
+        << strippedAll;
+    // Korvalo knows the prefixes it put on: only those go, and nothing is asked.
+    QTest::newRow("own digits after a shuffle: nothing asked")
+        << own << true << true << kNone << kNone << Action::Removal << own;
+    const QStringList plain = {"a.mp3", "b.flac"};
+    QTest::newRow("no digits: nothing asked, nothing renamed")
+        << plain << false << true << kNone << kNone << Action::Removal << plain;
 }
 
 // Every question comes before the first rename; the plan's renames are the run's.
 void TestFolderSession::questionsBeforeRenames()
 {
     QFETCH(QStringList, names);
+    QFETCH(bool, shuffled);
     QFETCH(bool, attended);
     QFETCH(int, given);
     QFETCH(int, answer);
@@ -280,7 +353,7 @@ void TestFolderSession::questionsBeforeRenames()
     const QKind kind = pass == PassKind::Shuffle ? QKind::ShuffleAgain : QKind::StripOtherDigits;
     TestDir dir;
     touchAll(dir, names);
-    if (names == songs(3))
+    if (shuffled)
         QCOMPARE(sessionPass(dir.path(), PassKind::Shuffle).outcome, Outcome::Done);
     const Names before = dir.names();
     const auto contents = dir.contents();
@@ -296,10 +369,18 @@ void TestFolderSession::questionsBeforeRenames()
     const Plan plan = session.planPass(pass, asker);
     QCOMPARE(dir.names(), before);
     QTEST(plan.action, "action");
-    if (answer == kNone)
+    if (answer == kNone) {
         QVERIFY(asker.met.empty());
-    else
+    } else {
         checkQuestion(asker, kind, attended && given == kNone);
+        // It shows the names it is about: every name with Korvalo's prefix, or the names whose
+        // digits, followed by a blank, may be their own.
+        const std::string &text = asker.met.front().text;
+        for (const std::string &name : before)
+            QVERIFY2(has(text, name) ==
+                         (kind == QKind::ShuffleAgain || (name.size() > 4 && name[4] == ' ')),
+                     name.c_str());
+    }
 
     if (!plan.runnable()) {
         QCOMPARE(plan.report.outcome, Outcome::Cancelled);
@@ -307,7 +388,9 @@ void TestFolderSession::questionsBeforeRenames()
         ScriptedAsker no;
         no.answers[kind] = kNo;
         QVERIFY(attended || session.planPass(pass, no).report.problems != plan.report.problems);
-        QCOMPARE(session.run(plan).outcome, Outcome::Cancelled);
+        const Report report = session.run(plan);
+        QCOMPARE(report.outcome, Outcome::Cancelled);
+        QCOMPARE(report.next, NextPass()); // the buttons stay as they were
         QCOMPARE(dir.names(), before);
         return;
     }
@@ -322,7 +405,10 @@ void TestFolderSession::questionsBeforeRenames()
         *it = r.to;
     }
     std::sort(expected.begin(), expected.end());
-    QCOMPARE(session.run(plan).outcome, Outcome::Done);
+    const Report report = session.run(plan);
+    QCOMPARE(report.outcome, Outcome::Done);
+    QCOMPARE(report.next,
+             NextPass(pass == PassKind::Shuffle ? PassKind::Removal : PassKind::Shuffle));
     if (pass == PassKind::Shuffle)
         QCOMPARE(prefixedBefore(dir.names(), before), int(before.size()));
     else
@@ -336,17 +422,23 @@ void TestFolderSession::running_data()
     QTest::addColumn<int>("stopAfter");  // 0: runs to the end
     QTest::addColumn<bool>("byRequest"); // stopped with requestStop(), else the stop check
     QTest::addColumn<int>("recovery");   // the choice for the stopped pass
-    QTest::addColumn<PassKind>("next");  // once completed
+    QTest::addColumn<NextPass>("next");  // what the buttons offer once completed; none: as before
 
     const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
-    const int undo = int(RecoveryChoice::Undo);
-    QTest::newRow("shuffle to the end") << shuffle << 0 << false << 0 << removal;
-    QTest::newRow("removal to the end") << removal << 0 << false << 0 << shuffle;
+    const int undo = int(RecoveryChoice::Undo), finish = int(RecoveryChoice::Finish),
+              leave = int(RecoveryChoice::Leave);
+    QTest::newRow("shuffle to the end") << shuffle << 0 << false << 0 << NextPass(removal);
+    QTest::newRow("removal to the end") << removal << 0 << false << 0 << NextPass(shuffle);
     QTest::newRow("shuffle stopped by the check, undone")
-        << shuffle << 2 << false << undo << shuffle;
-    QTest::newRow("shuffle stopped on request, undone") << shuffle << 5 << true << undo << shuffle;
+        << shuffle << 2 << false << undo << NextPass(shuffle);
+    QTest::newRow("shuffle stopped by closing the window, undone")
+        << shuffle << 5 << true << undo << NextPass(shuffle);
+    QTest::newRow("shuffle stopped, finished")
+        << shuffle << 3 << false << finish << NextPass(removal);
+    QTest::newRow("shuffle stopped, left as it is") << shuffle << 4 << false << leave << NextPass();
     QTest::newRow("removal stopped, finished")
-        << removal << 3 << false << int(RecoveryChoice::Finish) << shuffle;
+        << removal << 3 << false << finish << NextPass(shuffle);
+    QTest::newRow("removal stopped, left as it is") << removal << 6 << false << leave << NextPass();
 }
 
 void TestFolderSession::running()
@@ -355,7 +447,7 @@ void TestFolderSession::running()
     QFETCH(int, stopAfter);
     QFETCH(bool, byRequest);
     QFETCH(int, recovery);
-    QFETCH(PassKind, next);
+    QFETCH(NextPass, next);
     TestDir dir;
     touchAll(dir, songs(8) << "cover.jpg");
     const Names originals = dir.names();
@@ -366,11 +458,15 @@ void TestFolderSession::running()
     FolderSession session(Front::Window);
     session.open(dir.path());
     ScriptedAsker asker;
+    // The window closed during a pass asks whether to stop or go on; Enter stops the pass after
+    // the file in hand.
+    const Question close = texts::closeDuringPassQuestion();
+    QCOMPARE(close.choices.size(), std::size_t(2));
     int handled = 0;
     session.setStopCheck([&] {
         if (++handled < stopAfter || stopAfter == 0)
             return false;
-        if (byRequest)
+        if (byRequest && close.defaultAnswer == kYes)
             session.requestStop();
         return !byRequest;
     });
@@ -383,29 +479,281 @@ void TestFolderSession::running()
     QCOMPARE(session.progress().count, 8);
     QCOMPARE(report.renamed, done);
     QCOMPARE(report.outcome, stopAfter == 0 ? Outcome::Done : Outcome::Stopped);
-    QCOMPARE(report.next, stopAfter == 0 ? std::optional(next) : std::nullopt);
+    QCOMPARE(report.next, stopAfter == 0 ? next : NextPass());
     QCOMPARE(dir.contents(), contents);
     const int prefixed = prefixedBefore(dir.names(), originals);
     QCOMPARE(pass == PassKind::Shuffle ? prefixed : 8 - prefixed, done);
+    // The session's list follows: the next plan starts from the names as they are.
+    QCOMPARE(shownSongs(session), songsIn(dir.path()));
     if (stopAfter == 0)
         return;
+    const Names left = dir.names();
 
-    // The stopped pass is offered back, and the recovery chosen puts every name in order.
-    QCOMPARE(session.open(dir.path()).kind, Kind::Pending);
+    // The stopped pass is offered back, named with how far it got; only a shuffle can be undone.
+    // Enter undoes a shuffle and finishes a removal.
+    const FolderState &s = session.open(dir.path());
+    QCOMPARE(s.kind, Kind::Pending);
+    QVERIFY(s.question);
+    const Question &q = *s.question;
+    QVERIFY2(has(q.text, "“" + texts::passName(pass) + "”") &&
+                 has(q.text, "8 个文件中已有 " + std::to_string(done) + " 个"),
+             q.text.c_str());
+    const bool shuffled = pass == PassKind::Shuffle;
+    QCOMPARE(q.choices.size(), std::size_t(shuffled ? 3 : 2));
+    QCOMPARE(q.defaultAnswer, int(shuffled ? RecoveryChoice::Undo : RecoveryChoice::Finish));
+
+    // The recovery chosen puts every name in order: undone as before the pass, finished as after
+    // it, left as it left them; the buttons as after the pass the recovery completed.
     session.setStopCheck({});
-    report = session.run(session.planRecovery(RecoveryChoice(recovery)));
+    const auto choice = RecoveryChoice(recovery);
+    report = session.run(session.planRecovery(choice));
     QCOMPARE(report.outcome, Outcome::Done);
-    QCOMPARE(report.next, std::optional(next));
-    QCOMPARE(dir.names(), originals);
+    QCOMPARE(report.next, next);
+    if (choice == RecoveryChoice::Leave)
+        QCOMPARE(dir.names(), left);
+    else if (shuffled && choice == RecoveryChoice::Finish)
+        QCOMPARE(prefixedBefore(dir.names(), originals), 8);
+    else
+        QCOMPARE(dir.names(), originals);
     QCOMPARE(dir.contents(), contents);
-    // The session's list follows: the next plan starts from the names as they are.
-    Names listed;
-    for (int i = 0; i < session.list().count(); ++i)
-        listed.push_back(session.list().name(i).string());
-    Names songsNow = dir.names();
-    std::erase(songsNow, "cover.jpg");
-    std::sort(listed.begin(), listed.end());
-    QCOMPARE(listed, songsNow);
+    QCOMPARE(shownSongs(session), songsIn(dir.path()));
+    QVERIFY(!session.open(dir.path()).question); // settled, whatever the choice
+}
+
+void TestFolderSession::refusals_data()
+{
+    QTest::addColumn<QString>("setup"); // see prepare(); "held": plain, its volume's lock held
+    QTest::addColumn<PassKind>("pass");
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<QStringList>("says"); // in the report's problem; %state: the state folder
+
+    const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
+    const QString empty = QString::fromStdString(texts::emptyList());
+    QTest::newRow("empty list: shuffle")
+        << "empty" << shuffle << Kind::Plain << Outcome::Done << QStringList{empty};
+    QTest::newRow("empty list: removal")
+        << "empty" << removal << Kind::Plain << Outcome::Done << QStringList{empty};
+    const QString busy = QString::fromStdString(texts::volumeBusy(Front::Window));
+    QTest::newRow("volume held: shuffle")
+        << "held" << shuffle << Kind::Plain << Outcome::Refused << QStringList{busy};
+    QTest::newRow("volume held: removal")
+        << "held" << removal << Kind::Plain << Outcome::Refused << QStringList{busy};
+    // An unfinished pass waits, unasked, until the volume is free.
+    QTest::newRow("unfinished pass, volume held")
+        << "stopped" << shuffle << Kind::Busy << Outcome::Refused
+        << QStringList{QString::fromStdString(texts::recoveryBusy(Front::Window))};
+    // The state folder lies under a file: the record can be neither read nor made.
+    QTest::newRow("record unreadable")
+        << "unreadable" << shuffle << Kind::JournalFailed << Outcome::Refused
+        << QStringList{"无法读取这个文件夹的改名记录", "%state", "移到别处"};
+}
+
+// What stands in a pass's way renames nothing and says why, and the buttons stay as they were;
+// once it is out of the way, the folder opens as any other.
+void TestFolderSession::refusals()
+{
+    QFETCH(QString, setup);
+    QFETCH(PassKind, pass);
+    QFETCH(QStringList, says);
+    TestDir dir, state;
+    fs::path folder;
+    QVERIFY(prepare(dir, setup, folder));
+    const Names before = dir.names();
+    std::optional<PassLock> lock;
+    if (setup == "held" || setup == "stopped") {
+        lock = PassLock::tryAcquire(deviceOf(folder).value()).lock;
+        QVERIFY(lock);
+    }
+    const bool stateSet = qEnvironmentVariableIsSet("XDG_STATE_HOME");
+    const QByteArray stateHome = qgetenv("XDG_STATE_HOME");
+    if (setup == "unreadable") {
+        state.touch("file");
+        qputenv("XDG_STATE_HOME", QByteArray::fromStdString((state / "file").native()));
+    }
+    auto session = std::make_unique<FolderSession>(Front::Window); // finds its records as it starts
+    if (stateSet)
+        qputenv("XDG_STATE_HOME", stateHome);
+    else
+        qunsetenv("XDG_STATE_HOME");
+
+    const FolderState &s = session->open(folder);
+    QTEST(s.kind, "kind");
+    QVERIFY(!s.question);
+    ScriptedAsker asker; // nothing to ask
+    const Plan plan = session->planPass(pass, asker);
+    QVERIFY(!plan.runnable());
+    QVERIFY(asker.met.empty());
+    const Report report = session->run(plan);
+    QTEST(report.outcome, "outcome");
+    QCOMPARE(report.emptyList, setup == "empty");
+    QCOMPARE(report.next, NextPass());
+    QCOMPARE(report.problems.size(), std::size_t(1));
+    for (QString part : says) {
+        part.replace("%state", QString::fromStdString((state / "file").native()));
+        QVERIFY2(has(report.problems[0], part.toStdString()), report.problems[0].c_str());
+    }
+    QCOMPARE(dir.names(), before);
+    if (setup == "empty")
+        return;
+
+    lock.reset();
+    session = std::make_unique<FolderSession>(Front::Window);
+    const bool pending = session->open(folder).question.has_value();
+    QCOMPARE(pending, setup == "stopped");
+    QVERIFY(pending || session->planPass(pass, asker).runnable());
+}
+
+// A removal stops where a name it makes is taken: the report names both files and says what to
+// do; the list shows the names as they are. Once the file in the way is moved, the next request
+// offers to finish that pass, and Enter does.
+void TestFolderSession::failedPassFinishedOnRequest()
+{
+    TestDir dir;
+    touchAll(dir, {"1111b.mp3", "2222c.mp3", "c.mp3"});
+    FolderSession session(Front::Window);
+    session.open(dir.path());
+    ScriptedAsker asker;
+    asker.queue = {kEnter};
+    Report report = session.run(session.planPass(PassKind::Removal, asker));
+    QVERIFY(asker.met.empty());
+    QCOMPARE(report.outcome, Outcome::Partial);
+    QCOMPARE(report.renamed, 1);
+    QCOMPARE(report.total, 3);
+    QCOMPARE(report.next, NextPass());
+    QVERIFY(report.namesChanged);
+    QCOMPARE(report.problems.size(), std::size_t(1));
+    const std::string &text = report.problems[0];
+    QVERIFY2(has(text, "“2222c.mp3”") &&
+                 has(text, "目标文件已存在。挡住它的是文件夹里的\n    “c.mp3”\n"
+                           "请先把这个文件改名或移到别的文件夹，再运行一次") &&
+                 has(text, "已改名 1 个文件") && has(text, "之后的 1 个文件没有处理"),
+             text.c_str());
+    QCOMPARE(dir.names(), (Names{"2222c.mp3", "b.mp3", "c.mp3"}));
+    QCOMPARE(dir.read("b.mp3"), std::string("content of 1111b.mp3"));
+    QCOMPARE(shownSongs(session), dir.names());
+
+    fs::rename(dir / "c.mp3", dir / "moved.mp3");
+    session.open(dir.path());
+    const Plan plan = session.planPass(PassKind::Removal, asker);
+    QCOMPARE(asker.met.size(), std::size_t(1));
+    QCOMPARE(asker.met[0].kind, QKind::Recovery);
+    QVERIFY2(has(asker.met[0].text, "“删除排序”"), asker.met[0].text.c_str());
+    QCOMPARE(plan.action, Action::Recovery);
+    report = session.run(plan);
+    QCOMPARE(report.outcome, Outcome::Done);
+    QCOMPARE(report.next, NextPass(PassKind::Shuffle));
+    QCOMPARE(dir.names(), (Names{"b.mp3", "c.mp3", "moved.mp3"}));
+    QCOMPARE(dir.read("c.mp3"), std::string("content of 2222c.mp3"));
+    QCOMPARE(shownSongs(session), dir.names());
+}
+
+// The folder is moved away while the last file is renamed: the pass is done, and the report
+// says so and why the list could not be read again.
+void TestFolderSession::folderMovedAwayDuringPass()
+{
+    TestDir dir;
+    dir.mkdir("music");
+    touchAll(dir, {"music/a.mp3", "music/b.mp3"});
+    FolderSession session(Front::Window);
+    session.open(dir / "music");
+    int handled = 0;
+    session.setStopCheck([&] {
+        if (++handled == 2)
+            fs::rename(dir / "music", dir / "moved");
+        return false;
+    });
+    ScriptedAsker asker;
+    const Report report = session.run(session.planPass(PassKind::Shuffle, asker));
+    QCOMPARE(report.outcome, Outcome::Done);
+    QCOMPARE(report.next, NextPass(PassKind::Removal));
+    QCOMPARE(report.done, std::vector<std::string>{texts::completed(PassKind::Shuffle, 2)});
+    QCOMPARE(report.problems.size(), std::size_t(1));
+    QVERIFY2(has(report.problems[0], "所有文件已改名") && has(report.problems[0], "文件夹不存在"),
+             report.problems[0].c_str());
+    QCOMPARE(prefixedBefore(songsIn(dir / "moved"), {"a.mp3", "b.mp3"}), 2);
+}
+
+void TestFolderSession::orderedFilesGoBack_data()
+{
+    QTest::addColumn<QString>("setup"); // see prepare(); the ordering folder itself is opened
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<bool>("back"); // the files are back one level up
+
+    // Left there, they would be hidden from the player: every answer moves them back.
+    QTest::newRow("interrupted ordering: Enter")
+        << "ordering killed" << kEnter << Action::Recovery << true;
+    QTest::newRow("interrupted ordering: Esc")
+        << "ordering killed" << kEsc << Action::Recovery << true;
+    QTest::newRow("the ordering folder opened: Enter moves back")
+        << "ordering" << kEnter << Action::ReturnOrdered << true;
+    QTest::newRow("the ordering folder opened: Esc, not now")
+        << "ordering" << kEsc << Action::Nothing << false;
+}
+
+// Files left in the folder they pass through to be stored in order are offered back as the folder
+// (or that folder itself) opens; moved back, the list shows them where they belong, and the
+// buttons stay as they were: the files keep the names their pass gave them.
+void TestFolderSession::orderedFilesGoBack()
+{
+    QFETCH(QString, setup);
+    QFETCH(int, answer);
+    QFETCH(bool, back);
+    TestDir dir;
+    fs::path folder;
+    QVERIFY(prepare(dir, setup, folder));
+    const Names before = dir.names();
+    fs::path inner; // the one folder in `dir`
+    for (const auto &e : fs::directory_iterator(dir.path()))
+        if (e.is_directory())
+            inner = e.path();
+    const Names away = songsIn(inner);
+    Names all = songsIn(dir.path());
+    all.insert(all.end(), away.begin(), away.end());
+    std::sort(all.begin(), all.end());
+
+    FolderSession session(Front::Window);
+    const FolderState &s = session.open(folder);
+    QVERIFY(s.question);
+    const Question question = *s.question;
+    QVERIFY2(setup == "ordering" ? has(question.text, "上一级")
+                                 : has(question.text, "存放顺序") && has(question.text, "2 个文件"),
+             question.text.c_str());
+    ScriptedAsker asker;
+    asker.queue = {answer};
+    const Plan plan = session.answerOpening(asker.ask(question));
+    QTEST(plan.action, "action");
+    const Report report = session.run(plan);
+    QCOMPARE(report.outcome, back ? Outcome::Done : Outcome::Cancelled);
+    QCOMPARE(report.next, NextPass());
+    if (!back) {
+        QCOMPARE(dir.names(), before);
+        QCOMPARE(shownSongs(session), away);
+        const FolderState &again = session.open(folder);
+        QVERIFY(again.question);
+        QCOMPARE(again.question->text, question.text); // asked again
+        return;
+    }
+    QCOMPARE(report.showFolder, setup == "ordering" ? dir.path() : fs::path());
+    QCOMPARE(songsIn(dir.path()), all);
+    QVERIFY(!fs::exists(inner));
+    QCOMPARE(shownSongs(session), all);
+    QVERIFY(!session.open(dir.path()).question);
+}
+
+// The cause of a failed rename or listing is what the user acts on: no two causes read alike,
+// and one without a text of its own gives its number.
+void TestFolderSession::everyCauseHasItsOwnText()
+{
+    for (const Front front : {Front::Window, Front::Terminal}) {
+        std::set<std::string> seen;
+        for (int c = int(Cause::None) + 1; c <= int(Cause::Other); ++c) {
+            const std::string text = texts::causeText(Cause(c), 5, front);
+            QVERIFY2(!text.empty() && seen.insert(text).second, text.c_str());
+        }
+        QVERIFY(has(texts::causeText(Cause::Other, 5, front), "错误号 5"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFolderSession)

@@ -3,7 +3,8 @@
 // An Asker for session tests: its answers are scripted per kind of question (or queued, taken
 // first), it can play a user who is not there or an answer given beforehand, and it keeps every
 // question the session put to it. A question asked without a scripted answer is answered with the
-// question's escape and counted, so a test can fail on it.
+// question's escape and counted, so a test can fail on it. A scripted answer may be a key instead:
+// kEnter gives the question's default, kEsc its escape.
 
 #include "session/question.h"
 
@@ -16,6 +17,9 @@ class ScriptedAsker : public korvalo::session::Asker
 {
 public:
     using Question = korvalo::session::Question;
+
+    static constexpr int kEnter = -1000;
+    static constexpr int kEsc = -1001;
 
     std::map<Question::Kind, int> answers;      // asked: the answer for a kind
     std::deque<int> queue;                      // asked: taken before `answers`
@@ -41,11 +45,19 @@ public:
         if (!queue.empty()) {
             const int answer = queue.front();
             queue.pop_front();
-            return answer;
+            return pressed(question, answer);
         }
         if (const auto it = answers.find(question.kind); it != answers.end())
-            return it->second;
+            return pressed(question, it->second);
         ++unscripted;
         return question.escapeAnswer;
+    }
+
+private:
+    static int pressed(const Question &question, int answer)
+    {
+        return answer == kEnter ? question.defaultAnswer
+               : answer == kEsc ? question.escapeAnswer
+                                : answer;
     }
 };
