@@ -287,6 +287,8 @@ void TestFolderSession::opening()
     QCOMPARE(dir.contents(), contents);
     QCOMPARE(report.outcome, plan.runnable() ? Outcome::Done : Outcome::Refused);
     QCOMPARE(report.problems.empty(), plan.runnable());
+    // Where a damaged record went is told even where successes pass silently.
+    QCOMPARE(report.tellDone, plan.action == Action::LeaveRecord);
     const Names originals = toNames(songs(6) << "cover.jpg");
     if (answer == int(RecoveryChoice::Undo) && plan.runnable())
         QCOMPARE(dir.names(), originals);
@@ -490,8 +492,9 @@ void TestFolderSession::running()
     const Names left = dir.names();
 
     // The stopped pass is offered back, named with how far it got; only a shuffle can be undone.
-    // Enter undoes a shuffle and finishes a removal.
-    const FolderState &s = session.open(dir.path());
+    // Enter undoes a shuffle and finishes a removal. The state follows the folder: the next
+    // request asks about it without the folder being opened again.
+    const FolderState &s = session.state();
     QCOMPARE(s.kind, Kind::Pending);
     QVERIFY(s.question);
     const Question &q = *s.question;
@@ -517,7 +520,10 @@ void TestFolderSession::running()
         QCOMPARE(dir.names(), originals);
     QCOMPARE(dir.contents(), contents);
     QCOMPARE(shownSongs(session), songsIn(dir.path()));
-    QVERIFY(!session.open(dir.path()).question); // settled, whatever the choice
+    QVERIFY(!session.state().question); // settled, whatever the choice
+    QCOMPARE(session.state().kind,
+             prefixedBefore(dir.names(), originals) > 0 ? Kind::Prefixed : Kind::Plain);
+    QVERIFY(!session.open(dir.path()).question);
 }
 
 void TestFolderSession::refusals_data()
@@ -680,16 +686,22 @@ void TestFolderSession::orderedFilesGoBack_data()
     QTest::addColumn<int>("answer");
     QTest::addColumn<Action>("action");
     QTest::addColumn<bool>("back"); // the files are back one level up
+    QTest::addColumn<bool>("pass"); // asked by a pass button rather than as the folder opens
 
     // Left there, they would be hidden from the player: every answer moves them back.
     QTest::newRow("interrupted ordering: Enter")
-        << "ordering killed" << kEnter << Action::Recovery << true;
+        << "ordering killed" << kEnter << Action::Recovery << true << false;
     QTest::newRow("interrupted ordering: Esc")
-        << "ordering killed" << kEsc << Action::Recovery << true;
+        << "ordering killed" << kEsc << Action::Recovery << true << false;
     QTest::newRow("the ordering folder opened: Enter moves back")
-        << "ordering" << kEnter << Action::ReturnOrdered << true;
+        << "ordering" << kEnter << Action::ReturnOrdered << true << false;
     QTest::newRow("the ordering folder opened: Esc, not now")
-        << "ordering" << kEsc << Action::Nothing << false;
+        << "ordering" << kEsc << Action::Nothing << false << false;
+    // Its files belong one level up: a pass there only offers the move back again.
+    QTest::newRow("a pass in the ordering folder: Enter moves back")
+        << "ordering" << kEnter << Action::ReturnOrdered << true << true;
+    QTest::newRow("a pass in the ordering folder: Esc refuses")
+        << "ordering" << kEsc << Action::Nothing << false << true;
 }
 
 // Files left in the folder they pass through to be stored in order are offered back as the folder
@@ -700,6 +712,7 @@ void TestFolderSession::orderedFilesGoBack()
     QFETCH(QString, setup);
     QFETCH(int, answer);
     QFETCH(bool, back);
+    QFETCH(bool, pass);
     TestDir dir;
     fs::path folder;
     QVERIFY(prepare(dir, setup, folder));
@@ -722,10 +735,13 @@ void TestFolderSession::orderedFilesGoBack()
              question.text.c_str());
     ScriptedAsker asker;
     asker.queue = {answer};
-    const Plan plan = session.answerOpening(asker.ask(question));
+    const Plan plan = pass ? session.planPass(PassKind::Shuffle, asker)
+                           : session.answerOpening(asker.ask(question));
+    QCOMPARE(asker.asked.size(), std::size_t(1));
+    QCOMPARE(asker.asked[0].text, question.text);
     QTEST(plan.action, "action");
     const Report report = session.run(plan);
-    QCOMPARE(report.outcome, back ? Outcome::Done : Outcome::Cancelled);
+    QCOMPARE(report.outcome, back ? Outcome::Done : pass ? Outcome::Refused : Outcome::Cancelled);
     QCOMPARE(report.next, NextPass());
     if (!back) {
         QCOMPARE(dir.names(), before);
