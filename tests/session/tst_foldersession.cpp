@@ -16,7 +16,6 @@
 #include <QTest>
 
 #include <algorithm>
-#include <set>
 
 using namespace korvalo;
 using namespace korvalo::session;
@@ -201,7 +200,6 @@ private slots:
     void folderMovedAwayDuringPass();
     void orderedFilesGoBack_data();
     void orderedFilesGoBack();
-    void everyCauseHasItsOwnText();
 };
 
 void TestFolderSession::opening_data()
@@ -756,20 +754,6 @@ void TestFolderSession::orderedFilesGoBack()
     QVERIFY(!fs::exists(inner));
     QCOMPARE(shownSongs(session), all);
     QVERIFY(!session.open(dir.path()).question);
-}
-
-// The cause of a failed rename or listing is what the user acts on: no two causes read alike,
-// and one without a text of its own gives its number.
-void TestFolderSession::everyCauseHasItsOwnText()
-{
-    for (const Front front : {Front::Window, Front::Terminal}) {
-        std::set<std::string> seen;
-        for (int c = int(Cause::None) + 1; c <= int(Cause::Other); ++c) {
-            const std::string text = texts::causeText(Cause(c), 5, front);
-            QVERIFY2(!text.empty() && seen.insert(text).second, text.c_str());
-        }
-        QVERIFY(has(texts::causeText(Cause::Other, 5, front), "错误号 5"));
-    }
 }
 
 QTEST_GUILESS_MAIN(TestFolderSession)

@@ -51,6 +51,7 @@ class TestTexts : public QObject
     Q_OBJECT
 
 private slots:
+    void everyCauseHasItsOwnText();
     void questionAnswers_data();
     void questionAnswers();
     void glossaryHolds();
@@ -221,6 +222,20 @@ void TestTexts::shownNameKeepsStartAndExtension()
     QCOMPARE(texts::shownName("2019 Live.mp3", Front::Window), std::string("2019 Live.mp3"));
     // A terminal's user may copy the name: never cut.
     QCOMPARE(texts::shownName(chinese + ".flac", Front::Terminal), chinese + ".flac");
+}
+
+// The cause of a failed rename or listing is what the user acts on: no two causes read alike,
+// and one without a text of its own gives its number.
+void TestTexts::everyCauseHasItsOwnText()
+{
+    for (const Front front : {Front::Window, Front::Terminal}) {
+        std::set<std::string> seen;
+        for (int c = int(Cause::None) + 1; c <= int(Cause::Other); ++c) {
+            const std::string text = texts::causeText(Cause(c), 5, front);
+            QVERIFY2(!text.empty() && seen.insert(text).second, text.c_str());
+        }
+        QVERIFY(has(texts::causeText(Cause::Other, 5, front), "错误号 5"));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestTexts)
