@@ -17,13 +17,31 @@ unsigned char fold(unsigned char c)
     return foldAsciiCase(c);
 }
 
+// The digits of an order prefix. A run of digits that begins the name and has more of them, the
+// first not 0, is read as the prefix followed by the name's own digits (see naturalorder.h).
+constexpr std::size_t prefixDigits = 4;
+
+// The end of the run of digits whose significant digits begin at `from`: where the digits stop,
+// or after the prefix when `from` is the start of the name (no leading zeros skipped) and the run
+// is longer than a prefix.
+std::size_t runEnd(std::string_view s, std::size_t from)
+{
+    std::size_t end = from;
+    while (end < s.size() && isDigit(static_cast<unsigned char>(s[end])))
+        ++end;
+    if (from == 0 && end > prefixDigits)
+        return prefixDigits;
+    return end;
+}
+
 } // namespace
 
 int naturalCompare(std::string_view a, std::string_view b)
 {
     // Names in one folder often share a long beginning. Skip the bytes both share, but start
     // again at the beginning of a run of digits that reaches the first difference, since a run is
-    // compared by its value as a whole. The positions skipped compare equal either way.
+    // compared by its value as a whole. The positions skipped compare equal either way. A run that
+    // begins the name goes back to its start, where runEnd() splits it as a prefix.
     const std::size_t shared = std::min(a.size(), b.size());
     std::size_t same = 0;
     while (same < shared && a[same] == b[same])
@@ -44,12 +62,8 @@ int naturalCompare(std::string_view a, std::string_view b)
                 ++ia;
             while (jb < b.size() && b[jb] == '0')
                 ++jb;
-            std::size_t ea = ia;
-            std::size_t eb = jb;
-            while (ea < a.size() && isDigit(static_cast<unsigned char>(a[ea])))
-                ++ea;
-            while (eb < b.size() && isDigit(static_cast<unsigned char>(b[eb])))
-                ++eb;
+            const std::size_t ea = runEnd(a, ia);
+            const std::size_t eb = runEnd(b, jb);
             const std::size_t la = ea - ia;
             const std::size_t lb = eb - jb;
             if (la != lb)
@@ -96,9 +110,7 @@ NaturalKey naturalPrefixKey(std::string_view name)
         }
         while (k < name.size() && name[k] == '0')
             ++k;
-        std::size_t end = k;
-        while (end < name.size() && isDigit(static_cast<unsigned char>(name[end])))
-            ++end;
+        const std::size_t end = runEnd(name, k);
         if (end - k >= 9) {
             key[out++] = '9';
             break;

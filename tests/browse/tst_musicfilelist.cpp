@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <random>
+#include <set>
 
 using korvalo::ListError;
 using korvalo::MusicFileList;
@@ -66,7 +67,8 @@ private:
 // The natural order written the plain way, to check the fast one against: a name is a row of
 // tokens, a run of digits (compared by value: fewer significant digits first, then digit by
 // digit) or one other byte (letters folded to lower case). A run meets a byte by its first digit.
-// Names equal that way are ordered by their bytes.
+// A run of more than four digits that begins the name, the first not 0, is two runs: its first
+// four digits (the order prefix) and the rest. Names equal that way are ordered by their bytes.
 bool referenceLess(const std::string &a, const std::string &b)
 {
     struct Token
@@ -83,6 +85,8 @@ bool referenceLess(const std::string &a, const std::string &b)
                 std::size_t end = k;
                 while (end < s.size() && std::isdigit(static_cast<unsigned char>(s[end])))
                     ++end;
+                if (k == 0 && c != '0' && end > 4)
+                    end = 4;
                 std::string run = s.substr(k, end - k);
                 run.erase(0, std::min(run.find_first_not_of('0'), run.size()));
                 out.push_back({true, run, c});
@@ -195,6 +199,17 @@ void TestMusicFileList::order_data()
     QTest::newRow("letter case ignored") << QStringList{"apple.mp3", "Banana.mp3", "cherry.mp3"};
     QTest::newRow("order prefixes")
         << QStringList{"999z.mp3", "1000b.mp3", "1234a.mp3", "5678a.mp3", "9999a.flac"};
+    // After a shuffle the player plays by the prefix, whatever digits the name had of its own.
+    QTest::newRow("prefixes with and without the names' own digits")
+        << QStringList{"1000.mp3",
+                       QString::fromUtf8("123401 序曲.mp3"),
+                       QString::fromUtf8("1234晚安.mp3"),
+                       "2915 - Outro.mp3",
+                       "291501 - Intro.mp3",
+                       "3000Song.mp3",
+                       "9100001.mp3",
+                       "9999 99.mp3",
+                       "999901 - a.mp3"};
     QTest::newRow("same name but case and zeros: still a fixed order")
         << QStringList{"A1.mp3", "a01.mp3", "a1.mp3"};
 }
@@ -243,6 +258,43 @@ void TestMusicFileList::naturalCompare_data()
                                              << "_" << 1;
     QTest::newRow("ten-digit runs by value") << "x9999999999"
                                              << "x10000000000" << -1;
+
+    // A name that begins with an order prefix and then its own digits: the prefix decides.
+    QTest::newRow("prefix and own digits before a later prefix") << "291501 - Intro.mp3"
+                                                                 << "3000 - Outro.mp3" << -1;
+    QTest::newRow("lowest prefix first") << "1000.mp3"
+                                         << "100001 - Intro.mp3" << -1;
+    QTest::newRow("prefix 9100, own 001: before 9999") << "9100001.mp3"
+                                                       << "9999 99.mp3" << -1;
+    QTest::newRow("same prefix: name without own digits first") << "2915 - Outro.mp3"
+                                                                << "291501 - Intro.mp3" << -1;
+    QTest::newRow("same prefix: own digits by value, zeros skipped") << "2915009 - c.mp3"
+                                                                     << "291510 - b.mp3" << -1;
+    QTest::newRow("same prefix: own digits before letters") << "123401 - Intro.mp3"
+                                                            << "1234Intro.mp3" << -1;
+    QTest::newRow("same prefix: case ignored after own digits") << "291501 - apple.mp3"
+                                                                << "291501 - Zebra.mp3" << -1;
+    QTest::newRow("same prefix: zeros and case tie broken by bytes") << "291501 - A.mp3"
+                                                                     << "29151 - a.mp3" << -1;
+    QTest::newRow("Chinese: own digits before the characters")
+        << QString::fromUtf8("123401 序曲.mp3") << QString::fromUtf8("1234晚安.mp3") << -1;
+    QTest::newRow("Chinese: the prefix decides")
+        << QString::fromUtf8("999901 序曲.mp3") << QString::fromUtf8("1000晚安.mp3") << 1;
+
+    // Names the prefix rule leaves as they were.
+    QTest::newRow("own digits only, by value") << "01 - a.mp3"
+                                               << "2 - b.mp3" << -1;
+    QTest::newRow("four digits exactly, by value") << "999.mp3"
+                                                   << "2915.mp3" << -1;
+    QTest::newRow("leading zero: the whole run by value") << "0123456.mp3"
+                                                          << "1235.mp3" << 1;
+    QTest::newRow("digits not at the start: the whole run") << "a291501.mp3"
+                                                            << "a3000.mp3" << 1;
+    QTest::newRow("dates keep their order") << "20190202 Trip.mp3"
+                                            << "20190101 Trip.mp3" << 1;
+    // The price of reading five digits as a prefix and more: the first four decide.
+    QTest::newRow("five digits against four: the first four") << "12345.mp3"
+                                                              << "2000.mp3" << -1;
 }
 
 void TestMusicFileList::naturalCompare()
@@ -258,17 +310,24 @@ void TestMusicFileList::naturalCompare()
     QCOMPARE((ba > 0) - (ba < 0), -sign); // antisymmetric, so sorting is well defined
 }
 
-// The listed order of many random names, against the plain comparator above: long shared
-// beginnings, long digit runs, leading zeros, and the bytes next to the letters ('Z', '_', '[').
-void TestMusicFileList::orderMatchesReference()
+namespace {
+
+// Random names of the kinds the order has to get right: long shared beginnings, order prefixes
+// with and without the name's own leading digits, long digit runs, leading zeros, Chinese, and
+// the bytes next to the letters ('Z', '_', '[').
+std::set<std::string> randomNames(std::mt19937 &random, std::size_t count)
 {
-    std::mt19937 random(20240611);
     const auto pick = [&](int n) { return int(random() % unsigned(n)); };
-    const std::vector<std::string> beginnings{"", "x", "The Artist - The Album (2019) - ",
-                                              "The Artist - The Album (2019) - 0"};
-    const std::string others = "aAzZ_[ b-";
+    const std::vector<std::string> beginnings{"",
+                                              "x",
+                                              "The Artist - The Album (2019) - ",
+                                              "The Artist - The Album (2019) - 0",
+                                              "1000",
+                                              "2915",
+                                              "9999"};
+    const std::vector<std::string> others{"a", "A", "z", "Z", "_", "[", " ", "b", "-", "序曲"};
     std::set<std::string> names;
-    while (names.size() < 3000) {
+    while (names.size() < count) {
         std::string name = beginnings[std::size_t(pick(int(beginnings.size())))];
         for (int part = pick(4) + 1; part > 0; --part) {
             if (pick(2)) {
@@ -283,6 +342,16 @@ void TestMusicFileList::orderMatchesReference()
         }
         names.insert(name + (pick(2) ? ".mp3" : ".FLAC"));
     }
+    return names;
+}
+
+} // namespace
+
+// The listed order of many random names, against the plain comparator above.
+void TestMusicFileList::orderMatchesReference()
+{
+    std::mt19937 random(20240611);
+    const std::set<std::string> names = randomNames(random, 3000);
     ScriptedFolder folder;
     folder.names.assign(names.begin(), names.end());
     std::shuffle(folder.names.begin(), folder.names.end(), random);
@@ -443,6 +512,9 @@ void TestMusicFileList::subfolders()
     TestDir dir;
     dir.mkdir("Disc 10");
     dir.mkdir("disc 2");
+    // Folders are ordered as the files are: a leading run of more than four digits is split.
+    dir.mkdir("2020 Best");
+    dir.mkdir("201901 Tour");
     dir.mkdir(".hidden");
     dir.mkdir("album.mp3");
     dir.touch("song.mp3");
@@ -452,7 +524,8 @@ void TestMusicFileList::subfolders()
     QStringList names;
     for (const auto &s : subs)
         names << QString::fromStdString(s.native());
-    QCOMPARE(names, (QStringList{"album.mp3", "disc 2", "Disc 10", "link"}));
+    QCOMPARE(names,
+             (QStringList{"201901 Tour", "2020 Best", "album.mp3", "disc 2", "Disc 10", "link"}));
     QCOMPARE(int(korvalo::listSubfolders(dir / "nope", subs).kind), int(ListError::Kind::NotFound));
 }
 
