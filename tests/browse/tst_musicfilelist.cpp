@@ -133,6 +133,7 @@ private slots:
     void naturalCompare_data();
     void naturalCompare();
     void orderMatchesReference();
+    void keyAgreesWithNaturalCompare();
     void readdirFailingPartWay_data();
     void readdirFailingPartWay();
     void snapshotStaysUntilRefresh();
@@ -308,6 +309,11 @@ void TestMusicFileList::naturalCompare()
     const int ba = korvalo::naturalCompare(sb, sa);
     QCOMPARE((ab > 0) - (ab < 0), sign);
     QCOMPARE((ba > 0) - (ba < 0), -sign); // antisymmetric, so sorting is well defined
+    // The sort trusts the keys where they differ.
+    const korvalo::NaturalKey ka = korvalo::naturalPrefixKey(sa);
+    const korvalo::NaturalKey kb = korvalo::naturalPrefixKey(sb);
+    if (!(ka == kb))
+        QCOMPARE(ka < kb, sign < 0);
 }
 
 namespace {
@@ -366,6 +372,32 @@ void TestMusicFileList::orderMatchesReference()
                                 .arg(i)
                                 .arg(QString::fromStdString(std::string(list.nameView(i))),
                                      QString::fromStdString(expected[std::size_t(i)]))));
+}
+
+// The sort reads a name only where the keys agree: wherever two keys differ, their order must be
+// naturalCompare()'s. Every pair of a set of random names.
+void TestMusicFileList::keyAgreesWithNaturalCompare()
+{
+    std::mt19937 random(20250302);
+    const std::set<std::string> generated = randomNames(random, 600);
+    const std::vector<std::string> names(generated.begin(), generated.end());
+    std::vector<korvalo::NaturalKey> keys;
+    for (const std::string &n : names)
+        keys.push_back(korvalo::naturalPrefixKey(n));
+    int decidedByKey = 0;
+    for (std::size_t x = 0; x < names.size(); ++x) {
+        for (std::size_t y = 0; y < names.size(); ++y) {
+            if (keys[x] == keys[y])
+                continue;
+            ++decidedByKey;
+            if ((keys[x] < keys[y]) != korvalo::naturalLess(names[x], names[y]))
+                QFAIL(qPrintable(
+                    QStringLiteral("the keys of %1 and %2 disagree with the names")
+                        .arg(QString::fromStdString(names[x]), QString::fromStdString(names[y]))));
+        }
+    }
+    // Most pairs are decided by the keys, or the check above would say little.
+    QVERIFY(decidedByKey > int(names.size() * names.size()) / 2);
 }
 
 // A readdir that fails part-way ends the listing with its error, never with a shorter list: the
