@@ -369,11 +369,11 @@ void Form1::onPlanFinished()
     // even then, so the user learns which file was not renamed.
     if (!(m_closeAfterPass && report.outcome == Report::Outcome::Stopped))
         showReport(report);
-    if (!m_closeAfterPass && !report.showFolder.empty())
-        m_dir1->setPath(report.showFolder); // where the files are now; it is opened as usual
     emit passFinished();
     if (m_closeAfterPass)
         close();
+    else if (!report.showFolder.empty())
+        m_dir1->setPath(report.showFolder); // where the files are now; it opens as usual
 }
 
 void Form1::showReport(const Report &report)
