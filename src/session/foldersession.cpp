@@ -80,22 +80,41 @@ public:
     bool step(int index, int count) override
     {
         set(index + 1, count, false);
-        if (m_session.m_stopCheck && m_session.m_stopCheck())
-            m_session.m_stop = true;
-        return !m_session.m_stop.load(std::memory_order_relaxed);
+        return !stopAsked();
     }
-    void ordering(int done, int total) override { set(done, total, true); }
+    // A stop is heeded until the last file is out; the moves back after it are shown as such.
+    bool ordering(int done, int total) override
+    {
+        if (m_movingBack) {
+            set(done - total / 2, total / 2, true, true);
+            return true;
+        }
+        set(done, total, true);
+        if (!stopAsked())
+            return true;
+        m_movingBack = done < total / 2;
+        return false;
+    }
 
 private:
-    void set(int done, int count, bool ordering)
+    bool stopAsked()
+    {
+        if (m_session.m_stopCheck && m_session.m_stopCheck())
+            m_session.m_stop = true;
+        return m_session.m_stop.load(std::memory_order_relaxed);
+    }
+
+    void set(int done, int count, bool ordering, bool movingBack = false)
     {
         const std::lock_guard<std::mutex> hold(m_session.m_mutex);
         m_session.m_progress.done = done;
         m_session.m_progress.count = count;
         m_session.m_progress.ordering = ordering;
+        m_session.m_progress.movingBack = movingBack;
     }
 
     FolderSession &m_session;
+    bool m_movingBack = false;
 };
 
 FolderSession::FolderSession(Front front) : m_front(front), m_journal(std::make_unique<Journal>())

@@ -142,6 +142,9 @@ struct Progress
     int count = 0; // files to handle
     // On FAT and exFAT, after the renames: files moving out and back to be stored in order.
     bool ordering = false;
+    // With `ordering`, after a stop: the files already out going back, `done` of `count`. No
+    // stop is asked any more (see ProgressSink::ordering()).
+    bool movingBack = false;
     bool running = false;
 };
 
@@ -183,10 +186,13 @@ public:
     void start(const Plan &plan, std::function<void()> finished = {});
     bool running() const;
     Progress progress() const;
-    // Asks the running plan to stop after the file in hand.
+    // Asks the running plan to stop after the file in hand. While the files are being stored in
+    // order no further file goes out, and those out come back (Progress::movingBack).
     void requestStop();
-    // A check the worker makes after every file, besides requestStop(): true stops the plan after
-    // the file in hand. It runs on the worker thread (korvalo-cli: the Ctrl-C flag).
+    // A check the worker makes after every file and every move of the files being stored in
+    // order, besides requestStop(): true stops the plan after the file in hand, or sends no
+    // further file out and brings those out back. It runs on the worker thread (korvalo-cli: the
+    // Ctrl-C flag).
     void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     bool stopRequested() const { return m_stop.load(); }
     // Waits for the running plan and gives its report. The list has been re-read (the folder to

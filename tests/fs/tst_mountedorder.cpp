@@ -143,10 +143,11 @@ class DieAtMove : public korvalo::NullProgress
 {
 public:
     explicit DieAtMove(int move) : m_move(move) {}
-    void ordering(int done, int) override
+    bool ordering(int done, int) override
     {
         if (done == m_move)
             ::_exit(7);
+        return true;
     }
 
 private:
@@ -169,10 +170,11 @@ class CountingProgress : public korvalo::NullProgress
 public:
     int lastDone = -1;
     int total = 0;
-    void ordering(int done, int all) override
+    bool ordering(int done, int all) override
     {
         lastDone = done;
         total = all;
+        return true;
     }
 };
 
