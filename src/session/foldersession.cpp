@@ -610,7 +610,7 @@ Report FolderSession::execute(const Plan &plan)
         fromRecovery(result, folder);
         if (report.outcome != Outcome::Done && report.outcome != Outcome::Partial)
             return report;
-        if (m_stop && plan.choice != RecoveryChoice::Leave) {
+        if (result.stopped) {
             report.outcome = Outcome::Stopped;
             report.problems = {texts::recoveryStopped(result.renamed, folder, m_front)};
             return report;
