@@ -620,6 +620,11 @@ Report FolderSession::execute(const Plan &plan)
                                   : texts::recovered(report.kind, plan.choice, result.renamed));
         if (result.status == RecoveryResult::Status::Done)
             report.next = nextAfterRecovery(report.kind, plan.choice);
+        // The names as a finished shuffle leaves them, or as a removal does.
+        const bool shuffled =
+            report.kind == PassKind::Shuffle && plan.choice == RecoveryChoice::Finish;
+        storedOrderTold(report, shuffled ? PassKind::Shuffle : PassKind::Removal, result.ordering,
+                        folder);
         return report;
     }
     case Plan::Action::ReturnOrdered: {
@@ -645,6 +650,22 @@ Report FolderSession::execute(const Plan &plan)
     }
     }
     return report;
+}
+
+void FolderSession::storedOrderTold(Report &report, PassKind namesOf, const OrderingOutcome &order,
+                                    const fs::path &folder) const
+{
+    if (!order.filesLeftIn.empty()) {
+        // Out of sight of the list and of every player until they are moved back.
+        report.outcome = Outcome::Partial;
+        report.problems.push_back(texts::filesLeftOut(order, m_front));
+    } else if (order.order == StoredOrder::NotArranged || order.order == StoredOrder::Stopped) {
+        if (order.order == StoredOrder::Stopped && report.outcome == Outcome::Done)
+            report.outcome = Outcome::Stopped;
+        report.problems.push_back(texts::storedOrderNotArranged(namesOf, order, folder, m_front));
+    }
+    if (!order.journalError.ok())
+        report.problems.push_back(texts::journalAfterPass(order.journalError, m_front));
 }
 
 Report FolderSession::passReport(PassKind kind, const PassResult &result, int total) const
@@ -676,15 +697,14 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
             report.problems.push_back(texts::refreshFailure(folder, result.refreshError, m_front));
         if (!result.journalError.ok())
             report.problems.push_back(texts::journalAfterPass(result.journalError, m_front));
-        if (result.storedOrder == StoredOrder::NotArranged)
-            report.problems.push_back(texts::storedOrderNotArranged(result, folder, m_front));
+        storedOrderTold(report, kind, storedOrderOf(result), folder);
         return report;
     case Status::Failed:
         report.namesChanged = true;
         if (result.filesLeftIn.empty())
             return problem(Outcome::Partial,
                            texts::renameFailure(kind, result, total, folder, m_front));
-        problem(Outcome::Partial, texts::filesLeftOut(result, m_front));
+        problem(Outcome::Partial, texts::filesLeftOut(storedOrderOf(result), m_front));
         if (!result.journalError.ok())
             report.problems.push_back(texts::journalAfterPass(result.journalError, m_front));
         return report;

@@ -79,7 +79,8 @@ struct Report
     {
         Done,      // everything asked for was done (a pass over an empty list included)
         Partial,   // some files could not be renamed; the others stand
-        Stopped,   // stopped on request after the file in hand
+        Stopped,   // stopped on request after the file in hand, or while the files were
+                   // being stored in order (the names right, every file back in the folder)
         Refused,   // nothing was renamed: the volume is busy, the record, the driver, ...
         Cancelled, // the user's answer (or the safe answer, unasked) renamed nothing
         BadFolder  // the folder cannot be read
@@ -209,6 +210,10 @@ private:
     void assess(Opening how);
     Report execute(const Plan &plan);
     Report passReport(PassKind kind, const PassResult &result, int total) const;
+    // What the report says of the stored order after every name was made as asked: `namesOf`, the
+    // pass whose names the folder now has.
+    void storedOrderTold(Report &report, PassKind namesOf, const OrderingOutcome &order,
+                         const std::filesystem::path &folder) const;
 
     Front m_front;
     FolderState m_state;

@@ -141,7 +141,8 @@ void TestTexts::glossaryHolds()
             all.push_back(texts::journalFailure({JournalError::Kind(k), EIO, kRecord}, f));
         all.insert(all.end(), {texts::renameFailure(PassKind::Removal, failed, 5, kFolder, f),
                                texts::renameFailure(PassKind::Shuffle, leftIn, 5, kFolder, f),
-                               texts::storedOrderNotArranged(leftIn, kFolder, f),
+                               texts::storedOrderNotArranged(PassKind::Shuffle,
+                                                             storedOrderOf(leftIn), kFolder, f),
                                texts::stopped(PassKind::Shuffle, 2, 5, kFolder, f),
                                texts::pendingPass(plan, kFolder, f), texts::againDeclined(3, {}, f),
                                texts::orderingFolder(leftIn.filesLeftIn, f),
