@@ -124,7 +124,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         return out;
     out.order = StoredOrder::NotArranged;
     const FileName orderName = orderingFolderName();
-    const FileName inner = pathInFolder(job.folder, orderName);
+    FileName inner = pathInFolder(job.folder, orderName);
     // A stick pulled out during the moves makes them answer "no such file", as a file renamed by
     // someone else would: the same check as the pass's renames tells the two apart.
     const MediumCheck medium(job.folder);
@@ -154,8 +154,15 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         if (out.journalError.ok())
             out.journalError = err;
     };
-    if (const int err = job.calls.makeFolder(inner.c_str())) {
-        out.cause = explained(renameOutcomeFromSystemError(err));
+    int madeErr = job.calls.makeFolder(inner.c_str());
+    if (madeErr && renameOutcomeFromSystemError(madeErr).error == RenameError::NameTooLong) {
+        // A file system that counts a name's bytes rather than its UTF-16 units refuses the long
+        // name. The short one is as unique, and the record finds it (orderingFolderIn()).
+        inner = pathInFolder(job.folder, shortOrderingFolderName(orderName));
+        madeErr = job.calls.makeFolder(inner.c_str());
+    }
+    if (madeErr) {
+        out.cause = explained(renameOutcomeFromSystemError(madeErr));
         endRecord(PassEnd::Completed, 0);
         return out;
     }
@@ -204,7 +211,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
     FileName holder = inner;
     if (movedOut == n) {
         const FileName shorter = pathInFolder(job.folder, shortOrderingFolderName(orderName));
-        if (renamer.renameText(inner, shorter).ok())
+        if (shorter != inner && renamer.renameText(inner, shorter).ok())
             holder = shorter;
     }
     // Back in the list's order: all of them, or after a failure or a stop those moved out so far,
