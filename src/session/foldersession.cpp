@@ -656,8 +656,10 @@ void FolderSession::storedOrderTold(Report &report, PassKind namesOf, const Orde
                                     const fs::path &folder) const
 {
     if (!order.filesLeftIn.empty()) {
-        // Out of sight of the list and of every player until they are moved back.
+        // Out of sight of the list and of every player until they are moved back, which opening
+        // the folder offers first: the buttons wait for that, as after any failed pass.
         report.outcome = Outcome::Partial;
+        report.next.reset();
         report.problems.push_back(texts::filesLeftOut(order, m_front));
     } else if (order.order == StoredOrder::NotArranged || order.order == StoredOrder::Stopped) {
         if (order.order == StoredOrder::Stopped && report.outcome == Outcome::Done)
