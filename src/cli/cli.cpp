@@ -223,22 +223,33 @@ private:
 };
 
 // The progress line on the terminal while the session's worker runs the plan, redrawn when its
-// percentage changes; Ctrl-C asks the worker to stop after the file in hand.
+// percentage or its heading changes; Ctrl-C asks the worker to stop after the file in hand, or,
+// while the files are stored in order, to bring back those out.
 session::Report runWithProgress(session::FolderSession &session, const session::Plan &plan,
                                 Console &console)
 {
     session.start(plan);
     int shown = -1;
+    const std::string *shownLabel = nullptr;
     bool drawn = false;
+    const std::string ordering = texts::orderingProgressLabel();
+    const std::string movingBack = texts::movingBackProgressLabel();
     const auto draw = [&](const session::Progress &p) {
         if (!console.showProgress || p.count <= 0)
             return;
-        const int percent = progressPercent(p.done - 1, p.count);
-        if (percent == shown)
+        const std::string &label = p.movingBack ? movingBack : p.ordering ? ordering : plan.label;
+        // The moves are counted from none made; the renames by the file last handled.
+        const int index = p.ordering ? p.done : p.done - 1;
+        const int count = p.ordering ? p.count + 1 : p.count;
+        const int percent = progressPercent(index, count);
+        if (percent == shown && &label == shownLabel)
             return;
+        // A heading that changes may be shorter than the last: the rest of the line is cleared.
+        const char *clear = &label == shownLabel ? "" : "\x1b[K";
         shown = percent;
-        console.err << '\r' << plan.label << ' ' << p.done << '/' << p.count << "  "
-                    << progressText(p.done - 1, p.count) << std::flush;
+        shownLabel = &label;
+        console.err << '\r' << label << ' ' << p.done << '/' << p.count << "  "
+                    << progressText(index, count) << clear << std::flush;
         drawn = true;
     };
     while (session.running()) {

@@ -16,11 +16,11 @@ namespace korvalo::cli {
 enum ExitStatus : int
 {
     kDone = 0,
-    kRenameFailed = 1, // a file could not be renamed
+    kRenameFailed = 1, // a file could not be renamed, or was left in the ordering folder
     kBadUse = 2,       // a command line that cannot be run, or a folder that cannot be read
     kRefused = 3,      // nothing was renamed: the volume is busy, fusefat, cancelled, a recovery
                        // waits, the journal cannot be written
-    kInterrupted = 130 // stopped by Ctrl-C
+    kInterrupted = 130 // stopped by Ctrl-C (while storing in order: with every file back)
 };
 
 // What the program talks to.

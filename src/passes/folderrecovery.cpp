@@ -1,6 +1,8 @@
 #include "passes/folderrecovery.h"
 
+#include "browse/musicfilelist.h"
 #include "passes/ordering.h"
+#include "passes/passes.h"
 #include "passes/passlock.h"
 #include "passes/rename.h"
 #include "passes/volumeclaim.h"
@@ -60,6 +62,25 @@ bool nothingToAsk(const RecoveryPlan &plan)
     const RecoveryStatus &s = plan.status;
     return s.done == 0 || (s.done == s.fileCount && s.done == s.recorded && s.missing == 0 &&
                            plan.finishConflicts.empty() && plan.finish.empty());
+}
+
+// After a recovery that shuffled the folder's names, or put them back: on FAT and exFAT its
+// files are stored in the list's order, as after a completed pass, so that players that play the
+// stored order play the names as they now are.
+OrderingOutcome arrangeAfterRecovery(const std::filesystem::path &folder, Journal &journal,
+                                     const JournalKey &key, ProgressSink &progress)
+{
+    OrderingOutcome out;
+    if (!keepsStoredOrder(folder))
+        return out;
+    MusicFileList list;
+    if (const ListError error = list.setFolder(folder); !error.ok()) {
+        out.order = StoredOrder::NotArranged;
+        out.cause = {error.kind, error.osError};
+        return out;
+    }
+    const std::vector<FileName> names = listedNames(list);
+    return arrangeStoredOrder({folder, names, systemRenameCalls(), progress, &journal, key});
 }
 
 } // namespace
@@ -236,6 +257,7 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
     const auto step = [&](int index, int count) { return progress.step(index, count); };
     const RecordedRun run = runRecovery(journal, pending.key, plan, choice, names, move, step);
     result.renamed = run.renamed;
+    result.stopped = run.end == PassEnd::Stopped;
     for (const int i : run.refusedIndexes)
         result.refused.push_back(moves[static_cast<std::size_t>(i)].from);
     if (!run.journal.ok()) {
@@ -243,6 +265,11 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
         result.journalError = run.journal;
     } else if (gone) {
         result.status = RecoveryResult::Status::Failed;
+    } else if (choice != RecoveryChoice::Leave && run.end == PassEnd::Completed &&
+               run.refusedIndexes.empty()) {
+        // Every name as the choice wanted it, as after a completed pass; names the file system
+        // refused are told first, and a stick that refuses renames gets no moves.
+        result.ordering = arrangeAfterRecovery(folder, journal, pending.key, progress);
     }
     return result;
 }

@@ -5,6 +5,7 @@
 
 #include "browse/mountinfo.h"
 #include "passes/journalkey.h"
+#include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "passes/progresssink.h"
 #include "passes/recovery.h"
@@ -67,7 +68,8 @@ struct RecoveryResult
 {
     enum class Status
     {
-        Done,            // the choice was carried out (conflicts and refusals are listed)
+        Done,            // the choice was carried out (conflicts and refusals are listed; how the
+                         // files were stored in order afterwards is in `ordering`)
         VolumeBusy,      // another Korvalo holds the volume's lock: nothing was renamed
         LockUnavailable, // no private lock can be taken (see lockFailure): nothing was renamed
         Failed           // the journal could not be written, or the medium went away
@@ -80,12 +82,21 @@ struct RecoveryResult
     JournalError journalError;
     LockFailure lockFailure;          // with Status::LockUnavailable
     std::filesystem::path keptRecord; // leaveDamagedRecord(): where the damaged record is now
+    // The progress sink's step() asked to stop: the renames after that file were not made.
+    bool stopped = false;
+    // After a shuffle, a removal or a restore was finished or undone in full on FAT or exFAT: the
+    // files stored in the list's order, as after a completed pass (see ordering.h). Files that
+    // could not be moved back are in ordering.filesLeftIn.
+    OrderingOutcome ordering;
 };
 
 // Carries out `choice` for the pass `pending` describes (from checkForRecovery() on the same
 // folder). The progress sink is started with the count of renames and stepped after each.
 // For files left in the folder they passed through to be stored in order (plan.status.kind ==
 // PassKind::Order, plan.finish the files there) every choice moves them back (see ordering.h).
+// Otherwise, on FAT and exFAT, a recovery that made every rename it chose (Undo or Finish, none
+// refused or stopped) then stores the folder's listed files in the list's order, as a completed
+// pass does; the sink's ordering() may stop that (see progresssink.h).
 RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journal,
                              const PendingRecovery &pending, RecoveryChoice choice,
                              ProgressSink &progress);

@@ -2,8 +2,10 @@
 
 #include "browse/musicfilelist.h"
 #include "passes/mediumcheck.h"
+#include "passes/volumeclaim.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -20,9 +22,27 @@ std::filesystem::path withoutTrailingSeparator(const std::filesystem::path &fold
     return folder.has_filename() || !folder.has_relative_path() ? folder : folder.parent_path();
 }
 
+namespace {
+
+std::atomic<bool> g_everywhereForTests{false};
+
+} // namespace
+
 bool keepsStoredOrder(const MountInfo &mount)
 {
-    return mount.fsType == "vfat" || mount.fsType == "msdos" || mount.fsType == "exfat";
+    return g_everywhereForTests.load(std::memory_order_relaxed) || mount.fsType == "vfat" ||
+           mount.fsType == "msdos" || mount.fsType == "exfat";
+}
+
+bool keepsStoredOrder(const std::filesystem::path &folder)
+{
+    const std::optional<MountInfo> mount = lookUpMount(folder, MountLookup::MountTable);
+    return mount && keepsStoredOrder(*mount);
+}
+
+void keepStoredOrderEverywhereForTests(bool on)
+{
+    g_everywhereForTests = on;
 }
 
 FileName orderingFolderName()
@@ -104,7 +124,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         return out;
     out.order = StoredOrder::NotArranged;
     const FileName orderName = orderingFolderName();
-    const FileName inner = pathInFolder(job.folder, orderName);
+    FileName inner = pathInFolder(job.folder, orderName);
     // A stick pulled out during the moves makes them answer "no such file", as a file renamed by
     // someone else would: the same check as the pass's renames tells the two apart.
     const MediumCheck medium(job.folder);
@@ -134,8 +154,15 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         if (out.journalError.ok())
             out.journalError = err;
     };
-    if (const int err = job.calls.makeFolder(inner.c_str())) {
-        out.cause = explained(renameOutcomeFromSystemError(err));
+    int madeErr = job.calls.makeFolder(inner.c_str());
+    if (madeErr && renameOutcomeFromSystemError(madeErr).error == RenameError::NameTooLong) {
+        // A file system that counts a name's bytes rather than its UTF-16 units refuses the long
+        // name. The short one is as unique, and the record finds it (orderingFolderIn()).
+        inner = pathInFolder(job.folder, shortOrderingFolderName(orderName));
+        madeErr = job.calls.makeFolder(inner.c_str());
+    }
+    if (madeErr) {
+        out.cause = explained(renameOutcomeFromSystemError(madeErr));
         endRecord(PassEnd::Completed, 0);
         return out;
     }
@@ -159,10 +186,12 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         }
     }
 
-    job.progress.ordering(0, 2 * n);
+    // A stop asked before the last file is out sends no further file out; once every file is
+    // out, putting them back in the list's order is all there is left, stop or not.
+    bool stop = !job.progress.ordering(0, 2 * n);
     Renamer renamer(job.calls);
     int movedOut = 0;
-    for (; movedOut < n; ++movedOut) {
+    while (!stop && movedOut < n) {
         const FileName &name = outOrder[static_cast<std::size_t>(movedOut)];
         const RenameOutcome r =
             renamer.renameText(pathInFolder(job.folder, name), pathInFolder(inner, name));
@@ -171,26 +200,29 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
             out.failedName = name;
             break;
         }
+        ++movedOut;
         ++out.moves;
-        job.progress.ordering(out.moves, 2 * n);
+        stop = !job.progress.ordering(out.moves, 2 * n);
     }
+    const bool stopped = stop && movedOut < n;
     // With every file out, the folder takes a short name. A rename puts its entry into the first
     // free slots, which now come before every music file's, so the files coming back flow in
     // behind it instead of around it. Where the rename is refused the order is only less exact.
     FileName holder = inner;
     if (movedOut == n) {
         const FileName shorter = pathInFolder(job.folder, shortOrderingFolderName(orderName));
-        if (renamer.renameText(inner, shorter).ok())
+        if (shorter != inner && renamer.renameText(inner, shorter).ok())
             holder = shorter;
     }
-    // Back in the list's order: all of them, or after a failure those moved out so far. A file
-    // whose name was taken meanwhile stays where it is; nothing is forced.
+    // Back in the list's order: all of them, or after a failure or a stop those moved out so far,
+    // with no stop asked: files must not be left outside their folder. A file whose name was
+    // taken meanwhile stays where it is; nothing is forced.
     bool allBack = true;
     const std::unordered_set<FileName> outside(outOrder.begin(), outOrder.begin() + movedOut);
     int tried = 0;
     for (const FileName &name : job.names) {
         if (movedOut < n && !outside.count(name))
-            continue; // never moved out: a move out failed before its turn
+            continue; // never moved out: a failure or a stop came before its turn
         const RenameOutcome r =
             renamer.renameText(pathInFolder(holder, name), pathInFolder(job.folder, name));
         if (r.ok()) {
@@ -202,7 +234,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
                 out.failedName = name;
             }
         }
-        job.progress.ordering(movedOut + ++tried, 2 * movedOut);
+        (void)job.progress.ordering(movedOut + ++tried, 2 * movedOut); // not asked: see above
     }
     const int removeErr = allBack ? job.calls.removeFolder(holder.c_str()) : -1;
     if (removeErr == 0) {
@@ -214,7 +246,9 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
             out.cause = explained(renameOutcomeFromSystemError(removeErr));
         endRecord(PassEnd::Failed, movedOut);
     }
-    if (movedOut == n && allBack)
+    if (stopped)
+        out.order = StoredOrder::Stopped;
+    else if (movedOut == n && allBack)
         out.order = StoredOrder::Arranged;
     return out;
 }

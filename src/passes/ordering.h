@@ -12,6 +12,9 @@
 // The moves are recorded in the journal (PassKind::Order) before the first of them, so that a
 // kill or a pulled stick in either half is recovered when the folder is opened next: every file
 // back in the folder under its name, the folder they passed through removed.
+//
+// The user may stop it (ProgressSink::ordering()): no further file goes out, and those out come
+// back at once, every one of them, whatever is asked meanwhile. The names are right either way.
 
 #include "browse/mountinfo.h"
 #include "passes/journal.h"
@@ -30,12 +33,22 @@ enum class StoredOrder
 {
     NotApplicable, // another file system (or the pass did not complete): nothing was moved
     Arranged,      // the files are stored in the list's order
-    NotArranged    // it could not be arranged (see storedOrderCause); the names are right
+    NotArranged,   // it could not be arranged (see storedOrderCause); the names are right
+    Stopped        // the user stopped it: no further file went out and those out came back (see
+                   // filesLeftIn for any that could not); the names are right
 };
 
 // True for the file systems that store a folder's entries in the order they were written and
 // play them so: FAT (vfat, msdos) and exFAT, through the kernel or FUSE.
 bool keepsStoredOrder(const MountInfo &mount);
+
+// keepsStoredOrder() for the volume that holds `folder`, its mount looked up as a pass looks it
+// up (MountLookup::MountTable in volumeclaim.h). False when the folder cannot be reached.
+bool keepsStoredOrder(const std::filesystem::path &folder);
+
+// For tests on a local disk: when on, every file system counts as one that keeps its stored
+// order, so that passes and recoveries arrange it there as they do on a stick.
+void keepStoredOrderEverywhereForTests(bool on);
 
 // The beginning of the name of the folder the files pass through is kOrderingFolderPrefix
 // (passrecord.h: the journal checks a recorded order pass's folder against it).
@@ -82,9 +95,11 @@ struct OrderingJob
 
 // Moves the listed files into a new folder inside `folder` and back in the given order, each move
 // a no-replace rename. When the folder cannot be made, nothing is moved. When a move out fails,
-// the files moved out so far are moved back before it returns; a file that cannot be moved back
+// or the progress sink says stop before the last file is out, the files moved out so far are
+// moved back before it returns, without asking the sink again; a file that cannot be moved back
 // stays in the inner folder, whose path the outcome gives (the journal then holds an unfinished
-// pass, and opening the folder moves it back). The inner folder is removed at the end.
+// pass, and opening the folder moves it back). The inner folder is removed at the end. A stop
+// once every file is out changes nothing: they all go back, in the list's order.
 OrderingOutcome arrangeStoredOrder(const OrderingJob &job);
 
 // The bare names of the entries in a folder ("." and ".." left out). False, with the error

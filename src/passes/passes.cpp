@@ -46,6 +46,16 @@ std::vector<FileName> listedNames(const MusicList &list)
     return names;
 }
 
+OrderingOutcome storedOrderOf(const PassResult &result)
+{
+    OrderingOutcome order;
+    order.order = result.storedOrder;
+    order.cause = result.storedOrderCause;
+    order.failedName = result.storedOrderFile.native();
+    order.filesLeftIn = result.filesLeftIn;
+    return order;
+}
+
 bool hasOrderPrefix(std::string_view name)
 {
     return startsWithFourDigits(name);

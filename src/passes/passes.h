@@ -116,11 +116,13 @@ struct PassResult
     int keptDigits = 0;
 
     // After every file was renamed on FAT or exFAT, where players play a folder in the order its
-    // entries are stored: whether that order now follows the list.
+    // entries are stored: whether that order now follows the list. Stopped leaves the status
+    // Completed: every name is right, only the order was not arranged.
     using StoredOrder = korvalo::StoredOrder;
     StoredOrder storedOrder = StoredOrder::NotApplicable;
     // NotArranged: why. No room for the folder the files pass through (a full stick or root
     // folder), or the move of storedOrderFile failed; a journal error is in journalError.
+    // Stopped: a move back that failed, if one did.
     RenameOutcome storedOrderCause;
     std::filesystem::path storedOrderFile;
     // Set when files could not be moved back into the folder (the status is Failed then): they
@@ -128,6 +130,9 @@ struct PassResult
     // them back.
     std::filesystem::path filesLeftIn;
 };
+
+// The stored order's part of a pass's result, as arrangeStoredOrder() gave it.
+OrderingOutcome storedOrderOf(const PassResult &result);
 
 struct PassContext
 {

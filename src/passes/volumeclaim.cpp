@@ -2,22 +2,28 @@
 
 namespace korvalo {
 
+std::optional<MountInfo> lookUpMount(const std::filesystem::path &folder, MountLookup lookup)
+{
+    if (lookup == MountLookup::None)
+        return std::nullopt;
+    const bool resolve = lookup == MountLookup::Resolve;
+    std::optional<MountInfo> mount =
+        mountOf(folder, resolve ? VolumeProbe::Resolve : VolumeProbe::MountTableOnly);
+    if (mount && !resolve && (mount->mountFsType == "fuseblk" || mount->mountFsType == "fuse"))
+        mount = mountOf(folder, VolumeProbe::Resolve);
+    return mount;
+}
+
 VolumeClaim claimVolume(const std::filesystem::path &folder, ClaimMode mode, MountLookup lookup)
 {
     VolumeClaim claim;
     claim.device = deviceOf(folder);
     if (!claim.device)
         return claim;
-    if (lookup != MountLookup::None) {
-        const bool resolve = lookup == MountLookup::Resolve;
-        claim.mount = mountOf(folder, resolve ? VolumeProbe::Resolve : VolumeProbe::MountTableOnly);
-        if (claim.mount && !resolve &&
-            (claim.mount->mountFsType == "fuseblk" || claim.mount->mountFsType == "fuse"))
-            claim.mount = mountOf(folder, VolumeProbe::Resolve);
-        if (claim.mount && isUnsafeDriver(*claim.mount)) {
-            claim.refusal = VolumeClaim::Refusal::UnsafeDriver;
-            return claim;
-        }
+    claim.mount = lookUpMount(folder, lookup);
+    if (claim.mount && isUnsafeDriver(*claim.mount)) {
+        claim.refusal = VolumeClaim::Refusal::UnsafeDriver;
+        return claim;
     }
     LockAttempt attempt = PassLock::tryAcquire(*claim.device);
     if (attempt.unavailable) {

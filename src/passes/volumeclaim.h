@@ -57,6 +57,10 @@ struct VolumeClaim
     bool granted() const { return refusal == Refusal::None; }
 };
 
+// The mount that holds `folder`, as `lookup` asks (nullopt with MountLookup::None, or when it
+// cannot be told).
+std::optional<MountInfo> lookUpMount(const std::filesystem::path &folder, MountLookup lookup);
+
 // Claims the volume `folder` is on: its device, then its mount as `lookup` asks, the driver
 // refused before the lock is tried, then the volume's lock.
 VolumeClaim claimVolume(const std::filesystem::path &folder, ClaimMode mode, MountLookup lookup);

@@ -80,22 +80,41 @@ public:
     bool step(int index, int count) override
     {
         set(index + 1, count, false);
-        if (m_session.m_stopCheck && m_session.m_stopCheck())
-            m_session.m_stop = true;
-        return !m_session.m_stop.load(std::memory_order_relaxed);
+        return !stopAsked();
     }
-    void ordering(int done, int total) override { set(done, total, true); }
+    // A stop is heeded until the last file is out; the moves back after it are shown as such.
+    bool ordering(int done, int total) override
+    {
+        if (m_movingBack) {
+            set(done - total / 2, total / 2, true, true);
+            return true;
+        }
+        set(done, total, true);
+        if (!stopAsked())
+            return true;
+        m_movingBack = done < total / 2;
+        return false;
+    }
 
 private:
-    void set(int done, int count, bool ordering)
+    bool stopAsked()
+    {
+        if (m_session.m_stopCheck && m_session.m_stopCheck())
+            m_session.m_stop = true;
+        return m_session.m_stop.load(std::memory_order_relaxed);
+    }
+
+    void set(int done, int count, bool ordering, bool movingBack = false)
     {
         const std::lock_guard<std::mutex> hold(m_session.m_mutex);
         m_session.m_progress.done = done;
         m_session.m_progress.count = count;
         m_session.m_progress.ordering = ordering;
+        m_session.m_progress.movingBack = movingBack;
     }
 
     FolderSession &m_session;
+    bool m_movingBack = false;
 };
 
 FolderSession::FolderSession(Front front) : m_front(front), m_journal(std::make_unique<Journal>())
@@ -591,7 +610,7 @@ Report FolderSession::execute(const Plan &plan)
         fromRecovery(result, folder);
         if (report.outcome != Outcome::Done && report.outcome != Outcome::Partial)
             return report;
-        if (m_stop && plan.choice != RecoveryChoice::Leave) {
+        if (result.stopped) {
             report.outcome = Outcome::Stopped;
             report.problems = {texts::recoveryStopped(result.renamed, folder, m_front)};
             return report;
@@ -601,6 +620,11 @@ Report FolderSession::execute(const Plan &plan)
                                   : texts::recovered(report.kind, plan.choice, result.renamed));
         if (result.status == RecoveryResult::Status::Done)
             report.next = nextAfterRecovery(report.kind, plan.choice);
+        // The names as a finished shuffle leaves them, or as a removal does.
+        const bool shuffled =
+            report.kind == PassKind::Shuffle && plan.choice == RecoveryChoice::Finish;
+        storedOrderTold(report, shuffled ? PassKind::Shuffle : PassKind::Removal, result.ordering,
+                        folder);
         return report;
     }
     case Plan::Action::ReturnOrdered: {
@@ -626,6 +650,24 @@ Report FolderSession::execute(const Plan &plan)
     }
     }
     return report;
+}
+
+void FolderSession::storedOrderTold(Report &report, PassKind namesOf, const OrderingOutcome &order,
+                                    const fs::path &folder) const
+{
+    if (!order.filesLeftIn.empty()) {
+        // Out of sight of the list and of every player until they are moved back, which opening
+        // the folder offers first: the buttons wait for that, as after any failed pass.
+        report.outcome = Outcome::Partial;
+        report.next.reset();
+        report.problems.push_back(texts::filesLeftOut(order, m_front));
+    } else if (order.order == StoredOrder::NotArranged || order.order == StoredOrder::Stopped) {
+        if (order.order == StoredOrder::Stopped && report.outcome == Outcome::Done)
+            report.outcome = Outcome::Stopped;
+        report.problems.push_back(texts::storedOrderNotArranged(namesOf, order, folder, m_front));
+    }
+    if (!order.journalError.ok())
+        report.problems.push_back(texts::journalAfterPass(order.journalError, m_front));
 }
 
 Report FolderSession::passReport(PassKind kind, const PassResult &result, int total) const
@@ -657,15 +699,14 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
             report.problems.push_back(texts::refreshFailure(folder, result.refreshError, m_front));
         if (!result.journalError.ok())
             report.problems.push_back(texts::journalAfterPass(result.journalError, m_front));
-        if (result.storedOrder == StoredOrder::NotArranged)
-            report.problems.push_back(texts::storedOrderNotArranged(result, folder, m_front));
+        storedOrderTold(report, kind, storedOrderOf(result), folder);
         return report;
     case Status::Failed:
         report.namesChanged = true;
         if (result.filesLeftIn.empty())
             return problem(Outcome::Partial,
                            texts::renameFailure(kind, result, total, folder, m_front));
-        problem(Outcome::Partial, texts::filesLeftOut(result, m_front));
+        problem(Outcome::Partial, texts::filesLeftOut(storedOrderOf(result), m_front));
         if (!result.journalError.ok())
             report.problems.push_back(texts::journalAfterPass(result.journalError, m_front));
         return report;

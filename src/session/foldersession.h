@@ -79,7 +79,8 @@ struct Report
     {
         Done,      // everything asked for was done (a pass over an empty list included)
         Partial,   // some files could not be renamed; the others stand
-        Stopped,   // stopped on request after the file in hand
+        Stopped,   // stopped on request after the file in hand, or while the files were
+                   // being stored in order (the names right, every file back in the folder)
         Refused,   // nothing was renamed: the volume is busy, the record, the driver, ...
         Cancelled, // the user's answer (or the safe answer, unasked) renamed nothing
         BadFolder  // the folder cannot be read
@@ -142,6 +143,9 @@ struct Progress
     int count = 0; // files to handle
     // On FAT and exFAT, after the renames: files moving out and back to be stored in order.
     bool ordering = false;
+    // With `ordering`, after a stop: the files already out going back, `done` of `count`. No
+    // stop is asked any more (see ProgressSink::ordering()).
+    bool movingBack = false;
     bool running = false;
 };
 
@@ -183,10 +187,13 @@ public:
     void start(const Plan &plan, std::function<void()> finished = {});
     bool running() const;
     Progress progress() const;
-    // Asks the running plan to stop after the file in hand.
+    // Asks the running plan to stop after the file in hand. While the files are being stored in
+    // order no further file goes out, and those out come back (Progress::movingBack).
     void requestStop();
-    // A check the worker makes after every file, besides requestStop(): true stops the plan after
-    // the file in hand. It runs on the worker thread (korvalo-cli: the Ctrl-C flag).
+    // A check the worker makes after every file and every move of the files being stored in
+    // order, besides requestStop(): true stops the plan after the file in hand, or sends no
+    // further file out and brings those out back. It runs on the worker thread (korvalo-cli: the
+    // Ctrl-C flag).
     void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     bool stopRequested() const { return m_stop.load(); }
     // Waits for the running plan and gives its report. The list has been re-read (the folder to
@@ -203,6 +210,10 @@ private:
     void assess(Opening how);
     Report execute(const Plan &plan);
     Report passReport(PassKind kind, const PassResult &result, int total) const;
+    // What the report says of the stored order after every name was made as asked: `namesOf`, the
+    // pass whose names the folder now has.
+    void storedOrderTold(Report &report, PassKind namesOf, const OrderingOutcome &order,
+                         const std::filesystem::path &folder) const;
 
     Front m_front;
     FolderState m_state;

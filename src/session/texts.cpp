@@ -173,15 +173,29 @@ std::string recordFacts(const JournalError &error)
 }
 
 // Why the stored order could not be arranged, and the file it stopped at.
-std::string storedOrderCause(const PassResult &result, Front front)
+std::string storedOrderCause(const OrderingOutcome &order, Front front)
 {
     // Without a cause of its own the journal could not be written: its message says so.
-    std::string out =
-        "原因：" + (result.storedOrderCause.ok() ? std::string("无法写入改名记录。")
-                                                 : renameErrorText(result.storedOrderCause, front));
-    if (!result.storedOrderFile.empty())
-        out += "\n出问题的文件：" + inQuotes(shownName(result.storedOrderFile.filename(), front));
+    std::string out = "原因：" + (order.cause.ok() ? std::string("无法写入改名记录。")
+                                                   : renameErrorText(order.cause, front));
+    if (!order.failedName.empty())
+        out += "\n出问题的文件：" +
+               inQuotes(shownName(std::filesystem::path(order.failedName).filename(), front));
     return out;
+}
+
+// How to have the stored order arranged later, for names as the pass `namesOf` left them.
+std::string arrangeLater(PassKind namesOf, const std::filesystem::path &folder, Front front)
+{
+    if (namesOf == PassKind::Shuffle)
+        return window(front) ? std::string("再点“删除排序”，然后重新“随机排序”。")
+                             : "再运行 " + command("remove", folder) + "，然后运行 " +
+                                   command("shuffle", folder) + "。";
+    // A removal with no prefix to take off renames nothing and only stores the files in order.
+    return (window(front)
+                ? "选" + inQuotes(caption::kOption2) + "，再点一次" + inQuotes(caption::kRemove)
+                : "再运行一次 " + command("remove", folder)) +
+           "：没有序号可去时，它只整理存放顺序。";
 }
 
 session::Question orderingRecoveryQuestion(int filesAway, Front front)
@@ -624,7 +638,7 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
                           const std::filesystem::path &folder, Front front, const ListError &reread)
 {
     if (!result.filesLeftIn.empty())
-        return filesLeftOut(result, front);
+        return filesLeftOut(storedOrderOf(result), front);
     const bool w = window(front);
     std::string out;
     bool nextStepTold = false;
@@ -693,24 +707,29 @@ std::string journalAfterPass(const JournalError &error, Front front)
     return "文件都已改名，但这次的结果没能完整记下：" + journalFailure(error, front);
 }
 
-std::string storedOrderNotArranged(const PassResult &result, const std::filesystem::path &folder,
-                                   Front front)
+std::string storedOrderNotArranged(PassKind namesOf, const OrderingOutcome &order,
+                                   const std::filesystem::path &folder, Front front)
 {
+    if (order.order == StoredOrder::Stopped)
+        return std::string("已停止：文件名已经全部改好，但整理这些歌曲在U盘上的存放顺序时") +
+               (window(front) ? "关闭了窗口" : "按了 Ctrl-C") +
+               "，存放顺序没有整理。已经移出的文件都已移回原处。\n"
+               "按文件名排序播放的播放器不受影响；按存放顺序播放的播放器（很多车载音响）"
+               "不会按文件名的顺序播放。如果你用的是这种播放器，想整理时请" +
+               arrangeLater(namesOf, folder, front);
     return "文件名已经全部改好，但 Korvalo 没能整理这些歌曲在U盘上的存放顺序。\n" +
-           storedOrderCause(result, front) +
+           storedOrderCause(order, front) +
            "\n按文件名排序播放的播放器不受影响；按存放顺序播放的播放器（很多车载音响）"
            "仍会按原来的顺序播放。如果你用的是这种播放器，请先解决上面的问题，" +
-           (window(front) ? std::string("再点“删除排序”，然后重新“随机排序”。")
-                          : "再运行 " + command("remove", folder) + "，然后运行 " +
-                                command("shuffle", folder) + "。");
+           arrangeLater(namesOf, folder, front);
 }
 
-std::string filesLeftOut(const PassResult &result, Front front)
+std::string filesLeftOut(const OrderingOutcome &order, Front front)
 {
-    const std::filesystem::path folder = result.filesLeftIn.parent_path();
+    const std::filesystem::path folder = order.filesLeftIn.parent_path();
     std::string out = "文件名已经全部改好，但有些歌曲没能从临时文件夹移回" + quoted(folder) +
-                      "。\n" + storedOrderCause(result, front) + "\n\n这些歌曲还在临时文件夹" +
-                      inQuotes(shownName(result.filesLeftIn.filename(), front)) +
+                      "。\n" + storedOrderCause(order, front) + "\n\n这些歌曲还在临时文件夹" +
+                      inQuotes(shownName(order.filesLeftIn.filename(), front)) +
                       "里，文件列表和播放器都看不到它们。";
     if (window(front))
         return out + "在文件夹列表里打开这个文件夹时，Korvalo 会提出把它们移回来。";
@@ -1050,15 +1069,19 @@ session::Question orderingFolderQuestion(const std::filesystem::path &folder, Fr
     return q;
 }
 
-session::Question closeDuringPassQuestion()
+session::Question closeDuringPassQuestion(bool ordering)
 {
     session::Question q;
     q.kind = session::Question::Kind::CloseDuringPass;
-    q.title = "正在改名";
-    q.text = "文件还没有全部改完。\n\n"
-             "停止：改完手上这个文件就停下并关闭窗口。改过的文件名都有记录，"
-             "下次打开这个文件夹时可以恢复原来的名字，或者把改名做完。\n"
-             "继续：改完所有文件，窗口不关闭。";
+    q.title = ordering ? "正在整理存放顺序" : "正在改名";
+    q.text = ordering ? "文件名都已改好，Korvalo 正在整理这些歌曲在U盘上的存放顺序。\n\n"
+                        "停止：不再移出文件，把已经移出的文件移回原处后关闭窗口。"
+                        "文件名不受影响，只是存放顺序没有整理。\n"
+                        "继续：整理完存放顺序，窗口不关闭。"
+                      : "文件还没有全部改完。\n\n"
+                        "停止：改完手上这个文件就停下并关闭窗口。改过的文件名都有记录，"
+                        "下次打开这个文件夹时可以恢复原来的名字，或者把改名做完。\n"
+                        "继续：改完所有文件，窗口不关闭。";
     q.choices = {{"停止", session::kYes, "y"}, {"继续", session::kNo, "n"}};
     q.defaultAnswer = session::kYes;
     q.escapeAnswer = session::kNo;
@@ -1077,6 +1100,18 @@ std::string prompt(const session::Question &question)
             byDefault = choice.caption;
     }
     return "请选择 [" + keys + "]，直接按回车选" + inQuotes(byDefault) + "：";
+}
+
+// --- Progress ----------------------------------------------------------------------------------
+
+std::string orderingProgressLabel()
+{
+    return "正在整理存放顺序…";
+}
+
+std::string movingBackProgressLabel()
+{
+    return "已停止，正在把移出的文件移回…";
 }
 
 // --- korvalo-cli -------------------------------------------------------------------------------

@@ -113,10 +113,13 @@ std::string stopped(PassKind kind, int renamed, int total, const std::filesystem
                     Front front);
 // The journal could not take the end of a completed pass.
 std::string journalAfterPass(const JournalError &error, Front front);
-std::string storedOrderNotArranged(const PassResult &result, const std::filesystem::path &folder,
-                                   Front front);
-// A pass that renamed every file but left some in the folder they passed through.
-std::string filesLeftOut(const PassResult &result, Front front);
+// Every name is right but the stored order was not arranged (StoredOrder::NotArranged or
+// Stopped): why, and how to have it arranged; `namesOf` is the pass whose names the folder now
+// has (a shuffle's prefixes, or none).
+std::string storedOrderNotArranged(PassKind namesOf, const OrderingOutcome &order,
+                                   const std::filesystem::path &folder, Front front);
+// Every name is right, but some files were left in the folder they passed through.
+std::string filesLeftOut(const OrderingOutcome &order, Front front);
 
 // --- A dry run ----------------------------------------------------------------------------------
 
@@ -165,9 +168,17 @@ session::Question recoveryQuestion(const RecoveryStatus &status, int filesAway, 
                                    Front front);
 session::Question damagedRecordQuestion(const JournalError &error, Front front);
 session::Question orderingFolderQuestion(const std::filesystem::path &folder, Front front);
-session::Question closeDuringPassQuestion();
+// `ordering`: every name is right, the files are being stored in order.
+session::Question closeDuringPassQuestion(bool ordering = false);
 // What a terminal asks the user to type for a question: its keys, and what Enter chooses.
 std::string prompt(const session::Question &question);
+
+// --- Progress ----------------------------------------------------------------------------------
+
+// What every front end shows while the files are stored in order, instead of the plan's label,
+// and after a stop while those already out go back.
+std::string orderingProgressLabel();
+std::string movingBackProgressLabel();
 
 // --- korvalo-cli -------------------------------------------------------------------------------
 

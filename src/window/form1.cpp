@@ -104,8 +104,15 @@ Form1::Form1(QWidget *parent)
     m_progress = std::make_unique<PassProgress>(*m_progressBar1, *m_label5);
     // Often enough to look smooth, far less often than files pass on a fast disk.
     m_progressTimer.setInterval(30);
-    connect(&m_progressTimer, &QTimer::timeout, this,
-            [this] { m_progress->show(m_session->progress()); });
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
+        const korvalo::session::Progress progress = m_session->progress();
+        m_progress->show(progress);
+        // While the files are stored in order the frame's title says so: Label4 is too narrow.
+        m_frame3->setTitle(
+            progress.movingBack ? QString::fromStdString(korvalo::texts::movingBackProgressLabel())
+            : progress.ordering ? QString::fromStdString(korvalo::texts::orderingProgressLabel())
+                                : caption(kFrame3));
+    });
     showStartFolder();
 
     connect(m_drive1, &DriveList::changed, this, &Form1::onDrive1Change);
@@ -350,7 +357,9 @@ void Form1::onPlanFinished()
     }
     const Report report = m_session->wait();
     m_progressTimer.stop();
-    m_progress->show(m_session->progress()); // the last file, which a redraw may have missed
+    const korvalo::session::Progress last = m_session->progress();
+    m_progress->show(last); // the last file, which a redraw may have missed
+    m_frame3->setTitle(caption(kFrame3));
     m_running = false;
     holdInput(false);
     m_command1->setEnabled(m_before.command1);
@@ -366,8 +375,10 @@ void Form1::onPlanFinished()
     m_file1->showList(m_session->list());
 
     // A plan stopped because the window closes ends with the window; what went wrong is told
-    // even then, so the user learns which file was not renamed.
-    if (!(m_closeAfterPass && report.outcome == Report::Outcome::Stopped))
+    // even then, so the user learns which file was not renamed. So is a stop while the files were
+    // stored in order: nothing is offered when the folder is opened next, so the box says how to
+    // have the order arranged.
+    if (!(m_closeAfterPass && report.outcome == Report::Outcome::Stopped && !last.ordering))
         showReport(report);
     emit passFinished();
     if (m_closeAfterPass)
@@ -392,9 +403,10 @@ void Form1::closeEvent(QCloseEvent *event)
 {
     if (m_running) {
         // Each rename is whole: stop after the file in hand, then close. The journal keeps what
-        // was done, so the next opening of the folder offers to put it right.
-        if (!m_closeAfterPass && ask(korvalo::texts::closeDuringPassQuestion()) ==
-                                     korvalo::session::kYes) {
+        // was done, so the next opening of the folder offers to put it right. While the files
+        // are stored in order, no further file goes out and those out come back first.
+        if (!m_closeAfterPass && ask(korvalo::texts::closeDuringPassQuestion(
+                                     m_session->progress().ordering)) == korvalo::session::kYes) {
             m_closeAfterPass = true;
             m_session->requestStop();
         }

@@ -4,7 +4,9 @@
 // stick holds. A pass killed while its files are out of the folder is recovered when the folder
 // is opened next, and a stick without room for the folder they pass through keeps its names. A
 // stick pulled out while the files are out of the folder fails the pass, in the window's core and
-// in korvalo-cli, saying where the files are and how they come back.
+// in korvalo-cli, saying where the files are and how they come back. Ctrl-C while the files are
+// stored in order brings those out back and ends korvalo-cli with status 130, and a pass stopped
+// and then finished or undone with korvalo-cli recover is stored in the list's order too.
 //
 // Needs root, /dev/fuse, loop devices, exfatprogs and exfat-fuse.
 
@@ -143,10 +145,11 @@ class DieAtMove : public korvalo::NullProgress
 {
 public:
     explicit DieAtMove(int move) : m_move(move) {}
-    void ordering(int done, int) override
+    bool ordering(int done, int) override
     {
         if (done == m_move)
             ::_exit(7);
+        return true;
     }
 
 private:
@@ -169,12 +172,24 @@ class CountingProgress : public korvalo::NullProgress
 public:
     int lastDone = -1;
     int total = 0;
-    void ordering(int done, int all) override
+    bool ordering(int done, int all) override
     {
         lastDone = done;
         total = all;
+        return true;
     }
 };
+
+// The names the list shows for `folder`, in its order.
+std::vector<std::string> listOrderOf(const fs::path &folder)
+{
+    std::vector<std::string> out;
+    korvalo::MusicFileList list;
+    if (list.setFolder(folder).ok())
+        for (int i = 0; i < list.count(); ++i)
+            out.emplace_back(list.nameView(i));
+    return out;
+}
 
 Snapshot musicOnly(const Snapshot &s, bool music)
 {
@@ -201,6 +216,10 @@ private slots:
     void noRoomForTheFolder();
     void stickPulledWhileFilesAreOut_data();
     void stickPulledWhileFilesAreOut();
+    void ctrlCWhileStoringInOrder_data();
+    void ctrlCWhileStoringInOrder();
+    void recoveryStoresInListOrder_data();
+    void recoveryStoresInListOrder();
 
 private:
     QTemporaryDir m_runtime;
@@ -420,8 +439,11 @@ void TestMountedOrder::stickPulledWhileFilesAreOut_data()
     // The rename after which the stick is gone: twelve files renamed, twelve moves out, the
     // folder they are in renamed, twelve moves back.
     QTest::addColumn<int>("pullAfter");
-    QTest::newRow("moving out") << 12 + 4;
-    QTest::newRow("moving back") << 12 + 12 + 1 + 3;
+    QTest::addColumn<int>("ctrlCAfter"); // 0: none
+    QTest::newRow("moving out") << 12 + 4 << 0;
+    QTest::newRow("moving back") << 12 + 12 + 1 + 3 << 0;
+    // Stopped with four files out; the stick is gone after the first of them came back.
+    QTest::newRow("Ctrl-C, then pulled while moving back") << 12 + 4 + 1 << 12 + 4;
 }
 
 // korvalo-cli on a stick pulled out while the files are out of the folder: exit status 1, the
@@ -430,6 +452,7 @@ void TestMountedOrder::stickPulledWhileFilesAreOut_data()
 void TestMountedOrder::stickPulledWhileFilesAreOut()
 {
     QFETCH(int, pullAfter);
+    QFETCH(int, ctrlCAfter);
     QTemporaryDir tmp;
     MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
     const HangGuard guard(image, std::chrono::seconds(100));
@@ -444,7 +467,8 @@ void TestMountedOrder::stickPulledWhileFilesAreOut()
     const CliRun pulled =
         cli({"shuffle", "%1"}, folder,
             hooked({"KORVALO_TEST_DETACH=" + path,
-                    QStringLiteral("KORVALO_TEST_DETACH_AFTER=%1").arg(pullAfter)}));
+                    QStringLiteral("KORVALO_TEST_DETACH_AFTER=%1").arg(pullAfter),
+                    QStringLiteral("KORVALO_TEST_SIGINT_AFTER=%1").arg(ctrlCAfter)}));
     QVERIFY2(pulled.status == 1, qPrintable(QString::number(pulled.status) + ": " + pulled.err));
     const auto prefix = korvalo::kOrderingFolderPrefix;
     for (const QString &told :
@@ -459,6 +483,108 @@ void TestMountedOrder::stickPulledWhileFilesAreOut()
     QVERIFY2(recovered.status == 0, qPrintable(recovered.err));
     QVERIFY(orderingFolderOf(folder).empty());
     QVERIFY2(holdsEveryFileOnce(snapshot(folder), original), qPrintable(show(snapshot(folder))));
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+void TestMountedOrder::ctrlCWhileStoringInOrder_data()
+{
+    // The rename after which Ctrl-C is pressed: twelve files renamed, twelve moves out, the folder
+    // they are in renamed, twelve moves back.
+    QTest::addColumn<int>("ctrlCAfter");
+    QTest::addColumn<int>("status");
+    QTest::newRow("while the files go out") << 12 + 4 << 130;
+    QTest::newRow("while the files come back") << 12 + 12 + 1 + 3 << 0;
+}
+
+// Ctrl-C while the files are stored in order: no further file goes out, those out come back, and
+// korvalo-cli ends with 130, saying the order was not arranged and how to have it arranged. Every
+// name carries its prefix and nothing is left to recover. Pressed while the files come back, it
+// lets them all come back: the order is the list's.
+void TestMountedOrder::ctrlCWhileStoringInOrder()
+{
+    QFETCH(int, ctrlCAfter);
+    QFETCH(int, status);
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(100));
+    const fs::path folder = image.root();
+    std::vector<std::string> names = realisticNames();
+    names.resize(12);
+    Snapshot original;
+    const QString populated = populate(image, original, names);
+    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+
+    const CliRun run =
+        cli({"shuffle", "%1"}, folder,
+            hooked({QStringLiteral("KORVALO_TEST_SIGINT_AFTER=%1").arg(ctrlCAfter)}));
+    QVERIFY2(run.status == status, qPrintable(QString::number(run.status) + ": " + run.err));
+    if (status == 130)
+        for (const QString &told :
+             {QStringLiteral("已停止"), QStringLiteral("存放顺序"),
+              "korvalo-cli remove " + QString::fromStdString(folder.native())})
+            QVERIFY2(run.err.contains(told), qPrintable(run.err));
+    else
+        QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    QVERIFY(orderingFolderOf(folder).empty());
+    const Snapshot after = snapshot(folder);
+    QVERIFY2(holdsEveryFileOnce(after, original), qPrintable(show(after)));
+    for (const auto &[name, hash] : original) {
+        bool found = false;
+        for (const auto &[n, h] : after)
+            found |= h == hash && isPrefixOf(n, name);
+        QVERIFY2(found, qPrintable(QString::fromStdString(name) + " -> " + show(after)));
+    }
+    const CliRun look = cli({"status", "%1"}, folder);
+    QVERIFY2(look.status == 0 && look.out.contains("没有需要处理的"), qPrintable(look.out));
+    QVERIFY(image.remount().isEmpty());
+    if (status == 0)
+        QCOMPARE(storedMusicOrder(folder), listOrderOf(folder));
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+void TestMountedOrder::recoveryStoresInListOrder_data()
+{
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<bool>("prefixed"); // the names carry the shuffle's prefixes afterwards
+    QTest::newRow("finished") << "--finish" << true;
+    QTest::newRow("undone") << "--undo" << false;
+}
+
+// A shuffle stopped with Ctrl-C, then finished or undone with korvalo-cli recover: the files are
+// stored in the list's order, as after a completed pass, read raw after a fresh mount.
+void TestMountedOrder::recoveryStoresInListOrder()
+{
+    QFETCH(QString, choice);
+    QFETCH(bool, prefixed);
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(100));
+    const fs::path folder = image.root();
+    std::vector<std::string> names = realisticNames();
+    names.resize(20);
+    Snapshot original;
+    const QString populated = populate(image, original, names);
+    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+
+    const CliRun stopped =
+        cli({"shuffle", "%1"}, folder, hooked({QStringLiteral("KORVALO_TEST_SIGINT_AFTER=7")}));
+    QVERIFY2(stopped.status == 130, qPrintable(stopped.err));
+    const CliRun recovered = cli({"recover", "%1", choice}, folder);
+    QVERIFY2(recovered.status == 0, qPrintable(recovered.err));
+    QVERIFY(orderingFolderOf(folder).empty());
+    const Snapshot after = snapshot(folder);
+    QVERIFY2(holdsEveryFileOnce(after, original), qPrintable(show(after)));
+    if (!prefixed)
+        COMPARE_SNAPSHOTS(after, original);
+
+    QVERIFY(image.remount().isEmpty());
+    const std::vector<std::string> listed = listOrderOf(folder);
+    QCOMPARE(int(listed.size()), 20);
+    for (const std::string &name : listed)
+        QCOMPARE(korvalo::hasOrderPrefix(name) && !original.count(name), prefixed);
+    QCOMPARE(storedMusicOrder(folder), listed);
     QVERIFY(!guard.fired());
     VERIFY_VOLUME_SOUND(image);
 }

@@ -1,13 +1,15 @@
 // The passes as they run with the journal: the questions they ask before a name is at risk, and
 // what each answer does; a folder with an unfinished pass; a volume held by another process; a
 // journal that cannot be written; what a stopped or failed pass leaves in the record; and files
-// moved back from the folder they passed through to be stored in order.
+// moved back from the folder they passed through to be stored in order; the files stored in order
+// after a recovery, and a stop while they are.
 
 #include "browse/musicfilelist.h"
 #include "passes/folderrecovery.h"
 #include "passes/ordering.h"
 #include "passes/passes.h"
 #include "passes/passlock.h"
+#include "passes/standincalls.h"
 #include "support/childprocess.h"
 #include "support/testdir.h"
 
@@ -25,6 +27,8 @@ using Answer = PassQuestions::DigitAnswer;
 
 Q_DECLARE_METATYPE(Answer)
 Q_DECLARE_METATYPE(PassResult::Status)
+Q_DECLARE_METATYPE(korvalo::StoredOrder)
+Q_DECLARE_METATYPE(korvalo::RecoveryChoice)
 
 namespace {
 
@@ -107,6 +111,82 @@ private:
     std::set<std::string> m_seen;
 };
 
+// Watches a folder while its files are stored in order: at every ordering() call, the files that
+// left the folder since the last call and those that came back, in that order. From the call
+// whose `done` is stopAt on it says stop, as a user who keeps asking would; the calls after that
+// are noted.
+class OrderingWatch : public korvalo::ProgressSink
+{
+public:
+    OrderingWatch(const TestDir &dir, int stopAt) : m_dir(dir), m_stopAt(stopAt) {}
+    QStringList left;
+    QStringList back;
+    int calls = 0;
+    QList<QPair<int, int>> afterStop; // (done, total) of the calls after the first stop
+
+    void start(int) override {}
+    bool step(int, int) override { return true; }
+    bool ordering(int done, int total) override
+    {
+        ++calls;
+        const std::set<std::string> now = files();
+        if (calls > 1) {
+            for (const std::string &name : m_last)
+                if (!now.count(name))
+                    left << QString::fromStdString(name);
+            for (const std::string &name : now)
+                if (!m_last.count(name))
+                    back << QString::fromStdString(name);
+        }
+        m_last = now;
+        if (m_stopped)
+            afterStop << qMakePair(done, total);
+        m_stopped = m_stopped || done == m_stopAt;
+        return !m_stopped;
+    }
+
+private:
+    std::set<std::string> files() const
+    {
+        std::set<std::string> out;
+        for (const std::string &name : m_dir.names())
+            if (!korvalo::isOrderingFolder(m_dir / name))
+                out.insert(name);
+        return out;
+    }
+
+    const TestDir &m_dir;
+    int m_stopAt;
+    bool m_stopped = false;
+    std::set<std::string> m_last;
+};
+
+// Every file system counts as one that keeps its stored order while it lives.
+struct StoredOrderEverywhere
+{
+    StoredOrderEverywhere() { korvalo::keepStoredOrderEverywhereForTests(true); }
+    ~StoredOrderEverywhere() { korvalo::keepStoredOrderEverywhereForTests(false); }
+};
+
+// The names of `order` that are in `some`, in the order of `order`.
+QStringList inOrder(const QStringList &order, const QStringList &some)
+{
+    QStringList out;
+    for (const QString &name : order)
+        if (some.contains(name))
+            out << name;
+    return out;
+}
+
+// The ordering folders in a folder.
+int orderingFolders(const TestDir &dir)
+{
+    int n = 0;
+    for (const std::string &name : dir.names())
+        n += korvalo::isOrderingFolder(dir / name);
+    return n;
+}
+
 korvalo::FolderRecord recordOf(const TestDir &dir, const korvalo::Journal &journal)
 {
     korvalo::FolderRecord record;
@@ -159,6 +239,10 @@ private slots:
     void refusedRemovalKeepsKorvalosPrefix();
     void orderedFilesReturnInRecordedOrder_data();
     void orderedFilesReturnInRecordedOrder();
+    void storingInOrderStopped_data();
+    void storingInOrderStopped();
+    void recoveryStoresInListOrder_data();
+    void recoveryStoresInListOrder();
 };
 
 // A folder gets a recorded shuffle of `shuffled` (none: never shuffled), then `added` copied in;
@@ -630,6 +714,155 @@ void TestRecordedPasses::orderedFilesReturnInRecordedOrder()
              int(RecoveryCheck::Pending));
     QCOMPARE(int(again.plan.status.kind), int(korvalo::PassKind::Order));
     QCOMPARE(int(again.plan.finish.size()), 1);
+}
+
+void TestRecordedPasses::storingInOrderStopped_data()
+{
+    QTest::addColumn<int>("stopAt");   // the move after which stop is asked (0: before the first)
+    QTest::addColumn<int>("failBack"); // the move back that fails (1-based; 0: none)
+    QTest::addColumn<int>("out");      // the files that go out
+    QTest::addColumn<korvalo::StoredOrder>("order");
+    using korvalo::StoredOrder;
+    QTest::newRow("never stopped") << -1 << 0 << 6 << StoredOrder::Arranged;
+    QTest::newRow("stopped before the first file goes out") << 0 << 0 << 0 << StoredOrder::Stopped;
+    QTest::newRow("stopped while the files go out") << 2 << 0 << 2 << StoredOrder::Stopped;
+    QTest::newRow("stopped once every file is out") << 6 << 0 << 6 << StoredOrder::Arranged;
+    QTest::newRow("stopped while the files come back") << 8 << 0 << 6 << StoredOrder::Arranged;
+    QTest::newRow("stopped, then a move back fails") << 3 << 2 << 3 << StoredOrder::Stopped;
+}
+
+// A stop while the files are stored in order sends no further file out; those out come back in
+// the list's order without being asked again, the folder they passed through goes and the record
+// is closed. A file that cannot come back stays there, and opening the folder brings it back.
+void TestRecordedPasses::storingInOrderStopped()
+{
+    QFETCH(int, stopAt);
+    QFETCH(int, failBack);
+    QFETCH(int, out);
+    QFETCH(korvalo::StoredOrder, order);
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    const QStringList listOrder{"c.mp3", "f.mp3", "a.mp3", "e.mp3", "b.mp3", "d.mp3"};
+    touchAll(dir, listOrder);
+    dir.touch("cover.jpg");
+    const std::vector<std::string> before = dir.names();
+    std::vector<korvalo::FileName> names;
+    for (const QString &name : listOrder)
+        names.push_back(name.toStdString());
+
+    StandInCalls calls;
+    calls.failNoReplaceAt = failBack > 0 ? out + failBack : 0;
+    calls.failWith = EIO;
+    OrderingWatch watch(dir, stopAt);
+    const korvalo::OrderingOutcome outcome = korvalo::arrangeStoredOrder(
+        {dir.path(), names, calls, watch, &journal, *korvalo::journalKeyOf(dir.path())});
+    QCOMPARE(outcome.order, order);
+    QCOMPARE(watch.left.size(), out);
+    QStringList expectedBack = inOrder(listOrder, watch.left);
+    if (failBack > 0)
+        expectedBack.removeAt(failBack - 1);
+    QCOMPARE(watch.back, expectedBack);
+    QVERIFY(!journal.passOpen());
+    // After a stop each move back is still told, the last with every move done.
+    if (stopAt >= 0 && out > 0)
+        QCOMPARE(watch.afterStop.last(), qMakePair(2 * out, 2 * out));
+
+    korvalo::PendingRecovery pending;
+    if (failBack == 0) {
+        QVERIFY(outcome.filesLeftIn.empty());
+        QCOMPARE(dir.names(), before);
+        QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+                 int(RecoveryCheck::Nothing));
+        return;
+    }
+    QCOMPARE(outcome.filesLeftIn.parent_path(), dir.path());
+    QCOMPARE(orderingFolders(dir), 1);
+    QCOMPARE(int(outcome.cause.error), int(korvalo::RenameError::IoError));
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+             int(RecoveryCheck::Pending));
+    QCOMPARE(int(pending.plan.status.kind), int(korvalo::PassKind::Order));
+    korvalo::NullProgress quiet;
+    const korvalo::RecoveryResult back = korvalo::recoverFolder(
+        dir.path(), journal, pending, korvalo::RecoveryChoice::Finish, quiet);
+    QCOMPARE(back.renamed, 1);
+    QCOMPARE(dir.names(), before);
+}
+
+void TestRecordedPasses::recoveryStoresInListOrder_data()
+{
+    QTest::addColumn<bool>("shuffle"); // the pass that was stopped: a shuffle, else a removal
+    QTest::addColumn<korvalo::RecoveryChoice>("choice");
+    QTest::addColumn<int>("stopAt"); // the move after which stop is asked (-1: never)
+    QTest::addColumn<korvalo::StoredOrder>("order");
+    QTest::addColumn<int>("out"); // the files that go out
+    QTest::addColumn<QStringList>("after");
+    using korvalo::RecoveryChoice;
+    using korvalo::StoredOrder;
+    const QStringList plain{"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"};
+    QStringList prefixed;
+    for (const QString &name : plain)
+        prefixed << "3250" + name;
+    QTest::newRow("shuffle finished")
+        << true << RecoveryChoice::Finish << -1 << StoredOrder::Arranged << 5 << prefixed;
+    QTest::newRow("shuffle undone")
+        << true << RecoveryChoice::Undo << -1 << StoredOrder::Arranged << 5 << plain;
+    QTest::newRow("removal finished")
+        << false << RecoveryChoice::Finish << -1 << StoredOrder::Arranged << 5 << plain;
+    QTest::newRow("shuffle left as it is")
+        << true << RecoveryChoice::Leave << -1 << StoredOrder::NotApplicable << 0
+        << QStringList{"3250a.mp3", "3250b.mp3", "c.mp3", "d.mp3", "e.mp3"};
+    QTest::newRow("shuffle finished, stopped while the files go out")
+        << true << RecoveryChoice::Finish << 2 << StoredOrder::Stopped << 2 << prefixed;
+}
+
+// Where the volume keeps its stored order, a recovery that shuffles the names or puts them back
+// stores the files in the list's order, as a completed pass does; leaving the pass as it is moves
+// nothing. Two of five files were renamed when the pass was stopped.
+void TestRecordedPasses::recoveryStoresInListOrder()
+{
+    QFETCH(bool, shuffle);
+    QFETCH(korvalo::RecoveryChoice, choice);
+    QFETCH(int, stopAt);
+    QFETCH(korvalo::StoredOrder, order);
+    QFETCH(int, out);
+    QFETCH(QStringList, after);
+    const StoredOrderEverywhere everywhere;
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    touchAll(dir, {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"});
+    if (!shuffle)
+        QCOMPARE(run(true, dir, &journal).storedOrder, korvalo::StoredOrder::Arranged);
+    CountingProgress stopper;
+    stopper.stopAt = 1;
+    QCOMPARE(int(run(shuffle, dir, &journal, nullptr, &stopper).status),
+             int(PassResult::Status::Stopped));
+    QCOMPARE(orderingFolders(dir), 0); // a stopped pass stores nothing in order
+
+    korvalo::PendingRecovery pending;
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+             int(RecoveryCheck::Pending));
+    OrderingWatch watch(dir, stopAt);
+    const korvalo::RecoveryResult result =
+        korvalo::recoverFolder(dir.path(), journal, pending, choice, watch);
+    QCOMPARE(int(result.status), int(korvalo::RecoveryResult::Status::Done));
+    QCOMPARE(result.ordering.order, order);
+    QVERIFY(result.ordering.filesLeftIn.empty());
+    QCOMPARE(namesOf(dir), after);
+    QCOMPARE(watch.left.size(), out);
+    if (choice == korvalo::RecoveryChoice::Leave)
+        QCOMPARE(watch.calls, 0);
+    // Back in the order the list shows now.
+    korvalo::MusicFileList list;
+    QVERIFY(list.setFolder(dir.path()).ok());
+    QStringList listOrder;
+    for (int i = 0; i < list.count(); ++i)
+        listOrder << QString::fromStdString(std::string(list.nameView(i)));
+    QCOMPARE(watch.back, inOrder(listOrder, watch.left));
+    korvalo::PendingRecovery again;
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, again)),
+             int(RecoveryCheck::Nothing));
 }
 
 QTEST_APPLESS_MAIN(TestRecordedPasses)

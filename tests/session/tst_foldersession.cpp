@@ -1,6 +1,7 @@
 // The folder session's decisions, with no window and no korvalo-cli: opening a folder and what
 // stands in a pass's way, the questions before any rename, a plan run, stopped and recovered, and
-// what the report then says and leaves the window's buttons offering.
+// what the report then says and leaves the window's buttons offering; a stop while the files are
+// stored in order.
 
 #include "browse/mountinfo.h"
 #include "passes/journalformat.h"
@@ -181,6 +182,13 @@ void checkQuestion(const ScriptedAsker &asker, QKind kind, bool asked)
     QCOMPARE(asker.unscripted, 0);
 }
 
+// Every file system counts as one that keeps its stored order while it lives.
+struct StoredOrderEverywhere
+{
+    StoredOrderEverywhere() { keepStoredOrderEverywhereForTests(true); }
+    ~StoredOrderEverywhere() { keepStoredOrderEverywhereForTests(false); }
+};
+
 } // namespace
 
 class TestFolderSession : public QObject
@@ -200,6 +208,8 @@ private slots:
     void folderMovedAwayDuringPass();
     void orderedFilesGoBack_data();
     void orderedFilesGoBack();
+    void stopWhileStoringInOrder_data();
+    void stopWhileStoringInOrder();
 };
 
 void TestFolderSession::opening_data()
@@ -754,6 +764,104 @@ void TestFolderSession::orderedFilesGoBack()
     QVERIFY(!fs::exists(inner));
     QCOMPARE(shownSongs(session), all);
     QVERIFY(!session.open(dir.path()).question);
+}
+
+void TestFolderSession::stopWhileStoringInOrder_data()
+{
+    QTest::addColumn<QString>("setup"); // see prepare(): six songs and a picture
+    QTest::addColumn<PassKind>("pass"); // the pass run, or the one a recovery is about
+    QTest::addColumn<int>("recovery");  // the choice for the stopped pass; -1: a pass is run
+    QTest::addColumn<bool>("window");   // the window's texts, else the terminal's
+    QTest::addColumn<int>("stopAt");    // the stop check's call that says stop; 0: none
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<QStringList>("told"); // what the one problem says; none: no problem
+    QTest::addColumn<bool>("movingBack");  // the last progress shows files going back
+    QTest::addColumn<NextPass>("next");
+
+    const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
+    const int finish = int(RecoveryChoice::Finish), undo = int(RecoveryChoice::Undo);
+    // The check is asked after each of the six renames, before the first move and after each.
+    const QStringList shuffleAgain{"已停止", "存放顺序", "Ctrl-C", "korvalo-cli remove",
+                                   "korvalo-cli shuffle"};
+    const QStringList removeAgain{"已停止", "存放顺序", "关闭了窗口", "“已经使用过本软件”",
+                                  "“删除排序”"};
+    QTest::newRow("shuffle, stopped while the files go out")
+        << "plain" << shuffle << -1 << false << 6 + 1 + 2 << Outcome::Stopped << shuffleAgain
+        << true << NextPass(removal);
+    QTest::newRow("removal, stopped before the first file goes out")
+        << "shuffled" << removal << -1 << true << 6 + 1 << Outcome::Stopped << removeAgain << false
+        << NextPass(shuffle);
+    QTest::newRow("shuffle, stopped while the files come back")
+        << "plain" << shuffle << -1 << false << 6 + 1 + 6 + 2 << Outcome::Done << QStringList()
+        << false << NextPass(removal);
+    // What the texts tell to do to have the order arranged after a removal.
+    QTest::newRow("a removal with no prefix to take off stores the files in order")
+        << "plain" << removal << -1 << false << 0 << Outcome::Done << QStringList() << false
+        << NextPass(shuffle);
+    // Three of the six songs were renamed when the shuffle was stopped.
+    QTest::newRow("shuffle finished, stopped while the files go out")
+        << "stopped" << shuffle << finish << false << 3 + 1 + 4 << Outcome::Stopped << shuffleAgain
+        << true << NextPass(removal);
+    QTest::newRow("shuffle undone, stopped while the files go out")
+        << "stopped" << shuffle << undo << true << 3 + 1 + 1 << Outcome::Stopped << removeAgain
+        << true << NextPass(shuffle);
+}
+
+// A stop while the files are stored in order, after a pass or a recovery, is a stop: every name as
+// the plan made it, every file back in the folder, nothing left to recover, and the one problem
+// says why the order was not arranged and how to have it arranged for the names as they are. A
+// stop once every file is out changes nothing.
+void TestFolderSession::stopWhileStoringInOrder()
+{
+    QFETCH(QString, setup);
+    QFETCH(PassKind, pass);
+    QFETCH(int, recovery);
+    QFETCH(bool, window);
+    QFETCH(int, stopAt);
+    QFETCH(Outcome, outcome);
+    QFETCH(QStringList, told);
+    QFETCH(bool, movingBack);
+    QFETCH(NextPass, next);
+    const StoredOrderEverywhere everywhere;
+    TestDir dir;
+    fs::path folder;
+    QVERIFY(prepare(dir, setup, folder));
+    const Names originals = toNames(songs(6));
+    const auto contents = dir.contents();
+
+    FolderSession session(window ? Front::Window : Front::Terminal);
+    session.open(folder);
+    int calls = 0;
+    session.setStopCheck([&] { return stopAt > 0 && ++calls >= stopAt; });
+    ScriptedAsker asker;
+    const Plan plan = recovery < 0 ? session.planPass(pass, asker)
+                                   : session.planRecovery(RecoveryChoice(recovery));
+    QVERIFY(plan.runnable());
+    session.start(plan);
+    const Report report = session.wait();
+    QCOMPARE(report.outcome, outcome);
+    QCOMPARE(report.next, next);
+    QCOMPARE(report.problems.size(), std::size_t(told.isEmpty() ? 0 : 1));
+    for (const QString &part : told)
+        QVERIFY2(has(report.problems.front(), part.toStdString()), report.problems.front().c_str());
+    if (window && !told.isEmpty())
+        QVERIFY2(!has(report.problems.front(), "korvalo-cli"), report.problems.front().c_str());
+    const Progress progress = session.progress();
+    QVERIFY(progress.ordering);
+    QCOMPARE(progress.movingBack, movingBack);
+
+    const bool shuffled = pass == PassKind::Shuffle && recovery != int(RecoveryChoice::Undo);
+    const Names now = songsIn(dir.path());
+    if (shuffled)
+        QCOMPARE(prefixedBefore(now, originals), 6);
+    else
+        QCOMPARE(now, originals);
+    QCOMPARE(dir.names().size(), std::size_t(7)); // no folder left behind
+    QCOMPARE(dir.contents(), contents);
+    QCOMPARE(shownSongs(session), now);
+    const FolderState &again = session.open(folder);
+    QVERIFY(!again.question);
+    QCOMPARE(again.kind, shuffled ? Kind::Prefixed : Kind::Plain);
 }
 
 QTEST_GUILESS_MAIN(TestFolderSession)

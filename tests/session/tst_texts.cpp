@@ -85,6 +85,10 @@ void TestTexts::questionAnswers_data()
             << texts::orderingFolderQuestion(kFolder / "Korvalo 临时文件夹 1", front)
             << session::kNo << false;
     }
+    QTest::newRow("closing during a pass")
+        << texts::closeDuringPassQuestion(false) << session::kYes << false;
+    QTest::newRow("closing while the files are stored in order")
+        << texts::closeDuringPassQuestion(true) << session::kYes << false;
 }
 
 // Every answer a question may give without a click is one of its choices, the text tells what
@@ -125,12 +129,15 @@ void TestTexts::glossaryHolds()
     plan.canUndo = true;
     RecoveryResult broken;
     broken.status = RecoveryResult::Status::Failed;
+    OrderingOutcome stopped;
+    stopped.order = StoredOrder::Stopped;
 
     std::vector<std::string> all = {texts::recoveryConflicts(names(12), Front::Window)};
     all.insert(all.end(),
                {texts::emptyList(), texts::cancelled(), texts::statusPrefixed(3, 1),
                 texts::dryRunHeading(PassKind::Shuffle), texts::statusOtherDigits(2),
-                texts::dryRunSummary(PassKind::Removal, 3, 2), texts::statusUnknownFolder(4)});
+                texts::dryRunSummary(PassKind::Removal, 3, 2), texts::statusUnknownFolder(4),
+                texts::orderingProgressLabel(), texts::movingBackProgressLabel()});
     for (const PassKind kind :
          {PassKind::Shuffle, PassKind::Removal, PassKind::Restore, PassKind::Order})
         all.insert(all.end(), {texts::completed(kind, 3), texts::passName(kind)});
@@ -139,14 +146,17 @@ void TestTexts::glossaryHolds()
             all.push_back(texts::causeText(Cause(c), 5, f));
         for (int k = int(JournalError::Kind::None) + 1; k <= int(JournalError::Kind::Damaged); ++k)
             all.push_back(texts::journalFailure({JournalError::Kind(k), EIO, kRecord}, f));
-        all.insert(all.end(), {texts::renameFailure(PassKind::Removal, failed, 5, kFolder, f),
-                               texts::renameFailure(PassKind::Shuffle, leftIn, 5, kFolder, f),
-                               texts::storedOrderNotArranged(leftIn, kFolder, f),
-                               texts::stopped(PassKind::Shuffle, 2, 5, kFolder, f),
-                               texts::pendingPass(plan, kFolder, f), texts::againDeclined(3, {}, f),
-                               texts::orderingFolder(leftIn.filesLeftIn, f),
-                               texts::recoveryFailed(broken, kFolder, f), texts::keptDigits(2, f),
-                               texts::recoveryPending(kFolder, f)});
+        all.insert(
+            all.end(),
+            {texts::renameFailure(PassKind::Removal, failed, 5, kFolder, f),
+             texts::renameFailure(PassKind::Shuffle, leftIn, 5, kFolder, f),
+             texts::storedOrderNotArranged(PassKind::Shuffle, storedOrderOf(leftIn), kFolder, f),
+             texts::storedOrderNotArranged(PassKind::Removal, stopped, kFolder, f),
+             texts::stopped(PassKind::Shuffle, 2, 5, kFolder, f),
+             texts::pendingPass(plan, kFolder, f), texts::againDeclined(3, {}, f),
+             texts::orderingFolder(leftIn.filesLeftIn, f),
+             texts::recoveryFailed(broken, kFolder, f), texts::keptDigits(2, f),
+             texts::recoveryPending(kFolder, f)});
     }
     for (const std::string &text : all)
         checkGlossary(text);
@@ -184,6 +194,17 @@ void TestTexts::nextStepPerFront_data()
         [](Front f) { return texts::recoveryPending(kFolder, f); });
     row("stopped removal", "korvalo-cli recover /music --finish",
         [](Front f) { return texts::stopped(PassKind::Removal, 1, 4, "/music", f); });
+    OrderingOutcome stopped;
+    stopped.order = StoredOrder::Stopped;
+    // Arranged again: by a removal and a shuffle for prefixed names, else by a removal alone.
+    row("order not arranged after a shuffle",
+        "korvalo-cli remove /music，然后运行 korvalo-cli shuffle", [&](Front f) {
+            return texts::storedOrderNotArranged(PassKind::Shuffle, stopped, "/music", f);
+        });
+    row("order not arranged after a removal", "再运行一次 korvalo-cli remove /music：",
+        [&](Front f) {
+            return texts::storedOrderNotArranged(PassKind::Removal, stopped, "/music", f);
+        });
     row("digits kept", "--strip-all", [](Front f) { return texts::keptDigits(2, f); });
     row("cause: target exists", "",
         [](Front f) { return texts::causeText(Cause::TargetExists, 0, f); });
