@@ -220,6 +220,7 @@ private slots:
     void ctrlCWhileStoringInOrder();
     void recoveryStoresInListOrder_data();
     void recoveryStoresInListOrder();
+    void killedShuffleFinishedInPrefixOrder();
 
 private:
     QTemporaryDir m_runtime;
@@ -584,6 +585,66 @@ void TestMountedOrder::recoveryStoresInListOrder()
     QCOMPARE(int(listed.size()), 20);
     for (const std::string &name : listed)
         QCOMPARE(korvalo::hasOrderPrefix(name) && !original.count(name), prefixed);
+    QCOMPARE(storedMusicOrder(folder), listed);
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+// Two thousand songs, half of them named with their own track numbers ("07 - Track 7.mp3"), a
+// shuffle killed halfway and finished with korvalo-cli recover: read raw after a fresh mount, the
+// files are stored in the list's order, and the list goes by the prefixes alone, whatever digits
+// a name begins with.
+void TestMountedOrder::killedShuffleFinishedInPrefixOrder()
+{
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(300));
+    const fs::path folder = image.root();
+    constexpr int count = 2000;
+    std::vector<std::string> names;
+    for (int i = 1; i <= count; ++i)
+        names.push_back(i % 2 ? QStringLiteral("%1 - Track %2.mp3")
+                                    .arg(i % 100, 2, 10, QLatin1Char('0'))
+                                    .arg(i)
+                                    .toStdString()
+                              : "歌曲 " + std::to_string(i) + ".flac");
+    Snapshot original;
+    const QString populated = populate(image, original, names);
+    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+
+    const pid_t child = forkTestChild();
+    if (child == 0) {
+        korvalo::Journal journal; // the state folder korvalo-cli uses too
+        LambdaProgress dies;
+        dies.onStep = [](int index) {
+            if (index == count / 2)
+                ::_exit(7);
+            return true;
+        };
+        recordedPass(true, folder, journal, dies);
+        ::_exit(0);
+    }
+    ChildGuard guardChild(child);
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    guardChild.release();
+    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 7, "the pass did not die where meant");
+
+    const CliRun recovered = cli({"recover", "%1", "--finish"}, folder);
+    QVERIFY2(recovered.status == 0, qPrintable(recovered.err));
+    QVERIFY(orderingFolderOf(folder).empty());
+    QVERIFY(holdsEveryFileOnce(snapshot(folder), original));
+
+    QVERIFY(image.remount().isEmpty());
+    const std::vector<std::string> listed = listOrderOf(folder);
+    QCOMPARE(int(listed.size()), count);
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        QVERIFY2(korvalo::hasOrderPrefix(listed[i]) && !original.count(listed[i]),
+                 listed[i].c_str());
+        if (i > 0)
+            QVERIFY2(listed[i - 1].compare(0, 4, listed[i], 0, 4) <= 0,
+                     (listed[i - 1] + " before " + listed[i]).c_str());
+    }
     QCOMPARE(storedMusicOrder(folder), listed);
     QVERIFY(!guard.fired());
     VERIFY_VOLUME_SOUND(image);
