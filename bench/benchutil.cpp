@@ -223,12 +223,17 @@ bool wallClock()
     return env && std::strcmp(env, "wall") == 0;
 }
 
-double clockMs()
+double readClock(clockid_t id)
 {
-    static const clockid_t id = wallClock() ? CLOCK_MONOTONIC : CLOCK_PROCESS_CPUTIME_ID;
     timespec ts{};
     ::clock_gettime(id, &ts);
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+double clockMs()
+{
+    static const clockid_t id = wallClock() ? CLOCK_MONOTONIC : CLOCK_PROCESS_CPUTIME_ID;
+    return readClock(id);
 }
 
 } // namespace
@@ -243,6 +248,21 @@ double Stopwatch::elapsedMs() const
 const char *clockName()
 {
     return wallClock() ? "wall clock" : "CPU time";
+}
+
+double wallMs()
+{
+    return readClock(CLOCK_MONOTONIC);
+}
+
+double processCpuMs()
+{
+    return readClock(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+double threadCpuMs()
+{
+    return readClock(CLOCK_THREAD_CPUTIME_ID);
 }
 
 double median(std::vector<double> values)
@@ -281,6 +301,37 @@ bool reportRow(std::string_view figure, std::size_t n, const std::vector<double>
                 b > 0 ? k / b : 0, target, verdict);
     std::printf("ROW\t%.*s\t%zu\t%.2f %.*s\t%.2f %.*s\t%.2fx\t%s\t%s\n", f, figure.data(), n, k, u,
                 unit.data(), b, u, unit.data(), ratio, target, verdict);
+    std::fflush(stdout);
+    return pass;
+}
+
+bool reportExcessRow(std::string_view figure, std::size_t n, const std::vector<double> &korvalo,
+                     const std::vector<double> &reference, const std::vector<double> &baseline,
+                     double share, bool binding)
+{
+    if (korvalo.size() != baseline.size() || reference.size() != baseline.size() || korvalo.empty())
+        fail("unpaired measurements for " + std::string(figure));
+    std::vector<double> excesses;
+    for (std::size_t k = 0; k < korvalo.size(); ++k)
+        excesses.push_back(baseline[k] > 0 ? (korvalo[k] - reference[k]) / baseline[k] : 0);
+    const double excess = median(excesses);
+    const double k = median(korvalo);
+    const double r = median(reference);
+    const double b = median(baseline);
+    const bool pass = !binding || excess <= share;
+    char target[32];
+    if (binding)
+        std::snprintf(target, sizeof target, "<= %+.2f bare", share);
+    else
+        std::snprintf(target, sizeof target, "-");
+    const char *verdict = !binding ? "info" : pass ? "pass" : "FAIL";
+    const int f = static_cast<int>(figure.size());
+    std::printf("%-36.*s N=%-7zu reps %2zu  korvalo %9.2f ms  reference %9.2f ms  bare %9.2f ms  "
+                "excess %+5.2f bare (of medians %+5.2f)  target %s  %s\n",
+                f, figure.data(), n, korvalo.size(), k, r, b, excess, b > 0 ? (k - r) / b : 0,
+                target, verdict);
+    std::printf("ROW\t%.*s\t%zu\t%.2f ms\t%.2f ms\t%+.2f bare\t%s\t%s\n", f, figure.data(), n, k, r,
+                excess, target, verdict);
     std::fflush(stdout);
     return pass;
 }

@@ -74,6 +74,12 @@ private:
 // "CPU time" or "wall clock", for the output.
 const char *clockName();
 
+// The clocks themselves, in milliseconds, for a breakdown that sets them side by side: the wall
+// clock, the process's CPU time (every thread), and the calling thread's own CPU time.
+double wallMs();
+double processCpuMs();
+double threadCpuMs();
+
 // Prints one result line, human readable, and one machine line starting with "ROW\t" that
 // scripts/bench.sh turns into the table. korvalo[k] and baseline[k] were measured side by side
 // in repetition k; the ratio is the median of their per-repetition ratios, which a slow change
@@ -83,6 +89,14 @@ const char *clockName();
 bool reportRow(std::string_view figure, std::size_t n, const std::vector<double> &korvalo,
                const std::vector<double> &baseline, double targetRatio, bool binding = true,
                std::string_view unit = "ms");
+// A row for what korvalo adds on top of a reference measured beside it, counted in bare loops:
+// korvalo[k], reference[k] and baseline[k] were measured side by side in repetition k, and the
+// target holds when the median of (korvalo[k] - reference[k]) / baseline[k] stays within `share`.
+// As with reportRow(), the per-repetition figure decides, and the one of the three medians is
+// shown beside it. Returns whether the target holds.
+bool reportExcessRow(std::string_view figure, std::size_t n, const std::vector<double> &korvalo,
+                     const std::vector<double> &reference, const std::vector<double> &baseline,
+                     double share, bool binding = true);
 // A row whose target is an absolute bound: `value` must stay below `limit`.
 bool reportLimitRow(std::string_view figure, std::size_t n, double value, double reference,
                     double limit, std::string_view unit, std::string_view targetText);
