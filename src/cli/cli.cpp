@@ -344,7 +344,9 @@ int runCommand(const Invocation &inv, Console &console)
         TerminalAsker asker(console, inv);
         const PassKind kind =
             inv.command == Command::Shuffle ? PassKind::Shuffle : PassKind::Removal;
-        return runPlan(session, session.planPass(kind, asker), inv.dryRun, console);
+        const auto detail = inv.dryRun ? session::FolderSession::Detail::Renames
+                                       : session::FolderSession::Detail::Decisions;
+        return runPlan(session, session.planPass(kind, asker, detail), inv.dryRun, console);
     }
     case Command::Recover:
         session.open(inv.folder);

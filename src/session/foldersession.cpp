@@ -123,10 +123,15 @@ FolderSession::FolderSession(Front front) : m_front(front), m_journal(std::make_
 
 FolderSession::~FolderSession()
 {
-    if (m_thread.joinable()) {
-        requestStop();
-        m_thread.join();
+    if (!m_thread.joinable())
+        return;
+    requestStop();
+    {
+        const std::lock_guard<std::mutex> hold(m_mutex);
+        m_quit = true;
     }
+    m_wake.notify_one();
+    m_thread.join();
 }
 
 const FolderState &FolderSession::open(const fs::path &folder, Opening how)
@@ -306,7 +311,7 @@ Plan FolderSession::planRecovery(RecoveryChoice choice)
     return plan;
 }
 
-Plan FolderSession::planPass(PassKind kind, Asker &asker)
+Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
 {
     const FolderState &s = m_state;
     const fs::path &folder = s.folder;
@@ -380,13 +385,23 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker)
     plan.folder = folder;
     plan.report.kind = kind;
     plan.label = texts::progressLabel(kind);
-    const std::vector<FileName> names = listedNames(m_list);
+    // The questions are about names that begin with four digits; only a dry run needs them all.
+    // In a large folder the copies are worth sparing: the pass lists the names again as it runs.
+    const bool allNames = detail == Detail::Renames;
+    std::vector<FileName> names;
+    if (allNames) {
+        names = listedNames(m_list);
+    } else {
+        for (int i = 0; i < m_list.count(); ++i)
+            if (const std::string_view name = m_list.nameView(i); hasOrderPrefix(name))
+                names.push_back(pathOfName(name).native());
+    }
     if (kind == PassKind::Shuffle) {
         const std::vector<FileName> prefixed = korvaloPrefixedNames(names, record);
         if (!prefixed.empty()) {
             bool unasked = false;
-            const Question q = texts::shuffleAgainQuestion(prefixed, static_cast<int>(names.size()),
-                                                           folder, m_front);
+            const Question q = texts::shuffleAgainQuestion(prefixed, m_list.count(), folder,
+                                                           m_front);
             if (answerOf(asker, q, &unasked) != kYes)
                 return nothing(folder, kind, Outcome::Cancelled,
                                unasked ? texts::againDeclined(static_cast<int>(prefixed.size()),
@@ -394,9 +409,11 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker)
                                        : texts::cancelled());
             plan.again = true;
         }
-        ClockRandomSource random;
-        random.reseed();
-        plan.renames = planShuffle(names, random);
+        if (allNames) {
+            ClockRandomSource random;
+            random.reseed();
+            plan.renames = planShuffle(std::move(names), random);
+        }
         plan.action = Plan::Action::Shuffle;
         return plan;
     }
@@ -415,7 +432,8 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker)
             return nothing(folder, kind, Outcome::Cancelled, texts::cancelled());
         }
     }
-    plan.renames = planRemoval(names, record, plan.stripAll, &plan.kept);
+    if (allNames)
+        plan.renames = planRemoval(names, record, plan.stripAll, &plan.kept);
     plan.action = Plan::Action::Removal;
     return plan;
 }
@@ -479,43 +497,66 @@ Report FolderSession::status() const
     return report;
 }
 
-void FolderSession::start(const Plan &plan, std::function<void()> finished)
+void FolderSession::start(Plan plan, std::function<void()> finished)
 {
-    if (m_thread.joinable())
-        m_thread.join();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_ended.wait(lock, [&] { return !m_progress.running; });
     m_stop = false;
-    {
-        const std::lock_guard<std::mutex> hold(m_mutex);
-        m_progress = Progress();
-        m_progress.running = true;
-        m_report = Report();
-    }
-    m_thread = std::thread([this, plan, finished = std::move(finished)] {
-        Report report = execute(plan);
-        // The list shows the folder as it is now: a completed pass re-read it already.
-        const bool pass =
-            plan.action == Plan::Action::Shuffle || plan.action == Plan::Action::Removal;
-        // The state follows, so that what the folder offers next is asked about what it is now:
-        // an unfinished pass left by a stop or a failure, one put right.
-        if (!report.showFolder.empty()) {
-            if (m_list.setFolder(report.showFolder).ok()) {
-                m_state.folder = report.showFolder;
-                m_state.songs = m_list.count();
-                assess(Opening::Work);
-            }
-        } else if (!(pass && report.outcome == Outcome::Done)) {
-            if (m_list.refresh().ok())
-                m_state.songs = m_list.count();
-            assess(Opening::Work);
-        }
-        {
-            const std::lock_guard<std::mutex> hold(m_mutex);
-            m_report = std::move(report);
-            m_progress.running = false;
-        }
+    m_progress = Progress();
+    m_progress.running = true;
+    m_report = Report();
+    m_job = std::move(plan);
+    m_finished = std::move(finished);
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { work(); });
+    lock.unlock();
+    m_wake.notify_one();
+}
+
+void FolderSession::work()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [&] { return m_job || m_quit; });
+        if (!m_job)
+            return;
+        Plan plan = std::move(*m_job);
+        m_job.reset();
+        const std::function<void()> finished = std::move(m_finished);
+        m_finished = nullptr;
+        lock.unlock();
+        Report report = finish(plan);
+        plan = Plan(); // freed before the front end hears of the end, not while it waits
+        lock.lock();
+        m_report = std::move(report);
+        m_progress.running = false;
+        lock.unlock();
+        m_ended.notify_all();
         if (finished)
             finished();
-    });
+        lock.lock();
+    }
+}
+
+Report FolderSession::finish(const Plan &plan)
+{
+    Report report = execute(plan);
+    // The list shows the folder as it is now: a completed pass re-read it already.
+    const bool pass = plan.action == Plan::Action::Shuffle || plan.action == Plan::Action::Removal;
+    // The state follows, so that what the folder offers next is asked about what it is now: an
+    // unfinished pass left by a stop or a failure, one put right.
+    if (!report.showFolder.empty()) {
+        if (m_list.setFolder(report.showFolder).ok()) {
+            m_state.folder = report.showFolder;
+            m_state.songs = m_list.count();
+            assess(Opening::Work);
+        }
+    } else if (!(pass && report.outcome == Outcome::Done)) {
+        if (m_list.refresh().ok())
+            m_state.songs = m_list.count();
+        assess(Opening::Work);
+    }
+    return report;
 }
 
 bool FolderSession::running() const
@@ -537,9 +578,8 @@ void FolderSession::requestStop()
 
 Report FolderSession::wait()
 {
-    if (m_thread.joinable())
-        m_thread.join();
-    const std::lock_guard<std::mutex> hold(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_ended.wait(lock, [&] { return !m_progress.running; });
     return m_report;
 }
 

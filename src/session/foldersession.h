@@ -16,6 +16,7 @@
 #include "session/texts.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -168,8 +169,14 @@ public:
 
     // The plan for the answer to state().question; kLater gives a plan that does nothing.
     Plan answerOpening(int answer);
+    // What a pass's plan lists besides its decisions.
+    enum class Detail
+    {
+        Decisions, // refusals, questions and answers: what running it needs
+        Renames    // and every rename, for a dry run (describe())
+    };
     // Plans a pass over the listed songs: its refusals, then its questions through `asker`.
-    Plan planPass(PassKind kind, Asker &asker);
+    Plan planPass(PassKind kind, Asker &asker, Detail detail = Detail::Decisions);
     // A plan for moving files back from the ordering folder `state()` shows.
     Plan planReturn();
     // A plan for a recovery choice given beforehand (korvalo-cli recover --undo ...).
@@ -180,11 +187,11 @@ public:
     // `done`, a problem that stops a look in `problems`.
     Report status() const;
 
-    // Runs the plan on a worker thread; `finished` (optional) is called on that thread when it
-    // has ended, so a front end can wake up. One plan at a time: while it runs, the worker owns
-    // the list and the journal, and only running(), progress(), requestStop() and wait() may be
-    // called.
-    void start(const Plan &plan, std::function<void()> finished = {});
+    // Runs the plan on the session's worker thread (started with the first plan and kept for the
+    // next ones); `finished` (optional) is called on that thread when it has ended, so a front
+    // end can wake up. One plan at a time: while it runs, the worker owns the list and the
+    // journal, and only running(), progress(), requestStop() and wait() may be called.
+    void start(Plan plan, std::function<void()> finished = {});
     bool running() const;
     Progress progress() const;
     // Asks the running plan to stop after the file in hand. While the files are being stored in
@@ -208,6 +215,11 @@ private:
     class Worker;
     // Reads the journal's view of the listed folder into m_state (open() after the listing).
     void assess(Opening how);
+    // The worker thread: runs each plan handed over by start() until the session ends.
+    void work();
+    // Runs a plan and re-reads what it changed: the list, and the state after anything but a
+    // completed pass.
+    Report finish(const Plan &plan);
     Report execute(const Plan &plan);
     Report passReport(PassKind kind, const PassResult &result, int total) const;
     // What the report says of the stored order after every name was made as asked: `namesOf`, the
@@ -219,10 +231,17 @@ private:
     FolderState m_state;
     MusicFileList m_list;
     std::unique_ptr<Journal> m_journal;
-    std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::function<bool()> m_stopCheck;
-    mutable std::mutex m_mutex; // guards m_progress and m_report
+    // A new thread's first allocations fault in fresh pages; one worker kept for every plan
+    // runs a pass as fast as the core does on its own.
+    std::thread m_thread;
+    mutable std::mutex m_mutex; // guards what follows
+    std::condition_variable m_wake;  // a plan was handed over, or the session ends
+    std::condition_variable m_ended; // a plan has ended
+    std::optional<Plan> m_job;
+    std::function<void()> m_finished;
+    bool m_quit = false;
     Progress m_progress;
     Report m_report;
 };

@@ -376,7 +376,7 @@ void TestFolderSession::questionsBeforeRenames()
         asker.givenAnswers[kind] = given;
     if (answer != kNone)
         asker.answers[kind] = answer;
-    const Plan plan = session.planPass(pass, asker);
+    const Plan plan = session.planPass(pass, asker, FolderSession::Detail::Renames);
     QCOMPARE(dir.names(), before);
     QTEST(plan.action, "action");
     if (answer == kNone) {
