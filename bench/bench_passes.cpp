@@ -89,8 +89,8 @@ int main()
                                         n, recorded, korvalo, 1.10, n >= 100000);
         }
     }
-    // What the user waits for at the next opening after a stop (or a kill) should be no more than
-    // the pass itself would have taken, whatever the recovery reads and checks before it renames.
+    // What the user waits for at the next opening after a stop (or a kill) should not take much
+    // longer than the pass itself would have, whatever the recovery reads and checks besides.
     for (const std::size_t n : bench::sizes({10000}))
         allPass &= bench::recoveryRow("8 finish a stopped shuffle (session)", n,
                                       bench::repetitions(n), 1.5, n >= 10000);
