@@ -6,6 +6,9 @@
 //
 //   bench_mounted time LABEL TARGET          the timed rows (wall clock: the work is done by the
 //                                            FUSE daemon, not by this process)
+//   bench_mounted recovery LABEL TARGET      finishing a shuffle stopped halfway, through the
+//                                            session, against a whole shuffle (sessionrun.h); the
+//                                            journal stays off the stick, as a user's does
 // and, for counting system calls under strace, one step per process:
 //   bench_mounted prepare DIR N plain|prefixed   makes DIR with N music files
 //   bench_mounted pass shuffle|removal DIR N     lists DIR, then one pass
@@ -14,6 +17,7 @@
 
 #include "benchutil.h"
 #include "renameloop.h"
+#include "sessionrun.h"
 
 #include "browse/musicfilelist.h"
 
@@ -90,6 +94,18 @@ int main(int argc, char **argv)
                     bench::repetitions(), bench::clockName(),
                     bench::describeFileSystem(bench::scratchBase()).c_str());
         return timeRows(argv[2], std::atof(argv[3]));
+    }
+    if (mode == "recovery" && argc == 4) {
+        std::printf("# finishing a stopped shuffle vs a whole shuffle, through the session, %d "
+                    "repetitions, medians of %s, on %s\n",
+                    bench::repetitions(), bench::clockName(),
+                    bench::describeFileSystem(bench::scratchBase()).c_str());
+        bool allPass = true;
+        for (const std::size_t n : bench::sizes({10000}))
+            allPass &=
+                bench::recoveryRow(std::string("8 finish a stopped shuffle (") + argv[2] + ")", n,
+                                   bench::repetitions(), std::atof(argv[3]), n >= 10000);
+        return allPass ? 0 : 1;
     }
     if (mode == "prepare" && argc == 5) {
         const std::filesystem::path dir = argv[2];

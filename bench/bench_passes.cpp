@@ -4,9 +4,13 @@
 // repetition; both sides measured in the same run, alternating which goes first. The passes run
 // once without a journal and once with one (its state folder beside the music folder), so the
 // journal's share shows on its own.
+//
+// Then finishing a shuffle stopped halfway, through the folder session as both front ends do it,
+// against a whole shuffle through the session over as many files (see sessionrun.h).
 
 #include "benchutil.h"
 #include "renameloop.h"
+#include "sessionrun.h"
 
 #include <cstdio>
 #include <cstring>
@@ -85,5 +89,10 @@ int main()
                                         n, recorded, korvalo, 1.10, n >= 100000);
         }
     }
+    // What the user waits for at the next opening after a stop (or a kill) should not take much
+    // longer than the pass itself would have, whatever the recovery reads and checks besides.
+    for (const std::size_t n : bench::sizes({10000}))
+        allPass &= bench::recoveryRow("8 finish a stopped shuffle (session)", n,
+                                      bench::repetitions(n), 1.5, n >= 10000);
     return allPass ? 0 : 1;
 }

@@ -70,13 +70,11 @@ std::string describeFileSystem(const std::filesystem::path &path)
     return fileSystemType(path) + " (" + path.string() + ")";
 }
 
-ScratchFolder::ScratchFolder(std::string_view tag)
+ScratchFolder::ScratchFolder(std::string_view tag, const std::filesystem::path &base)
 {
-    std::string templ =
-        (scratchBase() / ("korvalo-bench-" + std::string(tag) + "-XXXXXX")).string();
+    std::string templ = (base / ("korvalo-bench-" + std::string(tag) + "-XXXXXX")).string();
     if (!::mkdtemp(templ.data()))
-        fail("cannot create a scratch folder under " + scratchBase().string() + ": " +
-             std::strerror(errno));
+        fail("cannot create a scratch folder under " + base.string() + ": " + std::strerror(errno));
     m_path = templ;
 }
 

@@ -18,11 +18,11 @@ std::filesystem::path scratchBase();
 // "tmpfs (/dev/shm)", "ext4 (/tmp)"...: the file system under `path`, for the output.
 std::string describeFileSystem(const std::filesystem::path &path);
 
-// A fresh empty folder under scratchBase(), removed with everything in it on destruction.
+// A fresh empty folder under `base`, removed with everything in it on destruction.
 class ScratchFolder
 {
 public:
-    explicit ScratchFolder(std::string_view tag);
+    explicit ScratchFolder(std::string_view tag, const std::filesystem::path &base = scratchBase());
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder &) = delete;
     ScratchFolder &operator=(const ScratchFolder &) = delete;
