@@ -56,6 +56,19 @@ void foldCompletedPass(const std::filesystem::path &folder, Journal &journal, co
         journal.foldCompleted(key);
 }
 
+// The folder's names as one number, whatever their order: a plan made from names with the same
+// print was made from the same names.
+std::uint64_t printOf(const std::vector<FileName> &names)
+{
+    std::uint64_t sum = names.size(), mixed = 0;
+    for (const FileName &name : names) {
+        const std::uint64_t h = std::hash<FileName>{}(name);
+        sum += h;
+        mixed ^= h * 0x9E3779B97F4A7C15ull + (h >> 29);
+    }
+    return (sum ^ (mixed * 0xBF58476D1CE4E5B9ull)) | 1; // never 0, which means unknown
+}
+
 // Nothing to ask: nothing was renamed, or every file was, as planned.
 bool nothingToAsk(const RecoveryPlan &plan)
 {
@@ -86,20 +99,26 @@ OrderingOutcome arrangeAfterRecovery(const std::filesystem::path &folder, Journa
 } // namespace
 
 RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &journal,
-                               PendingRecovery &out, JournalError *error, CheckMode mode)
+                               PendingRecovery &out, JournalError *error, CheckMode mode,
+                               FolderRecord *recordRead)
 {
     if (error)
         *error = {};
+    if (recordRead)
+        *recordRead = {};
     const std::optional<JournalKey> key = journalKeyOf(folder);
     if (!key)
         return RecoveryCheck::Nothing;
-    return checkForRecovery(folder, *key, journal, out, error, mode);
+    return checkForRecovery(folder, *key, journal, out, error, mode, recordRead);
 }
 
 RecoveryCheck checkForRecovery(const std::filesystem::path &folder, const JournalKey &key,
                                Journal &journal, PendingRecovery &out, JournalError *error,
-                               CheckMode mode)
+                               CheckMode mode, FolderRecord *recordRead)
 {
+    FolderRecord own;
+    FolderRecord &record = recordRead ? *recordRead : own;
+    record = {};
     const auto fail = [&](const JournalError &err) {
         if (error)
             *error = err;
@@ -112,9 +131,10 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, const Journa
     if (error)
         *error = {};
     out.lockFailure = {};
+    out.recordGeneration = 0;
+    out.namesPrint = 0;
     const bool settle = mode == CheckMode::Settle;
     journal.setFolder(folder);
-    FolderRecord record;
     if (const JournalError err = journal.load(key, record); !err.ok())
         return fail(err);
     if (!record.pending) {
@@ -185,6 +205,8 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, const Journa
     const bool ask = !nothingToAsk(plan);
     out.key = key;
     out.plan = std::move(plan);
+    out.recordGeneration = journal.lastReadGeneration();
+    out.namesPrint = printOf(names);
     return ask ? RecoveryCheck::Pending : RecoveryCheck::Unconfirmed;
 }
 
@@ -222,7 +244,15 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
     }
     if (choice == RecoveryChoice::Undo && record.pending->kind != PassKind::Shuffle)
         choice = RecoveryChoice::Finish; // only a shuffle is undone; the rest are finished
-    const RecoveryPlan plan = planRecovery(*record.pending, names);
+    // Unless record and names are what the plan was made from: then it is the same plan.
+    std::optional<RecoveryPlan> fresh;
+    if (pending.recordGeneration == 0 || pending.recordGeneration != journal.lastReadGeneration() ||
+        pending.namesPrint != printOf(names))
+        fresh = planRecovery(*record.pending, names,
+                             choice == RecoveryChoice::Undo     ? RecoveryParts::UndoOnly
+                             : choice == RecoveryChoice::Finish ? RecoveryParts::FinishOnly
+                                                                : RecoveryParts::Both);
+    const RecoveryPlan &plan = fresh ? *fresh : pending.plan;
 
     if (choice != RecoveryChoice::Leave) {
         const bool undo = choice == RecoveryChoice::Undo;

@@ -24,6 +24,10 @@ struct PendingRecovery
     RecoveryPlan plan; // plan.status: which pass, when, how many of how many files
     // RecoveryCheck::LockUnavailable: why no lock could be taken for the volume.
     LockFailure lockFailure;
+    // What the plan was worked out from (the record's text, the folder's names), so that the
+    // recovery can tell whether it still holds; 0 when unknown.
+    std::uint64_t recordGeneration = 0;
+    std::uint64_t namesPrint = 0;
 };
 
 enum class RecoveryCheck
@@ -55,14 +59,17 @@ enum class CheckMode
 };
 
 // Looks up the folder's journal record. Tells the journal the folder it is about
-// (Journal::setFolder()).
+// (Journal::setFolder()). `record`, when given, receives the record as last read (empty when it
+// could not be read), so that a caller counting the folder's prefixes need not read it again: what
+// settling or folding writes afterwards says the same about the names.
 RecoveryCheck checkForRecovery(const std::filesystem::path &folder, Journal &journal,
                                PendingRecovery &out, JournalError *error = nullptr,
-                               CheckMode mode = CheckMode::Settle);
+                               CheckMode mode = CheckMode::Settle, FolderRecord *record = nullptr);
 // The same with the folder's key given (journalKeyOf(folder) above).
 RecoveryCheck checkForRecovery(const std::filesystem::path &folder, const JournalKey &key,
                                Journal &journal, PendingRecovery &out,
-                               JournalError *error = nullptr, CheckMode mode = CheckMode::Settle);
+                               JournalError *error = nullptr, CheckMode mode = CheckMode::Settle,
+                               FolderRecord *record = nullptr);
 
 struct RecoveryResult
 {

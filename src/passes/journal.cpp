@@ -4,6 +4,7 @@
 #include "passes/journalformat.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -241,6 +242,24 @@ JournalError Journal::writeRecord(const Location &where, std::string_view text, 
     return {};
 }
 
+std::shared_ptr<const Parsed> Journal::parseRecord(std::string &&text) const
+{
+    const std::lock_guard<std::mutex> hold(m_parsedMutex);
+    if (!m_parsed || text != m_parsedText) {
+        static std::atomic<std::uint64_t> generations{0};
+        m_parsed = std::make_shared<const Parsed>(parse(text));
+        m_parsedText = std::move(text);
+        m_parsedGeneration = ++generations;
+    }
+    return m_parsed;
+}
+
+std::uint64_t Journal::lastReadGeneration() const
+{
+    const std::lock_guard<std::mutex> hold(m_parsedMutex);
+    return m_parsedGeneration;
+}
+
 JournalError Journal::load(const JournalKey &key, FolderRecord &out) const
 {
     out = FolderRecord();
@@ -250,18 +269,19 @@ JournalError Journal::load(const JournalKey &key, FolderRecord &out) const
     std::string text;
     if (JournalError err = readBounded(where.path, text); !err.ok())
         return err;
-    Parsed p = parse(text);
+    const std::shared_ptr<const Parsed> parsed = parseRecord(std::move(text));
+    const Parsed &p = *parsed;
     if (!p.valid)
         return error(JournalError::Kind::Damaged, 0, where.path);
     out.tornTail = p.torn;
     out.known = true;
-    out.stick = std::move(p.stick);
-    out.prefixed = std::move(p.prefixed);
+    out.stick = p.stick;
+    out.prefixed = p.prefixed;
     if (p.pass && p.pass->end == PassEnd::Completed) {
         fold(*p.pass, statesAsRecorded(*p.pass), out.prefixed);
         out.passToFold = true;
     } else {
-        out.pending = std::move(p.pass);
+        out.pending = p.pass;
     }
     return {};
 }
@@ -353,13 +373,14 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
         std::string text;
         if (JournalError err = readBounded(where.path, text); !err.ok())
             return err;
-        Parsed p = parse(text);
+        const std::shared_ptr<const Parsed> parsed = parseRecord(std::move(text));
+        const Parsed &p = *parsed;
         if (!p.valid)
             return error(JournalError::Kind::Damaged, 0, where.path);
         stick = stickToWrite(key, p);
         rewrite =
             p.torn || p.pass || p.version != 2 || p.stick != stick || where.path != where.writeTo;
-        prefixed = std::move(p.prefixed);
+        prefixed = p.prefixed;
         if (p.pass && p.pass->end == PassEnd::Completed) {
             fold(*p.pass, statesAsRecorded(*p.pass), prefixed);
         } else if (p.pass) {

@@ -22,12 +22,18 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace korvalo {
+
+namespace journalformat {
+struct Parsed;
+}
 
 struct JournalError
 {
@@ -158,6 +164,18 @@ private:
     JournalError findRecord(const JournalKey &key, std::filesystem::path &path, bool &found) const;
     // Reads a record, no larger than the music folder's bound.
     JournalError readBounded(const std::filesystem::path &path, std::string &text) const;
+    // The record's lines as parse() reads them. A record is read several times while a folder is
+    // opened and recovered (before and under the lock, again to begin the recovery's own pass),
+    // and parsing a large one costs far more than reading it: the last text parsed is kept and
+    // compared byte for byte, so nothing is taken on trust that the file does not say now.
+    std::shared_ptr<const journalformat::Parsed> parseRecord(std::string &&text) const;
+
+public:
+    // Which text the last record read was: equal numbers, from any journal, mean byte-for-byte
+    // the same text. 0 before anything was read.
+    std::uint64_t lastReadGeneration() const;
+
+private:
     JournalError lockRecord(const JournalKey &key, std::optional<PassLock> &lock) const;
     JournalError writeRecord(const Location &where, std::string_view text, RecordWrite how);
     JournalError appendLine(const std::string &text);
@@ -168,6 +186,10 @@ private:
     int m_maxRecords;
     std::filesystem::path m_musicFolder;
     mutable std::optional<std::uintmax_t> m_musicEntries; // counted when first needed
+    mutable std::mutex m_parsedMutex; // the record may be looked at while a pass runs elsewhere
+    mutable std::string m_parsedText;
+    mutable std::shared_ptr<const journalformat::Parsed> m_parsed;
+    mutable std::uint64_t m_parsedGeneration = 0;
 
     // The pass being recorded.
     journalfile::AppendFile m_file;

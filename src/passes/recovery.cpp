@@ -82,7 +82,8 @@ void simulate(NameSet names, const std::vector<Step> &steps, const PassRecord &p
 
 } // namespace
 
-RecoveryPlan planRecovery(const PassRecord &pass, std::span<const FileName> folderNames)
+RecoveryPlan planRecovery(const PassRecord &pass, std::span<const FileName> folderNames,
+                          RecoveryParts parts)
 {
     RecoveryPlan plan;
     const std::vector<FileState> states = fileStates(pass, folderNames);
@@ -99,7 +100,7 @@ RecoveryPlan planRecovery(const PassRecord &pass, std::span<const FileName> fold
     plan.undoKind = PassKind::Restore;
     plan.finishKind = pass.kind;
 
-    const NameSet present(folderNames.begin(), folderNames.end());
+    NameSet present(folderNames.begin(), folderNames.end());
     std::vector<RecoveryConflict> missing;
     std::vector<Step> undo, finish;
     for (std::size_t i = 0; i < states.size(); ++i) {
@@ -115,8 +116,13 @@ RecoveryPlan planRecovery(const PassRecord &pass, std::span<const FileName> fold
     // Undone last to first: a file gets its name back only after the file that took that name
     // has moved on.
     std::reverse(undo.begin(), undo.end());
-    simulate(present, undo, pass, plan.undo, plan.undoConflicts);
-    simulate(present, finish, pass, plan.finish, plan.finishConflicts);
+    // Each is played through on its own copy of the names; the last one played takes them.
+    if (parts == RecoveryParts::Both)
+        simulate(present, undo, pass, plan.undo, plan.undoConflicts);
+    else if (parts == RecoveryParts::UndoOnly)
+        simulate(std::move(present), undo, pass, plan.undo, plan.undoConflicts);
+    if (parts != RecoveryParts::UndoOnly)
+        simulate(std::move(present), finish, pass, plan.finish, plan.finishConflicts);
 
     const auto byIndex = [](const RecoveryConflict &a, const RecoveryConflict &b) {
         return a.index < b.index;
@@ -157,16 +163,13 @@ std::vector<FileName> korvaloPrefixedNames(std::span<const FileName> names,
     return out;
 }
 
-PrefixCount countPrefixes(std::span<const FileName> folderNames, const FolderRecord &record)
+PrefixCount countPrefixes(std::span<const FileName> folderNames, FolderRecord record)
 {
-    const FolderRecord *known = &record;
-    FolderRecord settled;
     if (record.pending) {
-        settled.known = record.known;
-        settled.prefixed = record.prefixed;
-        fold(*record.pending, fileStates(*record.pending, folderNames), settled.prefixed);
-        known = &settled;
+        fold(*record.pending, fileStates(*record.pending, folderNames), record.prefixed);
+        record.pending.reset();
     }
+    const FolderRecord *known = &record;
     const DigitNames digits = classifyDigitNames(folderNames, *known);
     PrefixCount count;
     count.known = known->known;

@@ -61,7 +61,17 @@ struct RecoveryPlan
     PassKind finishKind = PassKind::Shuffle;
 };
 
-RecoveryPlan planRecovery(const PassRecord &pass, std::span<const FileName> folderNames);
+// Which of the two ways out a plan works out: both when the user is to choose, one when the choice
+// is made (the other's moves and conflicts are then left empty).
+enum class RecoveryParts
+{
+    Both,
+    UndoOnly,
+    FinishOnly
+};
+
+RecoveryPlan planRecovery(const PassRecord &pass, std::span<const FileName> folderNames,
+                          RecoveryParts parts = RecoveryParts::Both);
 
 // The names of a folder that begin with four digits, split for the removal pass's question.
 struct DigitNames
@@ -94,7 +104,9 @@ struct PrefixCount
 // Counts the folder's names. An unfinished pass is taken as the folder shows it: the files it
 // renamed carry its prefix (or, for a removal, lost one), as leaving the pass would record them,
 // so the counts agree with the pass's own count of renamed files.
-PrefixCount countPrefixes(std::span<const FileName> folderNames, const FolderRecord &record);
+// The record is taken by value: the pass is folded into it in place (move it in when it is not
+// needed afterwards).
+PrefixCount countPrefixes(std::span<const FileName> folderNames, FolderRecord record);
 
 // What a rename function tells about one file.
 enum class MoveOutcome

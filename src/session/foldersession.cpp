@@ -170,9 +170,10 @@ void FolderSession::assess(Opening how)
     }
 
     JournalError error;
+    FolderRecord record;
     const RecoveryCheck check =
         checkForRecovery(folder, *m_journal, s.pending, &error,
-                         how == Opening::Look ? CheckMode::ReadOnly : CheckMode::Settle);
+                         how == Opening::Look ? CheckMode::ReadOnly : CheckMode::Settle, &record);
     s.journalError = error;
     switch (check) {
     case RecoveryCheck::Nothing:
@@ -205,18 +206,9 @@ void FolderSession::assess(Opening how)
         return;
     }
 
-    // What the names carry. An unfinished pass is counted as the names show it, so the counts
-    // agree with its own.
-    FolderRecord record;
-    if (const JournalError err =
-            m_journal->load(journalKeyOf(folder).value_or(JournalKey{}), record);
-        !err.ok() && err.kind != JournalError::Kind::NoStateFolder && s.problem.empty()) {
-        s.kind = FolderState::Kind::JournalFailed;
-        s.journalError = err;
-        s.problem = texts::journalFailure(err, m_front);
-        return;
-    }
-    s.prefixes = countPrefixes(listedNames(m_list), record);
+    // What the names carry, by the record just read. An unfinished pass is counted as the names
+    // show it, so the counts agree with its own.
+    s.prefixes = countPrefixes(listedNames(m_list), std::move(record));
     if (s.prefixes.korvalo > 0)
         s.fits = PassKind::Removal;
     if (s.kind == FolderState::Kind::Plain && s.prefixes.korvalo > 0)
@@ -400,8 +392,8 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
         const std::vector<FileName> prefixed = korvaloPrefixedNames(names, record);
         if (!prefixed.empty()) {
             bool unasked = false;
-            const Question q = texts::shuffleAgainQuestion(prefixed, m_list.count(), folder,
-                                                           m_front);
+            const Question q =
+                texts::shuffleAgainQuestion(prefixed, m_list.count(), folder, m_front);
             if (answerOf(asker, q, &unasked) != kYes)
                 return nothing(folder, kind, Outcome::Cancelled,
                                unasked ? texts::againDeclined(static_cast<int>(prefixed.size()),
@@ -554,7 +546,11 @@ Report FolderSession::finish(const Plan &plan)
     } else if (!(pass && report.outcome == Outcome::Done)) {
         if (m_list.refresh().ok())
             m_state.songs = m_list.count();
-        assess(Opening::Work);
+        // A recovery carried out leaves its record as a completed pass does: folded in at the
+        // next opening. Looking without writing spares rewriting the whole record right now.
+        const bool recovered =
+            plan.action == Plan::Action::Recovery && report.outcome == Outcome::Done;
+        assess(recovered ? Opening::Look : Opening::Work);
     }
     return report;
 }

@@ -231,6 +231,8 @@ private slots:
     void planIsWhatThePassRenames_data();
     void planIsWhatThePassRenames();
     void unfinishedPassAndBusyVolume();
+    void recoveryFollowsChangesAfterTheQuestion_data();
+    void recoveryFollowsChangesAfterTheQuestion();
     void completedPassFoldedWhenOpened();
     void unwritableJournalStopsBeforeFirstRename_data();
     void unwritableJournalStopsBeforeFirstRename();
@@ -423,6 +425,70 @@ void TestRecordedPasses::planIsWhatThePassRenames()
 // While another process holds the volume, neither the check nor the recovery touches anything.
 // A completed pass stays in the record name by name until the folder is next opened, which folds
 // it in once: what the journal knows is the same before and after.
+// Between the question and the answer the folder or its record may change: the recovery works
+// from what is there when it runs, and from the plan already made only when nothing changed.
+void TestRecordedPasses::recoveryFollowsChangesAfterTheQuestion_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<int>("conflicts");
+    const QString nothing;
+    QTest::newRow("nothing") << nothing
+                             << QStringList{"32502019 Live.mp3", "3250a.mp3", "3250b.mp3",
+                                            "3250c.mp3"}
+                             << 0;
+    QTest::newRow("a file left to rename renamed by hand")
+        << "b.mp3>x.mp3" << QStringList{"32502019 Live.mp3", "3250a.mp3", "3250c.mp3", "x.mp3"}
+        << 1;
+    QTest::newRow("a file put under a name the recovery gives")
+        << "+3250c.mp3"
+        << QStringList{"32502019 Live.mp3", "3250a.mp3", "3250b.mp3", "3250c.mp3", "c.mp3"} << 1;
+    QTest::newRow("recovered meanwhile by another Korvalo")
+        << "undo" << QStringList{"2019 Live.mp3", "a.mp3", "b.mp3", "c.mp3"} << 0;
+}
+
+void TestRecordedPasses::recoveryFollowsChangesAfterTheQuestion()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, after);
+    QFETCH(int, conflicts);
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    for (const char *name : {"2019 Live.mp3", "a.mp3", "b.mp3", "c.mp3"})
+        dir.touch(name);
+    CountingProgress stopAfterTwo;
+    stopAfterTwo.stopAt = 1;
+    QCOMPARE(int(run(true, dir, &journal, nullptr, &stopAfterTwo).status),
+             int(PassResult::Status::Stopped));
+    korvalo::PendingRecovery pending;
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+             int(RecoveryCheck::Pending));
+
+    korvalo::NullProgress progress;
+    if (change == "undo") {
+        korvalo::Journal other(state.path());
+        korvalo::PendingRecovery theirs;
+        QCOMPARE(int(korvalo::checkForRecovery(dir.path(), other, theirs)),
+                 int(RecoveryCheck::Pending));
+        QCOMPARE(int(korvalo::recoverFolder(dir.path(), other, theirs,
+                                            korvalo::RecoveryChoice::Undo, progress)
+                         .status),
+                 int(korvalo::RecoveryResult::Status::Done));
+    } else if (change.startsWith('+')) {
+        dir.touch(change.mid(1).toStdString());
+    } else if (!change.isEmpty()) {
+        const QStringList names = change.split('>');
+        fs::rename(dir.path() / names[0].toStdString(), dir.path() / names[1].toStdString());
+    }
+    const korvalo::RecoveryResult result = korvalo::recoverFolder(
+        dir.path(), journal, pending, korvalo::RecoveryChoice::Finish, progress);
+    QCOMPARE(int(result.status), int(korvalo::RecoveryResult::Status::Done));
+    QCOMPARE(int(result.conflicts.size()), conflicts);
+    QVERIFY(result.refused.empty());
+    QCOMPARE(namesOf(dir), after);
+}
+
 void TestRecordedPasses::completedPassFoldedWhenOpened()
 {
     TestDir state;
