@@ -12,8 +12,8 @@
 # libFuzzer for a minute (build folder build-fuzz, the core alone; KORVALO_FUZZ_SECONDS changes
 # the time, KORVALO_SKIP_FUZZ=1 leaves it out): a crash, a hang or a blown memory limit fails the
 # script, and the input that caused it is left in build-fuzz/. Then scripts/test-package.sh checks the program as
-# installed (validators, the Debian package, installed with apt-get on this machine, the installed
-# program's window icon); KORVALO_SKIP_PACKAGE=1 leaves it out.
+# installed (validators, the Debian package checked by lintian and installed with apt-get on this
+# machine, help and version without a display, the installed program's window icon); KORVALO_SKIP_PACKAGE=1 leaves it out.
 # KORVALO_TIDY=1 also runs clang-tidy (with the committed .clang-tidy) over src/; it is not part of
 # the default run.
 set -euo pipefail

@@ -1185,4 +1185,20 @@ std::string missingRecoveryChoice()
                   "先运行 korvalo-cli status 文件夹 看看情况。");
 }
 
+std::string windowHelp()
+{
+    return "用法：korvalo [选项]\n"
+           "\n"
+           "打开 Korvalo 的窗口：给文件夹里每个 Mp3 和 Flac 文件的名字前加上随机的四位\n"
+           "序号（1000～9999），让按文件名顺序播放的播放器按随机顺序播放；也可以把序号\n"
+           "去掉。只改这些文件的名字，从不覆盖别的文件。窗口先列出启动时所在的文件夹。\n"
+           "\n"
+           "选项：\n"
+           "  -h, --help     显示这个帮助\n"
+           "  -V, --version  显示版本\n"
+           "其余参数交给 Qt，例如 -platform offscreen。\n"
+           "\n"
+           "在命令行里或脚本中做同样的事：korvalo-cli --help";
+}
+
 } // namespace korvalo::texts

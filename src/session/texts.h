@@ -198,4 +198,9 @@ std::string missingFolder(const std::string &command);
 std::string extraArgument(const std::string &word);
 std::string missingRecoveryChoice();
 
+// --- korvalo, the window ------------------------------------------------------------------------
+
+// What korvalo --help prints: its use, its options, and where the command line's program is.
+std::string windowHelp();
+
 } // namespace korvalo::texts

@@ -133,11 +133,11 @@ void TestTexts::glossaryHolds()
     stopped.order = StoredOrder::Stopped;
 
     std::vector<std::string> all = {texts::recoveryConflicts(names(12), Front::Window)};
-    all.insert(all.end(),
-               {texts::emptyList(), texts::cancelled(), texts::statusPrefixed(3, 1),
-                texts::dryRunHeading(PassKind::Shuffle), texts::statusOtherDigits(2),
-                texts::dryRunSummary(PassKind::Removal, 3, 2), texts::statusUnknownFolder(4),
-                texts::orderingProgressLabel(), texts::movingBackProgressLabel()});
+    all.insert(all.end(), {texts::emptyList(), texts::cancelled(), texts::statusPrefixed(3, 1),
+                           texts::dryRunHeading(PassKind::Shuffle), texts::statusOtherDigits(2),
+                           texts::dryRunSummary(PassKind::Removal, 3, 2),
+                           texts::statusUnknownFolder(4), texts::orderingProgressLabel(),
+                           texts::movingBackProgressLabel(), texts::windowHelp()});
     for (const PassKind kind :
          {PassKind::Shuffle, PassKind::Removal, PassKind::Restore, PassKind::Order})
         all.insert(all.end(), {texts::completed(kind, 3), texts::passName(kind)});
