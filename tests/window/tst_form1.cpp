@@ -270,6 +270,11 @@ private slots:
     void modes();
     void songCount_data();
     void songCount();
+    void optionFitsFolder_data();
+    void optionFitsFolder();
+    void countAfterPass_data();
+    void countAfterPass();
+    void folderGoneBeforeClick();
     void chainFromFolderList();
     void chainFromDrive();
     void unreadableFolderKeepsLists_data();
@@ -363,8 +368,8 @@ void TestForm1::startupState()
     QCOMPARE(h.command1()->text(), QStringLiteral("随机排序"));
     QVERIFY(h.command1()->isEnabled());
     QVERIFY(!h.command2()->isEnabled());
-    QVERIFY(!h.option1()->isChecked());
-    QVERIFY(!h.option2()->isChecked());
+    // The option that fits the folder shown, as if clicked.
+    QVERIFY(h.option1()->isChecked());
     QVERIFY(h.option1()->autoExclusive() && h.option2()->autoExclusive());
     QCOMPARE(h.progressBar1()->minimum(), 0);
     QCOMPARE(h.progressBar1()->maximum(), 100);
@@ -466,6 +471,87 @@ void TestForm1::modes()
     // Only the refusals speak; with no name at risk nothing is asked.
     QCOMPARE(int(h.messages.size()), actions.contains("empty") && actions.size() > 1 ? 1 : 0);
     QVERIFY(h.questions.empty());
+}
+
+void TestForm1::optionFitsFolder_data()
+{
+    QTest::addColumn<QStringList>("start"); // the songs of the folder shown at start-up
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<bool>("alreadyUsed");
+    const QStringList plain{"a.mp3"}, prefixed{"4821a.mp3", "7310b.flac"};
+    QTest::newRow("start-up, prefixed") << prefixed << QStringList{} << true;
+    QTest::newRow("a plain folder") << prefixed << QStringList{"plain"} << false;
+    QTest::newRow("a prefixed folder") << plain << QStringList{"prefixed"} << true;
+    QTest::newRow("the user switches") << plain << QStringList{"prefixed", "option1"} << false;
+    QTest::newRow("a shuffle keeps the option")
+        << plain << QStringList{"plain", "shuffle"} << false;
+}
+
+// Opening a folder selects the option that fits it and sets the buttons as its click would.
+void TestForm1::optionFitsFolder()
+{
+    QFETCH(QStringList, start);
+    QFETCH(QStringList, actions);
+    QFETCH(bool, alreadyUsed);
+    Harness h(Boxes::Hooked, [&](Harness &h) { touchAll(h.start, start); });
+    h.work.mkdir("plain");
+    h.work.mkdir("prefixed");
+    touchAll(h.work, {"plain/a.mp3", "prefixed/4821a.mp3", "prefixed/7310b.flac"});
+    for (const QString &a : actions)
+        act(h, a);
+    QCOMPARE(h.option2()->isChecked(), alreadyUsed);
+    QCOMPARE(h.option1()->isChecked(), !alreadyUsed);
+    if (actions.contains("shuffle"))
+        return; // the buttons as the pass left them
+    QCOMPARE(h.command1()->text(),
+             alreadyUsed ? QStringLiteral("重新排序") : QStringLiteral("随机排序"));
+    QCOMPARE(h.command1()->isEnabled(), !alreadyUsed);
+    QCOMPARE(h.command2()->isEnabled(), alreadyUsed);
+}
+
+void TestForm1::countAfterPass_data()
+{
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("shuffle") << QStringList{"music", "shuffle"}
+                             << "已选文件夹共有2首歌曲，已全部加上序号";
+    QTest::newRow("removal") << QStringList{"music", "shuffle", "removal"}
+                             << "已选文件夹共有2首歌曲，已去掉序号";
+    QTest::newRow("nothing to remove")
+        << QStringList{"music", "option2", "removal"} << "已选文件夹共有2首歌曲，没有要去掉的序号";
+    QTest::newRow("another folder")
+        << QStringList{"music", "shuffle", "empty"} << "已选文件夹共有0首歌曲";
+}
+
+// The song count label says what a pass did, with no box; another folder gets its plain count.
+void TestForm1::countAfterPass()
+{
+    QFETCH(QStringList, actions);
+    Harness h;
+    h.work.mkdir("empty");
+    h.work.mkdir("music");
+    touchAll(h.work, {"music/a.mp3", "music/b.flac"});
+    for (const QString &a : actions)
+        act(h, a);
+    QTEST(h.label3()->text(), "label");
+    QVERIFY(h.messages.empty());
+}
+
+// The folder moved away after it was opened: the click empties the list and says so.
+void TestForm1::folderGoneBeforeClick()
+{
+    Harness h;
+    h.work.mkdir("music");
+    touchAll(h.work, {"music/a.mp3", "music/b.flac"});
+    act(h, "music");
+    fs::rename(h.work / "music", h.work / "moved");
+    act(h, "shuffle");
+    QCOMPARE(h.file1()->listCount(), 0);
+    QCOMPARE(h.label3()->text(), QStringLiteral("已选文件夹共有0首歌曲"));
+    QCOMPARE(int(h.messages.size()), 1);
+    QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
+    QCOMPARE(h.messages[0].title, QString::fromUtf8(korvalo::texts::title::kFolderGone));
+    QCOMPARE(songsIn(h.work / "moved"), (QStringList{"a.mp3", "b.flac"}));
 }
 
 void TestForm1::songCount_data()
@@ -578,7 +664,7 @@ void TestForm1::unreadableFolderKeepsLists()
 
     QCOMPARE(int(h.messages.size()), 1);
     QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
-    QCOMPARE(h.messages[0].title, QStringLiteral("警告"));
+    QCOMPARE(h.messages[0].title, QStringLiteral("无法打开文件夹"));
     QVERIFY2(h.messages[0].text.contains(QString::fromStdString(gone.native())),
              qPrintable(h.messages[0].text));
     QCOMPARE(h.dir1()->path(), shown);
@@ -597,6 +683,7 @@ void TestForm1::passesOnDisk()
     h.open(h.work.path());
     const QString label = h.label3()->text();
 
+    act(h, "option1"); // "1234c.MP3" makes it look shuffled before
     act(h, "shuffle");
     const QString differs =
         unmatchedNames(songsIn(h.work.path()), {"#1234c.MP3", "#a.mp3", "#b.flac", "#歌.mp3"});
@@ -606,7 +693,7 @@ void TestForm1::passesOnDisk()
     QCOMPARE(songsIn(h.work.path()), songs);
     QCOMPARE(shownNames(h.file1()), songs);
     QCOMPARE(h.work.contents(), contents);
-    QCOMPARE(h.label3()->text(), label);
+    QVERIFY(h.label3()->text().startsWith(label));
     QVERIFY(h.messages.empty() && h.questions.empty());
 }
 
@@ -716,8 +803,11 @@ void TestForm1::failedRenameReported()
     QCOMPARE(songsIn(h.work.path()), left);
     QCOMPARE(int(h.messages.size()), 1);
     QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
-    QCOMPARE(h.messages[0].title, QStringLiteral("警告"));
-    QVERIFY2(h.messages[0].text.contains("2222a.mp3"), qPrintable(h.messages[0].text));
+    QCOMPARE(h.messages[0].title, QStringLiteral("删除排序没有做完"));
+    // The news first, the names after.
+    QVERIFY2(h.messages[0].text.startsWith("有一个文件无法改名") &&
+                 h.messages[0].text.contains("2222a.mp3"),
+             qPrintable(h.messages[0].text));
     QCOMPARE(shownNames(h.file1()), left);
     QVERIFY(!h.command1()->isEnabled());
     QVERIFY(h.command2()->isEnabled());
@@ -864,7 +954,9 @@ void TestForm1::passQuestions()
 void TestForm1::recoveryOnOpen_data()
 {
     using Choice = korvalo::RecoveryChoice;
-    QTest::addColumn<bool>("atStartUp"); // the folder the window starts in
+    // "shown": the folder the window starts in; else another, offered at start-up and "declined"
+    // (then opened by hand) or "opened" from the offer.
+    QTest::addColumn<QString>("start");
     QTest::addColumn<int>("choice");
     QTest::addColumn<QStringList>("after"); // empty: as the stopped pass left them
     QTest::addColumn<bool>("command1");
@@ -872,18 +964,24 @@ void TestForm1::recoveryOnOpen_data()
 
     const QStringList done{"#a.mp3", "#b.flac", "#c.mp3", "#d.mp3"};
     const QStringList undone{"a.mp3", "b.flac", "c.mp3", "d.mp3"};
-    QTest::newRow("finish") << false << int(Choice::Finish) << done << false << "100%";
-    QTest::newRow("undo") << false << int(Choice::Undo) << undone << true << "100%";
-    QTest::newRow("later") << false << korvalo::session::kLater << QStringList{} << true << "0%";
-    QTest::newRow("at start-up: finish") << true << int(Choice::Finish) << done << false << "100%";
+    QTest::newRow("finish") << "declined" << int(Choice::Finish) << done << false << "100%";
+    QTest::newRow("undo") << "declined" << int(Choice::Undo) << undone << true << "100%";
+    // Left as it is, half the names carry a prefix: the option that fits is "already used".
+    QTest::newRow("later") << "declined" << korvalo::session::kLater << QStringList{} << false
+                           << "0%";
+    QTest::newRow("at start-up: finish")
+        << "shown" << int(Choice::Finish) << done << false << "100%";
+    QTest::newRow("opened from the offer: undo")
+        << "opened" << int(Choice::Undo) << undone << true << "100%";
 }
 
 // A folder whose last pass was stopped: opening it asks at once; the answer runs on the worker
 // like a pass, and its end sets the buttons and the list.
 void TestForm1::recoveryOnOpen()
 {
-    QFETCH(bool, atStartUp);
+    QFETCH(QString, start);
     QFETCH(int, choice);
+    const bool atStartUp = start == "shown";
     QFETCH(QStringList, after);
     QFETCH(bool, command1);
     QFETCH(QString, percent);
@@ -893,15 +991,23 @@ void TestForm1::recoveryOnOpen()
     Harness h(Boxes::Hooked, [&](Harness &h) {
         stoppedShuffleIn(atStartUp ? h.start.path() : music.path());
         left = songsIn(atStartUp ? h.start.path() : music.path());
-        h.answer = [&](const Question &) { return choice; };
+        h.answer = [&](const Question &q) {
+            if (q.kind == Question::Kind::UnfinishedElsewhere)
+                return start == "opened" ? 0 : korvalo::session::kLater;
+            return choice;
+        };
     });
     if (!atStartUp) {
-        QVERIFY(h.questions.empty());
-        h.open(music.path());
+        // Named once at start-up, and opened only when the user says so.
+        QVERIFY(!h.questions.empty());
+        QCOMPARE(h.questions[0].kind, Question::Kind::UnfinishedElsewhere);
+        QVERIFY(h.questions[0].text.find(music.path().native()) != std::string::npos);
+        if (start == "declined")
+            h.open(music.path());
     }
     QVERIFY(h.waitForPass());
-    QCOMPARE(int(h.questions.size()), 1);
-    QCOMPARE(h.questions[0].kind, Question::Kind::Recovery);
+    QCOMPARE(int(h.questions.size()), atStartUp ? 1 : 2);
+    QCOMPARE(h.questions.back().kind, Question::Kind::Recovery);
 
     const QStringList now = songsIn(h.dir1()->path());
     const QString differs = unmatchedNames(now, after.isEmpty() ? left : after);
@@ -973,7 +1079,9 @@ void TestForm1::questionKeys()
     QString title, text, defaultCaption;
     QStringList captions;
     bool stayedOpen = false;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
     const OnNextBox onBox([&](QMessageBox *box) {
+        icon = box->icon();
         title = box->windowTitle();
         text = box->text();
         for (QAbstractButton *b : box->buttons())
@@ -1011,6 +1119,7 @@ void TestForm1::questionKeys()
     const Question &q = h.questions[0];
     QCOMPARE(title, QString::fromStdString(q.title));
     QCOMPARE(text, QString::fromStdString(q.text));
+    QCOMPARE(icon, QMessageBox::Question);
     QStringList choices;
     QString defaultChoice;
     for (const Question::Choice &c : q.choices) {
