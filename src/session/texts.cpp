@@ -644,7 +644,8 @@ std::string songCountAfterPass(PassKind kind, int count, int renamed)
         did = "没有要去掉的序号";
     else
         did = "已去掉序号";
-    return songCount(count) + "，" + did;
+    // On a line of its own: the label is narrow.
+    return songCount(count) + "，\n" + did;
 }
 
 std::string refusedTitle(PassKind kind)

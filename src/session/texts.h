@@ -127,7 +127,7 @@ std::string againDeclined(int prefixed, const std::filesystem::path &folder, Fro
 // --- What a pass did ----------------------------------------------------------------------------
 
 std::string completed(PassKind kind, int renamed);
-// Label3 after a completed pass: the song count, then what the pass did.
+// Label3 after a completed pass: the song count, then on a second line what the pass did.
 std::string songCountAfterPass(PassKind kind, int count, int renamed);
 // A title for a pass that could not be run ("无法随机排序"), or did not finish.
 std::string refusedTitle(PassKind kind);

@@ -156,6 +156,8 @@ void Form1::buildControls()
     m_option2 = place(new QRadioButton(caption(kOption2), m_frame1), "Option2");
 
     m_command2->setEnabled(false);
+    // Its first line stands level with Label1 and Label2; what a pass did goes below.
+    m_label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // The controls that show no caption of their own are named for screen readers.
     m_drive1->setAccessibleName(caption(kDriveListName));
     m_dir1->setAccessibleName(caption(kFolderListName));
@@ -164,6 +166,12 @@ void Form1::buildControls()
     m_file1->setAccessibleName(caption(kFileListName));
     m_progressBar1->setAccessibleName(caption(kProgressName));
     m_label5->setAccessibleName(caption(kPercentName));
+    // The lists show a faint frame around their current row only: a frame in the highlight
+    // colour tells which of them has the keyboard.
+    for (QAbstractItemView *list :
+         {static_cast<QAbstractItemView *>(m_dir1), static_cast<QAbstractItemView *>(m_file1)})
+        list->setStyleSheet(
+            QStringLiteral("QAbstractItemView:focus { border: 2px solid palette(highlight); }"));
     m_progressBar1->setRange(0, 100);
     m_progressBar1->setValue(0);
     m_progressBar1->setTextVisible(false);

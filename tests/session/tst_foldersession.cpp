@@ -891,12 +891,13 @@ void TestFolderSession::whatTheWindowShows_data()
     QTest::newRow("damaged record") << "damaged" << none << none << ""
                                     << "";
     QTest::newRow("shuffle") << "plain" << shuffle << first
-                             << "已选文件夹共有6首歌曲，已全部加上序号"
+                             << "已选文件夹共有6首歌曲，\n已全部加上序号"
                              << "";
-    QTest::newRow("removal") << "shuffled" << removal << used << "已选文件夹共有6首歌曲，已去掉序号"
+    QTest::newRow("removal") << "shuffled" << removal << used
+                             << "已选文件夹共有6首歌曲，\n已去掉序号"
                              << "";
     QTest::newRow("removal, nothing to remove")
-        << "plain" << removal << first << "已选文件夹共有6首歌曲，没有要去掉的序号"
+        << "plain" << removal << first << "已选文件夹共有6首歌曲，\n没有要去掉的序号"
         << "";
     QTest::newRow("empty list") << "empty" << shuffle << first << ""
                                 << "警告";

@@ -319,10 +319,10 @@ void TestForm1::startupGeometry_data()
         {"Frame2", "QGroupBox", "Form1", "文件预览", {8, 112, 457, 337}},
         {"Label1", "QLabel", "Frame2", "文件夹选择：", {32, 24, 81, 17}},
         {"Label2", "QLabel", "Frame2", "文件预览：", {216, 24, 97, 17}},
-        {"Label3", "QLabel", "Frame2", "", {280, 24, 161, 17}},
+        {"Label3", "QLabel", "Frame2", "", {280, 24, 161, 34}},
         {"Drive1", "DriveList", "Frame2", "", {16, 48, 177, 20}},
         {"Dir1", "DirList", "Frame2", "", {16, 72, 177, 258}},
-        {"File1", "FileList", "Frame2", "", {208, 48, 233, 270}},
+        {"File1", "FileList", "Frame2", "", {208, 60, 233, 258}},
         {"Frame3", "QGroupBox", "Form1", "操作进度", {8, 456, 457, 49}},
         {"Label4", "QLabel", "Frame3", "已完成进度：", {8, 24, 81, 17}},
         {"ProgressBar1", "QProgressBar", "Frame3", "", {80, 16, 329, 25}},
@@ -514,11 +514,11 @@ void TestForm1::countAfterPass_data()
     QTest::addColumn<QStringList>("actions");
     QTest::addColumn<QString>("label");
     QTest::newRow("shuffle") << QStringList{"music", "shuffle"}
-                             << "已选文件夹共有2首歌曲，已全部加上序号";
+                             << "已选文件夹共有2首歌曲，\n已全部加上序号";
     QTest::newRow("removal") << QStringList{"music", "shuffle", "removal"}
-                             << "已选文件夹共有2首歌曲，已去掉序号";
-    QTest::newRow("nothing to remove")
-        << QStringList{"music", "option2", "removal"} << "已选文件夹共有2首歌曲，没有要去掉的序号";
+                             << "已选文件夹共有2首歌曲，\n已去掉序号";
+    QTest::newRow("nothing to remove") << QStringList{"music", "option2", "removal"}
+                                       << "已选文件夹共有2首歌曲，\n没有要去掉的序号";
     QTest::newRow("another folder")
         << QStringList{"music", "shuffle", "empty"} << "已选文件夹共有0首歌曲";
 }
