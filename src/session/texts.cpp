@@ -1151,7 +1151,8 @@ session::Question unfinishedAtStartQuestion(const std::vector<session::Unfinishe
     session::Question q;
     q.kind = session::Question::Kind::UnfinishedElsewhere;
     q.title = "有没有完成的改名";
-    q.text = "Korvalo 上次在这些文件夹里的改名没有完成：\n";
+    q.text = std::string("Korvalo 上次在") + (passes.size() == 1 ? "这个" : "这些") +
+             "文件夹里的改名没有完成：\n";
     for (const session::UnfinishedPass &p : passes)
         q.text += "\n" + unfinishedLine(p);
     q.text += "\n";
