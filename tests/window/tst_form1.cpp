@@ -3,6 +3,8 @@
 // the window draws and stays usable, and its report applied to the buttons and the list. What the
 // session decides (which question, which refusal, the texts) is tested with the session.
 
+#include "passes/journal.h"
+#include "passes/journalkey.h"
 #include "passes/ordering.h"
 #include "session/foldersession.h"
 #include "session/texts.h"
@@ -275,6 +277,7 @@ private slots:
     void countAfterPass_data();
     void countAfterPass();
     void folderGoneBeforeClick();
+    void filesBackFromOrdering();
     void chainFromFolderList();
     void chainFromDrive();
     void unreadableFolderKeepsLists_data();
@@ -385,6 +388,19 @@ void TestForm1::startupState()
     QCOMPARE(h.drive1()->drive(), h.drive1()->volumeRootOf(h.start.path()));
     QVERIFY(h.label3()->text().isEmpty());
     QVERIFY(h.questions.empty() && h.messages.empty());
+
+    // Screen readers name the controls that show no caption from the text table; the folder
+    // tree's hidden header reads the same, not a column number.
+    using namespace korvalo::texts::caption;
+    const std::pair<QWidget *, const char *> named[] = {{h.drive1(), kDriveListName},
+                                                        {h.dir1(), kFolderListName},
+                                                        {h.file1(), kFileListName},
+                                                        {h.progressBar1(), kProgressName},
+                                                        {h.label5(), kPercentName}};
+    for (const auto &[widget, name] : named)
+        QCOMPARE(widget->accessibleName(), QString::fromUtf8(name));
+    QVERIFY(h.dir1()->isHeaderHidden());
+    QCOMPARE(h.dir1()->headerItem()->text(0), QString::fromUtf8(kFolderListName));
 }
 
 void TestForm1::tabOrder_data()
@@ -552,6 +568,35 @@ void TestForm1::folderGoneBeforeClick()
     QCOMPARE(h.messages[0].icon, QMessageBox::Warning);
     QCOMPARE(h.messages[0].title, QString::fromUtf8(korvalo::texts::title::kFolderGone));
     QCOMPARE(songsIn(h.work / "moved"), (QStringList{"a.mp3", "b.flac"}));
+}
+
+// Files left out in the folder they pass through to be stored in order come back as the window
+// starts: the tree, the list and the count show the folder as it is now.
+void TestForm1::filesBackFromOrdering()
+{
+    Harness h(Boxes::Hooked, [](Harness &h) {
+        touchAll(h.start, {"a.mp3", "b.mp3", "c.mp3"});
+        const korvalo::FileName recorded = korvalo::orderingFolderName();
+        const std::string inner = korvalo::shortOrderingFolderName(recorded);
+        h.start.mkdir(inner);
+        fs::rename(h.start / "c.mp3", h.start / inner / "c.mp3");
+        std::vector<korvalo::PlannedRename> planned;
+        for (const char *song : {"a.mp3", "b.mp3", "c.mp3"})
+            planned.push_back({song, song});
+        korvalo::PassStart start;
+        start.kind = korvalo::PassKind::Order;
+        start.fileCount = 3;
+        start.planned = planned;
+        start.orderFolder = recorded;
+        QVERIFY(korvalo::Journal()
+                    .beginPass(korvalo::journalKeyOf(h.start.path()).value(), start)
+                    .ok());
+    });
+    QVERIFY(h.waitForPass());
+    QCOMPARE(int(h.questions.size()), 1);
+    QCOMPARE(h.dir1()->subfolderCount(), 0);
+    QCOMPARE(shownNames(h.file1()), (QStringList{"a.mp3", "b.mp3", "c.mp3"}));
+    QCOMPARE(h.label3()->text(), QStringLiteral("已选文件夹共有3首歌曲"));
 }
 
 void TestForm1::songCount_data()
@@ -1018,6 +1063,9 @@ void TestForm1::recoveryOnOpen()
     QCOMPARE(h.command2()->isEnabled(), !command1);
     QCOMPARE(h.label5()->text(), percent);
     QVERIFY(h.messages.empty());
+    // After the recovery the count is the folder's as it is now.
+    if (!after.isEmpty())
+        QCOMPARE(h.label3()->text(), QStringLiteral("已选文件夹共有4首歌曲"));
 }
 
 void TestForm1::orderingFolderOpened_data()
