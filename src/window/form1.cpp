@@ -340,9 +340,12 @@ void Form1::offerStartUp()
     if (!offer)
         return;
     const int answer = ask(offer->question);
+    if (answer < 0 || answer >= static_cast<int>(offer->folders.size()))
+        return;
     // The folder opens as the user would open it: its own question follows.
-    if (answer >= 0 && answer < static_cast<int>(offer->folders.size()))
-        m_dir1->setPath(offer->folders[static_cast<std::size_t>(answer)]);
+    const std::filesystem::path &folder = offer->folders[static_cast<std::size_t>(answer)];
+    if (const korvalo::ListError err = m_dir1->setPath(folder); !err.ok())
+        tell(korvalo::session::folderFailureNotice(folder, err, korvalo::texts::Front::Window));
 }
 
 void Form1::onOption1Click()
