@@ -854,10 +854,12 @@ namespace {
 // One line about an unfinished pass: where, which pass, when, how many files.
 std::string unfinishedLine(const session::UnfinishedPass &p)
 {
-    const std::string where = p.folder.empty()
-                                  ? "U盘没有插上（卷 " + p.key.volume + " 里的文件夹" +
-                                        quoted(std::filesystem::path(p.key.pathInVolume)) + "）"
-                                  : quoted(p.folder);
+    const std::string inVolume = quoted(std::filesystem::path(p.key.pathInVolume));
+    std::string where = quoted(p.folder);
+    if (p.folder.empty())
+        where = p.volumePresent || p.key.volume.empty()
+                    ? inVolume + "（文件夹已被移动或删除）"
+                    : "U盘没有插上（卷 " + p.key.volume + " 里的文件夹" + inVolume + "）";
     return "    " + where + "：" + quotedPass(p.pass.kind) + "，开始于 " +
            localTime(p.pass.startTime) + "，共 " + n(static_cast<long long>(p.pass.fileCount)) +
            " 个文件";

@@ -17,18 +17,27 @@ namespace fs = std::filesystem;
 namespace {
 
 // Where a folder of this key would be on each mounted volume, the path inside the volume joined
-// to the mount point. Only a candidate whose own key is the record's is the folder.
-std::vector<fs::path> candidates(const JournalKey &key)
+// to the mount point, with that mount point. Only a candidate whose own key is the record's is the
+// folder.
+struct Candidate
 {
-    std::vector<fs::path> out;
+    fs::path mountPoint;
+    fs::path folder;
+};
+
+std::vector<Candidate> candidates(const JournalKey &key)
+{
+    std::vector<Candidate> out;
     const fs::path inVolume = fs::path(key.pathInVolume).relative_path();
     if (key.volume.empty()) {
-        out.emplace_back(key.pathInVolume); // known by its path alone
+        out.push_back({fs::path(), fs::path(key.pathInVolume)}); // known by its path alone
         return out;
     }
 #ifdef _WIN32
-    for (char drive = 'A'; drive <= 'Z'; ++drive)
-        out.push_back(fs::path(std::string(1, drive) + ":\\") / inVolume);
+    for (char drive = 'A'; drive <= 'Z'; ++drive) {
+        const fs::path root = std::string(1, drive) + ":\\";
+        out.push_back({root, root / inVolume});
+    }
 #else
     for (const MountEntry &mount : readMountTable()) {
         // A mount of a folder inside the volume holds only the paths below that folder.
@@ -36,22 +45,36 @@ std::vector<fs::path> candidates(const JournalKey &key)
         const fs::path below = inVolume.lexically_relative(root);
         if (below.empty() || *below.begin() == "..")
             continue;
-        out.push_back((fs::path(mount.mountPoint) / below).lexically_normal());
+        out.push_back({mount.mountPoint, (fs::path(mount.mountPoint) / below).lexically_normal()});
     }
 #endif
     return out;
 }
 
-fs::path reachableFolder(const JournalKey &key)
+void locate(UnfinishedPass &found)
 {
-    for (const fs::path &candidate : candidates(key)) {
+    const std::vector<Candidate> all = candidates(found.key);
+    for (const Candidate &c : all) {
         std::error_code ec;
-        if (!fs::is_directory(candidate, ec))
+        if (!fs::is_directory(c.folder, ec))
             continue;
-        if (const std::optional<JournalKey> there = journalKeyOf(candidate); there && *there == key)
-            return withoutTrailingSeparator(candidate);
+        if (const std::optional<JournalKey> there = journalKeyOf(c.folder);
+            there && *there == found.key) {
+            found.folder = withoutTrailingSeparator(c.folder);
+            found.volumePresent = true;
+            return;
+        }
     }
-    return {};
+    // Not found: is its volume there at all?
+    for (const Candidate &c : all) {
+        if (c.mountPoint.empty())
+            continue;
+        if (const std::optional<JournalKey> there = journalKeyOf(c.mountPoint);
+            there && there->volume == found.key.volume) {
+            found.volumePresent = true;
+            return;
+        }
+    }
 }
 
 } // namespace
@@ -73,7 +96,7 @@ std::vector<UnfinishedPass> unfinishedPasses(const fs::path &journalFolder)
         if (!parsed.valid || !parsed.pass || parsed.pass->end == PassEnd::Completed)
             continue;
         UnfinishedPass found{parsed.key, std::move(*parsed.pass), {}};
-        found.folder = reachableFolder(found.key);
+        locate(found);
         out.push_back(std::move(found));
     }
     std::sort(out.begin(), out.end(), [](const UnfinishedPass &a, const UnfinishedPass &b) {

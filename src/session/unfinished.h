@@ -18,8 +18,11 @@ struct UnfinishedPass
 {
     JournalKey key;  // the folder as the record knows it: its volume and its path inside it
     PassRecord pass; // the pass that did not finish
-    // Where the folder is mounted now; empty when its stick is not plugged in.
+    // Where the folder is mounted now; empty when it cannot be found.
     std::filesystem::path folder;
+    // Its volume is mounted (the folder was moved or deleted); false when the stick is not
+    // plugged in.
+    bool volumePresent = false;
 };
 
 // Every unfinished pass in the journal kept in `journalFolder`, oldest first. A record that cannot
