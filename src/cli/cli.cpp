@@ -5,6 +5,7 @@
 #include "passes/progress.h"
 #include "session/foldersession.h"
 #include "session/texts.h"
+#include "session/unfinished.h"
 
 #include <algorithm>
 #include <chrono>
@@ -105,11 +106,13 @@ Parsed parse(const std::vector<std::string> &args)
     if (found == std::end(commands))
         return badUse(texts::unknownCommand(words[0]));
     inv.command = found->second;
-    if (words.size() < 2)
+    // A status with no folder is about every folder the journal knows.
+    if (words.size() < 2 && inv.command != Command::Status)
         return badUse(texts::missingFolder(words[0]));
     if (words.size() > 2)
         return badUse(texts::extraArgument(words[2]));
-    inv.folder = words[1];
+    if (words.size() == 2)
+        inv.folder = words[1];
 
     // Each option, the commands it belongs to, and what it sets.
     std::string digitOption;
@@ -336,6 +339,10 @@ int runCommand(const Invocation &inv, Console &console)
     case Command::List:
         break;
     case Command::Status:
+        if (inv.folder.empty()) {
+            console.out << withNewline(texts::unfinishedList(session::unfinishedPasses()));
+            return kDone;
+        }
         session.open(inv.folder, session::Opening::Look);
         return told(session.status(), console);
     case Command::Shuffle:

@@ -17,6 +17,7 @@ std::string help()
            "  shuffle 文件夹   随机排序：给每个文件名前加上随机序号\n"
            "  remove 文件夹    删除排序：去掉文件名开头的四位数字\n"
            "  status 文件夹    显示有多少个文件名带着 Korvalo 写的序号，以及有没有没完成的改名\n"
+           "  status           列出改名记录里所有没完成的改名\n"
            "  recover 文件夹 --undo | --finish | --leave\n"
            "                   处理一次没完成的改名：--undo "
            "把已改的文件名改回原样（只用于随机排序），\n"

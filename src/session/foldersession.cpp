@@ -3,12 +3,14 @@
 #include "browse/asciichars.h"
 #include "browse/mountinfo.h"
 #include "passes/journalkey.h"
+#include "passes/mediumcheck.h"
 #include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "passes/randomsource.h"
 #include "passes/volumeclaim.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 namespace korvalo::session {
@@ -66,6 +68,22 @@ std::optional<PassKind> nextAfterRecovery(PassKind kind, RecoveryChoice choice)
         return std::nullopt;
     const bool shuffled = kind == PassKind::Shuffle && choice == RecoveryChoice::Finish;
     return shuffled ? PassKind::Removal : PassKind::Shuffle;
+}
+
+// The title of a box about a folder that went away; empty for any other cause.
+std::string goneTitle(Cause cause)
+{
+    if (cause == Cause::DeviceGone)
+        return texts::title::kStickGone;
+    if (cause == Cause::FolderGone)
+        return texts::title::kFolderGone;
+    return std::string();
+}
+
+bool beginsWithFourDigits(const FileName &name)
+{
+    return name.size() >= 4 &&
+           std::all_of(name.begin(), name.begin() + 4, [](auto c) { return c >= '0' && c <= '9'; });
 }
 
 } // namespace
@@ -139,6 +157,7 @@ const FolderState &FolderSession::open(const fs::path &folder, Opening how)
     m_state = FolderState();
     FolderState &s = m_state;
     s.folder = folder;
+    m_device = deviceOf(folder);
     const ListError error = m_list.setFolder(folder);
     // The ordering folder is offered its move back even when it cannot be listed.
     if (!error.ok() && (how == Opening::ListOnly || !isOrderingFolder(folder))) {
@@ -313,8 +332,11 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
         if (answerOf(asker, *s.question) == kYes)
             return planReturn();
         return nothing(folder, kind, Outcome::Refused, s.problem);
-    case FolderState::Kind::Unreadable:
-        return nothing(folder, kind, Outcome::BadFolder, s.problem);
+    case FolderState::Kind::Unreadable: {
+        Plan plan = nothing(folder, kind, Outcome::BadFolder, s.problem);
+        plan.report.title = goneTitle(s.listError.kind);
+        return plan;
+    }
     case FolderState::Kind::Busy:
     case FolderState::Kind::LockUnavailable:
         return nothing(folder, kind, Outcome::Refused, s.problem);
@@ -341,6 +363,8 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
     case FolderState::Kind::Prefixed:
         break;
     }
+    if (std::optional<Plan> gone = goneAway(kind))
+        return std::move(*gone);
     if (m_list.count() == 0) {
         Plan plan = nothing(folder, kind, Outcome::Done, texts::emptyList());
         plan.report.emptyList = true;
@@ -412,8 +436,18 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
 
     const StrippableNames digits = strippableNames(names, record);
     if (!digits.others.empty()) {
+        // The names with four leading digits that the removal leaves alone: both lists keep the
+        // list's order, so one walk finds them.
+        std::vector<FileName> leftAlone;
+        auto next = digits.qualifying.begin();
+        for (const FileName &name : names) {
+            if (next != digits.qualifying.end() && *next == name)
+                ++next;
+            else if (beginsWithFourDigits(name))
+                leftAlone.push_back(name);
+        }
         const Question q = texts::stripDigitsQuestion(
-            digits.others, static_cast<int>(digits.qualifying.size()), m_front);
+            digits.others, static_cast<int>(digits.qualifying.size()), m_front, leftAlone);
         switch (DigitAnswer(answerOf(asker, q))) {
         case DigitAnswer::KeepOthers:
             plan.stripAll = false;
@@ -544,15 +578,50 @@ Report FolderSession::finish(const Plan &plan)
             assess(Opening::Work);
         }
     } else if (!(pass && report.outcome == Outcome::Done)) {
-        if (m_list.refresh().ok())
+        if (m_list.refresh().ok()) {
             m_state.songs = m_list.count();
+        } else if (std::optional<Plan> gone = goneAway(report.kind)) {
+            // Pulled out during the plan: its report says so already.
+            report.namesChanged = true;
+            report.countLabel = gone->report.countLabel;
+            return report;
+        }
         // A recovery carried out leaves its record as a completed pass does: folded in at the
         // next opening. Looking without writing spares rewriting the whole record right now.
         const bool recovered =
             plan.action == Plan::Action::Recovery && report.outcome == Outcome::Done;
         assess(recovered ? Opening::Look : Opening::Work);
     }
+    if (!pass) {
+        // Files may have come back, or gone: the count is the folder's as it is now.
+        report.settled = true;
+        if (m_state.kind != FolderState::Kind::Unreadable)
+            report.countLabel = texts::songCount(m_state.songs);
+    }
     return report;
+}
+
+std::optional<Plan> FolderSession::goneAway(PassKind kind)
+{
+    const fs::path folder = m_state.folder;
+    if (!m_device || deviceOf(folder) == m_device)
+        return std::nullopt;
+    const Cause cause =
+        MediumCheck(m_device).explain(folder, {Cause::SourceMissing, ENOENT}).error ==
+                Cause::DeviceGone
+            ? Cause::DeviceGone
+            : Cause::FolderGone;
+    m_list = MusicFileList();
+    m_state = FolderState();
+    m_state.folder = folder;
+    m_state.kind = FolderState::Kind::Unreadable;
+    m_state.listError = {cause, ENOENT};
+    m_state.problem = texts::folderGoneAway(cause, m_front);
+    Plan plan = nothing(folder, kind, Outcome::BadFolder, m_state.problem);
+    plan.report.namesChanged = true;
+    plan.report.countLabel = texts::songCount(0);
+    plan.report.title = goneTitle(cause);
+    return plan;
 }
 
 bool FolderSession::running() const
@@ -729,6 +798,7 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
     case Status::Completed:
         report.next = kind == PassKind::Shuffle ? PassKind::Removal : PassKind::Shuffle;
         report.done.push_back(texts::completed(kind, result.renamed));
+        report.countLabel = texts::songCountAfterPass(kind, total, result.renamed);
         if (result.keptDigits > 0)
             report.done.push_back(texts::keptDigits(result.keptDigits, m_front));
         if (!result.refreshError.ok())

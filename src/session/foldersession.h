@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -106,6 +107,16 @@ struct Report
     // A success worth telling even where successes pass silently (a damaged record set aside:
     // where it went).
     bool tellDone = false;
+    // What the song count label reads afterwards: after a completed pass the count and what the
+    // pass did, after the folder went away the count of the emptied list. Empty leaves it.
+    std::string countLabel;
+    // The title of a box that shows the problems, where the outcome does not tell it (the stick
+    // pulled out); empty otherwise.
+    std::string title;
+    // The plan settled what the folder's opening was about (an unfinished pass, a damaged record,
+    // files to move back): its state was read again, and the option that fits it follows as on
+    // opening.
+    bool settled = false;
 };
 
 // What a plan will do, decided before any rename.
@@ -226,17 +237,22 @@ private:
     // pass whose names the folder now has.
     void storedOrderTold(Report &report, PassKind namesOf, const OrderingOutcome &order,
                          const std::filesystem::path &folder) const;
+    // The opened folder is not where it was any more (the stick pulled out, the folder moved):
+    // the list is emptied and the state says why, so every later click says it too.
+    std::optional<Plan> goneAway(PassKind kind);
 
     Front m_front;
     FolderState m_state;
     MusicFileList m_list;
+    // The volume the opened folder was on when it was opened.
+    std::optional<std::uint64_t> m_device;
     std::unique_ptr<Journal> m_journal;
     std::atomic<bool> m_stop{false};
     std::function<bool()> m_stopCheck;
     // A new thread's first allocations fault in fresh pages; one worker kept for every plan
     // runs a pass as fast as the core does on its own.
     std::thread m_thread;
-    mutable std::mutex m_mutex; // guards what follows
+    mutable std::mutex m_mutex;      // guards what follows
     std::condition_variable m_wake;  // a plan was handed over, or the session ends
     std::condition_variable m_ended; // a plan has ended
     std::optional<Plan> m_job;

@@ -15,11 +15,13 @@ constexpr std::array kControls{
     ControlPlace{"Frame2", kForm, {120, 1680, 6855, 5055}, 1},
     ControlPlace{"Dir1", "Frame2", {240, 1080, 2655, 3870}, 2},
     ControlPlace{"Label1", "Frame2", {480, 360, 1215, 255}, 3},
-    ControlPlace{"File1", "Frame2", {3120, 720, 3495, 4050}, 4},
+    // The song count label has a second line for what a pass did, so the file list below it
+    // starts a line lower; its bottom edge stays.
+    ControlPlace{"File1", "Frame2", {3120, 900, 3495, 3870}, 4},
     ControlPlace{"Label2", "Frame2", {3240, 360, 1455, 255}, 5},
     ControlPlace{"Command1", "Frame1", {3000, 240, 1215, 855}, 6},
     ControlPlace{"Drive1", "Frame2", {240, 720, 2655, 300}, 7},
-    ControlPlace{"Label3", "Frame2", {4200, 360, 2415, 255}, 8},
+    ControlPlace{"Label3", "Frame2", {4200, 360, 2415, 510}, 8},
     ControlPlace{"Command2", "Frame1", {4920, 240, 1095, 855}, 9},
     ControlPlace{"Frame3", kForm, {120, 6840, 6855, 735}, 10},
     ControlPlace{"ProgressBar1", "Frame3", {1200, 240, 4935, 375}, 11},

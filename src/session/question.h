@@ -14,12 +14,13 @@ struct Question
 {
     enum class Kind
     {
-        ShuffleAgain,     // listed names carry Korvalo's prefix already: kNo / kYes
-        StripOtherDigits, // names begin with digits Korvalo did not write: DigitChoice
-        Recovery,         // an unfinished pass: RecoveryChoice, or kLater
-        DamagedRecord,    // the folder's record is damaged: kLeaveRecord / kLater
-        OrderingFolder,   // the folder is the one files pass through to be stored: kYes / kNo
-        CloseDuringPass   // the window is closed while a pass runs: kYes (stop) / kNo (go on)
+        ShuffleAgain,       // listed names carry Korvalo's prefix already: kNo / kYes
+        StripOtherDigits,   // names begin with digits Korvalo did not write: DigitChoice
+        Recovery,           // an unfinished pass: RecoveryChoice, or kLater
+        DamagedRecord,      // the folder's record is damaged: kLeaveRecord / kLater
+        OrderingFolder,     // the folder is the one files pass through to be stored: kYes / kNo
+        CloseDuringPass,    // the window is closed while a pass runs: kYes (stop) / kNo (go on)
+        UnfinishedElsewhere // at start-up: a folder to open (its index), or kLater
     };
     // How the question looks: a plain question, or one about something that went wrong.
     enum class Tone

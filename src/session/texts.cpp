@@ -24,6 +24,7 @@
 
 #include "browse/oserror.h"
 #include "passes/journalfile.h"
+#include "session/unfinished.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -203,7 +204,6 @@ session::Question orderingRecoveryQuestion(int filesAway, Front front)
     using Choice = RecoveryChoice;
     session::Question q;
     q.kind = session::Question::Kind::Recovery;
-    q.tone = session::Question::Tone::Warning;
     q.title = "上次整理存放顺序没有完成";
     q.text = "Korvalo 上次在整理这个文件夹里歌曲的存放顺序时被中断了，还有 " +
              n(static_cast<long long>(filesAway)) +
@@ -224,7 +224,6 @@ session::Question passRecoveryQuestion(const RecoveryStatus &status, int filesAw
         return orderingRecoveryQuestion(filesAway, front);
     session::Question q;
     q.kind = session::Question::Kind::Recovery;
-    q.tone = session::Question::Tone::Warning;
     q.title = "上次的改名没有完成";
     std::string why;
     if (!status.end)
@@ -452,6 +451,17 @@ std::string folderFailure(const std::filesystem::path &folder, const ListError &
     return "无法打开文件夹" + quoted(folder) + "。\n原因：" + listErrorText(error, front);
 }
 
+std::string folderGoneAway(Cause cause, Front front)
+{
+    if (cause == Cause::DeviceGone)
+        return "U盘已被拔出，没有改任何文件名。\n" +
+               std::string(window(front) ? "请重新插入U盘，再在文件夹列表里打开这个文件夹。"
+                                         : "请重新插入U盘，再运行一次。");
+    return "文件夹已被移动或删除，没有改任何文件名。\n" +
+           std::string(window(front) ? "请在文件夹列表里重新选择文件夹。"
+                                     : "请确认文件夹现在的路径后再试。");
+}
+
 // --- Refusals before any rename -------------------------------------------------------------
 
 std::string nothingRenamed()
@@ -625,6 +635,29 @@ std::string completed(PassKind kind, int renamed)
     return "整理存放顺序完成：已整理 " + count + " 个文件。";
 }
 
+std::string songCountAfterPass(PassKind kind, int count, int renamed)
+{
+    std::string did;
+    if (kind == PassKind::Shuffle)
+        did = "已全部加上序号";
+    else if (renamed == 0)
+        did = "没有要去掉的序号";
+    else
+        did = "已去掉序号";
+    // On a line of its own: the label is narrow.
+    return songCount(count) + "，\n" + did;
+}
+
+std::string refusedTitle(PassKind kind)
+{
+    return "无法" + passName(kind);
+}
+
+std::string unfinishedTitle(PassKind kind)
+{
+    return passName(kind) + "没有做完";
+}
+
 std::string keptDigits(int kept, Front front)
 {
     const std::string facts = "有 " + n(static_cast<long long>(kept)) +
@@ -640,31 +673,44 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
     if (!result.filesLeftIn.empty())
         return filesLeftOut(storedOrderOf(result), front);
     const bool w = window(front);
+    // The first line is the news: what happened to the folder. The names and the cause follow.
+    const std::string outcome =
+        result.renamed == 0 ? nothingRenamed() : quotedPass(kind) + "没有做完。";
     std::string out;
     bool nextStepTold = false;
     if (!result.cause.ok()) {
         const std::string from = inQuotes(shownName(result.oldName, front));
         const std::string to = inQuotes(shownName(result.newName, front));
+        std::string news;
         std::string reason;
         switch (result.cause.error) {
         case Cause::TargetExists:
+            news = "有一个文件无法改名，因为它要用的名字已被占用，";
             reason = "目标文件已存在。挡住它的是文件夹里的\n    " + to +
                      "\n请先把这个文件改名或移到别的文件夹，再运行一次。";
             break;
+        case Cause::ReadOnly:
+            news = "U盘是只读的，";
+            reason = renameErrorText(result.cause, front);
+            break;
         case Cause::DeviceGone:
+            news = "U盘已被拔出，";
             reason = std::string("U盘已被拔出。已改过的文件名都有记录：重新插入U盘后") +
                      (w ? "在文件夹列表里打开这个文件夹，Korvalo 会提出把文件名恢复原样。"
                         : "运行 " + command("status", folder) + " 查看可以怎样处理。");
             nextStepTold = true;
             break;
         default:
+            news = "有一个文件无法改名，";
             reason = renameErrorText(result.cause, front);
             break;
         }
         // Each name on a line of its own: a long one is never wrapped in the middle of a sentence.
-        out = "无法把文件\n    " + from + "\n改名为\n    " + to + "\n原因：" + reason + "\n";
+        out = news + outcome + "\n原因：" + reason + "\n出问题的文件：\n    " + from +
+              "\n要改成：\n    " + to + "\n";
     } else {
-        out = journalFailure(result.journalError, front) + "\n";
+        out = "无法写入改名记录，" + outcome + "\n" + journalFailure(result.journalError, front) +
+              "\n";
     }
     out += "在它之前已改名 " + n(static_cast<long long>(result.renamed)) + " 个文件。";
     const int remaining = total - result.failedIndex - 1;
@@ -801,6 +847,34 @@ std::string statusNothingPending()
 std::string statusBusy()
 {
     return "另一个 Korvalo 正在处理这个U盘，现在无法检查上次的改名有没有完成。请等它完成后再看。";
+}
+
+namespace {
+
+// One line about an unfinished pass: where, which pass, when, how many files.
+std::string unfinishedLine(const session::UnfinishedPass &p)
+{
+    const std::string inVolume = quoted(std::filesystem::path(p.key.pathInVolume));
+    std::string where = quoted(p.folder);
+    if (p.folder.empty())
+        where = p.volumePresent || p.key.volume.empty()
+                    ? inVolume + "（文件夹已被移动或删除）"
+                    : "U盘没有插上（卷 " + p.key.volume + " 里的文件夹" + inVolume + "）";
+    return "    " + where + "：" + quotedPass(p.pass.kind) + "，开始于 " +
+           localTime(p.pass.startTime) + "，共 " + n(static_cast<long long>(p.pass.fileCount)) +
+           " 个文件";
+}
+
+} // namespace
+
+std::string unfinishedList(const std::vector<session::UnfinishedPass> &passes)
+{
+    if (passes.empty())
+        return "Korvalo 的改名记录里没有没完成的改名。";
+    std::string out = "Korvalo 的改名记录里有 " + n(passes.size()) + " 次没有完成的改名：";
+    for (const session::UnfinishedPass &p : passes)
+        out += "\n" + unfinishedLine(p);
+    return out + "\n运行 " + command("status", {}) + " 查看每个文件夹可以怎样处理。";
 }
 
 std::string pendingPass(const RecoveryPlan &plan, const std::filesystem::path &folder, Front front)
@@ -969,8 +1043,7 @@ session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, in
 {
     session::Question q;
     q.kind = session::Question::Kind::ShuffleAgain;
-    q.tone = session::Question::Tone::Warning;
-    q.title = passName(PassKind::Shuffle);
+    q.title = "文件名已经带着序号";
     q.text = "列表中的 " + n(static_cast<long long>(listed)) + " 个文件里，有 " +
              n(prefixed.size()) + " 个已经带着 Korvalo 加上的序号：\n\n" +
              nameList(prefixed, front) +
@@ -989,19 +1062,25 @@ session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, in
 }
 
 session::Question stripDigitsQuestion(const std::vector<FileName> &others, int qualifying,
-                                      Front front)
+                                      Front front, const std::vector<FileName> &leftAlone)
 {
     using Answer = PassQuestions::DigitAnswer;
     session::Question q;
     q.kind = session::Question::Kind::StripOtherDigits;
-    q.title = passName(PassKind::Removal);
-    q.text = "在 " + n(static_cast<long long>(qualifying)) + " 个以四位数字开头的文件中，有 " +
-             n(others.size()) +
+    q.title = "文件名开头本来就有数字";
+    // Every name beginning with four digits is counted, those no removal renames too, so that the
+    // count agrees with what the user sees in the list.
+    const long long all = qualifying + static_cast<long long>(leftAlone.size());
+    q.text = "在 " + n(all) + " 个以四位数字开头的文件中，有 " + n(others.size()) +
              " 个开头的数字不是 Korvalo 加上的，可能是文件名本来就有的（比如年份或曲目号）：\n\n" +
-             nameList(others, front) +
-             "\n\n保留它们的数字：只删除 Korvalo 加上的序号（推荐）。\n"
-             "也删除：这些文件名开头的四位数字也会被删掉。\n"
-             "取消：不改任何文件名。";
+             nameList(others, front);
+    if (!leftAlone.empty())
+        q.text += "\n\n另有 " + n(leftAlone.size()) +
+                  " 个文件去掉四位数字后只剩扩展名，Korvalo 不会动它们：\n\n" +
+                  nameList(leftAlone, front);
+    q.text += "\n\n保留它们的数字：只删除 Korvalo 加上的序号（推荐）。\n"
+              "也删除：这些文件名开头的四位数字也会被删掉。\n"
+              "取消：不改任何文件名。";
     q.choices = {{"保留它们的数字", int(Answer::KeepOthers), "1"},
                  {"也删除", int(Answer::StripAll), "2"},
                  {"取消", int(Answer::Cancel), "3"}};
@@ -1038,7 +1117,6 @@ session::Question damagedRecordQuestion(const JournalError &error, Front)
 {
     session::Question q;
     q.kind = session::Question::Kind::DamagedRecord;
-    q.tone = session::Question::Tone::Warning;
     q.title = "改名记录已损坏";
     q.text = recordFacts(error) +
              "\n\n保持现状：把这份记录改名另存在同一个文件夹里，然后按文件夹现在的样子重新开始，"
@@ -1055,7 +1133,6 @@ session::Question orderingFolderQuestion(const std::filesystem::path &folder, Fr
 {
     session::Question q;
     q.kind = session::Question::Kind::OrderingFolder;
-    q.tone = session::Question::Tone::Warning;
     q.title = "Korvalo 的临时文件夹";
     q.text = inQuotes(shownName(folder.filename(), front)) +
              "是 Korvalo 整理存放顺序时用的临时文件夹，里面的文件属于上一级文件夹" +
@@ -1066,6 +1143,33 @@ session::Question orderingFolderQuestion(const std::filesystem::path &folder, Fr
     q.defaultAnswer = session::kYes;
     q.escapeAnswer = session::kNo;
     q.unattendedAnswer = session::kNo;
+    return q;
+}
+
+session::Question unfinishedAtStartQuestion(const std::vector<session::UnfinishedPass> &passes)
+{
+    // A button for each of the first few folders: a box holds no more.
+    constexpr std::size_t kButtons = 3;
+    session::Question q;
+    q.kind = session::Question::Kind::UnfinishedElsewhere;
+    q.title = "有没有完成的改名";
+    q.text = std::string("Korvalo 上次在") + (passes.size() == 1 ? "这个" : "这些") +
+             "文件夹里的改名没有完成：\n";
+    for (const session::UnfinishedPass &p : passes)
+        q.text += "\n" + unfinishedLine(p);
+    q.text += "\n";
+    for (std::size_t i = 0; i < passes.size() && i < kButtons; ++i) {
+        const std::string caption =
+            "打开" + inQuotes(shownName(passes[i].folder.filename(), Front::Window));
+        q.text += "\n" + caption + "：在文件夹列表里打开" + quoted(passes[i].folder) +
+                  "，再选择怎样处理。";
+        q.choices.push_back({caption, static_cast<int>(i), std::to_string(i + 1)});
+    }
+    q.text += "\n以后再说：现在什么都不动；打开这些文件夹时还会提示。";
+    q.choices.push_back({"以后再说", session::kLater, std::to_string(q.choices.size() + 1)});
+    q.defaultAnswer = 0;
+    q.escapeAnswer = session::kLater;
+    q.unattendedAnswer = session::kLater;
     return q;
 }
 

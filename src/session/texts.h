@@ -18,6 +18,10 @@
 #include <string>
 #include <vector>
 
+namespace korvalo::session {
+struct UnfinishedPass;
+}
+
 namespace korvalo::texts {
 
 // Which front end a text is for: only the "what to do next" half differs.
@@ -48,7 +52,24 @@ inline constexpr const char *kDriveListName = "驱动器";
 inline constexpr const char *kFolderListName = "文件夹";
 inline constexpr const char *kFileListName = "歌曲列表";
 inline constexpr const char *kProgressName = "改名进度";
+inline constexpr const char *kPercentName = "已完成百分比";
 } // namespace caption
+
+// The titles of the boxes that tell, each saying what the box is about. The refusal of an empty
+// list keeps the old program's "警告" (caption::kWarningTitle).
+namespace title {
+inline constexpr const char *kFolderFailure = "无法打开文件夹";
+inline constexpr const char *kStickGone = "U盘已被拔出";
+inline constexpr const char *kFolderGone = "文件夹已不在原处";
+inline constexpr const char *kStopped = "已停止改名";
+inline constexpr const char *kAttention = "改名已完成，但有问题";
+inline constexpr const char *kRecoveryFailed = "上次的改名没有处理完";
+inline constexpr const char *kVolumeBusy = "U盘正被另一个 Korvalo 使用";
+inline constexpr const char *kLockUnavailable = "无法锁定U盘";
+inline constexpr const char *kJournalFailed = "无法读取改名记录";
+inline constexpr const char *kOrderingFolder = "Korvalo 的临时文件夹";
+inline constexpr const char *kDone = "已完成";
+} // namespace title
 
 // --- Names, paths, numbers --------------------------------------------------------------------
 
@@ -77,6 +98,11 @@ std::string renameErrorText(const RenameOutcome &outcome, Front front);
 // A folder (or drive) that could not be opened.
 std::string folderFailure(const std::filesystem::path &folder, const ListError &error, Front front);
 
+// The folder a pass was clicked for is not where it was opened: the stick pulled out
+// (Cause::DeviceGone) or the folder moved or deleted (Cause::FolderGone). Its first line is the
+// news.
+std::string folderGoneAway(Cause cause, Front front);
+
 // --- Refusals before any rename -------------------------------------------------------------
 
 std::string nothingRenamed();
@@ -101,6 +127,11 @@ std::string againDeclined(int prefixed, const std::filesystem::path &folder, Fro
 // --- What a pass did ----------------------------------------------------------------------------
 
 std::string completed(PassKind kind, int renamed);
+// Label3 after a completed pass: the song count, then on a second line what the pass did.
+std::string songCountAfterPass(PassKind kind, int count, int renamed);
+// A title for a pass that could not be run ("无法随机排序"), or did not finish.
+std::string refusedTitle(PassKind kind);
+std::string unfinishedTitle(PassKind kind);
 // A removal kept names' own digits; the terminal says how to strip them too.
 std::string keptDigits(int kept, Front front);
 // `reread`: why the list could not be read again after the failure, if it could not.
@@ -135,6 +166,8 @@ std::string statusUnknownFolder(int lookPrefixed);
 std::string statusOtherDigits(int others);
 std::string statusNothingPending();
 std::string statusBusy();
+// korvalo-cli status with no folder: every unfinished pass the journal holds, and where.
+std::string unfinishedList(const std::vector<session::UnfinishedPass> &passes);
 std::string pendingPass(const RecoveryPlan &plan, const std::filesystem::path &folder, Front front);
 // Why Korvalo did not settle that pass on its own (RecoveryCheck::Unconfirmed).
 std::string stickUnconfirmed(const std::filesystem::path &folder, Front front);
@@ -159,8 +192,10 @@ std::string orderedFilesReturned(int moved, const std::filesystem::path &parent)
 // `folder`: for the terminal's command line.
 session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, int listed,
                                        const std::filesystem::path &folder, Front front);
+// `leftAlone`: names beginning with four digits that no removal renames (only an extension
+// would be left).
 session::Question stripDigitsQuestion(const std::vector<FileName> &others, int qualifying,
-                                      Front front);
+                                      Front front, const std::vector<FileName> &leftAlone = {});
 // `filesAway`: for an interrupted ordering, the files still in the folder they passed through.
 // `unconfirmed`: Korvalo cannot tell that the pass was made on this stick; the question says so
 // and its escape is kLater.
@@ -168,6 +203,9 @@ session::Question recoveryQuestion(const RecoveryStatus &status, int filesAway, 
                                    Front front);
 session::Question damagedRecordQuestion(const JournalError &error, Front front);
 session::Question orderingFolderQuestion(const std::filesystem::path &folder, Front front);
+// Once at start-up, the unfinished passes of folders other than the one shown, reachable now:
+// an answer opens the folder of that index, or is kLater.
+session::Question unfinishedAtStartQuestion(const std::vector<session::UnfinishedPass> &passes);
 // `ordering`: every name is right, the files are being stored in order.
 session::Question closeDuringPassQuestion(bool ordering = false);
 // What a terminal asks the user to type for a question: its keys, and what Enter chooses.

@@ -2,6 +2,8 @@
 
 #include "session/layout.h"
 #include "session/texts.h"
+#include "session/unfinished.h"
+#include "session/windowview.h"
 #include "window/dirlist.h"
 #include "window/drivelist.h"
 #include "window/filelist.h"
@@ -14,10 +16,10 @@
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QMetaObject>
 
 #include <system_error>
 
@@ -65,10 +67,9 @@ QString caption(const char *text)
 }
 using namespace korvalo::texts::caption;
 
-const QString shuffleCaption = caption(kShuffle);
-const QString shuffleAgainCaption = caption(kShuffleAgain);
-
 using korvalo::session::FolderState;
+using korvalo::session::Mode;
+using korvalo::session::Notice;
 using korvalo::session::Plan;
 using korvalo::session::Question;
 using korvalo::session::Report;
@@ -122,9 +123,9 @@ Form1::Form1(QWidget *parent)
     connect(m_option2, &QRadioButton::clicked, this, &Form1::onOption2Click);
     connect(m_command1, &QPushButton::clicked, this, &Form1::onCommand1Click);
     connect(m_command2, &QPushButton::clicked, this, &Form1::onCommand2Click);
-    // The folder shown at start-up may be one whose last pass did not finish: asked once the
-    // window is up.
-    QTimer::singleShot(0, this, &Form1::offerOpening);
+    // The folder shown at start-up may be one whose last pass did not finish, and so may others:
+    // asked once the window is up.
+    QTimer::singleShot(0, this, &Form1::offerStartUp);
 }
 
 // A plan still running is stopped after the file in hand; its end is not waited for in an event
@@ -143,7 +144,7 @@ void Form1::buildControls()
     m_label1 = place(new QLabel(caption(kLabel1), m_frame2), "Label1");
     m_file1 = place(new FileList(m_frame2), "File1");
     m_label2 = place(new QLabel(caption(kLabel2), m_frame2), "Label2");
-    m_command1 = place(new QPushButton(shuffleCaption, m_frame1), "Command1");
+    m_command1 = place(new QPushButton(caption(kShuffle), m_frame1), "Command1");
     m_drive1 = place(new DriveList(m_frame2), "Drive1");
     m_label3 = place(new QLabel(m_frame2), "Label3");
     m_command2 = place(new QPushButton(caption(kRemove), m_frame1), "Command2");
@@ -155,6 +156,22 @@ void Form1::buildControls()
     m_option2 = place(new QRadioButton(caption(kOption2), m_frame1), "Option2");
 
     m_command2->setEnabled(false);
+    // Its first line stands level with Label1 and Label2; what a pass did goes below.
+    m_label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The controls that show no caption of their own are named for screen readers.
+    m_drive1->setAccessibleName(caption(kDriveListName));
+    m_dir1->setAccessibleName(caption(kFolderListName));
+    // The tree's header is hidden, yet a screen reader reads its label: the list's own name.
+    m_dir1->setHeaderLabel(caption(kFolderListName));
+    m_file1->setAccessibleName(caption(kFileListName));
+    m_progressBar1->setAccessibleName(caption(kProgressName));
+    m_label5->setAccessibleName(caption(kPercentName));
+    // The lists show a faint frame around their current row only: a frame in the highlight
+    // colour tells which of them has the keyboard.
+    for (QAbstractItemView *list :
+         {static_cast<QAbstractItemView *>(m_dir1), static_cast<QAbstractItemView *>(m_file1)})
+        list->setStyleSheet(
+            QStringLiteral("QAbstractItemView:focus { border: 2px solid palette(highlight); }"));
     m_progressBar1->setRange(0, 100);
     m_progressBar1->setValue(0);
     m_progressBar1->setTextVisible(false);
@@ -202,6 +219,7 @@ void Form1::showStartFolder()
             continue;
         if (m_session->open(m_dir1->path()).kind != FolderState::Kind::Unreadable) {
             m_file1->showList(m_session->list());
+            showMode(korvalo::session::modeFor(m_session->state()));
             return;
         }
     }
@@ -232,9 +250,27 @@ int Form1::ask(const Question &question)
     return answer;
 }
 
-void Form1::warn(const std::string &text)
+void Form1::tell(const Notice &notice)
 {
-    m_message(QMessageBox::Warning, caption(kWarningTitle), messages::text(text));
+    m_message(notice.kind == Notice::Kind::Information ? QMessageBox::Information
+                                                       : QMessageBox::Warning,
+              messages::text(notice.title), messages::text(notice.text));
+}
+
+void Form1::showMode(std::optional<Mode> mode)
+{
+    if (!mode)
+        return;
+    (*mode == Mode::AlreadyUsed ? m_option2 : m_option1)->setChecked(true);
+    showButtons(*mode);
+}
+
+void Form1::showButtons(Mode mode)
+{
+    const korvalo::session::PassButtons buttons = korvalo::session::buttonsFor(mode);
+    m_command1->setText(messages::text(buttons.command1Caption));
+    m_command1->setEnabled(buttons.command1);
+    m_command2->setEnabled(buttons.command2);
 }
 
 void Form1::onDrive1Change()
@@ -243,31 +279,31 @@ void Form1::onDrive1Change()
     const korvalo::ListError err = m_dir1->setPath(drive); // raises Dir1's changed on success
     if (!err.ok()) {
         m_drive1->setDrive(m_dir1->path());
-        warn(korvalo::texts::folderFailure(drive, err, korvalo::texts::Front::Window));
+        tell(korvalo::session::folderFailureNotice(drive, err, korvalo::texts::Front::Window));
     }
 }
 
 void Form1::onDir1Change()
 {
-    const std::string problem = openFolder(m_dir1->path());
+    const std::optional<Notice> problem = openFolder(m_dir1->path());
     if (!korvalo::isInside(m_dir1->path(), m_drive1->drive()))
         m_drive1->setDrive(m_dir1->path());
-    if (!problem.empty())
-        warn(problem);
+    if (problem)
+        tell(*problem);
     else
         offerOpening();
 }
 
 void Form1::onDir1OpenFailed(const std::filesystem::path &path, korvalo::ListError error)
 {
-    warn(korvalo::texts::folderFailure(path, error, korvalo::texts::Front::Window));
+    tell(korvalo::session::folderFailureNotice(path, error, korvalo::texts::Front::Window));
 }
 
-std::string Form1::openFolder(const std::filesystem::path &folder)
+std::optional<Notice> Form1::openFolder(const std::filesystem::path &folder)
 {
     const FolderState &state = m_session->open(folder);
     if (state.kind == FolderState::Kind::Unreadable) {
-        std::string problem = state.problem;
+        std::optional<Notice> problem = korvalo::session::openingNotice(state);
         // The passes work on the folder File1 shows: Dir1 and the session go back to it.
         if (const std::filesystem::path shown = m_file1->path(); !shown.empty()) {
             m_dir1->restorePath(shown);
@@ -277,7 +313,8 @@ std::string Form1::openFolder(const std::filesystem::path &folder)
     }
     m_file1->showList(m_session->list());
     m_label3->setText(messages::text(korvalo::texts::songCount(state.songs)));
-    return std::string();
+    showMode(korvalo::session::modeFor(state));
+    return std::nullopt;
 }
 
 void Form1::offerOpening()
@@ -287,22 +324,38 @@ void Form1::offerOpening()
     const FolderState &state = m_session->state();
     if (state.question)
         run(m_session->answerOpening(ask(*state.question)));
-    else if (!state.problem.empty())
-        warn(state.problem);
+    else if (const std::optional<Notice> problem = korvalo::session::openingNotice(state))
+        tell(*problem);
+}
+
+void Form1::offerStartUp()
+{
+    // The folder shown asks about its own pass first; the others wait for the next start.
+    const bool asked = m_session->state().question.has_value();
+    offerOpening();
+    if (asked || m_running)
+        return;
+    const std::optional<korvalo::session::StartUpOffer> offer =
+        korvalo::session::startUpOffer(korvalo::session::unfinishedPasses(), m_dir1->path());
+    if (!offer)
+        return;
+    const int answer = ask(offer->question);
+    if (answer < 0 || answer >= static_cast<int>(offer->folders.size()))
+        return;
+    // The folder opens as the user would open it: its own question follows.
+    const std::filesystem::path &folder = offer->folders[static_cast<std::size_t>(answer)];
+    if (const korvalo::ListError err = m_dir1->setPath(folder); !err.ok())
+        tell(korvalo::session::folderFailureNotice(folder, err, korvalo::texts::Front::Window));
 }
 
 void Form1::onOption1Click()
 {
-    m_command1->setText(shuffleCaption);
-    m_command1->setEnabled(true);
-    m_command2->setEnabled(false);
+    showButtons(Mode::FirstTime);
 }
 
 void Form1::onOption2Click()
 {
-    m_command1->setText(shuffleAgainCaption);
-    m_command1->setEnabled(false);
-    m_command2->setEnabled(true);
+    showButtons(Mode::AlreadyUsed);
 }
 
 void Form1::onCommand1Click()
@@ -333,6 +386,11 @@ void Form1::startPass(korvalo::PassKind kind)
 void Form1::run(const Plan &plan)
 {
     if (!plan.runnable()) {
+        // The folder may have gone away since it was opened: the list shows that it did.
+        if (plan.report.namesChanged)
+            m_file1->showList(m_session->list());
+        if (!plan.report.countLabel.empty())
+            m_label3->setText(messages::text(plan.report.countLabel));
         showReport(plan.report);
         return;
     }
@@ -365,14 +423,20 @@ void Form1::onPlanFinished()
     m_command1->setEnabled(m_before.command1);
     m_command2->setEnabled(m_before.command2);
     if (report.next == korvalo::PassKind::Removal) {
-        m_command1->setText(shuffleAgainCaption);
-        m_command1->setEnabled(false);
-        m_command2->setEnabled(true);
+        showButtons(Mode::AlreadyUsed);
     } else if (report.next == korvalo::PassKind::Shuffle) {
         m_command1->setEnabled(true);
         m_command2->setEnabled(false);
     }
     m_file1->showList(m_session->list());
+    if (!report.countLabel.empty())
+        m_label3->setText(messages::text(report.countLabel));
+    if (report.settled && report.showFolder.empty()) {
+        // Files came back, or a record was set aside: the folder is shown as it is now, subfolders
+        // included, with the option that fits it.
+        m_dir1->setPath(m_dir1->path(), DirList::Notify::No);
+        showMode(korvalo::session::modeFor(m_session->state()));
+    }
 
     // A plan stopped because the window closes ends with the window; what went wrong is told
     // even then, so the user learns which file was not renamed. So is a stop while the files were
@@ -389,14 +453,10 @@ void Form1::onPlanFinished()
 
 void Form1::showReport(const Report &report)
 {
-    // A success is seen in the list and the buttons; the user's own "no" needs no answer.
-    if (report.outcome == Report::Outcome::Cancelled)
-        return;
-    if (report.tellDone)
-        for (const std::string &line : report.done)
-            m_message(QMessageBox::Information, caption(kWarningTitle), messages::text(line));
-    for (const std::string &problem : report.problems)
-        warn(problem);
+    // A success is seen in the list, the buttons and the song count; the user's own "no" needs no
+    // answer.
+    for (const Notice &notice : korvalo::session::noticesOf(report))
+        tell(notice);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -2,6 +2,7 @@
 
 #include "session/foldersession.h"
 #include "session/question.h"
+#include "session/windowview.h"
 
 #include <QMessageBox>
 #include <QTimer>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class DirList;
@@ -80,19 +82,24 @@ private:
     void onCommand1Click();
     void onCommand2Click();
 
-    // Opens the folder in the session and shows its songs. When it cannot be read, Dir1 goes back
-    // to the folder File1 shows and the problem is given back; empty on success.
-    std::string openFolder(const std::filesystem::path &folder);
+    // Opens the folder in the session and shows its songs, with the option that fits it. When it
+    // cannot be read, Dir1 goes back to the folder File1 shows and the problem is given back.
+    std::optional<korvalo::session::Notice> openFolder(const std::filesystem::path &folder);
     // Asks what the opened folder's state asks (an unfinished pass, a damaged record, files to
     // move back), or tells its problem; runs the answer.
     void offerOpening();
+    // At start-up: what the folder shown asks, else the unfinished passes of other folders.
+    void offerStartUp();
     void startPass(korvalo::PassKind kind);
     // Runs the plan on the session's worker with input held off, or shows why nothing runs.
     void run(const korvalo::session::Plan &plan);
     void onPlanFinished();
     void showReport(const korvalo::session::Report &report);
     void holdInput(bool hold);
-    void warn(const std::string &text);
+    void tell(const korvalo::session::Notice &notice);
+    // Selects the option (none: leaves the options as they are) and sets the buttons as its click.
+    void showMode(std::optional<korvalo::session::Mode> mode);
+    void showButtons(korvalo::session::Mode mode);
     int ask(const korvalo::session::Question &question);
 
     DriveList *m_drive1 = nullptr;

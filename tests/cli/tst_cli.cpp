@@ -511,6 +511,12 @@ void TestCli::interruptedPassIsRecovered()
     const CliRun report = cli({"status", "%1"}, dir);
     QCOMPARE(report.status, 0);
     QVERIFY2(report.out.contains("--finish"), qPrintable(report.out));
+    // With no folder, every unfinished pass the journal holds: this folder's among them.
+    const QString quotedFolder =
+        QStringLiteral("“%1”").arg(QString::fromStdString(dir.path().native()));
+    const CliRun everywhere = cli({"status"}, dir);
+    QVERIFY2(everywhere.status == 0 && everywhere.out.contains(quotedFolder),
+             qPrintable(everywhere.out));
     // The status's counts agree with the unfinished pass: the files it renamed carry Korvalo's
     // prefix, or lost it.
     const int prefixed = pass == "shuffle" ? 5 : int(originals.size()) - 5;
@@ -541,6 +547,7 @@ void TestCli::interruptedPassIsRecovered()
     }
     const bool settled = status == 0;
     QCOMPARE(cli({"status", "%1"}, dir).out.contains("--finish"), !settled);
+    QCOMPARE(cli({"status"}, dir).out.contains(quotedFolder), !settled);
 }
 
 void TestCli::journalLastsAcrossRenames_data()

@@ -15,7 +15,9 @@
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
 #include "passes/passlock.h"
+#include "session/windowview.h"
 #include "support/childprocess.h"
+#include "support/scriptedasker.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -169,6 +171,7 @@ private slots:
     void fusefatRefused();
     void twoPassesAtOnce();
     void lockEndsWithItsProcess();
+    void stickPulledBeforeClick();
 
 private:
     QTemporaryDir m_runtime;
@@ -423,6 +426,30 @@ void TestMountedGuard::lockEndsWithItsProcess()
     COMPARE_SNAPSHOTS(snapshot(image.root()), before);
     QVERIFY(!guard.fired());
     VERIFY_VOLUME_SOUND(image);
+}
+
+// The stick pulled out after its folder was opened: a click renames nothing, empties the list and
+// says the stick is gone, not that another program moved the files.
+void TestMountedGuard::stickPulledBeforeClick()
+{
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(60));
+    for (const std::string &name : songNames("Track", 3))
+        QVERIFY(writeFile(image.root() / name, contentFor(name)));
+    korvalo::session::FolderSession session(korvalo::texts::Front::Window);
+    QCOMPARE(session.open(image.root()).songs, 3);
+    QVERIFY(image.unmount().isEmpty());
+
+    ScriptedAsker asker;
+    const korvalo::session::Plan plan = session.planPass(korvalo::PassKind::Shuffle, asker);
+    QVERIFY(!plan.runnable());
+    QCOMPARE(session.list().count(), 0);
+    const std::vector<korvalo::session::Notice> notices = korvalo::session::noticesOf(plan.report);
+    QCOMPARE(notices.size(), std::size_t(1));
+    QCOMPARE(notices[0].title, std::string(korvalo::texts::title::kStickGone));
+    QVERIFY2(notices[0].text.starts_with("U盘已被拔出"), notices[0].text.c_str());
+    QVERIFY(!guard.fired());
 }
 
 QTEST_GUILESS_MAIN(TestMountedGuard)

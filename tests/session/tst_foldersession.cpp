@@ -10,6 +10,8 @@
 #include "passes/passlock.h"
 #include "passes/statefolder.h"
 #include "session/foldersession.h"
+#include "session/unfinished.h"
+#include "session/windowview.h"
 #include "support/passrun.h"
 #include "support/scriptedasker.h"
 #include "support/testdir.h"
@@ -210,6 +212,11 @@ private slots:
     void orderedFilesGoBack();
     void stopWhileStoringInOrder_data();
     void stopWhileStoringInOrder();
+    void whatTheWindowShows_data();
+    void whatTheWindowShows();
+    void folderGoneBeforeClick();
+    void stripQuestionCountsEveryDigitName();
+    void unfinishedPassesEverywhere();
 };
 
 void TestFolderSession::opening_data()
@@ -862,6 +869,135 @@ void TestFolderSession::stopWhileStoringInOrder()
     const FolderState &again = session.open(folder);
     QVERIFY(!again.question);
     QCOMPARE(again.kind, shuffled ? Kind::Prefixed : Kind::Plain);
+}
+
+void TestFolderSession::whatTheWindowShows_data()
+{
+    QTest::addColumn<QString>("setup"); // see prepare()
+    QTest::addColumn<int>("pass");      // -1: none
+    QTest::addColumn<int>("mode");      // -1: no option fits
+    QTest::addColumn<QString>("label"); // the song count label afterwards; "": left as it is
+    QTest::addColumn<QString>("title"); // the box told; "": none
+    const int none = -1, shuffle = int(PassKind::Shuffle), removal = int(PassKind::Removal);
+    const int first = int(Mode::FirstTime), used = int(Mode::AlreadyUsed);
+    QTest::newRow("plain") << "plain" << none << first << ""
+                           << "";
+    QTest::newRow("prefixed") << "shuffled" << none << used << ""
+                              << "";
+    QTest::newRow("unfinished pass") << "stopped" << none << used << ""
+                                     << "";
+    QTest::newRow("unreadable") << "missing" << none << none << ""
+                                << "";
+    QTest::newRow("damaged record") << "damaged" << none << none << ""
+                                    << "";
+    QTest::newRow("shuffle") << "plain" << shuffle << first
+                             << "已选文件夹共有6首歌曲，\n已全部加上序号"
+                             << "";
+    QTest::newRow("removal") << "shuffled" << removal << used
+                             << "已选文件夹共有6首歌曲，\n已去掉序号"
+                             << "";
+    QTest::newRow("removal, nothing to remove")
+        << "plain" << removal << first << "已选文件夹共有6首歌曲，\n没有要去掉的序号"
+        << "";
+    QTest::newRow("empty list") << "empty" << shuffle << first << ""
+                                << "警告";
+    QTest::newRow("refused") << "stopped" << shuffle << used << ""
+                             << "无法随机排序";
+}
+
+// The option that fits a folder as it opens, the song count label after a pass, and the title of
+// a box: what every window shows, decided once.
+void TestFolderSession::whatTheWindowShows()
+{
+    QFETCH(QString, setup);
+    QFETCH(int, pass);
+    QFETCH(int, mode);
+    QFETCH(QString, label);
+    QFETCH(QString, title);
+    TestDir dir;
+    fs::path folder;
+    QVERIFY(prepare(dir, setup, folder));
+    FolderSession session(Front::Window);
+    const std::optional<Mode> fits = modeFor(session.open(folder));
+    QCOMPARE(fits ? int(*fits) : -1, mode);
+    if (pass < 0)
+        return;
+    ScriptedAsker asker;
+    asker.answers = {{QKind::Recovery, kLater}};
+    const Report report = session.run(session.planPass(PassKind(pass), asker));
+    QCOMPARE(QString::fromStdString(report.countLabel), label);
+    const std::vector<Notice> notices = noticesOf(report);
+    QCOMPARE(notices.empty(), title.isEmpty());
+    for (const Notice &notice : notices) {
+        QCOMPARE(notice.kind, Notice::Kind::Warning);
+        QCOMPARE(QString::fromStdString(notice.title), title);
+    }
+}
+
+// The folder went away after it was opened: a click renames nothing, empties the list and says
+// so, and so does every later click.
+void TestFolderSession::folderGoneBeforeClick()
+{
+    TestDir dir;
+    dir.mkdir("music");
+    touchAll(dir, {"music/a.mp3", "music/b.mp3"});
+    FolderSession session(Front::Window);
+    session.open(dir / "music");
+    fs::rename(dir / "music", dir / "moved");
+    ScriptedAsker asker;
+    for (int click = 0; click < 2; ++click) {
+        const Plan plan = session.planPass(PassKind::Shuffle, asker);
+        QVERIFY(!plan.runnable());
+        QCOMPARE(plan.report.outcome, Outcome::BadFolder);
+        QCOMPARE(session.list().count(), 0);
+        const std::vector<Notice> notices = noticesOf(plan.report);
+        QCOMPARE(notices.size(), std::size_t(1));
+        QCOMPARE(notices[0].title, std::string(texts::title::kFolderGone));
+        QVERIFY2(notices[0].text.starts_with("文件夹已被移动或删除"), notices[0].text.c_str());
+    }
+    QCOMPARE(songsIn(dir / "moved"), (Names{"a.mp3", "b.mp3"}));
+}
+
+// Every name that begins with four digits is counted and named, those no removal renames too.
+void TestFolderSession::stripQuestionCountsEveryDigitName()
+{
+    TestDir dir;
+    touchAll(dir, {"1234.mp3", "1999.flac", "2019 Live.mp3", "2020 Tour.mp3", "4821a.mp3"});
+    FolderSession session(Front::Window);
+    session.open(dir.path());
+    ScriptedAsker asker;
+    asker.answers = {{QKind::StripOtherDigits, int(DigitAnswer::Cancel)}};
+    session.planPass(PassKind::Removal, asker);
+    QCOMPARE(asker.asked.size(), std::size_t(1));
+    const std::string &text = asker.asked[0].text;
+    for (const char *part : {"在 5 个以四位数字开头的文件中，有 2 个", "另有 2 个", "1234.mp3",
+                             "1999.flac", "2019 Live.mp3"})
+        QVERIFY2(has(text, part), text.c_str());
+    QCOMPARE(asker.asked[0].tone, Question::Tone::Question);
+}
+
+// Every unfinished pass the journal holds is found, with where its folder is now; the window
+// offers those other than the folder it shows.
+void TestFolderSession::unfinishedPassesEverywhere()
+{
+    TestDir one, two;
+    fs::path folder;
+    QVERIFY(prepare(one, "stopped", folder));
+    QVERIFY(prepare(two, "shuffled", folder));
+    // The journal is shared with the other tests: their folders are gone, or are not these.
+    const std::vector<UnfinishedPass> passes = unfinishedPasses();
+    const auto in = [&](const fs::path &f) {
+        return std::count_if(passes.begin(), passes.end(),
+                             [&](const UnfinishedPass &p) { return p.folder == f; });
+    };
+    QCOMPARE(in(one.path()), 1);
+    QCOMPARE(in(two.path()), 0);
+    const auto offered = [&](const fs::path &shown, const fs::path &f) {
+        const std::optional<StartUpOffer> offer = startUpOffer(passes, shown);
+        return offer && std::count(offer->folders.begin(), offer->folders.end(), f) == 1;
+    };
+    QVERIFY(!offered(one.path(), one.path()));
+    QVERIFY(offered(two.path(), one.path()));
 }
 
 QTEST_GUILESS_MAIN(TestFolderSession)

@@ -59,6 +59,7 @@ private slots:
     void nextStepPerFront_data();
     void nextStepPerFront();
     void shownNameKeepsStartAndExtension();
+    void failureNewsFirst();
 };
 
 void TestTexts::questionAnswers_data()
@@ -156,7 +157,8 @@ void TestTexts::glossaryHolds()
              texts::pendingPass(plan, kFolder, f), texts::againDeclined(3, {}, f),
              texts::orderingFolder(leftIn.filesLeftIn, f),
              texts::recoveryFailed(broken, kFolder, f), texts::keptDigits(2, f),
-             texts::recoveryPending(kFolder, f)});
+             texts::recoveryPending(kFolder, f), texts::folderGoneAway(Cause::DeviceGone, f),
+             texts::folderGoneAway(Cause::FolderGone, f)});
     }
     for (const std::string &text : all)
         checkGlossary(text);
@@ -257,6 +259,28 @@ void TestTexts::everyCauseHasItsOwnText()
         }
         QVERIFY(has(texts::causeText(Cause::Other, 5, front), "错误号 5"));
     }
+}
+
+// A failed pass's box opens with what happened to the folder; the file names come after.
+void TestTexts::failureNewsFirst()
+{
+    PassResult failed;
+    failed.status = PassResult::Status::Failed;
+    failed.failedIndex = 0;
+    failed.oldName = "a.mp3";
+    failed.newName = "4821a.mp3";
+    failed.cause = {Cause::ReadOnly, EROFS};
+    const std::string readOnly =
+        texts::renameFailure(PassKind::Shuffle, failed, 5, kFolder, Front::Window);
+    QVERIFY2(readOnly.starts_with("U盘是只读的，没有改任何文件名。\n"), readOnly.c_str());
+    failed.renamed = 2;
+    failed.failedIndex = 2;
+    failed.cause = {Cause::TargetExists, EEXIST};
+    const std::string taken =
+        texts::renameFailure(PassKind::Removal, failed, 5, kFolder, Front::Window);
+    QVERIFY2(taken.substr(0, taken.find('\n')).find("a.mp3") == std::string::npos &&
+                 has(taken, "“删除排序”没有做完"),
+             taken.c_str());
 }
 
 QTEST_APPLESS_MAIN(TestTexts)

@@ -1,0 +1,44 @@
+#pragma once
+
+// The unfinished passes the journal holds, in every folder it knows, and where each folder can be
+// reached now: for the window's word at start-up and for `korvalo-cli status` with no folder.
+
+#include "passes/passrecord.h"
+#include "passes/statefolder.h"
+#include "session/question.h"
+#include "session/texts.h"
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace korvalo::session {
+
+struct UnfinishedPass
+{
+    JournalKey key;  // the folder as the record knows it: its volume and its path inside it
+    PassRecord pass; // the pass that did not finish
+    // Where the folder is mounted now; empty when it cannot be found.
+    std::filesystem::path folder;
+    // Its volume is mounted (the folder was moved or deleted); false when the stick is not
+    // plugged in.
+    bool volumePresent = false;
+};
+
+// Every unfinished pass in the journal kept in `journalFolder`, oldest first. A record that cannot
+// be read is left out: opening its folder tells what is wrong with it.
+std::vector<UnfinishedPass>
+unfinishedPasses(const std::filesystem::path &journalFolder = stateFolder());
+
+// What a window offers once at start-up: the unfinished passes whose folders are reachable now,
+// other than `shown` (its own question comes as it opens). The question's answer is an index
+// into `folders`, the folder to open, or kLater.
+struct StartUpOffer
+{
+    Question question;
+    std::vector<std::filesystem::path> folders;
+};
+std::optional<StartUpOffer> startUpOffer(const std::vector<UnfinishedPass> &passes,
+                                         const std::filesystem::path &shown);
+
+} // namespace korvalo::session
