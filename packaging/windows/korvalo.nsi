@@ -112,8 +112,8 @@ Section "Uninstall"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
-  Delete "$SMPROGRAMS\Korvalo\Korvalo.lnk"
-  Delete "$SMPROGRAMS\Korvalo\$(CliShortcut).lnk"
+  ; Every shortcut in the folder, whatever the language they were named in at the install.
+  Delete "$SMPROGRAMS\Korvalo\*.lnk"
   RMDir "$SMPROGRAMS\Korvalo"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

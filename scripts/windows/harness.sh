@@ -12,7 +12,9 @@
 #                                it, before anything waits with "wineserver -w"
 #   summary                      prints "N passed, N failed"; its status is 1 when any failed
 # After wine_start: WINEPREFIX, DISPLAY, HOME (a scratch one) and the rest are exported, and
-# $scratch is a temporary folder removed at exit.
+# $scratch is a temporary folder removed at exit. scripts/test-windows.sh also sets, for the
+# files of checks: $source_dir, $build_dir, $version, $cli_exe, $window_exe (empty when the build
+# has no window), $setup and $zipfile; $wine and $wineserver are set here.
 
 passed=0
 failed=0
