@@ -14,7 +14,7 @@ run_cli() {
 names_original() {
   local f
   for f in "$1"/*; do
-    [ "$(cat "$f")" = "$(basename "$f")" ] || { echo "renamed: $(basename "$f")"; return 1; }
+    [ "$(<"$f")" = "${f##*/}" ] || { echo "renamed: ${f##*/}"; return 1; }
   done
 }
 
@@ -23,8 +23,8 @@ names_original() {
 prefixed_count() {
   local f name content count=0
   for f in "$1"/*; do
-    name=$(basename "$f")
-    content=$(cat "$f")
+    name=${f##*/}
+    content=$(<"$f")
     if [ "$name" = "$content" ]; then
       continue
     elif [[ $name =~ ^[1-9][0-9]{3} ]] && [ "${name:4}" = "$content" ] &&
@@ -115,4 +115,38 @@ cli_checks() {
   run_cli remove 'R:\停下'
   check_equal "after the recovery the folder takes a pass again" 0 "$cli_status"
   check "and every name is back" names_original "$stopped"
+
+  ctrl_c_checks "$drive"
+}
+
+# Ctrl-C typed on a console (a pseudo-terminal, see ctrl-c.py): through the console handler while
+# a question waits and during a pass.
+ctrl_c_checks() {
+  local drive=$1 asked="$1/再来" long="$1/很多" status count out i
+  local typer=("$source_dir/scripts/windows/ctrl-c.py")
+  if ! command -v python3 >/dev/null; then
+    fail_line "Ctrl-C on a console" "python3 is missing"
+    return
+  fi
+  make_files "$asked" "山歌.mp3" "渔歌.flac"
+  run_cli shuffle 'R:\再来'
+  # A second shuffle asks on a console whether to put a second number in front.
+  status=0
+  out=$("${typer[@]}" "请选择" "$wine" "$cli_exe" shuffle 'R:\再来' </dev/null) || status=$?
+  check "a second shuffle on a console asks first" grep -qF "请选择 [y/n]" <<<"$out"
+  check_equal "Ctrl-C while the question waits ends the program with 130" 130 "$status"
+  check_equal "and renames nothing" 2 "$(prefixed_count "$asked")"
+
+  # So many files that the pass is still renaming when its progress line first shows.
+  mkdir -p "$long"
+  for i in $(seq 1000 2999); do printf '%s' "第${i}首.mp3" >"$long/第${i}首.mp3"; done
+  status=0
+  out=$("${typer[@]}" "随机排序 " "$wine" "$cli_exe" shuffle 'R:\很多' </dev/null) || status=$?
+  check_equal "Ctrl-C during a shuffle on a console ends it with 130" 130 "$status"
+  count=$(prefixed_count "$long")
+  check "the stopped shuffle renamed some files and not all ($count of 2000)" \
+    test "$count" -gt 0 -a "$count" -lt 2000
+  run_cli recover 'R:\很多' --undo
+  check_equal "recover --undo after Ctrl-C: exit status 0" 0 "$cli_status"
+  check "recover --undo gives every name back" names_original "$long"
 }
