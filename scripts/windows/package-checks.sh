@@ -11,7 +11,24 @@ reg_value() {
     awk -v name="$1" '$1 == name { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'
 }
 
+# The DLLs a program imports that Windows does not bring: none, for a static build.
+foreign_dlls() {
+  x86_64-w64-mingw32-objdump -p "$1" | awk '/DLL Name:/ { print $3 }' |
+    grep -viE '^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|shlwapi|ole32|oleaut32|advapi32|uxtheme|dwmapi|msvcrt|ucrtbase|api-ms-win-.*)\.dll$' || true
+}
+
+# A stripped program has no debugging sections.
+debug_sections() {
+  x86_64-w64-mingw32-objdump -h "$1" | awk '$2 ~ /^\.debug/ { print $2 }'
+}
+
 package_checks() {
+  local program
+  for program in "$cli_exe" ${window_exe:+"$window_exe"}; do
+    check_equal "$(basename "$program") needs no DLL beside it" "" "$(foreign_dlls "$program")"
+    check_equal "$(basename "$program") is stripped" "" "$(debug_sections "$program")"
+  done
+
   local program_dir="$WINEPREFIX/drive_c/Program Files/Korvalo"
   local menu_dir="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Korvalo"
   local status out size
