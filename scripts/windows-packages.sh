@@ -42,9 +42,15 @@ sed 's/\r*$/\r/' "$source_dir/COPYING" >"$stage/$name/COPYING.txt"
 { printf '\xef\xbb\xbf'; sed 's/\r*$/\r/' "$source_dir/packaging/windows/README.txt"; } \
   >"$stage/$name/README.txt"
 
+# The installer's licence page wraps lines itself and is narrower than COPYING's lines: it gets
+# one line per paragraph.
+awk 'BEGIN { RS = ""; ORS = "\r\n\r\n" } { gsub(/\n/, " "); print }' "$source_dir/COPYING" \
+  >"$stage/license-page.txt"
+
 setup="$out_dir/korvalo-$version-setup.exe"
 defines=(-DVERSION="$version" -DVIVERSION="$vi_version" -DOUTFILE="$setup"
-  -DCLI="$stage/$name/korvalo-cli.exe" -DLICENSE="$stage/$name/COPYING.txt"
+  -DCLI="$stage/$name/korvalo-cli.exe" -DLICENSE="$stage/license-page.txt"
+  -DCOPYING="$stage/$name/COPYING.txt"
   -DREADME="$stage/$name/README.txt")
 [ -z "$window" ] || defines+=(-DWINDOW="$stage/$name/korvalo.exe")
 makensis -V2 -INPUTCHARSET UTF8 "${defines[@]}" "$source_dir/packaging/windows/korvalo.nsi" >&2

@@ -3,7 +3,8 @@
 ;   VIVERSION  the same as four numbers, as the file's version resource wants it ("1.0.0.0")
 ;   OUTFILE    the installer to write
 ;   CLI        korvalo-cli.exe;  WINDOW  korvalo.exe, only when it was built
-;   LICENSE    COPYING with Windows line ends;  README  the short README.txt
+;   COPYING    COPYING with Windows line ends;  LICENSE  the same, a paragraph a line, for its page
+;   README     the short README.txt
 ; A 64-bit installer: the 32-bit stub does not run where only 64-bit Windows programs can.
 Unicode true
 Target amd64-unicode
@@ -22,6 +23,7 @@ SetCompressor /SOLID lzma
 !insertmacro Needed OUTFILE
 !insertmacro Needed CLI
 !insertmacro Needed LICENSE
+!insertmacro Needed COPYING
 !insertmacro Needed README
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvalo"
@@ -73,7 +75,7 @@ Section "Korvalo"
 !ifdef WINDOW
   File "/oname=korvalo.exe" "${WINDOW}"
 !endif
-  File "/oname=COPYING.txt" "${LICENSE}"
+  File "/oname=COPYING.txt" "${COPYING}"
   File "/oname=README.txt" "${README}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 

@@ -44,6 +44,8 @@ package_checks() {
   fi
   check "COPYING.txt, README.txt and the uninstaller are beside it" \
     test -f "$program_dir/COPYING.txt" -a -f "$program_dir/README.txt" -a -f "$program_dir/uninstall.exe"
+  check "the installed COPYING.txt is the licence" \
+    bash -c "diff <(tr -d '\r' <'$program_dir/COPYING.txt') '$source_dir/COPYING'"
   # Named in the installer's language, which follows the prefix's locale.
   check "a Start-menu shortcut to the command line" \
     test -f "$menu_dir/Korvalo 命令行.lnk" -o -f "$menu_dir/Korvalo command line.lnk"
