@@ -16,7 +16,7 @@ int lastError()
 // A test hook for Windows, where no debugger or system call hook can stop a program at a known
 // point of a pass (under Wine the renames happen in the wineserver). When the environment
 // variable KORVALO_TEST_KILL_AFTER holds a number n > 0, the process ends at once, exit code 137,
-// right after the n-th rename of a pass that worked: nothing is flushed, closed or recorded, so
+// right after the program's n-th rename that worked: nothing is flushed, closed or recorded, so
 // the journal is left as a killed program leaves it, and the recovery has to sort it out. Only the
 // renames made through these calls count (those of the music folder and of the stored-order
 // folder), not the journal's own. Unset, empty or 0, nothing changes.
