@@ -7,7 +7,8 @@
 #
 # Build folders: KORVALO_BUILD_DIR (default build) and KORVALO_ASAN_BUILD_DIR (default build-asan).
 # KORVALO_SKIP_ASAN=1 leaves the sanitizer run out. After the tests, scripts/test-windows.sh
-# cross-builds the Qt-free core for Windows with MinGW and runs its check program under Wine;
+# cross-builds the core's check program, korvalo-cli.exe, the installer and the zip for Windows
+# with MinGW and checks them under Wine;
 # KORVALO_SKIP_WINDOWS=1 leaves it out. The journal's reader is then fuzzed with clang's
 # libFuzzer for a minute (build folder build-fuzz, the core alone; KORVALO_FUZZ_SECONDS changes
 # the time, KORVALO_SKIP_FUZZ=1 leaves it out): a crash, a hang or a blown memory limit fails the
@@ -53,7 +54,7 @@ if [ "${KORVALO_SKIP_ASAN:-0}" != 1 ]; then
 fi
 
 if [ "${KORVALO_SKIP_WINDOWS:-0}" != 1 ]; then
-  echo "== The core on Windows: cross-built with MinGW, checked under Wine"
+  echo "== Windows: cross-built with MinGW, checked under Wine"
   bash scripts/test-windows.sh || status=1
 fi
 

@@ -2,6 +2,7 @@
 
 #include "browse/musicfilelist.h"
 #include "cli/clitext.h"
+#include "cli/utf8.h"
 #include "passes/progress.h"
 #include "session/foldersession.h"
 #include "session/texts.h"
@@ -112,7 +113,7 @@ Parsed parse(const std::vector<std::string> &args)
     if (words.size() > 2)
         return badUse(texts::extraArgument(words[2]));
     if (words.size() == 2)
-        inv.folder = words[1];
+        inv.folder = pathFromUtf8(words[1]);
 
     // Each option, the commands it belongs to, and what it sets.
     std::string digitOption;

@@ -1,0 +1,185 @@
+#include "cli/console_windows.h"
+
+#include "cli/utf8.h"
+
+#include <string_view>
+#include <vector>
+
+namespace korvalo::cli {
+
+namespace {
+
+// Output for a file or a pipe is gathered up to this size; a console gets every line at once.
+constexpr std::size_t kGathered = 64 * 1024;
+
+std::wstring wideFromUtf8(std::string_view text)
+{
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int wide = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(wide), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), wide);
+    return out;
+}
+
+std::string utf8FromWide(const wchar_t *text, int length)
+{
+    if (length == 0)
+        return {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+// A console that cannot draw escape sequences (before Windows 10) would print them: the one the
+// progress line uses is left out there.
+void dropEraseToEnd(std::string &text)
+{
+    static constexpr std::string_view erase = "\x1b[K";
+    for (std::size_t at; (at = text.find(erase)) != std::string::npos;)
+        text.erase(at, erase.size());
+}
+
+} // namespace
+
+bool isConsole(HANDLE handle)
+{
+    DWORD mode = 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
+}
+
+std::string utf8FromWide(const wchar_t *text)
+{
+    return utf8FromWide(text, static_cast<int>(std::wstring_view(text).size()));
+}
+
+ConsoleOutput::ConsoleOutput(DWORD standardHandle)
+    : m_handle(::GetStdHandle(standardHandle)), m_console(isConsole(m_handle))
+{
+    if (m_console) {
+        DWORD mode = 0;
+        m_escapes = ::GetConsoleMode(m_handle, &mode) &&
+                    ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
+                     ::SetConsoleMode(m_handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+    }
+}
+
+ConsoleOutput::~ConsoleOutput()
+{
+    flush();
+}
+
+ConsoleOutput::int_type ConsoleOutput::overflow(int_type c)
+{
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+        m_pending.push_back(traits_type::to_char_type(c));
+        written();
+    }
+    return traits_type::not_eof(c);
+}
+
+std::streamsize ConsoleOutput::xsputn(const char *s, std::streamsize n)
+{
+    m_pending.append(s, static_cast<std::size_t>(n));
+    written();
+    return n;
+}
+
+int ConsoleOutput::sync()
+{
+    return flush() ? 0 : -1;
+}
+
+void ConsoleOutput::written()
+{
+    if (m_console ? m_pending.find('\n') != std::string::npos : m_pending.size() >= kGathered)
+        flush();
+}
+
+bool ConsoleOutput::flush()
+{
+    if (m_pending.empty())
+        return true;
+    if (m_handle == nullptr || m_handle == INVALID_HANDLE_VALUE) {
+        m_pending.clear();
+        return false;
+    }
+    if (!m_console) {
+        std::size_t at = 0;
+        while (at < m_pending.size()) {
+            DWORD wrote = 0;
+            const auto chunk = static_cast<DWORD>(m_pending.size() - at);
+            if (!::WriteFile(m_handle, m_pending.data() + at, chunk, &wrote, nullptr) || !wrote)
+                break;
+            at += wrote;
+        }
+        const bool all = at == m_pending.size();
+        m_pending.clear();
+        return all;
+    }
+    // A character cut in two by a write waits for its end.
+    const std::size_t complete = completeUtf8Length(m_pending);
+    std::string text = m_pending.substr(0, complete);
+    m_pending.erase(0, complete);
+    if (!m_escapes)
+        dropEraseToEnd(text);
+    const std::wstring wide = wideFromUtf8(text);
+    std::size_t at = 0;
+    while (at < wide.size()) {
+        DWORD wrote = 0;
+        const auto chunk = static_cast<DWORD>(wide.size() - at);
+        if (!::WriteConsoleW(m_handle, wide.data() + at, chunk, &wrote, nullptr) || !wrote)
+            return false;
+        at += wrote;
+    }
+    return true;
+}
+
+ConsoleInput::ConsoleInput(DWORD standardHandle)
+    : m_handle(::GetStdHandle(standardHandle)), m_console(isConsole(m_handle))
+{
+}
+
+ConsoleInput::int_type ConsoleInput::underflow()
+{
+    if (gptr() < egptr())
+        return traits_type::to_int_type(*gptr());
+    if (m_ended || m_handle == nullptr || m_handle == INVALID_HANDLE_VALUE)
+        return traits_type::eof();
+    if (m_console) {
+        // One typed line at a time, as UTF-16; Ctrl-Z at the start of a line ends the input, as
+        // Windows' own programs take it.
+        std::vector<wchar_t> wide(1024);
+        DWORD read = 0;
+        if (!::ReadConsoleW(m_handle, wide.data(), static_cast<DWORD>(wide.size()), &read,
+                            nullptr) ||
+            read == 0) {
+            // Ctrl-C while waiting aborts the read, and the console handler, on a thread of its
+            // own, ends the program: the input is not taken as ended before it has had time to.
+            ::Sleep(500);
+            m_ended = true;
+            return traits_type::eof();
+        }
+        if (wide[0] == L'\x1a') {
+            m_ended = true;
+            return traits_type::eof();
+        }
+        m_buffer = utf8FromWide(wide.data(), static_cast<int>(read));
+    } else {
+        m_buffer.resize(4096);
+        DWORD read = 0;
+        if (!::ReadFile(m_handle, m_buffer.data(), static_cast<DWORD>(m_buffer.size()), &read,
+                        nullptr) ||
+            read == 0) {
+            m_ended = true;
+            return traits_type::eof();
+        }
+        m_buffer.resize(read);
+    }
+    setg(m_buffer.data(), m_buffer.data(), m_buffer.data() + m_buffer.size());
+    return traits_type::to_int_type(*gptr());
+}
+
+} // namespace korvalo::cli
