@@ -1,5 +1,7 @@
 #include "win32/windowlog.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -28,6 +30,9 @@ void logLine(std::string_view line)
     std::FILE *file = logFile();
     if (!file)
         return;
+    // Milliseconds since the log was opened: how long each step took.
+    static const ULONGLONG opened = ::GetTickCount64();
+    std::fprintf(file, "%llu ", static_cast<unsigned long long>(::GetTickCount64() - opened));
     std::fwrite(line.data(), 1, line.size(), file);
     std::fputc('\n', file);
     std::fflush(file);

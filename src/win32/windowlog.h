@@ -12,7 +12,8 @@
 namespace win32 {
 
 bool logging();
-// Appends one line (UTF-8) and flushes it, so a check sees it at once.
+// Appends one line (UTF-8), headed by the milliseconds since the log was opened, and flushes it,
+// so a check sees it at once.
 void logLine(std::string_view line);
 // A text as one field of a line: backslashes and line breaks escaped.
 std::string logField(std::string_view text);
