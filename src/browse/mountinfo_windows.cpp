@@ -155,11 +155,32 @@ std::optional<MountInfo> mountOf(const std::filesystem::path &folder, VolumeProb
     return info;
 }
 
-// The window's drive list is not built for Windows yet; a drive selector there would list the
-// letters of GetLogicalDriveStringsW.
+// The drive letters in use, in letter order, each with its label and file system. A drive that
+// answers no volume query (a card reader without a card, a network drive gone) is listed by its
+// letter alone: choosing it tells why it cannot be read.
 std::vector<Volume> mountedVolumes()
 {
-    return {};
+    std::vector<Volume> out;
+    const DWORD letters = ::GetLogicalDrives();
+    // Asking an empty floppy or card reader must not make Windows show a box of its own.
+    const UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    for (int k = 0; k < 26; ++k) {
+        if (!(letters & (1u << k)))
+            continue;
+        const wchar_t root[] = {static_cast<wchar_t>(L'A' + k), L':', L'\\', 0};
+        wchar_t label[MAX_PATH + 1] = {};
+        wchar_t fsName[MAX_PATH + 1] = {};
+        Volume volume;
+        volume.mountPoint = utf8Of(root);
+        if (::GetVolumeInformationW(root, label, MAX_PATH + 1, nullptr, nullptr, nullptr, fsName,
+                                    MAX_PATH + 1)) {
+            volume.name = utf8Of(label);
+            volume.fsType = fsTypeOf(utf8Of(fsName));
+        }
+        out.push_back(std::move(volume));
+    }
+    ::SetErrorMode(oldMode);
+    return out;
 }
 
 } // namespace korvalo

@@ -83,6 +83,14 @@ std::vector<Volume> userVolumes(const std::vector<Volume> &mounted)
 
 std::string volumeText(const Volume &volume)
 {
+    // A drive letter, as Windows Explorer shows it: the label, then the letter in brackets.
+    const std::string &mount = volume.mountPoint;
+    if (mount.size() >= 2 && mount.size() <= 3 && mount[1] == ':' &&
+        ((mount[0] >= 'A' && mount[0] <= 'Z') || (mount[0] >= 'a' && mount[0] <= 'z')) &&
+        (mount.size() == 2 || mount[2] == '\\' || mount[2] == '/')) {
+        const std::string letter = mount.substr(0, 2);
+        return volume.name.empty() ? letter : volume.name + " (" + letter + ")";
+    }
     std::string name = volume.name;
     if (name.empty()) {
         if (volume.mountPoint == "/")

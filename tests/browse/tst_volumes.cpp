@@ -139,6 +139,14 @@ void TestVolumes::volumeText_data()
                                    << "音乐盘 (/media/nem/a)";
     QTest::newRow("no label: last folder name") << "/mnt/share|cifs|"
                                                 << "share (/mnt/share)";
+    QTest::newRow("drive letter with a label") << "E:\\|vfat|音乐"
+                                               << "音乐 (E:)";
+    QTest::newRow("drive letter without a label") << "c:\\|ntfs|"
+                                                  << "c:";
+    QTest::newRow("drive letter, forward slash") << "R:/|ext4|MUSIC"
+                                                 << "MUSIC (R:)";
+    QTest::newRow("a folder named like a drive is not one") << "/media/E:|vfat|"
+                                                            << "E: (/media/E:)";
 }
 
 void TestVolumes::volumeText()

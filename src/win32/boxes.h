@@ -1,0 +1,28 @@
+#pragma once
+
+// The window's boxes: the session's questions with their own buttons, and its messages with one
+// "确定" button. A task dialog where the system has one (common controls 6, which the manifest
+// asks for); otherwise a message box whose buttons are given the same captions.
+
+#include "session/question.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace win32 {
+
+enum class BoxIcon
+{
+    Warning,
+    Information,
+    Question
+};
+
+// Asks and gives one of the question's answers: Enter gives its default, Esc and the close button
+// its escape answer.
+int askQuestion(HWND owner, const korvalo::session::Question &question);
+// Shows a message and waits until it is closed.
+void showMessage(HWND owner, BoxIcon icon, const std::string &title, const std::string &text);
+
+} // namespace win32

@@ -1,0 +1,866 @@
+#include "win32/form.h"
+
+#include "browse/musicfilelist.h"
+#include "browse/volumes.h"
+#include "session/layout.h"
+#include "session/texts.h"
+#include "win32/boxes.h"
+#include "win32/testhooks.h"
+#include "win32/wide.h"
+#include "win32/windowlog.h"
+
+#include <commctrl.h>
+#include <dbt.h>
+
+#include <algorithm>
+#include <system_error>
+
+namespace win32 {
+
+namespace fs = std::filesystem;
+using korvalo::session::FolderState;
+using korvalo::session::Plan;
+using korvalo::session::Question;
+using korvalo::session::Report;
+using namespace korvalo::texts::caption;
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"KorvaloForm1";
+constexpr UINT kPlanFinished = WM_APP + 1;
+constexpr UINT kOfferOpening = WM_APP + 2;
+constexpr UINT_PTR kProgressTimer = 1;
+// Often enough to look smooth, far less often than files pass on a fast disk.
+constexpr UINT kProgressInterval = 30;
+
+// A control's id: its place in the tab order, above the ids dialogs reserve.
+int idOf(const korvalo::layout::ControlPlace &place)
+{
+    return 1000 + place.tabIndex;
+}
+
+bool startsWith(std::string_view name, std::string_view kind)
+{
+    return name.substr(0, kind.size()) == kind;
+}
+
+// An absolute path without "." or ".." parts and without a trailing separator, a drive's root
+// ("R:\") excepted.
+fs::path normalFolder(const fs::path &path)
+{
+    std::error_code ec;
+    fs::path p = path.is_absolute() ? path : fs::absolute(path, ec);
+    if (ec)
+        p = path;
+    p = p.lexically_normal();
+    if (p.has_relative_path() && !p.has_filename())
+        p = p.parent_path();
+    return p;
+}
+
+std::wstring pathText(const fs::path &path)
+{
+    return path.native();
+}
+
+// The face the controls draw Chinese with: the first of these the system has.
+std::wstring chineseFace(HDC dc)
+{
+    for (const wchar_t *face :
+         {L"Microsoft YaHei UI", L"SimSun", L"Noto Sans CJK SC", L"WenQuanYi Micro Hei"}) {
+        LOGFONTW wanted = {};
+        wanted.lfCharSet = DEFAULT_CHARSET;
+        ::lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
+        bool found = false;
+        ::EnumFontFamiliesExW(
+            dc, &wanted,
+            [](const LOGFONTW *, const TEXTMETRICW *, DWORD, LPARAM found) -> int {
+                *reinterpret_cast<bool *>(found) = true;
+                return 0;
+            },
+            reinterpret_cast<LPARAM>(&found), 0);
+        if (found)
+            return face;
+    }
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    return metrics.lfMessageFont.lfFaceName;
+}
+
+std::string windowText(HWND window)
+{
+    const int length = ::GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), length + 1)));
+    return utf8(text);
+}
+
+std::string listItemText(HWND list, UINT getLength, UINT getText, int index)
+{
+    const LRESULT length = ::SendMessageW(list, getLength, static_cast<WPARAM>(index), 0);
+    if (length < 0)
+        return {};
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    ::SendMessageW(list, getText, static_cast<WPARAM>(index),
+                   reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(length));
+    return utf8(text);
+}
+
+} // namespace
+
+bool Form::registerClass(HINSTANCE instance)
+{
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &Form::windowProc;
+    wc.hInstance = instance;
+    wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                               ::GetSystemMetrics(SM_CXICON),
+                                               ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+    wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                 ::GetSystemMetrics(SM_CXSMICON),
+                                                 ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    return ::RegisterClassExW(&wc) != 0;
+}
+
+Form::Form(HINSTANCE instance)
+    : m_instance(instance),
+      m_session(std::make_unique<korvalo::session::FolderSession>(korvalo::texts::Front::Window))
+{
+    const HDC screen = ::GetDC(nullptr);
+    m_dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+
+    const korvalo::layout::TwipsSize client = korvalo::layout::formClientSize();
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    const DWORD exStyle = WS_EX_CONTROLPARENT;
+    RECT frame = {0, 0, px(client.width), px(client.height)};
+    ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    ::CreateWindowExW(exStyle, kClassName, wide(kWindowTitle).c_str(), style, CW_USEDEFAULT,
+                      CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                      nullptr, m_instance, this);
+}
+
+Form::~Form()
+{
+    for (const HFONT font : {m_font, m_percentFont})
+        if (font)
+            ::DeleteObject(font);
+}
+
+int Form::px(int twips) const
+{
+    return korvalo::layout::twipsToPixels(twips, m_dpi);
+}
+
+HWND Form::control(std::string_view name) const
+{
+    const auto it = m_controls.find(name);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+bool Form::dialogMessage(MSG &message)
+{
+    return m_window && ::IsDialogMessageW(m_window, &message);
+}
+
+LRESULT CALLBACK Form::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Form *form = reinterpret_cast<Form *>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_NCCREATE) {
+        form = static_cast<Form *>(reinterpret_cast<CREATESTRUCTW *>(lParam)->lpCreateParams);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        form->m_window = window;
+    }
+    if (!form)
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    return form->handle(message, wParam, lParam);
+}
+
+LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        onCreate(m_window);
+        return 0;
+    case WM_COMMAND:
+        onCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        if (wParam == kProgressTimer)
+            onProgressTimer();
+        return 0;
+    case kPlanFinished:
+        onPlanFinished();
+        return 0;
+    case kOfferOpening:
+        logState("start");
+        offerOpening();
+        return 0;
+    case WM_DEVICECHANGE:
+        // A stick plugged in or pulled out: the drive list follows.
+        if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) {
+            refreshDrives();
+            logState("drives");
+        }
+        return TRUE;
+    case WM_CLOSE:
+        onClose();
+        return 0;
+    case WM_DESTROY:
+        ::KillTimer(m_window, kProgressTimer);
+        // A plan still running is stopped after the file in hand and waited for.
+        m_session.reset();
+        ::PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(m_window, message, wParam, lParam);
+}
+
+void Form::onCreate(HWND window)
+{
+    m_window = window;
+    const HDC dc = ::GetDC(window);
+    const std::wstring face = chineseFace(dc);
+    ::ReleaseDC(window, dc);
+    LOGFONTW font = {};
+    font.lfHeight = -::MulDiv(9, m_dpi, 72);
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfQuality = CLEARTYPE_QUALITY;
+    ::lstrcpynW(font.lfFaceName, face.c_str(), LF_FACESIZE);
+    m_font = ::CreateFontIndirectW(&font);
+
+    buildControls();
+    showStartFolder();
+    // The folder shown at start-up may be one whose last pass did not finish: asked once the
+    // window is up.
+    ::PostMessageW(window, kOfferOpening, 0, 0);
+}
+
+void Form::buildControls()
+{
+    // Created in tab index order, so the focus chain, which follows the order of creation,
+    // follows the table.
+    std::vector<HWND> frames;
+    for (const korvalo::layout::ControlPlace &place : korvalo::layout::controls()) {
+        const std::string_view name = place.name;
+        int left = place.rect.left;
+        int top = place.rect.top;
+        if (place.parent != korvalo::layout::kForm) {
+            const korvalo::layout::ControlPlace *frame =
+                korvalo::layout::controlPlace(place.parent);
+            left += frame->rect.left;
+            top += frame->rect.top;
+        }
+        // Every control but Option2 starts a group: the two options are one.
+        DWORD style = WS_CHILD | WS_VISIBLE | (name == "Option2" ? 0 : WS_GROUP);
+        DWORD exStyle = 0;
+        const wchar_t *windowClass = WC_BUTTONW;
+        std::wstring text;
+        if (startsWith(name, "Frame")) {
+            style |= BS_GROUPBOX | WS_CLIPSIBLINGS;
+            text = wide(name == "Frame1" ? kFrame1 : name == "Frame2" ? kFrame2 : kFrame3);
+        } else if (startsWith(name, "Option")) {
+            style |= BS_AUTORADIOBUTTON | (name == "Option1" ? WS_TABSTOP : 0);
+            text = wide(name == "Option1" ? kOption1 : kOption2);
+        } else if (startsWith(name, "Command")) {
+            style |= BS_PUSHBUTTON | BS_MULTILINE | WS_TABSTOP;
+            text = wide(name == "Command1" ? kShuffle : kRemove);
+        } else if (startsWith(name, "Label")) {
+            windowClass = WC_STATICW;
+            style |= SS_LEFT | SS_NOPREFIX;
+            if (name == "Label1")
+                text = wide(kLabel1);
+            else if (name == "Label2")
+                text = wide(kLabel2);
+            else if (name == "Label4")
+                text = wide(kLabel4);
+            else if (name == "Label5")
+                text = L"0%";
+        } else if (name == "Drive1") {
+            windowClass = WC_COMBOBOXW;
+            style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+        } else if (name == "Dir1" || name == "File1") {
+            windowClass = WC_LISTBOXW;
+            style |= LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP;
+            if (name == "File1")
+                style |= WS_HSCROLL;
+            exStyle = WS_EX_CLIENTEDGE;
+        } else if (name == "ProgressBar1") {
+            windowClass = PROGRESS_CLASSW;
+        }
+        // A drop-down list's window is as tall as its open list: the closed box is set below.
+        const int height = name == "Drive1" ? px(place.rect.height) * 12 : px(place.rect.height);
+        const HWND hwnd = ::CreateWindowExW(
+            exStyle, windowClass, text.c_str(), style, px(left), px(top), px(place.rect.width),
+            height, m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(idOf(place))),
+            m_instance, nullptr);
+        ::SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+        m_controls[name] = hwnd;
+        if (startsWith(name, "Frame"))
+            frames.push_back(hwnd);
+    }
+    // The frames lie under the controls they hold and do not paint over them.
+    for (const HWND frame : frames)
+        ::SetWindowPos(frame, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+    // The closed drop-down list as tall as the table says, where the system lets its height follow
+    // the item height (Wine keeps the height its font needs).
+    const HWND drive = control("Drive1");
+    RECT closed;
+    ::GetWindowRect(drive, &closed);
+    const int wantedHeight = px(korvalo::layout::controlPlace("Drive1")->rect.height);
+    for (int tries = 0; tries < 3 && closed.bottom - closed.top != wantedHeight; ++tries) {
+        const LRESULT field = ::SendMessageW(drive, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+        if (field <= 0)
+            break;
+        ::SendMessageW(drive, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
+                       field + wantedHeight - (closed.bottom - closed.top));
+        ::GetWindowRect(drive, &closed);
+    }
+
+    // The percent label is narrow: its font is made small enough for "100%" to fit.
+    const HWND percent = control("Label5");
+    RECT room;
+    ::GetClientRect(percent, &room);
+    LOGFONTW small = {};
+    ::GetObjectW(m_font, sizeof small, &small);
+    const HDC dc = ::GetDC(percent);
+    for (LONG height = small.lfHeight; height < -6; ++height) {
+        small.lfHeight = height;
+        const HFONT candidate = ::CreateFontIndirectW(&small);
+        const HGDIOBJ old = ::SelectObject(dc, candidate);
+        SIZE size = {};
+        ::GetTextExtentPoint32W(dc, L"100%", 4, &size);
+        ::SelectObject(dc, old);
+        if (size.cx <= room.right || height == -7) {
+            m_percentFont = candidate;
+            break;
+        }
+        ::DeleteObject(candidate);
+    }
+    ::ReleaseDC(percent, dc);
+    if (m_percentFont)
+        ::SendMessageW(percent, WM_SETFONT, reinterpret_cast<WPARAM>(m_percentFont), FALSE);
+
+    enable("Command2", false);
+    ::SendMessageW(control("ProgressBar1"), PBM_SETRANGE32, 0, 100);
+    ::SendMessageW(control("ProgressBar1"), PBM_SETPOS, 0, 0);
+}
+
+void Form::onCommand(int id, int code)
+{
+    const auto byId = std::find_if(m_controls.begin(), m_controls.end(), [&](const auto &entry) {
+        return ::GetDlgCtrlID(entry.second) == id;
+    });
+    if (id == IDOK) {
+        // Enter: opens the folder chosen in Dir1, or presses the button that has the focus.
+        const HWND focus = ::GetFocus();
+        if (focus == control("Dir1"))
+            openDirItem();
+        else if (focus == control("Command1") || focus == control("Command2"))
+            ::SendMessageW(focus, BM_CLICK, 0, 0);
+        return;
+    }
+    if (byId == m_controls.end())
+        return;
+    const std::string_view name = byId->first;
+    if (name == "Command1" && code == BN_CLICKED) {
+        startPass(korvalo::PassKind::Shuffle);
+    } else if (name == "Command2" && code == BN_CLICKED) {
+        startPass(korvalo::PassKind::Removal);
+    } else if (name == "Option1" && code == BN_CLICKED) {
+        onOption1Click();
+    } else if (name == "Option2" && code == BN_CLICKED) {
+        onOption2Click();
+    } else if (name == "Drive1" && code == CBN_DROPDOWN) {
+        refreshDrives();
+    } else if (name == "Drive1" && code == CBN_SELCHANGE) {
+        const int index = static_cast<int>(::SendMessageW(control("Drive1"), CB_GETCURSEL, 0, 0));
+        if (index >= 0 && index != m_shownDrive) {
+            m_shownDrive = index;
+            onDrive1Change();
+        }
+    } else if (name == "Dir1" && code == LBN_DBLCLK) {
+        openDirItem();
+    }
+}
+
+// --- Drive1, Dir1, File1 ---------------------------------------------------------------------
+
+void Form::refreshDrives()
+{
+    const fs::path keep = m_shownDrive >= 0 && m_shownDrive < static_cast<int>(m_drives.size())
+                              ? m_drives[static_cast<std::size_t>(m_shownDrive)]
+                              : fs::path();
+    std::vector<korvalo::Volume> volumes = korvalo::mountedVolumes();
+    // The shown drive stays listed even if it went away.
+    if (!keep.empty() && std::none_of(volumes.begin(), volumes.end(), [&](const auto &v) {
+            return fs::path(wide(v.mountPoint)) == keep;
+        }))
+        volumes.push_back({utf8(keep.native()), "", ""});
+    const HWND combo = control("Drive1");
+    ::SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+    m_drives.clear();
+    m_shownDrive = -1;
+    for (const korvalo::Volume &v : volumes) {
+        m_drives.emplace_back(wide(v.mountPoint));
+        ::SendMessageW(combo, CB_ADDSTRING, 0,
+                       reinterpret_cast<LPARAM>(wide(korvalo::volumeText(v)).c_str()));
+        if (m_drives.back() == keep)
+            m_shownDrive = static_cast<int>(m_drives.size()) - 1;
+    }
+    ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(m_shownDrive), 0);
+}
+
+void Form::showDrive(const fs::path &folder)
+{
+    if (m_drives.empty())
+        refreshDrives();
+    const fs::path root = folder.root_path();
+    for (std::size_t k = 0; k < m_drives.size(); ++k) {
+        if (korvalo::isInside(root, m_drives[k]) && korvalo::isInside(m_drives[k], root)) {
+            m_shownDrive = static_cast<int>(k);
+            ::SendMessageW(control("Drive1"), CB_SETCURSEL, k, 0);
+            return;
+        }
+    }
+}
+
+// The lists start at the process's current folder and its drive, set directly: no handler runs,
+// so the song count stays empty. A current folder that cannot be read gives way to the user's
+// profile, then to the system drive's root.
+void Form::showStartFolder()
+{
+    refreshDrives();
+    std::vector<fs::path> candidates;
+    std::error_code ec;
+    const fs::path current = fs::current_path(ec);
+    if (!ec)
+        candidates.push_back(current);
+    if (const wchar_t *profile = ::_wgetenv(L"USERPROFILE"); profile && profile[0])
+        candidates.emplace_back(profile);
+    wchar_t system[MAX_PATH] = {};
+    if (::GetWindowsDirectoryW(system, MAX_PATH) > 0)
+        candidates.push_back(fs::path(system).root_path());
+    for (const fs::path &folder : candidates) {
+        showDrive(folder);
+        if (!setDirPath(folder, false).ok())
+            continue;
+        if (m_session->open(m_dirPath).kind != FolderState::Kind::Unreadable) {
+            showFileList();
+            return;
+        }
+    }
+    restoreDirPath(candidates.back());
+}
+
+korvalo::ListError Form::setDirPath(const fs::path &path, bool notify)
+{
+    const fs::path folder = normalFolder(path);
+    std::vector<fs::path> subfolders;
+    const korvalo::ListError err = korvalo::listSubfolders(folder, subfolders);
+    if (!err.ok())
+        return err;
+    showDirFolder(folder, std::move(subfolders));
+    if (notify)
+        onDir1Change();
+    return {};
+}
+
+void Form::restoreDirPath(const fs::path &path)
+{
+    const fs::path folder = normalFolder(path);
+    std::vector<fs::path> subfolders;
+    if (!korvalo::listSubfolders(folder, subfolders).ok())
+        subfolders.clear();
+    showDirFolder(folder, std::move(subfolders));
+}
+
+// The chain from the drive's root down to the folder, each one level deeper, then the folder's
+// subfolders one level deeper still; the folder itself is selected.
+void Form::showDirFolder(const fs::path &folder, std::vector<fs::path> subfolders)
+{
+    m_dirPath = folder;
+    std::vector<fs::path> chain;
+    for (fs::path p = folder;; p = p.parent_path()) {
+        chain.push_back(p);
+        if (p == p.root_path() || p == p.parent_path() || !p.has_relative_path())
+            break;
+    }
+    std::reverse(chain.begin(), chain.end());
+
+    const HWND list = control("Dir1");
+    ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    m_dirItems.clear();
+    const auto add = [&](const fs::path &path, const std::wstring &text, std::size_t depth) {
+        const std::wstring shown = std::wstring(depth * 2, L' ') + text;
+        ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown.c_str()));
+        m_dirItems.push_back(path);
+    };
+    for (std::size_t k = 0; k < chain.size(); ++k)
+        add(chain[k], pathText(k == 0 ? chain[k] : chain[k].filename()), k);
+    for (const fs::path &name : subfolders)
+        add(folder / name, pathText(name), chain.size());
+    const int current = static_cast<int>(chain.size()) - 1;
+    ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(current), 0);
+    ::SendMessageW(list, LB_SETTOPINDEX, 0, 0);
+    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(list, nullptr, TRUE);
+}
+
+void Form::openDirItem()
+{
+    const int index = static_cast<int>(::SendMessageW(control("Dir1"), LB_GETCURSEL, 0, 0));
+    if (index < 0 || index >= static_cast<int>(m_dirItems.size()))
+        return;
+    const fs::path folder = m_dirItems[static_cast<std::size_t>(index)];
+    const korvalo::ListError err = setDirPath(folder, true);
+    if (!err.ok())
+        warn(korvalo::texts::folderFailure(folder, err, korvalo::texts::Front::Window));
+}
+
+void Form::showFileList()
+{
+    const korvalo::MusicFileList &songs = m_session->list();
+    m_filePath = songs.folder();
+    const HWND list = control("File1");
+    ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    ::SendMessageW(list, LB_INITSTORAGE, static_cast<WPARAM>(songs.count()),
+                   static_cast<LPARAM>(songs.count()) * 64);
+    int widest = 0;
+    const HDC dc = ::GetDC(list);
+    const HGDIOBJ old = ::SelectObject(dc, m_font);
+    for (int k = 0; k < songs.count(); ++k) {
+        const std::wstring name = wide(songs.nameView(k));
+        ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+        SIZE size;
+        if (k < 2000 &&
+            ::GetTextExtentPoint32W(dc, name.c_str(), static_cast<int>(name.size()), &size))
+            widest = std::max(widest, static_cast<int>(size.cx));
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(list, dc);
+    // Long names can be scrolled to.
+    ::SendMessageW(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest + 8), 0);
+    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(list, nullptr, TRUE);
+}
+
+void Form::onDrive1Change()
+{
+    const fs::path drive = m_drives[static_cast<std::size_t>(m_shownDrive)];
+    const korvalo::ListError err = setDirPath(drive, true);
+    if (!err.ok()) {
+        showDrive(m_dirPath);
+        warn(korvalo::texts::folderFailure(drive, err, korvalo::texts::Front::Window));
+    }
+    logState("drive");
+}
+
+void Form::onDir1Change()
+{
+    const std::string problem = openFolder(m_dirPath);
+    showDrive(m_dirPath);
+    logState("folder");
+    if (!problem.empty())
+        warn(problem);
+    else
+        offerOpening();
+}
+
+std::string Form::openFolder(const fs::path &folder)
+{
+    const FolderState &state = m_session->open(folder);
+    if (state.kind == FolderState::Kind::Unreadable) {
+        std::string problem = state.problem;
+        // The passes work on the folder File1 shows: Dir1 and the session go back to it.
+        if (!m_filePath.empty()) {
+            restoreDirPath(m_filePath);
+            m_session->open(m_filePath);
+        }
+        return problem;
+    }
+    showFileList();
+    setText("Label3", korvalo::texts::songCount(state.songs));
+    return std::string();
+}
+
+void Form::offerOpening()
+{
+    if (m_running)
+        return;
+    const FolderState &state = m_session->state();
+    if (state.question)
+        run(m_session->answerOpening(ask(*state.question)));
+    else if (!state.problem.empty())
+        warn(state.problem);
+}
+
+// --- Options and passes ----------------------------------------------------------------------
+
+void Form::onOption1Click()
+{
+    setText("Command1", kShuffle);
+    enable("Command1", true);
+    enable("Command2", false);
+    logState("option");
+}
+
+void Form::onOption2Click()
+{
+    setText("Command1", kShuffleAgain);
+    enable("Command1", false);
+    enable("Command2", true);
+    logState("option");
+}
+
+void Form::startPass(korvalo::PassKind kind)
+{
+    if (m_running)
+        return;
+    class BoxAsker : public korvalo::session::Asker
+    {
+    public:
+        explicit BoxAsker(Form &form) : m_form(form) {}
+        int ask(const Question &question) override { return m_form.ask(question); }
+
+    private:
+        Form &m_form;
+    } asker(*this);
+    run(m_session->planPass(kind, asker));
+}
+
+void Form::holdInput(bool hold)
+{
+    if (hold)
+        m_focusBefore = ::GetFocus();
+    for (const char *name : {"Command1", "Command2", "Option1", "Option2", "Drive1", "Dir1"})
+        enable(name, !hold);
+}
+
+void Form::run(const Plan &plan)
+{
+    if (!plan.runnable()) {
+        showReport(plan.report);
+        logState("refused");
+        return;
+    }
+    m_before = {enabled("Command1"), enabled("Command2")};
+    m_running = true;
+    holdInput(true);
+    m_progressView.begin();
+    ::SetTimer(m_window, kProgressTimer, kProgressInterval, nullptr);
+    testhooks::install(*m_session);
+    logState("running");
+    // Called on the worker's thread: the window hears of it through its own message queue, and
+    // the worker touches no window.
+    const HWND window = m_window;
+    m_session->start(plan, [window] { ::PostMessageW(window, kPlanFinished, 0, 0); });
+}
+
+void Form::onProgressTimer()
+{
+    if (m_running)
+        drawProgress(m_session->progress());
+}
+
+void Form::drawProgress(const korvalo::session::Progress &progress)
+{
+    const korvalo::session::ProgressDrawing drawing = m_progressView.show(progress);
+    const HWND bar = control("ProgressBar1");
+    if (drawing.range)
+        ::SendMessageW(bar, PBM_SETRANGE32, static_cast<WPARAM>(drawing.range->minimum),
+                       static_cast<LPARAM>(drawing.range->maximum));
+    if (drawing.value)
+        ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(*drawing.value), 0);
+    if (drawing.text)
+        setText("Label5", *drawing.text);
+    const std::string heading = drawing.heading.empty() ? kFrame3 : drawing.heading;
+    if (windowText(control("Frame3")) != heading)
+        setText("Frame3", heading);
+}
+
+void Form::onPlanFinished()
+{
+    if (!m_running)
+        return;
+    if (m_asking) {
+        // The end waits for the open box's answer: it may be to close the window.
+        m_finishWaiting = true;
+        return;
+    }
+    const Report report = m_session->wait();
+    ::KillTimer(m_window, kProgressTimer);
+    const korvalo::session::Progress last = m_session->progress();
+    drawProgress(last); // the last file, which the timer may have missed
+    setText("Frame3", kFrame3);
+    m_running = false;
+    holdInput(false);
+    enable("Command1", m_before.command1);
+    enable("Command2", m_before.command2);
+    if (report.next == korvalo::PassKind::Removal) {
+        setText("Command1", kShuffleAgain);
+        enable("Command1", false);
+        enable("Command2", true);
+    } else if (report.next == korvalo::PassKind::Shuffle) {
+        enable("Command1", true);
+        enable("Command2", false);
+    }
+    showFileList();
+    if (m_focusBefore && ::IsWindowEnabled(m_focusBefore))
+        ::SetFocus(m_focusBefore);
+    else
+        ::SetFocus(enabled("Command1") ? control("Command1") : control("Command2"));
+    logState("finished");
+
+    // A plan stopped because the window closes ends with the window; what went wrong is told
+    // even then. So is a stop while the files were stored in order: nothing is offered when the
+    // folder is opened next, so the box says how to have the order arranged.
+    if (!(m_closeAfterPass && report.outcome == Report::Outcome::Stopped && !last.ordering))
+        showReport(report);
+    if (m_closeAfterPass)
+        ::DestroyWindow(m_window);
+    else if (!report.showFolder.empty())
+        setDirPath(report.showFolder, true); // where the files are now; it opens as usual
+}
+
+void Form::showReport(const Report &report)
+{
+    // A success is seen in the list and the buttons; the user's own "no" needs no answer.
+    if (report.outcome == Report::Outcome::Cancelled)
+        return;
+    if (report.tellDone)
+        for (const std::string &line : report.done)
+            showMessage(m_window, BoxIcon::Information, kWarningTitle, line);
+    for (const std::string &problem : report.problems)
+        warn(problem);
+}
+
+void Form::onClose()
+{
+    if (!m_running) {
+        ::DestroyWindow(m_window);
+        return;
+    }
+    // Each rename is whole: stop after the file in hand, then close. The journal keeps what was
+    // done, so the next opening of the folder offers to put it right.
+    if (!m_closeAfterPass && ask(korvalo::texts::closeDuringPassQuestion(
+                                 m_session->progress().ordering)) == korvalo::session::kYes) {
+        m_closeAfterPass = true;
+        m_session->requestStop();
+    }
+}
+
+// --- Boxes and controls ----------------------------------------------------------------------
+
+int Form::ask(const Question &question)
+{
+    m_asking = true;
+    const int answer = askQuestion(m_window, question);
+    m_asking = false;
+    if (m_finishWaiting) {
+        m_finishWaiting = false;
+        ::PostMessageW(m_window, kPlanFinished, 0, 0);
+    }
+    return answer;
+}
+
+void Form::warn(const std::string &text)
+{
+    showMessage(m_window, BoxIcon::Warning, kWarningTitle, text);
+}
+
+void Form::setText(std::string_view name, const std::string &text)
+{
+    ::SetWindowTextW(control(name), wide(text).c_str());
+}
+
+void Form::enable(std::string_view name, bool on)
+{
+    ::EnableWindow(control(name), on ? TRUE : FALSE);
+}
+
+bool Form::enabled(std::string_view name) const
+{
+    return ::IsWindowEnabled(control(name)) != FALSE;
+}
+
+void Form::logState(const char *reason) const
+{
+    if (!logging())
+        return;
+    const int sequence = ++m_logSequence;
+    logLine("state seq=" + std::to_string(sequence) + " reason=" + reason);
+    RECT client;
+    ::GetClientRect(m_window, &client);
+    POINT origin = {0, 0};
+    ::ClientToScreen(m_window, &origin);
+    logLine("window title=" + logField(windowText(m_window)) +
+            " client=" + std::to_string(client.right) + "x" + std::to_string(client.bottom) +
+            " dpi=" + std::to_string(m_dpi) + " screen=" + std::to_string(origin.x) + "," +
+            std::to_string(origin.y) + " running=" + (m_running ? "1" : "0"));
+    for (const korvalo::layout::ControlPlace &place : korvalo::layout::controls()) {
+        const HWND hwnd = control(place.name);
+        RECT r;
+        ::GetWindowRect(hwnd, &r);
+        ::MapWindowPoints(HWND_DESKTOP, m_window, reinterpret_cast<POINT *>(&r), 2);
+        // Relative to the frame it sits in, as the layout table measures.
+        int x = r.left;
+        int y = r.top;
+        if (place.parent != korvalo::layout::kForm) {
+            RECT frame;
+            ::GetWindowRect(control(place.parent), &frame);
+            ::MapWindowPoints(HWND_DESKTOP, m_window, reinterpret_cast<POINT *>(&frame), 2);
+            x -= frame.left;
+            y -= frame.top;
+        }
+        std::string line = "control name=" + std::string(place.name) +
+                           " parent=" + std::string(place.parent) + " rect=" + std::to_string(x) +
+                           "," + std::to_string(y) + "," + std::to_string(r.right - r.left) + "," +
+                           std::to_string(r.bottom - r.top) + " form=" + std::to_string(r.left) +
+                           "," + std::to_string(r.top) +
+                           " enabled=" + (::IsWindowEnabled(hwnd) ? "1" : "0");
+        if (startsWith(place.name, "Option"))
+            line += std::string(" checked=") +
+                    (::SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0");
+        if (place.name == "ProgressBar1")
+            line += " min=" + std::to_string(::SendMessageW(hwnd, PBM_GETRANGE, TRUE, 0)) +
+                    " max=" + std::to_string(::SendMessageW(hwnd, PBM_GETRANGE, FALSE, 0)) +
+                    " value=" + std::to_string(::SendMessageW(hwnd, PBM_GETPOS, 0, 0));
+        line += " caption=" + logField(windowText(hwnd));
+        logLine(line);
+    }
+    const auto logList = [&](const char *name, UINT getCount, UINT getLength, UINT getText,
+                             UINT getSelection, UINT getTop, UINT getHeight) {
+        const HWND list = control(name);
+        const int count = static_cast<int>(::SendMessageW(list, getCount, 0, 0));
+        logLine(std::string("list name=") + name + " count=" + std::to_string(count) +
+                " selected=" + std::to_string(::SendMessageW(list, getSelection, 0, 0)) +
+                " top=" + std::to_string(getTop ? ::SendMessageW(list, getTop, 0, 0) : 0) +
+                " itemheight=" + std::to_string(::SendMessageW(list, getHeight, 0, 0)));
+        for (int k = 0; k < count && k < 1000; ++k)
+            logLine(std::string("item list=") + name + " index=" + std::to_string(k) +
+                    " text=" + logField(listItemText(list, getLength, getText, k)));
+    };
+    logList("Drive1", CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT, CB_GETCURSEL, 0,
+            CB_GETITEMHEIGHT);
+    logList("Dir1", LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT, LB_GETCURSEL, LB_GETTOPINDEX,
+            LB_GETITEMHEIGHT);
+    logList("File1", LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT, LB_GETCURSEL, LB_GETTOPINDEX,
+            LB_GETITEMHEIGHT);
+    logLine("state-end seq=" + std::to_string(sequence) + " reason=" + reason +
+            " folder=" + logField(utf8(m_dirPath.native())));
+}
+
+} // namespace win32

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "browse/listerror.h"
+#include "session/foldersession.h"
+#include "session/progressview.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace win32 {
+
+// The program's one window on Windows, made of the system's own controls, the twin of the Qt
+// window: the same controls, captions, places and tab order (the layout table), the same
+// enabling rules, and the folder session behind it for every decision and text. Drive1 and Dir1
+// choose the folder, File1 shows its songs and Label3 counts them; Option1 and Option2 choose
+// which pass button is enabled; Command1 runs the shuffle pass, Command2 the prefix removal pass.
+// A pass runs on the session's worker thread; a timer draws its progress, and the worker's end
+// comes back as a message to the window.
+class Form
+{
+public:
+    static bool registerClass(HINSTANCE instance);
+    explicit Form(HINSTANCE instance);
+    ~Form();
+    Form(const Form &) = delete;
+    Form &operator=(const Form &) = delete;
+
+    HWND window() const { return m_window; }
+    // Tab, Enter and Esc among the controls.
+    bool dialogMessage(MSG &message);
+
+private:
+    struct ButtonStates
+    {
+        bool command1 = false;
+        bool command2 = false;
+    };
+
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void onCreate(HWND window);
+    void buildControls();
+    void onCommand(int id, int code);
+    HWND control(std::string_view name) const;
+    int px(int twips) const;
+
+    void showStartFolder();
+    void refreshDrives();
+    void onDrive1Change();
+    void onDir1Change();
+    void openDirItem();
+    // Dir1 shows `folder`: its chain from the drive's root and its subfolders. On failure
+    // nothing changes.
+    korvalo::ListError setDirPath(const std::filesystem::path &folder, bool notify);
+    void restoreDirPath(const std::filesystem::path &folder);
+    void showDirFolder(const std::filesystem::path &folder,
+                       std::vector<std::filesystem::path> subfolders);
+    void showDrive(const std::filesystem::path &folder);
+    void showFileList();
+    std::string openFolder(const std::filesystem::path &folder);
+    void offerOpening();
+
+    void onOption1Click();
+    void onOption2Click();
+    void startPass(korvalo::PassKind kind);
+    void run(const korvalo::session::Plan &plan);
+    void onProgressTimer();
+    void drawProgress(const korvalo::session::Progress &progress);
+    void onPlanFinished();
+    void showReport(const korvalo::session::Report &report);
+    void holdInput(bool hold);
+    void onClose();
+
+    void warn(const std::string &text);
+    int ask(const korvalo::session::Question &question);
+    void setText(std::string_view name, const std::string &utf8);
+    void enable(std::string_view name, bool on);
+    bool enabled(std::string_view name) const;
+    // What the window shows, for the log (windowlog.h).
+    void logState(const char *reason) const;
+
+    HINSTANCE m_instance;
+    HWND m_window = nullptr;
+    HFONT m_font = nullptr;
+    HFONT m_percentFont = nullptr;
+    int m_dpi = 96;
+    std::map<std::string_view, HWND> m_controls;
+
+    std::unique_ptr<korvalo::session::FolderSession> m_session;
+    korvalo::session::ProgressView m_progressView;
+    std::vector<std::filesystem::path> m_drives; // Drive1's items
+    int m_shownDrive = -1;
+    std::filesystem::path m_dirPath;               // Dir1's path
+    std::vector<std::filesystem::path> m_dirItems; // Dir1's items
+    std::filesystem::path m_filePath;              // the folder File1 shows
+
+    ButtonStates m_before;
+    HWND m_focusBefore = nullptr;
+    bool m_running = false;
+    bool m_closeAfterPass = false;
+    bool m_asking = false;
+    bool m_finishWaiting = false;
+    mutable int m_logSequence = 0;
+};
+
+} // namespace win32
