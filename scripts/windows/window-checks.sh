@@ -1,27 +1,18 @@
-# Scenarios for korvalo.exe under Wine, sourced by a harness (run-window-checks.sh, or the Windows
-# checks of scripts/test-windows.sh). The caller exports DISPLAY (an X server, Xvfb), WINEPREFIX
-# (a prefix made with wineboot, Managed=N, Marlett, the Tahoma font link) and WINEDEBUG, keeps a
-# wineserver running (wineserver -p), and sets $wine and $wineserver to Wine's binaries. Then:
+# Scenarios for korvalo.exe under Wine, sourced after scripts/windows/harness.sh (by
+# scripts/test-windows.sh, or run-window-checks.sh to run them alone), whose wine_start has made
+# the prefix, the display and a persistent wineserver. Then:
 #
 #   window_checks EXE SCRATCH SHOTS
 #
-# copies EXE into the prefix, makes drive R: of SCRATCH/drive (restarting the wineserver once, so
-# that Wine sees the new letter), runs every scenario and prints one
-# line per check ("ok ..." or "FAILED ...") and "N passed, N failed"; it returns the number
-# failed (0: all passed) and leaves WINDOW_CHECKS_PASSED and WINDOW_CHECKS_FAILED set.
+# copies EXE into the prefix, makes drive R: of SCRATCH/drive, runs every scenario (or those named
+# in KORVALO_WINDOW_CHECKS) and counts one line per check with the harness's counters.
 # Screenshots go to SHOTS. The program is watched through the log it writes when
 # KORVALO_WINDOW_LOG names a file; it is driven with real clicks and keys (xdotool).
 
 wc_title='Korvalo- By Nemrit'
 
-wc_ok() {
-  WINDOW_CHECKS_PASSED=$((WINDOW_CHECKS_PASSED + 1))
-  echo "ok      $*"
-}
-wc_fail() {
-  WINDOW_CHECKS_FAILED=$((WINDOW_CHECKS_FAILED + 1))
-  echo "FAILED  $*"
-}
+wc_ok() { pass_line "$*"; }
+wc_fail() { fail_line "$*"; }
 # wc_check DESCRIPTION COMMAND...: one check, passed when the command succeeds.
 wc_check() {
   local what=$1
@@ -323,16 +314,18 @@ wc_question() {
   wc_dir_item "$(wc_field 'list name=Dir1' selected)" 1
   wc_key "$wc_title" Return
   wc_wait '^state-end .*reason=folder' "$after" 10 || wc_fail "the folder is read again"
-  local before questions answers
+  local before questions answers boxtitle=
   before=$(wc_names digits)
   questions=$(wc_count '^box kind=StripOtherDigits')
   wc_click Option2
   wc_click Command2
   if wc_wait '^box kind=StripOtherDigits' "$questions" 10; then
     sleep 0.5
-    wc_shot question-box 删除排序
+    # The box is found by the title it was shown with.
+    boxtitle=$(wc_lines | grep '^box kind=StripOtherDigits' | tail -1 | sed 's/.* title=//; s/ text=.*//')
+    wc_shot question-box "$boxtitle"
     answers=$(wc_count '^answer kind=StripOtherDigits')
-    wc_key 删除排序 Escape
+    wc_key "$boxtitle" Escape
     wc_wait '^answer kind=StripOtherDigits' "$answers" 10
     wc_check "Esc answers the question with 取消: nothing renamed" \
       test "$(wc_lines | grep '^answer kind=StripOtherDigits' | tail -1)/$(wc_names digits)" = \
@@ -346,7 +339,7 @@ wc_question() {
   if wc_wait '^box kind=StripOtherDigits' "$questions" 10; then
     answers=$(wc_count '^answer kind=StripOtherDigits')
     sleep 0.3
-    wc_key 删除排序 Return
+    wc_key "$boxtitle" Return
     wc_wait '^state-end .*reason=finished' "$after" 30
     wc_check "Enter answers with the default: Korvalo's prefixes go, 2019 stays" \
       test "$(wc_names digits | tr '\n' '|')" = "2019 live.mp3|a.mp3|b.mp3|"
@@ -428,18 +421,12 @@ window_checks() {
   wc_scratch=$2
   wc_shots=$3
   wc_source=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-  WINDOW_CHECKS_PASSED=0
-  WINDOW_CHECKS_FAILED=0
   wc_runs=0
   mkdir -p "$wc_scratch/drive" "$wc_shots" "$WINEPREFIX/drive_c/korvalo"
   wc_drive="$wc_scratch/drive"
   wc_shots=$(cd "$wc_shots" && pwd)
   cp "$wc_exe" "$WINEPREFIX/drive_c/korvalo/korvalo.exe"
-  rm -f "$WINEPREFIX/dosdevices/r:"
-  ln -s "$wc_drive" "$WINEPREFIX/dosdevices/r:"
-  # Wine reads its drive letters when its services start: a new letter needs a new wineserver.
-  "$wineserver" -k >/dev/null 2>&1 || true
-  "$wineserver" -p
+  wine_drive r "$wc_drive"
   local started=$SECONDS
 
   # KORVALO_WINDOW_CHECKS names some scenarios to run alone ("question close"); all by default.
@@ -448,7 +435,5 @@ window_checks() {
     "wc_$scenario"
   done
 
-  echo "$WINDOW_CHECKS_PASSED passed, $WINDOW_CHECKS_FAILED failed ($((SECONDS - started)) s)"
-  echo "Screenshots: $wc_shots"
-  return "$WINDOW_CHECKS_FAILED"
+  echo "The window's scenarios: $((SECONDS - started)) s; screenshots in $wc_shots"
 }
