@@ -102,18 +102,11 @@ Form1::Form1(QWidget *parent)
     m_question = [this](const Question &q) { return messages::askInBox(this, q); };
 
     buildControls();
-    m_progress = std::make_unique<PassProgress>(*m_progressBar1, *m_label5);
+    m_progress = std::make_unique<PassProgress>(*m_progressBar1, *m_label5, *m_frame3);
     // Often enough to look smooth, far less often than files pass on a fast disk.
     m_progressTimer.setInterval(30);
-    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
-        const korvalo::session::Progress progress = m_session->progress();
-        m_progress->show(progress);
-        // While the files are stored in order the frame's title says so: Label4 is too narrow.
-        m_frame3->setTitle(
-            progress.movingBack ? QString::fromStdString(korvalo::texts::movingBackProgressLabel())
-            : progress.ordering ? QString::fromStdString(korvalo::texts::orderingProgressLabel())
-                                : caption(kFrame3));
-    });
+    connect(&m_progressTimer, &QTimer::timeout, this,
+            [this] { m_progress->show(m_session->progress()); });
     showStartFolder();
 
     connect(m_drive1, &DriveList::changed, this, &Form1::onDrive1Change);

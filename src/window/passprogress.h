@@ -1,17 +1,20 @@
 #pragma once
 
-#include "session/foldersession.h"
+#include "session/progressview.h"
 
+#include <string>
+
+class QGroupBox;
 class QLabel;
 class QProgressBar;
 
-// Draws a running plan's progress, as the session hands it over, on the bar and the percent
-// label. The window calls show() every few tens of milliseconds and once more at the end; a
-// figure that has not changed since the last call is not drawn again.
+// Draws a running plan's progress on the bar, the percent label and the progress frame's title,
+// as the session's progress view works it out. The window calls show() every few tens of
+// milliseconds and once more at the end.
 class PassProgress
 {
 public:
-    PassProgress(QProgressBar &bar, QLabel &percent);
+    PassProgress(QProgressBar &bar, QLabel &percent, QGroupBox &frame);
 
     // Before a plan starts: what was drawn for the last one is forgotten.
     void begin();
@@ -20,8 +23,7 @@ public:
 private:
     QProgressBar &m_bar;
     QLabel &m_percent;
-    int m_count = -1;       // the count the bar's range was set for
-    bool m_ordering = false; // the range is the moves out and back, not the renames
-    int m_shownDone = -1;
-    int m_shownPercent = -1;
+    QGroupBox &m_frame;
+    korvalo::session::ProgressView m_view;
+    std::string m_heading; // the frame's title as last drawn; empty for its own caption
 };

@@ -1,8 +1,12 @@
-// The progress display of a running plan: what the bar and the percent label show for the figures
-// the session hands over, across the renames, the moves that store the order, and the next plan.
+// The progress display of a running plan: what the bar, the percent label and the frame's title
+// show for the figures the session hands over, across the renames, the moves that store the
+// order, and the next plan.
 
 #include "window/passprogress.h"
 
+#include "session/texts.h"
+
+#include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
@@ -51,20 +55,24 @@ void TestPassProgress::shown()
     QProgressBar bar;
     QLabel label(QStringLiteral("0%"));
     bar.setValue(0);
-    PassProgress progress(bar, label);
+    QGroupBox frame(QString::fromUtf8(korvalo::texts::caption::kFrame3));
+    PassProgress progress(bar, label, frame);
     progress.begin();
     for (int i = 0; i < done.size(); ++i)
         progress.show(Progress{done[i], count, moves >= 0 && i >= moves, true});
     QCOMPARE(bar.maximum(), maximum);
     QCOMPARE(bar.value(), value);
     QCOMPARE(label.text(), percent);
+    QCOMPARE(frame.title().toStdString(), moves >= 0 ? korvalo::texts::orderingProgressLabel()
+                                                     : korvalo::texts::caption::kFrame3);
 }
 
 void TestPassProgress::nextPlanDrawnAfresh()
 {
     QProgressBar bar;
     QLabel label;
-    PassProgress progress(bar, label);
+    QGroupBox frame;
+    PassProgress progress(bar, label, frame);
     progress.begin();
     progress.show(Progress{3, 3, false, false});
     QCOMPARE(label.text(), QStringLiteral("100%"));
