@@ -59,7 +59,10 @@ void TestPassProgress::shown()
     PassProgress progress(bar, label, frame);
     progress.begin();
     for (int i = 0; i < done.size(); ++i)
-        progress.show(Progress{done[i], count, moves >= 0 && i >= moves, true});
+        progress.show(Progress{.done = done[i],
+                               .count = count,
+                               .ordering = moves >= 0 && i >= moves,
+                               .running = true});
     QCOMPARE(bar.maximum(), maximum);
     QCOMPARE(bar.value(), value);
     QCOMPARE(label.text(), percent);
@@ -74,13 +77,13 @@ void TestPassProgress::nextPlanDrawnAfresh()
     QGroupBox frame;
     PassProgress progress(bar, label, frame);
     progress.begin();
-    progress.show(Progress{3, 3, false, false});
+    progress.show(Progress{.done = 3, .count = 3});
     QCOMPARE(label.text(), QStringLiteral("100%"));
     // Another plan over as many files, whose first figure equals the last one drawn.
     label.setText(QStringLiteral("0%"));
     bar.setValue(0);
     progress.begin();
-    progress.show(Progress{3, 3, false, false});
+    progress.show(Progress{.done = 3, .count = 3});
     QCOMPARE(label.text(), QStringLiteral("100%"));
     QCOMPARE(bar.value(), 2);
 }
