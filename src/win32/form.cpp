@@ -468,8 +468,8 @@ void Form::showDrive(const fs::path &folder)
 }
 
 // The lists start at the process's current folder and its drive, set directly: no handler runs,
-// so the song count stays empty; the option that fits the folder is selected. A current folder that cannot be read gives way to the user's
-// profile, then to the system drive's root.
+// so the song count stays empty; the option that fits the folder is selected. A current folder that
+// cannot be read gives way to the user's profile, then to the system drive's root.
 void Form::showStartFolder()
 {
     refreshDrives();
