@@ -213,8 +213,11 @@ wc_window_and_layout() {
     test -z "$bad" -a "$(wc_state | grep -c '^control ')" -eq 16
   wc_check "at start Command1 reads 随机排序 and is enabled, Command2 is disabled" \
     test "$(wc_caption Command1)/$(wc_ctl Command1 enabled)/$(wc_ctl Command2 enabled)" = "随机排序/1/0"
-  wc_check "at start Label3 is empty, Label5 reads 0%, no option is selected" \
-    test "[$(wc_caption Label3)]/$(wc_caption Label5)/$(wc_ctl Option1 checked)$(wc_ctl Option2 checked)" = "[]/0%/00"
+  # No name carries a prefix: the first-time option fits, selected as the folder is shown.
+  wc_check "at start Label3 is empty, Label5 reads 0%, Option1 is selected" \
+    test "[$(wc_caption Label3)]/$(wc_caption Label5)/$(wc_ctl Option1 checked)$(wc_ctl Option2 checked)" = "[]/0%/10"
+  wc_check "the lists and the bar are named by the hidden label before each (驱动器/文件夹/歌曲列表/改名进度)" \
+    test "$(wc_ctl Drive1 label)/$(wc_ctl Dir1 label)/$(wc_ctl File1 label)/$(wc_ctl ProgressBar1 label)" = "驱动器/文件夹/歌曲列表/改名进度"
   wc_check "the drive list shows the drive letters, R: chosen" \
     test "$(wc_items Drive1 | sed -n "$(($(wc_field 'list name=Drive1' selected) + 1))p")" = "R:"
   wc_check "the file list shows the folder's three songs" \
@@ -233,8 +236,22 @@ wc_window_and_layout() {
       test "$(wc_caption Command1)/$(wc_ctl Command1 enabled)/$(wc_ctl Command2 enabled)" = "重新排序/0/1"
     wc_check "after the shuffle the bar is full (0 to 2) and Label5 reads 100%" \
       test "$(wc_ctl ProgressBar1 min)-$(wc_ctl ProgressBar1 max)-$(wc_ctl ProgressBar1 value)/$(wc_caption Label5)" = "0-2-2/100%"
+    # The log writes the label's line break as \n.
+    wc_check "after the shuffle Label3 counts the songs and, on a second line, says what was done" \
+      test "$(wc_caption Label3)" = '已选文件夹共有3首歌曲，\n已全部加上序号'
     sleep 0.5
     wc_shot after-shuffle
+    # Opened again, the prefixed folder selects the option that fits it.
+    after=$(wc_count '^state-end .*reason=folder')
+    wc_click Option1
+    wc_dir_item "$(wc_field 'list name=Dir1' selected)" 1
+    wc_key "$wc_title" Return
+    if wc_wait '^state-end .*reason=folder' "$after" 10; then
+      wc_check "the prefixed folder opened again selects Option2: Command1 disabled, Command2 enabled" \
+        test "$(wc_ctl Option1 checked)$(wc_ctl Option2 checked)/$(wc_ctl Command1 enabled)/$(wc_ctl Command2 enabled)" = "01/0/1"
+    else
+      wc_fail "the prefixed folder is opened again"
+    fi
   else
     wc_fail "a shuffle by click ends"
   fi
@@ -350,7 +367,7 @@ wc_question() {
 }
 
 # A pass cut off by the test hook (the process ends after the third file), and what the next
-# start offers: the unfinished pass, undone with Enter.
+# start, in another folder, offers: that folder, then its unfinished pass, undone with Enter.
 wc_stopped_pass() {
   local originals="01 歌.mp3
 02 歌.mp3
@@ -366,18 +383,22 @@ wc_stopped_pass() {
   wc_check "three names carry a prefix, three do not" \
     test "$(wc_names stop | grep -cE '^[0-9]{4}')/$(wc_names stop | grep -cvE '^[0-9]{4}')" = 3/3
   local after
-  if wc_start stop; then
-    wc_check "the next start offers the unfinished pass" \
-      sh -c "sed 's/^[0-9]* //' '$wc_log' | grep -q '^box kind=Recovery'"
+  # Started in another folder, the window offers the folder whose pass did not finish; Enter opens
+  # it, and the folder asks its own question.
+  wc_songs elsewhere 歌.mp3
+  if wc_start elsewhere && wc_wait '^box kind=UnfinishedElsewhere' 0 10; then
+    wc_check "a start elsewhere offers the unfinished pass: a question box titled 有没有完成的改名" \
+      sh -c "sed 's/^[0-9]* //' '$wc_log' | grep -q '^box kind=UnfinishedElsewhere icon=question title=有没有完成的改名 '"
+    wc_key 有没有完成的改名 Return
+    wc_check "Enter opens that folder, which offers its unfinished pass" \
+      wc_wait '^box kind=Recovery' 0 10
     after=$(wc_count '^state-end .*reason=finished')
     wc_key "$(wc_lines | grep '^box kind=Recovery' | tail -1 | sed 's/.* title=//; s/ text=.*//')" Return
     wc_wait '^state-end .*reason=finished' "$after" 30
     wc_check "Enter undoes it: every name as before" test "$(wc_names stop)" = "$originals"
     wc_close || wc_fail "the window closes"
   else
-    # The question comes before the start is logged.
-    wc_check "the next start offers the unfinished pass" \
-      sh -c "sed 's/^[0-9]* //' '$wc_log' | grep -q '^box kind=Recovery'"
+    wc_fail "a start elsewhere offers the unfinished pass"
     kill "$wc_pid" 2>/dev/null
   fi
 }

@@ -258,6 +258,8 @@ const char *questionKind(Question::Kind kind)
         return "OrderingFolder";
     case Question::Kind::CloseDuringPass:
         return "CloseDuringPass";
+    case Question::Kind::UnfinishedElsewhere:
+        return "UnfinishedElsewhere";
     }
     return "Question";
 }

@@ -4,6 +4,8 @@
 #include "browse/volumes.h"
 #include "session/layout.h"
 #include "session/texts.h"
+#include "session/unfinished.h"
+#include "session/windowview.h"
 #include "win32/boxes.h"
 #include "win32/testhooks.h"
 #include "win32/wide.h"
@@ -19,6 +21,8 @@ namespace win32 {
 
 namespace fs = std::filesystem;
 using korvalo::session::FolderState;
+using korvalo::session::Mode;
+using korvalo::session::Notice;
 using korvalo::session::Plan;
 using korvalo::session::Question;
 using korvalo::session::Report;
@@ -106,6 +110,23 @@ std::string listItemText(HWND list, UINT getLength, UINT getText, int index)
                    reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<std::size_t>(length));
     return utf8(text);
+}
+
+// The static text a screen reader names a control after when the control shows no caption: the
+// first one before it in z-order, looked for no further back than a control that starts a group
+// and takes the focus.
+std::string accessibleLabel(HWND control)
+{
+    for (HWND w = ::GetWindow(control, GW_HWNDPREV); w; w = ::GetWindow(w, GW_HWNDPREV)) {
+        wchar_t className[16] = {};
+        ::GetClassNameW(w, className, 16);
+        if (::lstrcmpiW(className, WC_STATICW) == 0)
+            return windowText(w);
+        const LONG_PTR style = ::GetWindowLongPtrW(w, GWL_STYLE);
+        if ((style & (WS_GROUP | WS_TABSTOP)) == (WS_GROUP | WS_TABSTOP))
+            break;
+    }
+    return {};
 }
 
 } // namespace
@@ -200,7 +221,7 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case kOfferOpening:
         logState("start");
-        offerOpening();
+        offerStartUp();
         return 0;
     case WM_DEVICECHANGE:
         // A stick plugged in or pulled out: the drive list follows.
@@ -240,8 +261,8 @@ void Form::onCreate(HWND window)
 
     buildControls();
     showStartFolder();
-    // The folder shown at start-up may be one whose last pass did not finish: asked once the
-    // window is up.
+    // The folder shown at start-up may be one whose last pass did not finish, and so may others:
+    // asked once the window is up.
     ::PostMessageW(window, kOfferOpening, 0, 0);
 }
 
@@ -296,6 +317,17 @@ void Form::buildControls()
             exStyle = WS_EX_CLIENTEDGE;
         } else if (name == "ProgressBar1") {
             windowClass = PROGRESS_CLASSW;
+        }
+        // A screen reader names a control that shows no caption of its own after the static text
+        // just before it in z-order, which follows the order of creation: a hidden one holds the
+        // name, as the Qt window's accessible names do. Label1 would otherwise name File1.
+        if (const char *accessible = name == "Drive1"         ? kDriveListName
+                                     : name == "Dir1"         ? kFolderListName
+                                     : name == "File1"        ? kFileListName
+                                     : name == "ProgressBar1" ? kProgressName
+                                                              : nullptr) {
+            ::CreateWindowExW(0, WC_STATICW, wide(accessible).c_str(), WS_CHILD | SS_NOPREFIX,
+                              px(left), px(top), 0, 0, m_window, nullptr, m_instance, nullptr);
         }
         // A drop-down list's window is as tall as its open list: the closed box is set below.
         const int height = name == "Drive1" ? px(place.rect.height) * 12 : px(place.rect.height);
@@ -436,8 +468,8 @@ void Form::showDrive(const fs::path &folder)
 }
 
 // The lists start at the process's current folder and its drive, set directly: no handler runs,
-// so the song count stays empty. A current folder that cannot be read gives way to the user's
-// profile, then to the system drive's root.
+// so the song count stays empty; the option that fits the folder is selected. A current folder that
+// cannot be read gives way to the user's profile, then to the system drive's root.
 void Form::showStartFolder()
 {
     refreshDrives();
@@ -457,6 +489,7 @@ void Form::showStartFolder()
             continue;
         if (m_session->open(m_dirPath).kind != FolderState::Kind::Unreadable) {
             showFileList();
+            showMode(korvalo::session::modeFor(m_session->state()));
             return;
         }
     }
@@ -526,7 +559,7 @@ void Form::openDirItem()
     const fs::path folder = m_dirItems[static_cast<std::size_t>(index)];
     const korvalo::ListError err = setDirPath(folder, true);
     if (!err.ok())
-        warn(korvalo::texts::folderFailure(folder, err, korvalo::texts::Front::Window));
+        tell(korvalo::session::folderFailureNotice(folder, err, korvalo::texts::Front::Window));
 }
 
 void Form::showFileList()
@@ -563,27 +596,27 @@ void Form::onDrive1Change()
     const korvalo::ListError err = setDirPath(drive, true);
     if (!err.ok()) {
         showDrive(m_dirPath);
-        warn(korvalo::texts::folderFailure(drive, err, korvalo::texts::Front::Window));
+        tell(korvalo::session::folderFailureNotice(drive, err, korvalo::texts::Front::Window));
     }
     logState("drive");
 }
 
 void Form::onDir1Change()
 {
-    const std::string problem = openFolder(m_dirPath);
+    const std::optional<Notice> problem = openFolder(m_dirPath);
     showDrive(m_dirPath);
     logState("folder");
-    if (!problem.empty())
-        warn(problem);
+    if (problem)
+        tell(*problem);
     else
         offerOpening();
 }
 
-std::string Form::openFolder(const fs::path &folder)
+std::optional<Notice> Form::openFolder(const fs::path &folder)
 {
     const FolderState &state = m_session->open(folder);
     if (state.kind == FolderState::Kind::Unreadable) {
-        std::string problem = state.problem;
+        std::optional<Notice> problem = korvalo::session::openingNotice(state);
         // The passes work on the folder File1 shows: Dir1 and the session go back to it.
         if (!m_filePath.empty()) {
             restoreDirPath(m_filePath);
@@ -593,7 +626,8 @@ std::string Form::openFolder(const fs::path &folder)
     }
     showFileList();
     setText("Label3", korvalo::texts::songCount(state.songs));
-    return std::string();
+    showMode(korvalo::session::modeFor(state));
+    return std::nullopt;
 }
 
 void Form::offerOpening()
@@ -603,26 +637,60 @@ void Form::offerOpening()
     const FolderState &state = m_session->state();
     if (state.question)
         run(m_session->answerOpening(ask(*state.question)));
-    else if (!state.problem.empty())
-        warn(state.problem);
+    else if (const std::optional<Notice> problem = korvalo::session::openingNotice(state))
+        tell(*problem);
+}
+
+void Form::offerStartUp()
+{
+    // The folder shown asks about its own pass first; the others wait for the next start.
+    const bool asked = m_session->state().question.has_value();
+    offerOpening();
+    if (asked || m_running)
+        return;
+    const std::optional<korvalo::session::StartUpOffer> offer =
+        korvalo::session::startUpOffer(korvalo::session::unfinishedPasses(), m_dirPath);
+    if (!offer)
+        return;
+    const int answer = ask(offer->question);
+    if (answer < 0 || answer >= static_cast<int>(offer->folders.size()))
+        return;
+    // The folder opens as the user would open it: its own question follows.
+    const fs::path &folder = offer->folders[static_cast<std::size_t>(answer)];
+    if (const korvalo::ListError err = setDirPath(folder, true); !err.ok())
+        tell(korvalo::session::folderFailureNotice(folder, err, korvalo::texts::Front::Window));
 }
 
 // --- Options and passes ----------------------------------------------------------------------
 
 void Form::onOption1Click()
 {
-    setText("Command1", kShuffle);
-    enable("Command1", true);
-    enable("Command2", false);
+    showButtons(Mode::FirstTime);
     logState("option");
 }
 
 void Form::onOption2Click()
 {
-    setText("Command1", kShuffleAgain);
-    enable("Command1", false);
-    enable("Command2", true);
+    showButtons(Mode::AlreadyUsed);
     logState("option");
+}
+
+void Form::showMode(std::optional<Mode> mode)
+{
+    if (!mode)
+        return;
+    const bool alreadyUsed = *mode == Mode::AlreadyUsed;
+    ::SendMessageW(control("Option1"), BM_SETCHECK, alreadyUsed ? BST_UNCHECKED : BST_CHECKED, 0);
+    ::SendMessageW(control("Option2"), BM_SETCHECK, alreadyUsed ? BST_CHECKED : BST_UNCHECKED, 0);
+    showButtons(*mode);
+}
+
+void Form::showButtons(Mode mode)
+{
+    const korvalo::session::PassButtons buttons = korvalo::session::buttonsFor(mode);
+    setText("Command1", buttons.command1Caption);
+    enable("Command1", buttons.command1);
+    enable("Command2", buttons.command2);
 }
 
 void Form::startPass(korvalo::PassKind kind)
@@ -652,6 +720,11 @@ void Form::holdInput(bool hold)
 void Form::run(const Plan &plan)
 {
     if (!plan.runnable()) {
+        // The folder may have gone away since it was opened: the list shows that it did.
+        if (plan.report.namesChanged)
+            showFileList();
+        if (!plan.report.countLabel.empty())
+            setText("Label3", plan.report.countLabel);
         showReport(plan.report);
         logState("refused");
         return;
@@ -710,14 +783,20 @@ void Form::onPlanFinished()
     enable("Command1", m_before.command1);
     enable("Command2", m_before.command2);
     if (report.next == korvalo::PassKind::Removal) {
-        setText("Command1", kShuffleAgain);
-        enable("Command1", false);
-        enable("Command2", true);
+        showButtons(Mode::AlreadyUsed);
     } else if (report.next == korvalo::PassKind::Shuffle) {
         enable("Command1", true);
         enable("Command2", false);
     }
     showFileList();
+    if (!report.countLabel.empty())
+        setText("Label3", report.countLabel);
+    if (report.settled && report.showFolder.empty()) {
+        // Files came back, or a record was set aside: the folder is shown as it is now, subfolders
+        // included, with the option that fits it.
+        setDirPath(m_dirPath, false);
+        showMode(korvalo::session::modeFor(m_session->state()));
+    }
     if (m_focusBefore && ::IsWindowEnabled(m_focusBefore))
         ::SetFocus(m_focusBefore);
     else
@@ -737,14 +816,10 @@ void Form::onPlanFinished()
 
 void Form::showReport(const Report &report)
 {
-    // A success is seen in the list and the buttons; the user's own "no" needs no answer.
-    if (report.outcome == Report::Outcome::Cancelled)
-        return;
-    if (report.tellDone)
-        for (const std::string &line : report.done)
-            showMessage(m_window, BoxIcon::Information, kWarningTitle, line);
-    for (const std::string &problem : report.problems)
-        warn(problem);
+    // A success is seen in the list, the buttons and the song count; the user's own "no" needs no
+    // answer.
+    for (const Notice &notice : korvalo::session::noticesOf(report))
+        tell(notice);
 }
 
 void Form::onClose()
@@ -776,9 +851,11 @@ int Form::ask(const Question &question)
     return answer;
 }
 
-void Form::warn(const std::string &text)
+void Form::tell(const Notice &notice)
 {
-    showMessage(m_window, BoxIcon::Warning, kWarningTitle, text);
+    showMessage(m_window,
+                notice.kind == Notice::Kind::Information ? BoxIcon::Information : BoxIcon::Warning,
+                notice.title, notice.text);
 }
 
 void Form::setText(std::string_view name, const std::string &text)
@@ -838,7 +915,10 @@ void Form::logState(const char *reason) const
             line += " min=" + std::to_string(::SendMessageW(hwnd, PBM_GETRANGE, TRUE, 0)) +
                     " max=" + std::to_string(::SendMessageW(hwnd, PBM_GETRANGE, FALSE, 0)) +
                     " value=" + std::to_string(::SendMessageW(hwnd, PBM_GETPOS, 0, 0));
-        line += " caption=" + logField(windowText(hwnd));
+        if (place.name == "Drive1" || place.name == "Dir1" || place.name == "File1" ||
+            place.name == "ProgressBar1")
+            line += " label=" + logField(accessibleLabel(hwnd));
+        line += " caption=" + logField(windowText(hwnd)); // last: it may hold spaces
         logLine(line);
     }
     const auto logList = [&](const char *name, UINT getCount, UINT getLength, UINT getText,

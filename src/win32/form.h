@@ -3,12 +3,14 @@
 #include "browse/listerror.h"
 #include "session/foldersession.h"
 #include "session/progressview.h"
+#include "session/windowview.h"
 
 #include <windows.h>
 
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,11 +65,16 @@ private:
                        std::vector<std::filesystem::path> subfolders);
     void showDrive(const std::filesystem::path &folder);
     void showFileList();
-    std::string openFolder(const std::filesystem::path &folder);
+    // Opens the folder and shows it; a folder that cannot be read gives what to tell instead.
+    std::optional<korvalo::session::Notice> openFolder(const std::filesystem::path &folder);
     void offerOpening();
+    void offerStartUp();
 
     void onOption1Click();
     void onOption2Click();
+    // Selects the option as if clicked; none leaves the options and buttons as they are.
+    void showMode(std::optional<korvalo::session::Mode> mode);
+    void showButtons(korvalo::session::Mode mode);
     void startPass(korvalo::PassKind kind);
     void run(const korvalo::session::Plan &plan);
     void onProgressTimer();
@@ -77,7 +84,7 @@ private:
     void holdInput(bool hold);
     void onClose();
 
-    void warn(const std::string &text);
+    void tell(const korvalo::session::Notice &notice);
     int ask(const korvalo::session::Question &question);
     void setText(std::string_view name, const std::string &utf8);
     void enable(std::string_view name, bool on);
