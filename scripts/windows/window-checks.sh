@@ -376,7 +376,7 @@ wc_stopped_pass() {
 05 歌.mp3
 06 歌.mp3"
   wc_songs stop "01 歌.mp3" "02 歌.mp3" "03 歌.mp3" "04 歌.mp3" "05 歌.mp3" "06 歌.mp3"
-  wc_start stop KORVALO_TEST_EXIT_AFTER=3 || { wc_fail "the window appears for the stop"; return; }
+  wc_start stop KORVALO_TEST_KILL_AFTER=3 || { wc_fail "the window appears for the stop"; return; }
   wc_click Option1
   wc_click Command1
   wc_check "the process ends abruptly during the pass" wc_ended 30

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <memory>
 
 namespace win32::testhooks {
 
@@ -21,17 +20,12 @@ int numberFrom(const wchar_t *name)
 
 void install(korvalo::session::FolderSession &session)
 {
-    const int exitAfter = numberFrom(L"KORVALO_TEST_EXIT_AFTER");
     const int delay = numberFrom(L"KORVALO_TEST_FILE_DELAY");
-    if (exitAfter <= 0 && delay <= 0)
+    if (delay <= 0)
         return;
-    // Runs on the worker after every file; a count of its own for each plan.
-    auto files = std::make_shared<int>(0);
-    session.setStopCheck([exitAfter, delay, files] {
-        if (exitAfter > 0 && ++*files >= exitAfter)
-            ::TerminateProcess(::GetCurrentProcess(), 3);
-        if (delay > 0)
-            ::Sleep(static_cast<DWORD>(delay));
+    // Runs on the worker after every file.
+    session.setStopCheck([delay] {
+        ::Sleep(static_cast<DWORD>(delay));
         return false;
     });
 }

@@ -1,11 +1,10 @@
 #pragma once
 
-// What the checks under Wine need to break a pass on purpose, set by environment variables and
-// inert without them:
-//   KORVALO_TEST_EXIT_AFTER=N   the process ends abruptly, as if the power went, after the Nth
-//                               file of a plan (the journal then holds an unfinished pass);
+// What the checks under Wine need to hold a pass up on purpose, set by an environment variable
+// and inert without it:
 //   KORVALO_TEST_FILE_DELAY=MS  each file of a plan takes at least MS milliseconds more, so that
 //                               a pass lasts long enough to be closed while it runs.
+// (A pass cut off midway is the core's own hook, KORVALO_TEST_KILL_AFTER, in its Windows rename.)
 
 namespace korvalo::session {
 class FolderSession;
