@@ -1,5 +1,6 @@
 #include "browse/mountinfo.h"
 #include "browse/volumes.h"
+#include "browse/widetext_windows.h"
 
 #include <windows.h>
 
@@ -9,19 +10,6 @@
 namespace korvalo {
 
 namespace {
-
-std::string utf8Of(const std::wstring &text)
-{
-    if (text.empty())
-        return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                              size, nullptr, nullptr);
-    return out;
-}
 
 // The names the rest of Korvalo knows file systems by, as Linux calls them.
 std::string fsTypeOf(const std::string &windowsName)
@@ -136,14 +124,14 @@ std::optional<MountInfo> mountOf(const std::filesystem::path &folder, VolumeProb
 
     MountInfo info;
     info.device = *device;
-    info.mountFsType = utf8Of(fsName);
+    info.mountFsType = utf8FromWide(fsName);
     info.fsType = fsTypeOf(info.mountFsType);
     info.uuid = serialText(serial);
     info.mountPoint = rootText;
     wchar_t volumeName[64] = {};
     info.source = ::GetVolumeNameForVolumeMountPointW(rootText.c_str(), volumeName, 64)
-                      ? utf8Of(volumeName)
-                      : utf8Of(rootText);
+                      ? utf8FromWide(volumeName)
+                      : utf8FromWide(rootText);
     const std::filesystem::path inside = full.lexically_relative(info.mountPoint);
     info.typedPathInVolume = (inside.empty() || inside == ".")
                                  ? std::filesystem::path(L"/")
@@ -171,11 +159,11 @@ std::vector<Volume> mountedVolumes()
         wchar_t label[MAX_PATH + 1] = {};
         wchar_t fsName[MAX_PATH + 1] = {};
         Volume volume;
-        volume.mountPoint = utf8Of(root);
+        volume.mountPoint = utf8FromWide(root);
         if (::GetVolumeInformationW(root, label, MAX_PATH + 1, nullptr, nullptr, nullptr, fsName,
                                     MAX_PATH + 1)) {
-            volume.name = utf8Of(label);
-            volume.fsType = fsTypeOf(utf8Of(fsName));
+            volume.name = utf8FromWide(label);
+            volume.fsType = fsTypeOf(utf8FromWide(fsName));
         }
         out.push_back(std::move(volume));
     }

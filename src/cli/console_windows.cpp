@@ -1,5 +1,6 @@
 #include "cli/console_windows.h"
 
+#include "browse/widetext_windows.h"
 #include "cli/utf8.h"
 
 #include <string_view>
@@ -11,27 +12,6 @@ namespace {
 
 // Output for a file or a pipe is gathered up to this size; a console gets every line at once.
 constexpr std::size_t kGathered = 64 * 1024;
-
-std::wstring wideFromUtf8(std::string_view text)
-{
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int wide = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(wide), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), wide);
-    return out;
-}
-
-std::string utf8FromWide(const wchar_t *text, int length)
-{
-    if (length == 0)
-        return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-    return out;
-}
 
 // A console that cannot draw escape sequences (before Windows 10) would print them: the one the
 // progress line uses is left out there.
@@ -52,7 +32,7 @@ bool isConsole(HANDLE handle)
 
 std::string utf8FromWide(const wchar_t *text)
 {
-    return utf8FromWide(text, static_cast<int>(std::wstring_view(text).size()));
+    return korvalo::utf8FromWide(text);
 }
 
 ConsoleOutput::ConsoleOutput(DWORD standardHandle)
@@ -125,7 +105,7 @@ bool ConsoleOutput::flush()
     m_pending.erase(0, complete);
     if (!m_escapes)
         dropEraseToEnd(text);
-    const std::wstring wide = wideFromUtf8(text);
+    const std::wstring wide = korvalo::wideFromUtf8(text);
     std::size_t at = 0;
     while (at < wide.size()) {
         DWORD wrote = 0;
@@ -166,7 +146,7 @@ ConsoleInput::int_type ConsoleInput::underflow()
             m_ended = true;
             return traits_type::eof();
         }
-        m_buffer = utf8FromWide(wide.data(), static_cast<int>(read));
+        m_buffer = korvalo::utf8FromWide(std::wstring_view(wide.data(), read));
     } else {
         m_buffer.resize(4096);
         DWORD read = 0;

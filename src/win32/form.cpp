@@ -1,5 +1,6 @@
 #include "win32/form.h"
 
+#include "browse/folderpath.h"
 #include "browse/musicfilelist.h"
 #include "browse/volumes.h"
 #include "session/layout.h"
@@ -20,6 +21,7 @@
 namespace win32 {
 
 namespace fs = std::filesystem;
+using korvalo::normalFolder;
 using korvalo::session::FolderState;
 using korvalo::session::Mode;
 using korvalo::session::Notice;
@@ -46,20 +48,6 @@ int idOf(const korvalo::layout::ControlPlace &place)
 bool startsWith(std::string_view name, std::string_view kind)
 {
     return name.substr(0, kind.size()) == kind;
-}
-
-// An absolute path without "." or ".." parts and without a trailing separator, a drive's root
-// ("R:\") excepted.
-fs::path normalFolder(const fs::path &path)
-{
-    std::error_code ec;
-    fs::path p = path.is_absolute() ? path : fs::absolute(path, ec);
-    if (ec)
-        p = path;
-    p = p.lexically_normal();
-    if (p.has_relative_path() && !p.has_filename())
-        p = p.parent_path();
-    return p;
 }
 
 std::wstring pathText(const fs::path &path)

@@ -1,5 +1,6 @@
 #include "window/dirlist.h"
 
+#include "browse/folderpath.h"
 #include "browse/musicfilelist.h"
 #include "browse/volumes.h"
 #include "window/pathtext.h"
@@ -10,22 +11,7 @@
 
 #include <system_error>
 
-namespace {
-
-// An absolute path without "." or ".." parts and without a trailing separator.
-std::filesystem::path normalFolder(const std::filesystem::path &path)
-{
-    std::error_code ec;
-    std::filesystem::path p = path.is_absolute() ? path : std::filesystem::absolute(path, ec);
-    if (ec)
-        p = path;
-    p = p.lexically_normal();
-    if (p.has_relative_path() && !p.has_filename())
-        p = p.parent_path();
-    return p;
-}
-
-} // namespace
+using korvalo::normalFolder;
 
 DirList::DirList(QWidget *parent)
     : QTreeWidget(parent), m_rootOf([](const std::filesystem::path &p) { return p.root_path(); })

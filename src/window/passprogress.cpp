@@ -28,7 +28,7 @@ void PassProgress::show(const korvalo::session::Progress &progress)
         m_percent.setText(QString::fromStdString(*drawing.text));
     if (drawing.heading != m_heading) {
         m_heading = drawing.heading;
-        m_frame.setTitle(QString::fromUtf8(
-            m_heading.empty() ? korvalo::texts::caption::kFrame3 : m_heading.c_str()));
+        m_frame.setTitle(QString::fromUtf8(m_heading.empty() ? korvalo::texts::caption::kFrame3
+                                                             : m_heading.c_str()));
     }
 }
