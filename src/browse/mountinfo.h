@@ -23,7 +23,8 @@ struct MountEntry
 // The entries of a mountinfo table, in its order; lines that cannot be read are left out.
 std::vector<MountEntry> parseMountInfo(std::string_view text);
 
-// The system's mount table (empty where there is none, as on Windows).
+// The system's mount table. On Windows: the drive letters in use, each the whole of its volume
+// (root "/", mount point "E:\\"), with nothing else filled in.
 std::vector<MountEntry> readMountTable();
 
 // A device number as st_dev holds it (makedev()).

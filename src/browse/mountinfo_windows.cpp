@@ -92,7 +92,17 @@ std::optional<std::uint64_t> deviceOf(const std::filesystem::path &folder)
 
 std::vector<MountEntry> readMountTable()
 {
-    return {};
+    std::vector<MountEntry> out;
+    const DWORD drives = ::GetLogicalDrives();
+    for (int i = 0; i < 26; ++i) {
+        if (!(drives & (DWORD(1) << i)))
+            continue;
+        MountEntry entry;
+        entry.root = "/";
+        entry.mountPoint = std::string(1, static_cast<char>('A' + i)) + ":\\";
+        out.push_back(std::move(entry));
+    }
+    return out;
 }
 
 VolumeId identifyVolume(const MountEntry &, const std::filesystem::path &)

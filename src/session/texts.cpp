@@ -872,8 +872,10 @@ std::string unfinishedList(const std::vector<session::UnfinishedPass> &passes)
     if (passes.empty())
         return "Korvalo 的改名记录里没有没完成的改名。";
     std::string out = "Korvalo 的改名记录里有 " + n(passes.size()) + " 次没有完成的改名：";
-    for (const session::UnfinishedPass &p : passes)
-        out += "\n" + unfinishedLine(p);
+    for (const session::UnfinishedPass &p : passes) {
+        out += '\n';
+        out += unfinishedLine(p);
+    }
     return out + "\n运行 " + command("status", {}) + " 查看每个文件夹可以怎样处理。";
 }
 
@@ -1155,8 +1157,10 @@ session::Question unfinishedAtStartQuestion(const std::vector<session::Unfinishe
     q.title = "有没有完成的改名";
     q.text = std::string("Korvalo 上次在") + (passes.size() == 1 ? "这个" : "这些") +
              "文件夹里的改名没有完成：\n";
-    for (const session::UnfinishedPass &p : passes)
-        q.text += "\n" + unfinishedLine(p);
+    for (const session::UnfinishedPass &p : passes) {
+        q.text += '\n';
+        q.text += unfinishedLine(p);
+    }
     q.text += "\n";
     for (std::size_t i = 0; i < passes.size() && i < kButtons; ++i) {
         const std::string caption =

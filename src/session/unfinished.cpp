@@ -2,19 +2,21 @@
 
 #include "browse/mountinfo.h"
 #include "browse/volumes.h"
+#include "passes/journalfile.h"
 #include "passes/journalformat.h"
 #include "passes/journalkey.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cstdint>
 #include <iterator>
-#include <sstream>
 
 namespace korvalo::session {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::uint64_t kMaxRecordBytes = std::uint64_t(256) << 20;
 
 // Where a folder of this key would be on each mounted volume, the path inside the volume joined
 // to the mount point, with that mount point. Only a candidate whose own key is the record's is the
@@ -33,12 +35,6 @@ std::vector<Candidate> candidates(const JournalKey &key)
         out.push_back({fs::path(), fs::path(key.pathInVolume)}); // known by its path alone
         return out;
     }
-#ifdef _WIN32
-    for (char drive = 'A'; drive <= 'Z'; ++drive) {
-        const fs::path root = std::string(1, drive) + ":\\";
-        out.push_back({root, root / inVolume});
-    }
-#else
     for (const MountEntry &mount : readMountTable()) {
         // A mount of a folder inside the volume holds only the paths below that folder.
         const fs::path root = fs::path(mount.root).relative_path();
@@ -47,7 +43,6 @@ std::vector<Candidate> candidates(const JournalKey &key)
             continue;
         out.push_back({mount.mountPoint, (fs::path(mount.mountPoint) / below).lexically_normal()});
     }
-#endif
     return out;
 }
 
@@ -86,13 +81,14 @@ std::vector<UnfinishedPass> unfinishedPasses(const fs::path &journalFolder)
         return out;
     std::error_code ec;
     for (fs::directory_iterator it(journalFolder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code typeEc;
-        if (it->path().extension() != ".journal" || !it->is_regular_file(typeEc))
+        if (it->path().extension() != ".journal")
             continue;
-        std::ifstream in(it->path(), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        journalformat::Parsed parsed = journalformat::parse(text.str());
+        // Read as the journal reads its records: only a private file of ours, never through a
+        // link, never a pipe, and never more than a record of a very large folder could hold.
+        std::string text;
+        if (journalfile::readFile(it->path(), text, kMaxRecordBytes) != 0)
+            continue;
+        journalformat::Parsed parsed = journalformat::parse(text);
         if (!parsed.valid || !parsed.pass || parsed.pass->end == PassEnd::Completed)
             continue;
         UnfinishedPass found{parsed.key, std::move(*parsed.pass), {}};

@@ -611,8 +611,10 @@ void checkErrorCauses(const fs::path &root)
             causeOfSystemError(code, OsAction::Renaming) != row.renaming ||
             renameOutcomeFromSystemError(code).error != row.renaming ||
             renameOutcomeFromSystemError(code).osError != code ||
-            ListError::fromSystemError(code).kind != row.listing)
-            wrong += " " + std::to_string(code);
+            ListError::fromSystemError(code).kind != row.listing) {
+            wrong += ' ';
+            wrong += std::to_string(code);
+        }
     }
     check(wrong.empty(), "every Windows error code has its cause", "wrong for" + wrong);
 
