@@ -7,6 +7,7 @@
 #include "passes/progresssink.h"
 #include "passes/randomsource.h"
 #include "passes/rename.h"
+#include "passes/volumeclaim.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -144,6 +145,9 @@ struct PassContext
     Journal *journal = nullptr;
     // Who answers the pass's questions; nullptr takes SafeAnswers.
     PassQuestions *questions = nullptr;
+    // The volume, claimed and held by the caller (ClaimMode::Hold, with MountLookup::Resolve when
+    // recording), which read the list under it; nullptr: the pass claims the volume itself.
+    const VolumeClaim *claim = nullptr;
 };
 
 // How often the shuffle pass draws again when the drawn name is taken.

@@ -604,6 +604,14 @@ std::string cancelled()
     return "已取消，没有改任何文件名。";
 }
 
+std::string folderChangedMeanwhile(bool byKorvalo, Front front)
+{
+    (void)front;
+    return std::string(byKorvalo ? "另一个 Korvalo（窗口或命令行）刚刚改过这个文件夹里的文件名"
+                                 : "这个文件夹里的文件刚刚有了变动（有文件被改名、删除或新放进来）") +
+           "，所以 Korvalo 按文件夹现在的样子重新安排了这次改名。";
+}
+
 std::string againDeclined(int prefixed, const std::filesystem::path &folder, Front front)
 {
     const std::string facts = "有 " + n(static_cast<long long>(prefixed)) +

@@ -19,6 +19,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <optional>
 
@@ -125,6 +126,7 @@ private slots:
     void journalLastsAcrossRenames();
     void orderingFolderGetsNoPass_data();
     void orderingFolderGetsNoPass();
+    void twoShufflesAtOnce();
 };
 
 void TestCli::exitStatus_data()
@@ -636,6 +638,47 @@ void TestCli::orderingFolderGetsNoPass()
     QCOMPARE(namesOf(dir), (QStringList{inner, "other.txt"}));
     QCOMPARE(dir.read(inner.toStdString() + "/b.mp3"),
              "content of " + inner.toStdString() + "/b.mp3");
+}
+
+// A script started twice: two shuffles of one folder at the same instant. One renames; the other
+// is refused, or finds the first one's prefixes and renames nothing (nobody to ask); the folder is
+// never left blocked, and one removal gives back every name.
+void TestCli::twoShufflesAtOnce()
+{
+    int stale = 0; // runs where the second found the folder changed since it was opened
+    for (int run = 0; run < 8; ++run) {
+        TestDir dir;
+        touchAll(dir, songs(5));
+        std::array<QProcess, 2> shuffles;
+        for (QProcess &p : shuffles) {
+            p.setStandardInputFile(QProcess::nullDevice());
+            p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        }
+        for (QProcess &p : shuffles)
+            p.start(QStringLiteral(KORVALO_CLI),
+                    {QStringLiteral("shuffle"), QString::fromStdString(dir.path().native())});
+        QList<int> statuses;
+        QString refusal;
+        for (QProcess &p : shuffles) {
+            QVERIFY(p.waitForFinished(60000));
+            statuses << p.exitCode();
+            if (p.exitCode() != 0)
+                refusal = QString::fromUtf8(p.readAllStandardError());
+        }
+        std::sort(statuses.begin(), statuses.end());
+        QCOMPARE(statuses, (QList<int>{0, 3}));
+        // Busy, or changed since it was opened, or (opened after the first ended) prefixed.
+        QVERIFY2(refusal.contains(QStringLiteral("另一个 Korvalo")) ||
+                     refusal.contains(QStringLiteral("已经带着 Korvalo 加上的序号")),
+                 qPrintable(refusal));
+        stale += refusal.contains(QStringLiteral("刚刚"));
+        const CliRun status = cli({"status", "%1"}, dir);
+        QVERIFY2(!status.out.contains(QStringLiteral("无法确认")), qPrintable(status.out));
+        QCOMPARE(countPrefixedBefore(namesOf(dir), songs(5)), 5);
+        QCOMPARE(cli({"remove", "%1"}, dir).status, 0);
+        QCOMPARE(namesOf(dir), sorted(songs(5)));
+    }
+    qInfo("the second shuffle found the folder changed since it opened it in %d of 8 runs", stale);
 }
 
 QTEST_GUILESS_MAIN(TestCli)
