@@ -648,6 +648,20 @@ std::string songCountAfterPass(PassKind kind, int count, int renamed)
     return songCount(count) + "，\n" + did;
 }
 
+std::string songCountAfterRecovery(PassKind kind, RecoveryChoice choice, int count)
+{
+    std::string did;
+    if (kind == PassKind::Order)
+        did = "文件已移回";
+    else if (choice == RecoveryChoice::Undo)
+        did = "已改回原来的名字";
+    else if (choice == RecoveryChoice::Leave)
+        did = "已保持现状";
+    else
+        did = kind == PassKind::Shuffle ? "已全部加上序号" : "已去掉序号";
+    return songCount(count) + "，\n" + did;
+}
+
 std::string refusedTitle(PassKind kind)
 {
     return "无法" + passName(kind);
