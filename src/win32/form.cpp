@@ -136,7 +136,8 @@ bool Form::registerClass(HINSTANCE instance)
 }
 
 Form::Form(HINSTANCE instance)
-    : m_instance(instance), m_controller(std::make_unique<korvalo::session::WindowController>(*this))
+    : m_instance(instance), m_controller(std::make_unique<korvalo::session::WindowController>(
+          static_cast<korvalo::session::WindowHooks &>(*this)))
 {
     const HDC screen = ::GetDC(nullptr);
     m_dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
