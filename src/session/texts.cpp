@@ -15,6 +15,8 @@
 //   改名记录      the journal of a folder; it lives in the user's state folder, never on the
 //                 stick, so a text about it never blames the stick (U盘).
 //   没有完成的改名  a pass that was interrupted: a shuffle, a removal, a restore or an ordering.
+//                 A title says 有未完成的改名: "有没有…" would read as a question.
+//   预览          what a dry run shows (korvalo-cli --dry-run): the renames a pass would make.
 //   next step     the window says what to click or where to open the folder again; the terminal
 //                 gives the korvalo-cli command line, with the folder as a shell reads it.
 //   line ends     no text ends with a line break: a front end ends each text as it shows it.
@@ -232,7 +234,9 @@ session::Question passRecoveryQuestion(const RecoveryStatus &status, int filesAw
         // Either front end may have stopped it: the window closed, or Ctrl-C in a terminal.
         why = "改名时被停止（关闭了 Korvalo 窗口，或在终端里按了 Ctrl-C）";
     else
-        why = "有一个文件无法改名";
+        // The record keeps that a file failed, not why: the report of the pass said why (the stick
+        // pulled out, a name taken, ...), and this does not say otherwise.
+        why = "改名中途出了错，有一个文件没能改名";
     std::string done;
     switch (status.kind) {
     case PassKind::Shuffle:
@@ -662,6 +666,11 @@ std::string songCountAfterRecovery(PassKind kind, RecoveryChoice choice, int cou
     return songCount(count) + "，\n" + did;
 }
 
+std::string questionInterrupted()
+{
+    return "已按 Ctrl-C 退出，没有改任何文件名。";
+}
+
 std::string refusedTitle(PassKind kind)
 {
     return "无法" + passName(kind);
@@ -709,7 +718,8 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
             break;
         case Cause::DeviceGone:
             news = "U盘已被拔出，";
-            reason = std::string("U盘已被拔出。已改过的文件名都有记录：重新插入U盘后") +
+            // The news is the cause: said once.
+            reason = std::string("已改过的文件名都有记录：重新插入U盘后") +
                      (w ? "在文件夹列表里打开这个文件夹，Korvalo 会提出把文件名恢复原样。"
                         : "运行 " + command("status", folder) + " 查看可以怎样处理。");
             nextStepTold = true;
@@ -720,7 +730,8 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
             break;
         }
         // Each name on a line of its own: a long one is never wrapped in the middle of a sentence.
-        out = news + outcome + "\n原因：" + reason + "\n出问题的文件：\n    " + from +
+        out = news + outcome + (nextStepTold ? "\n" : "\n原因：") + reason +
+              "\n出问题的文件：\n    " + from +
               "\n要改成：\n    " + to + "\n";
     } else {
         out = "无法写入改名记录，" + outcome + "\n" + journalFailure(result.journalError, front) +
@@ -802,9 +813,9 @@ std::string filesLeftOut(const OrderingOutcome &order, Front front)
 std::string dryRunHeading(PassKind kind)
 {
     if (kind == PassKind::Shuffle)
-        return "演习：随机排序会这样改名（序号只是示例，真正排序时会重新抽取）。"
+        return "预览：随机排序会这样改名（序号只是示例，真正排序时会重新抽取）。"
                "没有改任何文件名。";
-    return "演习：" + passName(kind) + "会这样改名。没有改任何文件名。";
+    return "预览：" + passName(kind) + "会这样改名。没有改任何文件名。";
 }
 
 std::string dryRunRename(const FileName &from, const FileName &to)
@@ -1168,7 +1179,7 @@ session::Question unfinishedAtStartQuestion(const std::vector<session::Unfinishe
     constexpr std::size_t kButtons = 3;
     session::Question q;
     q.kind = session::Question::Kind::UnfinishedElsewhere;
-    q.title = "有没有完成的改名";
+    q.title = "有未完成的改名";
     q.text = std::string("Korvalo 上次在") + (passes.size() == 1 ? "这个" : "这些") +
              "文件夹里的改名没有完成：\n";
     for (const session::UnfinishedPass &p : passes) {
