@@ -25,6 +25,7 @@
 #include "session/texts.h"
 
 #include "browse/oserror.h"
+#include "browse/utf8path.h"
 #include "passes/journalfile.h"
 #include "session/unfinished.h"
 
@@ -54,14 +55,16 @@ std::string n(std::size_t value)
     return std::to_string(value);
 }
 
+// A path as the user's system writes it: "E:\\音乐" on Windows.
 std::string utf8(const std::filesystem::path &path)
 {
-#ifdef _WIN32
-    const std::u8string s = path.u8string();
-    return std::string(s.begin(), s.end());
-#else
-    return path.native();
-#endif
+    return shownPath(path);
+}
+
+// A folder on a stick as an example, in the system's own spelling.
+std::string exampleFolder()
+{
+    return std::filesystem::path::preferred_separator == '/' ? "/media/U盘/音乐" : "E:\\音乐";
 }
 
 bool window(Front front)
@@ -879,7 +882,7 @@ namespace {
 // One line about an unfinished pass: where, which pass, when, how many files.
 std::string unfinishedLine(const session::UnfinishedPass &p)
 {
-    const std::string inVolume = quoted(std::filesystem::path(p.key.pathInVolume));
+    const std::string inVolume = quoted(pathFromUtf8(p.key.pathInVolume));
     std::string where = quoted(p.folder);
     if (p.folder.empty())
         where = p.volumePresent || p.key.volume.empty()
@@ -1303,8 +1306,8 @@ std::string missingCommand()
 
 std::string missingFolder(const std::string &command)
 {
-    return badUse("命令 " + command + " 需要一个文件夹，例如：korvalo-cli " + command +
-                  " /media/U盘/音乐。");
+    return badUse("命令 " + command + " 需要一个文件夹，例如：korvalo-cli " + command + " " +
+                  exampleFolder() + "。");
 }
 
 std::string extraArgument(const std::string &word)

@@ -48,9 +48,10 @@ bool startsWith(std::string_view name, std::string_view kind)
     return name.substr(0, kind.size()) == kind;
 }
 
+// With the system's own separators, whatever spelling the path came in.
 std::wstring pathText(const fs::path &path)
 {
-    return path.native();
+    return fs::path(path).make_preferred().native();
 }
 
 // The face the controls draw Chinese with: the first of these the system has.
