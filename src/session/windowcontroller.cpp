@@ -228,19 +228,17 @@ bool WindowController::planFinished()
         // subfolders included.
         m_hooks.showFolder(m_folder);
     }
-    // The option that fits the folder as it is now, as on opening; a completed pass's own state
-    // is stale by its prefixes only.
-    if (completed)
-        showFit(report.kind == PassKind::Shuffle ? Mode::AlreadyUsed : Mode::FirstTime);
-    else
-        showFit(modeFor(state));
+    // The option that fits the folder as it is now, as on opening.
+    showFit(modeAfter(report, pass, state));
 
     // A plan stopped because the window closes ends with the window; what went wrong is told
     // even then, so the user learns which file was not renamed. So is a stop while the files were
     // stored in order: nothing is offered when the folder is opened next, so the box says how to
     // have the order arranged.
+    // Where a damaged record went is told even though successes pass silently.
+    const bool tellDone = m_action == Plan::Action::LeaveRecord && report.outcome == Outcome::Done;
     if (!(m_closeAfterPass && report.outcome == Outcome::Stopped && !m_stoppedWhileOrdering))
-        showReport(report);
+        showReport(report, tellDone);
     if (m_closeAfterPass) {
         m_hooks.closeWindow();
         return true;
@@ -254,11 +252,11 @@ bool WindowController::planFinished()
     return true;
 }
 
-void WindowController::showReport(const Report &report)
+void WindowController::showReport(const Report &report, bool tellDone)
 {
     // A success is seen in the list, the buttons and the song count; the user's own "no" needs no
     // answer.
-    for (const Notice &notice : noticesOf(report))
+    for (const Notice &notice : noticesOf(report, m_session.state(), tellDone))
         m_hooks.tell(notice);
 }
 

@@ -111,7 +111,7 @@ private:
     // that cannot be read leaves no pass button on.
     void showFit(std::optional<Mode> mode);
     void run(const Plan &plan);
-    void showReport(const Report &report);
+    void showReport(const Report &report, bool tellDone = false);
     int ask(const Question &question);
     // The worker's check after every file: waits while the close question is open.
     bool afterFile();
