@@ -396,6 +396,10 @@ wc_stopped_pass() {
       sh -c "sed 's/^[0-9]* //' '$wc_log' | grep '^box kind=UnfinishedElsewhere' | grep -qF 'R:\\\\$folder'"
     sleep 0.5
     wc_shot start-up-offer 有未完成的改名
+    import -display "$DISPLAY" -window root "$wc_shots/start-up-offer-screen.png" 2>/dev/null
+    # Centred over the window, to a pixel or two of rounding.
+    wc_check "the start-up box stands centred over the window" \
+      sh -c "sed 's/^[0-9]* //' '$wc_log' | grep '^box-place ' | tail -1 | grep -qE 'offset=-?[0-2],-?[0-2]\$'"
     wc_key 有未完成的改名 Return
     wc_check "Enter opens that folder, which offers its unfinished pass" \
       wc_wait '^box kind=Recovery' 0 10

@@ -125,7 +125,11 @@ public:
         }
         wakeUp.notify_all();
     }
-    void closeWindow() override { closed = true; }
+    void closeWindow() override
+    {
+        closed = true;
+        toldBeforeClose = int(notices.size());
+    }
 
     // Waits for the worker's wake-up (without handling it).
     bool waitWoken()
@@ -151,6 +155,7 @@ public:
     std::vector<Question> questions;
     std::function<int(const Question &)> answer;
     bool closed = false;
+    int toldBeforeClose = -1;
     std::mutex mutex;
     std::condition_variable wakeUp;
     bool woken = false;
@@ -252,6 +257,7 @@ private slots:
     void filesBackFromOrdering();
     void closeDuringPass_data();
     void closeDuringPass();
+    void closeWhileStoringInOrder();
     void passQuestions_data();
     void passQuestions();
     void recoveryOnOpen_data();
@@ -499,6 +505,54 @@ void TestWindowController::closeDuringPass()
     QVERIFY(h.window.notices.empty()); // a stop the user asked for needs no word
     QVERIFY(!h.window.held);
     QVERIFY(h.controller.closeAsked()); // nothing runs any more
+}
+
+// Closing while the files are stored in order stops that step: every name stays as the pass made
+// it, and before the window closes it says how to have the order arranged later.
+void TestWindowController::closeWhileStoringInOrder()
+{
+    struct StoredOrderEverywhere
+    {
+        StoredOrderEverywhere() { korvalo::keepStoredOrderEverywhereForTests(true); }
+        ~StoredOrderEverywhere() { korvalo::keepStoredOrderEverywhereForTests(false); }
+    } everywhere;
+    Harness h;
+    touchAll(h.work, {"s0.mp3", "s1.mp3", "s2.mp3", "s3.mp3"});
+    h.open(h.work.path());
+    // The worker waits at its first move until the window has asked.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool atOrdering = false, asked = false;
+    h.controller.setAfterEachFile([&] {
+        if (!h.controller.progress().ordering)
+            return;
+        std::unique_lock<std::mutex> lock(mutex);
+        atOrdering = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return asked; });
+    });
+    h.window.answer = [&](const Question &q) {
+        return q.kind == Question::Kind::CloseDuringPass ? kYes : q.defaultAnswer;
+    };
+    h.controller.passClicked(PassKind::Shuffle);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        QVERIFY(changed.wait_for(lock, std::chrono::milliseconds(kPassTimeout),
+                                 [&] { return atOrdering; }));
+    }
+    QVERIFY(!h.controller.closeAsked());
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        asked = true;
+    }
+    changed.notify_all();
+    QVERIFY(h.waitForPlans());
+    QVERIFY(h.window.closed);
+    QCOMPARE(h.window.toldBeforeClose, 1);
+    const std::string &text = h.window.notices[0].text;
+    QVERIFY2(text.find("存放顺序") != std::string::npos && text.find("关闭了窗口") != std::string::npos,
+             text.c_str());
+    QCOMPARE(songsIn(h.work.path()).filter(QRegularExpression("^[0-9]{4}s")).size(), 4);
 }
 
 void TestWindowController::passQuestions_data()
