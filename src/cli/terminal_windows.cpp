@@ -33,8 +33,8 @@ BOOL WINAPI onConsoleEvent(DWORD event)
         const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
         DWORD wrote = 0;
         if (isConsole(err))
-            ::WriteConsoleW(err, g_atQuestionWide.data(), static_cast<DWORD>(g_atQuestionWide.size()),
-                            &wrote, nullptr);
+            ::WriteConsoleW(err, g_atQuestionWide.data(),
+                            static_cast<DWORD>(g_atQuestionWide.size()), &wrote, nullptr);
         else
             ::WriteFile(err, g_atQuestion.data(), static_cast<DWORD>(g_atQuestion.size()), &wrote,
                         nullptr);

@@ -195,9 +195,9 @@ public:
     void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     bool stopRequested() const { return m_stop.load(); }
     // Waits for the running plan and gives its report. The list has been re-read (the folder the
-    // files went to, after moving them back from the ordering folder). After a plan that was not a completed pass the state is
-    // the folder's as it is now (an unfinished pass left by a stop, a recovery done); after a
-    // completed pass only its prefixes are stale. Call once per start.
+    // files went to, after moving them back from the ordering folder). After a plan that was not a
+    // completed pass the state is the folder's as it is now (an unfinished pass left by a stop, a
+    // recovery done); after a completed pass only its prefixes are stale. Call once per start.
     Report wait();
     // start() and wait().
     Report run(const Plan &plan);

@@ -734,8 +734,7 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
         }
         // Each name on a line of its own: a long one is never wrapped in the middle of a sentence.
         out = news + outcome + (nextStepTold ? "\n" : "\n原因：") + reason +
-              "\n出问题的文件：\n    " + from +
-              "\n要改成：\n    " + to + "\n";
+              "\n出问题的文件：\n    " + from + "\n要改成：\n    " + to + "\n";
     } else {
         out = "无法写入改名记录，" + outcome + "\n" + journalFailure(result.journalError, front) +
               "\n";

@@ -215,7 +215,8 @@ bool WindowController::planFinished()
     const bool completed = pass && report.outcome == Outcome::Done && !report.emptyList;
     // Where the files are now, when the plan moved them to another folder.
     const fs::path now = m_session.list().folder();
-    const bool moved = !pass && !now.empty() && now != m_shown && report.outcome != Outcome::Refused;
+    const bool moved =
+        !pass && !now.empty() && now != m_shown && report.outcome != Outcome::Refused;
     m_hooks.showSongs(m_session.list());
     if (completed)
         m_hooks.showCount(texts::songCountAfterPass(report.kind, report.total, report.renamed));

@@ -118,9 +118,9 @@ private:
     void pause(bool on);
 
     WindowHooks &m_hooks;
-    std::filesystem::path m_folder; // Dir1's
-    std::filesystem::path m_shown;  // File1's
-    Mode m_mode = Mode::FirstTime;  // the option selected
+    std::filesystem::path m_folder;                // Dir1's
+    std::filesystem::path m_shown;                 // File1's
+    Mode m_mode = Mode::FirstTime;                 // the option selected
     Plan::Action m_action = Plan::Action::Nothing; // the plan running, or the last one
     RecoveryChoice m_choice = RecoveryChoice::Leave;
     bool m_running = false;

@@ -138,7 +138,7 @@ bool Form::registerClass(HINSTANCE instance)
 
 Form::Form(HINSTANCE instance)
     : m_instance(instance), m_controller(std::make_unique<korvalo::session::WindowController>(
-          static_cast<korvalo::session::WindowHooks &>(*this)))
+                                static_cast<korvalo::session::WindowHooks &>(*this)))
 {
     const HDC screen = ::GetDC(nullptr);
     m_dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
@@ -688,7 +688,8 @@ void Form::logState(const char *reason) const
     logLine("window title=" + logField(windowText(m_window)) +
             " client=" + std::to_string(client.right) + "x" + std::to_string(client.bottom) +
             " dpi=" + std::to_string(m_dpi) + " screen=" + std::to_string(origin.x) + "," +
-            std::to_string(origin.y) + " running=" + (m_controller && m_controller->running() ? "1" : "0"));
+            std::to_string(origin.y) +
+            " running=" + (m_controller && m_controller->running() ? "1" : "0"));
     for (const korvalo::layout::ControlPlace &place : korvalo::layout::controls()) {
         const HWND hwnd = control(place.name);
         RECT r;

@@ -86,7 +86,8 @@ void DirList::showFolder(const std::filesystem::path &path,
     m_subfolders = std::move(subfolders);
 
     // The chain from the drive's root down to the folder.
-    const std::vector<std::filesystem::path> chain = korvalo::session::folderChain(path, m_rootOf(path));
+    const std::vector<std::filesystem::path> chain =
+        korvalo::session::folderChain(path, m_rootOf(path));
 
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);

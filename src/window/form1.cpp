@@ -15,10 +15,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMetaObject>
-#include <QTimer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 #include <system_error>
 

@@ -514,7 +514,8 @@ void TestFolderSession::running()
     QCOMPARE(report.renamed, done);
     QCOMPARE(report.outcome, stopAfter == 0 ? Outcome::Done : Outcome::Stopped);
     // Stopped midway, some names carry a prefix: the option that fits is "already used".
-    QCOMPARE(offered(report, true, session.state()), stopAfter == 0 ? next : NextPass(PassKind::Removal));
+    QCOMPARE(offered(report, true, session.state()),
+             stopAfter == 0 ? next : NextPass(PassKind::Removal));
     QCOMPARE(dir.contents(), contents);
     const int prefixed = prefixedBefore(dir.names(), originals);
     QCOMPARE(pass == PassKind::Shuffle ? prefixed : 8 - prefixed, done);

@@ -135,8 +135,8 @@ public:
     bool waitWoken()
     {
         std::unique_lock<std::mutex> lock(mutex);
-        const bool ok = wakeUp.wait_for(lock, std::chrono::milliseconds(kPassTimeout),
-                                        [&] { return woken; });
+        const bool ok =
+            wakeUp.wait_for(lock, std::chrono::milliseconds(kPassTimeout), [&] { return woken; });
         woken = false;
         return ok;
     }
@@ -308,8 +308,8 @@ void TestWindowController::modes_data()
     QTest::newRow("Option2") << QStringList{"option2"} << "重新排序" << false << true << 1;
     QTest::newRow("Option2 then Option1")
         << QStringList{"option2", "option1"} << "随机排序" << true << false << 1;
-    QTest::newRow("a prefixed folder") << QStringList{"prefixed"} << "重新排序" << false << true
-                                       << 2;
+    QTest::newRow("a prefixed folder")
+        << QStringList{"prefixed"} << "重新排序" << false << true << 2;
     QTest::newRow("the user switches")
         << QStringList{"prefixed", "option1"} << "随机排序" << true << false << 2;
     // After a pass the option that fits the folder is selected and the buttons follow it.
@@ -479,7 +479,8 @@ void TestWindowController::closeDuringPass()
         // The file in hand goes on; then the pass waits for the answer.
         h.gate.release();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        doneWhenAnswered = int(songsIn(h.work.path()).filter(QRegularExpression("^[0-9]{4}s")).size());
+        doneWhenAnswered =
+            int(songsIn(h.work.path()).filter(QRegularExpression("^[0-9]{4}s")).size());
         // Its end, if it came meanwhile, waits for the answer too.
         h.controller.planFinished();
         return answer;
@@ -550,7 +551,8 @@ void TestWindowController::closeWhileStoringInOrder()
     QVERIFY(h.window.closed);
     QCOMPARE(h.window.toldBeforeClose, 1);
     const std::string &text = h.window.notices[0].text;
-    QVERIFY2(text.find("存放顺序") != std::string::npos && text.find("关闭了窗口") != std::string::npos,
+    QVERIFY2(text.find("存放顺序") != std::string::npos &&
+                 text.find("关闭了窗口") != std::string::npos,
              text.c_str());
     QCOMPARE(songsIn(h.work.path()).filter(QRegularExpression("^[0-9]{4}s")).size(), 4);
 }
@@ -640,9 +642,8 @@ void TestWindowController::recoveryOnOpen_data()
                            << "已选文件夹共有4首歌曲";
     QTest::newRow("at start-up: finish") << "shown" << int(Choice::Finish) << done << true
                                          << "已选文件夹共有4首歌曲，\n已全部加上序号";
-    QTest::newRow("opened from the offer: undo")
-        << "opened" << int(Choice::Undo) << undone << false
-        << "已选文件夹共有4首歌曲，\n已改回原来的名字";
+    QTest::newRow("opened from the offer: undo") << "opened" << int(Choice::Undo) << undone << false
+                                                 << "已选文件夹共有4首歌曲，\n已改回原来的名字";
 }
 
 // A folder whose last pass was stopped: opening it asks at once; the answer runs like a pass, and
@@ -728,13 +729,17 @@ void TestWindowController::folderChain_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("root");
     QTest::addColumn<QStringList>("chain");
-    QTest::newRow("from the drive") << "/media/u/STICK/a/b" << "/media/u/STICK"
-                                    << QStringList{"/media/u/STICK", "/media/u/STICK/a",
-                                                   "/media/u/STICK/a/b"};
+    QTest::newRow("from the drive")
+        << "/media/u/STICK/a/b"
+        << "/media/u/STICK"
+        << QStringList{"/media/u/STICK", "/media/u/STICK/a", "/media/u/STICK/a/b"};
     QTest::newRow("outside the drive: from the root")
-        << "/home/u" << "/media/u/STICK" << QStringList{"/", "/home", "/home/u"};
-    QTest::newRow("no drive") << "/home" << "" << QStringList{"/", "/home"};
-    QTest::newRow("the root") << "/" << "/" << QStringList{"/"};
+        << "/home/u"
+        << "/media/u/STICK" << QStringList{"/", "/home", "/home/u"};
+    QTest::newRow("no drive") << "/home"
+                              << "" << QStringList{"/", "/home"};
+    QTest::newRow("the root") << "/"
+                              << "/" << QStringList{"/"};
 }
 
 void TestWindowController::folderChain()
