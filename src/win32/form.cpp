@@ -650,7 +650,8 @@ void Form::wake()
 
 void Form::closeWindow()
 {
-    ::DestroyWindow(m_window);
+    // Posted: the controller that asks is not ended in the middle of its own call.
+    ::PostMessageW(m_window, WM_CLOSE, 0, 0);
 }
 
 void Form::tell(const Notice &notice)
