@@ -5,6 +5,7 @@
 #include "cli/utf8.h"
 #include "passes/progress.h"
 #include "session/foldersession.h"
+#include "session/progressview.h"
 #include "session/texts.h"
 #include "session/unfinished.h"
 
@@ -252,7 +253,8 @@ session::Report runWithProgress(session::FolderSession &session, const session::
         const char *clear = &label == shownLabel ? "" : "\x1b[K";
         shown = percent;
         shownLabel = &label;
-        console.err << '\r' << label << ' ' << p.done << '/' << p.count << "  "
+        const session::SongCount songs = session::songsOf(p);
+        console.err << '\r' << label << ' ' << songs.done << '/' << songs.count << "  "
                     << progressText(index, count) << clear << std::flush;
         drawn = true;
     };

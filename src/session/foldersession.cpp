@@ -62,24 +62,6 @@ Plan nothing(const fs::path &folder, PassKind kind, Outcome outcome, std::string
 
 // The buttons a recovery leaves: as after the pass it completed. A shuffle undone is as after a
 // removal; files moved back after an ordering keep the names their pass gave them.
-std::optional<PassKind> nextAfterRecovery(PassKind kind, RecoveryChoice choice)
-{
-    if (choice == RecoveryChoice::Leave || kind == PassKind::Order)
-        return std::nullopt;
-    const bool shuffled = kind == PassKind::Shuffle && choice == RecoveryChoice::Finish;
-    return shuffled ? PassKind::Removal : PassKind::Shuffle;
-}
-
-// The title of a box about a folder that went away; empty for any other cause.
-std::string goneTitle(Cause cause)
-{
-    if (cause == Cause::DeviceGone)
-        return texts::title::kStickGone;
-    if (cause == Cause::FolderGone)
-        return texts::title::kFolderGone;
-    return std::string();
-}
-
 bool beginsWithFourDigits(const FileName &name)
 {
     return name.size() >= 4 &&
@@ -332,11 +314,8 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
         if (answerOf(asker, *s.question) == kYes)
             return planReturn();
         return nothing(folder, kind, Outcome::Refused, s.problem);
-    case FolderState::Kind::Unreadable: {
-        Plan plan = nothing(folder, kind, Outcome::BadFolder, s.problem);
-        plan.report.title = goneTitle(s.listError.kind);
-        return plan;
-    }
+    case FolderState::Kind::Unreadable:
+        return nothing(folder, kind, Outcome::BadFolder, s.problem);
     case FolderState::Kind::Busy:
     case FolderState::Kind::LockUnavailable:
         return nothing(folder, kind, Outcome::Refused, s.problem);
@@ -571,19 +550,22 @@ Report FolderSession::finish(const Plan &plan)
     const bool pass = plan.action == Plan::Action::Shuffle || plan.action == Plan::Action::Removal;
     // The state follows, so that what the folder offers next is asked about what it is now: an
     // unfinished pass left by a stop or a failure, one put right.
-    if (!report.showFolder.empty()) {
-        if (m_list.setFolder(report.showFolder).ok()) {
-            m_state.folder = report.showFolder;
+    // Files moved back from the ordering folder: the folder they went to is the one open now.
+    fs::path movedTo;
+    if (plan.action == Plan::Action::ReturnOrdered &&
+        (report.outcome == Outcome::Done || report.outcome == Outcome::Partial))
+        movedTo = withoutTrailingSeparator(plan.folder).parent_path();
+    if (!movedTo.empty()) {
+        if (m_list.setFolder(movedTo).ok()) {
+            m_state.folder = movedTo;
             m_state.songs = m_list.count();
             assess(Opening::Work);
         }
     } else if (!(pass && report.outcome == Outcome::Done)) {
         if (m_list.refresh().ok()) {
             m_state.songs = m_list.count();
-        } else if (std::optional<Plan> gone = goneAway(report.kind)) {
+        } else if (goneAway(report.kind)) {
             // Pulled out during the plan: its report says so already.
-            report.namesChanged = true;
-            report.countLabel = gone->report.countLabel;
             return report;
         }
         // A recovery carried out leaves its record as a completed pass does: folded in at the
@@ -591,12 +573,6 @@ Report FolderSession::finish(const Plan &plan)
         const bool recovered =
             plan.action == Plan::Action::Recovery && report.outcome == Outcome::Done;
         assess(recovered ? Opening::Look : Opening::Work);
-    }
-    if (!pass) {
-        // Files may have come back, or gone: the count is the folder's as it is now.
-        report.settled = true;
-        if (m_state.kind != FolderState::Kind::Unreadable)
-            report.countLabel = texts::songCount(m_state.songs);
     }
     return report;
 }
@@ -617,11 +593,7 @@ std::optional<Plan> FolderSession::goneAway(PassKind kind)
     m_state.kind = FolderState::Kind::Unreadable;
     m_state.listError = {cause, ENOENT};
     m_state.problem = texts::folderGoneAway(cause, m_front);
-    Plan plan = nothing(folder, kind, Outcome::BadFolder, m_state.problem);
-    plan.report.namesChanged = true;
-    plan.report.countLabel = texts::songCount(0);
-    plan.report.title = goneTitle(cause);
-    return plan;
+    return nothing(folder, kind, Outcome::BadFolder, m_state.problem);
 }
 
 bool FolderSession::running() const
@@ -666,7 +638,6 @@ Report FolderSession::execute(const Plan &plan)
     // A recovery, a move back or a record set aside: what RecoveryResult says.
     const auto fromRecovery = [&](const RecoveryResult &result, const fs::path &shown) {
         report.renamed = result.renamed;
-        report.namesChanged = result.renamed > 0;
         switch (result.status) {
         case RecoveryResult::Status::VolumeBusy:
             report.outcome = Outcome::Refused;
@@ -723,8 +694,6 @@ Report FolderSession::execute(const Plan &plan)
         report.done.push_back(report.kind == PassKind::Order
                                   ? texts::orderedFilesReturned(result.renamed, folder)
                                   : texts::recovered(report.kind, plan.choice, result.renamed));
-        if (result.status == RecoveryResult::Status::Done)
-            report.next = nextAfterRecovery(report.kind, plan.choice);
         // The names as a finished shuffle leaves them, or as a removal does.
         const bool shuffled =
             report.kind == PassKind::Shuffle && plan.choice == RecoveryChoice::Finish;
@@ -738,7 +707,6 @@ Report FolderSession::execute(const Plan &plan)
         fromRecovery(result, parent);
         if (report.outcome == Outcome::Done || report.outcome == Outcome::Partial) {
             report.done.push_back(texts::orderedFilesReturned(result.renamed, parent));
-            report.showFolder = parent;
         }
         return report;
     }
@@ -749,7 +717,6 @@ Report FolderSession::execute(const Plan &plan)
             report.done.push_back(result.keptRecord.empty()
                                       ? texts::nothingToRecover(folder) // put right meanwhile
                                       : texts::damagedRecordLeft(result.keptRecord));
-            report.tellDone = !result.keptRecord.empty();
         }
         return report;
     }
@@ -764,7 +731,6 @@ void FolderSession::storedOrderTold(Report &report, PassKind namesOf, const Orde
         // Out of sight of the list and of every player until they are moved back, which opening
         // the folder offers first: the buttons wait for that, as after any failed pass.
         report.outcome = Outcome::Partial;
-        report.next.reset();
         report.problems.push_back(texts::filesLeftOut(order, m_front));
     } else if (order.order == StoredOrder::NotArranged || order.order == StoredOrder::Stopped) {
         if (order.order == StoredOrder::Stopped && report.outcome == Outcome::Done)
@@ -783,7 +749,6 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
     report.renamed = result.renamed;
     report.total = total;
     report.kept = result.keptDigits;
-    report.namesChanged = result.renamed > 0;
     const auto problem = [&](Outcome outcome, std::string text) {
         report.outcome = outcome;
         report.problems.push_back(std::move(text));
@@ -796,9 +761,7 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
         report.emptyList = true;
         return problem(Outcome::Done, texts::emptyList());
     case Status::Completed:
-        report.next = kind == PassKind::Shuffle ? PassKind::Removal : PassKind::Shuffle;
         report.done.push_back(texts::completed(kind, result.renamed));
-        report.countLabel = texts::songCountAfterPass(kind, total, result.renamed);
         if (result.keptDigits > 0)
             report.done.push_back(texts::keptDigits(result.keptDigits, m_front));
         if (!result.refreshError.ok())
@@ -808,7 +771,6 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
         storedOrderTold(report, kind, storedOrderOf(result), folder);
         return report;
     case Status::Failed:
-        report.namesChanged = true;
         if (result.filesLeftIn.empty())
             return problem(Outcome::Partial,
                            texts::renameFailure(kind, result, total, folder, m_front));

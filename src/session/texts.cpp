@@ -15,6 +15,8 @@
 //   改名记录      the journal of a folder; it lives in the user's state folder, never on the
 //                 stick, so a text about it never blames the stick (U盘).
 //   没有完成的改名  a pass that was interrupted: a shuffle, a removal, a restore or an ordering.
+//                 A title says 有未完成的改名: "有没有…" would read as a question.
+//   预览          what a dry run shows (korvalo-cli --dry-run): the renames a pass would make.
 //   next step     the window says what to click or where to open the folder again; the terminal
 //                 gives the korvalo-cli command line, with the folder as a shell reads it.
 //   line ends     no text ends with a line break: a front end ends each text as it shows it.
@@ -23,6 +25,7 @@
 #include "session/texts.h"
 
 #include "browse/oserror.h"
+#include "browse/utf8path.h"
 #include "passes/journalfile.h"
 #include "session/unfinished.h"
 
@@ -52,14 +55,16 @@ std::string n(std::size_t value)
     return std::to_string(value);
 }
 
+// A path as the user's system writes it: "E:\\音乐" on Windows.
 std::string utf8(const std::filesystem::path &path)
 {
-#ifdef _WIN32
-    const std::u8string s = path.u8string();
-    return std::string(s.begin(), s.end());
-#else
-    return path.native();
-#endif
+    return shownPath(path);
+}
+
+// A folder on a stick as an example, in the system's own spelling.
+std::string exampleFolder()
+{
+    return std::filesystem::path::preferred_separator == '/' ? "/media/U盘/音乐" : "E:\\音乐";
 }
 
 bool window(Front front)
@@ -232,7 +237,9 @@ session::Question passRecoveryQuestion(const RecoveryStatus &status, int filesAw
         // Either front end may have stopped it: the window closed, or Ctrl-C in a terminal.
         why = "改名时被停止（关闭了 Korvalo 窗口，或在终端里按了 Ctrl-C）";
     else
-        why = "有一个文件无法改名";
+        // The record keeps that a file failed, not why: the report of the pass said why (the stick
+        // pulled out, a name taken, ...), and this does not say otherwise.
+        why = "改名中途出了错，有一个文件没能改名";
     std::string done;
     switch (status.kind) {
     case PassKind::Shuffle:
@@ -648,6 +655,25 @@ std::string songCountAfterPass(PassKind kind, int count, int renamed)
     return songCount(count) + "，\n" + did;
 }
 
+std::string songCountAfterRecovery(PassKind kind, RecoveryChoice choice, int count)
+{
+    std::string did;
+    if (kind == PassKind::Order)
+        did = "文件已移回";
+    else if (choice == RecoveryChoice::Undo)
+        did = "已改回原来的名字";
+    else if (choice == RecoveryChoice::Leave)
+        did = "已保持现状";
+    else
+        did = kind == PassKind::Shuffle ? "已全部加上序号" : "已去掉序号";
+    return songCount(count) + "，\n" + did;
+}
+
+std::string questionInterrupted()
+{
+    return "已按 Ctrl-C 退出，没有改任何文件名。";
+}
+
 std::string refusedTitle(PassKind kind)
 {
     return "无法" + passName(kind);
@@ -695,7 +721,8 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
             break;
         case Cause::DeviceGone:
             news = "U盘已被拔出，";
-            reason = std::string("U盘已被拔出。已改过的文件名都有记录：重新插入U盘后") +
+            // The news is the cause: said once.
+            reason = std::string("已改过的文件名都有记录：重新插入U盘后") +
                      (w ? "在文件夹列表里打开这个文件夹，Korvalo 会提出把文件名恢复原样。"
                         : "运行 " + command("status", folder) + " 查看可以怎样处理。");
             nextStepTold = true;
@@ -706,8 +733,8 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
             break;
         }
         // Each name on a line of its own: a long one is never wrapped in the middle of a sentence.
-        out = news + outcome + "\n原因：" + reason + "\n出问题的文件：\n    " + from +
-              "\n要改成：\n    " + to + "\n";
+        out = news + outcome + (nextStepTold ? "\n" : "\n原因：") + reason +
+              "\n出问题的文件：\n    " + from + "\n要改成：\n    " + to + "\n";
     } else {
         out = "无法写入改名记录，" + outcome + "\n" + journalFailure(result.journalError, front) +
               "\n";
@@ -788,9 +815,9 @@ std::string filesLeftOut(const OrderingOutcome &order, Front front)
 std::string dryRunHeading(PassKind kind)
 {
     if (kind == PassKind::Shuffle)
-        return "演习：随机排序会这样改名（序号只是示例，真正排序时会重新抽取）。"
+        return "预览：随机排序会这样改名（序号只是示例，真正排序时会重新抽取）。"
                "没有改任何文件名。";
-    return "演习：" + passName(kind) + "会这样改名。没有改任何文件名。";
+    return "预览：" + passName(kind) + "会这样改名。没有改任何文件名。";
 }
 
 std::string dryRunRename(const FileName &from, const FileName &to)
@@ -854,7 +881,7 @@ namespace {
 // One line about an unfinished pass: where, which pass, when, how many files.
 std::string unfinishedLine(const session::UnfinishedPass &p)
 {
-    const std::string inVolume = quoted(std::filesystem::path(p.key.pathInVolume));
+    const std::string inVolume = quoted(pathFromUtf8(p.key.pathInVolume));
     std::string where = quoted(p.folder);
     if (p.folder.empty())
         where = p.volumePresent || p.key.volume.empty()
@@ -1154,7 +1181,7 @@ session::Question unfinishedAtStartQuestion(const std::vector<session::Unfinishe
     constexpr std::size_t kButtons = 3;
     session::Question q;
     q.kind = session::Question::Kind::UnfinishedElsewhere;
-    q.title = "有没有完成的改名";
+    q.title = "有未完成的改名";
     q.text = std::string("Korvalo 上次在") + (passes.size() == 1 ? "这个" : "这些") +
              "文件夹里的改名没有完成：\n";
     for (const session::UnfinishedPass &p : passes) {
@@ -1278,8 +1305,8 @@ std::string missingCommand()
 
 std::string missingFolder(const std::string &command)
 {
-    return badUse("命令 " + command + " 需要一个文件夹，例如：korvalo-cli " + command +
-                  " /media/U盘/音乐。");
+    return badUse("命令 " + command + " 需要一个文件夹，例如：korvalo-cli " + command + " " +
+                  exampleFolder() + "。");
 }
 
 std::string extraArgument(const std::string &word)

@@ -129,6 +129,10 @@ std::string againDeclined(int prefixed, const std::filesystem::path &folder, Fro
 std::string completed(PassKind kind, int renamed);
 // Label3 after a completed pass: the song count, then on a second line what the pass did.
 std::string songCountAfterPass(PassKind kind, int count, int renamed);
+// Ctrl-C at a question on a terminal: the program ends at once, and says so.
+std::string questionInterrupted();
+// The song count label after a recovery carried out: the count and what it did.
+std::string songCountAfterRecovery(PassKind kind, RecoveryChoice choice, int count);
 // A title for a pass that could not be run ("无法随机排序"), or did not finish.
 std::string refusedTitle(PassKind kind);
 std::string unfinishedTitle(PassKind kind);
