@@ -5,7 +5,8 @@
 // once without a journal and once with one (its state folder beside the music folder), so the
 // journal's share shows on its own.
 //
-// Then finishing a shuffle stopped halfway, through the folder session as both front ends do it,
+// Then the replace pass (a new order in one rename per file) against a first shuffle, both
+// recorded; and finishing a shuffle stopped halfway, through the folder session as both front ends do it,
 // against a whole shuffle through the session over as many files (see sessionrun.h).
 
 #include "benchutil.h"
@@ -88,6 +89,31 @@ int main()
                                                 : "2 removal journal's share",
                                         n, recorded, korvalo, 1.10, n >= 100000);
         }
+    }
+    // A new order: the replace pass over a folder Korvalo shuffled before (its record knows every
+    // prefix) against a first shuffle of as many plain names, both recorded. It used to take a
+    // removal and a shuffle.
+    for (const std::size_t n : bench::sizes({10000})) {
+        const std::vector<std::string> plain = bench::musicNames(n);
+        std::vector<double> replace;
+        std::vector<double> shuffle;
+        for (int rep = 0; rep < bench::repetitions(n); ++rep) {
+            bench::ScratchFolder a("replace");
+            bench::ScratchFolder b("shuffle");
+            bench::ScratchFolder stateA("state-replace");
+            bench::ScratchFolder stateB("state-shuffle");
+            bench::createFiles(a.path(), plain);
+            bench::createFiles(b.path(), plain);
+            bench::corePass(true, a.path(), n, stateA.path()); // untimed: the earlier shuffle
+            for (int turn = 0; turn < 2; ++turn) {
+                if ((rep + turn) % 2 == 0)
+                    replace.push_back(bench::coreReplacePass(a.path(), n, stateA.path()));
+                else
+                    shuffle.push_back(bench::corePass(true, b.path(), n, stateB.path()));
+            }
+        }
+        allPass &= bench::reportRow("2 replace pass vs shuffle (core, journal)", n, replace,
+                                    shuffle, 1.10);
     }
     // What the user waits for at the next opening after a stop (or a kill) should not take much
     // longer than the pass itself would have, whatever the recovery reads and checks besides.

@@ -68,8 +68,17 @@ double bareRenameLoop(bool shuffle, const std::filesystem::path &folder, Naming 
     return watch.elapsedMs();
 }
 
-double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n,
-                const std::filesystem::path &stateFolder)
+namespace {
+
+enum class CorePass
+{
+    Shuffle,
+    Removal,
+    Replace
+};
+
+double timedCorePass(CorePass pass, const std::filesystem::path &folder, std::size_t n,
+                     const std::filesystem::path &stateFolder)
 {
     korvalo::MusicFileList list;
     if (!list.setFolder(folder).ok() || static_cast<std::size_t>(list.count()) != n)
@@ -86,8 +95,10 @@ double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n
     }
 
     const Stopwatch watch;
-    const korvalo::PassResult result =
-        shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
+    const korvalo::PassResult result = pass == CorePass::Shuffle ? korvalo::runShufflePass(ctx, random)
+                                       : pass == CorePass::Replace
+                                           ? korvalo::runReplacePass(ctx, random)
+                                           : korvalo::runRemovalPass(ctx);
     const double ms = watch.elapsedMs();
 
     if (result.status != korvalo::PassResult::Status::Completed ||
@@ -96,6 +107,20 @@ double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n
              " of " + std::to_string(n) + ", failed at " + std::to_string(result.failedIndex) +
              " (errno " + std::to_string(result.cause.osError) + ")");
     return ms;
+}
+
+} // namespace
+
+double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n,
+                const std::filesystem::path &stateFolder)
+{
+    return timedCorePass(shuffle ? CorePass::Shuffle : CorePass::Removal, folder, n, stateFolder);
+}
+
+double coreReplacePass(const std::filesystem::path &folder, std::size_t n,
+                       const std::filesystem::path &stateFolder)
+{
+    return timedCorePass(CorePass::Replace, folder, n, stateFolder);
 }
 
 } // namespace bench
