@@ -73,8 +73,17 @@ namespace {
 enum class CorePass
 {
     Shuffle,
+    ShuffleAgain,
     Removal,
     Replace
+};
+
+// Says yes to a second prefix, as --again does.
+class Again : public korvalo::SafeAnswers
+{
+public:
+    bool shuffleAgain(const std::vector<korvalo::FileName> &, int) override { return true; }
+    bool shuffleOverForeign(const std::vector<korvalo::FileName> &, int) override { return true; }
 };
 
 double timedCorePass(CorePass pass, const std::filesystem::path &folder, std::size_t n,
@@ -88,6 +97,9 @@ double timedCorePass(CorePass pass, const std::filesystem::path &folder, std::si
     korvalo::NullProgress progress;
     korvalo::ClockRandomSource random;
     korvalo::PassContext ctx{list, where, progress};
+    Again again;
+    if (pass == CorePass::ShuffleAgain)
+        ctx.questions = &again;
     std::optional<korvalo::Journal> journal;
     if (!stateFolder.empty()) {
         journal.emplace(stateFolder);
@@ -95,7 +107,8 @@ double timedCorePass(CorePass pass, const std::filesystem::path &folder, std::si
     }
 
     const Stopwatch watch;
-    const korvalo::PassResult result = pass == CorePass::Shuffle ? korvalo::runShufflePass(ctx, random)
+    const korvalo::PassResult result = pass == CorePass::Shuffle || pass == CorePass::ShuffleAgain
+                                           ? korvalo::runShufflePass(ctx, random)
                                        : pass == CorePass::Replace
                                            ? korvalo::runReplacePass(ctx, random)
                                            : korvalo::runRemovalPass(ctx);
@@ -121,6 +134,12 @@ double coreReplacePass(const std::filesystem::path &folder, std::size_t n,
                        const std::filesystem::path &stateFolder)
 {
     return timedCorePass(CorePass::Replace, folder, n, stateFolder);
+}
+
+double coreShuffleAgainPass(const std::filesystem::path &folder, std::size_t n,
+                            const std::filesystem::path &stateFolder)
+{
+    return timedCorePass(CorePass::ShuffleAgain, folder, n, stateFolder);
 }
 
 } // namespace bench

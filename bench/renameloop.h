@@ -42,5 +42,9 @@ double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n
 // new digits for every prefix, one rename per file. Milliseconds, as corePass().
 double coreReplacePass(const std::filesystem::path &folder, std::size_t n,
                        const std::filesystem::path &stateFolder);
+// A shuffle answered as --again answers it, recorded in `stateFolder`: a second prefix on names
+// that carry one.
+double coreShuffleAgainPass(const std::filesystem::path &folder, std::size_t n,
+                            const std::filesystem::path &stateFolder);
 
 } // namespace bench
