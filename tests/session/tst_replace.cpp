@@ -1,7 +1,7 @@
-// Prefixes a shuffle finds on the names: those Korvalo wrote here, and those it did not (another
-// computer, another state folder, another tool). The shuffle asks before it puts a second prefix
-// in front, and "换新序号" gives every file a new order in one rename, recorded so that a later
-// removal strips the new digits without asking.
+// Prefixes a shuffle finds on the names that no record here knows (another computer, another
+// state folder, another tool): where they are most of the list the shuffle asks before it puts a
+// second prefix in front, and "换新序号" gives every file a new order in one rename, recorded so
+// that a later removal strips the new digits without asking.
 
 #include "session/foldersession.h"
 #include "support/passrun.h"
@@ -54,8 +54,6 @@ class TestReplace : public QObject
 private slots:
     void foreignPrefixes_data();
     void foreignPrefixes();
-    void replacedPrefixesAreKorvalos_data();
-    void replacedPrefixesAreKorvalos();
 };
 
 // Which folders ask, and what each answer does. The names carry prefixes no record here knows;
@@ -94,8 +92,6 @@ void TestReplace::foreignPrefixes_data()
     QTest::newRow("a few among many plain")
         << QStringList{"3654a.mp3", "7120b.mp3", "c.mp3", "d.mp3", "e.mp3"} << QStringList()
         << kNotAsked << true << Action::Shuffle;
-    QTest::newRow("one alone") << QStringList{"3654a.mp3"} << QStringList() << kNotAsked << true
-                               << Action::Shuffle;
     QTest::newRow("leading zero is never a prefix")
         << QStringList{"0123a.mp3", "0456b.mp3"} << QStringList() << kNotAsked << true
         << Action::Shuffle;
@@ -164,79 +160,6 @@ void TestReplace::foreignPrefixes()
     QCOMPARE(session.run(session.planPass(PassKind::Removal, nobody)).outcome, Outcome::Done);
     QVERIFY(nobody.met.empty());
     QCOMPARE(dir.names(), sortedNames(stems));
-}
-
-// Korvalo's own prefixes: "换新序号" in the question "文件名已经带着序号", or --replace given
-// beforehand; stacked prefixes keep the inner one. Afterwards the record knows every new name.
-void TestReplace::replacedPrefixesAreKorvalos_data()
-{
-    QTest::addColumn<bool>("given");    // --replace, else the choice in the question
-    QTest::addColumn<bool>("twice");    // shuffled twice before: two prefixes stacked
-    QTest::addColumn<QString>("added"); // a file copied in since, with no prefix
-    QTest::newRow("asked") << false << false << QString();
-    QTest::newRow("given beforehand") << true << false << QString();
-    QTest::newRow("two stacked: the outer replaced") << false << true << QString();
-    QTest::newRow("a file added since gets one") << true << false << QStringLiteral("new.mp3");
-}
-
-void TestReplace::replacedPrefixesAreKorvalos()
-{
-    QFETCH(bool, given);
-    QFETCH(bool, twice);
-    QFETCH(QString, added);
-    TestDir dir;
-    const QStringList originals{"a.mp3", "b.flac", "2019 Live.mp3", "c.mp3"};
-    touchAll(dir, originals);
-    const auto contents = [&] { return dir.contents().size(); };
-    for (int i = 0; i < (twice ? 2 : 1); ++i) {
-        FolderSession first(Front::Window);
-        first.open(dir.path());
-        ScriptedAsker again;
-        again.answers[QKind::ShuffleAgain] = kYes;
-        QCOMPARE(first.run(first.planPass(PassKind::Shuffle, again)).outcome, Outcome::Done);
-    }
-    if (!added.isEmpty())
-        dir.touch(added.toStdString());
-    const Names before = dir.names();
-
-    FolderSession session(Front::Window);
-    session.open(dir.path());
-    ScriptedAsker asker;
-    (given ? asker.givenAnswers : asker.answers)[QKind::ShuffleAgain] = kReplace;
-    const Plan plan = session.planPass(PassKind::Shuffle, asker, FolderSession::Detail::Renames);
-    QCOMPARE(plan.action, Action::Replace);
-    QCOMPARE(asker.met.size(), std::size_t(1));
-    const Question &q = asker.met.front();
-    QCOMPARE(q.title, std::string("文件名已经带着序号"));
-    QVERIFY(std::any_of(q.choices.begin(), q.choices.end(), [](const Question::Choice &c) {
-        return c.answer == kReplace && c.caption == "换新序号";
-    }));
-    QCOMPARE(plan.renames.size(), before.size());
-    const Report report = session.run(plan);
-    QCOMPARE(report.outcome, Outcome::Done);
-    QCOMPARE(report.renamed, int(before.size()));
-    // Each prefixed name keeps its length (new digits for old), the added one gains four.
-    Names stems;
-    for (const std::string &name : before)
-        stems.push_back(name == added.toStdString() ? name : name.substr(4));
-    std::sort(stems.begin(), stems.end());
-    QCOMPARE(onePrefixOn(dir.names(), stems), int(before.size()));
-    QCOMPARE(contents(), std::size_t(before.size()));
-
-    // The removal strips exactly what Korvalo wrote, asking nothing: the outer prefix of a
-    // stacked name, and the names' own "2019" stays.
-    for (int i = 0; i < (twice ? 2 : 1); ++i) {
-        ScriptedAsker nobody;
-        nobody.isAttended = false;
-        session.open(dir.path());
-        QCOMPARE(session.run(session.planPass(PassKind::Removal, nobody)).outcome,
-                 Outcome::Done);
-        QVERIFY(nobody.met.empty());
-    }
-    QStringList expected = originals;
-    if (!added.isEmpty())
-        expected << added;
-    QCOMPARE(dir.names(), sortedNames(expected));
 }
 
 QTEST_GUILESS_MAIN(TestReplace)
