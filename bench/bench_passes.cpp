@@ -6,8 +6,8 @@
 // journal's share shows on its own.
 //
 // Then the replace pass (a new order in one rename per file) against a first shuffle, both
-// recorded; and finishing a shuffle stopped halfway, through the folder session as both front ends do it,
-// against a whole shuffle through the session over as many files (see sessionrun.h).
+// recorded; and finishing a shuffle stopped halfway, through the folder session as both front ends
+// do it, against a whole shuffle through the session over as many files (see sessionrun.h).
 
 #include "benchutil.h"
 #include "renameloop.h"
@@ -126,8 +126,8 @@ int main()
                 }
             }
         }
-        allPass &= bench::reportRow("2 replace vs shuffle again (core, journal)", n, replace,
-                                    again, 1.10);
+        allPass &=
+            bench::reportRow("2 replace vs shuffle again (core, journal)", n, replace, again, 1.10);
         bench::reportRow("2 replace vs first shuffle (core, journal)", n, replace, first, 1.10,
                          false);
     }

@@ -111,7 +111,8 @@ bool fitsKind(PassKind kind, const FileName &from, const FileName &to)
         // taken off again).
         return prefixedOf(to, from) || prefixedOf(from, to) ||
                (from.size() == to.size() && from != to && startsWithFourDigits(from) &&
-                startsWithFourDigits(to) && std::equal(from.begin() + 4, from.end(), to.begin() + 4));
+                startsWithFourDigits(to) &&
+                std::equal(from.begin() + 4, from.end(), to.begin() + 4));
     }
     return false;
 }

@@ -162,8 +162,8 @@ ForeignPrefixes foreignPrefixes(std::span<const FileName> names, const FolderRec
         if (!startsWithFourDigits(name) || name[0] == '0' || record.prefixed.count(name) ||
             isBlankOrPunctuation(charAfterDigits(name)))
             continue;
-        const int value = (name[0] - '0') * 1000 + (name[1] - '0') * 100 + (name[2] - '0') * 10 +
-                          (name[3] - '0');
+        const int value =
+            (name[0] - '0') * 1000 + (name[1] - '0') * 100 + (name[2] - '0') * 10 + (name[3] - '0');
         if (value >= 1900 && value <= 2099)
             ++yearLike;
         out.names.push_back(name);

@@ -444,8 +444,7 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
                     foreign.mostOfList
                         ? texts::foreignDeclined(static_cast<int>(foreign.names.size()), folder,
                                                  m_front)
-                        : texts::againDeclined(static_cast<int>(prefixed.size()), folder,
-                                               m_front));
+                        : texts::againDeclined(static_cast<int>(prefixed.size()), folder, m_front));
             }
         }
         if (allNames) {
@@ -830,8 +829,8 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
         report.emptyList = true;
         return problem(Outcome::Done, texts::emptyList());
     case Status::Completed:
-        report.next = addsPrefix(kind) || kind == PassKind::Replace ? PassKind::Removal
-                                                                     : PassKind::Shuffle;
+        report.next =
+            addsPrefix(kind) || kind == PassKind::Replace ? PassKind::Removal : PassKind::Shuffle;
         report.done.push_back(texts::completed(kind, result.renamed));
         report.countLabel = texts::songCountAfterPass(kind, total, result.renamed);
         if (result.keptDigits > 0)

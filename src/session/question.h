@@ -14,14 +14,15 @@ struct Question
 {
     enum class Kind
     {
-        ShuffleAgain,       // listed names carry Korvalo's prefix already: kNo / kYes / kReplace
-        StripOtherDigits,   // names begin with digits Korvalo did not write: DigitChoice
-        Recovery,           // an unfinished pass: RecoveryChoice, or kLater
-        DamagedRecord,      // the folder's record is damaged: kLeaveRecord / kLater
-        OrderingFolder,     // the folder is the one files pass through to be stored: kYes / kNo
-        CloseDuringPass,    // the window is closed while a pass runs: kYes (stop) / kNo (go on)
+        ShuffleAgain,        // listed names carry Korvalo's prefix already: kNo / kYes / kReplace
+        StripOtherDigits,    // names begin with digits Korvalo did not write: DigitChoice
+        Recovery,            // an unfinished pass: RecoveryChoice, or kLater
+        DamagedRecord,       // the folder's record is damaged: kLeaveRecord / kLater
+        OrderingFolder,      // the folder is the one files pass through to be stored: kYes / kNo
+        CloseDuringPass,     // the window is closed while a pass runs: kYes (stop) / kNo (go on)
         UnfinishedElsewhere, // at start-up: a folder to open (its index), or kLater
-        ForeignPrefixes // most names begin with digits like a prefix written elsewhere: as ShuffleAgain
+        ForeignPrefixes      // most names begin with digits like a prefix written elsewhere: as
+                             // ShuffleAgain
     };
     // How the question looks: a plain question, or one about something that went wrong.
     enum class Tone

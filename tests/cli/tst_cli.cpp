@@ -331,8 +331,8 @@ void TestCli::againQuestion()
     QCOMPARE(cli({"shuffle", "%1"}, dir, env).status, 0);
     const QStringList once = namesOf(dir);
 
-    const CliRun run = cli(QStringList{"shuffle", "%1"} + options.split(' ', Qt::SkipEmptyParts),
-                           dir, {}, typed);
+    const CliRun run =
+        cli(QStringList{"shuffle", "%1"} + options.split(' ', Qt::SkipEmptyParts), dir, {}, typed);
     QCOMPARE(run.status, prefixes > 0 ? 0 : prefixes == 0 ? 3 : 2);
     if (prefixes <= 0) {
         QCOMPARE(namesOf(dir), once);

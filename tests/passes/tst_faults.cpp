@@ -402,9 +402,9 @@ void TestFaults::replaceKilledOrStopped()
     {
         korvalo::Journal journal(state);
         TwoDraws random(n);
-        QCOMPARE(int(recordedPass(true, folder, journal, random, korvalo::systemRenameCalls())
-                         .status),
-                 int(PassResult::Status::Completed));
+        QCOMPARE(
+            int(recordedPass(true, folder, journal, random, korvalo::systemRenameCalls()).status),
+            int(PassResult::Status::Completed));
     }
     const auto renamed = [&](const char *prefix) {
         Names out;
@@ -449,8 +449,7 @@ void TestFaults::replaceKilledOrStopped()
 
     korvalo::Journal journal(state);
     korvalo::PendingRecovery pending;
-    QCOMPARE(int(korvalo::checkForRecovery(folder, journal, pending)),
-             int(RecoveryCheck::Pending));
+    QCOMPARE(int(korvalo::checkForRecovery(folder, journal, pending)), int(RecoveryCheck::Pending));
     QCOMPARE(pending.plan.status.kind, korvalo::PassKind::Replace);
     QCOMPARE(pending.plan.status.done, at);
     QVERIFY(pending.plan.canUndo);

@@ -73,15 +73,15 @@ void TestReplace::foreignPrefixes_data()
         << elsewhere << stems << ScriptedAsker::kEnter << true << Action::Replace;
     QTest::newRow("shuffled elsewhere: another prefix")
         << elsewhere << stems << kYes << true << Action::Shuffle;
-    QTest::newRow("shuffled elsewhere: cancel") << elsewhere << stems << kNo << true
-                                                << Action::Nothing;
+    QTest::newRow("shuffled elsewhere: cancel")
+        << elsewhere << stems << kNo << true << Action::Nothing;
     QTest::newRow("shuffled elsewhere, nobody asked: nothing renamed")
         << elsewhere << stems << kNo << false << Action::Nothing;
     // Three of five, one with a name of its own after the digits: the rest get a prefix.
     QTest::newRow("mostly elsewhere, some plain")
         << QStringList{"3654a.mp3", "7120b.mp3", "5555c.mp3", "d.mp3", "2019 Live.mp3"}
-        << QStringList{"a.mp3", "b.mp3", "c.mp3", "d.mp3", "2019 Live.mp3"}
-        << ScriptedAsker::kEnter << true << Action::Replace;
+        << QStringList{"a.mp3", "b.mp3", "c.mp3", "d.mp3", "2019 Live.mp3"} << ScriptedAsker::kEnter
+        << true << Action::Replace;
     // Names that begin with years or digits of their own: a plain shuffle, nothing asked.
     QTest::newRow("years and a blank")
         << QStringList{"2019 live.mp3", "2020 live.mp3", "1999 - Prince.mp3"} << QStringList()

@@ -199,8 +199,8 @@ void TestTexts::nextStepPerFront_data()
     OrderingOutcome stopped;
     stopped.order = StoredOrder::Stopped;
     // Arranged again: by a replace pass for prefixed names, else by a removal alone.
-    row("order not arranged after a shuffle",
-        "再运行 korvalo-cli shuffle /music --replace", [&](Front f) {
+    row("order not arranged after a shuffle", "再运行 korvalo-cli shuffle /music --replace",
+        [&](Front f) {
             return texts::storedOrderNotArranged(PassKind::Shuffle, stopped, "/music", f);
         });
     row("order not arranged after a removal", "再运行一次 korvalo-cli remove /music：",
