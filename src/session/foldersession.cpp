@@ -31,6 +31,7 @@ public:
         return m_plan.stripAll ? DigitAnswer::StripAll : DigitAnswer::KeepOthers;
     }
     bool shuffleAgain(const std::vector<FileName> &, int) override { return m_plan.again; }
+    bool shuffleOverForeign(const std::vector<FileName> &, int) override { return m_plan.again; }
 
 private:
     const Plan &m_plan;
@@ -393,23 +394,47 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
     }
     if (kind == PassKind::Shuffle) {
         const std::vector<FileName> prefixed = korvaloPrefixedNames(names, record);
-        if (!prefixed.empty()) {
+        const ForeignPrefixes foreign =
+            foreignPrefixes(names, record, static_cast<std::size_t>(m_list.count()));
+        // Digits that look like a prefix written elsewhere are asked about where they are most of
+        // the list; else the prefixes Korvalo knows as its own.
+        std::optional<Question> q;
+        if (foreign.mostOfList)
+            q = texts::foreignPrefixesQuestion(foreign.names, m_list.count(), m_front);
+        else if (!prefixed.empty())
+            q = texts::shuffleAgainQuestion(prefixed, m_list.count(), folder, m_front);
+        bool replace = false;
+        if (q) {
             bool unasked = false;
-            const Question q =
-                texts::shuffleAgainQuestion(prefixed, m_list.count(), folder, m_front);
-            if (answerOf(asker, q, &unasked) != kYes)
-                return nothing(folder, kind, Outcome::Cancelled,
-                               unasked ? texts::againDeclined(static_cast<int>(prefixed.size()),
-                                                              folder, m_front)
-                                       : texts::cancelled());
-            plan.again = true;
+            switch (answerOf(asker, *q, &unasked)) {
+            case kReplace:
+                replace = true;
+                break;
+            case kYes:
+                plan.again = true;
+                break;
+            default:
+                if (!unasked)
+                    return nothing(folder, kind, Outcome::Cancelled, texts::cancelled());
+                return nothing(
+                    folder, kind, Outcome::Cancelled,
+                    foreign.mostOfList
+                        ? texts::foreignDeclined(static_cast<int>(foreign.names.size()), folder,
+                                                 m_front)
+                        : texts::againDeclined(static_cast<int>(prefixed.size()), folder, m_front));
+            }
         }
         if (allNames) {
             ClockRandomSource random;
             random.reseed();
-            plan.renames = planShuffle(std::move(names), random);
+            plan.renames = replace ? planReplace(names, record, random)
+                                   : planShuffle(std::move(names), random);
         }
-        plan.action = Plan::Action::Shuffle;
+        if (replace) {
+            plan.report.kind = PassKind::Replace;
+            plan.label = texts::progressLabel(PassKind::Replace);
+        }
+        plan.action = replace ? Plan::Action::Replace : Plan::Action::Shuffle;
         return plan;
     }
 
@@ -448,6 +473,7 @@ std::string FolderSession::describe(const Plan &plan) const
     if (!plan.runnable())
         return std::string();
     const PassKind kind = plan.action == Plan::Action::Shuffle   ? PassKind::Shuffle
+                          : plan.action == Plan::Action::Replace ? PassKind::Replace
                           : plan.action == Plan::Action::Removal ? PassKind::Removal
                                                                  : plan.pending.plan.status.kind;
     // One line each: the texts end with no line break.
@@ -547,7 +573,8 @@ Report FolderSession::finish(const Plan &plan)
 {
     Report report = execute(plan);
     // The list shows the folder as it is now: a completed pass re-read it already.
-    const bool pass = plan.action == Plan::Action::Shuffle || plan.action == Plan::Action::Removal;
+    const bool pass = plan.action == Plan::Action::Shuffle ||
+                      plan.action == Plan::Action::Replace || plan.action == Plan::Action::Removal;
     // The state follows, so that what the folder offers next is asked about what it is now: an
     // unfinished pass left by a stop or a failure, one put right.
     // Files moved back from the ordering folder: the folder they went to is the one open now.
@@ -667,17 +694,20 @@ Report FolderSession::execute(const Plan &plan)
     case Plan::Action::Nothing:
         return plan.report;
     case Plan::Action::Shuffle:
+    case Plan::Action::Replace:
     case Plan::Action::Removal: {
-        const PassKind kind =
-            plan.action == Plan::Action::Shuffle ? PassKind::Shuffle : PassKind::Removal;
+        const PassKind kind = plan.action == Plan::Action::Shuffle   ? PassKind::Shuffle
+                              : plan.action == Plan::Action::Replace ? PassKind::Replace
+                                                                     : PassKind::Removal;
         const int total = m_list.count();
         const FixedFolder fixed(folder);
         PlannedAnswers answers(plan);
         const PassContext context{m_list,          fixed,   sink, systemRenameCalls(),
                                   m_journal.get(), &answers};
         ClockRandomSource random;
-        const PassResult result =
-            kind == PassKind::Shuffle ? runShufflePass(context, random) : runRemovalPass(context);
+        const PassResult result = kind == PassKind::Shuffle   ? runShufflePass(context, random)
+                                  : kind == PassKind::Replace ? runReplacePass(context, random)
+                                                              : runRemovalPass(context);
         return passReport(kind, result, total);
     }
     case Plan::Action::Recovery: {
@@ -696,7 +726,8 @@ Report FolderSession::execute(const Plan &plan)
                                   : texts::recovered(report.kind, plan.choice, result.renamed));
         // The names as a finished shuffle leaves them, or as a removal does.
         const bool shuffled =
-            report.kind == PassKind::Shuffle && plan.choice == RecoveryChoice::Finish;
+            (report.kind == PassKind::Shuffle && plan.choice == RecoveryChoice::Finish) ||
+            report.kind == PassKind::Replace;
         storedOrderTold(report, shuffled ? PassKind::Shuffle : PassKind::Removal, result.ordering,
                         folder);
         return report;

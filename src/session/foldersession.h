@@ -106,6 +106,7 @@ struct Plan
     {
         Nothing,       // see `report`: refused, cancelled, or nothing to do
         Shuffle,       // the shuffle pass
+        Replace,       // the shuffle's answer for names with a prefix: new digits in its place
         Removal,       // the prefix removal pass
         Recovery,      // the user's choice for an unfinished pass
         ReturnOrdered, // files back from the folder they passed through
@@ -116,7 +117,7 @@ struct Plan
     // The renames, in order. A shuffle's prefixes are examples: they are drawn when it runs.
     std::vector<PlannedRename> renames;
     int kept = 0;         // removal: names whose own digits are kept
-    bool again = false;   // shuffle: names with Korvalo's prefix get a second one
+    bool again = false;   // shuffle: names with a prefix (Korvalo's or not) get a second one
     bool stripAll = true; // removal: every four leading digits go
     RecoveryChoice choice = RecoveryChoice::Leave;
     PendingRecovery pending;

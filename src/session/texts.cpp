@@ -193,10 +193,9 @@ std::string storedOrderCause(const OrderingOutcome &order, Front front)
 // How to have the stored order arranged later, for names as the pass `namesOf` left them.
 std::string arrangeLater(PassKind namesOf, const std::filesystem::path &folder, Front front)
 {
-    if (namesOf == PassKind::Shuffle)
-        return window(front) ? std::string("再点“删除排序”，然后重新“随机排序”。")
-                             : "再运行 " + command("remove", folder) + "，然后运行 " +
-                                   command("shuffle", folder) + "。";
+    if (namesOf == PassKind::Shuffle || namesOf == PassKind::Replace)
+        return window(front) ? std::string("再点“重新排序”，选“换新序号”。")
+                             : "再运行 " + command("shuffle", folder) + " --replace。";
     // A removal with no prefix to take off renames nothing and only stores the files in order.
     return (window(front)
                 ? "选" + inQuotes(caption::kOption2) + "，再点一次" + inQuotes(caption::kRemove)
@@ -253,6 +252,9 @@ session::Question passRecoveryQuestion(const RecoveryStatus &status, int filesAw
         break;
     case PassKind::Order:
         break; // asked by orderingRecoveryQuestion()
+    case PassKind::Replace:
+        done = "换上了新序号";
+        break;
     }
     q.text = "这个文件夹里上次的" + quotedPass(status.kind) + "没有完成。\n原因：" + why +
              "。\n开始时间：" + localTime(status.startTime) + "\n" +
@@ -271,6 +273,14 @@ session::Question passRecoveryQuestion(const RecoveryStatus &status, int filesAw
     if (status.kind == PassKind::Shuffle) {
         q.text += "恢复原名：把已加上序号的文件改回原来的名字（推荐）。\n"
                   "完成排序：给其余的文件也加上序号。\n"
+                  "保持现状：不改任何文件名；以后仍可用“删除排序”去掉序号。";
+        q.choices = {{"恢复原名", int(Choice::Undo), "1"},
+                     {"完成排序", int(Choice::Finish), "2"},
+                     {"保持现状", int(Choice::Leave), "3"}};
+        q.defaultAnswer = int(Choice::Undo);
+    } else if (status.kind == PassKind::Replace) {
+        q.text += "恢复原名：把已换上新序号的文件改回原来的名字（推荐）。\n"
+                  "完成排序：给其余的文件也换上新序号。\n"
                   "保持现状：不改任何文件名；以后仍可用“删除排序”去掉序号。";
         q.choices = {{"恢复原名", int(Choice::Undo), "1"},
                      {"完成排序", int(Choice::Finish), "2"},
@@ -381,6 +391,8 @@ std::string passName(PassKind kind)
         return "恢复原名";
     case PassKind::Order:
         return "整理存放顺序";
+    case PassKind::Replace:
+        return "换新序号";
     }
     return std::string();
 }
@@ -617,9 +629,21 @@ std::string againDeclined(int prefixed, const std::filesystem::path &folder, Fro
                               " 个文件名已经带着 Korvalo "
                               "加上的序号，再随机排序会在前面再加一个，所以没有改任何文件名。\n";
     if (window(front))
-        return facts + "想换一种顺序，请先选“已经使用过本软件”，点“删除排序”，再重新排序。";
-    return facts + "想换一种顺序，请先运行 " + command("remove", folder) +
-           " 去掉序号，再随机排序；确实要再加一个序号，请加上 --again。";
+        return facts + "想换一种顺序，请再点“重新排序”，选“换新序号”。";
+    return facts + "想换一种顺序，请运行 " + command("shuffle", folder) +
+           " --replace（把序号换成新的）；确实要再加一个序号，请加上 --again。";
+}
+
+std::string foreignDeclined(int foreign, const std::filesystem::path &folder, Front front)
+{
+    const std::string facts =
+        "有 " + n(static_cast<long long>(foreign)) +
+        " 个文件名开头是四位数字，像是在另一台电脑上加上的序号，再随机排序会在前面再加一个，"
+        "所以没有改任何文件名。\n";
+    if (window(front))
+        return facts + "想换一种顺序，请再点“随机排序”，选“换新序号”。";
+    return facts + "想把这四位数字换成新的序号，请运行 " + command("shuffle", folder) +
+           " --replace；确实要再加一个序号，请加上 --again。";
 }
 
 // --- What a pass did ----------------------------------------------------------------------------
@@ -636,6 +660,8 @@ std::string completed(PassKind kind, int renamed)
         return "删除排序完成：已去掉 " + count + " 个文件名开头的四位数字。";
     case PassKind::Restore:
         return "恢复原名完成：已把 " + count + " 个文件改回原来的名字。";
+    case PassKind::Replace:
+        return "换新序号完成：已给 " + count + " 个文件换上新的序号，顺序已重新打乱。";
     case PassKind::Order:
         break;
     }
@@ -647,6 +673,8 @@ std::string songCountAfterPass(PassKind kind, int count, int renamed)
     std::string did;
     if (kind == PassKind::Shuffle)
         did = "已全部加上序号";
+    else if (kind == PassKind::Replace)
+        did = "已全部换上新序号";
     else if (renamed == 0)
         did = "没有要去掉的序号";
     else
@@ -768,7 +796,7 @@ std::string stopped(PassKind kind, int renamed, int total, const std::filesystem
     if (window(front))
         return out + "改过的文件名都有记录：下次打开这个文件夹时，可以恢复原来的名字，"
                      "或者把改名做完。";
-    if (kind == PassKind::Shuffle)
+    if (kind == PassKind::Shuffle || kind == PassKind::Replace)
         return out + "运行 " + command("recover", folder) +
                " --undo 把它们改回原来的名字，--finish 做完剩下的文件，或 --leave 保持现状。";
     return out + "运行 " + command("recover", folder) +
@@ -814,9 +842,9 @@ std::string filesLeftOut(const OrderingOutcome &order, Front front)
 
 std::string dryRunHeading(PassKind kind)
 {
-    if (kind == PassKind::Shuffle)
-        return "预览：随机排序会这样改名（序号只是示例，真正排序时会重新抽取）。"
-               "没有改任何文件名。";
+    if (kind == PassKind::Shuffle || kind == PassKind::Replace)
+        return "预览：" + passName(kind) +
+               "会这样改名（序号只是示例，真正排序时会重新抽取）。没有改任何文件名。";
     return "预览：" + passName(kind) + "会这样改名。没有改任何文件名。";
 }
 
@@ -1070,21 +1098,45 @@ std::string orderedFilesReturned(int moved, const std::filesystem::path &parent)
 session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, int listed,
                                        const std::filesystem::path &folder, Front front)
 {
+    (void)folder;
     session::Question q;
     q.kind = session::Question::Kind::ShuffleAgain;
     q.title = "文件名已经带着序号";
     q.text = "列表中的 " + n(static_cast<long long>(listed)) + " 个文件里，有 " +
              n(prefixed.size()) + " 个已经带着 Korvalo 加上的序号：\n\n" +
              nameList(prefixed, front) +
-             "\n\n继续的话，这些文件名前面会再加上一个序号（变成两个）。" +
-             (window(front) ? "如果只是想换一种顺序，请先选“已经使用过本软件”，点“删除排序”，"
-                              "再重新排序。"
-                            : "如果只是想换一种顺序，请先运行 " + command("remove", folder) +
-                                  " "
-                                  "去掉序号，再随机排序。") +
-             "\n\n继续排序：再加上一个序号。\n取消：不改任何文件名。";
-    q.choices = {{"继续排序", session::kYes, "y"}, {"取消", session::kNo, "n"}};
+             "\n\n换新序号：把这些文件名开头的四位序号换成新的（其余文件加上序号），"
+             "一次就换成新的顺序。\n"
+             "再加一个序号：在这些文件名前面再加上一个序号（变成两个）。\n"
+             "取消：不改任何文件名。";
+    q.choices = {{"换新序号", session::kReplace, "r"},
+                 {"再加一个序号", session::kYes, "y"},
+                 {"取消", session::kNo, "n"}};
     q.defaultAnswer = session::kNo;
+    q.escapeAnswer = session::kNo;
+    q.unattendedAnswer = session::kNo;
+    return q;
+}
+
+session::Question foreignPrefixesQuestion(const std::vector<FileName> &foreign, int listed,
+                                          Front front)
+{
+    session::Question q;
+    q.kind = session::Question::Kind::ForeignPrefixes;
+    q.title = "文件名开头已经有四位数字";
+    q.text = "列表中的 " + n(static_cast<long long>(listed)) + " 个文件里，有 " +
+             n(foreign.size()) +
+             " 个文件名开头是四位数字，看起来像排序用的序号，但这台电脑上的 Korvalo "
+             "没有给它们加过序号。它们可能是在另一台电脑上（或者用别的软件）加上的：\n\n" +
+             nameList(foreign, front) +
+             "\n\n换新序号：把这四位数字换成新的序号（其余文件加上序号），一次就换成新的顺序"
+             "（推荐）。\n"
+             "再加一个序号：不管它们，在前面再加上一个序号（变成八位数字）。\n"
+             "取消：不改任何文件名。";
+    q.choices = {{"换新序号", session::kReplace, "r"},
+                 {"再加一个序号", session::kYes, "y"},
+                 {"取消", session::kNo, "n"}};
+    q.defaultAnswer = session::kReplace;
     q.escapeAnswer = session::kNo;
     q.unattendedAnswer = session::kNo;
     return q;

@@ -123,6 +123,8 @@ std::string recoveryBusy(Front front);
 std::string cancelled();
 // The shuffle was not run because names carry a prefix and nobody could be asked.
 std::string againDeclined(int prefixed, const std::filesystem::path &folder, Front front);
+// The same for names whose four leading digits look like a prefix written elsewhere.
+std::string foreignDeclined(int foreign, const std::filesystem::path &folder, Front front);
 
 // --- What a pass did ----------------------------------------------------------------------------
 
@@ -196,6 +198,10 @@ std::string orderedFilesReturned(int moved, const std::filesystem::path &parent)
 // `folder`: for the terminal's command line.
 session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, int listed,
                                        const std::filesystem::path &folder, Front front);
+// Most names begin with four digits that look like a prefix Korvalo did not write here (another
+// computer, another state folder): kReplace (the default), kYes (another prefix), kNo.
+session::Question foreignPrefixesQuestion(const std::vector<FileName> &foreign, int listed,
+                                          Front front);
 // `leftAlone`: names beginning with four digits that no removal renames (only an extension
 // would be left).
 session::Question stripDigitsQuestion(const std::vector<FileName> &others, int qualifying,

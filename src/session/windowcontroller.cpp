@@ -211,7 +211,8 @@ bool WindowController::planFinished()
     m_hooks.holdInput(false);
 
     const FolderState &state = m_session.state();
-    const bool pass = m_action == Plan::Action::Shuffle || m_action == Plan::Action::Removal;
+    const bool pass = m_action == Plan::Action::Shuffle || m_action == Plan::Action::Replace ||
+                      m_action == Plan::Action::Removal;
     const bool completed = pass && report.outcome == Outcome::Done && !report.emptyList;
     // Where the files are now, when the plan moved them to another folder.
     const fs::path now = m_session.list().folder();

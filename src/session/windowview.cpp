@@ -30,7 +30,9 @@ std::optional<Mode> modeFor(const FolderState &state)
 std::optional<Mode> modeAfter(const Report &report, bool pass, const FolderState &state)
 {
     if (pass && report.outcome == Outcome::Done && !report.emptyList)
-        return report.kind == PassKind::Shuffle ? Mode::AlreadyUsed : Mode::FirstTime;
+        return report.kind == PassKind::Shuffle || report.kind == PassKind::Replace
+                   ? Mode::AlreadyUsed
+                   : Mode::FirstTime;
     return modeFor(state);
 }
 

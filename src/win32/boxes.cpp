@@ -280,6 +280,8 @@ const char *questionKind(Question::Kind kind)
         return "CloseDuringPass";
     case Question::Kind::UnfinishedElsewhere:
         return "UnfinishedElsewhere";
+    case Question::Kind::ForeignPrefixes:
+        return "ForeignPrefixes";
     }
     return "Question";
 }

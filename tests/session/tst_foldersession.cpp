@@ -805,8 +805,8 @@ void TestFolderSession::stopWhileStoringInOrder_data()
     const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
     const int finish = int(RecoveryChoice::Finish), undo = int(RecoveryChoice::Undo);
     // The check is asked after each of the six renames, before the first move and after each.
-    const QStringList shuffleAgain{"已停止", "存放顺序", "Ctrl-C", "korvalo-cli remove",
-                                   "korvalo-cli shuffle"};
+    const QStringList shuffleAgain{"已停止", "存放顺序", "Ctrl-C", "korvalo-cli shuffle",
+                                   "--replace"};
     const QStringList removeAgain{"已停止", "存放顺序", "关闭了窗口", "“已经使用过本软件”",
                                   "“删除排序”"};
     QTest::newRow("shuffle, stopped while the files go out")

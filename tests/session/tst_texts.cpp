@@ -200,9 +200,9 @@ void TestTexts::nextStepPerFront_data()
         [](Front f) { return texts::stopped(PassKind::Removal, 1, 4, "/music", f); });
     OrderingOutcome stopped;
     stopped.order = StoredOrder::Stopped;
-    // Arranged again: by a removal and a shuffle for prefixed names, else by a removal alone.
-    row("order not arranged after a shuffle",
-        "korvalo-cli remove /music，然后运行 korvalo-cli shuffle", [&](Front f) {
+    // Arranged again: by a replace pass for prefixed names, else by a removal alone.
+    row("order not arranged after a shuffle", "再运行 korvalo-cli shuffle /music --replace",
+        [&](Front f) {
             return texts::storedOrderNotArranged(PassKind::Shuffle, stopped, "/music", f);
         });
     row("order not arranged after a removal", "再运行一次 korvalo-cli remove /music：",

@@ -575,6 +575,9 @@ void TestWindowController::passQuestions_data()
     QTest::newRow("shuffle again: yes, a second prefix")
         << QStringList{"a.mp3", "b.flac"} << twice << again << kYes
         << QStringList{"##a.mp3", "##b.flac"} << false;
+    QTest::newRow("shuffle again: new digits in place of the old")
+        << QStringList{"a.mp3", "b.flac"} << twice << again << korvalo::session::kReplace
+        << QStringList{"#a.mp3", "#b.flac"} << false;
 
     const QStringList digits{"2019 Live.mp3", "7342Song.mp3", "Intro.flac"};
     const QStringList removal{"music", "option2", "removal"};
