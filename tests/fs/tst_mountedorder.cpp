@@ -523,7 +523,7 @@ void TestMountedOrder::ctrlCWhileStoringInOrder()
     if (status == 130)
         for (const QString &told :
              {QStringLiteral("已停止"), QStringLiteral("存放顺序"),
-              "korvalo-cli remove " + QString::fromStdString(folder.native())})
+              "korvalo-cli shuffle " + QString::fromStdString(folder.native()) + " --replace"})
             QVERIFY2(run.err.contains(told), qPrintable(run.err));
     else
         QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
