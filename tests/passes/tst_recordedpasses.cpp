@@ -245,6 +245,7 @@ private slots:
     void storingInOrderStopped();
     void recoveryStoresInListOrder_data();
     void recoveryStoresInListOrder();
+    void orderingFolderNotMadeLeavesNothing();
 };
 
 // A folder gets a recorded shuffle of `shuffled` (none: never shuffled), then `added` copied in;
@@ -920,6 +921,25 @@ void TestRecordedPasses::recoveryStoresInListOrder()
     korvalo::PendingRecovery again;
     QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, again)),
              int(RecoveryCheck::Nothing));
+}
+
+// No room for the folder the files pass through (a full stick, a full root folder): the order is
+// not arranged, and nothing is left for opening the folder to offer.
+void TestRecordedPasses::orderingFolderNotMadeLeavesNothing()
+{
+    const StoredOrderEverywhere everywhere;
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    touchAll(dir, {"a.mp3", "b.mp3"});
+    const std::vector<korvalo::FileName> names{"a.mp3", "b.mp3"};
+    StandInCalls calls;
+    calls.makeFolderAnswer = ENOSPC;
+    korvalo::NullProgress none;
+    const korvalo::OrderingOutcome outcome = korvalo::arrangeStoredOrder(
+        {dir.path(), names, calls, none, &journal, *korvalo::journalKeyOf(dir.path())});
+    QCOMPARE(outcome.order, korvalo::StoredOrder::NotArranged);
+    QVERIFY(!recordOf(dir, journal).pending);
 }
 
 QTEST_APPLESS_MAIN(TestRecordedPasses)
