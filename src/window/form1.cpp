@@ -10,6 +10,7 @@
 #include "window/messages.h"
 #include "window/passprogress.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -126,6 +127,25 @@ Form1::Form1(QWidget *parent)
 Form1::~Form1()
 {
     m_session.reset();
+    m_startUpScan.reset();
+}
+
+void Form1::endWithSession(bool waitForPlan)
+{
+    m_sessionEnding = true;
+    // A box that waits for an answer gets its safe one; the pass, if any, then stops and the
+    // window closes when it has ended.
+    if (QWidget *box = QApplication::activeModalWidget())
+        box->close();
+    if (m_running && korvalo::session::closeDuringPlan(true) ==
+                         korvalo::session::CloseDuringPlan::StopThenClose) {
+        m_closeAfterPass = true;
+        m_session->requestStop();
+        if (waitForPlan)
+            m_session->wait(); // its end, queued, closes the window
+        return;
+    }
+    close();
 }
 
 void Form1::buildControls()
@@ -326,10 +346,27 @@ void Form1::offerStartUp()
     // The folder shown asks about its own pass first; the others wait for the next start.
     const bool asked = m_session->state().question.has_value();
     offerOpening();
-    if (asked || m_running)
+    if (asked || m_running) {
+        m_startUpDone = true;
+        return;
+    }
+    // Looked for off the window's thread: a mount that does not answer delays only the offer.
+    m_startUpScan = std::make_unique<korvalo::session::StartUpScan>(
+        [this](std::vector<korvalo::session::UnfinishedPass> passes) {
+            QMetaObject::invokeMethod(
+                this, [this, passes = std::move(passes)] { offerUnfinished(passes); },
+                Qt::QueuedConnection);
+        });
+}
+
+void Form1::offerUnfinished(const std::vector<korvalo::session::UnfinishedPass> &passes)
+{
+    m_startUpDone = true;
+    // The user went on meanwhile: the folders are offered as they are opened.
+    if (m_running || m_asking || m_sessionEnding)
         return;
     const std::optional<korvalo::session::StartUpOffer> offer =
-        korvalo::session::startUpOffer(korvalo::session::unfinishedPasses(), m_dir1->path());
+        korvalo::session::startUpOffer(passes, m_dir1->path());
     if (!offer)
         return;
     const int answer = ask(offer->question);
@@ -435,7 +472,9 @@ void Form1::onPlanFinished()
     // even then, so the user learns which file was not renamed. So is a stop while the files were
     // stored in order: nothing is offered when the folder is opened next, so the box says how to
     // have the order arranged.
-    if (!(m_closeAfterPass && report.outcome == Report::Outcome::Stopped && !last.ordering))
+    // The desktop session ending waits for no box: the record tells the next start what happened.
+    if (!m_sessionEnding &&
+        !(m_closeAfterPass && report.outcome == Report::Outcome::Stopped && !last.ordering))
         showReport(report);
     emit passFinished();
     if (m_closeAfterPass)

@@ -2,6 +2,7 @@
 
 #include "session/foldersession.h"
 #include "session/question.h"
+#include "session/unfinished.h"
 #include "session/windowview.h"
 
 #include <QMessageBox>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class DirList;
 class DriveList;
@@ -50,6 +52,14 @@ public:
     // True from the start of a plan (a pass, a recovery, files moved back) until its report has
     // been shown.
     bool passRunning() const { return m_running; }
+
+    // The start-up's look for unfinished passes elsewhere has ended (and its offer was made).
+    bool startUpDone() const { return m_startUpDone; }
+    // The desktop session ends (SIGTERM, the session manager): a running plan stops after the
+    // file in hand, or with every file back while the files are stored in order, unasked, and
+    // the window closes once it has ended, showing no box. `waitForPlan`: returns only once the
+    // plan has ended (the session manager may end the program when its request returns).
+    void endWithSession(bool waitForPlan = false);
 
     void setMessageHook(MessageHook hook);
     void setQuestionHook(QuestionHook hook);
@@ -90,6 +100,7 @@ private:
     void offerOpening();
     // At start-up: what the folder shown asks, else the unfinished passes of other folders.
     void offerStartUp();
+    void offerUnfinished(const std::vector<korvalo::session::UnfinishedPass> &passes);
     void startPass(korvalo::PassKind kind);
     // Runs the plan on the session's worker with input held off, or shows why nothing runs.
     void run(const korvalo::session::Plan &plan);
@@ -132,4 +143,7 @@ private:
     // A box is open: the end of a plan is handled once it has been answered.
     bool m_asking = false;
     bool m_finishWaiting = false;
+    bool m_sessionEnding = false;
+    bool m_startUpDone = false;
+    std::unique_ptr<korvalo::session::StartUpScan> m_startUpScan;
 };
