@@ -738,7 +738,7 @@ std::string stopped(PassKind kind, int renamed, int total, const std::filesystem
 {
     std::string out = "已停止：" + quotedPass(kind) + "在 " + n(static_cast<long long>(total)) +
                       " 个文件中改了 " + n(static_cast<long long>(renamed)) + " 个之后" +
-                      (window(front) ? "停止。" : "按 Ctrl-C 停止。") + "\n";
+                      (window(front) ? "停止。" : "按 Ctrl-C（或终端被关闭、收到结束信号）停止。") + "\n";
     if (window(front))
         return out + "改过的文件名都有记录：下次打开这个文件夹时，可以恢复原来的名字，"
                      "或者把改名做完。";
@@ -780,7 +780,7 @@ std::string storedOrderNotArranged(PassKind namesOf, const OrderingOutcome &orde
 {
     if (order.order == StoredOrder::Stopped)
         return std::string("已停止：文件名已经全部改好，但整理这些歌曲在U盘上的存放顺序时") +
-               (window(front) ? "关闭了窗口" : "按了 Ctrl-C") +
+               (window(front) ? "关闭了窗口" : "按了 Ctrl-C（或终端被关闭、收到结束信号）") +
                "，存放顺序没有整理。已经移出的文件都已移回原处。\n"
                "按文件名排序播放的播放器不受影响；按存放顺序播放的播放器（很多车载音响）"
                "不会按文件名的顺序播放。如果你用的是这种播放器，想整理时请" +
@@ -1043,7 +1043,7 @@ std::string recoveryStopped(int renamed, const std::filesystem::path &folder, Fr
     const std::string count = n(static_cast<long long>(renamed));
     if (window(front))
         return "已停止：改了 " + count + " 个文件之后停止。下次打开这个文件夹时可以接着处理。";
-    return "已停止：改了 " + count + " 个文件之后按 Ctrl-C 停止。再运行一次 " +
+    return "已停止：改了 " + count + " 个文件之后按 Ctrl-C（或终端被关闭、收到结束信号）停止。再运行一次 " +
            command("recover", folder) + " 可以接着处理。";
 }
 
