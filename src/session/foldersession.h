@@ -97,6 +97,9 @@ struct Report
     std::vector<std::string> done;
     // What went wrong or needs the user, each a whole message saying what to do next.
     std::vector<std::string> problems;
+    // With Outcome::Done: every name was made as asked, but what came after failed (the stored
+    // order not arranged, the record not written). A failure all the same for a script.
+    bool incomplete = false;
 };
 
 // What a plan will do, decided before any rename.
