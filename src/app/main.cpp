@@ -2,8 +2,10 @@
 #include "window/commandline.h"
 #include "window/desktopidentity.h"
 #include "window/form1.h"
+#include "window/sessionend.h"
 
 #include <QApplication>
+#include <QSessionManager>
 
 #include <iostream>
 
@@ -18,6 +20,12 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(KORVALO_VERSION));
     applyDesktopIdentity();
     Form1 window;
+    // Asked to end by the desktop session: a pass stops as for a closed window, then it closes.
+    // The session manager's request waits until the pass has stopped, so nothing is cut off.
+    SessionEnd sessionEnd;
+    QObject::connect(&sessionEnd, &SessionEnd::requested, &window, [&window] { window.endWithSession(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager &) { window.endWithSession(true); });
     window.show();
     return app.exec();
 }

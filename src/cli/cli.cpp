@@ -277,18 +277,18 @@ session::Report runWithProgress(session::FolderSession &session, const session::
     return report;
 }
 
-int exitStatus(const session::Report &report)
+int exitStatus(const session::Report &report, const Console &console)
 {
     using Outcome = session::Report::Outcome;
     switch (report.outcome) {
     case Outcome::Done:
-        return kDone;
+        return report.incomplete ? kRenameFailed : kDone;
     case Outcome::Partial:
         return kRenameFailed;
     case Outcome::BadFolder:
         return kBadUse;
     case Outcome::Stopped:
-        return kInterrupted;
+        return console.stopStatus();
     case Outcome::Refused:
     case Outcome::Cancelled:
         break;
@@ -304,7 +304,7 @@ int told(const session::Report &report, Console &console)
     // A folder with no music is no failure: said on the output, as a result.
     for (const std::string &problem : report.problems)
         (report.emptyList ? console.out : console.err) << withNewline(problem);
-    return exitStatus(report);
+    return exitStatus(report, console);
 }
 
 // Runs a plan the session made: a dry run prints it, a stop asked for before it began renames
@@ -320,7 +320,7 @@ int runPlan(session::FolderSession &session, const session::Plan &plan, bool dry
     }
     if (console.interrupted()) {
         console.err << withNewline(texts::cancelled());
-        return kInterrupted;
+        return console.stopStatus();
     }
     return told(runWithProgress(session, plan, console), console);
 }
@@ -371,6 +371,16 @@ int runCommand(const Invocation &inv, Console &console)
     return runList(inv, console);
 }
 
+// A result that did not reach the output (a full disk, a closed pipe) is no success, whatever was
+// renamed: a script would go on without it. The renames are in the record already.
+int withOutputChecked(int status, Console &console)
+{
+    if (console.out.flush())
+        return status;
+    console.err << withNewline(texts::outputNotWritten()) << std::flush;
+    return status == kDone ? kRenameFailed : status;
+}
+
 } // namespace
 
 int run(const std::vector<std::string> &args, Console &console)
@@ -379,17 +389,17 @@ int run(const std::vector<std::string> &args, Console &console)
     switch (parsed.kind) {
     case Parsed::Kind::Help:
         console.out << text::help();
-        return kDone;
+        return withOutputChecked(kDone, console);
     case Parsed::Kind::Version:
         console.out << text::version();
-        return kDone;
+        return withOutputChecked(kDone, console);
     case Parsed::Kind::BadUse:
         console.err << withNewline(parsed.error);
         return kBadUse;
     case Parsed::Kind::Run:
         break;
     }
-    return runCommand(parsed.invocation, console);
+    return withOutputChecked(runCommand(parsed.invocation, console), console);
 }
 
 } // namespace korvalo::cli

@@ -16,11 +16,16 @@ namespace korvalo::cli {
 enum ExitStatus : int
 {
     kDone = 0,
-    kRenameFailed = 1, // a file could not be renamed, or was left in the ordering folder
+    kRenameFailed = 1, // a file could not be renamed or was left in the ordering folder, the
+                       // stored order was not arranged, the record or the output not written
     kBadUse = 2,       // a command line that cannot be run, or a folder that cannot be read
     kRefused = 3,      // nothing was renamed: the volume is busy, fusefat, cancelled, a recovery
                        // waits, the journal cannot be written
-    kInterrupted = 130 // stopped by Ctrl-C (while storing in order: with every file back)
+    // Stopped on request, as a shell tells a program a signal ended (128 and the signal's
+    // number); while storing in order, with every file back.
+    kHangUp = 129,      // the terminal was closed (SIGHUP; the console window on Windows)
+    kInterrupted = 130, // Ctrl-C (SIGINT; Ctrl-Break too on Windows)
+    kTerminated = 143   // the system asked the program to end (SIGTERM; a logoff on Windows)
 };
 
 // What the program talks to.
@@ -33,8 +38,11 @@ struct Console
     bool askQuestions = false;
     // The error stream is a terminal: a pass draws a progress line on it.
     bool showProgress = false;
-    // True once the user asked to stop (Ctrl-C): a pass stops after the file in hand.
+    // True once the user or the system asked to stop (Ctrl-C, the terminal closed, SIGTERM): a
+    // pass stops after the file in hand.
     std::function<bool()> interrupted = [] { return false; };
+    // The exit status of that request.
+    std::function<int()> stopStatus = [] { return int(kInterrupted); };
     // Called with true before a question waits for its answer and with false after it: nothing
     // is being renamed in between, so a stop may end the program at once.
     std::function<void(bool)> asking = [](bool) {};

@@ -69,13 +69,16 @@ std::streamsize ConsoleOutput::xsputn(const char *s, std::streamsize n)
 
 int ConsoleOutput::sync()
 {
-    return flush() ? 0 : -1;
+    // A write that failed earlier (gathered text written as it came) fails the stream too.
+    if (!flush())
+        m_failed = true;
+    return m_failed ? -1 : 0;
 }
 
 void ConsoleOutput::written()
 {
     if (m_console ? m_pending.find('\n') != std::string::npos : m_pending.size() >= kGathered)
-        flush();
+        m_failed = !flush() || m_failed;
 }
 
 bool ConsoleOutput::flush()

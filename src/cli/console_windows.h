@@ -37,6 +37,7 @@ private:
     bool m_console;
     bool m_escapes = false; // the console draws "\x1b[K" (erase to the end of the line)
     std::string m_pending;
+    bool m_failed = false; // some text could not be written
 };
 
 class ConsoleInput : public std::streambuf

@@ -139,7 +139,8 @@ DigitNames classifyDigitNames(std::span<const FileName> names, const FolderRecor
 {
     DigitNames out;
     for (const FileName &name : names) {
-        if (!startsWithFourDigits(name))
+        // The removal's own rule: "1984.mp3" keeps its digits, so they are nobody's prefix.
+        if (!isStrippable(name))
             continue;
         bool korvalo;
         if (name[0] == '0')

@@ -906,10 +906,13 @@ void FolderSession::storedOrderTold(Report &report, PassKind namesOf, const Orde
     } else if (order.order == StoredOrder::NotArranged || order.order == StoredOrder::Stopped) {
         if (order.order == StoredOrder::Stopped && report.outcome == Outcome::Done)
             report.outcome = Outcome::Stopped;
+        report.incomplete = true;
         report.problems.push_back(texts::storedOrderNotArranged(namesOf, order, folder, m_front));
     }
-    if (!order.journalError.ok())
+    if (!order.journalError.ok()) {
+        report.incomplete = true;
         report.problems.push_back(texts::journalAfterPass(order.journalError, m_front));
+    }
 }
 
 Report FolderSession::passReport(PassKind kind, const PassResult &result, int total) const
@@ -925,6 +928,17 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
         report.problems.push_back(std::move(text));
         return report;
     };
+    // The files the pass was to rename, as its texts count them: every listed one for a shuffle;
+    // for a removal those it takes four digits off, less those whose digits it keeps. The list is
+    // as it was before the pass: only a completed pass reads it again.
+    const auto planned = [&] {
+        if (kind != PassKind::Removal)
+            return total;
+        int strippable = 0;
+        for (int i = 0; i < m_list.count(); ++i)
+            strippable += isStrippable(m_list.nameView(i)) ? 1 : 0;
+        return strippable - result.keptDigits;
+    };
     using Status = PassResult::Status;
     using Refusal = PassResult::Refusal;
     switch (result.status) {
@@ -937,21 +951,26 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
             report.done.push_back(texts::keptDigits(result.keptDigits, m_front));
         if (!result.refreshError.ok())
             report.problems.push_back(texts::refreshFailure(folder, result.refreshError, m_front));
-        if (!result.journalError.ok())
-            report.problems.push_back(texts::journalAfterPass(result.journalError, m_front));
+        if (!result.journalError.ok()) {
+            // The end of the pass did not reach its record, which still shows it unfinished.
+            report.incomplete = true;
+            report.problems.push_back(
+                texts::passEndNotRecorded(kind, result.renamed, result.journalError, folder,
+                                          m_front));
+        }
         storedOrderTold(report, kind, storedOrderOf(result), folder);
         return report;
     case Status::Failed:
         if (result.filesLeftIn.empty())
             return problem(Outcome::Partial,
-                           texts::renameFailure(kind, result, total, folder, m_front));
+                           texts::renameFailure(kind, result, planned(), folder, m_front));
         problem(Outcome::Partial, texts::filesLeftOut(storedOrderOf(result), m_front));
         if (!result.journalError.ok())
             report.problems.push_back(texts::journalAfterPass(result.journalError, m_front));
         return report;
     case Status::Stopped:
         return problem(Outcome::Stopped,
-                       texts::stopped(kind, result.renamed, total, folder, m_front));
+                       texts::stopped(kind, result.renamed, planned(), folder, m_front));
     case Status::Cancelled:
         return problem(Outcome::Cancelled, texts::cancelled());
     case Status::Refused:

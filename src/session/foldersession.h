@@ -101,6 +101,9 @@ struct Report
     // The pass was planned again under the volume's lock, the folder having changed: done's first
     // line says so, worth telling even where successes pass silently.
     bool remade = false;
+    // With Outcome::Done: every name was made as asked, but what came after failed (the stored
+    // order not arranged, the record not written). A failure all the same for a script.
+    bool incomplete = false;
 };
 
 // What a plan will do, decided before any rename.

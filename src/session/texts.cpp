@@ -776,7 +776,8 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
               "\n";
     }
     out += "在它之前已改名 " + n(static_cast<long long>(result.renamed)) + " 个文件。";
-    const int remaining = total - result.failedIndex - 1;
+    // `total` counts the files the pass was to rename, in order: those after the one that failed.
+    const int remaining = total - result.renamed - 1;
     if (result.failedIndex >= 0 && remaining > 0)
         out += "之后的 " + n(static_cast<long long>(remaining)) + " 个文件没有处理。";
     if (!reread.ok())
@@ -800,7 +801,7 @@ std::string stopped(PassKind kind, int renamed, int total, const std::filesystem
 {
     std::string out = "已停止：" + quotedPass(kind) + "在 " + n(static_cast<long long>(total)) +
                       " 个文件中改了 " + n(static_cast<long long>(renamed)) + " 个之后" +
-                      (window(front) ? "停止。" : "按 Ctrl-C 停止。") + "\n";
+                      (window(front) ? "停止。" : "按 Ctrl-C（或终端被关闭、收到结束信号）停止。") + "\n";
     if (window(front))
         return out + "改过的文件名都有记录：下次打开这个文件夹时，可以恢复原来的名字，"
                      "或者把改名做完。";
@@ -809,6 +810,27 @@ std::string stopped(PassKind kind, int renamed, int total, const std::filesystem
                " --undo 把它们改回原来的名字，--finish 做完剩下的文件，或 --leave 保持现状。";
     return out + "运行 " + command("recover", folder) +
            " --finish 做完剩下的文件，或 --leave 保持现状。";
+}
+
+std::string passEndNotRecorded(PassKind kind, int renamed, const JournalError &error,
+                               const std::filesystem::path &folder, Front front)
+{
+    const std::string count = n(static_cast<long long>(renamed));
+    std::string out = quotedPass(kind) + "做完了：要改的 " + count +
+                      " 个文件都已改好，没有文件漏改。但 Korvalo 没能把这次改名的结束写进改名记录" +
+                      quoted(error.path) + "。\n原因：" + stateCause(error.osError) +
+                      "\n所以记录里这次改名还显示为没有完成。请确认这个位置可以写入、磁盘没有满，";
+    if (window(front))
+        return out + "然后在文件夹列表里重新打开这个文件夹，在提示中选“做完”：已改好的文件名"
+                     "不会再改。";
+    return out + "然后运行 " + command("recover", folder) +
+           " --finish 把它记为完成：已改好的文件名不会再改。";
+}
+
+std::string outputNotWritten()
+{
+    return "korvalo-cli 的结果没能写到标准输出（磁盘已满，或者接收输出的程序已经关闭）。"
+           "如果这次改了文件名，改名都已记下：运行 korvalo-cli status 文件夹 查看。";
 }
 
 std::string journalAfterPass(const JournalError &error, Front front)
@@ -821,7 +843,7 @@ std::string storedOrderNotArranged(PassKind namesOf, const OrderingOutcome &orde
 {
     if (order.order == StoredOrder::Stopped)
         return std::string("已停止：文件名已经全部改好，但整理这些歌曲在U盘上的存放顺序时") +
-               (window(front) ? "关闭了窗口" : "按了 Ctrl-C") +
+               (window(front) ? "关闭了窗口" : "按了 Ctrl-C（或终端被关闭、收到结束信号）") +
                "，存放顺序没有整理。已经移出的文件都已移回原处。\n"
                "按文件名排序播放的播放器不受影响；按存放顺序播放的播放器（很多车载音响）"
                "不会按文件名的顺序播放。如果你用的是这种播放器，想整理时请" +
@@ -919,13 +941,16 @@ std::string unfinishedLine(const session::UnfinishedPass &p)
 {
     const std::string inVolume = quoted(pathFromUtf8(p.key.pathInVolume));
     std::string where = quoted(p.folder);
-    if (p.folder.empty())
+    if (p.folder.empty() && p.unchecked)
+        where = inVolume + "（无法检查：可能存放它的磁盘或网络位置没有响应）";
+    else if (p.folder.empty())
         where = p.volumePresent || p.key.volume.empty()
                     ? inVolume + "（文件夹已被移动或删除）"
                     : "U盘没有插上（卷 " + p.key.volume + " 里的文件夹" + inVolume + "）";
-    return "    " + where + "：" + quotedPass(p.pass.kind) + "，开始于 " +
-           localTime(p.pass.startTime) + "，共 " + n(static_cast<long long>(p.pass.fileCount)) +
-           " 个文件";
+    const std::string line = "    " + where + "：" + quotedPass(p.pass.kind) + "，开始于 " +
+                             localTime(p.pass.startTime) + "，共 " +
+                             n(static_cast<long long>(p.pass.fileCount)) + " 个文件";
+    return p.running ? line + "（正在进行：另一个 Korvalo 正在处理它）" : line;
 }
 
 } // namespace
@@ -1081,7 +1106,7 @@ std::string recoveryStopped(int renamed, const std::filesystem::path &folder, Fr
     const std::string count = n(static_cast<long long>(renamed));
     if (window(front))
         return "已停止：改了 " + count + " 个文件之后停止。下次打开这个文件夹时可以接着处理。";
-    return "已停止：改了 " + count + " 个文件之后按 Ctrl-C 停止。再运行一次 " +
+    return "已停止：改了 " + count + " 个文件之后按 Ctrl-C（或终端被关闭、收到结束信号）停止。再运行一次 " +
            command("recover", folder) + " 可以接着处理。";
 }
 
@@ -1242,12 +1267,17 @@ session::Question unfinishedAtStartQuestion(const std::vector<session::Unfinishe
     session::Question q;
     q.kind = session::Question::Kind::UnfinishedElsewhere;
     q.title = "有未完成的改名";
+    // And the lines of no more folders than a small screen shows with the buttons below them.
+    constexpr std::size_t kLines = 8;
     q.text = std::string("Korvalo 上次在") + (passes.size() == 1 ? "这个" : "这些") +
              "文件夹里的改名没有完成：\n";
-    for (const session::UnfinishedPass &p : passes) {
+    for (std::size_t i = 0; i < passes.size() && i < kLines; ++i) {
         q.text += '\n';
-        q.text += unfinishedLine(p);
+        q.text += unfinishedLine(passes[i]);
     }
+    if (passes.size() > kLines)
+        q.text += "\n    还有 " + n(passes.size() - kLines) +
+                  " 个文件夹；打开它们时会逐个提示，也可以运行 korvalo-cli status 全部列出。";
     q.text += "\n";
     for (std::size_t i = 0; i < passes.size() && i < kButtons; ++i) {
         const std::string caption =

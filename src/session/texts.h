@@ -153,6 +153,12 @@ std::string stopped(PassKind kind, int renamed, int total, const std::filesystem
                     Front front);
 // The journal could not take the end of a completed pass.
 std::string journalAfterPass(const JournalError &error, Front front);
+// The same, after `renamed` files were all renamed: what was done, what the record shows, and how
+// to have it show the pass completed.
+std::string passEndNotRecorded(PassKind kind, int renamed, const JournalError &error,
+                               const std::filesystem::path &folder, Front front);
+// korvalo-cli: what it had to say could not be written to its output.
+std::string outputNotWritten();
 // Every name is right but the stored order was not arranged (StoredOrder::NotArranged or
 // Stopped): why, and how to have it arranged; `namesOf` is the pass whose names the folder now
 // has (a shuffle's prefixes, or none).

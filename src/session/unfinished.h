@@ -8,7 +8,10 @@
 #include "session/question.h"
 #include "session/texts.h"
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <optional>
 #include <vector>
 
@@ -23,12 +26,38 @@ struct UnfinishedPass
     // Its volume is mounted (the folder was moved or deleted); false when the stick is not
     // plugged in.
     bool volumePresent = false;
+    // Not found, but not known to be gone either: a mount that may hold it did not answer in time
+    // (a stopped FUSE daemon, a dead network share).
+    bool unchecked = false;
+    // Found, and another Korvalo holds its volume: the pass is running now, not unfinished.
+    bool running = false;
 };
 
+// How long one look-up on a mount may take before the folder is told as not checked.
+inline constexpr std::chrono::milliseconds kLookUpLimit{1500};
+
 // Every unfinished pass in the journal kept in `journalFolder`, oldest first. A record that cannot
-// be read is left out: opening its folder tells what is wrong with it.
+// be read is left out: opening its folder tells what is wrong with it. A folder is looked for only
+// on the mounts of its own volume, each look-up given up after kLookUpLimit, so that a mount that
+// does not answer delays the scan by that much and no more.
 std::vector<UnfinishedPass>
 unfinishedPasses(const std::filesystem::path &journalFolder = stateFolder());
+
+// unfinishedPasses() on a thread of its own, so that a window paints at once and answers while it
+// runs: `done` is called on that thread with what was found. The destructor waits for the end,
+// which every look-up's limit bounds.
+class StartUpScan
+{
+public:
+    explicit StartUpScan(std::function<void(std::vector<UnfinishedPass>)> done,
+                         std::filesystem::path journalFolder = stateFolder());
+    ~StartUpScan();
+    StartUpScan(const StartUpScan &) = delete;
+    StartUpScan &operator=(const StartUpScan &) = delete;
+
+private:
+    std::thread m_thread;
+};
 
 // What a window offers once at start-up: the unfinished passes whose folders are reachable now,
 // other than `shown` (its own question comes as it opens). The question's answer is an index

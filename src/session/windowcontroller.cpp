@@ -5,6 +5,8 @@
 #include "session/unfinished.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace korvalo::session {
 
@@ -59,9 +61,26 @@ void WindowController::offerStartUp()
     // The folder shown asks about its own pass first; the others wait for the next start.
     const bool asked = m_session.state().question.has_value();
     offerOpening();
-    if (asked || m_running)
+    if (asked || m_running || m_sessionEnding) {
+        m_startUpDone = true;
         return;
-    const std::optional<StartUpOffer> offer = startUpOffer(unfinishedPasses(), m_folder);
+    }
+    m_startUpScan = std::make_unique<StartUpScan>([this](std::vector<UnfinishedPass> passes) {
+        {
+            const std::lock_guard<std::mutex> hold(m_scanMutex);
+            m_scanned = std::move(passes);
+        }
+        m_hooks.wake();
+    });
+}
+
+void WindowController::offerUnfinished(const std::vector<UnfinishedPass> &passes)
+{
+    m_startUpDone = true;
+    // The user went on meanwhile: the folders are offered as they are opened.
+    if (m_running || m_asking || m_sessionEnding)
+        return;
+    const std::optional<StartUpOffer> offer = startUpOffer(passes, m_folder);
     if (!offer)
         return;
     const int answer = ask(offer->question);
@@ -199,6 +218,13 @@ void WindowController::run(const Plan &plan)
 
 bool WindowController::planFinished()
 {
+    std::optional<std::vector<UnfinishedPass>> scanned;
+    {
+        const std::lock_guard<std::mutex> hold(m_scanMutex);
+        scanned.swap(m_scanned);
+    }
+    if (scanned)
+        offerUnfinished(*scanned);
     if (!m_running || m_session.running())
         return false; // nothing ran, or not ended yet
     if (m_asking) {
@@ -240,7 +266,9 @@ bool WindowController::planFinished()
     // Where a damaged record went is told even though successes pass silently.
     const bool tellDone =
         (m_action == Plan::Action::LeaveRecord && report.outcome == Outcome::Done) || report.remade;
-    if (!(m_closeAfterPass && report.outcome == Outcome::Stopped && !m_stoppedWhileOrdering))
+    // The desktop session ending waits for no box.
+    if (!m_sessionEnding &&
+        !(m_closeAfterPass && report.outcome == Outcome::Stopped && !m_stoppedWhileOrdering))
         showReport(report, tellDone);
     if (m_closeAfterPass) {
         m_hooks.closeWindow();
@@ -282,6 +310,23 @@ bool WindowController::closeAsked()
     }
     pause(false);
     return false;
+}
+
+bool WindowController::sessionEnds(bool waitForPlan)
+{
+    m_sessionEnding = true;
+    if (!m_running || closeDuringPlan(true) != CloseDuringPlan::StopThenClose)
+        return true;
+    m_closeAfterPass = true;
+    m_stoppedWhileOrdering = m_session.progress().ordering;
+    m_session.requestStop();
+    // A close question left open goes on no longer holding the plan.
+    pause(false);
+    if (waitForPlan) {
+        while (m_session.running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false; // its end, on the window's thread, closes the window
 }
 
 int WindowController::ask(const Question &question)

@@ -12,6 +12,7 @@
 #include "browse/volumes.h"
 #include "session/foldersession.h"
 #include "session/question.h"
+#include "session/unfinished.h"
 #include "session/windowview.h"
 
 #include <condition_variable>
@@ -86,6 +87,14 @@ public:
     // The window is asked to close: true when it may close now. During a plan the user is asked
     // while the plan waits after the file in hand; "stop" closes the window at the plan's end.
     bool closeAsked();
+    // The desktop session ends (SIGTERM, the session manager): a running plan stops after the file
+    // in hand, or with every file back while the files are stored in order, unasked, and the
+    // window closes once it has ended, showing no box: the record tells the next start what
+    // happened. `waitForPlan`: returns only once the plan has ended (the session manager may end
+    // the program when its request returns). True when the window may close now.
+    bool sessionEnds(bool waitForPlan);
+    // The start-up's look for unfinished passes elsewhere has ended (and its offer was made).
+    bool startUpDone() const { return m_startUpDone; }
 
     bool running() const { return m_running; }
     Progress progress() const { return m_session.progress(); }
@@ -107,6 +116,8 @@ private:
     // The opened folder's songs, their count and the option that fits it.
     void showOpened();
     void offerOpening();
+    // The start-up's offer of the unfinished passes found elsewhere, once the scan has ended.
+    void offerUnfinished(const std::vector<UnfinishedPass> &passes);
     // Selects the option (none: the one selected stays) and sets the buttons as it does; a folder
     // that cannot be read leaves no pass button on.
     void showFit(std::optional<Mode> mode);
@@ -135,8 +146,16 @@ private:
     std::mutex m_pauseMutex;
     std::condition_variable m_resume;
     bool m_paused = false;
-    // Last: it ends (and waits for its worker) before what the worker uses.
+    bool m_sessionEnding = false;
+    bool m_startUpDone = false;
+    // What the start-up scan found, handed over from its thread.
+    std::mutex m_scanMutex;
+    std::optional<std::vector<UnfinishedPass>> m_scanned;
+    // It ends (and waits for its worker) before what the worker uses.
     FolderSession m_session;
+    // Looks for unfinished passes off the window's thread, so that a mount that does not answer
+    // delays only the offer; ends first.
+    std::unique_ptr<StartUpScan> m_startUpScan;
 };
 
 // The folders Dir1 shows above a folder: from `root` (the drive's, when the folder is on it; else

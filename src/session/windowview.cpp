@@ -113,4 +113,9 @@ Notice folderFailureNotice(const std::filesystem::path &folder, const ListError 
             texts::folderFailure(folder, error, front)};
 }
 
+CloseDuringPlan closeDuringPlan(bool sessionEnding)
+{
+    return sessionEnding ? CloseDuringPlan::StopThenClose : CloseDuringPlan::Ask;
+}
+
 } // namespace korvalo::session

@@ -38,6 +38,17 @@ std::optional<Mode> modeFor(const FolderState &state);
 // else the one that fits the state as it is now.
 std::optional<Mode> modeAfter(const Report &report, bool pass, const FolderState &state);
 
+// How a window closes while a plan runs. Closed by the user, it asks whether to stop. Asked to end
+// by the desktop session (a logout, SIGTERM), it stops the plan unasked as Ctrl-C does (after the
+// file in hand; while the files are stored in order, with every file back) and closes once it has
+// ended, with no box to hold up the logout: the record tells the next start what happened.
+enum class CloseDuringPlan
+{
+    Ask,
+    StopThenClose
+};
+CloseDuringPlan closeDuringPlan(bool sessionEnding);
+
 // A box that tells and asks nothing.
 struct Notice
 {

@@ -8,6 +8,7 @@
 #include "window/messages.h"
 #include "window/passprogress.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -129,6 +130,15 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
 Form1::~Form1()
 {
     m_controller.reset();
+}
+
+void Form1::endWithSession(bool waitForPlan)
+{
+    // A box that waits for an answer gets its safe one.
+    if (QWidget *box = QApplication::activeModalWidget())
+        box->close();
+    if (m_controller->sessionEnds(waitForPlan))
+        close();
 }
 
 void Form1::buildControls()

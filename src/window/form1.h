@@ -50,6 +50,13 @@ public:
     // been shown.
     bool passRunning() const { return m_controller->running(); }
 
+    // The start-up's look for unfinished passes elsewhere has ended (and its offer was made).
+    bool startUpDone() const { return m_controller->startUpDone(); }
+    // The desktop session ends (SIGTERM, the session manager): a running plan stops unasked and
+    // the window closes once it has ended, showing no box. `waitForPlan`: returns only once the
+    // plan has ended (the session manager may end the program when its request returns).
+    void endWithSession(bool waitForPlan = false);
+
     void setMessageHook(MessageHook hook);
     void setQuestionHook(QuestionHook hook);
 

@@ -2,7 +2,9 @@
 // terminal unless a test types on one. Exit statuses, a dry run and a refused pass that leave the
 // folder as it was, the questions answered on a terminal and the safe way elsewhere, a pass
 // stopped by Ctrl-C and recovered afterwards, and the journal made lasting before the first rename
-// and after a stop.
+// and after a stop. A closed terminal and SIGTERM stop a pass as Ctrl-C does, also while the files
+// are stored in order on exFAT; output, order and record that could not be written fail the
+// command; a mount that does not answer is not waited for.
 
 #include "browse/mountinfo.h"
 #include "passes/journalformat.h"
@@ -10,12 +12,17 @@
 #include "passes/ordering.h"
 #include "passes/passlock.h"
 #include "passes/statefolder.h"
+#include "session/unfinished.h"
 #include "support/clirun.h"
 #include "support/hostileplace.h"
-#include "support/passrun.h"
 #include "support/testdir.h"
 
+#include "mountedimage.h"
+#include "volumefiles.h"
+
+#include <QElapsedTimer>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -73,7 +80,7 @@ int countPrefixedBefore(const QStringList &now, const QStringList &originals)
     int n = 0;
     for (const QString &name : now)
         n += std::any_of(originals.begin(), originals.end(), [&](const QString &o) {
-            return hasPrefixBefore(name.toStdString(), o.toStdString());
+            return isPrefixOf(name.toStdString(), o.toStdString());
         });
     return n;
 }
@@ -127,6 +134,17 @@ private slots:
     void orderingFolderGetsNoPass_data();
     void orderingFolderGetsNoPass();
     void twoShufflesAtOnce();
+    void stopSignal_data();
+    void stopSignal();
+    void outputNotWritten_data();
+    void outputNotWritten();
+    void orderNotArrangedFails();
+    void recordNotWrittenFails();
+    void stuckMountIsNotWaitedFor();
+    void ownDigitsCountedByOneRule();
+    void stoppedRemovalCountsItsPlan();
+    void exitStatusesDocumented_data();
+    void exitStatusesDocumented();
 };
 
 void TestCli::exitStatus_data()
@@ -707,6 +725,259 @@ void TestCli::twoShufflesAtOnce()
         QCOMPARE(namesOf(dir), sorted(songs(5)));
     }
     qInfo("the second shuffle found the folder changed since it opened it in %d of 8 runs", stale);
+}
+
+// The names of a folder on a mounted image, with the ordering folder, if one was left, in view.
+QString ordered(const fs::path &folder)
+{
+    return show(snapshot(folder));
+}
+
+void TestCli::stopSignal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("storing"); // on exFAT, during the stored-order step
+    QTest::addColumn<int>("status");
+    const struct
+    {
+        const char *name;
+        int number;
+        int status;
+    } stops[] = {{"SIGINT", SIGINT, 130}, {"SIGHUP", SIGHUP, 129}, {"SIGTERM", SIGTERM, 143}};
+    for (const auto &stop : stops) {
+        QTest::addRow("%s while renaming", stop.name) << stop.number << false << stop.status;
+        QTest::addRow("%s while storing in order", stop.name) << stop.number << true << stop.status;
+    }
+}
+
+// Ctrl-C, the terminal closed and the system's request to end all stop a pass the same way: after
+// the file in hand, or, while the files are stored in order, with no further file out and those
+// out back. Each ends with its own status and leaves nothing but what `recover` handles.
+void TestCli::stopSignal()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, storing);
+    QFETCH(int, status);
+    const QStringList raise = {QStringLiteral("KORVALO_TEST_SIGNAL=%1").arg(signal)};
+    if (!storing) {
+        TestDir dir;
+        touchAll(dir, songs(6));
+        const CliRun run = interruptedPass("shuffle", dir, 2, raise);
+        QVERIFY2(run.status == status, qPrintable(QString::number(run.status) + run.err));
+        QCOMPARE(countPrefixedBefore(namesOf(dir), songs(6)), 2);
+        QVERIFY2(run.err.contains("recover"), qPrintable(run.err));
+        return;
+    }
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(100));
+    const fs::path folder = image.root();
+    std::vector<std::string> names;
+    for (int i = 1; i <= 12; ++i)
+        names.push_back("歌曲 " + std::to_string(i) + ".mp3");
+    Snapshot original;
+    const QString populated = populate(image, original, names);
+    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+
+    // Twelve renames, then four of the twelve moves out.
+    const CliRun run = cli({"shuffle", "%1"}, folder,
+                           hooked(raise + QStringList{"KORVALO_TEST_SIGINT_AFTER=16"}));
+    QVERIFY2(run.status == status, qPrintable(QString::number(run.status) + ": " + run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("存放顺序没有整理")), qPrintable(run.err));
+    const Snapshot after = snapshot(folder);
+    QVERIFY2(holdsEveryFileOnce(after, original), qPrintable(ordered(folder)));
+    QCOMPARE(after.size(), original.size()); // the ordering folder is gone
+    const CliRun look = cli({"status", "%1"}, folder);
+    QVERIFY2(look.status == 0 && look.out.contains(QStringLiteral("没有需要处理的")),
+             qPrintable(look.out));
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+void TestCli::outputNotWritten_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("renames");
+    QTest::newRow("list") << QStringList{"list", "%1"} << false;
+    QTest::newRow("status") << QStringList{"status", "%1"} << false;
+    QTest::newRow("status of every folder") << QStringList{"status"} << false;
+    QTest::newRow("shuffle --dry-run") << QStringList{"shuffle", "%1", "--dry-run"} << false;
+    QTest::newRow("help") << QStringList{"--help"} << false;
+    QTest::newRow("shuffle: its report") << QStringList{"shuffle", "%1"} << true;
+}
+
+// Output that cannot be written (stdout on /dev/full) fails the command, after the renames it made
+// were recorded: they stand, and `status` tells them.
+void TestCli::outputNotWritten()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, renames);
+    TestDir dir;
+    touchAll(dir, songs(3));
+    QStringList filled;
+    for (const QString &arg : args)
+        filled << QString(arg).replace("%1", QString::fromStdString(dir.path().native()));
+    QProcess p;
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.setStandardOutputFile(QStringLiteral("/dev/full"));
+    p.start(QStringLiteral(KORVALO_CLI), filled);
+    QVERIFY(p.waitForFinished(60000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p.exitCode() == 1, qPrintable(QString::number(p.exitCode()) + err));
+    QVERIFY2(err.contains(QStringLiteral("标准输出")), qPrintable(err));
+    QCOMPARE(countPrefixedBefore(namesOf(dir), songs(3)), renames ? 3 : 0);
+    const CliRun look = cli({"status", "%1"}, dir);
+    QVERIFY2(look.status == 0, qPrintable(look.err));
+    if (renames)
+        QVERIFY2(look.out.contains(QStringLiteral("3 个文件名带着 Korvalo")), qPrintable(look.out));
+}
+
+// A move refused while the files are stored in order (the device gone): every file comes back
+// and the command fails with status 1, saying the order was not arranged.
+void TestCli::orderNotArrangedFails()
+{
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(100));
+    const fs::path folder = image.root();
+    Snapshot original;
+    const QString populated = populate(image, original, {"a.mp3", "b.mp3", "c.flac", "d.mp3"});
+    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+
+    // Four renames and two moves out; the third move is refused, the files out come back.
+    const CliRun run = cli({"shuffle", "%1"}, folder,
+                           hooked({QStringLiteral("KORVALO_TEST_RENAME_ERRNO=%1").arg(ENODEV),
+                                   "KORVALO_TEST_RENAME_ERRNO_AFTER=6",
+                                   "KORVALO_TEST_RENAME_ERRNO_TIMES=1"}));
+    QVERIFY2(run.status == 1, qPrintable(QString::number(run.status) + ": " + run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("没能整理这些歌曲在U盘上的存放顺序")),
+             qPrintable(run.err));
+    const Snapshot after = snapshot(folder);
+    QVERIFY2(holdsEveryFileOnce(after, original), qPrintable(ordered(folder)));
+    QCOMPARE(after.size(), original.size());
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+// The state folder full after the renames began: every file was renamed, the end of the pass did
+// not reach the record. A failure, told without contradiction, and `recover --finish` puts the
+// record right without renaming anything again.
+void TestCli::recordNotWrittenFails()
+{
+    TestDir dir;
+    touchAll(dir, songs(5));
+    const CliRun run =
+        cli({"shuffle", "%1"}, dir,
+            hooked({QStringLiteral("KORVALO_TEST_STATE_ERRNO=%1").arg(ENOSPC),
+                    "KORVALO_TEST_STATE_ERRNO_AFTER=2"}));
+    QVERIFY2(run.status == 1, qPrintable(QString::number(run.status) + ": " + run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("5 个文件都已改好")), qPrintable(run.err));
+    QVERIFY2(!run.err.contains(QStringLiteral("没有继续改名")), qPrintable(run.err));
+    QVERIFY2(run.err.contains("--finish"), qPrintable(run.err));
+    const QStringList renamed = namesOf(dir);
+    QCOMPARE(countPrefixedBefore(renamed, songs(5)), 5);
+
+    const CliRun finished = cli({"recover", "%1", "--finish"}, dir);
+    QVERIFY2(finished.status == 0, qPrintable(finished.err));
+    QCOMPARE(namesOf(dir), renamed);
+    const CliRun look = cli({"status", "%1"}, dir);
+    QVERIFY2(look.out.contains(QStringLiteral("没有需要处理的")), qPrintable(look.out));
+}
+
+// `status` with no folder does not wait on a mount that does not answer (a FUSE daemon stopped,
+// as a dead network share behaves): the folder on it is told as not checked, within the limit of
+// one look-up, and the other records are told as usual.
+void TestCli::stuckMountIsNotWaitedFor()
+{
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(100));
+    const fs::path folder = image.root();
+    Snapshot original;
+    QVERIFY(populate(image, original, {"a.mp3", "b.mp3", "c.mp3", "d.mp3"}).isEmpty());
+    QCOMPARE(cli({"shuffle", "%1"}, folder, hooked({"KORVALO_TEST_SIGINT_AFTER=2"})).status, 130);
+    TestDir local;
+    touchAll(local, songs(4));
+    QCOMPARE(interruptedPass("shuffle", local, 2).status, 130);
+
+    const pid_t daemon = image.daemon();
+    QVERIFY(daemon > 0);
+    QVERIFY(::kill(daemon, SIGSTOP) == 0);
+    struct Resume
+    {
+        pid_t pid;
+        ~Resume() { ::kill(pid, SIGCONT); }
+    } resume{daemon};
+    QElapsedTimer timer;
+    timer.start();
+    const CliRun look = cli({"status"}, fs::path());
+    const qint64 took = timer.elapsed();
+    qInfo("status with a stopped FUSE daemon: %lld ms", static_cast<long long>(took));
+    QVERIFY2(took < 2 * korvalo::session::kLookUpLimit.count() + 2000, qPrintable(look.out));
+    QVERIFY2(look.status == 0, qPrintable(look.err));
+    QVERIFY2(look.out.contains(QStringLiteral("无法检查")), qPrintable(look.out));
+    QVERIFY2(look.out.contains(QString::fromStdString(local.path().native())),
+             qPrintable(look.out));
+    ::kill(daemon, SIGCONT);
+    QCOMPARE(cli({"recover", "%1", "--undo"}, folder).status, 0);
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+// "1984.mp3" keeps its four digits in a removal (the name would be left hidden): `status` does not
+// count them either, as Korvalo's or as the name's own.
+void TestCli::ownDigitsCountedByOneRule()
+{
+    TestDir dir;
+    touchAll(dir, {"1984.mp3", "a.mp3"});
+    const CliRun look = cli({"status", "%1"}, dir);
+    QVERIFY2(look.status == 0, qPrintable(look.err));
+    QVERIFY2(!look.out.contains(QStringLiteral("四位数字")), qPrintable(look.out));
+    const CliRun dry = cli({"remove", "%1", "--strip-all", "--dry-run"}, dir);
+    QVERIFY2(dryRunRenames(dry.out).isEmpty(), qPrintable(dry.out));
+}
+
+// A removal stopped after its first file counts the files it was to rename, not the folder's.
+void TestCli::stoppedRemovalCountsItsPlan()
+{
+    TestDir dir;
+    touchAll(dir, songs(20) + QStringList{"1999 a.mp3", "2001 b.mp3"});
+    const CliRun run = cli({"remove", "%1", "--strip-all"}, dir,
+                           hooked({"KORVALO_TEST_SIGINT_AFTER=1"}));
+    QVERIFY2(run.status == 130, qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("在 2 个文件中改了 1 个")), qPrintable(run.err));
+}
+
+void TestCli::exitStatusesDocumented_data()
+{
+    QTest::addColumn<QString>("document"); // below the source folder; empty: --help
+    QTest::newRow("--help") << QString();
+    QTest::newRow("README") << "README.md";
+    QTest::newRow("man page") << "data/man/korvalo-cli.1.in";
+    QTest::newRow("man page, Chinese") << "data/man/zh_CN/korvalo-cli.1.in";
+}
+
+// --help, the README's table and both man pages name every exit status the program gives.
+void TestCli::exitStatusesDocumented()
+{
+    QFETCH(QString, document);
+    QString text;
+    if (document.isEmpty()) {
+        text = cli({"--help"}, fs::path()).out;
+    } else {
+        QFile file(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../../") + document);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        text = QString::fromUtf8(file.readAll());
+    }
+    for (const int status : {0, 1, 2, 3, 129, 130, 143}) {
+        const QString n = QString::number(status);
+        const bool named = text.contains("\n  " + n + " ") || text.contains("| " + n + " |") ||
+                           text.contains(".B " + n + "\n");
+        QVERIFY2(named, qPrintable(n));
+    }
+    QVERIFY(text.contains("SIGHUP") && text.contains("SIGTERM"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

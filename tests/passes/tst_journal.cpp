@@ -917,8 +917,8 @@ void TestJournal::digitNames_data()
                  "2019【Live】.mp3", "1234.mp3",          "4321Song.mp3",
                  "5555歌曲.mp3",     "12345.mp3",         "Song.mp3"}
         << QStringList() << Names{"4321Song.mp3", "5555歌曲.mp3", "12345.mp3"}
-        << Names{"2019 Live.mp3", "1999 - Prince.mp3", "0001_Intro.flac", "2019【Live】.mp3",
-                 "1234.mp3"};
+        // "1234.mp3" is neither: a removal never takes its digits (the name would be hidden).
+        << Names{"2019 Live.mp3", "1999 - Prince.mp3", "0001_Intro.flac", "2019【Live】.mp3"};
     QTest::newRow("unknown folder: a leading 0 is never Korvalo's")
         << Names{"0123Song.mp3"} << QStringList() << Names{} << Names{"0123Song.mp3"};
     QTest::newRow("shuffled once") << mixed << QStringList{"4000"}

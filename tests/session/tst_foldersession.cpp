@@ -663,7 +663,8 @@ void TestFolderSession::refusals()
 }
 
 // A removal stops where a name it makes is taken: the report names both files and says what to
-// do; the list shows the names as they are. Once the file in the way is moved, the next request
+// do (no file of its plan is left after it: "c.mp3" was never to be renamed); the list shows the
+// names as they are. Once the file in the way is moved, the next request
 // offers to finish that pass, and Enter does.
 void TestFolderSession::failedPassFinishedOnRequest()
 {
@@ -685,7 +686,7 @@ void TestFolderSession::failedPassFinishedOnRequest()
     QVERIFY2(has(text, "“2222c.mp3”") &&
                  has(text, "目标文件已存在。挡住它的是文件夹里的\n    “c.mp3”\n"
                            "请先把这个文件改名或移到别的文件夹，再运行一次") &&
-                 has(text, "已改名 1 个文件") && has(text, "之后的 1 个文件没有处理"),
+                 has(text, "已改名 1 个文件") && !has(text, "之后的"),
              text.c_str());
     QCOMPARE(dir.names(), (Names{"2222c.mp3", "b.mp3", "c.mp3"}));
     QCOMPARE(dir.read("b.mp3"), std::string("content of 1111b.mp3"));

@@ -1,7 +1,9 @@
 #include "session/texts.h"
+#include "session/unfinished.h"
 
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <set>
 
@@ -62,6 +64,8 @@ private slots:
     void failureNewsFirst();
     void oneCausePerReport_data();
     void oneCausePerReport();
+    void unfinishedElsewhereIsBounded_data();
+    void unfinishedElsewhereIsBounded();
 };
 
 void TestTexts::questionAnswers_data()
@@ -140,7 +144,8 @@ void TestTexts::glossaryHolds()
                            texts::dryRunHeading(PassKind::Shuffle), texts::statusOtherDigits(2),
                            texts::dryRunSummary(PassKind::Removal, 3, 2),
                            texts::statusUnknownFolder(4), texts::orderingProgressLabel(),
-                           texts::movingBackProgressLabel(), texts::windowHelp()});
+                           texts::movingBackProgressLabel(), texts::windowHelp(),
+                           texts::outputNotWritten()});
     for (const PassKind kind :
          {PassKind::Shuffle, PassKind::Removal, PassKind::Restore, PassKind::Order})
         all.insert(all.end(), {texts::completed(kind, 3), texts::passName(kind)});
@@ -160,7 +165,10 @@ void TestTexts::glossaryHolds()
              texts::orderingFolder(leftIn.filesLeftIn, f),
              texts::recoveryFailed(broken, kFolder, f), texts::keptDigits(2, f),
              texts::recoveryPending(kFolder, f), texts::folderGoneAway(Cause::DeviceGone, f),
-             texts::folderGoneAway(Cause::FolderGone, f)});
+             texts::folderGoneAway(Cause::FolderGone, f),
+             texts::passEndNotRecorded(PassKind::Shuffle, 5, {JournalError::Kind::Write, ENOSPC,
+                                                              kRecord},
+                                       kFolder, f)});
     }
     for (const std::string &text : all)
         checkGlossary(text);
@@ -320,6 +328,43 @@ void TestTexts::oneCausePerReport()
     status.done = 2;
     const std::string asked = texts::recoveryQuestion(status, 0, false, Front(front)).text;
     QVERIFY2(!has(asked, "原因：有一个文件无法改名。"), asked.c_str());
+}
+
+void TestTexts::unfinishedElsewhereIsBounded_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("lines"); // folder lines in the box
+    QTest::newRow("one") << 1 << 1;
+    QTest::newRow("as many as it shows") << 8 << 8;
+    QTest::newRow("sixty") << 60 << 8;
+}
+
+// The start-up box lists a bounded number of folders and says how many more there are, so that
+// its buttons stay on a small screen; a folder that could not be checked, or whose pass is
+// running, says so.
+void TestTexts::unfinishedElsewhereIsBounded()
+{
+    QFETCH(int, count);
+    QFETCH(int, lines);
+    std::vector<session::UnfinishedPass> passes(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        passes[std::size_t(i)].key = {"UUID-1", "/音乐/" + std::to_string(i)};
+        passes[std::size_t(i)].folder = "/media/u/" + std::to_string(i);
+    }
+    passes[0].running = true;
+    const session::Question q = texts::unfinishedAtStartQuestion(passes);
+    QCOMPARE(int(std::count(q.text.begin(), q.text.end(), '\n')),
+             lines + 3 + std::min(count, 3) + (count > lines ? 1 : 0));
+    QCOMPARE(has(q.text, "还有 52 个文件夹"), count == 60);
+    QVERIFY2(has(q.text, "另一个 Korvalo 正在处理它"), q.text.c_str());
+
+    passes.resize(1);
+    passes[0] = {};
+    passes[0].key = {"UUID-1", "/音乐"};
+    passes[0].volumePresent = true;
+    passes[0].unchecked = true;
+    const std::string listed = texts::unfinishedList(passes);
+    QVERIFY2(has(listed, "无法检查") && !has(listed, "已被移动或删除"), listed.c_str());
 }
 
 QTEST_APPLESS_MAIN(TestTexts)

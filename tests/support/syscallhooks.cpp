@@ -2,12 +2,20 @@
 // fast the disk is, and see what the program asked of the disk. Loaded with LD_PRELOAD; each hook
 // is switched on by an environment variable:
 //   KORVALO_TEST_SIGINT_AFTER=n      Ctrl-C: raises SIGINT right after the n-th rename that worked.
+//   KORVALO_TEST_SIGNAL=s            raises signal number s there instead (SIGHUP: the terminal
+//                                    closed, SIGTERM: the system ends the program).
 //   KORVALO_TEST_DETACH=dir and KORVALO_TEST_DETACH_AFTER=n
 //                                    the stick pulled out: unmounts dir lazily right after the
 //                                    n-th rename that worked.
 //   KORVALO_TEST_RENAME_ERRNO=e and KORVALO_TEST_RENAME_ERRNO_AFTER=n
 //                                    a medium that stops answering: once n renames worked, every
-//                                    renameat2 fails with error number e and renames nothing.
+//                                    renameat2, and every rename() of the music folder, fails
+//                                    with error number e and renames nothing. With
+//                                    KORVALO_TEST_RENAME_ERRNO_TIMES=t only the first t of them
+//                                    fail (a medium that falters once).
+//   KORVALO_TEST_STATE_ERRNO=e and KORVALO_TEST_STATE_ERRNO_AFTER=n
+//                                    a full state folder: once n renames worked, every write to a
+//                                    file in the state folder fails with error number e.
 //   KORVALO_TEST_LOG=file            appends a line to the file for every write to a regular file
 //                                    ("write PATH"), fsync or fdatasync ("sync PATH") and rename
 //                                    that worked ("rename FROM\tTO"), in the order they are made.
@@ -79,6 +87,20 @@ std::string stateHome()
 
 long musicRenames = 0; // the renames of the music folder that worked
 
+// Whether this rename is one to fail (KORVALO_TEST_RENAME_ERRNO): sets errno when it is.
+bool failRename()
+{
+    static const long failWith = numberFrom("KORVALO_TEST_RENAME_ERRNO");
+    static const long failAfter = numberFrom("KORVALO_TEST_RENAME_ERRNO_AFTER");
+    static const long times = numberFrom("KORVALO_TEST_RENAME_ERRNO_TIMES");
+    static long failed = 0;
+    if (failWith <= 0 || musicRenames < failAfter || (times > 0 && failed >= times))
+        return false;
+    ++failed;
+    errno = static_cast<int>(failWith);
+    return true;
+}
+
 // A rename that worked: logged, and counted when it is one of the music folder's.
 void renamed(const char *from, const char *to)
 {
@@ -95,8 +117,10 @@ void renamed(const char *from, const char *to)
     static const char *const detach = std::getenv("KORVALO_TEST_DETACH");
     if (detach && count == detachAfter)
         ::umount2(detach, MNT_DETACH);
-    if (count == sigintAfter)
-        std::raise(SIGINT);
+    if (count == sigintAfter) {
+        static const long signal = numberFrom("KORVALO_TEST_SIGNAL");
+        std::raise(signal > 0 ? static_cast<int>(signal) : SIGINT);
+    }
     errno = saved;
 }
 
@@ -112,14 +136,8 @@ extern "C" long syscall(long number, ...)
         arg = va_arg(ap, long);
     va_end(ap);
 
-    if (number == SYS_renameat2) {
-        static const long failWith = numberFrom("KORVALO_TEST_RENAME_ERRNO");
-        static const long failAfter = numberFrom("KORVALO_TEST_RENAME_ERRNO_AFTER");
-        if (failWith > 0 && musicRenames >= failAfter) {
-            errno = static_cast<int>(failWith);
-            return -1;
-        }
-    }
+    if (number == SYS_renameat2 && failRename())
+        return -1;
     using Syscall = long (*)(long, ...);
     static const auto realSyscall = real<Syscall>("syscall");
     const long result = realSyscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
@@ -132,6 +150,11 @@ extern "C" int rename(const char *from, const char *to)
 {
     using RenameCall = int (*)(const char *, const char *);
     static const auto realRename = real<RenameCall>("rename");
+    // The fallback of a driver that refuses the no-replace flag fails the same way; the
+    // journal's own renames go on.
+    static const std::string state = stateHome();
+    if ((state.empty() || std::strncmp(from, state.c_str(), state.size()) != 0) && failRename())
+        return -1;
     const int result = realRename(from, to);
     if (result == 0)
         renamed(from, to);
@@ -141,6 +164,18 @@ extern "C" int rename(const char *from, const char *to)
 extern "C" ssize_t write(int fd, const void *data, size_t size)
 {
     static const auto realWrite = real<WriteCall>("write");
+    static const long stateErrno = numberFrom("KORVALO_TEST_STATE_ERRNO");
+    if (stateErrno > 0 && musicRenames >= numberFrom("KORVALO_TEST_STATE_ERRNO_AFTER")) {
+        static const std::string state = stateHome();
+        const int saved = errno;
+        struct stat st;
+        const bool file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        errno = saved;
+        if (file && !state.empty() && pathOf(fd).starts_with(state)) {
+            errno = static_cast<int>(stateErrno);
+            return -1;
+        }
+    }
     const ssize_t result = realWrite(fd, data, size);
     if (std::getenv("KORVALO_TEST_LOG") && result > 0) {
         const int saved = errno;

@@ -114,8 +114,11 @@ public:
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             qWarning("window not exposed");
-        // What the start folder asks is asked once the window's event loop runs.
+        // What the start folder asks is asked once the window's event loop runs; the unfinished
+        // passes elsewhere once the look for them, off the window's thread, has ended.
         QCoreApplication::processEvents();
+        if (!QTest::qWaitFor([&] { return window->startUpDone(); }, 10000))
+            qWarning("start-up offer not made");
     }
     ~Harness()
     {
