@@ -24,7 +24,8 @@
 
 #include "browse/oserror.h"
 #include "passes/journalfile.h"
-#include "session/unfinished.h"
+#include "session/platformtext.h"
+#include "session/unfinishedpass.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -50,16 +51,6 @@ std::string n(long long value)
 std::string n(std::size_t value)
 {
     return std::to_string(value);
-}
-
-std::string utf8(const std::filesystem::path &path)
-{
-#ifdef _WIN32
-    const std::u8string s = path.u8string();
-    return std::string(s.begin(), s.end());
-#else
-    return path.native();
-#endif
 }
 
 bool window(Front front)
@@ -95,13 +86,8 @@ std::string localTime(std::int64_t secondsSince1970)
 {
     const std::time_t t = static_cast<std::time_t>(secondsSince1970);
     std::tm local{};
-#ifdef _WIN32
-    if (localtime_s(&local, &t) != 0)
+    if (!platform::localTime(t, local))
         return "?";
-#else
-    if (!localtime_r(&t, &local))
-        return "?";
-#endif
     char buffer[64] = {};
     std::snprintf(buffer, sizeof buffer, "%d年%d月%d日 %02d:%02d", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
@@ -285,36 +271,22 @@ session::Question passRecoveryQuestion(const RecoveryStatus &status, int filesAw
 
 std::string quoted(const std::filesystem::path &path)
 {
-    return "“" + utf8(path) + "”";
+    return "“" + platform::utf8(path) + "”";
 }
 
 std::string shellQuoted(const std::filesystem::path &path)
 {
-    const std::string s = utf8(path);
+    const std::string s = platform::utf8(path);
     const bool plain = !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                std::string_view("_/.,:+@%=-\\").find(c) != std::string_view::npos;
     });
-    if (plain)
-        return s;
-#ifdef _WIN32
-    // cmd.exe and PowerShell both take a double-quoted path; a path holds no double quote.
-    return '"' + s + '"';
-#else
-    std::string out = "'";
-    for (const char c : s) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
-    return out + "'";
-#endif
+    return plain ? s : platform::shellQuotedText(s);
 }
 
 std::string shownName(const std::filesystem::path &name, Front front)
 {
-    const std::string s = utf8(name);
+    const std::string s = platform::utf8(name);
     // A terminal wraps long lines, and its user may copy the name: it is shown whole.
     if (front == Front::Terminal)
         return s;
@@ -795,7 +767,7 @@ std::string dryRunHeading(PassKind kind)
 
 std::string dryRunRename(const FileName &from, const FileName &to)
 {
-    return utf8(from) + " → " + utf8(to);
+    return platform::utf8(from) + " → " + platform::utf8(to);
 }
 
 std::string dryRunSummary(PassKind kind, int renames, int kept)

@@ -5,6 +5,7 @@
 #include "passes/journalfile.h"
 #include "passes/journalformat.h"
 #include "passes/journalkey.h"
+#include "session/texts.h"
 
 #include <algorithm>
 #include <cstdint>

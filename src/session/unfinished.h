@@ -3,27 +3,15 @@
 // The unfinished passes the journal holds, in every folder it knows, and where each folder can be
 // reached now: for the window's word at start-up and for `korvalo-cli status` with no folder.
 
-#include "passes/passrecord.h"
 #include "passes/statefolder.h"
 #include "session/question.h"
-#include "session/texts.h"
+#include "session/unfinishedpass.h"
 
 #include <filesystem>
 #include <optional>
 #include <vector>
 
 namespace korvalo::session {
-
-struct UnfinishedPass
-{
-    JournalKey key;  // the folder as the record knows it: its volume and its path inside it
-    PassRecord pass; // the pass that did not finish
-    // Where the folder is mounted now; empty when it cannot be found.
-    std::filesystem::path folder;
-    // Its volume is mounted (the folder was moved or deleted); false when the stick is not
-    // plugged in.
-    bool volumePresent = false;
-};
 
 // Every unfinished pass in the journal kept in `journalFolder`, oldest first. A record that cannot
 // be read is left out: opening its folder tells what is wrong with it.

@@ -1,0 +1,20 @@
+#pragma once
+
+// What the texts need of the platform, one file per platform (platformtext_*.cpp).
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+namespace korvalo::texts::platform {
+
+// A path as UTF-8 text.
+std::string utf8(const std::filesystem::path &path);
+
+// The local time of `t`; false when it cannot be told.
+bool localTime(std::time_t t, std::tm &out);
+
+// A path's UTF-8 text quoted as the platform's shell reads it back (not a plain one).
+std::string shellQuotedText(const std::string &s);
+
+} // namespace korvalo::texts::platform
