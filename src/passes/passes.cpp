@@ -216,7 +216,8 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
     const std::filesystem::path startFolder = ctx.folder.folder();
     const VolumeClaim claim =
         claimVolume(startFolder, ClaimMode::Hold,
-                    recording.on() ? MountLookup::Resolve : MountLookup::MountTable);
+                    recording.on() ? MountLookup::Resolve : MountLookup::MountTable,
+                    ctx.journal ? ctx.journal->lockFolder() : PassLock::lockFolder());
     const MediumCheck medium(claim.device);
     const std::optional<MountInfo> &mount = claim.mount;
     if (claim.device)
@@ -262,7 +263,7 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
     result.status = PassResult::Status::Completed;
     // On FAT and exFAT the files are then stored in the order the re-read list shows, for players
     // that play a folder in its stored order. Names do not change, so the list stays as it is.
-    if (mount && keepsStoredOrder(*mount) && result.refreshError.ok() &&
+    if (mount && keepsStoredOrder(*mount, ctx.storedOrder) && result.refreshError.ok() &&
         ctx.folder.folder() == startFolder) {
         const std::vector<FileName> names = listedNames(ctx.list);
         const OrderingOutcome order = arrangeStoredOrder(

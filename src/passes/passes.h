@@ -153,6 +153,8 @@ struct PassContext
     Journal *journal = nullptr;
     // Who answers the pass's questions; nullptr takes SafeAnswers.
     PassQuestions *questions = nullptr;
+    // Where a completed pass stores the files in the list's order (ordering.h).
+    StoredOrderRule storedOrder = StoredOrderRule::FatAndExfat;
 };
 
 // How often the shuffle pass draws again when the drawn name is taken.

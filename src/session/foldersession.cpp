@@ -118,7 +118,8 @@ private:
     bool m_movingBack = false;
 };
 
-FolderSession::FolderSession(Front front) : m_front(front), m_journal(std::make_unique<Journal>())
+FolderSession::FolderSession(Front front, StoredOrderRule storedOrder)
+    : m_front(front), m_journal(std::make_unique<Journal>()), m_storedOrder(storedOrder)
 {
 }
 
@@ -352,8 +353,8 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
     }
 
     // Refused where the pass would refuse: the driver and the volume's lock, only tried here.
-    switch (const VolumeClaim claim =
-                claimVolume(folder, ClaimMode::TryOnly, MountLookup::MountTable);
+    switch (const VolumeClaim claim = claimVolume(folder, ClaimMode::TryOnly,
+                                                  MountLookup::MountTable, m_journal->lockFolder());
             claim.refusal) {
     case VolumeClaim::Refusal::None:
         break;
@@ -702,8 +703,8 @@ Report FolderSession::execute(const Plan &plan)
         const int total = m_list.count();
         const FixedFolder fixed(folder);
         PlannedAnswers answers(plan);
-        const PassContext context{m_list,          fixed,   sink, systemRenameCalls(),
-                                  m_journal.get(), &answers};
+        const PassContext context{m_list,          fixed,    sink,         systemRenameCalls(),
+                                  m_journal.get(), &answers, m_storedOrder};
         ClockRandomSource random;
         const PassResult result = kind == PassKind::Shuffle   ? runShufflePass(context, random)
                                   : kind == PassKind::Replace ? runReplacePass(context, random)
@@ -712,7 +713,7 @@ Report FolderSession::execute(const Plan &plan)
     }
     case Plan::Action::Recovery: {
         const RecoveryResult result =
-            recoverFolder(folder, *m_journal, plan.pending, plan.choice, sink);
+            recoverFolder(folder, *m_journal, plan.pending, plan.choice, sink, m_storedOrder);
         fromRecovery(result, folder);
         if (report.outcome != Outcome::Done && report.outcome != Outcome::Partial)
             return report;
