@@ -33,7 +33,8 @@ install_missing "${packages[@]}"
 started=$(date +%s)
 echo "== Cross-build for Windows ($build_dir)"
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DKORVALO_CORE_ONLY=ON >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DKORVALO_CORE_ONLY=ON \
+  -DKORVALO_WERROR=ON >/dev/null
 cmake --build "$build_dir" -j "$jobs"
 check_exe="$build_dir/tests/windows/check_windows.exe"
 cli_exe="$PWD/$build_dir/src/cli/korvalo-cli.exe"

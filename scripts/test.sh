@@ -15,6 +15,9 @@
 # script, and the input that caused it is left in build-fuzz/. Then scripts/test-package.sh checks the program as
 # installed (validators, the Debian package checked by lintian and installed with apt-get on this
 # machine, help and version without a display, the installed program's window icon); KORVALO_SKIP_PACKAGE=1 leaves it out.
+# Both builds are configured through CMakePresets.json (presets default and asan, where the
+# sanitizers' options are kept), with every compiler warning an error (KORVALO_WERROR). Before
+# them, clang-format checks every tracked C++ file against .clang-format.
 # KORVALO_TIDY=1 also runs clang-tidy (with the committed .clang-tidy) over src/; it is not part of
 # the default run.
 set -euo pipefail
@@ -26,7 +29,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 export DEBIAN_FRONTEND=noninteractive
 packages=(
-  g++ cmake ninja-build pkg-config qt6-base-dev libblkid-dev fonts-noto-cjk
+  g++ cmake ninja-build pkg-config qt6-base-dev libblkid-dev fonts-noto-cjk clang-format git
   # the mounted file system tests: mkfs, fsck, FUSE drivers, losetup
   exfatprogs exfat-fuse ntfs-3g dosfstools fusefat fuse3 mount
 )
@@ -37,20 +40,20 @@ install_missing "${packages[@]}"
 
 status=0
 
+echo "== clang-format over the tracked C++ files"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror || status=1
+
 echo "== Build ($build_dir) and test"
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --preset default -B "$build_dir" -DKORVALO_WERROR=ON >/dev/null
 cmake --build "$build_dir" -j "$jobs"
-ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" || status=1
+ctest --preset default --test-dir "$build_dir" -j "$jobs" || status=1
 
 if [ "${KORVALO_SKIP_ASAN:-0}" != 1 ]; then
   echo "== Build ($asan_dir) with AddressSanitizer and UndefinedBehaviorSanitizer, and test"
-  cmake -S . -B "$asan_dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVALO_SANITIZE=ON \
-    -DKORVALO_BUILD_BENCH=OFF >/dev/null
+  cmake --preset asan -B "$asan_dir" -DKORVALO_WERROR=ON >/dev/null
   cmake --build "$asan_dir" -j "$jobs"
-  # Any finding ends the test with an error, so ctest counts it as failed.
-  ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1 \
-  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    ctest --test-dir "$asan_dir" --output-on-failure -j "$jobs" || status=1
+  # Any finding ends the test with an error, so ctest counts it as failed (the preset's options).
+  ctest --preset asan --test-dir "$asan_dir" -j "$jobs" || status=1
 fi
 
 if [ "${KORVALO_SKIP_WINDOWS:-0}" != 1 ]; then

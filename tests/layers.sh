@@ -1,7 +1,9 @@
 #!/bin/sh
 # The layers hold: the core and the session include no toolkit and no iostream, and korvalo-cli's
 # code writes no text of its own beyond its help (clitext.cpp): every other text is the session's.
-# Called with the src folder.
+# Platform code lives in *_posix.* and *_windows.* files only, and no two units (a header and its
+# source, with their platform files) include each other, however far round. Called with the src
+# folder.
 src=${1:?the src folder}
 status=0
 if grep -nE '#include <(Q[A-Za-z]*|iostream)>' -r "$src/browse" "$src/passes" "$src/session"; then
@@ -19,6 +21,36 @@ if grep -nE '(fs|filesystem)::path\((std::string\b|[A-Za-z_.>-]*(pathInVolume|\.
   -r "$src/browse" "$src/passes" "$src/session" "$src/cli" "$src/window" "$src/win32" |
   grep -vE '/utf8path\.cpp:|_posix\.cpp:'; then
   echo "A path from a UTF-8 string is made by pathFromUtf8(), never by std::filesystem::path." >&2
+  status=1
+fi
+# A platform branch in a shared file.
+if grep -nE '^[[:space:]]*#[[:space:]]*(if|ifdef|ifndef|elif).*\b_?WIN(32|64)\b' -r "$src" \
+  --include='*.cpp' --include='*.h' | grep -vE '_(posix|windows)\.(cpp|h):'; then
+  echo "Platform code goes in *_posix.* and *_windows.* files, not behind #ifdef _WIN32." >&2
+  status=1
+fi
+# Include cycles between units: "a/b" stands for a/b.h, a/b.cpp, a/b_posix.cpp, a/b_windows.cpp.
+if ! find "$src" -name '*.cpp' -o -name '*.h' | sort | xargs grep -H '^#include "' | awk -v src="$src/" '
+  function unit(path) {
+    sub("^" src, "", path); sub(/\.(cpp|h)$/, "", path); sub(/_(posix|windows)$/, "", path)
+    return path
+  }
+  function visit(u, path,   i, v) {
+    state[u] = 1
+    for (i = 1; i <= count[u]; i++) {
+      v = to[u, i]
+      if (state[v] == 1) { print "include cycle: " path " -> " v; found = 1 }
+      else if (!state[v]) visit(v, path " -> " v)
+    }
+    state[u] = 2
+  }
+  {
+    split($0, part, ":"); from = unit(part[1])
+    match($0, /"[^"]*"/); target = unit(src substr($0, RSTART + 1, RLENGTH - 2))
+    if (from != target && !seen[from, target]++) { to[from, ++count[from]] = target; units[from] }
+  }
+  END { for (u in units) if (!state[u]) visit(u, u); exit found }'; then
+  echo "Units include each other: break the cycle." >&2
   status=1
 fi
 exit $status

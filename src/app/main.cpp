@@ -1,4 +1,4 @@
-#include "app/version.h"
+#include "version.h"
 #include "window/commandline.h"
 #include "window/desktopidentity.h"
 #include "window/form1.h"

@@ -1,6 +1,6 @@
 #include "cli/clitext.h"
 
-#include "cli/version.h"
+#include "version.h"
 
 namespace korvalo::cli::text {
 
@@ -61,7 +61,7 @@ std::string help()
 
 std::string version()
 {
-    return std::string("korvalo-cli (") + KORVALO_CLI_NAME + ") " + KORVALO_CLI_VERSION + '\n';
+    return std::string("korvalo-cli (") + KORVALO_NAME + ") " + KORVALO_VERSION + '\n';
 }
 
 } // namespace korvalo::cli::text

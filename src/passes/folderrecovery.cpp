@@ -21,16 +21,17 @@ namespace {
 // The volume's lock for a recovery, held while the claim lives. Putting names back is not refused
 // for the driver, so only the lock is claimed. A folder that cannot be stat'ed has no lock to
 // take; the renames will say why they fail.
-VolumeClaim lockVolume(const std::filesystem::path &folder)
+VolumeClaim lockVolume(const std::filesystem::path &folder, const Journal &journal)
 {
-    return claimVolume(folder, ClaimMode::Hold, MountLookup::None);
+    return claimVolume(folder, ClaimMode::Hold, MountLookup::None, journal.lockFolder());
 }
 
 // The volume's lock for a recovery; not granted, with the result's status saying why, when it is
 // not to be had.
-VolumeClaim lockForRecovery(const std::filesystem::path &folder, RecoveryResult &result)
+VolumeClaim lockForRecovery(const std::filesystem::path &folder, const Journal &journal,
+                            RecoveryResult &result)
 {
-    VolumeClaim claim = lockVolume(folder);
+    VolumeClaim claim = lockVolume(folder, journal);
     switch (claim.refusal) {
     case VolumeClaim::Refusal::None:
         break;
@@ -52,7 +53,7 @@ VolumeClaim lockForRecovery(const std::filesystem::path &folder, RecoveryResult 
 // writing the record; a failure leaves the record as readable as it was.
 void foldCompletedPass(const std::filesystem::path &folder, Journal &journal, const JournalKey &key)
 {
-    if (lockVolume(folder).granted())
+    if (lockVolume(folder, journal).granted())
         journal.foldCompleted(key);
 }
 
@@ -81,10 +82,11 @@ bool nothingToAsk(const RecoveryPlan &plan)
 // files are stored in the list's order, as after a completed pass, so that players that play the
 // stored order play the names as they now are.
 OrderingOutcome arrangeAfterRecovery(const std::filesystem::path &folder, Journal &journal,
-                                     const JournalKey &key, ProgressSink &progress)
+                                     const JournalKey &key, ProgressSink &progress,
+                                     StoredOrderRule rule)
 {
     OrderingOutcome out;
-    if (!keepsStoredOrder(folder))
+    if (!keepsStoredOrder(folder, rule))
         return out;
     MusicFileList list;
     if (const ListError error = list.setFolder(folder); !error.ok()) {
@@ -143,7 +145,7 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, const Journa
         return RecoveryCheck::Nothing;
     }
 
-    const VolumeClaim claim = lockVolume(folder);
+    const VolumeClaim claim = lockVolume(folder, journal);
     if (claim.refusal == VolumeClaim::Refusal::Unavailable) {
         out.lockFailure = claim.lockFailure;
         return RecoveryCheck::LockUnavailable;
@@ -212,10 +214,10 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, const Journa
 
 RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journal,
                              const PendingRecovery &pending, RecoveryChoice choice,
-                             ProgressSink &progress)
+                             ProgressSink &progress, StoredOrderRule storedOrder)
 {
     RecoveryResult result;
-    const VolumeClaim claim = lockForRecovery(folder, result);
+    const VolumeClaim claim = lockForRecovery(folder, journal, result);
     if (!claim.granted())
         return result;
     journal.setFolder(folder);
@@ -300,7 +302,7 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
                run.refusedIndexes.empty()) {
         // Every name as the choice wanted it, as after a completed pass; names the file system
         // refused are told first, and a stick that refuses renames gets no moves.
-        result.ordering = arrangeAfterRecovery(folder, journal, pending.key, progress);
+        result.ordering = arrangeAfterRecovery(folder, journal, pending.key, progress, storedOrder);
     }
     return result;
 }
@@ -308,7 +310,7 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
 RecoveryResult leaveDamagedRecord(const std::filesystem::path &folder, Journal &journal)
 {
     RecoveryResult result;
-    const VolumeClaim claim = lockForRecovery(folder, result);
+    const VolumeClaim claim = lockForRecovery(folder, journal, result);
     if (!claim.granted())
         return result;
     journal.setFolder(folder);
@@ -432,7 +434,7 @@ RecoveryResult returnOrderedFiles(const std::filesystem::path &orderingFolder, J
     RecoveryResult result;
     const std::filesystem::path inner = withoutTrailingSeparator(orderingFolder);
     const std::filesystem::path folder = inner.parent_path();
-    const VolumeClaim claim = lockForRecovery(folder, result);
+    const VolumeClaim claim = lockForRecovery(folder, journal, result);
     if (!claim.granted())
         return result;
     const JournalKey key = journalKeyOf(folder).value_or(JournalKey{});

@@ -103,10 +103,12 @@ struct RecoveryResult
 // PassKind::Order, plan.finish the files there) every choice moves them back (see ordering.h).
 // Otherwise, on FAT and exFAT, a recovery that made every rename it chose (Undo or Finish, none
 // refused or stopped) then stores the folder's listed files in the list's order, as a completed
-// pass does; the sink's ordering() may stop that (see progresssink.h).
+// pass does (wherever `storedOrder` says); the sink's ordering() may stop that (see
+// progresssink.h).
 RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journal,
                              const PendingRecovery &pending, RecoveryChoice choice,
-                             ProgressSink &progress);
+                             ProgressSink &progress,
+                             StoredOrderRule storedOrder = StoredOrderRule::FatAndExfat);
 
 // The user's "leave the folder as it is" for a folder whose record is damaged (RecoveryCheck::
 // Damaged): under the volume's lock, the record is set aside beside itself (keptRecord) and the

@@ -80,8 +80,9 @@ std::string utcStamp()
 
 } // namespace
 
-Journal::Journal(std::filesystem::path folder, int maxRecords)
-    : m_folder(std::move(folder)), m_maxRecords(std::max(maxRecords, 1))
+Journal::Journal(std::filesystem::path folder, int maxRecords, std::filesystem::path lockFolder)
+    : m_folder(std::move(folder)), m_maxRecords(std::max(maxRecords, 1)),
+      m_lockFolder(std::move(lockFolder))
 {
 }
 
@@ -204,7 +205,7 @@ JournalError Journal::locate(const JournalKey &key, Location &where) const
 // too). A record write is short: another writer is waited for a moment before giving up.
 JournalError Journal::lockRecord(const JournalKey &key, std::optional<PassLock> &lock) const
 {
-    LockAttempt attempt = PassLock::acquireRecord(keyHash(key));
+    LockAttempt attempt = PassLock::acquireRecord(m_lockFolder, keyHash(key));
     if (attempt.unavailable)
         return error(JournalError::Kind::Folder, attempt.unavailable->osError,
                      attempt.unavailable->path);

@@ -88,13 +88,17 @@ public:
     // in between at most this often.
     static constexpr std::chrono::milliseconds kSyncInterval{1000};
 
+    // The journal in `folder`; the locks of its records, and of the volumes its passes work on,
+    // in `lockFolder` (passlock.h).
     explicit Journal(std::filesystem::path folder = stateFolder(),
-                     int maxRecords = kDefaultMaxRecords);
+                     int maxRecords = kDefaultMaxRecords,
+                     std::filesystem::path lockFolder = PassLock::lockFolder());
     ~Journal();
     Journal(const Journal &) = delete;
     Journal &operator=(const Journal &) = delete;
 
     const std::filesystem::path &folder() const { return m_folder; }
+    const std::filesystem::path &lockFolder() const { return m_lockFolder; }
 
     // The music folder the next calls are about. The number of its entries bounds how large a
     // genuine record of it can be (journalformat::recordSizeBound()): a larger record is reported
@@ -184,6 +188,7 @@ private:
 
     std::filesystem::path m_folder;
     int m_maxRecords;
+    std::filesystem::path m_lockFolder;
     std::filesystem::path m_musicFolder;
     mutable std::optional<std::uintmax_t> m_musicEntries; // counted when first needed
     mutable std::mutex m_parsedMutex; // the record may be looked at while a pass runs elsewhere

@@ -321,14 +321,8 @@ bool isBareName(const FileName &name)
         return false;
     if (name.size() <= 2 && std::all_of(name.begin(), name.end(), [](auto c) { return c == '.'; }))
         return false; // "." or ".."
-    return std::none_of(name.begin(), name.end(), [](auto c) {
-#ifdef _WIN32
-        // "C:x" would name a place on another drive, and "x:y" a stream of a file.
-        if (c == '\\' || c == ':')
-            return true;
-#endif
-        return c == '/' || c == 0;
-    });
+    return std::none_of(name.begin(), name.end(),
+                        [](auto c) { return c == 0 || leavesTheEntry(c); });
 }
 
 std::uintmax_t recordSizeBound(std::uintmax_t entries)

@@ -48,6 +48,10 @@ void sealLine(std::string &out, std::size_t lineStart);
 // separator or a NUL.
 bool isBareName(const FileName &name);
 
+// Per platform (journalformat_*.cpp): true for a character that makes a name more than one
+// entry of a folder, NUL aside: '/' everywhere; on Windows '\\' and ':' too.
+bool leavesTheEntry(FileName::value_type c);
+
 // The largest a genuine record of a folder with `entries` entries can be: per entry a "has", an
 // "f", an "r" and a "no" line with the longest names, and room for the names of files removed
 // since the record was written. A larger record is damaged, and is not read.

@@ -5,7 +5,6 @@
 #include "passes/volumeclaim.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -22,27 +21,16 @@ std::filesystem::path withoutTrailingSeparator(const std::filesystem::path &fold
     return folder.has_filename() || !folder.has_relative_path() ? folder : folder.parent_path();
 }
 
-namespace {
-
-std::atomic<bool> g_everywhereForTests{false};
-
-} // namespace
-
-bool keepsStoredOrder(const MountInfo &mount)
+bool keepsStoredOrder(const MountInfo &mount, StoredOrderRule rule)
 {
-    return g_everywhereForTests.load(std::memory_order_relaxed) || mount.fsType == "vfat" ||
+    return rule == StoredOrderRule::Everywhere || mount.fsType == "vfat" ||
            mount.fsType == "msdos" || mount.fsType == "exfat";
 }
 
-bool keepsStoredOrder(const std::filesystem::path &folder)
+bool keepsStoredOrder(const std::filesystem::path &folder, StoredOrderRule rule)
 {
     const std::optional<MountInfo> mount = lookUpMount(folder, MountLookup::MountTable);
-    return mount && keepsStoredOrder(*mount);
-}
-
-void keepStoredOrderEverywhereForTests(bool on)
-{
-    g_everywhereForTests = on;
+    return mount && keepsStoredOrder(*mount, rule);
 }
 
 FileName orderingFolderName()

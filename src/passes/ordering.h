@@ -38,17 +38,22 @@ enum class StoredOrder
                    // filesLeftIn for any that could not); the names are right
 };
 
+// Which file systems a pass or a recovery arranges the stored order on.
+enum class StoredOrderRule
+{
+    FatAndExfat, // those that keep it, below
+    Everywhere   // every one: on a local disk, arranged as on a stick (the tests')
+};
+
 // True for the file systems that store a folder's entries in the order they were written and
-// play them so: FAT (vfat, msdos) and exFAT, through the kernel or FUSE.
-bool keepsStoredOrder(const MountInfo &mount);
+// play them so: FAT (vfat, msdos) and exFAT, through the kernel or FUSE; for every one with
+// StoredOrderRule::Everywhere.
+bool keepsStoredOrder(const MountInfo &mount, StoredOrderRule rule = StoredOrderRule::FatAndExfat);
 
 // keepsStoredOrder() for the volume that holds `folder`, its mount looked up as a pass looks it
 // up (MountLookup::MountTable in volumeclaim.h). False when the folder cannot be reached.
-bool keepsStoredOrder(const std::filesystem::path &folder);
-
-// For tests on a local disk: when on, every file system counts as one that keeps its stored
-// order, so that passes and recoveries arrange it there as they do on a stick.
-void keepStoredOrderEverywhereForTests(bool on);
+bool keepsStoredOrder(const std::filesystem::path &folder,
+                      StoredOrderRule rule = StoredOrderRule::FatAndExfat);
 
 // The beginning of the name of the folder the files pass through is kOrderingFolderPrefix
 // (passrecord.h: the journal checks a recorded order pass's folder against it).

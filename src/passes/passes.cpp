@@ -233,7 +233,8 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
     VolumeClaim own;
     if (!ctx.claim)
         own = claimVolume(startFolder, ClaimMode::Hold,
-                          recording.on() ? MountLookup::Resolve : MountLookup::MountTable);
+                          recording.on() ? MountLookup::Resolve : MountLookup::MountTable,
+                          ctx.journal ? ctx.journal->lockFolder() : PassLock::lockFolder());
     const VolumeClaim &claim = ctx.claim ? *ctx.claim : own;
     const MediumCheck medium(claim.device);
     const std::optional<MountInfo> &mount = claim.mount;
@@ -282,7 +283,7 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
     result.status = PassResult::Status::Completed;
     // On FAT and exFAT the files are then stored in the order the re-read list shows, for players
     // that play a folder in its stored order. Names do not change, so the list stays as it is.
-    if (mount && keepsStoredOrder(*mount) && result.refreshError.ok() &&
+    if (mount && keepsStoredOrder(*mount, ctx.storedOrder) && result.refreshError.ok() &&
         ctx.folder.folder() == startFolder) {
         const std::vector<FileName> names = listedNames(ctx.list);
         const OrderingOutcome order = arrangeStoredOrder(

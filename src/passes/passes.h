@@ -154,6 +154,8 @@ struct PassContext
     Journal *journal = nullptr;
     // Who answers the pass's questions; nullptr takes SafeAnswers.
     PassQuestions *questions = nullptr;
+    // Where a completed pass stores the files in the list's order (ordering.h).
+    StoredOrderRule storedOrder = StoredOrderRule::FatAndExfat;
     // The volume, claimed and held by the caller (ClaimMode::Hold, with MountLookup::Resolve when
     // recording), which read the list under it; nullptr: the pass claims the volume itself.
     const VolumeClaim *claim = nullptr;

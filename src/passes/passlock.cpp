@@ -10,12 +10,6 @@ namespace korvalo {
 
 namespace {
 
-std::filesystem::path &folderForTests()
-{
-    static std::filesystem::path folder;
-    return folder;
-}
-
 // A record's name as the journal makes it: a hash, maybe a variant number. Nothing that could
 // name a file outside the lock folder.
 bool isRecordName(std::string_view name)
@@ -33,22 +27,10 @@ bool isRecordName(std::string_view name)
 
 } // namespace
 
-std::filesystem::path PassLock::lockFolder()
-{
-    if (!folderForTests().empty())
-        return folderForTests();
-    return ruleFolder();
-}
-
-void PassLock::setFolderForTests(std::filesystem::path folder)
-{
-    folderForTests() = std::move(folder);
-}
-
-LockAttempt PassLock::acquire(const std::filesystem::path &fileName, std::chrono::milliseconds wait)
+LockAttempt PassLock::acquire(const std::filesystem::path &folder,
+                              const std::filesystem::path &fileName, std::chrono::milliseconds wait)
 {
     LockAttempt attempt;
-    const std::filesystem::path folder = lockFolder();
     if (folder.empty()) {
         attempt.unavailable = LockFailure{kNoFolder, folder}; // no home folder to keep it in
         return attempt;
@@ -71,19 +53,21 @@ LockAttempt PassLock::acquire(const std::filesystem::path &fileName, std::chrono
     return attempt;
 }
 
-LockAttempt PassLock::tryAcquire(std::uint64_t device)
+LockAttempt PassLock::tryAcquire(const std::filesystem::path &folder, std::uint64_t device)
 {
-    return acquire("volume-" + std::to_string(device) + ".lock", std::chrono::milliseconds(0));
+    return acquire(folder, "volume-" + std::to_string(device) + ".lock",
+                   std::chrono::milliseconds(0));
 }
 
-LockAttempt PassLock::acquireRecord(std::string_view name, std::chrono::milliseconds wait)
+LockAttempt PassLock::acquireRecord(const std::filesystem::path &folder, std::string_view name,
+                                    std::chrono::milliseconds wait)
 {
     if (!isRecordName(name)) {
         LockAttempt attempt;
         attempt.unavailable = LockFailure{kInvalidName, pathFromUtf8(name)};
         return attempt;
     }
-    return acquire("record-" + std::string(name) + ".lock", wait);
+    return acquire(folder, "record-" + std::string(name) + ".lock", wait);
 }
 
 PassLock::PassLock(PassLock &&other) noexcept : m_handle(other.m_handle)

@@ -19,29 +19,26 @@ struct LockAttempt;
 // Every process of one user must find the same lock, whatever its environment (a desktop session,
 // sudo, cron): the lock folder is /run/user/<uid>/korvalo where /run/user/<uid> is a real folder
 // of the user's own, else the state folder (statefolder.h); never a folder other users share,
-// where one of them could take the place first. The folder and the lock file are private files
-// (see journalfile.h). Where no private lock can be had, the attempt says so: a pass must then not
-// run, since it could not keep another Korvalo off the volume.
+// where one of them could take the place first. Whoever takes a lock says in which folder: the
+// rule's (lockFolder()), or the one a journal was given (Journal::lockFolder()). The folder and the
+// lock file are private files (see journalfile.h). Where no private lock can be had, the attempt
+// says so: a pass must then not run, since it could not keep another Korvalo off the volume.
 class PassLock
 {
 public:
-    // The lock of the volume with this device number.
-    static LockAttempt tryAcquire(std::uint64_t device);
+    // The lock of the volume with this device number, kept in `folder`.
+    static LockAttempt tryAcquire(const std::filesystem::path &folder, std::uint64_t device);
 
     // The lock of one journal record (record-<name>.lock), for the short writes of a record that
     // two processes may make at once. Waits for it up to `wait`, then reports it busy. `name`:
     // letters, digits, "-", "_" and "." (not first); anything else is refused (EINVAL).
     static constexpr std::chrono::milliseconds kRecordWait{2000};
-    static LockAttempt acquireRecord(std::string_view name,
+    static LockAttempt acquireRecord(const std::filesystem::path &folder, std::string_view name,
                                      std::chrono::milliseconds wait = kRecordWait);
 
-    // The folder the lock files are kept in (as chosen; it may not exist yet).
+    // The folder the rule above chooses for the lock files (it may not exist yet). Any other
+    // folder given must pass the same checks.
     static std::filesystem::path lockFolder();
-
-    // Tests only: keep the lock files in `folder` instead (an empty path restores the rule
-    // above). The folder must pass the same checks. Tests run side by side on one disk must not
-    // find each other's locks, and /run/user/<uid> would be shared by all of them.
-    static void setFolderForTests(std::filesystem::path folder);
 
     PassLock(PassLock &&other) noexcept;
     PassLock &operator=(PassLock &&other) noexcept;
@@ -52,13 +49,13 @@ public:
 private:
     static constexpr std::intptr_t kNone = -1;
     explicit PassLock(std::intptr_t handle) : m_handle(handle) {}
-    // The lock file `fileName` in the lock folder, taken within `wait`.
-    static LockAttempt acquire(const std::filesystem::path &fileName,
+    // The lock file `fileName` in `folder`, taken within `wait`.
+    static LockAttempt acquire(const std::filesystem::path &folder,
+                               const std::filesystem::path &fileName,
                                std::chrono::milliseconds wait);
-    // Per platform: the folder by the rule above; the lock on an open lock file taken within
-    // `wait` (0, kBusy, or the error number; the file is closed unless taken); the error numbers
-    // of a refused record name and of no folder to keep locks in.
-    static std::filesystem::path ruleFolder();
+    // Per platform: the lock on an open lock file taken within `wait` (0, kBusy, or the error
+    // number; the file is closed unless taken); the error numbers of a refused record name and of
+    // no folder to keep locks in.
     static int hold(std::intptr_t handle, std::chrono::milliseconds wait);
     static constexpr int kBusy = -1;
     static const int kInvalidName;

@@ -15,7 +15,7 @@ namespace korvalo {
 const int PassLock::kInvalidName = EINVAL;
 const int PassLock::kNoFolder = ENOENT;
 
-std::filesystem::path PassLock::ruleFolder()
+std::filesystem::path PassLock::lockFolder()
 {
     // The runtime folder systemd-logind makes for a logged-in user, whatever XDG_RUNTIME_DIR says
     // (sudo and cron leave it unset, or set to someone else's). Without it, the state folder.

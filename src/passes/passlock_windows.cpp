@@ -9,7 +9,7 @@ namespace korvalo {
 const int PassLock::kInvalidName = ERROR_INVALID_NAME;
 const int PassLock::kNoFolder = ERROR_PATH_NOT_FOUND; // no profile folder
 
-std::filesystem::path PassLock::ruleFolder()
+std::filesystem::path PassLock::lockFolder()
 {
     // %LOCALAPPDATA% lies in the user's profile: every process of the user finds the same one.
     return stateFolder();

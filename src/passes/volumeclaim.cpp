@@ -14,7 +14,8 @@ std::optional<MountInfo> lookUpMount(const std::filesystem::path &folder, MountL
     return mount;
 }
 
-VolumeClaim claimVolume(const std::filesystem::path &folder, ClaimMode mode, MountLookup lookup)
+VolumeClaim claimVolume(const std::filesystem::path &folder, ClaimMode mode, MountLookup lookup,
+                        const std::filesystem::path &lockFolder)
 {
     VolumeClaim claim;
     claim.device = deviceOf(folder);
@@ -25,7 +26,7 @@ VolumeClaim claimVolume(const std::filesystem::path &folder, ClaimMode mode, Mou
         claim.refusal = VolumeClaim::Refusal::UnsafeDriver;
         return claim;
     }
-    LockAttempt attempt = PassLock::tryAcquire(*claim.device);
+    LockAttempt attempt = PassLock::tryAcquire(lockFolder, *claim.device);
     if (attempt.unavailable) {
         claim.refusal = VolumeClaim::Refusal::Unavailable;
         claim.lockFailure = *attempt.unavailable;

@@ -62,7 +62,8 @@ struct VolumeClaim
 std::optional<MountInfo> lookUpMount(const std::filesystem::path &folder, MountLookup lookup);
 
 // Claims the volume `folder` is on: its device, then its mount as `lookup` asks, the driver
-// refused before the lock is tried, then the volume's lock.
-VolumeClaim claimVolume(const std::filesystem::path &folder, ClaimMode mode, MountLookup lookup);
+// refused before the lock is tried, then the volume's lock, kept in `lockFolder`.
+VolumeClaim claimVolume(const std::filesystem::path &folder, ClaimMode mode, MountLookup lookup,
+                        const std::filesystem::path &lockFolder);
 
 } // namespace korvalo

@@ -152,7 +152,8 @@ private:
     bool m_movingBack = false;
 };
 
-FolderSession::FolderSession(Front front) : m_front(front), m_journal(std::make_unique<Journal>())
+FolderSession::FolderSession(Front front, StoredOrderRule storedOrder)
+    : m_front(front), m_journal(std::make_unique<Journal>()), m_storedOrder(storedOrder)
 {
 }
 
@@ -407,7 +408,9 @@ Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const
     // Refused where the pass would refuse: the driver and the volume's lock, only tried here
     // unless held already.
     const VolumeClaim tried =
-        held ? VolumeClaim() : claimVolume(folder, ClaimMode::TryOnly, MountLookup::MountTable);
+        held ? VolumeClaim()
+             : claimVolume(folder, ClaimMode::TryOnly, MountLookup::MountTable,
+                           m_journal->lockFolder());
     switch (const VolumeClaim &claim = held ? *held : tried; claim.refusal) {
     case VolumeClaim::Refusal::None:
         break;
@@ -569,7 +572,7 @@ Plan FolderSession::checkedUnderLock(Plan plan)
     NobodyThere nobody;
     Asker &asker = plan.asker ? *plan.asker : nobody;
     auto claim = std::make_shared<const VolumeClaim>(
-        claimVolume(folder, ClaimMode::Hold, MountLookup::Resolve));
+        claimVolume(folder, ClaimMode::Hold, MountLookup::Resolve, m_journal->lockFolder()));
     if (!claim->granted())
         return planListed(kind, asker, Detail::Decisions, &plan, std::move(claim));
     if (std::optional<Plan> gone = goneAway(kind))
@@ -836,8 +839,8 @@ Report FolderSession::execute(const Plan &plan)
         const int total = m_list.count();
         const FixedFolder fixed(folder);
         PlannedAnswers answers(plan);
-        const PassContext context{m_list,          fixed,    sink, systemRenameCalls(),
-                                  m_journal.get(), &answers, plan.claim.get()};
+        const PassContext context{m_list,          fixed,    sink,         systemRenameCalls(),
+                                  m_journal.get(), &answers, m_storedOrder, plan.claim.get()};
         ClockRandomSource random;
         const PassResult result = kind == PassKind::Shuffle   ? runShufflePass(context, random)
                                   : kind == PassKind::Replace ? runReplacePass(context, random)
@@ -852,7 +855,7 @@ Report FolderSession::execute(const Plan &plan)
     }
     case Plan::Action::Recovery: {
         const RecoveryResult result =
-            recoverFolder(folder, *m_journal, plan.pending, plan.choice, sink);
+            recoverFolder(folder, *m_journal, plan.pending, plan.choice, sink, m_storedOrder);
         fromRecovery(result, folder);
         if (report.outcome != Outcome::Done && report.outcome != Outcome::Partial)
             return report;

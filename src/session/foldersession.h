@@ -171,7 +171,8 @@ struct Progress
 class FolderSession
 {
 public:
-    explicit FolderSession(Front front);
+    // `storedOrder`: where passes and recoveries store the files in the list's order.
+    explicit FolderSession(Front front, StoredOrderRule storedOrder = StoredOrderRule::FatAndExfat);
     // Stops a running plan after the file in hand and waits for it.
     ~FolderSession();
     FolderSession(const FolderSession &) = delete;
@@ -271,6 +272,7 @@ private:
     // The volume the opened folder was on when it was opened.
     std::optional<std::uint64_t> m_device;
     std::unique_ptr<Journal> m_journal;
+    StoredOrderRule m_storedOrder;
     std::atomic<bool> m_stop{false};
     std::function<bool()> m_stopCheck;
     // A new thread's first allocations fault in fresh pages; one worker kept for every plan

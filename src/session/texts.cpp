@@ -27,7 +27,8 @@
 #include "browse/oserror.h"
 #include "browse/utf8path.h"
 #include "passes/journalfile.h"
-#include "session/unfinished.h"
+#include "session/platformtext.h"
+#include "session/unfinishedpass.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -100,13 +101,8 @@ std::string localTime(std::int64_t secondsSince1970)
 {
     const std::time_t t = static_cast<std::time_t>(secondsSince1970);
     std::tm local{};
-#ifdef _WIN32
-    if (localtime_s(&local, &t) != 0)
+    if (!platform::localTime(t, local))
         return "?";
-#else
-    if (!localtime_r(&t, &local))
-        return "?";
-#endif
     char buffer[64] = {};
     std::snprintf(buffer, sizeof buffer, "%d年%d月%d日 %02d:%02d", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
@@ -312,21 +308,7 @@ std::string shellQuoted(const std::filesystem::path &path)
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                std::string_view("_/.,:+@%=-\\").find(c) != std::string_view::npos;
     });
-    if (plain)
-        return s;
-#ifdef _WIN32
-    // cmd.exe and PowerShell both take a double-quoted path; a path holds no double quote.
-    return '"' + s + '"';
-#else
-    std::string out = "'";
-    for (const char c : s) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
-    return out + "'";
-#endif
+    return plain ? s : platform::shellQuotedText(s);
 }
 
 std::string shownName(const std::filesystem::path &name, Front front)

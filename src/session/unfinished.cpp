@@ -6,6 +6,7 @@
 #include "passes/journalfile.h"
 #include "passes/journalformat.h"
 #include "passes/journalkey.h"
+#include "session/texts.h"
 
 #include "passes/passlock.h"
 
@@ -76,7 +77,7 @@ FolderLook lookAt(const fs::path &folder, const JournalKey &key)
     look.found = there && *there == key;
     if (look.found) {
         if (const std::optional<std::uint64_t> device = deviceOf(folder))
-            look.locked = PassLock::tryAcquire(*device).busy();
+            look.locked = PassLock::tryAcquire(PassLock::lockFolder(), *device).busy();
     }
     return look;
 }

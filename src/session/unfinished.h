@@ -3,10 +3,9 @@
 // The unfinished passes the journal holds, in every folder it knows, and where each folder can be
 // reached now: for the window's word at start-up and for `korvalo-cli status` with no folder.
 
-#include "passes/passrecord.h"
 #include "passes/statefolder.h"
 #include "session/question.h"
-#include "session/texts.h"
+#include "session/unfinishedpass.h"
 
 #include <chrono>
 #include <filesystem>
@@ -16,22 +15,6 @@
 #include <vector>
 
 namespace korvalo::session {
-
-struct UnfinishedPass
-{
-    JournalKey key;  // the folder as the record knows it: its volume and its path inside it
-    PassRecord pass; // the pass that did not finish
-    // Where the folder is mounted now; empty when it cannot be found.
-    std::filesystem::path folder;
-    // Its volume is mounted (the folder was moved or deleted); false when the stick is not
-    // plugged in.
-    bool volumePresent = false;
-    // Not found, but not known to be gone either: a mount that may hold it did not answer in time
-    // (a stopped FUSE daemon, a dead network share).
-    bool unchecked = false;
-    // Found, and another Korvalo holds its volume: the pass is running now, not unfinished.
-    bool running = false;
-};
 
 // How long one look-up on a mount may take before the folder is told as not checked.
 inline constexpr std::chrono::milliseconds kLookUpLimit{1500};

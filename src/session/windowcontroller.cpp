@@ -24,8 +24,8 @@ private:
     WindowController &m_controller;
 };
 
-WindowController::WindowController(WindowHooks &hooks)
-    : m_hooks(hooks), m_session(texts::Front::Window)
+WindowController::WindowController(WindowHooks &hooks, StoredOrderRule storedOrder)
+    : m_hooks(hooks), m_session(texts::Front::Window, storedOrder)
 {
     // After every file: the close question holds the plan here until it is answered.
     m_session.setStopCheck([this] { return afterFile(); });

@@ -59,7 +59,8 @@ public:
 class WindowController
 {
 public:
-    explicit WindowController(WindowHooks &hooks);
+    explicit WindowController(WindowHooks &hooks,
+                              StoredOrderRule storedOrder = StoredOrderRule::FatAndExfat);
     // A plan still running is stopped after the file in hand and waited for.
     ~WindowController();
     WindowController(const WindowController &) = delete;

@@ -112,7 +112,6 @@ class TestCli : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void exitStatus_data();
     void exitStatus();
     void listsAsTheWindowDoes();
@@ -369,13 +368,6 @@ void TestCli::againQuestion()
     }
 }
 
-void TestCli::initTestCase()
-{
-    // korvalo-cli runs as a program of its own and keeps its locks where the program's rule says:
-    // the locks this test takes must be found there.
-    korvalo::PassLock::setFolderForTests({});
-}
-
 void TestCli::refusedPassLeavesTheFolder_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -418,7 +410,9 @@ void TestCli::refusedPassLeavesTheFolder()
         // The recovery needs a pass to recover: made before the lock is taken.
         if (args.first() == "recover")
             QCOMPARE(interruptedPass("shuffle", dir, 3).status, 130);
-        lock = korvalo::PassLock::tryAcquire(korvalo::deviceOf(dir.path()).value()).lock;
+        lock = korvalo::PassLock::tryAcquire(korvalo::PassLock::lockFolder(),
+                                             korvalo::deviceOf(dir.path()).value())
+                   .lock;
         QVERIFY(lock);
     }
     const QStringList before = namesOf(dir);

@@ -161,7 +161,6 @@ class TestMountedGuard : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void mountLookup_data();
     void mountLookup();
     void storedSpelling_data();
@@ -172,17 +171,7 @@ private slots:
     void twoPassesAtOnce();
     void lockEndsWithItsProcess();
     void stickPulledBeforeClick();
-
-private:
-    QTemporaryDir m_runtime;
 };
-
-void TestMountedGuard::initTestCase()
-{
-    // The pass locks: in a folder of these tests' own.
-    QVERIFY(m_runtime.isValid());
-    korvalo::PassLock::setFolderForTests(m_runtime.path().toStdString() + "/korvalo");
-}
 
 void TestMountedGuard::mountLookup_data()
 {

@@ -208,7 +208,6 @@ class TestMountedOrder : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void storedInListOrder_data();
     void storedInListOrder();
     void killedWhileFilesAreOut_data();
@@ -221,16 +220,7 @@ private slots:
     void recoveryStoresInListOrder_data();
     void recoveryStoresInListOrder();
     void killedShuffleFinishedInPrefixOrder();
-
-private:
-    QTemporaryDir m_runtime;
 };
-
-void TestMountedOrder::initTestCase()
-{
-    QVERIFY(m_runtime.isValid());
-    korvalo::PassLock::setFolderForTests(m_runtime.path().toStdString() + "/korvalo");
-}
 
 void TestMountedOrder::storedInListOrder_data()
 {

@@ -164,12 +164,9 @@ namespace {
 void useStateFoldersIn(const QTemporaryDir &tmp)
 {
     const fs::path base(tmp.path().toStdString());
-    for (const char *name : {"state", "runtime"}) {
-        fs::create_directory(base / name);
-        fs::permissions(base / name, fs::perms::owner_all);
-    }
+    fs::create_directory(base / "state");
+    fs::permissions(base / "state", fs::perms::owner_all);
     qputenv("XDG_STATE_HOME", (base / "state").c_str());
-    korvalo::PassLock::setFolderForTests(base / "runtime" / "korvalo");
 }
 
 // Opens the folder: it must find an unfinished pass of that kind over `wantFiles` files, `wantDone`
@@ -475,7 +472,9 @@ void TestMountedRecovery::volumeBusy()
 
     const auto device = korvalo::deviceOf(folder);
     QVERIFY(device);
-    LockHolder other([&] { return korvalo::PassLock::tryAcquire(*device).lock; });
+    LockHolder other([&] {
+        return korvalo::PassLock::tryAcquire(korvalo::PassLock::lockFolder(), *device).lock;
+    });
     QVERIFY2(other.held(), "the other process did not get the lock");
     korvalo::NullProgress progress;
     const RecoveryResult busy =

@@ -161,7 +161,6 @@ class TestFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void killedAfterEveryCall_data();
     void killedAfterEveryCall();
     void recordedPassKilledAtEveryStep_data();
@@ -169,16 +168,7 @@ private slots:
     void replaceKilledOrStopped_data();
     void replaceKilledOrStopped();
     void twoPassesAtOnce();
-
-private:
-    QTemporaryDir m_runtime; // where the passes keep their locks
 };
-
-void TestFaults::initTestCase()
-{
-    QVERIFY(m_runtime.isValid());
-    korvalo::PassLock::setFolderForTests(m_runtime.path().toStdString() + "/korvalo");
-}
 
 void TestFaults::killedAfterEveryCall_data()
 {

@@ -42,7 +42,6 @@ class TestPassLock : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup();
     void sameLockWhateverTheRuntimeFolder_data();
     void sameLockWhateverTheRuntimeFolder();
     void unavailableLockRefuses_data();
@@ -51,11 +50,6 @@ private slots:
     void recordLock();
     void volumeClaim();
 };
-
-void TestPassLock::cleanup()
-{
-    PassLock::setFolderForTests(qEnvironmentVariable("KORVALO_TEST_LOCK_FOLDER").toStdString());
-}
 
 void TestPassLock::sameLockWhateverTheRuntimeFolder_data()
 {
@@ -73,7 +67,6 @@ void TestPassLock::sameLockWhateverTheRuntimeFolder()
 {
     QFETCH(QString, first);
     QFETCH(QString, second);
-    PassLock::setFolderForTests({}); // the program's own rule
     TestDir runtime;
     const auto runtimeOf = [&](const QString &which) {
         return which == "unset"  ? std::string()
@@ -84,7 +77,7 @@ void TestPassLock::sameLockWhateverTheRuntimeFolder()
 
     LockHolder holder([&] {
         setRuntime(runtimeOf(first));
-        LockAttempt attempt = PassLock::tryAcquire(kDevice);
+        LockAttempt attempt = PassLock::tryAcquire(PassLock::lockFolder(), kDevice);
         return PassLock::lockFolder() == expected ? std::move(attempt.lock) : std::nullopt;
     });
     QVERIFY(holder.held());
@@ -93,12 +86,14 @@ void TestPassLock::sameLockWhateverTheRuntimeFolder()
                                setRuntime(runtimeOf(second));
                                if (PassLock::lockFolder() != expected)
                                    return 3;
-                               const LockAttempt attempt = PassLock::tryAcquire(kDevice);
+                               const LockAttempt attempt =
+                                   PassLock::tryAcquire(PassLock::lockFolder(), kDevice);
                                return attempt.busy() ? 0 : attempt.held() ? 1 : 2;
                            }),
              0); // busy: held by the first
     holder.release();
-    QVERIFY(PassLock::tryAcquire(kDevice).held()); // let go with its process
+    QVERIFY(
+        PassLock::tryAcquire(PassLock::lockFolder(), kDevice).held()); // let go with its process
 }
 
 void TestPassLock::unavailableLockRefuses_data()
@@ -135,12 +130,11 @@ void TestPassLock::unavailableLockRefuses()
         QCOMPARE(::chown(locks.c_str(), 65534, 65534), 0);
     else
         plantAt(file, place, base / "victim");
-    PassLock::setFolderForTests(locks);
-
-    const LockAttempt attempt = PassLock::tryAcquire(st.st_dev);
+    const LockAttempt attempt = PassLock::tryAcquire(locks, st.st_dev);
     QVERIFY(!attempt.held() && !attempt.busy());
     QCOMPARE(attempt.unavailable->osError, error);
-    const PassResult result = runPass(true, music.path());
+    korvalo::Journal journal(base / "state", korvalo::Journal::kDefaultMaxRecords, locks);
+    const PassResult result = runPass(true, music.path(), &journal);
     QCOMPARE(int(result.status), int(PassResult::Status::Refused));
     QCOMPARE(int(result.refusal), int(PassResult::Refusal::LockUnavailable));
     QCOMPARE(result.lockFailure.osError, error);
@@ -163,11 +157,11 @@ void TestPassLock::recordLock()
     QFETCH(QString, name);
     QFETCH(bool, valid);
     TestDir base;
-    PassLock::setFolderForTests(base / "locks");
+    const fs::path locks = base / "locks";
     const std::string record = name.toStdString();
     using std::chrono::milliseconds;
 
-    LockAttempt first = PassLock::acquireRecord(record, milliseconds(0));
+    LockAttempt first = PassLock::acquireRecord(locks, record, milliseconds(0));
     if (!valid) {
         QVERIFY(first.unavailable);
         QCOMPARE(first.unavailable->osError, EINVAL);
@@ -177,14 +171,14 @@ void TestPassLock::recordLock()
     QVERIFY(first.held());
     // Held: a second writer waits as long as it was told, then is told it is busy.
     const auto start = std::chrono::steady_clock::now();
-    QVERIFY(PassLock::acquireRecord(record, milliseconds(150)).busy());
+    QVERIFY(PassLock::acquireRecord(locks, record, milliseconds(150)).busy());
     QVERIFY(std::chrono::steady_clock::now() - start >= milliseconds(150));
     // Let go meanwhile: the waiting writer gets it.
     std::thread releaser([&] {
         std::this_thread::sleep_for(milliseconds(100));
         first.lock.reset();
     });
-    const LockAttempt second = PassLock::acquireRecord(record);
+    const LockAttempt second = PassLock::acquireRecord(locks, record);
     releaser.join();
     QVERIFY(second.held());
 }
@@ -199,11 +193,13 @@ void TestPassLock::volumeClaim()
     TestDir music;
     TestDir elsewhere;
     using Refusal = VolumeClaim::Refusal;
-    const auto refusal = [](const fs::path &folder, ClaimMode mode) {
-        return int(korvalo::claimVolume(folder, mode, MountLookup::MountTable).refusal);
+    const fs::path locks = PassLock::lockFolder();
+    const auto refusal = [&](const fs::path &folder, ClaimMode mode) {
+        return int(korvalo::claimVolume(folder, mode, MountLookup::MountTable, locks).refusal);
     };
 
-    VolumeClaim first = korvalo::claimVolume(music.path(), ClaimMode::Hold, MountLookup::Resolve);
+    VolumeClaim first =
+        korvalo::claimVolume(music.path(), ClaimMode::Hold, MountLookup::Resolve, locks);
     QVERIFY(first.granted() && first.lock);
     QVERIFY(first.mount && first.device && first.mount->device == *first.device);
     QCOMPARE(korvalo::deviceOf(elsewhere.path()), first.device);
@@ -214,12 +210,12 @@ void TestPassLock::volumeClaim()
     first.lock.reset();
 
     const VolumeClaim look =
-        korvalo::claimVolume(music.path(), ClaimMode::TryOnly, MountLookup::None);
+        korvalo::claimVolume(music.path(), ClaimMode::TryOnly, MountLookup::None, locks);
     QVERIFY(look.granted() && !look.lock && look.device && !look.mount);
-    QVERIFY(PassLock::tryAcquire(*look.device).held()); // the look let it go
+    QVERIFY(PassLock::tryAcquire(locks, *look.device).held()); // the look let it go
 
     const VolumeClaim gone =
-        korvalo::claimVolume(music / "missing", ClaimMode::Hold, MountLookup::Resolve);
+        korvalo::claimVolume(music / "missing", ClaimMode::Hold, MountLookup::Resolve, locks);
     QVERIFY(gone.granted() && !gone.device && !gone.lock && !gone.mount);
 }
 

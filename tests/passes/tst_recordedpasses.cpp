@@ -161,13 +161,6 @@ private:
     std::set<std::string> m_last;
 };
 
-// Every file system counts as one that keeps its stored order while it lives.
-struct StoredOrderEverywhere
-{
-    StoredOrderEverywhere() { korvalo::keepStoredOrderEverywhereForTests(true); }
-    ~StoredOrderEverywhere() { korvalo::keepStoredOrderEverywhereForTests(false); }
-};
-
 // The names of `order` that are in `some`, in the order of `order`.
 QStringList inOrder(const QStringList &order, const QStringList &some)
 {
@@ -205,7 +198,8 @@ QStringList namesOf(const TestDir &dir)
 
 // One pass over the folder as it is now, recorded in `journal`.
 PassResult run(bool shuffle, const TestDir &dir, korvalo::Journal *journal,
-               PassQuestions *questions = nullptr, korvalo::ProgressSink *sink = nullptr)
+               PassQuestions *questions = nullptr, korvalo::ProgressSink *sink = nullptr,
+               korvalo::StoredOrderRule order = korvalo::StoredOrderRule::FatAndExfat)
 {
     korvalo::MusicFileList list;
     if (!list.setFolder(dir.path()).ok())
@@ -216,6 +210,7 @@ PassResult run(bool shuffle, const TestDir &dir, korvalo::Journal *journal,
     korvalo::PassContext ctx{list, folder, sink ? *sink : none};
     ctx.journal = journal;
     ctx.questions = questions;
+    ctx.storedOrder = order;
     return shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
 }
 
@@ -543,7 +538,9 @@ void TestRecordedPasses::unfinishedPassAndBusyVolume()
     // Another process takes the volume's lock and holds it until told.
     struct stat st;
     QCOMPARE(::stat(dir.path().c_str(), &st), 0);
-    LockHolder holder([&] { return korvalo::PassLock::tryAcquire(st.st_dev).lock; });
+    LockHolder holder([&] {
+        return korvalo::PassLock::tryAcquire(korvalo::PassLock::lockFolder(), st.st_dev).lock;
+    });
     QVERIFY(holder.held());
 
     korvalo::PendingRecovery pending;
@@ -885,16 +882,17 @@ void TestRecordedPasses::recoveryStoresInListOrder()
     QFETCH(korvalo::StoredOrder, order);
     QFETCH(int, out);
     QFETCH(QStringList, after);
-    const StoredOrderEverywhere everywhere;
+    const auto everywhere = korvalo::StoredOrderRule::Everywhere;
     TestDir state;
     korvalo::Journal journal(state.path());
     TestDir dir;
     touchAll(dir, {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"});
     if (!shuffle)
-        QCOMPARE(run(true, dir, &journal).storedOrder, korvalo::StoredOrder::Arranged);
+        QCOMPARE(run(true, dir, &journal, nullptr, nullptr, everywhere).storedOrder,
+                 korvalo::StoredOrder::Arranged);
     CountingProgress stopper;
     stopper.stopAt = 1;
-    QCOMPARE(int(run(shuffle, dir, &journal, nullptr, &stopper).status),
+    QCOMPARE(int(run(shuffle, dir, &journal, nullptr, &stopper, everywhere).status),
              int(PassResult::Status::Stopped));
     QCOMPARE(orderingFolders(dir), 0); // a stopped pass stores nothing in order
 
@@ -903,7 +901,7 @@ void TestRecordedPasses::recoveryStoresInListOrder()
              int(RecoveryCheck::Pending));
     OrderingWatch watch(dir, stopAt);
     const korvalo::RecoveryResult result =
-        korvalo::recoverFolder(dir.path(), journal, pending, choice, watch);
+        korvalo::recoverFolder(dir.path(), journal, pending, choice, watch, everywhere);
     QCOMPARE(int(result.status), int(korvalo::RecoveryResult::Status::Done));
     QCOMPARE(result.ordering.order, order);
     QVERIFY(result.ordering.filesLeftIn.empty());
@@ -927,7 +925,6 @@ void TestRecordedPasses::recoveryStoresInListOrder()
 // not arranged, and nothing is left for opening the folder to offer.
 void TestRecordedPasses::orderingFolderNotMadeLeavesNothing()
 {
-    const StoredOrderEverywhere everywhere;
     TestDir state;
     korvalo::Journal journal(state.path());
     TestDir dir;

@@ -203,13 +203,6 @@ void checkQuestion(const ScriptedAsker &asker, QKind kind, bool asked)
     QCOMPARE(asker.unscripted, 0);
 }
 
-// Every file system counts as one that keeps its stored order while it lives.
-struct StoredOrderEverywhere
-{
-    StoredOrderEverywhere() { keepStoredOrderEverywhereForTests(true); }
-    ~StoredOrderEverywhere() { keepStoredOrderEverywhereForTests(false); }
-};
-
 } // namespace
 
 class TestFolderSession : public QObject
@@ -621,7 +614,7 @@ void TestFolderSession::refusals()
     const Names before = dir.names();
     std::optional<PassLock> lock;
     if (setup == "held" || setup == "stopped") {
-        lock = PassLock::tryAcquire(deviceOf(folder).value()).lock;
+        lock = PassLock::tryAcquire(PassLock::lockFolder(), deviceOf(folder).value()).lock;
         QVERIFY(lock);
     }
     const bool stateSet = qEnvironmentVariableIsSet("XDG_STATE_HOME");
@@ -869,14 +862,13 @@ void TestFolderSession::stopWhileStoringInOrder()
     QFETCH(QStringList, told);
     QFETCH(bool, movingBack);
     QFETCH(NextPass, next);
-    const StoredOrderEverywhere everywhere;
     TestDir dir;
     fs::path folder;
     QVERIFY(prepare(dir, setup, folder));
     const Names originals = toNames(songs(6));
     const auto contents = dir.contents();
 
-    FolderSession session(window ? Front::Window : Front::Terminal);
+    FolderSession session(window ? Front::Window : Front::Terminal, StoredOrderRule::Everywhere);
     session.open(folder);
     int calls = 0;
     session.setStopCheck([&] { return stopAt > 0 && ++calls >= stopAt; });
@@ -1239,11 +1231,10 @@ void TestFolderSession::recoveryAfterChange()
 {
     QFETCH(QString, change);
     QFETCH(bool, stopOrdering);
-    const StoredOrderEverywhere everywhere;
     TestDir dir;
     fs::path folder;
     QVERIFY(prepare(dir, "stopped", folder));
-    FolderSession session(Front::Terminal);
+    FolderSession session(Front::Terminal, StoredOrderRule::Everywhere);
     QCOMPARE(session.open(folder).kind, Kind::Pending);
     dir.touch(change == "added" ? "song7.mp3" : "song1.mp3");
     if (stopOrdering)

@@ -164,7 +164,9 @@ public:
 // A controller on a fake window, started in a folder of its own.
 struct Harness
 {
-    explicit Harness(const std::function<void(Harness &)> &prepare = {})
+    explicit Harness(const std::function<void(Harness &)> &prepare = {},
+                     korvalo::StoredOrderRule storedOrder = korvalo::StoredOrderRule::FatAndExfat)
+        : controller(window, storedOrder)
     {
         if (prepare)
             prepare(*this);
@@ -217,7 +219,7 @@ struct Harness
     TestDir work;
     RenameGate gate;
     FakeWindow window;
-    WindowController controller{window};
+    WindowController controller;
 };
 
 // Leaves an unfinished shuffle in `folder`, stopped after two of its four songs.
@@ -517,12 +519,7 @@ void TestWindowController::closeDuringPass()
 // it, and before the window closes it says how to have the order arranged later.
 void TestWindowController::closeWhileStoringInOrder()
 {
-    struct StoredOrderEverywhere
-    {
-        StoredOrderEverywhere() { korvalo::keepStoredOrderEverywhereForTests(true); }
-        ~StoredOrderEverywhere() { korvalo::keepStoredOrderEverywhereForTests(false); }
-    } everywhere;
-    Harness h;
+    Harness h({}, korvalo::StoredOrderRule::Everywhere);
     touchAll(h.work, {"s0.mp3", "s1.mp3", "s2.mp3", "s3.mp3"});
     h.open(h.work.path());
     // The worker waits at its first move until the window has asked.

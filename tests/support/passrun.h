@@ -46,7 +46,7 @@ struct PassRun
 
 // Lists `folder` into run.list and, when that worked, runs one pass over it.
 inline void runPass(PassRun &run, bool shuffle, const std::filesystem::path &folder,
-                    korvalo::ProgressSink &progress)
+                    korvalo::ProgressSink &progress, korvalo::Journal *journal = nullptr)
 {
     run.listError = run.list.setFolder(folder);
     if (!run.listError.ok())
@@ -54,7 +54,8 @@ inline void runPass(PassRun &run, bool shuffle, const std::filesystem::path &fol
     for (int i = 0; i < run.list.count(); ++i)
         run.listed.emplace_back(run.list.nameView(i));
     const korvalo::FixedFolder source(folder);
-    const korvalo::PassContext ctx{run.list, source, progress};
+    const korvalo::PassContext ctx{run.list, source, progress, korvalo::systemRenameCalls(),
+                                   journal};
     if (shuffle) {
         korvalo::ClockRandomSource random;
         run.result = korvalo::runShufflePass(ctx, random);
@@ -63,11 +64,12 @@ inline void runPass(PassRun &run, bool shuffle, const std::filesystem::path &fol
     }
 }
 
-inline korvalo::PassResult runPass(bool shuffle, const std::filesystem::path &folder)
+inline korvalo::PassResult runPass(bool shuffle, const std::filesystem::path &folder,
+                                   korvalo::Journal *journal = nullptr)
 {
     PassRun run;
     RecordingProgress progress;
-    runPass(run, shuffle, folder, progress);
+    runPass(run, shuffle, folder, progress, journal);
     return run.result;
 }
 

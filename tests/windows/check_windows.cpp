@@ -428,16 +428,17 @@ void checkPassLock(const fs::path &root)
     const fs::path state = stateFolder();
     check(state == root / L"state" / L"Korvalo", "the state folder is %LOCALAPPDATA%\\Korvalo",
           utf8(state));
-    auto first = PassLock::tryAcquire(0x1234ABCDu).lock;
+    auto first = PassLock::tryAcquire(PassLock::lockFolder(), 0x1234ABCDu).lock;
     check(first.has_value() && PassLock::lockFolder() == state,
           "a pass lock is taken, in the state folder", utf8(PassLock::lockFolder()));
-    check(PassLock::tryAcquire(0x1234ABCDu).busy(),
+    check(PassLock::tryAcquire(PassLock::lockFolder(), 0x1234ABCDu).busy(),
           "a second lock of the same volume is refused while the first is held");
-    check(PassLock::tryAcquire(0x1234ABCEu).held(), "another volume's lock is free");
+    check(PassLock::tryAcquire(PassLock::lockFolder(), 0x1234ABCEu).held(),
+          "another volume's lock is free");
 
     const fs::path folder = freshFolder(root, L"locked");
     writeFile(folder / "a.mp3", "a");
-    auto held = PassLock::tryAcquire(deviceOf(folder).value_or(0)).lock;
+    auto held = PassLock::tryAcquire(PassLock::lockFolder(), deviceOf(folder).value_or(0)).lock;
     const Pass refused = shuffle(folder);
     check(held && refused.result.status == PassResult::Status::Refused &&
               refused.result.refusal == PassResult::Refusal::VolumeBusy &&
@@ -446,15 +447,17 @@ void checkPassLock(const fs::path &root)
           statusText(refused.result));
     first.reset();
     held.reset();
-    check(PassLock::tryAcquire(0x1234ABCDu).held(), "a released lock can be taken again");
+    check(PassLock::tryAcquire(PassLock::lockFolder(), 0x1234ABCDu).held(),
+          "a released lock can be taken again");
     check(shuffle(folder).result.status == PassResult::Status::Completed,
           "with the lock released the pass runs");
 
-    auto record = PassLock::acquireRecord("0123456789ABCDEF").lock;
-    check(record &&
-              PassLock::acquireRecord("0123456789ABCDEF", std::chrono::milliseconds(50)).busy(),
+    auto record = PassLock::acquireRecord(PassLock::lockFolder(), "0123456789ABCDEF").lock;
+    check(record && PassLock::acquireRecord(PassLock::lockFolder(), "0123456789ABCDEF",
+                                            std::chrono::milliseconds(50))
+                        .busy(),
           "a record's lock is held; a second writer is told it is busy after its wait");
-    const LockAttempt escape = PassLock::acquireRecord("..\\escape");
+    const LockAttempt escape = PassLock::acquireRecord(PassLock::lockFolder(), "..\\escape");
     check(escape.unavailable && escape.unavailable->osError == ERROR_INVALID_NAME,
           "a record name that leaves the lock folder is refused");
 

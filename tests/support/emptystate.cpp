@@ -1,14 +1,8 @@
-// Compiled into every test: under CTest each test keeps its pass locks in a folder of its own
-// (KORVALO_TEST_LOCK_FOLDER, set in tests/CMakeLists.txt), so tests run side by side on one disk
-// never find each other's locks, even where /run/user/<uid> exists and would be shared by all.
-// korvalo-cli, run by its tests as a program of its own, follows the program's rule.
-//
-// Under CTest each run of a test also starts from an empty state folder: a folder of its own
-// inside the test's XDG_STATE_HOME, removed when the run ends, so that journals left by a run
-// that was killed (planted links, unfinished passes) never reach the next one. The programs a
+// Compiled into every test: each run of a test starts from an empty state folder, a folder of its
+// own inside the test's XDG_STATE_HOME (set in tests/CMakeLists.txt), removed when the run ends,
+// so that journals left by a run that was killed (planted links, unfinished passes) never reach
+// the next one. The programs a
 // test starts inherit it. Folders of runs that are gone are removed as the next run starts.
-
-#include "passes/passlock.h"
 
 #include <cerrno>
 #include <csignal>
@@ -56,11 +50,7 @@ void removeEndedRuns(const fs::path &base)
     }
 }
 
-const bool lockFolderChosen = [] {
-    const char *folder = std::getenv("KORVALO_TEST_LOCK_FOLDER");
-    if (!folder || folder[0] != '/')
-        return true;
-    korvalo::PassLock::setFolderForTests(folder);
+const bool stateFolderEmptied = [] {
     const char *state = std::getenv("XDG_STATE_HOME");
     if (!state || state[0] != '/')
         return true;

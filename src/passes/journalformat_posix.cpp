@@ -1,0 +1,10 @@
+#include "passes/journalformat.h"
+
+namespace korvalo::journalformat {
+
+bool leavesTheEntry(FileName::value_type c)
+{
+    return c == '/';
+}
+
+} // namespace korvalo::journalformat
