@@ -407,10 +407,9 @@ Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const
 
     // Refused where the pass would refuse: the driver and the volume's lock, only tried here
     // unless held already.
-    const VolumeClaim tried =
-        held ? VolumeClaim()
-             : claimVolume(folder, ClaimMode::TryOnly, MountLookup::MountTable,
-                           m_journal->lockFolder());
+    const VolumeClaim tried = held ? VolumeClaim()
+                                   : claimVolume(folder, ClaimMode::TryOnly,
+                                                 MountLookup::MountTable, m_journal->lockFolder());
     switch (const VolumeClaim &claim = held ? *held : tried; claim.refusal) {
     case VolumeClaim::Refusal::None:
         break;
@@ -442,10 +441,10 @@ Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const
     plan.claim = std::move(held);
     plan.namesPrint = namesPrintOf(m_list);
     plan.recordPrint = recordPrintOf(record);
-    if (earlier && (plan.namesPrint != earlier->namesPrint ||
-                    plan.recordPrint != earlier->recordPrint))
-        plan.changed = texts::folderChangedMeanwhile(plan.recordPrint != earlier->recordPrint,
-                                                     m_front);
+    if (earlier &&
+        (plan.namesPrint != earlier->namesPrint || plan.recordPrint != earlier->recordPrint))
+        plan.changed =
+            texts::folderChangedMeanwhile(plan.recordPrint != earlier->recordPrint, m_front);
     // The questions are about names that begin with four digits; only a dry run needs them all.
     // In a large folder the copies are worth sparing: the pass lists the names again as it runs.
     const bool allNames = detail == Detail::Renames;
@@ -483,12 +482,11 @@ Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const
             default: {
                 Plan none = nothing(
                     folder, kind, Outcome::Cancelled,
-                    !unasked            ? texts::cancelled()
-                    : foreign.mostOfList ? texts::foreignDeclined(
-                                               static_cast<int>(foreign.names.size()), folder,
-                                               m_front)
-                                         : texts::againDeclined(static_cast<int>(prefixed.size()),
-                                                                folder, m_front));
+                    !unasked ? texts::cancelled()
+                    : foreign.mostOfList
+                        ? texts::foreignDeclined(static_cast<int>(foreign.names.size()), folder,
+                                                 m_front)
+                        : texts::againDeclined(static_cast<int>(prefixed.size()), folder, m_front));
                 none.changed = plan.changed;
                 return none;
             }
@@ -548,9 +546,9 @@ int FolderSession::answerFor(Plan &plan, const Plan *earlier, Asker &asker, Ques
     const auto same = [&](const Plan::Answer &a) {
         return a.kind == question.kind && a.about == about;
     };
-    if (const auto it = earlier ? std::find_if(earlier->answers.begin(), earlier->answers.end(),
-                                               same)
-                                : std::vector<Plan::Answer>::const_iterator();
+    if (const auto it = earlier
+                            ? std::find_if(earlier->answers.begin(), earlier->answers.end(), same)
+                            : std::vector<Plan::Answer>::const_iterator();
         earlier && it != earlier->answers.end()) {
         answer = it->answer;
     } else {
@@ -839,7 +837,7 @@ Report FolderSession::execute(const Plan &plan)
         const int total = m_list.count();
         const FixedFolder fixed(folder);
         PlannedAnswers answers(plan);
-        const PassContext context{m_list,          fixed,    sink,         systemRenameCalls(),
+        const PassContext context{m_list,          fixed,    sink,          systemRenameCalls(),
                                   m_journal.get(), &answers, m_storedOrder, plan.claim.get()};
         ClockRandomSource random;
         const PassResult result = kind == PassKind::Shuffle   ? runShufflePass(context, random)
@@ -957,9 +955,8 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
         if (!result.journalError.ok()) {
             // The end of the pass did not reach its record, which still shows it unfinished.
             report.incomplete = true;
-            report.problems.push_back(
-                texts::passEndNotRecorded(kind, result.renamed, result.journalError, folder,
-                                          m_front));
+            report.problems.push_back(texts::passEndNotRecorded(
+                kind, result.renamed, result.journalError, folder, m_front));
         }
         storedOrderTold(report, kind, storedOrderOf(result), folder);
         return report;

@@ -211,8 +211,8 @@ public:
     // taken, the folder and its record are read again, and the plan is made again from them,
     // asking through the plan's Asker only the questions whose answers the change concerns; what
     // changed is told with its report, and a plan made again that renames nothing reports why.
-    // `finished` (optional) `finished` (optional) is called on that thread when it has ended, so a front
-    // end can wake up. One plan at a time: while it runs, the worker owns the list and the
+    // `finished` (optional) `finished` (optional) is called on that thread when it has ended, so a
+    // front end can wake up. One plan at a time: while it runs, the worker owns the list and the
     // journal, and only running(), progress(), requestStop() and wait() may be called.
     void start(Plan plan, std::function<void()> finished = {});
     bool running() const;

@@ -774,8 +774,8 @@ void TestCli::stopSignal()
     QVERIFY2(populated.isEmpty(), qPrintable(populated));
 
     // Twelve renames, then four of the twelve moves out.
-    const CliRun run = cli({"shuffle", "%1"}, folder,
-                           hooked(raise + QStringList{"KORVALO_TEST_SIGINT_AFTER=16"}));
+    const CliRun run =
+        cli({"shuffle", "%1"}, folder, hooked(raise + QStringList{"KORVALO_TEST_SIGINT_AFTER=16"}));
     QVERIFY2(run.status == status, qPrintable(QString::number(run.status) + ": " + run.err));
     QVERIFY2(run.err.contains(QStringLiteral("存放顺序没有整理")), qPrintable(run.err));
     const Snapshot after = snapshot(folder);
@@ -841,10 +841,10 @@ void TestCli::orderNotArrangedFails()
     QVERIFY2(populated.isEmpty(), qPrintable(populated));
 
     // Four renames and two moves out; the third move is refused, the files out come back.
-    const CliRun run = cli({"shuffle", "%1"}, folder,
-                           hooked({QStringLiteral("KORVALO_TEST_RENAME_ERRNO=%1").arg(ENODEV),
-                                   "KORVALO_TEST_RENAME_ERRNO_AFTER=6",
-                                   "KORVALO_TEST_RENAME_ERRNO_TIMES=1"}));
+    const CliRun run =
+        cli({"shuffle", "%1"}, folder,
+            hooked({QStringLiteral("KORVALO_TEST_RENAME_ERRNO=%1").arg(ENODEV),
+                    "KORVALO_TEST_RENAME_ERRNO_AFTER=6", "KORVALO_TEST_RENAME_ERRNO_TIMES=1"}));
     QVERIFY2(run.status == 1, qPrintable(QString::number(run.status) + ": " + run.err));
     QVERIFY2(run.err.contains(QStringLiteral("没能整理这些歌曲在U盘上的存放顺序")),
              qPrintable(run.err));
@@ -862,10 +862,9 @@ void TestCli::recordNotWrittenFails()
 {
     TestDir dir;
     touchAll(dir, songs(5));
-    const CliRun run =
-        cli({"shuffle", "%1"}, dir,
-            hooked({QStringLiteral("KORVALO_TEST_STATE_ERRNO=%1").arg(ENOSPC),
-                    "KORVALO_TEST_STATE_ERRNO_AFTER=2"}));
+    const CliRun run = cli({"shuffle", "%1"}, dir,
+                           hooked({QStringLiteral("KORVALO_TEST_STATE_ERRNO=%1").arg(ENOSPC),
+                                   "KORVALO_TEST_STATE_ERRNO_AFTER=2"}));
     QVERIFY2(run.status == 1, qPrintable(QString::number(run.status) + ": " + run.err));
     QVERIFY2(run.err.contains(QStringLiteral("5 个文件都已改好")), qPrintable(run.err));
     QVERIFY2(!run.err.contains(QStringLiteral("没有继续改名")), qPrintable(run.err));
@@ -938,8 +937,8 @@ void TestCli::stoppedRemovalCountsItsPlan()
 {
     TestDir dir;
     touchAll(dir, songs(20) + QStringList{"1999 a.mp3", "2001 b.mp3"});
-    const CliRun run = cli({"remove", "%1", "--strip-all"}, dir,
-                           hooked({"KORVALO_TEST_SIGINT_AFTER=1"}));
+    const CliRun run =
+        cli({"remove", "%1", "--strip-all"}, dir, hooked({"KORVALO_TEST_SIGINT_AFTER=1"}));
     QVERIFY2(run.status == 130, qPrintable(run.err));
     QVERIFY2(run.err.contains(QStringLiteral("在 2 个文件中改了 1 个")), qPrintable(run.err));
 }

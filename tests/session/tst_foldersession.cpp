@@ -829,8 +829,8 @@ void TestFolderSession::stopWhileStoringInOrder_data()
         << "shuffled" << removal << -1 << true << 6 + 1 << Outcome::Stopped << removeAgain << false
         << NextPass(shuffle);
     QTest::newRow("shuffle, stopped as the last file is out")
-        << "plain" << shuffle << -1 << false << 6 + 1 + 6 << Outcome::Done << QStringList()
-        << false << NextPass(removal);
+        << "plain" << shuffle << -1 << false << 6 + 1 + 6 << Outcome::Done << QStringList() << false
+        << NextPass(removal);
     QTest::newRow("shuffle, stopped while the files come back")
         << "plain" << shuffle << -1 << false << 6 + 1 + 6 + 2 << Outcome::Done << QStringList()
         << false << NextPass(removal);
@@ -1050,13 +1050,14 @@ void TestFolderSession::unfinishedPassesEverywhere()
 }
 
 // What the record knows agrees with the names: every name that is not an original (`originals`,
-// sorted) carries Korvalo's prefix as the record knows it, nothing is left unfinished, and a default removal (nobody asked) gives
-// back every original name.
+// sorted) carries Korvalo's prefix as the record knows it, nothing is left unfinished, and a
+// default removal (nobody asked) gives back every original name.
 void checkNothingForgotten(const fs::path &folder, const Names &originals)
 {
     FolderSession look(Front::Terminal);
     const FolderState &s = look.open(folder, Opening::Look);
-    QVERIFY2(s.kind == Kind::Plain || s.kind == Kind::Prefixed, QByteArray::number(int(s.kind)).constData());
+    QVERIFY2(s.kind == Kind::Plain || s.kind == Kind::Prefixed,
+             QByteArray::number(int(s.kind)).constData());
     const Names now = songsIn(folder);
     QCOMPARE(s.prefixes.korvalo, int(std::count_if(now.begin(), now.end(), [&](const auto &name) {
                  return !std::binary_search(originals.begin(), originals.end(), name);
@@ -1095,8 +1096,8 @@ void TestFolderSession::folderChangedBeforeRun_data()
         << "shuffled" << removal << "removed" << kNone << Outcome::Done << 0 << 0 << korvalo;
     QTest::newRow("a song deleted")
         << "plain" << shuffle << "deleted" << kNone << Outcome::Done << 5 << 0 << changed;
-    QTest::newRow("a song added")
-        << "plain" << shuffle << "added" << kNone << Outcome::Done << 7 << 0 << changed;
+    QTest::newRow("a song added") << "plain" << shuffle << "added" << kNone << Outcome::Done << 7
+                                  << 0 << changed;
     QTest::newRow("a song renamed to digits of its own")
         << "shuffled" << removal << "renamed" << keep << Outcome::Done << 5 << 1 << changed;
     // The first terminal's removal waits at its question while the second shuffles.
@@ -1197,8 +1198,8 @@ void TestFolderSession::sessionsRacing()
         other.join();
         const auto ok = [](const Report &r) {
             return r.outcome == Outcome::Done ? 1
-                   : r.renamed == 0 && (r.outcome == Outcome::Refused ||
-                                        r.outcome == Outcome::Cancelled)
+                   : r.renamed == 0 &&
+                           (r.outcome == Outcome::Refused || r.outcome == Outcome::Cancelled)
                        ? 0
                        : -1;
         };
