@@ -401,7 +401,11 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
     } else {
         dropOldRecords(where.writeTo);
     }
+    // Names gone from the folder are forgotten. An appended record would keep them: the record is
+    // written afresh when any went.
+    const std::size_t known = prefixed.size();
     prune(prefixed, start.listed);
+    rewrite = rewrite || prefixed.size() != known;
 
     PassRecord pass;
     pass.kind = start.kind;

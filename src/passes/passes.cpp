@@ -114,6 +114,7 @@ public:
         if (!err.ok())
             return refuse(result, err);
         m_open = true;
+        m_begun = true;
         return true;
     }
 
@@ -139,6 +140,20 @@ public:
         result.status = PassResult::Status::Failed;
         keep(result, err);
         end(PassEnd::Failed, index, result);
+    }
+
+    // A pass that failed before it renamed anything, still under the volume's lock: the record
+    // is settled against the folder's names at once, so that it is as before the pass (a rename
+    // reported failed that was made after all is counted as made). Left unfinished, it would wait
+    // for a question, or block the folder where the stick cannot be confirmed as this one.
+    void forgetIfUntouched(const std::filesystem::path &folder, const PassResult &result)
+    {
+        if (!m_journal || m_open || !m_begun || result.renamed > 0)
+            return;
+        std::vector<FileName> names;
+        int err = 0;
+        if (entriesOf(folder, names, err))
+            m_journal->settle(m_key, names); // a failure leaves the unfinished pass to be asked
     }
 
     // Ends the record after the list's first `handled` files.
@@ -179,6 +194,7 @@ private:
     Journal *m_journal;
     JournalKey m_key;
     bool m_open = false;
+    bool m_begun = false; // the pass was recorded
     std::vector<PlannedRename> m_planned;
     std::vector<int> m_listIndexes; // ascending
 };
@@ -214,10 +230,12 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
     // that cannot be stat'ed has neither; its first rename will say why. The journal knows a
     // volume by its UUID, which the mount table alone does not give.
     const std::filesystem::path startFolder = ctx.folder.folder();
-    const VolumeClaim claim =
-        claimVolume(startFolder, ClaimMode::Hold,
-                    recording.on() ? MountLookup::Resolve : MountLookup::MountTable,
-                    ctx.journal ? ctx.journal->lockFolder() : PassLock::lockFolder());
+    VolumeClaim own;
+    if (!ctx.claim)
+        own = claimVolume(startFolder, ClaimMode::Hold,
+                          recording.on() ? MountLookup::Resolve : MountLookup::MountTable,
+                          ctx.journal ? ctx.journal->lockFolder() : PassLock::lockFolder());
+    const VolumeClaim &claim = ctx.claim ? *ctx.claim : own;
     const MediumCheck medium(claim.device);
     const std::optional<MountInfo> &mount = claim.mount;
     if (claim.device)
@@ -247,8 +265,10 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
     const int last = ctx.list.count() - 1;
     int handled = 0;
     for (int i = 0; i <= last && i < ctx.list.count(); ++i) {
-        if (!handleFile(i, medium, result))
+        if (!handleFile(i, medium, result)) {
+            recording.forgetIfUntouched(startFolder, result);
             return result;
+        }
         handled = i + 1;
         if (!ctx.progress.step(i, ctx.list.count())) {
             result.status = PassResult::Status::Stopped;

@@ -7,6 +7,7 @@
 #include "passes/progresssink.h"
 #include "passes/randomsource.h"
 #include "passes/rename.h"
+#include "passes/volumeclaim.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -155,6 +156,9 @@ struct PassContext
     PassQuestions *questions = nullptr;
     // Where a completed pass stores the files in the list's order (ordering.h).
     StoredOrderRule storedOrder = StoredOrderRule::FatAndExfat;
+    // The volume, claimed and held by the caller (ClaimMode::Hold, with MountLookup::Resolve when
+    // recording), which read the list under it; nullptr: the pass claims the volume itself.
+    const VolumeClaim *claim = nullptr;
 };
 
 // How often the shuffle pass draws again when the drawn name is taken.

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
+#include <string_view>
 #include <utility>
 
 namespace korvalo::session {
@@ -61,8 +63,40 @@ Plan nothing(const fs::path &folder, PassKind kind, Outcome outcome, std::string
     return plan;
 }
 
-// The buttons a recovery leaves: as after the pass it completed. A shuffle undone is as after a
-// removal; files moved back after an ordering keep the names their pass gave them.
+// The listed names, in the list's order, as one number: a plan made from names with the same
+// print was made from the same names.
+std::uint64_t namesPrintOf(const MusicFileList &list)
+{
+    std::uint64_t print = 0xCBF29CE484222325ull ^ static_cast<std::uint64_t>(list.count());
+    for (int i = 0; i < list.count(); ++i) {
+        print ^= std::hash<std::string_view>{}(list.nameView(i));
+        print *= 0x100000001B3ull;
+    }
+    return print;
+}
+
+// What a record knows of its folder, as one number.
+std::uint64_t recordPrintOf(const FolderRecord &record)
+{
+    std::uint64_t print = record.known ? 0x9E3779B97F4A7C15ull : 1;
+    const auto mix = [&](std::uint64_t h) { print = (print ^ h) * 0x100000001B3ull; };
+    for (const auto &[name, count] : record.prefixed) {
+        mix(std::hash<FileName>{}(name));
+        mix(static_cast<std::uint64_t>(count));
+    }
+    mix(record.pending ? static_cast<std::uint64_t>(record.pending->startTime) + 2 : 0);
+    mix(std::hash<std::string>{}(record.stick));
+    return print;
+}
+
+// Nobody to ask: a plan made elsewhere than planPass() is checked with the safe answers.
+class NobodyThere : public Asker
+{
+public:
+    bool attended() const override { return false; }
+    int ask(const Question &question) override { return question.unattendedAnswer; }
+};
+
 bool beginsWithFourDigits(const FileName &name)
 {
     return name.size() >= 4 &&
@@ -139,6 +173,7 @@ FolderSession::~FolderSession()
 const FolderState &FolderSession::open(const fs::path &folder, Opening how)
 {
     m_state = FolderState();
+    m_openedRecord.reset();
     FolderState &s = m_state;
     s.folder = folder;
     m_device = deviceOf(folder);
@@ -158,6 +193,7 @@ const FolderState &FolderSession::open(const fs::path &folder, Opening how)
 
 void FolderSession::assess(Opening how)
 {
+    m_openedRecord.reset();
     FolderState &s = m_state;
     const fs::path folder = s.folder;
     const int songs = s.songs;
@@ -209,6 +245,7 @@ void FolderSession::assess(Opening how)
         return;
     }
 
+    m_openedRecord = recordPrintOf(record);
     // What the names carry, by the record just read. An unfinished pass is counted as the names
     // show it, so the counts agree with its own.
     s.prefixes = countPrefixes(listedNames(m_list), std::move(record));
@@ -346,16 +383,34 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
     }
     if (std::optional<Plan> gone = goneAway(kind))
         return std::move(*gone);
+    // The questions are about the names as they are now, not as they were when the folder was
+    // opened (a window may have stood open for hours).
+    // Where it changed since the folder was opened, the user is told, as under the lock.
+    Plan opened;
+    opened.namesPrint = namesPrintOf(m_list);
+    opened.recordPrint = m_openedRecord.value_or(0);
+    if (const ListError error = m_list.refresh(); !error.ok())
+        return nothing(folder, kind, Outcome::BadFolder,
+                       texts::folderFailure(folder, error, m_front));
+    return planListed(kind, asker, detail, m_openedRecord ? &opened : nullptr, nullptr);
+}
+
+Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const Plan *earlier,
+                               std::shared_ptr<const VolumeClaim> held)
+{
+    const fs::path &folder = m_state.folder;
     if (m_list.count() == 0) {
         Plan plan = nothing(folder, kind, Outcome::Done, texts::emptyList());
         plan.report.emptyList = true;
         return plan;
     }
 
-    // Refused where the pass would refuse: the driver and the volume's lock, only tried here.
-    switch (const VolumeClaim claim = claimVolume(folder, ClaimMode::TryOnly,
-                                                  MountLookup::MountTable, m_journal->lockFolder());
-            claim.refusal) {
+    // Refused where the pass would refuse: the driver and the volume's lock, only tried here
+    // unless held already.
+    const VolumeClaim tried = held ? VolumeClaim()
+                                   : claimVolume(folder, ClaimMode::TryOnly,
+                                                 MountLookup::MountTable, m_journal->lockFolder());
+    switch (const VolumeClaim &claim = held ? *held : tried; claim.refusal) {
     case VolumeClaim::Refusal::None:
         break;
     case VolumeClaim::Refusal::UnsafeDriver:
@@ -382,6 +437,14 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
     plan.folder = folder;
     plan.report.kind = kind;
     plan.label = texts::progressLabel(kind);
+    plan.asker = &asker;
+    plan.claim = std::move(held);
+    plan.namesPrint = namesPrintOf(m_list);
+    plan.recordPrint = recordPrintOf(record);
+    if (earlier &&
+        (plan.namesPrint != earlier->namesPrint || plan.recordPrint != earlier->recordPrint))
+        plan.changed =
+            texts::folderChangedMeanwhile(plan.recordPrint != earlier->recordPrint, m_front);
     // The questions are about names that begin with four digits; only a dry run needs them all.
     // In a large folder the copies are worth sparing: the pass lists the names again as it runs.
     const bool allNames = detail == Detail::Renames;
@@ -407,22 +470,26 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
         bool replace = false;
         if (q) {
             bool unasked = false;
-            switch (answerOf(asker, *q, &unasked)) {
+            const std::vector<FileName> &about = foreign.mostOfList ? foreign.names : prefixed;
+            const int answer = answerFor(plan, earlier, asker, *q, about, &unasked);
+            switch (answer) {
             case kReplace:
                 replace = true;
                 break;
             case kYes:
                 plan.again = true;
                 break;
-            default:
-                if (!unasked)
-                    return nothing(folder, kind, Outcome::Cancelled, texts::cancelled());
-                return nothing(
+            default: {
+                Plan none = nothing(
                     folder, kind, Outcome::Cancelled,
-                    foreign.mostOfList
+                    !unasked ? texts::cancelled()
+                    : foreign.mostOfList
                         ? texts::foreignDeclined(static_cast<int>(foreign.names.size()), folder,
                                                  m_front)
                         : texts::againDeclined(static_cast<int>(prefixed.size()), folder, m_front));
+                none.changed = plan.changed;
+                return none;
+            }
             }
         }
         if (allNames) {
@@ -453,20 +520,73 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
         }
         const Question q = texts::stripDigitsQuestion(
             digits.others, static_cast<int>(digits.qualifying.size()), m_front, leftAlone);
-        switch (DigitAnswer(answerOf(asker, q))) {
+        switch (DigitAnswer(answerFor(plan, earlier, asker, q, digits.others))) {
         case DigitAnswer::KeepOthers:
             plan.stripAll = false;
             break;
         case DigitAnswer::StripAll:
             break;
-        case DigitAnswer::Cancel:
-            return nothing(folder, kind, Outcome::Cancelled, texts::cancelled());
+        case DigitAnswer::Cancel: {
+            Plan none = nothing(folder, kind, Outcome::Cancelled, texts::cancelled());
+            none.changed = plan.changed;
+            return none;
+        }
         }
     }
     if (allNames)
         plan.renames = planRemoval(names, record, plan.stripAll, &plan.kept);
     plan.action = Plan::Action::Removal;
     return plan;
+}
+
+int FolderSession::answerFor(Plan &plan, const Plan *earlier, Asker &asker, Question question,
+                             std::vector<FileName> about, bool *unasked)
+{
+    int answer = 0;
+    const auto same = [&](const Plan::Answer &a) {
+        return a.kind == question.kind && a.about == about;
+    };
+    if (const auto it = earlier
+                            ? std::find_if(earlier->answers.begin(), earlier->answers.end(), same)
+                            : std::vector<Plan::Answer>::const_iterator();
+        earlier && it != earlier->answers.end()) {
+        answer = it->answer;
+    } else {
+        // Asked again: the user sees why first.
+        if (!plan.changed.empty())
+            question.text = plan.changed + "\n\n" + question.text;
+        answer = answerOf(asker, question, unasked);
+    }
+    plan.answers.push_back({question.kind, std::move(about), answer});
+    return answer;
+}
+
+Plan FolderSession::checkedUnderLock(Plan plan)
+{
+    // A replace is the shuffle's answer: planned again as the shuffle it was asked as.
+    const PassKind kind =
+        plan.action == Plan::Action::Removal ? PassKind::Removal : PassKind::Shuffle;
+    const fs::path folder = plan.folder;
+    NobodyThere nobody;
+    Asker &asker = plan.asker ? *plan.asker : nobody;
+    auto claim = std::make_shared<const VolumeClaim>(
+        claimVolume(folder, ClaimMode::Hold, MountLookup::Resolve, m_journal->lockFolder()));
+    if (!claim->granted())
+        return planListed(kind, asker, Detail::Decisions, &plan, std::move(claim));
+    if (std::optional<Plan> gone = goneAway(kind))
+        return std::move(*gone);
+    if (const ListError error = m_list.refresh(); !error.ok()) {
+        return nothing(folder, kind, Outcome::BadFolder,
+                       texts::folderFailure(folder, error, m_front));
+    }
+    Plan checked = planListed(kind, asker, Detail::Decisions, &plan, std::move(claim));
+    checked.asker = plan.asker;
+    if (checked.changed.empty())
+        checked.changed = plan.changed; // since the folder was opened
+    if (!checked.runnable() && !checked.changed.empty()) {
+        checked.report.problems.insert(checked.report.problems.begin(), checked.changed);
+    }
+    return checked;
 }
 
 std::string FolderSession::describe(const Plan &plan) const
@@ -533,6 +653,16 @@ void FolderSession::start(Plan plan, std::function<void()> finished)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_ended.wait(lock, [&] { return !m_progress.running; });
+    // Nothing runs now, so the list and the journal are the caller's: the pass's plan is checked
+    // against the folder as it is under the lock.
+    if ((plan.action == Plan::Action::Shuffle || plan.action == Plan::Action::Replace ||
+         plan.action == Plan::Action::Removal) &&
+        !plan.claim) {
+        lock.unlock();
+        plan = checkedUnderLock(std::move(plan));
+        lock.lock();
+        m_ended.wait(lock, [&] { return !m_progress.running; });
+    }
     m_stop = false;
     m_progress = Progress();
     m_progress.running = true;
@@ -570,9 +700,13 @@ void FolderSession::work()
     }
 }
 
-Report FolderSession::finish(const Plan &plan)
+Report FolderSession::finish(Plan &plan)
 {
     Report report = execute(plan);
+    // What the record knows now is this plan's doing: a later plan compares with nothing.
+    m_openedRecord.reset();
+    // The volume is let go before the folder is looked at again, which takes its lock itself.
+    plan.claim.reset();
     // The list shows the folder as it is now: a completed pass re-read it already.
     const bool pass = plan.action == Plan::Action::Shuffle ||
                       plan.action == Plan::Action::Replace || plan.action == Plan::Action::Removal;
@@ -703,13 +837,19 @@ Report FolderSession::execute(const Plan &plan)
         const int total = m_list.count();
         const FixedFolder fixed(folder);
         PlannedAnswers answers(plan);
-        const PassContext context{m_list,          fixed,    sink,         systemRenameCalls(),
-                                  m_journal.get(), &answers, m_storedOrder};
+        const PassContext context{m_list,          fixed,    sink,          systemRenameCalls(),
+                                  m_journal.get(), &answers, m_storedOrder, plan.claim.get()};
         ClockRandomSource random;
         const PassResult result = kind == PassKind::Shuffle   ? runShufflePass(context, random)
                                   : kind == PassKind::Replace ? runReplacePass(context, random)
                                                               : runRemovalPass(context);
-        return passReport(kind, result, total);
+        Report passed = passReport(kind, result, total);
+        if (!plan.changed.empty()) {
+            // Made again under the lock: what it did was not what the user saw planned.
+            passed.done.insert(passed.done.begin(), plan.changed);
+            passed.remade = true;
+        }
+        return passed;
     }
     case Plan::Action::Recovery: {
         const RecoveryResult result =
@@ -815,9 +955,8 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
         if (!result.journalError.ok()) {
             // The end of the pass did not reach its record, which still shows it unfinished.
             report.incomplete = true;
-            report.problems.push_back(
-                texts::passEndNotRecorded(kind, result.renamed, result.journalError, folder,
-                                          m_front));
+            report.problems.push_back(texts::passEndNotRecorded(
+                kind, result.renamed, result.journalError, folder, m_front));
         }
         storedOrderTold(report, kind, storedOrderOf(result), folder);
         return report;

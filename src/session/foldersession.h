@@ -12,6 +12,7 @@
 #include "passes/journal.h"
 #include "passes/passes.h"
 #include "passes/recovery.h"
+#include "passes/volumeclaim.h"
 #include "session/question.h"
 #include "session/texts.h"
 
@@ -97,6 +98,9 @@ struct Report
     std::vector<std::string> done;
     // What went wrong or needs the user, each a whole message saying what to do next.
     std::vector<std::string> problems;
+    // The pass was planned again under the volume's lock, the folder having changed: done's first
+    // line says so, worth telling even where successes pass silently.
+    bool remade = false;
     // With Outcome::Done: every name was made as asked, but what came after failed (the stored
     // order not arranged, the record not written). A failure all the same for a script.
     bool incomplete = false;
@@ -128,6 +132,25 @@ struct Plan
     std::string label;
     // With Action::Nothing: why nothing will run.
     Report report;
+
+    // A pass's plan is checked against the folder under the volume's lock before its first
+    // rename (start()), and made again there when the folder or its record changed: what it was
+    // made from, the answers it was made with, and who answers a question that must be asked
+    // again.
+    std::uint64_t namesPrint = 0;  // the listed names, in the list's order
+    std::uint64_t recordPrint = 0; // what the record knew of the folder
+    struct Answer
+    {
+        Question::Kind kind = Question::Kind::ShuffleAgain;
+        std::vector<FileName> about; // the names the question was about
+        int answer = 0;
+    };
+    std::vector<Answer> answers;
+    Asker *asker = nullptr; // from planPass(); nobody is asked when it is nullptr
+    // Made again under the lock: what changed, told with the report.
+    std::string changed;
+    // The volume, held from that check to the plan's end.
+    std::shared_ptr<const VolumeClaim> claim;
 
     bool runnable() const { return action != Action::Nothing; }
 };
@@ -184,8 +207,12 @@ public:
     Report status() const;
 
     // Runs the plan on the session's worker thread (started with the first plan and kept for the
-    // next ones); `finished` (optional) is called on that thread when it has ended, so a front
-    // end can wake up. One plan at a time: while it runs, the worker owns the list and the
+    // next ones). A pass is first checked here, on the caller's thread: the volume's lock is
+    // taken, the folder and its record are read again, and the plan is made again from them,
+    // asking through the plan's Asker only the questions whose answers the change concerns; what
+    // changed is told with its report, and a plan made again that renames nothing reports why.
+    // `finished` (optional) `finished` (optional) is called on that thread when it has ended, so a
+    // front end can wake up. One plan at a time: while it runs, the worker owns the list and the
     // journal, and only running(), progress(), requestStop() and wait() may be called.
     void start(Plan plan, std::function<void()> finished = {});
     bool running() const;
@@ -208,6 +235,17 @@ public:
     Report run(const Plan &plan);
 
 private:
+    // planPass() from the refusals of a Plain or Prefixed folder on, over the list as it is;
+    // `earlier` is the plan being checked under the lock held in `claim`: its answers are kept
+    // where the question is about the same names.
+    Plan planListed(PassKind kind, Asker &asker, Detail detail, const Plan *earlier,
+                    std::shared_ptr<const VolumeClaim> claim);
+    // The check start() makes of a pass's plan.
+    Plan checkedUnderLock(Plan plan);
+    // An answer to `question` about `about`, recorded in `plan`: the earlier plan's answer to the
+    // same question about the same names, else asked (see answerOf()).
+    int answerFor(Plan &plan, const Plan *earlier, Asker &asker, Question question,
+                  std::vector<FileName> about, bool *unasked = nullptr);
     class Worker;
     // Reads the journal's view of the listed folder into m_state (open() after the listing).
     void assess(Opening how);
@@ -215,7 +253,7 @@ private:
     void work();
     // Runs a plan and re-reads what it changed: the list, and the state after anything but a
     // completed pass.
-    Report finish(const Plan &plan);
+    Report finish(Plan &plan);
     Report execute(const Plan &plan);
     Report passReport(PassKind kind, const PassResult &result, int total) const;
     // What the report says of the stored order after every name was made as asked: `namesOf`, the
@@ -229,6 +267,8 @@ private:
     Front m_front;
     FolderState m_state;
     MusicFileList m_list;
+    // What the record knew of the folder when it was opened (assess()), until a plan runs.
+    std::optional<std::uint64_t> m_openedRecord;
     // The volume the opened folder was on when it was opened.
     std::optional<std::uint64_t> m_device;
     std::unique_ptr<Journal> m_journal;

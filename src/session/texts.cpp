@@ -605,6 +605,15 @@ std::string cancelled()
     return "已取消，没有改任何文件名。";
 }
 
+std::string folderChangedMeanwhile(bool byKorvalo, Front front)
+{
+    (void)front;
+    return std::string(byKorvalo
+                           ? "另一个 Korvalo（窗口或命令行）刚刚改过这个文件夹里的文件名"
+                           : "这个文件夹里的文件刚刚有了变动（有文件被改名、删除或新放进来）") +
+           "，所以 Korvalo 按文件夹现在的样子重新安排了这次改名。";
+}
+
 std::string againDeclined(int prefixed, const std::filesystem::path &folder, Front front)
 {
     const std::string facts = "有 " + n(static_cast<long long>(prefixed)) +
@@ -775,7 +784,8 @@ std::string stopped(PassKind kind, int renamed, int total, const std::filesystem
 {
     std::string out = "已停止：" + quotedPass(kind) + "在 " + n(static_cast<long long>(total)) +
                       " 个文件中改了 " + n(static_cast<long long>(renamed)) + " 个之后" +
-                      (window(front) ? "停止。" : "按 Ctrl-C（或终端被关闭、收到结束信号）停止。") + "\n";
+                      (window(front) ? "停止。" : "按 Ctrl-C（或终端被关闭、收到结束信号）停止。") +
+                      "\n";
     if (window(front))
         return out + "改过的文件名都有记录：下次打开这个文件夹时，可以恢复原来的名字，"
                      "或者把改名做完。";
@@ -1080,7 +1090,8 @@ std::string recoveryStopped(int renamed, const std::filesystem::path &folder, Fr
     const std::string count = n(static_cast<long long>(renamed));
     if (window(front))
         return "已停止：改了 " + count + " 个文件之后停止。下次打开这个文件夹时可以接着处理。";
-    return "已停止：改了 " + count + " 个文件之后按 Ctrl-C（或终端被关闭、收到结束信号）停止。再运行一次 " +
+    return "已停止：改了 " + count +
+           " 个文件之后按 Ctrl-C（或终端被关闭、收到结束信号）停止。再运行一次 " +
            command("recover", folder) + " 可以接着处理。";
 }
 

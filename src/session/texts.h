@@ -121,6 +121,9 @@ std::string recoveryPending(const std::filesystem::path &folder, Front front);
 // An unfinished pass found while another Korvalo works on the same volume.
 std::string recoveryBusy(Front front);
 std::string cancelled();
+// The folder changed between a pass's plan and its start, so the plan was made again from the
+// folder as it is: `byKorvalo` when another Korvalo renamed in it meanwhile (its record changed).
+std::string folderChangedMeanwhile(bool byKorvalo, Front front);
 // The shuffle was not run because names carry a prefix and nobody could be asked.
 std::string againDeclined(int prefixed, const std::filesystem::path &folder, Front front);
 // The same for names whose four leading digits look like a prefix written elsewhere.

@@ -264,7 +264,8 @@ bool WindowController::planFinished()
     // stored in order: nothing is offered when the folder is opened next, so the box says how to
     // have the order arranged.
     // Where a damaged record went is told even though successes pass silently.
-    const bool tellDone = m_action == Plan::Action::LeaveRecord && report.outcome == Outcome::Done;
+    const bool tellDone =
+        (m_action == Plan::Action::LeaveRecord && report.outcome == Outcome::Done) || report.remade;
     // The desktop session ending waits for no box.
     if (!m_sessionEnding &&
         !(m_closeAfterPass && report.outcome == Outcome::Stopped && !m_stoppedWhileOrdering))

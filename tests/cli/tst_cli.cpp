@@ -26,6 +26,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <optional>
 
@@ -131,6 +132,7 @@ private slots:
     void journalLastsAcrossRenames();
     void orderingFolderGetsNoPass_data();
     void orderingFolderGetsNoPass();
+    void twoShufflesAtOnce();
     void stopSignal_data();
     void stopSignal();
     void outputNotWritten_data();
@@ -678,6 +680,47 @@ void TestCli::orderingFolderGetsNoPass()
              "content of " + inner.toStdString() + "/b.mp3");
 }
 
+// A script started twice: two shuffles of one folder at the same instant. One renames; the other
+// is refused, or finds the first one's prefixes and renames nothing (nobody to ask); the folder is
+// never left blocked, and one removal gives back every name.
+void TestCli::twoShufflesAtOnce()
+{
+    int stale = 0; // runs where the second found the folder changed since it was opened
+    for (int run = 0; run < 8; ++run) {
+        TestDir dir;
+        touchAll(dir, songs(5));
+        std::array<QProcess, 2> shuffles;
+        for (QProcess &p : shuffles) {
+            p.setStandardInputFile(QProcess::nullDevice());
+            p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        }
+        for (QProcess &p : shuffles)
+            p.start(QStringLiteral(KORVALO_CLI),
+                    {QStringLiteral("shuffle"), QString::fromStdString(dir.path().native())});
+        QList<int> statuses;
+        QString refusal;
+        for (QProcess &p : shuffles) {
+            QVERIFY(p.waitForFinished(60000));
+            statuses << p.exitCode();
+            if (p.exitCode() != 0)
+                refusal = QString::fromUtf8(p.readAllStandardError());
+        }
+        std::sort(statuses.begin(), statuses.end());
+        QCOMPARE(statuses, (QList<int>{0, 3}));
+        // Busy, or changed since it was opened, or (opened after the first ended) prefixed.
+        QVERIFY2(refusal.contains(QStringLiteral("另一个 Korvalo")) ||
+                     refusal.contains(QStringLiteral("已经带着 Korvalo 加上的序号")),
+                 qPrintable(refusal));
+        stale += refusal.contains(QStringLiteral("刚刚"));
+        const CliRun status = cli({"status", "%1"}, dir);
+        QVERIFY2(!status.out.contains(QStringLiteral("无法确认")), qPrintable(status.out));
+        QCOMPARE(countPrefixedBefore(namesOf(dir), songs(5)), 5);
+        QCOMPARE(cli({"remove", "%1"}, dir).status, 0);
+        QCOMPARE(namesOf(dir), sorted(songs(5)));
+    }
+    qInfo("the second shuffle found the folder changed since it opened it in %d of 8 runs", stale);
+}
+
 // The names of a folder on a mounted image, with the ordering folder, if one was left, in view.
 QString ordered(const fs::path &folder)
 {
@@ -731,8 +774,8 @@ void TestCli::stopSignal()
     QVERIFY2(populated.isEmpty(), qPrintable(populated));
 
     // Twelve renames, then four of the twelve moves out.
-    const CliRun run = cli({"shuffle", "%1"}, folder,
-                           hooked(raise + QStringList{"KORVALO_TEST_SIGINT_AFTER=16"}));
+    const CliRun run =
+        cli({"shuffle", "%1"}, folder, hooked(raise + QStringList{"KORVALO_TEST_SIGINT_AFTER=16"}));
     QVERIFY2(run.status == status, qPrintable(QString::number(run.status) + ": " + run.err));
     QVERIFY2(run.err.contains(QStringLiteral("存放顺序没有整理")), qPrintable(run.err));
     const Snapshot after = snapshot(folder);
@@ -798,10 +841,10 @@ void TestCli::orderNotArrangedFails()
     QVERIFY2(populated.isEmpty(), qPrintable(populated));
 
     // Four renames and two moves out; the third move is refused, the files out come back.
-    const CliRun run = cli({"shuffle", "%1"}, folder,
-                           hooked({QStringLiteral("KORVALO_TEST_RENAME_ERRNO=%1").arg(ENODEV),
-                                   "KORVALO_TEST_RENAME_ERRNO_AFTER=6",
-                                   "KORVALO_TEST_RENAME_ERRNO_TIMES=1"}));
+    const CliRun run =
+        cli({"shuffle", "%1"}, folder,
+            hooked({QStringLiteral("KORVALO_TEST_RENAME_ERRNO=%1").arg(ENODEV),
+                    "KORVALO_TEST_RENAME_ERRNO_AFTER=6", "KORVALO_TEST_RENAME_ERRNO_TIMES=1"}));
     QVERIFY2(run.status == 1, qPrintable(QString::number(run.status) + ": " + run.err));
     QVERIFY2(run.err.contains(QStringLiteral("没能整理这些歌曲在U盘上的存放顺序")),
              qPrintable(run.err));
@@ -819,10 +862,9 @@ void TestCli::recordNotWrittenFails()
 {
     TestDir dir;
     touchAll(dir, songs(5));
-    const CliRun run =
-        cli({"shuffle", "%1"}, dir,
-            hooked({QStringLiteral("KORVALO_TEST_STATE_ERRNO=%1").arg(ENOSPC),
-                    "KORVALO_TEST_STATE_ERRNO_AFTER=2"}));
+    const CliRun run = cli({"shuffle", "%1"}, dir,
+                           hooked({QStringLiteral("KORVALO_TEST_STATE_ERRNO=%1").arg(ENOSPC),
+                                   "KORVALO_TEST_STATE_ERRNO_AFTER=2"}));
     QVERIFY2(run.status == 1, qPrintable(QString::number(run.status) + ": " + run.err));
     QVERIFY2(run.err.contains(QStringLiteral("5 个文件都已改好")), qPrintable(run.err));
     QVERIFY2(!run.err.contains(QStringLiteral("没有继续改名")), qPrintable(run.err));
@@ -895,8 +937,8 @@ void TestCli::stoppedRemovalCountsItsPlan()
 {
     TestDir dir;
     touchAll(dir, songs(20) + QStringList{"1999 a.mp3", "2001 b.mp3"});
-    const CliRun run = cli({"remove", "%1", "--strip-all"}, dir,
-                           hooked({"KORVALO_TEST_SIGINT_AFTER=1"}));
+    const CliRun run =
+        cli({"remove", "%1", "--strip-all"}, dir, hooked({"KORVALO_TEST_SIGINT_AFTER=1"}));
     QVERIFY2(run.status == 130, qPrintable(run.err));
     QVERIFY2(run.err.contains(QStringLiteral("在 2 个文件中改了 1 个")), qPrintable(run.err));
 }

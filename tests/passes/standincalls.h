@@ -34,7 +34,11 @@ public:
     {
         return made("rename", renameAnswer >= 0 ? renameAnswer : real().rename(from, to));
     }
-    int makeFolder(const Char *path) override { return made("mkdir", real().makeFolder(path)); }
+    int makeFolderAnswer = -1; // mkdir: -1 the real call, else this errno
+    int makeFolder(const Char *path) override
+    {
+        return made("mkdir", makeFolderAnswer >= 0 ? makeFolderAnswer : real().makeFolder(path));
+    }
     int removeFolder(const Char *path) override { return made("rmdir", real().removeFolder(path)); }
 
 private:

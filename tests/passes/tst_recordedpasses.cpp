@@ -240,6 +240,7 @@ private slots:
     void storingInOrderStopped();
     void recoveryStoresInListOrder_data();
     void recoveryStoresInListOrder();
+    void orderingFolderNotMadeLeavesNothing();
 };
 
 // A folder gets a recorded shuffle of `shuffled` (none: never shuffled), then `added` copied in;
@@ -682,20 +683,11 @@ void TestRecordedPasses::refusedRemovalKeepsKorvalosPrefix()
     QCOMPARE(int(removal.status), int(PassResult::Status::Failed));
     QCOMPARE(int(removal.cause.error), int(korvalo::RenameError::TargetExists));
 
-    // Nothing was renamed: settled silently where the stick's identity shows the record is its
-    // own, else left as it is by the user's choice.
+    // Nothing was renamed: settled by the pass itself, still under the volume's lock, so that
+    // nothing is left to ask about, whether or not the stick's identity can be read.
     korvalo::PendingRecovery pending;
-    const RecoveryCheck check = korvalo::checkForRecovery(dir.path(), journal, pending);
-    if (korvalo::journalKeyOf(dir.path())->stick.empty()) {
-        QCOMPARE(int(check), int(RecoveryCheck::Unconfirmed));
-        korvalo::NullProgress quiet;
-        QCOMPARE(int(korvalo::recoverFolder(dir.path(), journal, pending,
-                                            korvalo::RecoveryChoice::Leave, quiet)
-                         .status),
-                 int(korvalo::RecoveryResult::Status::Done));
-    } else {
-        QCOMPARE(int(check), int(RecoveryCheck::Nothing));
-    }
+    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
+             int(RecoveryCheck::Nothing));
     const korvalo::FolderRecord record = recordOf(dir, journal);
     QVERIFY(!record.pending);
     QCOMPARE(record.prefixed, (std::map<korvalo::FileName, int>{{"3250x.mp3", 1}}));
@@ -927,6 +919,24 @@ void TestRecordedPasses::recoveryStoresInListOrder()
     korvalo::PendingRecovery again;
     QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, again)),
              int(RecoveryCheck::Nothing));
+}
+
+// No room for the folder the files pass through (a full stick, a full root folder): the order is
+// not arranged, and nothing is left for opening the folder to offer.
+void TestRecordedPasses::orderingFolderNotMadeLeavesNothing()
+{
+    TestDir state;
+    korvalo::Journal journal(state.path());
+    TestDir dir;
+    touchAll(dir, {"a.mp3", "b.mp3"});
+    const std::vector<korvalo::FileName> names{"a.mp3", "b.mp3"};
+    StandInCalls calls;
+    calls.makeFolderAnswer = ENOSPC;
+    korvalo::NullProgress none;
+    const korvalo::OrderingOutcome outcome = korvalo::arrangeStoredOrder(
+        {dir.path(), names, calls, none, &journal, *korvalo::journalKeyOf(dir.path())});
+    QCOMPARE(outcome.order, korvalo::StoredOrder::NotArranged);
+    QVERIFY(!recordOf(dir, journal).pending);
 }
 
 QTEST_APPLESS_MAIN(TestRecordedPasses)

@@ -19,6 +19,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <thread>
 
 using namespace korvalo;
 using namespace korvalo::session;
@@ -152,6 +153,14 @@ bool prepare(TestDir &dir, const QString &setup, fs::path &folder)
             return false;
         if (setup == "damaged")
             damageRecord(folder);
+    } else if (setup == "killed before its first rename") {
+        std::vector<PlannedRename> planned;
+        for (const QString &song : songs(6))
+            planned.push_back({song.toStdString(), "1234" + song.toStdString()});
+        PassStart start;
+        start.fileCount = 6;
+        start.planned = planned;
+        return Journal().beginPass(journalKeyOf(folder).value(), start).ok();
     } else if (setup == "stopped") {
         return sessionPass(folder, PassKind::Shuffle, 3).outcome == Outcome::Stopped;
     } else if (setup == "ordering killed") {
@@ -220,6 +229,16 @@ private slots:
     void folderGoneBeforeClick();
     void stripQuestionCountsEveryDigitName();
     void unfinishedPassesEverywhere();
+    void folderChangedBeforeRun_data();
+    void folderChangedBeforeRun();
+    void sessionsRacing();
+    void recoveryAfterChange_data();
+    void recoveryAfterChange();
+    void goneNamesAreForgotten();
+    void pendingRefusalTells_data();
+    void pendingRefusalTells();
+    void lookingWritesNothing();
+    void recordOfAnotherVolumeIsNotHere();
 };
 
 void TestFolderSession::opening_data()
@@ -809,6 +828,9 @@ void TestFolderSession::stopWhileStoringInOrder_data()
     QTest::newRow("removal, stopped before the first file goes out")
         << "shuffled" << removal << -1 << true << 6 + 1 << Outcome::Stopped << removeAgain << false
         << NextPass(shuffle);
+    QTest::newRow("shuffle, stopped as the last file is out")
+        << "plain" << shuffle << -1 << false << 6 + 1 + 6 << Outcome::Done << QStringList() << false
+        << NextPass(removal);
     QTest::newRow("shuffle, stopped while the files come back")
         << "plain" << shuffle << -1 << false << 6 + 1 + 6 + 2 << Outcome::Done << QStringList()
         << false << NextPass(removal);
@@ -1025,6 +1047,300 @@ void TestFolderSession::unfinishedPassesEverywhere()
     };
     QVERIFY(!offered(one.path(), one.path()));
     QVERIFY(offered(two.path(), one.path()));
+}
+
+// What the record knows agrees with the names: every name that is not an original (`originals`,
+// sorted) carries Korvalo's prefix as the record knows it, nothing is left unfinished, and a
+// default removal (nobody asked) gives back every original name.
+void checkNothingForgotten(const fs::path &folder, const Names &originals)
+{
+    FolderSession look(Front::Terminal);
+    const FolderState &s = look.open(folder, Opening::Look);
+    QVERIFY2(s.kind == Kind::Plain || s.kind == Kind::Prefixed,
+             QByteArray::number(int(s.kind)).constData());
+    const Names now = songsIn(folder);
+    QCOMPARE(s.prefixes.korvalo, int(std::count_if(now.begin(), now.end(), [&](const auto &name) {
+                 return !std::binary_search(originals.begin(), originals.end(), name);
+             })));
+    for (int pass = 0; pass < 3 && songsIn(folder) != originals; ++pass) {
+        FolderSession remove(Front::Terminal);
+        remove.open(folder);
+        ScriptedAsker nobody;
+        nobody.isAttended = false;
+        QCOMPARE(remove.run(remove.planPass(PassKind::Removal, nobody)).outcome, Outcome::Done);
+    }
+    QCOMPARE(songsIn(folder), originals);
+}
+
+void TestFolderSession::folderChangedBeforeRun_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<PassKind>("pass");
+    QTest::addColumn<QString>("change"); // made between the plan and its run
+    QTest::addColumn<int>("answer");     // to the question asked again; kNone: nobody is there
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<int>("renamed");
+    QTest::addColumn<int>("askedAgain"); // questions met after the change
+    QTest::addColumn<QString>("says");
+
+    const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
+    const QString korvalo = "另一个 Korvalo", changed = "有了变动";
+    const int keep = int(DigitAnswer::KeepOthers);
+    QTest::newRow("shuffled by another Korvalo, nobody there")
+        << "plain" << shuffle << "shuffled" << kNone << Outcome::Cancelled << 0 << 1 << korvalo;
+    QTest::newRow("shuffled by another Korvalo, asked: no")
+        << "plain" << shuffle << "shuffled" << kNo << Outcome::Cancelled << 0 << 1 << korvalo;
+    QTest::newRow("shuffled by another Korvalo, asked: yes")
+        << "plain" << shuffle << "shuffled" << kYes << Outcome::Done << 6 << 1 << korvalo;
+    QTest::newRow("prefixes removed by another Korvalo")
+        << "shuffled" << removal << "removed" << kNone << Outcome::Done << 0 << 0 << korvalo;
+    QTest::newRow("a song deleted")
+        << "plain" << shuffle << "deleted" << kNone << Outcome::Done << 5 << 0 << changed;
+    QTest::newRow("a song added") << "plain" << shuffle << "added" << kNone << Outcome::Done << 7
+                                  << 0 << changed;
+    QTest::newRow("a song renamed to digits of its own")
+        << "shuffled" << removal << "renamed" << keep << Outcome::Done << 5 << 1 << changed;
+    // The first terminal's removal waits at its question while the second shuffles.
+    QTest::newRow("removal asked, then shuffled by another Korvalo")
+        << "plain+digits" << removal << "shuffled" << kNone << Outcome::Done << 7 << 0 << korvalo;
+    // A question about the same names is not asked twice.
+    QTest::newRow("removal asked, then a song added")
+        << "shuffled+digits" << removal << "added" << kNone << Outcome::Done << 6 << 0 << changed;
+}
+
+// Between a plan and its run the folder changes: the plan is made again from the folder as it is
+// under the lock, a question is asked again only where its names changed, and the user is told
+// why. Nothing the record knows is forgotten, and nothing is left unfinished.
+void TestFolderSession::folderChangedBeforeRun()
+{
+    QFETCH(QString, setup);
+    QFETCH(PassKind, pass);
+    QFETCH(QString, change);
+    QFETCH(int, answer);
+    QFETCH(QString, says);
+    TestDir dir;
+    fs::path folder;
+    QVERIFY(prepare(dir, "plain", folder));
+    const std::string digits = "2001 A Space Odyssey.mp3";
+    if (setup == "plain+digits")
+        dir.touch(digits);
+    Names originals = songsIn(folder);
+    if (setup.startsWith("shuffled"))
+        QCOMPARE(sessionPass(folder, PassKind::Shuffle).outcome, Outcome::Done);
+    if (setup == "shuffled+digits") {
+        dir.touch(digits);
+        originals = toNames(songs(6) << QString::fromStdString(digits));
+    }
+
+    FolderSession session(Front::Terminal);
+    session.open(folder);
+    ScriptedAsker asker;
+    asker.answers = {{QKind::StripOtherDigits, int(DigitAnswer::KeepOthers)}};
+    const Plan plan = session.planPass(pass, asker);
+    QVERIFY(plan.runnable());
+    const std::size_t metBefore = asker.met.size();
+
+    const std::string first = songsIn(folder).front();
+    const std::string original = setup.startsWith("shuffled") ? first.substr(4) : first;
+    if (change == "shuffled" || change == "removed") {
+        QCOMPARE(sessionPass(folder, change == "shuffled" ? PassKind::Shuffle : PassKind::Removal)
+                     .outcome,
+                 Outcome::Done);
+    } else if (change == "deleted") {
+        fs::remove(folder / first);
+        originals.erase(std::find(originals.begin(), originals.end(), original));
+    } else if (change == "added") {
+        dir.touch("song7.mp3");
+        originals.push_back("song7.mp3");
+    } else if (change == "renamed") {
+        fs::rename(folder / first, folder / "2001 odyssey.mp3");
+        *std::find(originals.begin(), originals.end(), original) = "2001 odyssey.mp3";
+    }
+    std::sort(originals.begin(), originals.end());
+    asker.isAttended = answer != kNone;
+    asker.queue = {answer};
+    const Report report = session.run(plan);
+    QTEST(report.outcome, "outcome");
+    QTEST(report.renamed, "renamed");
+    QTEST(int(asker.met.size() - metBefore), "askedAgain");
+    QCOMPARE(asker.unscripted, 0);
+    std::string told;
+    for (const std::string &line : report.done)
+        told += line + "\n";
+    for (const std::string &line : report.problems)
+        told += line + "\n";
+    QVERIFY2(has(told, says.toStdString()), told.c_str());
+    if (!asker.asked.empty() && asker.met.size() > metBefore)
+        QVERIFY(has(asker.asked.back().text, says.toStdString()));
+    checkNothingForgotten(folder, originals);
+}
+
+// Two sessions start a shuffle of one folder at the same instant: one renames, the other is
+// refused or asks (nobody there: renames nothing), and neither leaves the folder blocked.
+void TestFolderSession::sessionsRacing()
+{
+    int done = 0;
+    for (int run = 0; run < 8; ++run) {
+        TestDir dir;
+        fs::path folder;
+        QVERIFY(prepare(dir, "plain", folder));
+        const Names originals = songsIn(folder);
+        FolderSession one(Front::Terminal), two(Front::Terminal);
+        one.open(folder);
+        two.open(folder);
+        ScriptedAsker nobody;
+        nobody.isAttended = false;
+        const Plan first = one.planPass(PassKind::Shuffle, nobody);
+        const Plan second = two.planPass(PassKind::Shuffle, nobody);
+        Report a, b;
+        std::thread other([&] { b = two.run(second); });
+        a = one.run(first);
+        other.join();
+        const auto ok = [](const Report &r) {
+            return r.outcome == Outcome::Done ? 1
+                   : r.renamed == 0 &&
+                           (r.outcome == Outcome::Refused || r.outcome == Outcome::Cancelled)
+                       ? 0
+                       : -1;
+        };
+        QCOMPARE(ok(a) + ok(b), 1);
+        QCOMPARE(a.renamed + b.renamed, 6);
+        done += ok(a);
+        checkNothingForgotten(folder, originals);
+    }
+    qInfo("the first session renamed in %d of 8 runs", done);
+}
+
+void TestFolderSession::recoveryAfterChange_data()
+{
+    QTest::addColumn<QString>("change"); // made while the recovery question was open
+    QTest::addColumn<bool>("stopOrdering");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<int>("renamed");
+
+    QTest::newRow("a song added") << "added" << false << Outcome::Done << 3;
+    QTest::newRow("a name taken") << "taken" << false << Outcome::Partial << 2;
+    QTest::newRow("a name taken, stopped while stored in order")
+        << "taken" << true << Outcome::Partial << 2;
+}
+
+// A shuffle stopped after three files is undone after the folder changed while the question was
+// open: the undo is made again from the folder as it is and undoes what it can; a name taken
+// meanwhile is told and the rest is undone and reported as such; a
+// stop while the files are stored in order does not hide the conflict.
+void TestFolderSession::recoveryAfterChange()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, stopOrdering);
+    TestDir dir;
+    fs::path folder;
+    QVERIFY(prepare(dir, "stopped", folder));
+    FolderSession session(Front::Terminal, StoredOrderRule::Everywhere);
+    QCOMPARE(session.open(folder).kind, Kind::Pending);
+    dir.touch(change == "added" ? "song7.mp3" : "song1.mp3");
+    if (stopOrdering)
+        session.setStopCheck([&] { return session.progress().ordering; });
+    const Report report = session.run(session.planRecovery(RecoveryChoice::Undo));
+    QTEST(report.outcome, "outcome");
+    QTEST(report.renamed, "renamed");
+    QVERIFY(!report.done.empty());
+    QVERIFY2(has(report.done.front(), std::to_string(report.renamed)), report.done.front().c_str());
+    QCOMPARE(report.problems.size(), std::size_t(int(change == "taken") + int(stopOrdering)));
+    if (change == "added")
+        QCOMPARE(songsIn(folder), toNames(songs(6) << "song7.mp3"));
+    else
+        QCOMPARE(prefixedBefore(songsIn(folder), toNames(songs(6))), 1);
+}
+
+// A name that left the folder is forgotten by the next pass: put back later, its four digits are
+// not taken for Korvalo's and the removal asks before it strips them.
+void TestFolderSession::goneNamesAreForgotten()
+{
+    TestDir dir, aside;
+    fs::path folder;
+    QVERIFY(prepare(dir, "shuffled", folder));
+    const std::string moved = songsIn(folder).front();
+    fs::rename(folder / moved, aside / moved);
+    QCOMPARE(sessionPass(folder, PassKind::Removal).outcome, Outcome::Done);
+    fs::rename(aside / moved, folder / moved);
+    FolderSession session(Front::Terminal);
+    session.open(folder);
+    ScriptedAsker asker;
+    asker.isAttended = false;
+    const Plan plan = session.planPass(PassKind::Removal, asker);
+    QCOMPARE(asker.met.size(), std::size_t(1));
+    QCOMPARE(asker.met.front().kind, QKind::StripOtherDigits);
+    QCOMPARE(session.run(plan).kept, 1);
+    QVERIFY(fs::exists(folder / moved));
+}
+
+void TestFolderSession::pendingRefusalTells_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<bool>("unconfirmed"); // the refusal says the stick cannot be confirmed
+
+    QTest::newRow("stopped") << "stopped" << Kind::Pending << false;
+    // Nothing was renamed, but the stick's identity cannot be read here (tmpfs has none).
+    QTest::newRow("killed before its first rename")
+        << "killed before its first rename" << Kind::Unconfirmed << true;
+}
+
+// A pass refused for an unfinished pass says the stick cannot be confirmed only where it cannot.
+void TestFolderSession::pendingRefusalTells()
+{
+    QFETCH(QString, setup);
+    QFETCH(bool, unconfirmed);
+    TestDir dir;
+    fs::path folder;
+    QVERIFY(prepare(dir, setup, folder));
+    FolderSession session(Front::Terminal);
+    QTEST(session.open(folder).kind, "kind");
+    ScriptedAsker asker;
+    asker.answers = {{QKind::Recovery, kLater}};
+    const Plan plan = session.planPass(PassKind::Shuffle, asker);
+    QVERIFY(!plan.runnable());
+    QCOMPARE(plan.report.problems.size(), std::size_t(1));
+    QCOMPARE(has(plan.report.problems.front(), "无法确认"), unconfirmed);
+}
+
+// A look at a folder writes nothing, even where opening it to work in it folds its last pass in.
+void TestFolderSession::lookingWritesNothing()
+{
+    TestDir dir;
+    fs::path folder;
+    QVERIFY(prepare(dir, "shuffled", folder));
+    const fs::path record =
+        stateFolder() / (journalformat::keyHash(journalKeyOf(folder).value()) + ".journal");
+    const std::string before = contentOf(record);
+    QVERIFY(!before.empty());
+    FolderSession session(Front::Terminal);
+    QCOMPARE(session.open(folder, Opening::Look).kind, Kind::Prefixed);
+    QCOMPARE(contentOf(record), before);
+    QCOMPARE(session.open(folder, Opening::Work).kind, Kind::Prefixed);
+    QVERIFY(contentOf(record) != before);
+}
+
+// An unfinished pass recorded for another volume is not placed in a folder of this one that has
+// the same path.
+void TestFolderSession::recordOfAnotherVolumeIsNotHere()
+{
+    TestDir dir;
+    touchAll(dir, songs(2));
+    JournalKey key = journalKeyOf(dir.path()).value();
+    QVERIFY(!key.volume.empty());
+    key.volume = "another-stick";
+    const std::vector<PlannedRename> planned{{"song1.mp3", "1234song1.mp3"}};
+    PassStart start;
+    start.fileCount = 1;
+    start.planned = planned;
+    QVERIFY(Journal().beginPass(key, start).ok());
+    const std::vector<UnfinishedPass> passes = unfinishedPasses();
+    const auto it = std::find_if(passes.begin(), passes.end(),
+                                 [&](const UnfinishedPass &p) { return p.key == key; });
+    QVERIFY(it != passes.end());
+    QVERIFY(it->folder.empty() || it->folder != dir.path());
+    QVERIFY(!it->volumePresent);
 }
 
 QTEST_GUILESS_MAIN(TestFolderSession)
