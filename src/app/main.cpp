@@ -23,7 +23,8 @@ int main(int argc, char *argv[])
     // Asked to end by the desktop session: a pass stops as for a closed window, then it closes.
     // The session manager's request waits until the pass has stopped, so nothing is cut off.
     SessionEnd sessionEnd;
-    QObject::connect(&sessionEnd, &SessionEnd::requested, &window, [&window] { window.endWithSession(); });
+    QObject::connect(&sessionEnd, &SessionEnd::requested, &window,
+                     [&window] { window.endWithSession(); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager &) { window.endWithSession(true); });
     window.show();
