@@ -15,6 +15,9 @@
 # script, and the input that caused it is left in build-fuzz/. Then scripts/test-package.sh checks the program as
 # installed (validators, the Debian package checked by lintian and installed with apt-get on this
 # machine, help and version without a display, the installed program's window icon); KORVALO_SKIP_PACKAGE=1 leaves it out.
+# Then scripts/test-kernel-drivers.sh boots Debian's kernels under QEMU and runs the mounted tests
+# on the kernel's own vfat (FAT32, FAT16), exfat and ntfs3 drivers; KORVALO_SKIP_KERNEL=1 leaves it
+# out, and it prints "SKIPPED:" with the reason where QEMU or a kernel cannot be had.
 # KORVALO_TIDY=1 also runs clang-tidy (with the committed .clang-tidy) over src/; it is not part of
 # the default run.
 set -euo pipefail
@@ -41,6 +44,12 @@ echo "== Build ($build_dir) and test"
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build_dir" -j "$jobs"
 ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" || status=1
+
+if [ "${KORVALO_SKIP_KERNEL:-0}" != 1 ]; then
+  echo "== The kernel's vfat, exfat and ntfs3 drivers: the mounted tests in QEMU ($build_dir)"
+  install_missing qemu-system-x86 busybox-static xz-utils
+  KORVALO_BUILD_DIR="$build_dir" bash scripts/test-kernel-drivers.sh || status=1
+fi
 
 if [ "${KORVALO_SKIP_ASAN:-0}" != 1 ]; then
   echo "== Build ($asan_dir) with AddressSanitizer and UndefinedBehaviorSanitizer, and test"

@@ -202,8 +202,8 @@ void useStateFoldersIn(const QTemporaryDir &tmp)
 void addKinds()
 {
     QTest::addColumn<FsKind>("kind");
-    QTest::newRow("exFAT") << FsKind::ExFat;
-    QTest::newRow("NTFS") << FsKind::Ntfs;
+    for (const FsKind kind : passKinds())
+        QTest::newRow(kindName(kind)) << kind;
 }
 
 } // namespace
@@ -238,7 +238,7 @@ void TestMountedRecovery::killedAtFile_data()
     const int n = kSongs;
     const auto undo = RecoveryChoice::Undo;
     const auto finish = RecoveryChoice::Finish;
-    for (const FsKind kind : {FsKind::ExFat, FsKind::Ntfs}) {
+    for (const FsKind kind : passKinds()) {
         const char *k = kindName(kind);
         QTest::addRow("%s: shuffle, before the first file", k)
             << kind << true << 0 << undo << false;
@@ -368,7 +368,7 @@ void TestMountedRecovery::stickPulledMidPass_data()
 {
     QTest::addColumn<FsKind>("kind");
     QTest::addColumn<bool>("duringRecovery"); // pulled while the shuffle is undone, not during it
-    for (const FsKind kind : {FsKind::ExFat, FsKind::Ntfs}) {
+    for (const FsKind kind : passKinds()) {
         QTest::addRow("%s: during a shuffle", kindName(kind)) << kind << false;
         QTest::addRow("%s: during its undoing", kindName(kind)) << kind << true;
     }
