@@ -36,8 +36,10 @@ bool kernelDrivers()
 
 QList<FsKind> passKinds()
 {
+    // FAT16 differs from FAT32 in its root folder and cluster sizes, which the stored order
+    // meets: it runs with the order's tests and the round trips, FAT32 with every test.
     if (kernelDrivers())
-        return {FsKind::ExFat, FsKind::Ntfs, FsKind::Fat, FsKind::Fat16};
+        return {FsKind::ExFat, FsKind::Ntfs, FsKind::Fat};
     return {FsKind::ExFat, FsKind::Ntfs};
 }
 
@@ -50,7 +52,7 @@ QList<FsKind> orderKinds()
 
 int scaledCount(int count)
 {
-    return kernelDrivers() ? std::min(count, 300) : count;
+    return kernelDrivers() ? std::min(count, 200) : count;
 }
 
 QString findTool(const QString &name)

@@ -247,9 +247,10 @@ void TestMountedGuard::storedSpelling_data()
     // fusefat stores no name beyond ASCII.
     QTest::newRow("FAT32, other case") << FsKind::Fat << "/Music/Album"
                                        << "/music/ALBUM";
+    // The kernel's vfat ignores the case of ASCII letters only when it stores names in UTF-8.
     if (kernelDrivers())
-        QTest::newRow("FAT16, non-ASCII letters") << FsKind::Fat16 << "/Ärger/Łódź ΟΔΟΣ"
-                                                  << "/äRGER/łÓDŹ οδος";
+        QTest::newRow("FAT16, other case") << FsKind::Fat16 << "/Music/Album"
+                                           << "/MUSIC/album";
 }
 
 void TestMountedGuard::storedSpelling()
