@@ -5,8 +5,9 @@
 // once without a journal and once with one (its state folder beside the music folder), so the
 // journal's share shows on its own.
 //
-// Then finishing a shuffle stopped halfway, through the folder session as both front ends do it,
-// against a whole shuffle through the session over as many files (see sessionrun.h).
+// Then the replace pass (a new order in one rename per file) against a first shuffle, both
+// recorded; and finishing a shuffle stopped halfway, through the folder session as both front ends
+// do it, against a whole shuffle through the session over as many files (see sessionrun.h).
 
 #include "benchutil.h"
 #include "renameloop.h"
@@ -88,6 +89,47 @@ int main()
                                                 : "2 removal journal's share",
                                         n, recorded, korvalo, 1.10, n >= 100000);
         }
+    }
+    // A new order: the replace pass over a folder Korvalo shuffled before (its record knows every
+    // prefix) against a shuffle of the same folder with the same record (--again), both
+    // recorded; and, for the trend, against a first shuffle of plain names. A new order used to
+    // take a removal and a shuffle.
+    for (const std::size_t n : bench::sizes({10000})) {
+        const std::vector<std::string> plain = bench::musicNames(n);
+        std::vector<double> replace;
+        std::vector<double> again;
+        std::vector<double> first;
+        for (int rep = 0; rep < bench::repetitions(n); ++rep) {
+            bench::ScratchFolder a("replace");
+            bench::ScratchFolder b("again");
+            bench::ScratchFolder c("first");
+            bench::ScratchFolder stateA("state-replace");
+            bench::ScratchFolder stateB("state-again");
+            bench::ScratchFolder stateC("state-first");
+            bench::createFiles(a.path(), plain);
+            bench::createFiles(b.path(), plain);
+            bench::createFiles(c.path(), plain);
+            // Untimed: the shuffle before.
+            bench::corePass(true, a.path(), n, stateA.path());
+            bench::corePass(true, b.path(), n, stateB.path());
+            for (int turn = 0; turn < 3; ++turn) {
+                switch ((rep + turn) % 3) {
+                case 0:
+                    replace.push_back(bench::coreReplacePass(a.path(), n, stateA.path()));
+                    break;
+                case 1:
+                    again.push_back(bench::coreShuffleAgainPass(b.path(), n, stateB.path()));
+                    break;
+                default:
+                    first.push_back(bench::corePass(true, c.path(), n, stateC.path()));
+                    break;
+                }
+            }
+        }
+        allPass &=
+            bench::reportRow("2 replace vs shuffle again (core, journal)", n, replace, again, 1.10);
+        bench::reportRow("2 replace vs first shuffle (core, journal)", n, replace, first, 1.10,
+                         false);
     }
     // What the user waits for at the next opening after a stop (or a kill) should not take much
     // longer than the pass itself would have, whatever the recovery reads and checks besides.

@@ -102,8 +102,26 @@ double sameRenamesLoop(bool shuffle, const std::filesystem::path &folder)
     return watch.elapsedMs();
 }
 
-double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n,
-                const std::filesystem::path &stateFolder)
+namespace {
+
+enum class CorePass
+{
+    Shuffle,
+    ShuffleAgain,
+    Removal,
+    Replace
+};
+
+// Says yes to a second prefix, as --again does.
+class Again : public korvalo::SafeAnswers
+{
+public:
+    bool shuffleAgain(const std::vector<korvalo::FileName> &, int) override { return true; }
+    bool shuffleOverForeign(const std::vector<korvalo::FileName> &, int) override { return true; }
+};
+
+double timedCorePass(CorePass pass, const std::filesystem::path &folder, std::size_t n,
+                     const std::filesystem::path &stateFolder)
 {
     korvalo::MusicFileList list;
     if (!list.setFolder(folder).ok() || static_cast<std::size_t>(list.count()) != n)
@@ -113,6 +131,9 @@ double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n
     korvalo::NullProgress progress;
     korvalo::ClockRandomSource random;
     korvalo::PassContext ctx{list, where, progress};
+    Again again;
+    if (pass == CorePass::ShuffleAgain)
+        ctx.questions = &again;
     std::optional<korvalo::Journal> journal;
     if (!stateFolder.empty()) {
         journal.emplace(stateFolder);
@@ -120,8 +141,11 @@ double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n
     }
 
     const Stopwatch watch;
-    const korvalo::PassResult result =
-        shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
+    const korvalo::PassResult result = pass == CorePass::Shuffle || pass == CorePass::ShuffleAgain
+                                           ? korvalo::runShufflePass(ctx, random)
+                                       : pass == CorePass::Replace
+                                           ? korvalo::runReplacePass(ctx, random)
+                                           : korvalo::runRemovalPass(ctx);
     const double ms = watch.elapsedMs();
 
     if (result.status != korvalo::PassResult::Status::Completed ||
@@ -130,6 +154,26 @@ double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n
              " of " + std::to_string(n) + ", failed at " + std::to_string(result.failedIndex) +
              " (errno " + std::to_string(result.cause.osError) + ")");
     return ms;
+}
+
+} // namespace
+
+double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n,
+                const std::filesystem::path &stateFolder)
+{
+    return timedCorePass(shuffle ? CorePass::Shuffle : CorePass::Removal, folder, n, stateFolder);
+}
+
+double coreReplacePass(const std::filesystem::path &folder, std::size_t n,
+                       const std::filesystem::path &stateFolder)
+{
+    return timedCorePass(CorePass::Replace, folder, n, stateFolder);
+}
+
+double coreShuffleAgainPass(const std::filesystem::path &folder, std::size_t n,
+                            const std::filesystem::path &stateFolder)
+{
+    return timedCorePass(CorePass::ShuffleAgain, folder, n, stateFolder);
 }
 
 } // namespace bench

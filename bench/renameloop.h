@@ -44,5 +44,13 @@ double sameRenamesLoop(bool shuffle, const std::filesystem::path &folder);
 // pass that does not rename every file ends the benchmark.
 double corePass(bool shuffle, const std::filesystem::path &folder, std::size_t n,
                 const std::filesystem::path &stateFolder = {});
+// The replace pass through the core, recorded in `stateFolder`, over the `n` files of `folder`:
+// new digits for every prefix, one rename per file. Milliseconds, as corePass().
+double coreReplacePass(const std::filesystem::path &folder, std::size_t n,
+                       const std::filesystem::path &stateFolder);
+// A shuffle answered as --again answers it, recorded in `stateFolder`: a second prefix on names
+// that carry one.
+double coreShuffleAgainPass(const std::filesystem::path &folder, std::size_t n,
+                            const std::filesystem::path &stateFolder);
 
 } // namespace bench

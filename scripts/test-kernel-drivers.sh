@@ -15,14 +15,14 @@
 # reruns start at once. Where QEMU, a kernel or the build is missing it prints "SKIPPED:" and the
 # reason and exits 0; KORVALO_KERNEL_REQUIRED=1 makes that a failure. Each guest's logs are in
 # <build>/kernel-drivers/<kernel>/ (KORVALO_KERNEL_OUT). KORVALO_KERNEL_TIMEOUT bounds each boot
-# (seconds, default 900). The 6.1 guest also runs bench_mounted's row on vfat (1,000 files,
+# (seconds, default 2400). The 6.1 guest also runs bench_mounted's row on vfat (1,000 files,
 # KORVALO_BENCH_REPS repetitions, default 3); KORVALO_KERNEL_BENCH= (empty) leaves it out.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 build_dir=$(realpath -m "${KORVALO_BUILD_DIR:-build}")
 cache=${KORVALO_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/korvalo-kernels}
-timeout_s=${KORVALO_KERNEL_TIMEOUT:-900}
+timeout_s=${KORVALO_KERNEL_TIMEOUT:-2400}
 out_dir=${KORVALO_KERNEL_OUT:-$build_dir/kernel-drivers}
 
 skip() {
@@ -191,7 +191,7 @@ run_guest() {
     echo 'uname -r >/tmp/results/kernel'
     echo 'status=0'
     for t in "${tests[@]}"; do
-      echo "s=\$(date +%s); timeout 600 '$build_dir/tests/fs/$t' >/tmp/results/$t.log 2>&1; rc=\$?"
+      echo "s=\$(date +%s); timeout 900 '$build_dir/tests/fs/$t' >/tmp/results/$t.log 2>&1; rc=\$?"
       echo "echo \"$t \$rc \$((\$(date +%s) - s))\" >>/tmp/results/summary"
       echo '[ $rc = 0 ] || status=1'
     done

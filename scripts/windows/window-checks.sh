@@ -214,8 +214,8 @@ wc_window_and_layout() {
   wc_check "at start Command1 reads 随机排序 and is enabled, Command2 is disabled" \
     test "$(wc_caption Command1)/$(wc_ctl Command1 enabled)/$(wc_ctl Command2 enabled)" = "随机排序/1/0"
   # No name carries a prefix: the first-time option fits, selected as the folder is shown.
-  wc_check "at start Label3 is empty, Label5 reads 0%, Option1 is selected" \
-    test "[$(wc_caption Label3)]/$(wc_caption Label5)/$(wc_ctl Option1 checked)$(wc_ctl Option2 checked)" = "[]/0%/10"
+  wc_check "at start Label3 counts the songs, Label5 reads 0%, Option1 is selected" \
+    test "[$(wc_caption Label3)]/$(wc_caption Label5)/$(wc_ctl Option1 checked)$(wc_ctl Option2 checked)" = "[已选文件夹共有3首歌曲]/0%/10"
   wc_check "the lists and the bar are named by the hidden label before each (驱动器/文件夹/歌曲列表/改名进度)" \
     test "$(wc_ctl Drive1 label)/$(wc_ctl Dir1 label)/$(wc_ctl File1 label)/$(wc_ctl ProgressBar1 label)" = "驱动器/文件夹/歌曲列表/改名进度"
   wc_check "the drive list shows the drive letters, R: chosen" \
@@ -232,8 +232,8 @@ wc_window_and_layout() {
     wc_check "a shuffle by click prefixes every name on disk" wc_all_prefixed music "$originals"
     wc_check "the file list shows the new names" \
       test "$(wc_items File1 | LC_ALL=C sort)" = "$(wc_names music)"
-    wc_check "after the shuffle Command1 reads 重新排序, disabled; Command2 enabled" \
-      test "$(wc_caption Command1)/$(wc_ctl Command1 enabled)/$(wc_ctl Command2 enabled)" = "重新排序/0/1"
+    wc_check "after the shuffle Option2 is selected, Command1 reads 重新排序, disabled; Command2 enabled" \
+      test "$(wc_ctl Option1 checked)$(wc_ctl Option2 checked)/$(wc_caption Command1)/$(wc_ctl Command1 enabled)/$(wc_ctl Command2 enabled)" = "01/重新排序/0/1"
     wc_check "after the shuffle the bar is full (0 to 2) and Label5 reads 100%" \
       test "$(wc_ctl ProgressBar1 min)-$(wc_ctl ProgressBar1 max)-$(wc_ctl ProgressBar1 value)/$(wc_caption Label5)" = "0-2-2/100%"
     # The log writes the label's line break as \n.
@@ -262,8 +262,8 @@ wc_window_and_layout() {
   wc_key "$wc_title" shift+Tab space
   if wc_wait '^state-end .*reason=finished' "$after" 30; then
     wc_check "a removal by keys gives every file its name back" test "$(wc_names music)" = "$originals"
-    wc_check "after the removal Command1 is enabled, Command2 disabled" \
-      test "$(wc_ctl Command1 enabled)/$(wc_ctl Command2 enabled)" = "1/0"
+    wc_check "after the removal Option1 is selected, Command1 reads 随机排序, enabled; Command2 disabled" \
+      test "$(wc_ctl Option1 checked)$(wc_ctl Option2 checked)/$(wc_caption Command1)/$(wc_ctl Command1 enabled)/$(wc_ctl Command2 enabled)" = "10/随机排序/1/0"
   else
     wc_fail "a removal by keys ends"
   fi
@@ -366,8 +366,9 @@ wc_question() {
   wc_close || wc_fail "the window closes"
 }
 
-# A pass cut off by the test hook (the process ends after the third file), and what the next
-# start, in another folder, offers: that folder, then its unfinished pass, undone with Enter.
+# A pass cut off by the test hook (the process ends after the third file) in a folder with a
+# Chinese name, and what the next start, in another folder, offers: that folder (its name as it
+# is, with Windows' separators), then its unfinished pass, undone with Enter.
 wc_stopped_pass() {
   local originals="01 歌.mp3
 02 歌.mp3
@@ -375,27 +376,39 @@ wc_stopped_pass() {
 04 歌.mp3
 05 歌.mp3
 06 歌.mp3"
-  wc_songs stop "01 歌.mp3" "02 歌.mp3" "03 歌.mp3" "04 歌.mp3" "05 歌.mp3" "06 歌.mp3"
-  wc_start stop KORVALO_TEST_KILL_AFTER=3 || { wc_fail "the window appears for the stop"; return; }
+  local folder=全部歌曲
+  wc_songs "$folder" "01 歌.mp3" "02 歌.mp3" "03 歌.mp3" "04 歌.mp3" "05 歌.mp3" "06 歌.mp3"
+  wc_start "$folder" KORVALO_TEST_KILL_AFTER=3 || { wc_fail "the window appears for the stop"; return; }
   wc_click Option1
   wc_click Command1
   wc_check "the process ends abruptly during the pass" wc_ended 30
   wc_check "three names carry a prefix, three do not" \
-    test "$(wc_names stop | grep -cE '^[0-9]{4}')/$(wc_names stop | grep -cvE '^[0-9]{4}')" = 3/3
+    test "$(wc_names "$folder" | grep -cE '^[0-9]{4}')/$(wc_names "$folder" | grep -cvE '^[0-9]{4}')" = 3/3
   local after
   # Started in another folder, the window offers the folder whose pass did not finish; Enter opens
   # it, and the folder asks its own question.
   wc_songs elsewhere 歌.mp3
   if wc_start elsewhere && wc_wait '^box kind=UnfinishedElsewhere' 0 10; then
-    wc_check "a start elsewhere offers the unfinished pass: a question box titled 有没有完成的改名" \
-      sh -c "sed 's/^[0-9]* //' '$wc_log' | grep -q '^box kind=UnfinishedElsewhere icon=question title=有没有完成的改名 '"
-    wc_key 有没有完成的改名 Return
+    wc_check "a start elsewhere offers the unfinished pass: a question box titled 有未完成的改名" \
+      sh -c "sed 's/^[0-9]* //' '$wc_log' | grep -q '^box kind=UnfinishedElsewhere icon=question title=有未完成的改名 '"
+    # The log escapes a backslash as \\.
+    wc_check "the offer names the Chinese folder as R:\\$folder" \
+      sh -c "sed 's/^[0-9]* //' '$wc_log' | grep '^box kind=UnfinishedElsewhere' | grep -qF 'R:\\\\$folder'"
+    sleep 0.5
+    wc_shot start-up-offer 有未完成的改名
+    import -display "$DISPLAY" -window root "$wc_shots/start-up-offer-screen.png" 2>/dev/null
+    # Centred over the window, to a pixel or two of rounding.
+    wc_check "the start-up box stands centred over the window" \
+      sh -c "sed 's/^[0-9]* //' '$wc_log' | grep '^box-place ' | tail -1 | grep -qE 'offset=-?[0-2],-?[0-2]\$'"
+    wc_key 有未完成的改名 Return
     wc_check "Enter opens that folder, which offers its unfinished pass" \
       wc_wait '^box kind=Recovery' 0 10
     after=$(wc_count '^state-end .*reason=finished')
     wc_key "$(wc_lines | grep '^box kind=Recovery' | tail -1 | sed 's/.* title=//; s/ text=.*//')" Return
     wc_wait '^state-end .*reason=finished' "$after" 30
-    wc_check "Enter undoes it: every name as before" test "$(wc_names stop)" = "$originals"
+    wc_check "Enter undoes it: every name as before" test "$(wc_names "$folder")" = "$originals"
+    wc_check "after the undo Label3 says what was done" \
+      test "$(wc_caption Label3)" = '已选文件夹共有6首歌曲，\n已改回原来的名字'
     wc_close || wc_fail "the window closes"
   else
     wc_fail "a start elsewhere offers the unfinished pass"

@@ -173,10 +173,20 @@ VolumeId identifyVolume(const MountEntry &entry, const std::filesystem::path &ud
     } else {
         return {};
     }
-    // No udev here (or it knows nothing of the device): read the superblock ourselves.
-    if (::access(entry.source.c_str(), R_OK) != 0)
+    // No udev here (or it knows nothing of the device): read the superblock ourselves. A loop
+    // device only root may read is read through its image file where that is readable (the
+    // whole image, from its start), so the volume keeps its UUID, and its record its key, whoever
+    // runs Korvalo.
+    std::string readFrom = entry.source;
+    if (::access(readFrom.c_str(), R_OK) != 0 && S_ISBLK(st.st_mode)) {
+        const std::filesystem::path sys = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) +
+                                          ":" + std::to_string(minor(st.st_rdev));
+        const std::string offset = attribute(sys / "loop" / "offset");
+        readFrom = offset == "0" ? attribute(sys / "loop" / "backing_file") : std::string();
+    }
+    if (readFrom.empty() || ::access(readFrom.c_str(), R_OK) != 0)
         return id;
-    blkid_probe probe = blkid_new_probe_from_filename(entry.source.c_str());
+    blkid_probe probe = blkid_new_probe_from_filename(readFrom.c_str());
     if (!probe)
         return id;
     blkid_probe_enable_superblocks(probe, 1);

@@ -5,6 +5,7 @@
 #include "cli/utf8.h"
 #include "passes/progress.h"
 #include "session/foldersession.h"
+#include "session/progressview.h"
 #include "session/texts.h"
 #include "session/unfinished.h"
 
@@ -44,7 +45,8 @@ struct Invocation
     Command command = Command::List;
     fs::path folder;
     bool dryRun = false;
-    bool again = false;
+    // shuffle over names with a prefix: session::kYes (--again) or kReplace (--replace)
+    std::optional<int> prefixAnswer;
     std::optional<DigitAnswer> digits;
     std::optional<RecoveryChoice> recovery;
 };
@@ -117,6 +119,7 @@ Parsed parse(const std::vector<std::string> &args)
 
     // Each option, the commands it belongs to, and what it sets.
     std::string digitOption;
+    std::string prefixOption;
     std::string recoveryOption;
     for (const std::string &option : options) {
         const bool pass = inv.command == Command::Shuffle || inv.command == Command::Remove;
@@ -124,10 +127,14 @@ Parsed parse(const std::vector<std::string> &args)
             if (!pass)
                 return badUse(texts::optionNotFor(option, {"shuffle", "remove"}));
             inv.dryRun = true;
-        } else if (option == "--again") {
+        } else if (option == "--again" || option == "--replace") {
             if (inv.command != Command::Shuffle)
                 return badUse(texts::optionNotFor(option, {"shuffle"}));
-            inv.again = true;
+            const int answer = option == "--again" ? session::kYes : session::kReplace;
+            if (inv.prefixAnswer && *inv.prefixAnswer != answer)
+                return badUse(texts::conflictingOptions(prefixOption, option));
+            inv.prefixAnswer = answer;
+            prefixOption = option;
         } else if (option == "--strip-all" || option == "--keep-original-digits") {
             if (inv.command != Command::Remove)
                 return badUse(texts::optionNotFor(option, {"remove"}));
@@ -168,8 +175,8 @@ public:
     std::optional<int> given(const session::Question &q) const override
     {
         using Kind = session::Question::Kind;
-        if (q.kind == Kind::ShuffleAgain && m_inv.again)
-            return session::kYes;
+        if ((q.kind == Kind::ShuffleAgain || q.kind == Kind::ForeignPrefixes) && m_inv.prefixAnswer)
+            return *m_inv.prefixAnswer;
         if (q.kind == Kind::StripOtherDigits && m_inv.digits)
             return int(*m_inv.digits);
         return std::nullopt;
@@ -252,7 +259,8 @@ session::Report runWithProgress(session::FolderSession &session, const session::
         const char *clear = &label == shownLabel ? "" : "\x1b[K";
         shown = percent;
         shownLabel = &label;
-        console.err << '\r' << label << ' ' << p.done << '/' << p.count << "  "
+        const session::SongCount songs = session::songsOf(p);
+        console.err << '\r' << label << ' ' << songs.done << '/' << songs.count << "  "
                     << progressText(index, count) << clear << std::flush;
         drawn = true;
     };

@@ -1,6 +1,9 @@
 #include "cli/terminal.h"
 
+#include "session/texts.h"
+
 #include <csignal>
+#include <string>
 
 #include <unistd.h>
 
@@ -10,14 +13,17 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 volatile std::sig_atomic_t g_endAtOnce = 0;
+// Written as the program ends at a question: made before any signal can come.
+const std::string g_atQuestion = "\n" + korvalo::texts::questionInterrupted() + "\n";
 
 void onInterrupt(int)
 {
     g_interrupted = 1;
     if (g_endAtOnce) {
-        // The question's line is left open: end it, so the shell's prompt starts on its own.
-        const char newline = '\n';
-        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, &newline, 1);
+        // The question's line is left open: end it and say what happened, so the shell's prompt
+        // starts on its own.
+        [[maybe_unused]] const ssize_t written =
+            ::write(STDERR_FILENO, g_atQuestion.data(), g_atQuestion.size());
         ::_exit(kInterrupted);
     }
 }

@@ -1,5 +1,7 @@
 #include "cli/utf8.h"
 
+#include "browse/utf8path.h"
+
 namespace korvalo::cli {
 
 std::size_t completeUtf8Length(std::string_view bytes)
@@ -21,7 +23,7 @@ std::size_t completeUtf8Length(std::string_view bytes)
 
 std::filesystem::path pathFromUtf8(const std::string &text)
 {
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+    return korvalo::pathFromUtf8(text);
 }
 
 } // namespace korvalo::cli

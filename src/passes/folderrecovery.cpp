@@ -253,7 +253,8 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
         result.cause = renameOutcomeFromErrno(listErr);
         return result;
     }
-    if (choice == RecoveryChoice::Undo && record.pending->kind != PassKind::Shuffle)
+    if (choice == RecoveryChoice::Undo && record.pending->kind != PassKind::Shuffle &&
+        record.pending->kind != PassKind::Replace)
         choice = RecoveryChoice::Finish; // only a shuffle is undone; the rest are finished
     // Unless record and names are what the plan was made from: then it is the same plan.
     std::optional<RecoveryPlan> fresh;

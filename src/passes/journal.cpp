@@ -174,19 +174,28 @@ JournalError Journal::locate(const JournalKey &key, Location &where) const
     if (JournalError err = findRecord(key, where.path, where.exists); !err.ok())
         return err;
     where.writeTo = where.path;
-    if (where.exists || key.typedPath.empty())
-        return {};
-    // Written before under the letter case typed: read there, written under the key's own name.
-    JournalKey typed = key;
-    typed.pathInVolume = key.typedPath;
-    typed.typedPath.clear();
-    std::filesystem::path old;
-    bool found = false;
-    if (JournalError err = findRecord(typed, old, found); !err.ok())
-        return err;
-    if (found) {
-        where.path = std::move(old);
-        where.exists = true;
+    // Written before under the letter case typed, or under the device's name while the volume's
+    // UUID could not be read: read there, written under the key's own name.
+    std::vector<JournalKey> former;
+    if (!key.typedPath.empty())
+        former.push_back({key.volume, key.typedPath});
+    if (!key.sourceVolume.empty() && key.sourceVolume != key.volume) {
+        former.push_back({key.sourceVolume, key.pathInVolume});
+        if (!key.typedPath.empty())
+            former.push_back({key.sourceVolume, key.typedPath});
+    }
+    for (JournalKey &other : former) {
+        if (where.exists)
+            break;
+        other.stick = key.stick;
+        std::filesystem::path old;
+        bool found = false;
+        if (JournalError err = findRecord(other, old, found); !err.ok())
+            return err;
+        if (found) {
+            where.path = std::move(old);
+            where.exists = true;
+        }
     }
     return {};
 }

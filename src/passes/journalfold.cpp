@@ -8,6 +8,26 @@
 
 namespace korvalo {
 
+namespace {
+
+// How many of Korvalo's prefixes a file carries after its rename, from `before`.
+int foldedDepth(PassKind kind, const PlannedRename &file, int before)
+{
+    if (kind == PassKind::Replace) {
+        // Put in front of a name, or taken off it (a replace pass undone), as the names show.
+        if (file.to.size() == file.from.size() + 4)
+            return before + 1;
+        if (file.from.size() == file.to.size() + 4)
+            return std::max(before - 1, 0);
+        // New digits for old: the user took the old ones for a prefix, Korvalo's or one written
+        // elsewhere, so the new name carries at least one of Korvalo's.
+        return std::max(before, 1);
+    }
+    return addsPrefix(kind) ? before + 1 : std::max(before - 1, 0);
+}
+
+} // namespace
+
 void fold(const PassRecord &pass, const std::vector<FileState> &states,
           std::map<FileName, int> &prefixed)
 {
@@ -51,7 +71,7 @@ void fold(const PassRecord &pass, const std::vector<FileState> &states,
     for (const std::size_t i : moved) {
         if (states[i] == FileState::Missing)
             continue;
-        depth[i] = addsPrefix(pass.kind) ? depth[i] + 1 : std::max(depth[i] - 1, 0);
+        depth[i] = foldedDepth(pass.kind, files[i], depth[i]);
         renamed.push_back(i);
     }
     std::sort(renamed.begin(), renamed.end(), byName(&PlannedRename::to));

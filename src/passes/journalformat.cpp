@@ -106,6 +106,13 @@ bool fitsKind(PassKind kind, const FileName &from, const FileName &to)
         return prefixedOf(from, to);
     case PassKind::Order:
         return from == to;
+    case PassKind::Replace:
+        // New digits for old ones, or a prefix put in front of a name that had none (and, undone,
+        // taken off again).
+        return prefixedOf(to, from) || prefixedOf(from, to) ||
+               (from.size() == to.size() && from != to && startsWithFourDigits(from) &&
+                startsWithFourDigits(to) &&
+                std::equal(from.begin() + 4, from.end(), to.begin() + 4));
     }
     return false;
 }
@@ -266,6 +273,8 @@ const char *kindWord(PassKind kind)
         return "restore";
     case PassKind::Order:
         return "order";
+    case PassKind::Replace:
+        return "replace";
     }
     return "";
 }
@@ -273,7 +282,7 @@ const char *kindWord(PassKind kind)
 bool parseKind(std::string_view word, PassKind &kind)
 {
     constexpr PassKind kinds[] = {PassKind::Shuffle, PassKind::Removal, PassKind::Restore,
-                                  PassKind::Order};
+                                  PassKind::Order, PassKind::Replace};
     return parseWord(word, kinds, kindWord, kind);
 }
 

@@ -15,6 +15,10 @@ JournalKey journalKey(const MountInfo &mount)
         key.typedPath = mount.typedPathInVolume.generic_string();
     if (!mount.uuid.empty()) {
         key.volume = mount.uuid;
+        // While the UUID could not be read (a device only root may read, no udev), the device
+        // named the volume: its records are still this folder's.
+        if (mount.source.starts_with('/'))
+            key.sourceVolume = mount.source;
     } else if (mount.source.starts_with('/')) {
         key.volume = mount.source;
     } else {

@@ -349,6 +349,35 @@ std::vector<PlannedRename> planShuffle(std::vector<FileName> listed, RandomSourc
     return planned;
 }
 
+std::vector<PlannedRename> planReplace(std::span<const FileName> listed, const FolderRecord &record,
+                                       RandomSource &random, int *replaced)
+{
+    const ForeignPrefixes foreign = foreignPrefixes(listed, record, listed.size());
+    auto nextForeign = foreign.names.begin();
+    std::vector<PlannedRename> planned;
+    planned.reserve(listed.size());
+    int count = 0;
+    for (const FileName &name : listed) {
+        // The foreign names come in the list's order: one walk beside it finds them.
+        bool replace = false;
+        if (nextForeign != foreign.names.end() && *nextForeign == name) {
+            ++nextForeign;
+            replace = foreign.mostOfList;
+        }
+        replace = replace || (startsWithFourDigits(name) && record.prefixed.count(name) > 0);
+        FileName to;
+        do {
+            to = prefixText(prefixValue(random.next())) +
+                 (replace ? FileName(name.begin() + 4, name.end()) : name);
+        } while (to == name); // the same digits drawn again would be no new order
+        count += replace ? 1 : 0;
+        planned.push_back({name, std::move(to)});
+    }
+    if (replaced)
+        *replaced = count;
+    return planned;
+}
+
 // A recorded pass works on the folder and the names it announced to the journal; without a record
 // the folder and each name are read afresh for every file, as the window's lists give them.
 PassResult runShufflePass(PassContext ctx, RandomSource &random)
@@ -361,6 +390,12 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
         if (!record)
             return true;
         std::vector<FileName> listed = listedNames(ctx.list);
+        if (const ForeignPrefixes foreign = foreignPrefixes(listed, *record, listed.size());
+            foreign.mostOfList &&
+            !questionsOf(ctx).shuffleOverForeign(foreign.names, static_cast<int>(listed.size()))) {
+            result.status = PassResult::Status::Cancelled;
+            return false;
+        }
         const std::vector<FileName> prefixed = korvaloPrefixedNames(listed, *record);
         if (!prefixed.empty() &&
             !questionsOf(ctx).shuffleAgain(prefixed, static_cast<int>(listed.size()))) {
@@ -431,6 +466,67 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
         return false;
     };
     return walkList(ctx, recording, prepare, shuffleFile);
+}
+
+PassResult runReplacePass(PassContext ctx, RandomSource &random)
+{
+    Renamer renamer(ctx.renameCalls);
+    Recording recording(ctx.journal);
+    std::filesystem::path plannedFolder;
+    std::vector<PlannedRename> unrecorded; // the plan, where no journal keeps it
+    const auto prepare = [&](const FolderRecord *record, PassResult &result) {
+        random.reseed();
+        const std::vector<FileName> listed = listedNames(ctx.list);
+        std::vector<PlannedRename> planned =
+            planReplace(listed, record ? *record : FolderRecord(), random);
+        plannedFolder = ctx.folder.folder();
+        if (!record) {
+            unrecorded = std::move(planned);
+            return true;
+        }
+        std::vector<int> indexes(planned.size());
+        std::iota(indexes.begin(), indexes.end(), 0);
+        return recording.begin(PassKind::Replace, std::move(planned), std::move(indexes), listed,
+                               result);
+    };
+    FileName fromPath;
+    FileName toPath;
+    const auto replaceFile = [&](int i, const MediumCheck &medium, PassResult &result) {
+        const std::vector<PlannedRename> &files = recording.on() ? recording.planned() : unrecorded;
+        if (static_cast<std::size_t>(i) >= files.size())
+            return true; // not planned (the list grew meanwhile): left alone
+        const PlannedRename &file = files[static_cast<std::size_t>(i)];
+        pathInFolder(fromPath, plannedFolder, file.from);
+        // A drawn name that is taken already gets a new draw; any other failure ends the pass.
+        FileName drawn;
+        const FileName *newName = &file.to;
+        RenameOutcome outcome;
+        for (int draw = 0; draw < kPrefixDraws; ++draw) {
+            if (draw > 0) {
+                do {
+                    drawn = prefixText(prefixValue(random.next())) +
+                            FileName(file.to.begin() + 4, file.to.end());
+                } while (drawn == file.from);
+                newName = &drawn;
+                if (const JournalError err = recording.revise(i, drawn); !err.ok()) {
+                    result.failedIndex = i;
+                    result.oldName = file.from;
+                    result.newName = drawn;
+                    recording.broken(i, err, result);
+                    return false;
+                }
+            }
+            pathInFolder(toPath, plannedFolder, *newName);
+            outcome = renamer.renameText(fromPath, toPath);
+            if (outcome.error != RenameError::TargetExists)
+                break;
+        }
+        if (settle(result, i, file.from, *newName, medium.explain(plannedFolder, outcome)))
+            return true;
+        recording.failed(i, result);
+        return false;
+    };
+    return walkList(ctx, recording, prepare, replaceFile);
 }
 
 PassResult runRemovalPass(PassContext ctx)

@@ -53,6 +53,15 @@ public:
     // The shuffle pass, when listed names already carry a prefix Korvalo wrote (as the journal
     // knows): true goes on and puts a second prefix in front; false renames nothing.
     virtual bool shuffleAgain(const std::vector<FileName> &prefixed, int listed) = 0;
+    // The shuffle pass, when most listed names begin with four digits that look like a prefix the
+    // journal does not know (foreignPrefixes() in recovery.h): true puts another prefix in front
+    // of them; false renames nothing. (Their digits are replaced by runReplacePass() instead.)
+    virtual bool shuffleOverForeign(const std::vector<FileName> &foreign, int listed)
+    {
+        (void)foreign;
+        (void)listed;
+        return false;
+    }
 };
 
 // The safe choice, without asking anyone: keep the digits Korvalo did not write, and put no
@@ -163,6 +172,15 @@ std::vector<FileName> listedNames(const MusicList &list);
 // True when the name's first four characters are digits.
 bool hasOrderPrefix(std::string_view name);
 
+// A new order in one rename per file: every listed name whose four leading digits are a prefix
+// gets a new random prefix in their place, any other name one in front, as the shuffle pass gives
+// it. The prefixes replaced are those the journal knows as Korvalo's and, where they are most of
+// the list (foreignPrefixes().mostOfList), the ones it does not know: the pass is what the user
+// chose for them. Recorded, stopped, failed and recovered as a shuffle is (an unfinished one is
+// undone or finished); without a journal the list's names are taken as a folder it does not
+// know. Asks nothing.
+PassResult runReplacePass(PassContext ctx, RandomSource &random);
+
 // Takes four leading digits off every listed name that has them. A name whose stripped form
 // would begin with "." (it would become a hidden file) is left alone.
 PassResult runRemovalPass(PassContext ctx);
@@ -196,5 +214,13 @@ std::vector<PlannedRename> planRemoval(std::span<const FileName> listed, const F
 // the same list and record. A drawn name that is taken when the pass reaches it is drawn again
 // then, so a plan made beforehand shows the prefixes only as examples.
 std::vector<PlannedRename> planShuffle(std::vector<FileName> listed, RandomSource &random);
+
+// The replace pass's renames, one draw from `random` for every listed name, in list order: new
+// digits for the four leading ones of a name the record knows as Korvalo's, or of a name of
+// foreignPrefixes() where they are most of the list; a prefix in front of any other name. Its
+// prefixes are examples, as a shuffle's are. `replaced` (optional) counts the names whose digits
+// are replaced.
+std::vector<PlannedRename> planReplace(std::span<const FileName> listed, const FolderRecord &record,
+                                       RandomSource &random, int *replaced = nullptr);
 
 } // namespace korvalo

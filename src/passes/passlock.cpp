@@ -1,5 +1,6 @@
 #include "passes/passlock.h"
 
+#include "browse/utf8path.h"
 #include "passes/journalfile.h"
 
 #include <string>
@@ -79,7 +80,7 @@ LockAttempt PassLock::acquireRecord(std::string_view name, std::chrono::millisec
 {
     if (!isRecordName(name)) {
         LockAttempt attempt;
-        attempt.unavailable = LockFailure{kInvalidName, std::filesystem::path(std::string(name))};
+        attempt.unavailable = LockFailure{kInvalidName, pathFromUtf8(name)};
         return attempt;
     }
     return acquire("record-" + std::string(name) + ".lock", wait);

@@ -34,6 +34,9 @@ struct JournalKey
     // The folder's path as the user typed it, where that differs in letter case from
     // pathInVolume (a volume that ignores case): records written before were keyed by it.
     std::string typedPath{};
+    // The mount's source ("/dev/sdb1"), where `volume` is the UUID: records written while the
+    // UUID could not be read were keyed by it.
+    std::string sourceVolume{};
 
     bool operator==(const JournalKey &other) const
     {
@@ -46,11 +49,14 @@ enum class PassKind
     Shuffle, // writes an order prefix in front of every name
     Removal, // takes four leading digits off
     Restore, // puts back the names from before an interrupted shuffle
-    Order    // moves the files out into a folder of its own and back, names unchanged, so that
+    Order,   // moves the files out into a folder of its own and back, names unchanged, so that
              // FAT and exFAT store them in the list's order (see ordering.h)
+    Replace  // a new order in one rename per file: a name's four leading digits are replaced by
+             // new ones, a name without a prefix gets one (see runReplacePass())
 };
 
-// True when the pass writes a prefix; false when it takes one off.
+// True when the pass writes a prefix; false when it takes one off. A Replace pass tells it by
+// each file's names (see journalfold.h).
 inline bool addsPrefix(PassKind kind)
 {
     return kind == PassKind::Shuffle;

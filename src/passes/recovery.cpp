@@ -96,8 +96,9 @@ RecoveryPlan planRecovery(const PassRecord &pass, std::span<const FileName> fold
     plan.status.missing =
         static_cast<int>(std::count(states.begin(), states.end(), FileState::Missing));
 
-    plan.canUndo = pass.kind == PassKind::Shuffle;
-    plan.undoKind = PassKind::Restore;
+    plan.canUndo = pass.kind == PassKind::Shuffle || pass.kind == PassKind::Replace;
+    // A replace pass is undone by one of its own kind: the old digits come back for the new ones.
+    plan.undoKind = pass.kind == PassKind::Replace ? PassKind::Replace : PassKind::Restore;
     plan.finishKind = pass.kind;
 
     NameSet present(folderNames.begin(), folderNames.end());
@@ -149,6 +150,26 @@ DigitNames classifyDigitNames(std::span<const FileName> names, const FolderRecor
             korvalo = !isBlankOrPunctuation(charAfterDigits(name));
         (korvalo ? out.korvaloPrefixed : out.others).push_back(name);
     }
+    return out;
+}
+
+ForeignPrefixes foreignPrefixes(std::span<const FileName> names, const FolderRecord &record,
+                                std::size_t listed)
+{
+    ForeignPrefixes out;
+    std::size_t yearLike = 0;
+    for (const FileName &name : names) {
+        if (!startsWithFourDigits(name) || name[0] == '0' || record.prefixed.count(name) ||
+            isBlankOrPunctuation(charAfterDigits(name)))
+            continue;
+        const int value =
+            (name[0] - '0') * 1000 + (name[1] - '0') * 100 + (name[2] - '0') * 10 + (name[3] - '0');
+        if (value >= 1900 && value <= 2099)
+            ++yearLike;
+        out.names.push_back(name);
+    }
+    const std::size_t count = out.names.size();
+    out.mostOfList = count >= 2 && count * 2 > listed && yearLike * 2 <= count;
     return out;
 }
 

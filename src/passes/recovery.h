@@ -50,7 +50,8 @@ struct RecoveryPlan
 {
     RecoveryStatus status;
     // Every renamed file back to its name from before the pass, in the order to make them.
-    // Offered for an interrupted shuffle only; a removal is recovered by finishing it.
+    // Offered for an interrupted shuffle or replace pass only; a removal is recovered by finishing
+    // it.
     bool canUndo = false;
     std::vector<RecoveryMove> undo;
     std::vector<RecoveryConflict> undoConflicts;
@@ -86,6 +87,24 @@ struct DigitNames
 // to the name: an order prefix is written directly in front of a name, and names rarely begin
 // with a blank. Settle an unfinished pass before asking.
 DigitNames classifyDigitNames(std::span<const FileName> names, const FolderRecord &record);
+
+// Names that look like Korvalo's prefix without the record knowing them as Korvalo's: four
+// digits "1000".."9999" directly in front of the rest of the name (not a blank or a punctuation
+// mark), written by Korvalo on another computer or under another state folder, or by another
+// tool.
+struct ForeignPrefixes
+{
+    std::vector<FileName> names; // in the order given
+    // They are most of the list, so a shuffle asks before it puts a second prefix in front of
+    // them: at least two, more than half of the listed names, and spread as random prefixes are,
+    // not bunched on years the way names begin ("2019年春晚", "1999Live"): at most half of them
+    // begin with 1900..2099, where a random prefix falls once in 45.
+    bool mostOfList = false;
+};
+// `names` holds at least every listed name that begins with four digits; `listed` counts the
+// list.
+ForeignPrefixes foreignPrefixes(std::span<const FileName> names, const FolderRecord &record,
+                                std::size_t listed);
 
 // The names that carry a prefix Korvalo wrote, as the journal knows them: a shuffle over them
 // would put a second prefix in front.

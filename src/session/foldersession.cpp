@@ -31,6 +31,7 @@ public:
         return m_plan.stripAll ? DigitAnswer::StripAll : DigitAnswer::KeepOthers;
     }
     bool shuffleAgain(const std::vector<FileName> &, int) override { return m_plan.again; }
+    bool shuffleOverForeign(const std::vector<FileName> &, int) override { return m_plan.again; }
 
 private:
     const Plan &m_plan;
@@ -62,24 +63,6 @@ Plan nothing(const fs::path &folder, PassKind kind, Outcome outcome, std::string
 
 // The buttons a recovery leaves: as after the pass it completed. A shuffle undone is as after a
 // removal; files moved back after an ordering keep the names their pass gave them.
-std::optional<PassKind> nextAfterRecovery(PassKind kind, RecoveryChoice choice)
-{
-    if (choice == RecoveryChoice::Leave || kind == PassKind::Order)
-        return std::nullopt;
-    const bool shuffled = kind == PassKind::Shuffle && choice == RecoveryChoice::Finish;
-    return shuffled ? PassKind::Removal : PassKind::Shuffle;
-}
-
-// The title of a box about a folder that went away; empty for any other cause.
-std::string goneTitle(Cause cause)
-{
-    if (cause == Cause::DeviceGone)
-        return texts::title::kStickGone;
-    if (cause == Cause::FolderGone)
-        return texts::title::kFolderGone;
-    return std::string();
-}
-
 bool beginsWithFourDigits(const FileName &name)
 {
     return name.size() >= 4 &&
@@ -332,11 +315,8 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
         if (answerOf(asker, *s.question) == kYes)
             return planReturn();
         return nothing(folder, kind, Outcome::Refused, s.problem);
-    case FolderState::Kind::Unreadable: {
-        Plan plan = nothing(folder, kind, Outcome::BadFolder, s.problem);
-        plan.report.title = goneTitle(s.listError.kind);
-        return plan;
-    }
+    case FolderState::Kind::Unreadable:
+        return nothing(folder, kind, Outcome::BadFolder, s.problem);
     case FolderState::Kind::Busy:
     case FolderState::Kind::LockUnavailable:
         return nothing(folder, kind, Outcome::Refused, s.problem);
@@ -414,23 +394,47 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
     }
     if (kind == PassKind::Shuffle) {
         const std::vector<FileName> prefixed = korvaloPrefixedNames(names, record);
-        if (!prefixed.empty()) {
+        const ForeignPrefixes foreign =
+            foreignPrefixes(names, record, static_cast<std::size_t>(m_list.count()));
+        // Digits that look like a prefix written elsewhere are asked about where they are most of
+        // the list; else the prefixes Korvalo knows as its own.
+        std::optional<Question> q;
+        if (foreign.mostOfList)
+            q = texts::foreignPrefixesQuestion(foreign.names, m_list.count(), m_front);
+        else if (!prefixed.empty())
+            q = texts::shuffleAgainQuestion(prefixed, m_list.count(), folder, m_front);
+        bool replace = false;
+        if (q) {
             bool unasked = false;
-            const Question q =
-                texts::shuffleAgainQuestion(prefixed, m_list.count(), folder, m_front);
-            if (answerOf(asker, q, &unasked) != kYes)
-                return nothing(folder, kind, Outcome::Cancelled,
-                               unasked ? texts::againDeclined(static_cast<int>(prefixed.size()),
-                                                              folder, m_front)
-                                       : texts::cancelled());
-            plan.again = true;
+            switch (answerOf(asker, *q, &unasked)) {
+            case kReplace:
+                replace = true;
+                break;
+            case kYes:
+                plan.again = true;
+                break;
+            default:
+                if (!unasked)
+                    return nothing(folder, kind, Outcome::Cancelled, texts::cancelled());
+                return nothing(
+                    folder, kind, Outcome::Cancelled,
+                    foreign.mostOfList
+                        ? texts::foreignDeclined(static_cast<int>(foreign.names.size()), folder,
+                                                 m_front)
+                        : texts::againDeclined(static_cast<int>(prefixed.size()), folder, m_front));
+            }
         }
         if (allNames) {
             ClockRandomSource random;
             random.reseed();
-            plan.renames = planShuffle(std::move(names), random);
+            plan.renames = replace ? planReplace(names, record, random)
+                                   : planShuffle(std::move(names), random);
         }
-        plan.action = Plan::Action::Shuffle;
+        if (replace) {
+            plan.report.kind = PassKind::Replace;
+            plan.label = texts::progressLabel(PassKind::Replace);
+        }
+        plan.action = replace ? Plan::Action::Replace : Plan::Action::Shuffle;
         return plan;
     }
 
@@ -469,6 +473,7 @@ std::string FolderSession::describe(const Plan &plan) const
     if (!plan.runnable())
         return std::string();
     const PassKind kind = plan.action == Plan::Action::Shuffle   ? PassKind::Shuffle
+                          : plan.action == Plan::Action::Replace ? PassKind::Replace
                           : plan.action == Plan::Action::Removal ? PassKind::Removal
                                                                  : plan.pending.plan.status.kind;
     // One line each: the texts end with no line break.
@@ -568,22 +573,26 @@ Report FolderSession::finish(const Plan &plan)
 {
     Report report = execute(plan);
     // The list shows the folder as it is now: a completed pass re-read it already.
-    const bool pass = plan.action == Plan::Action::Shuffle || plan.action == Plan::Action::Removal;
+    const bool pass = plan.action == Plan::Action::Shuffle ||
+                      plan.action == Plan::Action::Replace || plan.action == Plan::Action::Removal;
     // The state follows, so that what the folder offers next is asked about what it is now: an
     // unfinished pass left by a stop or a failure, one put right.
-    if (!report.showFolder.empty()) {
-        if (m_list.setFolder(report.showFolder).ok()) {
-            m_state.folder = report.showFolder;
+    // Files moved back from the ordering folder: the folder they went to is the one open now.
+    fs::path movedTo;
+    if (plan.action == Plan::Action::ReturnOrdered &&
+        (report.outcome == Outcome::Done || report.outcome == Outcome::Partial))
+        movedTo = withoutTrailingSeparator(plan.folder).parent_path();
+    if (!movedTo.empty()) {
+        if (m_list.setFolder(movedTo).ok()) {
+            m_state.folder = movedTo;
             m_state.songs = m_list.count();
             assess(Opening::Work);
         }
     } else if (!(pass && report.outcome == Outcome::Done)) {
         if (m_list.refresh().ok()) {
             m_state.songs = m_list.count();
-        } else if (std::optional<Plan> gone = goneAway(report.kind)) {
+        } else if (goneAway(report.kind)) {
             // Pulled out during the plan: its report says so already.
-            report.namesChanged = true;
-            report.countLabel = gone->report.countLabel;
             return report;
         }
         // A recovery carried out leaves its record as a completed pass does: folded in at the
@@ -591,12 +600,6 @@ Report FolderSession::finish(const Plan &plan)
         const bool recovered =
             plan.action == Plan::Action::Recovery && report.outcome == Outcome::Done;
         assess(recovered ? Opening::Look : Opening::Work);
-    }
-    if (!pass) {
-        // Files may have come back, or gone: the count is the folder's as it is now.
-        report.settled = true;
-        if (m_state.kind != FolderState::Kind::Unreadable)
-            report.countLabel = texts::songCount(m_state.songs);
     }
     return report;
 }
@@ -617,11 +620,7 @@ std::optional<Plan> FolderSession::goneAway(PassKind kind)
     m_state.kind = FolderState::Kind::Unreadable;
     m_state.listError = {cause, ENOENT};
     m_state.problem = texts::folderGoneAway(cause, m_front);
-    Plan plan = nothing(folder, kind, Outcome::BadFolder, m_state.problem);
-    plan.report.namesChanged = true;
-    plan.report.countLabel = texts::songCount(0);
-    plan.report.title = goneTitle(cause);
-    return plan;
+    return nothing(folder, kind, Outcome::BadFolder, m_state.problem);
 }
 
 bool FolderSession::running() const
@@ -666,7 +665,6 @@ Report FolderSession::execute(const Plan &plan)
     // A recovery, a move back or a record set aside: what RecoveryResult says.
     const auto fromRecovery = [&](const RecoveryResult &result, const fs::path &shown) {
         report.renamed = result.renamed;
-        report.namesChanged = result.renamed > 0;
         switch (result.status) {
         case RecoveryResult::Status::VolumeBusy:
             report.outcome = Outcome::Refused;
@@ -696,17 +694,20 @@ Report FolderSession::execute(const Plan &plan)
     case Plan::Action::Nothing:
         return plan.report;
     case Plan::Action::Shuffle:
+    case Plan::Action::Replace:
     case Plan::Action::Removal: {
-        const PassKind kind =
-            plan.action == Plan::Action::Shuffle ? PassKind::Shuffle : PassKind::Removal;
+        const PassKind kind = plan.action == Plan::Action::Shuffle   ? PassKind::Shuffle
+                              : plan.action == Plan::Action::Replace ? PassKind::Replace
+                                                                     : PassKind::Removal;
         const int total = m_list.count();
         const FixedFolder fixed(folder);
         PlannedAnswers answers(plan);
         const PassContext context{m_list,          fixed,   sink, systemRenameCalls(),
                                   m_journal.get(), &answers};
         ClockRandomSource random;
-        const PassResult result =
-            kind == PassKind::Shuffle ? runShufflePass(context, random) : runRemovalPass(context);
+        const PassResult result = kind == PassKind::Shuffle   ? runShufflePass(context, random)
+                                  : kind == PassKind::Replace ? runReplacePass(context, random)
+                                                              : runRemovalPass(context);
         return passReport(kind, result, total);
     }
     case Plan::Action::Recovery: {
@@ -740,15 +741,13 @@ Report FolderSession::execute(const Plan &plan)
             removal.kind = PassKind::Shuffle;
             removal.done.insert(removal.done.begin(), report.done.begin(), report.done.end());
             removal.renamed += report.renamed;
-            removal.namesChanged = removal.namesChanged || report.namesChanged;
             return removal;
         }
-        if (result.status == RecoveryResult::Status::Done)
-            report.next = nextAfterRecovery(report.kind, plan.choice);
         // The names as a finished shuffle leaves them, or as a removal does; files moved back
         // from an ordering keep the names their pass gave them.
         const bool shuffled =
             (report.kind == PassKind::Shuffle && plan.choice == RecoveryChoice::Finish) ||
+            report.kind == PassKind::Replace ||
             (report.kind == PassKind::Order && plan.pending.plan.canUndo);
         storedOrderTold(report, shuffled ? PassKind::Shuffle : PassKind::Removal, result.ordering,
                         folder);
@@ -760,7 +759,6 @@ Report FolderSession::execute(const Plan &plan)
         fromRecovery(result, parent);
         if (report.outcome == Outcome::Done || report.outcome == Outcome::Partial) {
             report.done.push_back(texts::orderedFilesReturned(result.renamed, parent));
-            report.showFolder = parent;
             storedOrderTold(report, PassKind::Removal, result.ordering, parent);
         }
         return report;
@@ -772,7 +770,6 @@ Report FolderSession::execute(const Plan &plan)
             report.done.push_back(result.keptRecord.empty()
                                       ? texts::nothingToRecover(folder) // put right meanwhile
                                       : texts::damagedRecordLeft(result.keptRecord));
-            report.tellDone = !result.keptRecord.empty();
         }
         return report;
     }
@@ -787,7 +784,6 @@ void FolderSession::storedOrderTold(Report &report, PassKind namesOf, const Orde
         // Out of sight of the list and of every player until they are moved back, which opening
         // the folder offers first: the buttons wait for that, as after any failed pass.
         report.outcome = Outcome::Partial;
-        report.next.reset();
         report.problems.push_back(texts::filesLeftOut(order, m_front));
     } else if (order.order == StoredOrder::NotArranged || order.order == StoredOrder::Stopped) {
         if (order.order == StoredOrder::Stopped && report.outcome == Outcome::Done)
@@ -806,7 +802,6 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
     report.renamed = result.renamed;
     report.total = total;
     report.kept = result.keptDigits;
-    report.namesChanged = result.renamed > 0;
     const auto problem = [&](Outcome outcome, std::string text) {
         report.outcome = outcome;
         report.problems.push_back(std::move(text));
@@ -819,9 +814,7 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
         report.emptyList = true;
         return problem(Outcome::Done, texts::emptyList());
     case Status::Completed:
-        report.next = kind == PassKind::Shuffle ? PassKind::Removal : PassKind::Shuffle;
         report.done.push_back(texts::completed(kind, result.renamed));
-        report.countLabel = texts::songCountAfterPass(kind, total, result.renamed);
         if (result.keptDigits > 0)
             report.done.push_back(texts::keptDigits(result.keptDigits, m_front));
         if (!result.refreshError.ok())
@@ -831,7 +824,6 @@ Report FolderSession::passReport(PassKind kind, const PassResult &result, int to
         storedOrderTold(report, kind, storedOrderOf(result), folder);
         return report;
     case Status::Failed:
-        report.namesChanged = true;
         if (result.filesLeftIn.empty())
             return problem(Outcome::Partial,
                            texts::renameFailure(kind, result, total, folder, m_front));

@@ -93,30 +93,10 @@ struct Report
     int total = 0;
     int kept = 0; // names whose own four digits a removal kept
     bool emptyList = false;
-    // What the window's pass buttons offer afterwards: Shuffle (Command1) or Removal (Command2);
-    // nothing leaves them as they were.
-    std::optional<PassKind> next;
-    // The names in the folder changed: re-read the list.
-    bool namesChanged = false;
-    // The folder to show afterwards, when it is another one (files moved back one level up).
-    std::filesystem::path showFolder;
     // What was done, for a success (one line each).
     std::vector<std::string> done;
     // What went wrong or needs the user, each a whole message saying what to do next.
     std::vector<std::string> problems;
-    // A success worth telling even where successes pass silently (a damaged record set aside:
-    // where it went).
-    bool tellDone = false;
-    // What the song count label reads afterwards: after a completed pass the count and what the
-    // pass did, after the folder went away the count of the emptied list. Empty leaves it.
-    std::string countLabel;
-    // The title of a box that shows the problems, where the outcome does not tell it (the stick
-    // pulled out); empty otherwise.
-    std::string title;
-    // The plan settled what the folder's opening was about (an unfinished pass, a damaged record,
-    // files to move back): its state was read again, and the option that fits it follows as on
-    // opening.
-    bool settled = false;
 };
 
 // What a plan will do, decided before any rename.
@@ -126,6 +106,7 @@ struct Plan
     {
         Nothing,       // see `report`: refused, cancelled, or nothing to do
         Shuffle,       // the shuffle pass
+        Replace,       // the shuffle's answer for names with a prefix: new digits in its place
         Removal,       // the prefix removal pass
         Recovery,      // the user's choice for an unfinished pass
         ReturnOrdered, // files back from the folder they passed through
@@ -136,7 +117,7 @@ struct Plan
     // The renames, in order. A shuffle's prefixes are examples: they are drawn when it runs.
     std::vector<PlannedRename> renames;
     int kept = 0;         // removal: names whose own digits are kept
-    bool again = false;   // shuffle: names with Korvalo's prefix get a second one
+    bool again = false;   // shuffle: names with a prefix (Korvalo's or not) get a second one
     bool stripAll = true; // removal: every four leading digits go
     RecoveryChoice choice = RecoveryChoice::Leave;
     PendingRecovery pending;
@@ -214,10 +195,10 @@ public:
     // Ctrl-C flag).
     void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     bool stopRequested() const { return m_stop.load(); }
-    // Waits for the running plan and gives its report. The list has been re-read (the folder to
-    // show, when the report names one). After a plan that was not a completed pass the state is
-    // the folder's as it is now (an unfinished pass left by a stop, a recovery done); after a
-    // completed pass only its prefixes are stale. Call once per start.
+    // Waits for the running plan and gives its report. The list has been re-read (the folder the
+    // files went to, after moving them back from the ordering folder). After a plan that was not a
+    // completed pass the state is the folder's as it is now (an unfinished pass left by a stop, a
+    // recovery done); after a completed pass only its prefixes are stale. Call once per start.
     Report wait();
     // start() and wait().
     Report run(const Plan &plan);

@@ -5,6 +5,14 @@
 
 namespace korvalo::session {
 
+SongCount songsOf(const Progress &progress)
+{
+    if (!progress.ordering || progress.movingBack)
+        return {progress.done, progress.count};
+    // Every song goes out once and comes back once.
+    return {progress.done / 2, progress.count / 2};
+}
+
 void ProgressView::begin()
 {
     m_count = -1;

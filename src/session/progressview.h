@@ -26,6 +26,15 @@ struct ProgressDrawing
     std::string heading;
 };
 
+// The songs a progress counts: while the files are stored in order each song moves out and back,
+// and the moves are told as the songs they stand for.
+struct SongCount
+{
+    int done = 0;
+    int count = 0;
+};
+SongCount songsOf(const Progress &progress);
+
 class ProgressView
 {
 public:

@@ -14,13 +14,15 @@ struct Question
 {
     enum class Kind
     {
-        ShuffleAgain,       // listed names carry Korvalo's prefix already: kNo / kYes
-        StripOtherDigits,   // names begin with digits Korvalo did not write: DigitChoice
-        Recovery,           // an unfinished pass: RecoveryChoice, or kLater
-        DamagedRecord,      // the folder's record is damaged: kLeaveRecord / kLater
-        OrderingFolder,     // the folder is the one files pass through to be stored: kYes / kNo
-        CloseDuringPass,    // the window is closed while a pass runs: kYes (stop) / kNo (go on)
-        UnfinishedElsewhere // at start-up: a folder to open (its index), or kLater
+        ShuffleAgain,        // listed names carry Korvalo's prefix already: kNo / kYes / kReplace
+        StripOtherDigits,    // names begin with digits Korvalo did not write: DigitChoice
+        Recovery,            // an unfinished pass: RecoveryChoice, or kLater
+        DamagedRecord,       // the folder's record is damaged: kLeaveRecord / kLater
+        OrderingFolder,      // the folder is the one files pass through to be stored: kYes / kNo
+        CloseDuringPass,     // the window is closed while a pass runs: kYes (stop) / kNo (go on)
+        UnfinishedElsewhere, // at start-up: a folder to open (its index), or kLater
+        ForeignPrefixes      // most names begin with digits like a prefix written elsewhere: as
+                             // ShuffleAgain
     };
     // How the question looks: a plain question, or one about something that went wrong.
     enum class Tone
@@ -51,6 +53,7 @@ inline constexpr int kNo = 0;
 inline constexpr int kYes = 1;
 inline constexpr int kLater = -1;      // leave the matter for now: nothing is renamed
 inline constexpr int kLeaveRecord = 2; // set the damaged record aside, take the folder as it is
+inline constexpr int kReplace = 3;     // prefixes there already: new digits in their place
 
 class Asker
 {

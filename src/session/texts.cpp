@@ -15,6 +15,8 @@
 //   改名记录      the journal of a folder; it lives in the user's state folder, never on the
 //                 stick, so a text about it never blames the stick (U盘).
 //   没有完成的改名  a pass that was interrupted: a shuffle, a removal, a restore or an ordering.
+//                 A title says 有未完成的改名: "有没有…" would read as a question.
+//   预览          what a dry run shows (korvalo-cli --dry-run): the renames a pass would make.
 //   next step     the window says what to click or where to open the folder again; the terminal
 //                 gives the korvalo-cli command line, with the folder as a shell reads it.
 //   line ends     no text ends with a line break: a front end ends each text as it shows it.
@@ -23,6 +25,7 @@
 #include "session/texts.h"
 
 #include "browse/oserror.h"
+#include "browse/utf8path.h"
 #include "passes/journalfile.h"
 #include "session/unfinished.h"
 
@@ -52,14 +55,16 @@ std::string n(std::size_t value)
     return std::to_string(value);
 }
 
+// A path as the user's system writes it: "E:\\音乐" on Windows.
 std::string utf8(const std::filesystem::path &path)
 {
-#ifdef _WIN32
-    const std::u8string s = path.u8string();
-    return std::string(s.begin(), s.end());
-#else
-    return path.native();
-#endif
+    return shownPath(path);
+}
+
+// A folder on a stick as an example, in the system's own spelling.
+std::string exampleFolder()
+{
+    return std::filesystem::path::preferred_separator == '/' ? "/media/U盘/音乐" : "E:\\音乐";
 }
 
 bool window(Front front)
@@ -190,10 +195,9 @@ std::string storedOrderCause(const OrderingOutcome &order, Front front)
 // How to have the stored order arranged later, for names as the pass `namesOf` left them.
 std::string arrangeLater(PassKind namesOf, const std::filesystem::path &folder, Front front)
 {
-    if (namesOf == PassKind::Shuffle)
-        return window(front) ? std::string("再点“删除排序”，然后重新“随机排序”。")
-                             : "再运行 " + command("remove", folder) + "，然后运行 " +
-                                   command("shuffle", folder) + "。";
+    if (namesOf == PassKind::Shuffle || namesOf == PassKind::Replace)
+        return window(front) ? std::string("再点“重新排序”，选“换新序号”。")
+                             : "再运行 " + command("shuffle", folder) + " --replace。";
     // A removal with no prefix to take off renames nothing and only stores the files in order.
     return (window(front)
                 ? "选" + inQuotes(caption::kOption2) + "，再点一次" + inQuotes(caption::kRemove)
@@ -234,7 +238,9 @@ session::Question passRecoveryQuestion(const RecoveryStatus &status, int filesAw
         // Either front end may have stopped it: the window closed, or Ctrl-C in a terminal.
         why = "改名时被停止（关闭了 Korvalo 窗口，或在终端里按了 Ctrl-C）";
     else
-        why = "有一个文件无法改名";
+        // The record keeps that a file failed, not why: the report of the pass said why (the stick
+        // pulled out, a name taken, ...), and this does not say otherwise.
+        why = "改名中途出了错，有一个文件没能改名";
     std::string done;
     switch (status.kind) {
     case PassKind::Shuffle:
@@ -248,6 +254,9 @@ session::Question passRecoveryQuestion(const RecoveryStatus &status, int filesAw
         break;
     case PassKind::Order:
         break; // asked by orderingRecoveryQuestion()
+    case PassKind::Replace:
+        done = "换上了新序号";
+        break;
     }
     q.text = "这个文件夹里上次的" + quotedPass(status.kind) + "没有完成。\n原因：" + why +
              "。\n开始时间：" + localTime(status.startTime) + "\n" +
@@ -266,6 +275,14 @@ session::Question passRecoveryQuestion(const RecoveryStatus &status, int filesAw
     if (status.kind == PassKind::Shuffle) {
         q.text += "恢复原名：把已加上序号的文件改回原来的名字（推荐）。\n"
                   "完成排序：给其余的文件也加上序号。\n"
+                  "保持现状：不改任何文件名；以后仍可用“删除排序”去掉序号。";
+        q.choices = {{"恢复原名", int(Choice::Undo), "1"},
+                     {"完成排序", int(Choice::Finish), "2"},
+                     {"保持现状", int(Choice::Leave), "3"}};
+        q.defaultAnswer = int(Choice::Undo);
+    } else if (status.kind == PassKind::Replace) {
+        q.text += "恢复原名：把已换上新序号的文件改回原来的名字（推荐）。\n"
+                  "完成排序：给其余的文件也换上新序号。\n"
                   "保持现状：不改任何文件名；以后仍可用“删除排序”去掉序号。";
         q.choices = {{"恢复原名", int(Choice::Undo), "1"},
                      {"完成排序", int(Choice::Finish), "2"},
@@ -376,6 +393,8 @@ std::string passName(PassKind kind)
         return "恢复原名";
     case PassKind::Order:
         return "整理存放顺序";
+    case PassKind::Replace:
+        return "换新序号";
     }
     return std::string();
 }
@@ -612,9 +631,21 @@ std::string againDeclined(int prefixed, const std::filesystem::path &folder, Fro
                               " 个文件名已经带着 Korvalo "
                               "加上的序号，再随机排序会在前面再加一个，所以没有改任何文件名。\n";
     if (window(front))
-        return facts + "想换一种顺序，请先选“已经使用过本软件”，点“删除排序”，再重新排序。";
-    return facts + "想换一种顺序，请先运行 " + command("remove", folder) +
-           " 去掉序号，再随机排序；确实要再加一个序号，请加上 --again。";
+        return facts + "想换一种顺序，请再点“重新排序”，选“换新序号”。";
+    return facts + "想换一种顺序，请运行 " + command("shuffle", folder) +
+           " --replace（把序号换成新的）；确实要再加一个序号，请加上 --again。";
+}
+
+std::string foreignDeclined(int foreign, const std::filesystem::path &folder, Front front)
+{
+    const std::string facts =
+        "有 " + n(static_cast<long long>(foreign)) +
+        " 个文件名开头是四位数字，像是在另一台电脑上加上的序号，再随机排序会在前面再加一个，"
+        "所以没有改任何文件名。\n";
+    if (window(front))
+        return facts + "想换一种顺序，请再点“随机排序”，选“换新序号”。";
+    return facts + "想把这四位数字换成新的序号，请运行 " + command("shuffle", folder) +
+           " --replace；确实要再加一个序号，请加上 --again。";
 }
 
 // --- What a pass did ----------------------------------------------------------------------------
@@ -631,6 +662,8 @@ std::string completed(PassKind kind, int renamed)
         return "删除排序完成：已去掉 " + count + " 个文件名开头的四位数字。";
     case PassKind::Restore:
         return "恢复原名完成：已把 " + count + " 个文件改回原来的名字。";
+    case PassKind::Replace:
+        return "换新序号完成：已给 " + count + " 个文件换上新的序号，顺序已重新打乱。";
     case PassKind::Order:
         break;
     }
@@ -642,12 +675,33 @@ std::string songCountAfterPass(PassKind kind, int count, int renamed)
     std::string did;
     if (kind == PassKind::Shuffle)
         did = "已全部加上序号";
+    else if (kind == PassKind::Replace)
+        did = "已全部换上新序号";
     else if (renamed == 0)
         did = "没有要去掉的序号";
     else
         did = "已去掉序号";
     // On a line of its own: the label is narrow.
     return songCount(count) + "，\n" + did;
+}
+
+std::string songCountAfterRecovery(PassKind kind, RecoveryChoice choice, int count)
+{
+    std::string did;
+    if (kind == PassKind::Order)
+        did = "文件已移回";
+    else if (choice == RecoveryChoice::Undo)
+        did = "已改回原来的名字";
+    else if (choice == RecoveryChoice::Leave)
+        did = "已保持现状";
+    else
+        did = kind == PassKind::Shuffle ? "已全部加上序号" : "已去掉序号";
+    return songCount(count) + "，\n" + did;
+}
+
+std::string questionInterrupted()
+{
+    return "已按 Ctrl-C 退出，没有改任何文件名。";
 }
 
 std::string refusedTitle(PassKind kind)
@@ -697,7 +751,8 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
             break;
         case Cause::DeviceGone:
             news = "U盘已被拔出，";
-            reason = std::string("U盘已被拔出。已改过的文件名都有记录：重新插入U盘后") +
+            // The news is the cause: said once.
+            reason = std::string("已改过的文件名都有记录：重新插入U盘后") +
                      (w ? "在文件夹列表里打开这个文件夹，Korvalo 会提出把文件名恢复原样。"
                         : "运行 " + command("status", folder) + " 查看可以怎样处理。");
             nextStepTold = true;
@@ -708,8 +763,8 @@ std::string renameFailure(PassKind kind, const PassResult &result, int total,
             break;
         }
         // Each name on a line of its own: a long one is never wrapped in the middle of a sentence.
-        out = news + outcome + "\n原因：" + reason + "\n出问题的文件：\n    " + from +
-              "\n要改成：\n    " + to + "\n";
+        out = news + outcome + (nextStepTold ? "\n" : "\n原因：") + reason +
+              "\n出问题的文件：\n    " + from + "\n要改成：\n    " + to + "\n";
     } else {
         out = "无法写入改名记录，" + outcome + "\n" + journalFailure(result.journalError, front) +
               "\n";
@@ -743,7 +798,7 @@ std::string stopped(PassKind kind, int renamed, int total, const std::filesystem
     if (window(front))
         return out + "改过的文件名都有记录：下次打开这个文件夹时，可以恢复原来的名字，"
                      "或者把改名做完。";
-    if (kind == PassKind::Shuffle)
+    if (kind == PassKind::Shuffle || kind == PassKind::Replace)
         return out + "运行 " + command("recover", folder) +
                " --undo 把它们改回原来的名字，--finish 做完剩下的文件，或 --leave 保持现状。";
     return out + "运行 " + command("recover", folder) +
@@ -789,10 +844,10 @@ std::string filesLeftOut(const OrderingOutcome &order, Front front)
 
 std::string dryRunHeading(PassKind kind)
 {
-    if (kind == PassKind::Shuffle)
-        return "演习：随机排序会这样改名（序号只是示例，真正排序时会重新抽取）。"
-               "没有改任何文件名。";
-    return "演习：" + passName(kind) + "会这样改名。没有改任何文件名。";
+    if (kind == PassKind::Shuffle || kind == PassKind::Replace)
+        return "预览：" + passName(kind) +
+               "会这样改名（序号只是示例，真正排序时会重新抽取）。没有改任何文件名。";
+    return "预览：" + passName(kind) + "会这样改名。没有改任何文件名。";
 }
 
 std::string dryRunRename(const FileName &from, const FileName &to)
@@ -856,7 +911,7 @@ namespace {
 // One line about an unfinished pass: where, which pass, when, how many files.
 std::string unfinishedLine(const session::UnfinishedPass &p)
 {
-    const std::string inVolume = quoted(std::filesystem::path(p.key.pathInVolume));
+    const std::string inVolume = quoted(pathFromUtf8(p.key.pathInVolume));
     std::string where = quoted(p.folder);
     if (p.folder.empty())
         where = p.volumePresent || p.key.volume.empty()
@@ -1045,21 +1100,45 @@ std::string orderedFilesReturned(int moved, const std::filesystem::path &parent)
 session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, int listed,
                                        const std::filesystem::path &folder, Front front)
 {
+    (void)folder;
     session::Question q;
     q.kind = session::Question::Kind::ShuffleAgain;
     q.title = "文件名已经带着序号";
     q.text = "列表中的 " + n(static_cast<long long>(listed)) + " 个文件里，有 " +
              n(prefixed.size()) + " 个已经带着 Korvalo 加上的序号：\n\n" +
              nameList(prefixed, front) +
-             "\n\n继续的话，这些文件名前面会再加上一个序号（变成两个）。" +
-             (window(front) ? "如果只是想换一种顺序，请先选“已经使用过本软件”，点“删除排序”，"
-                              "再重新排序。"
-                            : "如果只是想换一种顺序，请先运行 " + command("remove", folder) +
-                                  " "
-                                  "去掉序号，再随机排序。") +
-             "\n\n继续排序：再加上一个序号。\n取消：不改任何文件名。";
-    q.choices = {{"继续排序", session::kYes, "y"}, {"取消", session::kNo, "n"}};
+             "\n\n换新序号：把这些文件名开头的四位序号换成新的（其余文件加上序号），"
+             "一次就换成新的顺序。\n"
+             "再加一个序号：在这些文件名前面再加上一个序号（变成两个）。\n"
+             "取消：不改任何文件名。";
+    q.choices = {{"换新序号", session::kReplace, "r"},
+                 {"再加一个序号", session::kYes, "y"},
+                 {"取消", session::kNo, "n"}};
     q.defaultAnswer = session::kNo;
+    q.escapeAnswer = session::kNo;
+    q.unattendedAnswer = session::kNo;
+    return q;
+}
+
+session::Question foreignPrefixesQuestion(const std::vector<FileName> &foreign, int listed,
+                                          Front front)
+{
+    session::Question q;
+    q.kind = session::Question::Kind::ForeignPrefixes;
+    q.title = "文件名开头已经有四位数字";
+    q.text = "列表中的 " + n(static_cast<long long>(listed)) + " 个文件里，有 " +
+             n(foreign.size()) +
+             " 个文件名开头是四位数字，看起来像排序用的序号，但这台电脑上的 Korvalo "
+             "没有给它们加过序号。它们可能是在另一台电脑上（或者用别的软件）加上的：\n\n" +
+             nameList(foreign, front) +
+             "\n\n换新序号：把这四位数字换成新的序号（其余文件加上序号），一次就换成新的顺序"
+             "（推荐）。\n"
+             "再加一个序号：不管它们，在前面再加上一个序号（变成八位数字）。\n"
+             "取消：不改任何文件名。";
+    q.choices = {{"换新序号", session::kReplace, "r"},
+                 {"再加一个序号", session::kYes, "y"},
+                 {"取消", session::kNo, "n"}};
+    q.defaultAnswer = session::kReplace;
     q.escapeAnswer = session::kNo;
     q.unattendedAnswer = session::kNo;
     return q;
@@ -1156,7 +1235,7 @@ session::Question unfinishedAtStartQuestion(const std::vector<session::Unfinishe
     constexpr std::size_t kButtons = 3;
     session::Question q;
     q.kind = session::Question::Kind::UnfinishedElsewhere;
-    q.title = "有没有完成的改名";
+    q.title = "有未完成的改名";
     q.text = std::string("Korvalo 上次在") + (passes.size() == 1 ? "这个" : "这些") +
              "文件夹里的改名没有完成：\n";
     for (const session::UnfinishedPass &p : passes) {
@@ -1280,8 +1359,8 @@ std::string missingCommand()
 
 std::string missingFolder(const std::string &command)
 {
-    return badUse("命令 " + command + " 需要一个文件夹，例如：korvalo-cli " + command +
-                  " /media/U盘/音乐。");
+    return badUse("命令 " + command + " 需要一个文件夹，例如：korvalo-cli " + command + " " +
+                  exampleFolder() + "。");
 }
 
 std::string extraArgument(const std::string &word)

@@ -1,6 +1,7 @@
 #include "session/unfinished.h"
 
 #include "browse/mountinfo.h"
+#include "browse/utf8path.h"
 #include "browse/volumes.h"
 #include "passes/journalfile.h"
 #include "passes/journalformat.h"
@@ -30,18 +31,19 @@ struct Candidate
 std::vector<Candidate> candidates(const JournalKey &key)
 {
     std::vector<Candidate> out;
-    const fs::path inVolume = fs::path(key.pathInVolume).relative_path();
+    const fs::path inVolume = pathFromUtf8(key.pathInVolume).relative_path();
     if (key.volume.empty()) {
-        out.push_back({fs::path(), fs::path(key.pathInVolume)}); // known by its path alone
+        out.push_back({fs::path(), pathFromUtf8(key.pathInVolume)}); // known by its path alone
         return out;
     }
     for (const MountEntry &mount : readMountTable()) {
         // A mount of a folder inside the volume holds only the paths below that folder.
-        const fs::path root = fs::path(mount.root).relative_path();
+        const fs::path root = pathFromUtf8(mount.root).relative_path();
         const fs::path below = inVolume.lexically_relative(root);
         if (below.empty() || *below.begin() == "..")
             continue;
-        out.push_back({mount.mountPoint, (fs::path(mount.mountPoint) / below).lexically_normal()});
+        const fs::path mountPoint = pathFromUtf8(mount.mountPoint);
+        out.push_back({mountPoint, (mountPoint / below).lexically_normal()});
     }
     return out;
 }

@@ -27,12 +27,26 @@ std::optional<Mode> modeFor(const FolderState &state)
     return state.fits == PassKind::Removal ? Mode::AlreadyUsed : Mode::FirstTime;
 }
 
+std::optional<Mode> modeAfter(const Report &report, bool pass, const FolderState &state)
+{
+    if (pass && report.outcome == Outcome::Done && !report.emptyList)
+        return report.kind == PassKind::Shuffle || report.kind == PassKind::Replace
+                   ? Mode::AlreadyUsed
+                   : Mode::FirstTime;
+    return modeFor(state);
+}
+
 namespace {
 
-std::string problemTitle(const Report &report)
+std::string problemTitle(const Report &report, const FolderState &state)
 {
-    if (!report.title.empty())
-        return report.title;
+    // The folder went away: the title says where it went.
+    if (report.outcome == Outcome::BadFolder && state.kind == FolderState::Kind::Unreadable) {
+        if (state.listError.kind == Cause::DeviceGone)
+            return title::kStickGone;
+        if (state.listError.kind == Cause::FolderGone)
+            return title::kFolderGone;
+    }
     if (report.emptyList)
         return texts::caption::kWarningTitle;
     switch (report.outcome) {
@@ -53,15 +67,15 @@ std::string problemTitle(const Report &report)
 
 } // namespace
 
-std::vector<Notice> noticesOf(const Report &report)
+std::vector<Notice> noticesOf(const Report &report, const FolderState &state, bool tellDone)
 {
     std::vector<Notice> out;
     if (report.outcome == Outcome::Cancelled)
         return out;
-    if (report.tellDone)
+    if (tellDone)
         for (const std::string &line : report.done)
             out.push_back({Notice::Kind::Information, title::kDone, line});
-    const std::string heading = problemTitle(report);
+    const std::string heading = problemTitle(report, state);
     for (const std::string &problem : report.problems)
         out.push_back({Notice::Kind::Warning, heading, problem});
     return out;

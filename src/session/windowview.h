@@ -33,6 +33,10 @@ PassButtons buttonsFor(Mode mode);
 // names carry Korvalo's prefix, else first time. None where nothing fits: the folder could not be
 // read, its record could not be read, or it is the folder files pass through to be stored.
 std::optional<Mode> modeFor(const FolderState &state);
+// The option that fits the folder after a plan has run (`pass`: a shuffle or a removal): after a
+// completed pass the one for the names it made, whose prefixes the state does not read again;
+// else the one that fits the state as it is now.
+std::optional<Mode> modeAfter(const Report &report, bool pass, const FolderState &state);
 
 // A box that tells and asks nothing.
 struct Notice
@@ -48,9 +52,11 @@ struct Notice
 };
 
 // What a window tells after a plan, or instead of one: each problem as a warning, titled by what
-// went wrong, and a success worth telling as information. Nothing for a plain success (the list,
-// the buttons and the song count label show it) or for the user's own "no".
-std::vector<Notice> noticesOf(const Report &report);
+// went wrong (`state`: the folder's state afterwards, which knows a stick pulled out), and with
+// `tellDone` what was done as information (where a damaged record went). Nothing for a plain
+// success (the list, the buttons and the song count label show it) or for the user's own "no".
+std::vector<Notice> noticesOf(const Report &report, const FolderState &state,
+                              bool tellDone = false);
 // What opening a folder tells when it has a problem and no question to ask.
 std::optional<Notice> openingNotice(const FolderState &state);
 // A folder or drive the folder list could not open.

@@ -77,12 +77,32 @@ LRESULT CALLBACK escapeToButton(HWND box, UINT message, WPARAM wParam, LPARAM lP
     return ::DefSubclassProc(box, message, wParam, lParam);
 }
 
+// The box stands centred over the window it belongs to, wherever the system would put it (a box
+// asked as the window starts went to the screen's corner).
+void centreOnOwner(HWND box)
+{
+    const HWND owner = ::GetWindow(box, GW_OWNER);
+    RECT o, b;
+    if (!owner || !::GetWindowRect(owner, &o) || !::GetWindowRect(box, &b))
+        return;
+    const int width = b.right - b.left, height = b.bottom - b.top;
+    const int left = o.left + ((o.right - o.left) - width) / 2;
+    const int top = o.top + ((o.bottom - o.top) - height) / 2;
+    ::SetWindowPos(box, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (logging()) {
+        ::GetWindowRect(box, &b);
+        logLine("box-place offset=" + std::to_string((b.left + b.right - o.left - o.right) / 2) +
+                "," + std::to_string((b.top + b.bottom - o.top - o.bottom) / 2));
+    }
+}
+
 // As the box opens, the default button takes the keyboard focus, so that Enter reaches it even
 // where its owner was clicked just before.
 HRESULT CALLBACK taskDialogEvent(HWND box, UINT event, WPARAM, LPARAM, LONG_PTR data)
 {
     const KeyButtons &keys = *reinterpret_cast<const KeyButtons *>(data);
     if (event == TDN_CREATED) {
+        centreOnOwner(box);
         ::SetWindowSubclass(box, escapeToButton, 0, static_cast<DWORD_PTR>(keys.escapeId));
         ::SetForegroundWindow(box);
         if (const HWND button = ::GetDlgItem(box, keys.defaultId))
@@ -260,6 +280,8 @@ const char *questionKind(Question::Kind kind)
         return "CloseDuringPass";
     case Question::Kind::UnfinishedElsewhere:
         return "UnfinishedElsewhere";
+    case Question::Kind::ForeignPrefixes:
+        return "ForeignPrefixes";
     }
     return "Question";
 }

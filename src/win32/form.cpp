@@ -22,12 +22,9 @@ namespace win32 {
 
 namespace fs = std::filesystem;
 using korvalo::normalFolder;
-using korvalo::session::FolderState;
 using korvalo::session::Mode;
 using korvalo::session::Notice;
-using korvalo::session::Plan;
 using korvalo::session::Question;
-using korvalo::session::Report;
 using namespace korvalo::texts::caption;
 
 namespace {
@@ -35,6 +32,7 @@ namespace {
 constexpr wchar_t kClassName[] = L"KorvaloForm1";
 constexpr UINT kPlanFinished = WM_APP + 1;
 constexpr UINT kOfferOpening = WM_APP + 2;
+constexpr UINT kRestoreFocus = WM_APP + 3;
 constexpr UINT_PTR kProgressTimer = 1;
 // Often enough to look smooth, far less often than files pass on a fast disk.
 constexpr UINT kProgressInterval = 30;
@@ -50,9 +48,10 @@ bool startsWith(std::string_view name, std::string_view kind)
     return name.substr(0, kind.size()) == kind;
 }
 
+// With the system's own separators, whatever spelling the path came in.
 std::wstring pathText(const fs::path &path)
 {
-    return path.native();
+    return fs::path(path).make_preferred().native();
 }
 
 // The face the controls draw Chinese with: the first of these the system has.
@@ -138,8 +137,8 @@ bool Form::registerClass(HINSTANCE instance)
 }
 
 Form::Form(HINSTANCE instance)
-    : m_instance(instance),
-      m_session(std::make_unique<korvalo::session::FolderSession>(korvalo::texts::Front::Window))
+    : m_instance(instance), m_controller(std::make_unique<korvalo::session::WindowController>(
+                                static_cast<korvalo::session::WindowHooks &>(*this)))
 {
     const HDC screen = ::GetDC(nullptr);
     m_dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
@@ -205,11 +204,15 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam)
             onProgressTimer();
         return 0;
     case kPlanFinished:
-        onPlanFinished();
+        m_controller->planFinished();
+        logState("finished");
+        return 0;
+    case kRestoreFocus:
+        restoreFocus();
         return 0;
     case kOfferOpening:
         logState("start");
-        offerStartUp();
+        m_controller->offerStartUp();
         return 0;
     case WM_DEVICECHANGE:
         // A stick plugged in or pulled out: the drive list follows.
@@ -219,12 +222,13 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return TRUE;
     case WM_CLOSE:
-        onClose();
+        if (m_controller->closeAsked())
+            ::DestroyWindow(m_window);
         return 0;
     case WM_DESTROY:
         ::KillTimer(m_window, kProgressTimer);
         // A plan still running is stopped after the file in hand and waited for.
-        m_session.reset();
+        m_controller.reset();
         ::PostQuitMessage(0);
         return 0;
     default:
@@ -248,6 +252,7 @@ void Form::onCreate(HWND window)
     m_font = ::CreateFontIndirectW(&font);
 
     buildControls();
+    testhooks::install(*m_controller);
     showStartFolder();
     // The folder shown at start-up may be one whose last pass did not finish, and so may others:
     // asked once the window is up.
@@ -394,20 +399,25 @@ void Form::onCommand(int id, int code)
         return;
     const std::string_view name = byId->first;
     if (name == "Command1" && code == BN_CLICKED) {
-        startPass(korvalo::PassKind::Shuffle);
+        m_controller->passClicked(korvalo::PassKind::Shuffle);
+        logState("pass");
     } else if (name == "Command2" && code == BN_CLICKED) {
-        startPass(korvalo::PassKind::Removal);
+        m_controller->passClicked(korvalo::PassKind::Removal);
+        logState("pass");
     } else if (name == "Option1" && code == BN_CLICKED) {
-        onOption1Click();
+        m_controller->optionChosen(Mode::FirstTime);
+        logState("option");
     } else if (name == "Option2" && code == BN_CLICKED) {
-        onOption2Click();
+        m_controller->optionChosen(Mode::AlreadyUsed);
+        logState("option");
     } else if (name == "Drive1" && code == CBN_DROPDOWN) {
         refreshDrives();
     } else if (name == "Drive1" && code == CBN_SELCHANGE) {
         const int index = static_cast<int>(::SendMessageW(control("Drive1"), CB_GETCURSEL, 0, 0));
         if (index >= 0 && index != m_shownDrive) {
             m_shownDrive = index;
-            onDrive1Change();
+            m_controller->driveChosen(m_drives[static_cast<std::size_t>(index)]);
+            logState("drive");
         }
     } else if (name == "Dir1" && code == LBN_DBLCLK) {
         openDirItem();
@@ -421,18 +431,15 @@ void Form::refreshDrives()
     const fs::path keep = m_shownDrive >= 0 && m_shownDrive < static_cast<int>(m_drives.size())
                               ? m_drives[static_cast<std::size_t>(m_shownDrive)]
                               : fs::path();
-    std::vector<korvalo::Volume> volumes = korvalo::mountedVolumes();
     // The shown drive stays listed even if it went away.
-    if (!keep.empty() && std::none_of(volumes.begin(), volumes.end(), [&](const auto &v) {
-            return fs::path(wide(v.mountPoint)) == keep;
-        }))
-        volumes.push_back({utf8(keep.native()), "", ""});
+    const std::vector<korvalo::Volume> volumes =
+        korvalo::session::drivesToList(korvalo::mountedVolumes(), keep);
     const HWND combo = control("Drive1");
     ::SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     m_drives.clear();
     m_shownDrive = -1;
     for (const korvalo::Volume &v : volumes) {
-        m_drives.emplace_back(wide(v.mountPoint));
+        m_drives.push_back(korvalo::pathFromUtf8(v.mountPoint));
         ::SendMessageW(combo, CB_ADDSTRING, 0,
                        reinterpret_cast<LPARAM>(wide(korvalo::volumeText(v)).c_str()));
         if (m_drives.back() == keep)
@@ -441,7 +448,7 @@ void Form::refreshDrives()
     ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(m_shownDrive), 0);
 }
 
-void Form::showDrive(const fs::path &folder)
+void Form::showDriveOf(const fs::path &folder)
 {
     if (m_drives.empty())
         refreshDrives();
@@ -455,9 +462,8 @@ void Form::showDrive(const fs::path &folder)
     }
 }
 
-// The lists start at the process's current folder and its drive, set directly: no handler runs,
-// so the song count stays empty; the option that fits the folder is selected. A current folder that
-// cannot be read gives way to the user's profile, then to the system drive's root.
+// The lists start at the process's current folder and its drive. A current folder that cannot be
+// read gives way to the user's profile, then to the system drive's root.
 void Form::showStartFolder()
 {
     refreshDrives();
@@ -471,20 +477,10 @@ void Form::showStartFolder()
     wchar_t system[MAX_PATH] = {};
     if (::GetWindowsDirectoryW(system, MAX_PATH) > 0)
         candidates.push_back(fs::path(system).root_path());
-    for (const fs::path &folder : candidates) {
-        showDrive(folder);
-        if (!setDirPath(folder, false).ok())
-            continue;
-        if (m_session->open(m_dirPath).kind != FolderState::Kind::Unreadable) {
-            showFileList();
-            showMode(korvalo::session::modeFor(m_session->state()));
-            return;
-        }
-    }
-    restoreDirPath(candidates.back());
+    m_controller->showStartFolder(candidates);
 }
 
-korvalo::ListError Form::setDirPath(const fs::path &path, bool notify)
+korvalo::ListError Form::showFolder(const fs::path &path)
 {
     const fs::path folder = normalFolder(path);
     std::vector<fs::path> subfolders;
@@ -492,12 +488,10 @@ korvalo::ListError Form::setDirPath(const fs::path &path, bool notify)
     if (!err.ok())
         return err;
     showDirFolder(folder, std::move(subfolders));
-    if (notify)
-        onDir1Change();
     return {};
 }
 
-void Form::restoreDirPath(const fs::path &path)
+void Form::restoreFolder(const fs::path &path)
 {
     const fs::path folder = normalFolder(path);
     std::vector<fs::path> subfolders;
@@ -511,13 +505,7 @@ void Form::restoreDirPath(const fs::path &path)
 void Form::showDirFolder(const fs::path &folder, std::vector<fs::path> subfolders)
 {
     m_dirPath = folder;
-    std::vector<fs::path> chain;
-    for (fs::path p = folder;; p = p.parent_path()) {
-        chain.push_back(p);
-        if (p == p.root_path() || p == p.parent_path() || !p.has_relative_path())
-            break;
-    }
-    std::reverse(chain.begin(), chain.end());
+    const std::vector<fs::path> chain = korvalo::session::folderChain(folder, fs::path());
 
     const HWND list = control("Dir1");
     ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
@@ -545,15 +533,15 @@ void Form::openDirItem()
     if (index < 0 || index >= static_cast<int>(m_dirItems.size()))
         return;
     const fs::path folder = m_dirItems[static_cast<std::size_t>(index)];
-    const korvalo::ListError err = setDirPath(folder, true);
-    if (!err.ok())
-        tell(korvalo::session::folderFailureNotice(folder, err, korvalo::texts::Front::Window));
+    if (const korvalo::ListError err = showFolder(folder); !err.ok())
+        m_controller->folderFailed(folder, err);
+    else
+        m_controller->folderShown(folder);
+    logState("folder");
 }
 
-void Form::showFileList()
+void Form::showSongs(const korvalo::MusicFileList &songs)
 {
-    const korvalo::MusicFileList &songs = m_session->list();
-    m_filePath = songs.folder();
     const HWND list = control("File1");
     ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
@@ -578,123 +566,23 @@ void Form::showFileList()
     ::InvalidateRect(list, nullptr, TRUE);
 }
 
-void Form::onDrive1Change()
+void Form::showCount(const std::string &count)
 {
-    const fs::path drive = m_drives[static_cast<std::size_t>(m_shownDrive)];
-    const korvalo::ListError err = setDirPath(drive, true);
-    if (!err.ok()) {
-        showDrive(m_dirPath);
-        tell(korvalo::session::folderFailureNotice(drive, err, korvalo::texts::Front::Window));
-    }
-    logState("drive");
+    setText("Label3", count);
 }
 
-void Form::onDir1Change()
+void Form::showOption(Mode mode)
 {
-    const std::optional<Notice> problem = openFolder(m_dirPath);
-    showDrive(m_dirPath);
-    logState("folder");
-    if (problem)
-        tell(*problem);
-    else
-        offerOpening();
-}
-
-std::optional<Notice> Form::openFolder(const fs::path &folder)
-{
-    const FolderState &state = m_session->open(folder);
-    if (state.kind == FolderState::Kind::Unreadable) {
-        std::optional<Notice> problem = korvalo::session::openingNotice(state);
-        // The passes work on the folder File1 shows: Dir1 and the session go back to it.
-        if (!m_filePath.empty()) {
-            restoreDirPath(m_filePath);
-            m_session->open(m_filePath);
-        }
-        return problem;
-    }
-    showFileList();
-    setText("Label3", korvalo::texts::songCount(state.songs));
-    showMode(korvalo::session::modeFor(state));
-    return std::nullopt;
-}
-
-void Form::offerOpening()
-{
-    if (m_running)
-        return;
-    const FolderState &state = m_session->state();
-    if (state.question)
-        run(m_session->answerOpening(ask(*state.question)));
-    else if (const std::optional<Notice> problem = korvalo::session::openingNotice(state))
-        tell(*problem);
-}
-
-void Form::offerStartUp()
-{
-    // The folder shown asks about its own pass first; the others wait for the next start.
-    const bool asked = m_session->state().question.has_value();
-    offerOpening();
-    if (asked || m_running)
-        return;
-    const std::optional<korvalo::session::StartUpOffer> offer =
-        korvalo::session::startUpOffer(korvalo::session::unfinishedPasses(), m_dirPath);
-    if (!offer)
-        return;
-    const int answer = ask(offer->question);
-    if (answer < 0 || answer >= static_cast<int>(offer->folders.size()))
-        return;
-    // The folder opens as the user would open it: its own question follows.
-    const fs::path &folder = offer->folders[static_cast<std::size_t>(answer)];
-    if (const korvalo::ListError err = setDirPath(folder, true); !err.ok())
-        tell(korvalo::session::folderFailureNotice(folder, err, korvalo::texts::Front::Window));
-}
-
-// --- Options and passes ----------------------------------------------------------------------
-
-void Form::onOption1Click()
-{
-    showButtons(Mode::FirstTime);
-    logState("option");
-}
-
-void Form::onOption2Click()
-{
-    showButtons(Mode::AlreadyUsed);
-    logState("option");
-}
-
-void Form::showMode(std::optional<Mode> mode)
-{
-    if (!mode)
-        return;
-    const bool alreadyUsed = *mode == Mode::AlreadyUsed;
+    const bool alreadyUsed = mode == Mode::AlreadyUsed;
     ::SendMessageW(control("Option1"), BM_SETCHECK, alreadyUsed ? BST_UNCHECKED : BST_CHECKED, 0);
     ::SendMessageW(control("Option2"), BM_SETCHECK, alreadyUsed ? BST_CHECKED : BST_UNCHECKED, 0);
-    showButtons(*mode);
 }
 
-void Form::showButtons(Mode mode)
+void Form::showButtons(const korvalo::session::PassButtons &buttons)
 {
-    const korvalo::session::PassButtons buttons = korvalo::session::buttonsFor(mode);
     setText("Command1", buttons.command1Caption);
     enable("Command1", buttons.command1);
     enable("Command2", buttons.command2);
-}
-
-void Form::startPass(korvalo::PassKind kind)
-{
-    if (m_running)
-        return;
-    class BoxAsker : public korvalo::session::Asker
-    {
-    public:
-        explicit BoxAsker(Form &form) : m_form(form) {}
-        int ask(const Question &question) override { return m_form.ask(question); }
-
-    private:
-        Form &m_form;
-    } asker(*this);
-    run(m_session->planPass(kind, asker));
 }
 
 void Form::holdInput(bool hold)
@@ -703,37 +591,31 @@ void Form::holdInput(bool hold)
         m_focusBefore = ::GetFocus();
     for (const char *name : {"Command1", "Command2", "Option1", "Option2", "Drive1", "Dir1"})
         enable(name, !hold);
-}
-
-void Form::run(const Plan &plan)
-{
-    if (!plan.runnable()) {
-        // The folder may have gone away since it was opened: the list shows that it did.
-        if (plan.report.namesChanged)
-            showFileList();
-        if (!plan.report.countLabel.empty())
-            setText("Label3", plan.report.countLabel);
-        showReport(plan.report);
-        logState("refused");
+    if (hold) {
+        m_progressView.begin();
+        ::SetTimer(m_window, kProgressTimer, kProgressInterval, nullptr);
+        logState("running");
         return;
     }
-    m_before = {enabled("Command1"), enabled("Command2")};
-    m_running = true;
-    holdInput(true);
-    m_progressView.begin();
-    ::SetTimer(m_window, kProgressTimer, kProgressInterval, nullptr);
-    testhooks::install(*m_session);
-    logState("running");
-    // Called on the worker's thread: the window hears of it through its own message queue, and
-    // the worker touches no window.
-    const HWND window = m_window;
-    m_session->start(plan, [window] { ::PostMessageW(window, kPlanFinished, 0, 0); });
+    ::KillTimer(m_window, kProgressTimer);
+    drawProgress(m_controller->progress()); // the last file, which the timer may have missed
+    setText("Frame3", kFrame3);
+    // The focus goes back where it was, once the buttons are set (posted: they are set next).
+    ::PostMessageW(m_window, kRestoreFocus, 0, 0);
+}
+
+void Form::restoreFocus()
+{
+    if (m_focusBefore && ::IsWindowEnabled(m_focusBefore))
+        ::SetFocus(m_focusBefore);
+    else
+        ::SetFocus(enabled("Command1") ? control("Command1") : control("Command2"));
 }
 
 void Form::onProgressTimer()
 {
-    if (m_running)
-        drawProgress(m_session->progress());
+    if (m_controller && m_controller->running())
+        drawProgress(m_controller->progress());
 }
 
 void Form::drawProgress(const korvalo::session::Progress &progress)
@@ -752,91 +634,24 @@ void Form::drawProgress(const korvalo::session::Progress &progress)
         setText("Frame3", heading);
 }
 
-void Form::onPlanFinished()
-{
-    if (!m_running)
-        return;
-    if (m_asking) {
-        // The end waits for the open box's answer: it may be to close the window.
-        m_finishWaiting = true;
-        return;
-    }
-    const Report report = m_session->wait();
-    ::KillTimer(m_window, kProgressTimer);
-    const korvalo::session::Progress last = m_session->progress();
-    drawProgress(last); // the last file, which the timer may have missed
-    setText("Frame3", kFrame3);
-    m_running = false;
-    holdInput(false);
-    enable("Command1", m_before.command1);
-    enable("Command2", m_before.command2);
-    if (report.next == korvalo::PassKind::Removal) {
-        showButtons(Mode::AlreadyUsed);
-    } else if (report.next == korvalo::PassKind::Shuffle) {
-        enable("Command1", true);
-        enable("Command2", false);
-    }
-    showFileList();
-    if (!report.countLabel.empty())
-        setText("Label3", report.countLabel);
-    if (report.settled && report.showFolder.empty()) {
-        // Files came back, or a record was set aside: the folder is shown as it is now, subfolders
-        // included, with the option that fits it.
-        setDirPath(m_dirPath, false);
-        showMode(korvalo::session::modeFor(m_session->state()));
-    }
-    if (m_focusBefore && ::IsWindowEnabled(m_focusBefore))
-        ::SetFocus(m_focusBefore);
-    else
-        ::SetFocus(enabled("Command1") ? control("Command1") : control("Command2"));
-    logState("finished");
-
-    // A plan stopped because the window closes ends with the window; what went wrong is told
-    // even then. So is a stop while the files were stored in order: nothing is offered when the
-    // folder is opened next, so the box says how to have the order arranged.
-    if (!(m_closeAfterPass && report.outcome == Report::Outcome::Stopped && !last.ordering))
-        showReport(report);
-    if (m_closeAfterPass)
-        ::DestroyWindow(m_window);
-    else if (!report.showFolder.empty())
-        setDirPath(report.showFolder, true); // where the files are now; it opens as usual
-}
-
-void Form::showReport(const Report &report)
-{
-    // A success is seen in the list, the buttons and the song count; the user's own "no" needs no
-    // answer.
-    for (const Notice &notice : korvalo::session::noticesOf(report))
-        tell(notice);
-}
-
-void Form::onClose()
-{
-    if (!m_running) {
-        ::DestroyWindow(m_window);
-        return;
-    }
-    // Each rename is whole: stop after the file in hand, then close. The journal keeps what was
-    // done, so the next opening of the folder offers to put it right.
-    if (!m_closeAfterPass && ask(korvalo::texts::closeDuringPassQuestion(
-                                 m_session->progress().ordering)) == korvalo::session::kYes) {
-        m_closeAfterPass = true;
-        m_session->requestStop();
-    }
-}
-
 // --- Boxes and controls ----------------------------------------------------------------------
 
 int Form::ask(const Question &question)
 {
-    m_asking = true;
-    const int answer = askQuestion(m_window, question);
-    m_asking = false;
-    if (m_finishWaiting) {
-        m_finishWaiting = false;
-        ::PostMessageW(m_window, kPlanFinished, 0, 0);
-    }
-    return answer;
+    return askQuestion(m_window, question);
+}
+
+void Form::wake()
+{
+    // On the worker's thread: the window hears of it through its own message queue, and the
+    // worker touches no window.
+    ::PostMessageW(m_window, kPlanFinished, 0, 0);
+}
+
+void Form::closeWindow()
+{
+    // Posted: the controller that asks is not ended in the middle of its own call.
+    ::PostMessageW(m_window, WM_CLOSE, 0, 0);
 }
 
 void Form::tell(const Notice &notice)
@@ -874,7 +689,8 @@ void Form::logState(const char *reason) const
     logLine("window title=" + logField(windowText(m_window)) +
             " client=" + std::to_string(client.right) + "x" + std::to_string(client.bottom) +
             " dpi=" + std::to_string(m_dpi) + " screen=" + std::to_string(origin.x) + "," +
-            std::to_string(origin.y) + " running=" + (m_running ? "1" : "0"));
+            std::to_string(origin.y) +
+            " running=" + (m_controller && m_controller->running() ? "1" : "0"));
     for (const korvalo::layout::ControlPlace &place : korvalo::layout::controls()) {
         const HWND hwnd = control(place.name);
         RECT r;

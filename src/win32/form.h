@@ -1,9 +1,8 @@
 #pragma once
 
 #include "browse/listerror.h"
-#include "session/foldersession.h"
 #include "session/progressview.h"
-#include "session/windowview.h"
+#include "session/windowcontroller.h"
 
 #include <windows.h>
 
@@ -24,12 +23,12 @@ namespace win32 {
 // which pass button is enabled; Command1 runs the shuffle pass, Command2 the prefix removal pass.
 // A pass runs on the session's worker thread; a timer draws its progress, and the worker's end
 // comes back as a message to the window.
-class Form
+class Form : private korvalo::session::WindowHooks
 {
 public:
     static bool registerClass(HINSTANCE instance);
     explicit Form(HINSTANCE instance);
-    ~Form();
+    ~Form() override;
     Form(const Form &) = delete;
     Form &operator=(const Form &) = delete;
 
@@ -38,12 +37,6 @@ public:
     bool dialogMessage(MSG &message);
 
 private:
-    struct ButtonStates
-    {
-        bool command1 = false;
-        bool command2 = false;
-    };
-
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onCreate(HWND window);
@@ -54,38 +47,29 @@ private:
 
     void showStartFolder();
     void refreshDrives();
-    void onDrive1Change();
-    void onDir1Change();
     void openDirItem();
-    // Dir1 shows `folder`: its chain from the drive's root and its subfolders. On failure
-    // nothing changes.
-    korvalo::ListError setDirPath(const std::filesystem::path &folder, bool notify);
-    void restoreDirPath(const std::filesystem::path &folder);
     void showDirFolder(const std::filesystem::path &folder,
                        std::vector<std::filesystem::path> subfolders);
-    void showDrive(const std::filesystem::path &folder);
-    void showFileList();
-    // Opens the folder and shows it; a folder that cannot be read gives what to tell instead.
-    std::optional<korvalo::session::Notice> openFolder(const std::filesystem::path &folder);
-    void offerOpening();
-    void offerStartUp();
-
-    void onOption1Click();
-    void onOption2Click();
-    // Selects the option as if clicked; none leaves the options and buttons as they are.
-    void showMode(std::optional<korvalo::session::Mode> mode);
-    void showButtons(korvalo::session::Mode mode);
-    void startPass(korvalo::PassKind kind);
-    void run(const korvalo::session::Plan &plan);
     void onProgressTimer();
     void drawProgress(const korvalo::session::Progress &progress);
-    void onPlanFinished();
-    void showReport(const korvalo::session::Report &report);
-    void holdInput(bool hold);
-    void onClose();
+    void restoreFocus();
 
-    void tell(const korvalo::session::Notice &notice);
-    int ask(const korvalo::session::Question &question);
+    // What the controller has the window draw and ask.
+    void showSongs(const korvalo::MusicFileList &songs) override;
+    void showCount(const std::string &count) override;
+    void showOption(korvalo::session::Mode mode) override;
+    void showButtons(const korvalo::session::PassButtons &buttons) override;
+    // Dir1 shows `folder`: its chain from the drive's root and its subfolders. On failure
+    // nothing changes.
+    korvalo::ListError showFolder(const std::filesystem::path &folder) override;
+    void restoreFolder(const std::filesystem::path &folder) override;
+    void showDriveOf(const std::filesystem::path &folder) override;
+    void holdInput(bool hold) override;
+    void tell(const korvalo::session::Notice &notice) override;
+    int ask(const korvalo::session::Question &question) override;
+    void wake() override;
+    void closeWindow() override;
+
     void setText(std::string_view name, const std::string &utf8);
     void enable(std::string_view name, bool on);
     bool enabled(std::string_view name) const;
@@ -99,21 +83,14 @@ private:
     int m_dpi = 96;
     std::map<std::string_view, HWND> m_controls;
 
-    std::unique_ptr<korvalo::session::FolderSession> m_session;
     korvalo::session::ProgressView m_progressView;
     std::vector<std::filesystem::path> m_drives; // Drive1's items
     int m_shownDrive = -1;
     std::filesystem::path m_dirPath;               // Dir1's path
     std::vector<std::filesystem::path> m_dirItems; // Dir1's items
-    std::filesystem::path m_filePath;              // the folder File1 shows
-
-    ButtonStates m_before;
     HWND m_focusBefore = nullptr;
-    bool m_running = false;
-    bool m_closeAfterPass = false;
-    bool m_asking = false;
-    bool m_finishWaiting = false;
     mutable int m_logSequence = 0;
+    std::unique_ptr<korvalo::session::WindowController> m_controller;
 };
 
 } // namespace win32

@@ -1,6 +1,6 @@
 #include "win32/testhooks.h"
 
-#include "session/foldersession.h"
+#include "session/windowcontroller.h"
 
 #include <windows.h>
 
@@ -18,16 +18,13 @@ int numberFrom(const wchar_t *name)
 
 } // namespace
 
-void install(korvalo::session::FolderSession &session)
+void install(korvalo::session::WindowController &controller)
 {
     const int delay = numberFrom(L"KORVALO_TEST_FILE_DELAY");
     if (delay <= 0)
         return;
     // Runs on the worker after every file.
-    session.setStopCheck([delay] {
-        ::Sleep(static_cast<DWORD>(delay));
-        return false;
-    });
+    controller.setAfterEachFile([delay] { ::Sleep(static_cast<DWORD>(delay)); });
 }
 
 } // namespace win32::testhooks

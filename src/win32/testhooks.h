@@ -7,12 +7,12 @@
 // (A pass cut off midway is the core's own hook, KORVALO_TEST_KILL_AFTER, in its Windows rename.)
 
 namespace korvalo::session {
-class FolderSession;
+class WindowController;
 }
 
 namespace win32::testhooks {
 
-// Sets the session's stop check to the hooks the environment asks for, if any.
-void install(korvalo::session::FolderSession &session);
+// Sets the controller's per-file hook to what the environment asks for, if any.
+void install(korvalo::session::WindowController &controller);
 
 } // namespace win32::testhooks

@@ -3,6 +3,7 @@
 #include "browse/folderpath.h"
 #include "browse/musicfilelist.h"
 #include "browse/volumes.h"
+#include "session/windowcontroller.h"
 #include "window/pathtext.h"
 
 #include <QHeaderView>
@@ -85,16 +86,8 @@ void DirList::showFolder(const std::filesystem::path &path,
     m_subfolders = std::move(subfolders);
 
     // The chain from the drive's root down to the folder.
-    std::filesystem::path root = m_rootOf(path);
-    if (root.empty() || !korvalo::isInside(path, root))
-        root = path.root_path();
-    std::vector<std::filesystem::path> chain;
-    for (std::filesystem::path p = path;; p = p.parent_path()) {
-        chain.push_back(p);
-        if (p == root || p == p.parent_path())
-            break;
-    }
-    std::reverse(chain.begin(), chain.end());
+    const std::vector<std::filesystem::path> chain =
+        korvalo::session::folderChain(path, m_rootOf(path));
 
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);

@@ -1,5 +1,6 @@
 #include "window/drivelist.h"
 
+#include "session/windowcontroller.h"
 #include "window/pathtext.h"
 
 #include <QFile>
@@ -51,18 +52,14 @@ void DriveList::refreshVolumes()
 
 void DriveList::fill(const std::vector<korvalo::Volume> &volumes, const std::filesystem::path &keep)
 {
-    std::vector<korvalo::Volume> list = volumes;
-    if (!keep.empty() && std::none_of(list.begin(), list.end(), [&](const korvalo::Volume &v) {
-            return std::filesystem::path(v.mountPoint) == keep;
-        }))
-        list.push_back({keep.native(), "", ""});
+    const std::vector<korvalo::Volume> list = korvalo::session::drivesToList(volumes, keep);
 
     const QSignalBlocker blocker(this);
     clear();
     m_drives.clear();
     m_shown = -1;
     for (const korvalo::Volume &v : list) {
-        m_drives.emplace_back(v.mountPoint);
+        m_drives.push_back(korvalo::pathFromUtf8(v.mountPoint));
         addItem(pathText(korvalo::volumeText(v)));
         setItemData(count() - 1, pathText(v.mountPoint), Qt::ToolTipRole);
     }

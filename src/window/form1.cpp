@@ -2,8 +2,6 @@
 
 #include "session/layout.h"
 #include "session/texts.h"
-#include "session/unfinished.h"
-#include "session/windowview.h"
 #include "window/dirlist.h"
 #include "window/drivelist.h"
 #include "window/filelist.h"
@@ -20,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 #include <system_error>
 
@@ -67,29 +66,13 @@ QString caption(const char *text)
 }
 using namespace korvalo::texts::caption;
 
-using korvalo::session::FolderState;
 using korvalo::session::Mode;
 using korvalo::session::Notice;
-using korvalo::session::Plan;
 using korvalo::session::Question;
-using korvalo::session::Report;
 
 } // namespace
 
-class Form1::BoxAsker : public korvalo::session::Asker
-{
-public:
-    explicit BoxAsker(Form1 &form) : m_form(form) {}
-    int ask(const Question &question) override { return m_form.ask(question); }
-
-private:
-    Form1 &m_form;
-};
-
-Form1::Form1(QWidget *parent)
-    : QWidget(parent),
-      m_session(std::make_unique<korvalo::session::FolderSession>(korvalo::texts::Front::Window)),
-      m_asker(std::make_unique<BoxAsker>(*this))
+Form1::Form1(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(caption(kWindowTitle));
@@ -103,29 +86,49 @@ Form1::Form1(QWidget *parent)
 
     buildControls();
     m_progress = std::make_unique<PassProgress>(*m_progressBar1, *m_label5, *m_frame3);
+    m_controller = std::make_unique<korvalo::session::WindowController>(
+        static_cast<korvalo::session::WindowHooks &>(*this));
     // Often enough to look smooth, far less often than files pass on a fast disk.
     m_progressTimer.setInterval(30);
     connect(&m_progressTimer, &QTimer::timeout, this,
-            [this] { m_progress->show(m_session->progress()); });
-    showStartFolder();
+            [this] { m_progress->show(m_controller->progress()); });
 
-    connect(m_drive1, &DriveList::changed, this, &Form1::onDrive1Change);
-    connect(m_dir1, &DirList::changed, this, &Form1::onDir1Change);
-    connect(m_dir1, &DirList::openFailed, this, &Form1::onDir1OpenFailed);
-    connect(m_option1, &QRadioButton::clicked, this, &Form1::onOption1Click);
-    connect(m_option2, &QRadioButton::clicked, this, &Form1::onOption2Click);
-    connect(m_command1, &QPushButton::clicked, this, &Form1::onCommand1Click);
-    connect(m_command2, &QPushButton::clicked, this, &Form1::onCommand2Click);
+    // The lists start at the process's current folder and its drive; a current folder that
+    // cannot be read gives way to home, then /.
+    std::vector<std::filesystem::path> candidates;
+    std::error_code ec;
+    const std::filesystem::path current = std::filesystem::current_path(ec);
+    if (!ec)
+        candidates.push_back(current);
+    candidates.emplace_back(QFile::encodeName(QDir::homePath()).toStdString());
+    candidates.emplace_back("/");
+    m_controller->showStartFolder(candidates);
+
+    connect(m_drive1, &DriveList::changed, this,
+            [this] { m_controller->driveChosen(m_drive1->drive()); });
+    connect(m_dir1, &DirList::changed, this, [this] { m_controller->folderShown(m_dir1->path()); });
+    connect(m_dir1, &DirList::openFailed, this,
+            [this](const std::filesystem::path &path, korvalo::ListError error) {
+                m_controller->folderFailed(path, error);
+            });
+    connect(m_option1, &QRadioButton::clicked, this,
+            [this] { m_controller->optionChosen(Mode::FirstTime); });
+    connect(m_option2, &QRadioButton::clicked, this,
+            [this] { m_controller->optionChosen(Mode::AlreadyUsed); });
+    connect(m_command1, &QPushButton::clicked, this,
+            [this] { m_controller->passClicked(korvalo::PassKind::Shuffle); });
+    connect(m_command2, &QPushButton::clicked, this,
+            [this] { m_controller->passClicked(korvalo::PassKind::Removal); });
     // The folder shown at start-up may be one whose last pass did not finish, and so may others:
     // asked once the window is up.
-    QTimer::singleShot(0, this, &Form1::offerStartUp);
+    QTimer::singleShot(0, this, [this] { m_controller->offerStartUp(); });
 }
 
 // A plan still running is stopped after the file in hand; its end is not waited for in an event
 // loop any more.
 Form1::~Form1()
 {
-    m_session.reset();
+    m_controller.reset();
 }
 
 void Form1::buildControls()
@@ -195,30 +198,6 @@ void Form1::buildControls()
     });
 }
 
-// The lists start at the process's current folder and its drive, set directly: no handler runs,
-// so the song count stays empty. A current folder that cannot be read gives way to home, then /.
-void Form1::showStartFolder()
-{
-    std::vector<std::filesystem::path> candidates;
-    std::error_code ec;
-    const std::filesystem::path current = std::filesystem::current_path(ec);
-    if (!ec)
-        candidates.push_back(current);
-    candidates.emplace_back(QFile::encodeName(QDir::homePath()).toStdString());
-    candidates.emplace_back("/");
-    for (const auto &folder : candidates) {
-        m_drive1->setDrive(folder);
-        if (!m_dir1->setPath(folder, DirList::Notify::No).ok())
-            continue;
-        if (m_session->open(m_dir1->path()).kind != FolderState::Kind::Unreadable) {
-            m_file1->showList(m_session->list());
-            showMode(korvalo::session::modeFor(m_session->state()));
-            return;
-        }
-    }
-    m_dir1->restorePath(candidates.back());
-}
-
 void Form1::setMessageHook(MessageHook hook)
 {
     m_message = std::move(hook);
@@ -229,18 +208,64 @@ void Form1::setQuestionHook(QuestionHook hook)
     m_question = std::move(hook);
 }
 
-int Form1::ask(const Question &question)
+void Form1::onPlanFinished()
 {
-    // The end of a plan that comes while the box is open waits for the answer: the answer may be
-    // to close the window, which that end then does.
-    m_asking = true;
-    const int answer = m_question(question);
-    m_asking = false;
-    if (m_finishWaiting) {
-        m_finishWaiting = false;
-        QTimer::singleShot(0, this, &Form1::onPlanFinished);
+    m_closedAtEnd = false;
+    if (m_controller->planFinished() && !m_closedAtEnd)
+        emit passFinished();
+}
+
+void Form1::showSongs(const korvalo::MusicFileList &songs)
+{
+    m_file1->showList(songs);
+}
+
+void Form1::showCount(const std::string &count)
+{
+    m_label3->setText(messages::text(count));
+}
+
+void Form1::showOption(Mode mode)
+{
+    (mode == Mode::AlreadyUsed ? m_option2 : m_option1)->setChecked(true);
+}
+
+void Form1::showButtons(const korvalo::session::PassButtons &buttons)
+{
+    m_command1->setText(messages::text(buttons.command1Caption));
+    m_command1->setEnabled(buttons.command1);
+    m_command2->setEnabled(buttons.command2);
+}
+
+korvalo::ListError Form1::showFolder(const std::filesystem::path &folder)
+{
+    return m_dir1->setPath(folder, DirList::Notify::No);
+}
+
+void Form1::restoreFolder(const std::filesystem::path &folder)
+{
+    m_dir1->restorePath(folder);
+}
+
+void Form1::showDriveOf(const std::filesystem::path &folder)
+{
+    m_drive1->setDrive(folder);
+}
+
+void Form1::holdInput(bool hold)
+{
+    for (QWidget *w : {static_cast<QWidget *>(m_command1), static_cast<QWidget *>(m_command2),
+                       static_cast<QWidget *>(m_option1), static_cast<QWidget *>(m_option2),
+                       static_cast<QWidget *>(m_drive1), static_cast<QWidget *>(m_dir1)})
+        w->setEnabled(!hold);
+    if (hold) {
+        m_progress->begin();
+        m_progressTimer.start();
+        return;
     }
-    return answer;
+    m_progressTimer.stop();
+    m_progress->show(m_controller->progress()); // the last file, which a redraw may have missed
+    m_frame3->setTitle(caption(kFrame3));
 }
 
 void Form1::tell(const Notice &notice)
@@ -250,221 +275,28 @@ void Form1::tell(const Notice &notice)
               messages::text(notice.title), messages::text(notice.text));
 }
 
-void Form1::showMode(std::optional<Mode> mode)
+int Form1::ask(const Question &question)
 {
-    if (!mode)
-        return;
-    (*mode == Mode::AlreadyUsed ? m_option2 : m_option1)->setChecked(true);
-    showButtons(*mode);
+    return m_question(question);
 }
 
-void Form1::showButtons(Mode mode)
+void Form1::wake()
 {
-    const korvalo::session::PassButtons buttons = korvalo::session::buttonsFor(mode);
-    m_command1->setText(messages::text(buttons.command1Caption));
-    m_command1->setEnabled(buttons.command1);
-    m_command2->setEnabled(buttons.command2);
+    // On the worker's thread: the window hears of it through its own event queue.
+    QMetaObject::invokeMethod(this, &Form1::onPlanFinished, Qt::QueuedConnection);
 }
 
-void Form1::onDrive1Change()
+void Form1::closeWindow()
 {
-    const std::filesystem::path drive = m_drive1->drive();
-    const korvalo::ListError err = m_dir1->setPath(drive); // raises Dir1's changed on success
-    if (!err.ok()) {
-        m_drive1->setDrive(m_dir1->path());
-        tell(korvalo::session::folderFailureNotice(drive, err, korvalo::texts::Front::Window));
-    }
-}
-
-void Form1::onDir1Change()
-{
-    const std::optional<Notice> problem = openFolder(m_dir1->path());
-    if (!korvalo::isInside(m_dir1->path(), m_drive1->drive()))
-        m_drive1->setDrive(m_dir1->path());
-    if (problem)
-        tell(*problem);
-    else
-        offerOpening();
-}
-
-void Form1::onDir1OpenFailed(const std::filesystem::path &path, korvalo::ListError error)
-{
-    tell(korvalo::session::folderFailureNotice(path, error, korvalo::texts::Front::Window));
-}
-
-std::optional<Notice> Form1::openFolder(const std::filesystem::path &folder)
-{
-    const FolderState &state = m_session->open(folder);
-    if (state.kind == FolderState::Kind::Unreadable) {
-        std::optional<Notice> problem = korvalo::session::openingNotice(state);
-        // The passes work on the folder File1 shows: Dir1 and the session go back to it.
-        if (const std::filesystem::path shown = m_file1->path(); !shown.empty()) {
-            m_dir1->restorePath(shown);
-            m_session->open(shown);
-        }
-        return problem;
-    }
-    m_file1->showList(m_session->list());
-    m_label3->setText(messages::text(korvalo::texts::songCount(state.songs)));
-    showMode(korvalo::session::modeFor(state));
-    return std::nullopt;
-}
-
-void Form1::offerOpening()
-{
-    if (m_running)
-        return;
-    const FolderState &state = m_session->state();
-    if (state.question)
-        run(m_session->answerOpening(ask(*state.question)));
-    else if (const std::optional<Notice> problem = korvalo::session::openingNotice(state))
-        tell(*problem);
-}
-
-void Form1::offerStartUp()
-{
-    // The folder shown asks about its own pass first; the others wait for the next start.
-    const bool asked = m_session->state().question.has_value();
-    offerOpening();
-    if (asked || m_running)
-        return;
-    const std::optional<korvalo::session::StartUpOffer> offer =
-        korvalo::session::startUpOffer(korvalo::session::unfinishedPasses(), m_dir1->path());
-    if (!offer)
-        return;
-    const int answer = ask(offer->question);
-    if (answer < 0 || answer >= static_cast<int>(offer->folders.size()))
-        return;
-    // The folder opens as the user would open it: its own question follows.
-    const std::filesystem::path &folder = offer->folders[static_cast<std::size_t>(answer)];
-    if (const korvalo::ListError err = m_dir1->setPath(folder); !err.ok())
-        tell(korvalo::session::folderFailureNotice(folder, err, korvalo::texts::Front::Window));
-}
-
-void Form1::onOption1Click()
-{
-    showButtons(Mode::FirstTime);
-}
-
-void Form1::onOption2Click()
-{
-    showButtons(Mode::AlreadyUsed);
-}
-
-void Form1::onCommand1Click()
-{
-    startPass(korvalo::PassKind::Shuffle);
-}
-
-void Form1::onCommand2Click()
-{
-    startPass(korvalo::PassKind::Removal);
-}
-
-void Form1::holdInput(bool hold)
-{
-    for (QWidget *w : {static_cast<QWidget *>(m_command1), static_cast<QWidget *>(m_command2),
-                       static_cast<QWidget *>(m_option1), static_cast<QWidget *>(m_option2),
-                       static_cast<QWidget *>(m_drive1), static_cast<QWidget *>(m_dir1)})
-        w->setEnabled(!hold);
-}
-
-void Form1::startPass(korvalo::PassKind kind)
-{
-    if (m_running)
-        return;
-    run(m_session->planPass(kind, *m_asker));
-}
-
-void Form1::run(const Plan &plan)
-{
-    if (!plan.runnable()) {
-        // The folder may have gone away since it was opened: the list shows that it did.
-        if (plan.report.namesChanged)
-            m_file1->showList(m_session->list());
-        if (!plan.report.countLabel.empty())
-            m_label3->setText(messages::text(plan.report.countLabel));
-        showReport(plan.report);
-        return;
-    }
-    m_before = {m_command1->isEnabled(), m_command2->isEnabled()};
-    m_running = true;
-    holdInput(true);
-    m_progress->begin();
-    m_progressTimer.start();
-    // Called on the worker's thread: the window hears of it through its own event queue.
-    m_session->start(plan, [this] {
-        QMetaObject::invokeMethod(this, &Form1::onPlanFinished, Qt::QueuedConnection);
-    });
-}
-
-void Form1::onPlanFinished()
-{
-    if (!m_running)
-        return;
-    if (m_asking) {
-        m_finishWaiting = true;
-        return;
-    }
-    const Report report = m_session->wait();
-    m_progressTimer.stop();
-    const korvalo::session::Progress last = m_session->progress();
-    m_progress->show(last); // the last file, which a redraw may have missed
-    m_frame3->setTitle(caption(kFrame3));
-    m_running = false;
-    holdInput(false);
-    m_command1->setEnabled(m_before.command1);
-    m_command2->setEnabled(m_before.command2);
-    if (report.next == korvalo::PassKind::Removal) {
-        showButtons(Mode::AlreadyUsed);
-    } else if (report.next == korvalo::PassKind::Shuffle) {
-        m_command1->setEnabled(true);
-        m_command2->setEnabled(false);
-    }
-    m_file1->showList(m_session->list());
-    if (!report.countLabel.empty())
-        m_label3->setText(messages::text(report.countLabel));
-    if (report.settled && report.showFolder.empty()) {
-        // Files came back, or a record was set aside: the folder is shown as it is now, subfolders
-        // included, with the option that fits it.
-        m_dir1->setPath(m_dir1->path(), DirList::Notify::No);
-        showMode(korvalo::session::modeFor(m_session->state()));
-    }
-
-    // A plan stopped because the window closes ends with the window; what went wrong is told
-    // even then, so the user learns which file was not renamed. So is a stop while the files were
-    // stored in order: nothing is offered when the folder is opened next, so the box says how to
-    // have the order arranged.
-    if (!(m_closeAfterPass && report.outcome == Report::Outcome::Stopped && !last.ordering))
-        showReport(report);
+    m_closedAtEnd = true;
     emit passFinished();
-    if (m_closeAfterPass)
-        close();
-    else if (!report.showFolder.empty())
-        m_dir1->setPath(report.showFolder); // where the files are now; it opens as usual
-}
-
-void Form1::showReport(const Report &report)
-{
-    // A success is seen in the list, the buttons and the song count; the user's own "no" needs no
-    // answer.
-    for (const Notice &notice : korvalo::session::noticesOf(report))
-        tell(notice);
+    close();
 }
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    if (m_running) {
-        // Each rename is whole: stop after the file in hand, then close. The journal keeps what
-        // was done, so the next opening of the folder offers to put it right. While the files
-        // are stored in order, no further file goes out and those out come back first.
-        if (!m_closeAfterPass && ask(korvalo::texts::closeDuringPassQuestion(
-                                     m_session->progress().ordering)) == korvalo::session::kYes) {
-            m_closeAfterPass = true;
-            m_session->requestStop();
-        }
+    if (m_controller->closeAsked())
+        QWidget::closeEvent(event);
+    else
         event->ignore();
-        return;
-    }
-    QWidget::closeEvent(event);
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "session/foldersession.h"
 #include "session/question.h"
-#include "session/windowview.h"
+#include "session/windowcontroller.h"
 
 #include <QMessageBox>
 #include <QTimer>
@@ -32,7 +31,7 @@ class QRadioButton;
 // What a folder offers, the questions before a pass, the pass itself and what is told afterwards
 // are the folder session's: the window asks its questions in message boxes, runs its plans on the
 // session's worker thread while it draws their progress, and shows their reports.
-class Form1 : public QWidget
+class Form1 : public QWidget, private korvalo::session::WindowHooks
 {
     Q_OBJECT
 public:
@@ -49,7 +48,7 @@ public:
 
     // True from the start of a plan (a pass, a recovery, files moved back) until its report has
     // been shown.
-    bool passRunning() const { return m_running; }
+    bool passRunning() const { return m_controller->running(); }
 
     void setMessageHook(MessageHook hook);
     void setQuestionHook(QuestionHook hook);
@@ -62,45 +61,22 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    class BoxAsker;
-
-    // The pass buttons' states before a plan, restored when it leaves them as they were.
-    struct ButtonStates
-    {
-        bool command1 = false;
-        bool command2 = false;
-    };
-
     void buildControls();
-    void showStartFolder();
-
-    void onDrive1Change();
-    void onDir1Change();
-    void onDir1OpenFailed(const std::filesystem::path &path, korvalo::ListError error);
-    void onOption1Click();
-    void onOption2Click();
-    void onCommand1Click();
-    void onCommand2Click();
-
-    // Opens the folder in the session and shows its songs, with the option that fits it. When it
-    // cannot be read, Dir1 goes back to the folder File1 shows and the problem is given back.
-    std::optional<korvalo::session::Notice> openFolder(const std::filesystem::path &folder);
-    // Asks what the opened folder's state asks (an unfinished pass, a damaged record, files to
-    // move back), or tells its problem; runs the answer.
-    void offerOpening();
-    // At start-up: what the folder shown asks, else the unfinished passes of other folders.
-    void offerStartUp();
-    void startPass(korvalo::PassKind kind);
-    // Runs the plan on the session's worker with input held off, or shows why nothing runs.
-    void run(const korvalo::session::Plan &plan);
     void onPlanFinished();
-    void showReport(const korvalo::session::Report &report);
-    void holdInput(bool hold);
-    void tell(const korvalo::session::Notice &notice);
-    // Selects the option (none: leaves the options as they are) and sets the buttons as its click.
-    void showMode(std::optional<korvalo::session::Mode> mode);
-    void showButtons(korvalo::session::Mode mode);
-    int ask(const korvalo::session::Question &question);
+
+    // What the controller has the window draw and ask.
+    void showSongs(const korvalo::MusicFileList &songs) override;
+    void showCount(const std::string &count) override;
+    void showOption(korvalo::session::Mode mode) override;
+    void showButtons(const korvalo::session::PassButtons &buttons) override;
+    korvalo::ListError showFolder(const std::filesystem::path &folder) override;
+    void restoreFolder(const std::filesystem::path &folder) override;
+    void showDriveOf(const std::filesystem::path &folder) override;
+    void holdInput(bool hold) override;
+    void tell(const korvalo::session::Notice &notice) override;
+    int ask(const korvalo::session::Question &question) override;
+    void wake() override;
+    void closeWindow() override;
 
     DriveList *m_drive1 = nullptr;
     DirList *m_dir1 = nullptr;
@@ -121,15 +97,9 @@ private:
 
     MessageHook m_message;
     QuestionHook m_question;
-    std::unique_ptr<korvalo::session::FolderSession> m_session;
-    std::unique_ptr<BoxAsker> m_asker;
     std::unique_ptr<PassProgress> m_progress;
     QTimer m_progressTimer;
-    ButtonStates m_before;
-    bool m_running = false;
-    // The window was closed during the plan and waits for its end to close.
-    bool m_closeAfterPass = false;
-    // A box is open: the end of a plan is handled once it has been answered.
-    bool m_asking = false;
-    bool m_finishWaiting = false;
+    // The window closed at a plan's end, its end announced already.
+    bool m_closedAtEnd = false;
+    std::unique_ptr<korvalo::session::WindowController> m_controller;
 };

@@ -286,38 +286,66 @@ void TestCli::digitQuestion()
 void TestCli::againQuestion_data()
 {
     QTest::addColumn<QByteArray>("typed"); // null: the input is not a terminal
-    QTest::addColumn<bool>("again");
-    QTest::addColumn<bool>("goesOn");
-    QTest::newRow("no terminal, no option: refused") << QByteArray() << false << false;
-    QTest::newRow("no terminal, --again") << QByteArray() << true << true;
-    QTest::newRow("terminal, Enter: refused") << QByteArray("\n") << false << false;
-    QTest::newRow("terminal, y") << QByteArray("y\n") << false << true;
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<bool>("elsewhere"); // shuffled first under another state folder
+    QTest::addColumn<int>("prefixes");   // on each name afterwards; 0: refused, -1: bad use
+    for (const bool elsewhere : {false, true}) {
+        const char *where = elsewhere ? "shuffled elsewhere" : "shuffled here";
+        QTest::addRow("%s, no terminal, no option: refused", where)
+            << QByteArray() << QString() << elsewhere << 0;
+        QTest::addRow("%s, no terminal, --again", where)
+            << QByteArray() << "--again" << elsewhere << 2;
+        QTest::addRow("%s, no terminal, --replace", where)
+            << QByteArray() << "--replace" << elsewhere << 1;
+        QTest::addRow("%s, terminal, y", where) << QByteArray("y\n") << QString() << elsewhere << 2;
+        QTest::addRow("%s, terminal, r", where) << QByteArray("r\n") << QString() << elsewhere << 1;
+    }
+    // Enter takes the question's default: nothing for Korvalo's own prefixes, a new order for
+    // prefixes written elsewhere.
+    QTest::newRow("shuffled here, terminal, Enter: refused")
+        << QByteArray("\n") << QString() << false << 0;
+    QTest::newRow("shuffled elsewhere, terminal, Enter: replaced")
+        << QByteArray("\n") << QString() << true << 1;
+    QTest::newRow("--replace with --again: bad use")
+        << QByteArray() << "--replace --again" << false << -1;
 }
 
-// A second shuffle over names that carry Korvalo's prefixes puts a second one in front only when
-// told to.
+// A second shuffle over names that carry a prefix, Korvalo's here or one written under another
+// state folder (another computer), puts a second one in front only when told to; --replace gives
+// new digits in place of the old, and the record here then knows them as Korvalo's.
 void TestCli::againQuestion()
 {
     QFETCH(QByteArray, typed);
-    QFETCH(bool, again);
-    QFETCH(bool, goesOn);
+    QFETCH(QString, options);
+    QFETCH(bool, elsewhere);
+    QFETCH(int, prefixes);
     TestDir dir;
-    const QStringList originals = {"a.mp3", "b.mp3"};
+    QTemporaryDir otherState;
+    QVERIFY(otherState.isValid());
+    // Four names: three random prefixes of four landing on years (so not asked about) is rarer
+    // than one run in 20,000.
+    const QStringList originals = {"a.mp3", "b.mp3", "c.flac", "d.mp3"};
     touchAll(dir, originals);
-    QCOMPARE(cli({"shuffle", "%1"}, dir).status, 0);
+    const QStringList env =
+        elsewhere ? QStringList{"XDG_STATE_HOME=" + otherState.path()} : QStringList();
+    QCOMPARE(cli({"shuffle", "%1"}, dir, env).status, 0);
     const QStringList once = namesOf(dir);
 
-    QStringList args = {"shuffle", "%1"};
-    if (again)
-        args << "--again";
-    const CliRun run = cli(args, dir, {}, typed);
-    QCOMPARE(run.status, goesOn ? 0 : 3);
-    if (goesOn) {
-        QCOMPARE(countPrefixedBefore(namesOf(dir), once), originals.size());
-    } else {
+    const CliRun run =
+        cli(QStringList{"shuffle", "%1"} + options.split(' ', Qt::SkipEmptyParts), dir, {}, typed);
+    QCOMPARE(run.status, prefixes > 0 ? 0 : prefixes == 0 ? 3 : 2);
+    if (prefixes <= 0) {
         QCOMPARE(namesOf(dir), once);
-        if (typed.isNull())
-            QVERIFY(run.err.contains("--again"));
+        if (typed.isNull() && prefixes == 0)
+            QVERIFY(run.err.contains("--again") && run.err.contains("--replace"));
+        return;
+    }
+    const QStringList now = namesOf(dir);
+    QCOMPARE(countPrefixedBefore(now, prefixes == 2 ? once : originals), originals.size());
+    if (prefixes == 1) {
+        QVERIFY(now != once);
+        QCOMPARE(cli({"remove", "%1"}, dir).status, 0);
+        QCOMPARE(namesOf(dir), sorted(originals));
     }
 }
 

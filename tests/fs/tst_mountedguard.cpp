@@ -458,7 +458,8 @@ void TestMountedGuard::stickPulledBeforeClick()
     const korvalo::session::Plan plan = session.planPass(korvalo::PassKind::Shuffle, asker);
     QVERIFY(!plan.runnable());
     QCOMPARE(session.list().count(), 0);
-    const std::vector<korvalo::session::Notice> notices = korvalo::session::noticesOf(plan.report);
+    const std::vector<korvalo::session::Notice> notices =
+        korvalo::session::noticesOf(plan.report, session.state());
     QCOMPARE(notices.size(), std::size_t(1));
     QCOMPARE(notices[0].title, std::string(korvalo::texts::title::kStickGone));
     QVERIFY2(notices[0].text.starts_with("U盘已被拔出"), notices[0].text.c_str());

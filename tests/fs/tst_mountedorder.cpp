@@ -544,7 +544,7 @@ void TestMountedOrder::ctrlCWhileStoringInOrder()
     if (status == 130)
         for (const QString &told :
              {QStringLiteral("已停止"), QStringLiteral("存放顺序"),
-              "korvalo-cli remove " + QString::fromStdString(folder.native())})
+              "korvalo-cli shuffle " + QString::fromStdString(folder.native()) + " --replace"})
             QVERIFY2(run.err.contains(told), qPrintable(run.err));
     else
         QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
@@ -622,6 +622,8 @@ void TestMountedOrder::exactNextToOtherEntries_data()
     QTest::addColumn<QString>("what"); // the pass, or the recovery after a kill in the moves out
     for (const FsKind kind : orderKinds()) {
         for (const bool atRoot : {true, false}) {
+            if (kind == FsKind::Fat16 && !atRoot)
+                continue; // its subfolders are FAT32's; its root is its own, and emulation slow
             for (const char *what : {"shuffle", "removal", "--finish", "--undo"})
                 QTest::addRow("%s, %s: %s", kindName(kind), atRoot ? "root" : "subfolder", what)
                     << kind << atRoot << QString(what);

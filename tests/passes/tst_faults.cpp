@@ -35,8 +35,12 @@ namespace {
 class SteadyRandom : public korvalo::RandomSource
 {
 public:
+    explicit SteadyRandom(float draw = 0.25f) : m_draw(draw) {}
     void reseed() override {}
-    float next() override { return 0.25f; } // prefix 3250
+    float next() override { return m_draw; } // 0.25: prefix 3250
+
+private:
+    float m_draw;
 };
 
 // The same draw for each file's first prefix, another one for every new draw after a taken name.
@@ -162,6 +166,8 @@ private slots:
     void killedAfterEveryCall();
     void recordedPassKilledAtEveryStep_data();
     void recordedPassKilledAtEveryStep();
+    void replaceKilledOrStopped_data();
+    void replaceKilledOrStopped();
     void twoPassesAtOnce();
 
 private:
@@ -343,6 +349,130 @@ void TestFaults::recordedPassKilledAtEveryStep()
         std::ifstream in(folder / name, std::ios::binary);
         QCOMPARE(std::string(std::istreambuf_iterator<char>(in), {}), "content of " + name);
     }
+}
+
+// Stops after a given number of files, as a closed window or Ctrl-C does.
+class StopAfter : public korvalo::ProgressSink
+{
+public:
+    explicit StopAfter(int files) : m_files(files) {}
+    void start(int) override {}
+    bool step(int index, int) override { return index + 1 < m_files; }
+
+private:
+    int m_files;
+};
+
+// A recorded shuffle gives every original "3250" in front; a replace pass (new digits "5500")
+// is then killed right before a given rename, or stopped after it, and the user's choice carried
+// out. Undone, every file is back under its shuffled name; finished, under its replaced name;
+// left, under one of the two; never a name with two prefixes or none. A removal with the safe
+// answers then brings back every original name: the record knows each prefix as Korvalo's.
+void TestFaults::replaceKilledOrStopped_data()
+{
+    QTest::addColumn<int>("at");       // the rename the child dies before, or the files done
+    QTest::addColumn<bool>("stopped"); // stopped after `at` files, else killed
+    QTest::addColumn<RecoveryChoice>("choice");
+    const int n = int(kOriginals.size());
+    const auto undo = RecoveryChoice::Undo;
+    const auto finish = RecoveryChoice::Finish;
+    QTest::newRow("killed after one file, undone") << 1 << false << undo;
+    QTest::newRow("killed half-way, undone") << n / 2 << false << undo;
+    QTest::newRow("killed before the last, undone") << n - 1 << false << undo;
+    QTest::newRow("killed half-way, finished") << n / 2 << false << finish;
+    QTest::newRow("killed after one file, finished") << 1 << false << finish;
+    QTest::newRow("killed half-way, left") << n / 2 << false << RecoveryChoice::Leave;
+    QTest::newRow("stopped half-way, undone") << n / 2 << true << undo;
+    QTest::newRow("stopped half-way, finished") << n / 2 << true << finish;
+}
+
+void TestFaults::replaceKilledOrStopped()
+{
+    QFETCH(int, at);
+    QFETCH(bool, stopped);
+    QFETCH(RecoveryChoice, choice);
+    QTemporaryDir area(scratchBase() + QStringLiteral("/tst_faults-XXXXXX"));
+    QVERIFY(area.isValid());
+    const fs::path folder = fs::path(area.path().toStdString()) / "Music";
+    const fs::path state = fs::path(area.path().toStdString()) / "state";
+    fs::create_directories(folder);
+    for (const auto &name : kOriginals)
+        std::ofstream(folder / name, std::ios::binary) << "content of " << name;
+    const int n = int(kOriginals.size());
+    {
+        korvalo::Journal journal(state);
+        TwoDraws random(n);
+        QCOMPARE(
+            int(recordedPass(true, folder, journal, random, korvalo::systemRenameCalls()).status),
+            int(PassResult::Status::Completed));
+    }
+    const auto renamed = [&](const char *prefix) {
+        Names out;
+        for (const auto &name : kOriginals)
+            out.push_back(prefix + name);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    const Names shuffled = renamed("3250"), replaced = renamed("5500");
+
+    const auto replace = [&](korvalo::RenameSystem &calls, korvalo::ProgressSink &progress) {
+        korvalo::Journal journal(state);
+        korvalo::MusicFileList list;
+        if (!list.setFolder(folder).ok())
+            return PassResult();
+        korvalo::FixedFolder source(folder);
+        korvalo::PassContext ctx{list, source, progress, calls};
+        ctx.journal = &journal;
+        SteadyRandom random(0.5f);
+        return korvalo::runReplacePass(ctx, random);
+    };
+    if (stopped) {
+        StopAfter progress(at);
+        QCOMPARE(int(replace(korvalo::systemRenameCalls(), progress).status),
+                 int(PassResult::Status::Stopped));
+    } else {
+        QCOMPARE(inChild([&] {
+                     KillBeforeRename calls;
+                     calls.killBefore = at;
+                     korvalo::NullProgress progress;
+                     return 10 + int(replace(calls, progress).status); // only when not killed
+                 }),
+                 0);
+    }
+    // Every file under exactly one of its two names.
+    const Names midway = folderNames(folder);
+    QCOMPARE(int(midway.size()), n);
+    for (const auto &name : midway)
+        QVERIFY2(std::binary_search(shuffled.begin(), shuffled.end(), name) ||
+                     std::binary_search(replaced.begin(), replaced.end(), name),
+                 name.c_str());
+
+    korvalo::Journal journal(state);
+    korvalo::PendingRecovery pending;
+    QCOMPARE(int(korvalo::checkForRecovery(folder, journal, pending)), int(RecoveryCheck::Pending));
+    QCOMPARE(pending.plan.status.kind, korvalo::PassKind::Replace);
+    QCOMPARE(pending.plan.status.done, at);
+    QVERIFY(pending.plan.canUndo);
+    korvalo::NullProgress progress;
+    const korvalo::RecoveryResult recovered =
+        korvalo::recoverFolder(folder, journal, pending, choice, progress);
+    QCOMPARE(int(recovered.status), int(korvalo::RecoveryResult::Status::Done));
+    QVERIFY(recovered.conflicts.empty());
+    if (choice == RecoveryChoice::Undo)
+        QCOMPARE(folderNames(folder), shuffled);
+    else if (choice == RecoveryChoice::Finish)
+        QCOMPARE(folderNames(folder), replaced);
+    else
+        QCOMPARE(folderNames(folder), midway);
+
+    TwoDraws random(n);
+    QCOMPARE(int(recordedPass(false, folder, journal, random, korvalo::systemRenameCalls()).status),
+             int(PassResult::Status::Completed));
+    Names originals = kOriginals;
+    std::sort(originals.begin(), originals.end());
+    QCOMPARE(folderNames(folder), originals);
+    for (const auto &name : kOriginals)
+        QCOMPARE(contentOf(folder / name), "content of " + name);
 }
 
 // Two processes start a pass on the same folder; the first waits inside its first progress step

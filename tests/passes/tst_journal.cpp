@@ -184,6 +184,7 @@ private slots:
     void pendingPassOfAnotherStick_data();
     void pendingPassOfAnotherStick();
     void recordUnderTypedCase();
+    void recordUnderTheDevice();
     void oneWriterPerRecord();
 
 private:
@@ -1057,6 +1058,32 @@ void TestJournal::recordUnderTypedCase()
     QCOMPARE(moved.stick, "S");
     QCOMPARE(moved.prefixed,
              (std::map<korvalo::FileName, int>{{"3250a.mp3", 1}, {"3250b.mp3", 1}}));
+}
+
+// A shuffle recorded while the volume's UUID could not be read is keyed by the device; once the
+// UUID is read, the record is still the folder's, and moves to the UUID's key when next written.
+void TestJournal::recordUnderTheDevice()
+{
+    TestDir state, folder;
+    fill(folder);
+    shuffle(state, JournalKey{"/dev/loop2", "/Music", "S"}, folder, 2);
+    JournalKey key = keyOf("S");
+    key.sourceVolume = "/dev/loop2";
+    Journal journal(state.path());
+    korvalo::PendingRecovery pending;
+    QCOMPARE(korvalo::checkForRecovery(folder.path(), key, journal, pending),
+             RecoveryCheck::Pending);
+    QCOMPARE(pending.plan.status.done, 2);
+    QVERIFY(journal.settle(key, folder.names()).ok());
+    QCOMPARE(state.names().size(), 1u);
+    const korvalo::journalformat::Parsed moved =
+        korvalo::journalformat::parse(state.read(state.names()[0]));
+    QVERIFY(moved.valid);
+    QCOMPARE(moved.key, (JournalKey{"2C6E-91F0", "/Music"}));
+    // Without the device named, another volume's record is not this one's.
+    korvalo::FolderRecord record;
+    QVERIFY(journal.load(JournalKey{"/dev/loop2", "/Music", "S"}, record).ok());
+    QVERIFY(!record.known);
 }
 
 // Clones of a stick share a record's key but take different volume locks: while a pass on one is

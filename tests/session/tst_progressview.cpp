@@ -66,6 +66,8 @@ private slots:
     void afterFigures();
     void headingWhileStoredInOrder();
     void unchangedFigureDrawsNothing();
+    void songsCounted_data();
+    void songsCounted();
 };
 
 void TestProgressView::afterFigures_data()
@@ -151,6 +153,36 @@ void TestProgressView::unchangedFigureDrawsNothing()
     QVERIFY(next.range);
     QCOMPARE(next.value.value_or(-1), 1);
     QCOMPARE(next.text.value_or(""), std::string("25%"));
+}
+
+void TestProgressView::songsCounted_data()
+{
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("ordering");
+    QTest::addColumn<bool>("movingBack");
+    QTest::addColumn<int>("songsDone");
+    QTest::addColumn<int>("songs");
+    QTest::newRow("renaming") << 3 << 4 << false << false << 3 << 4;
+    // Four songs stored in order: eight moves, out and back.
+    QTest::newRow("stored in order, all moved") << 8 << 8 << true << false << 4 << 4;
+    QTest::newRow("stored in order, midway") << 5 << 8 << true << false << 2 << 4;
+    QTest::newRow("moving back after a stop") << 1 << 3 << true << true << 1 << 3;
+}
+
+// What is counted while the files are stored in order is songs, not their moves.
+void TestProgressView::songsCounted()
+{
+    QFETCH(int, done);
+    QFETCH(int, count);
+    QFETCH(bool, ordering);
+    QFETCH(bool, movingBack);
+    Progress p = renamed(done, count);
+    p.ordering = ordering;
+    p.movingBack = movingBack;
+    const korvalo::session::SongCount songs = korvalo::session::songsOf(p);
+    QTEST(songs.done, "songsDone");
+    QTEST(songs.count, "songs");
 }
 
 QTEST_GUILESS_MAIN(TestProgressView)

@@ -60,6 +60,8 @@ private slots:
     void nextStepPerFront();
     void shownNameKeepsStartAndExtension();
     void failureNewsFirst();
+    void oneCausePerReport_data();
+    void oneCausePerReport();
 };
 
 void TestTexts::questionAnswers_data()
@@ -198,9 +200,9 @@ void TestTexts::nextStepPerFront_data()
         [](Front f) { return texts::stopped(PassKind::Removal, 1, 4, "/music", f); });
     OrderingOutcome stopped;
     stopped.order = StoredOrder::Stopped;
-    // Arranged again: by a removal and a shuffle for prefixed names, else by a removal alone.
-    row("order not arranged after a shuffle",
-        "korvalo-cli remove /music，然后运行 korvalo-cli shuffle", [&](Front f) {
+    // Arranged again: by a replace pass for prefixed names, else by a removal alone.
+    row("order not arranged after a shuffle", "再运行 korvalo-cli shuffle /music --replace",
+        [&](Front f) {
             return texts::storedOrderNotArranged(PassKind::Shuffle, stopped, "/music", f);
         });
     row("order not arranged after a removal", "再运行一次 korvalo-cli remove /music：",
@@ -281,6 +283,43 @@ void TestTexts::failureNewsFirst()
     QVERIFY2(taken.substr(0, taken.find('\n')).find("a.mp3") == std::string::npos &&
                  has(taken, "“删除排序”没有做完"),
              taken.c_str());
+}
+
+void TestTexts::oneCausePerReport_data()
+{
+    QTest::addColumn<int>("front");
+    QTest::newRow("window") << int(Front::Window);
+    QTest::newRow("terminal") << int(Front::Terminal);
+}
+
+// A stick pulled out during a pass is said once, as the cause; the recovery question asked
+// afterwards does not give another.
+void TestTexts::oneCausePerReport()
+{
+    QFETCH(int, front);
+    PassResult failed;
+    failed.status = PassResult::Status::Failed;
+    failed.renamed = 2;
+    failed.failedIndex = 2;
+    failed.oldName = "c.mp3";
+    failed.newName = "4821c.mp3";
+    failed.cause = {Cause::DeviceGone, ENODEV};
+    const std::string text =
+        texts::renameFailure(PassKind::Shuffle, failed, 5, kFolder, Front(front));
+    std::size_t said = 0;
+    for (std::size_t at = text.find("U盘已被拔出"); at != std::string::npos;
+         at = text.find("U盘已被拔出", at + 1))
+        ++said;
+    QVERIFY2(said == 1 && !has(text, "原因："), text.c_str());
+
+    RecoveryStatus status;
+    status.kind = PassKind::Shuffle;
+    status.end = PassEnd::Failed;
+    status.fileCount = 5;
+    status.recorded = 5;
+    status.done = 2;
+    const std::string asked = texts::recoveryQuestion(status, 0, false, Front(front)).text;
+    QVERIFY2(!has(asked, "原因：有一个文件无法改名。"), asked.c_str());
 }
 
 QTEST_APPLESS_MAIN(TestTexts)
