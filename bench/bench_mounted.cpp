@@ -6,6 +6,10 @@
 //
 //   bench_mounted time LABEL TARGET          the timed rows (wall clock: the work is done by the
 //                                            FUSE daemon, not by this process)
+//   bench_mounted same LABEL TARGET          the same rows against a bare loop making the renames
+//                                            the pass makes on FAT and exFAT (sameRenamesLoop():
+//                                            the stored order arranged too), on the kernel's vfat
+//                                            in scripts/test-kernel-drivers.sh's virtual machine
 //   bench_mounted recovery LABEL TARGET      finishing a shuffle stopped halfway, through the
 //                                            session, against a whole shuffle (sessionrun.h); the
 //                                            journal stays off the stick, as a user's does
@@ -40,10 +44,10 @@ bool isShuffle(const char *arg)
     bench::fail(std::string("expected shuffle or removal, got ") + arg);
 }
 
-int timeRows(const std::string &label, double target)
+int timeRows(const std::string &label, double target, bool sameRenames = false)
 {
     bool allPass = true;
-    for (const std::size_t n : bench::sizes({2000})) {
+    for (const std::size_t n : bench::sizes({sameRenames ? 1000u : 2000u})) {
         const std::vector<std::string> plain = bench::musicNames(n);
         const std::vector<std::string> prefixed = bench::withPrefixes(plain);
         for (const bool shuffle : {true, false}) {
@@ -59,13 +63,15 @@ int timeRows(const std::string &label, double target)
                 for (int turn = 0; turn < 2; ++turn) {
                     if ((rep + turn) % 2 == 0)
                         korvalo.push_back(bench::corePass(shuffle, a.path(), n));
+                    else if (sameRenames)
+                        floor.push_back(bench::sameRenamesLoop(shuffle, b.path()));
                     else
                         floor.push_back(bench::bareRenameLoop(
                             shuffle, b.path(), bench::Naming::FullPaths, bench::RenameCall::Plain));
                 }
             }
-            const std::string figure =
-                std::string("5 ") + (shuffle ? "shuffle" : "removal") + " pass (" + label + ")";
+            const std::string figure = std::string(sameRenames ? "9 " : "5 ") +
+                                       (shuffle ? "shuffle" : "removal") + " pass (" + label + ")";
             allPass &= bench::reportRow(figure, n, korvalo, floor, target);
         }
     }
@@ -94,6 +100,13 @@ int main(int argc, char **argv)
                     bench::repetitions(), bench::clockName(),
                     bench::describeFileSystem(bench::scratchBase()).c_str());
         return timeRows(argv[2], std::atof(argv[3]));
+    }
+    if (mode == "same" && argc == 4) {
+        std::printf("# passes through the core vs a bare loop making the same renames, %d "
+                    "repetitions, medians of %s, on %s\n",
+                    bench::repetitions(), bench::clockName(),
+                    bench::describeFileSystem(bench::scratchBase()).c_str());
+        return timeRows(argv[2], std::atof(argv[3]), true);
     }
     if (mode == "recovery" && argc == 4) {
         std::printf("# finishing a stopped shuffle vs a whole shuffle, through the session, %d "

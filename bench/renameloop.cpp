@@ -5,12 +5,14 @@
 #include "passes/journal.h"
 #include "passes/passes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 #include <random>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -65,6 +67,38 @@ double bareRenameLoop(bool shuffle, const std::filesystem::path &folder, Naming 
     }
     if (naming == Naming::OpenFolder)
         ::close(dirFd);
+    return watch.elapsedMs();
+}
+
+double sameRenamesLoop(bool shuffle, const std::filesystem::path &folder)
+{
+    const std::vector<std::string> names = snapshotNames(folder);
+    std::mt19937 rng(std::random_device{}());
+    const Stopwatch watch;
+    const std::string base = folder.string() + "/";
+    const auto renamed = [](const std::string &from, const std::string &to) {
+        if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
+                      RENAME_NOREPLACE) != 0)
+            fail("bare rename of " + from + " failed: " + std::strerror(errno));
+    };
+    std::vector<std::string> now;
+    now.reserve(names.size());
+    for (const std::string &name : names) {
+        now.push_back(shuffle ? std::to_string(1000 + rng() % 9000) + name : name.substr(4));
+        renamed(base + name, base + now.back());
+    }
+    const std::string holdLong = base + std::string(200, 'h');
+    const std::string holdShort = base + "hold";
+    if (::mkdir(holdLong.c_str(), 0755) != 0)
+        fail("cannot make " + holdLong + ": " + std::strerror(errno));
+    for (const std::string &name : now)
+        renamed(base + name, holdLong + "/" + name);
+    renamed(holdLong, holdShort);
+    std::sort(now.begin(), now.end());
+    for (const std::string &name : now)
+        renamed(holdShort + "/" + name, base + name);
+    if (::rmdir(holdShort.c_str()) != 0)
+        fail("cannot remove " + holdShort + ": " + std::strerror(errno));
     return watch.elapsedMs();
 }
 

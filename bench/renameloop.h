@@ -32,6 +32,12 @@ enum class RenameCall
 double bareRenameLoop(bool shuffle, const std::filesystem::path &folder,
                       Naming naming = Naming::FullPaths, RenameCall call = RenameCall::NoReplace);
 
+// The renames a pass makes on FAT or exFAT, made by a bare loop: each file renamed as
+// bareRenameLoop() does (with RENAME_NOREPLACE), then a folder made inside, every file moved
+// into it, the folder renamed, every file moved back in name order and the folder removed.
+// The floor of a pass that also arranges the stored order. Returns milliseconds.
+double sameRenamesLoop(bool shuffle, const std::filesystem::path &folder);
+
 // One pass through the core over the folder's `n` music files, as bench_passes measures it: the
 // list read before the clock starts, a progress sink that does nothing, the final re-read of the
 // list included; with a state folder, the pass keeps its journal there. Returns milliseconds; a

@@ -17,7 +17,11 @@ namespace {
 std::atomic<int> g_stopStatus{0};
 std::atomic<bool> g_endAtOnce{false};
 // Written as the program ends at a question: made before any Ctrl-C can come.
-const std::string g_atQuestion = "\n" + korvalo::texts::questionInterrupted() + "\n";
+const std::string g_atQuestion = [] {
+    std::string line(1, '\n');
+    line.append(korvalo::texts::questionInterrupted()).push_back('\n');
+    return line;
+}();
 const std::wstring g_atQuestionWide = korvalo::wideFromUtf8(g_atQuestion);
 
 int statusOf(DWORD event)

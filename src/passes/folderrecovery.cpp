@@ -95,6 +95,10 @@ OrderingOutcome arrangeAfterRecovery(const std::filesystem::path &folder, Journa
         return out;
     }
     const std::vector<FileName> names = listedNames(list);
+    if (storedInListOrder(folder, names)) {
+        out.order = names.empty() ? StoredOrder::NotApplicable : StoredOrder::Arranged;
+        return out; // files moved back in the list's order after a kill late in the moves back
+    }
     return arrangeStoredOrder({folder, names, systemRenameCalls(), progress, &journal, key});
 }
 
@@ -188,6 +192,12 @@ RecoveryCheck checkForRecovery(const std::filesystem::path &folder, const Journa
         out.plan.finishKind = PassKind::Order;
         for (const FileName &name : inside)
             out.plan.finish.push_back({-1, name, name});
+        // Stored in order after a shuffle: undoing it is moving the files back and taking off
+        // the prefixes the shuffle wrote (a removal pass does that).
+        out.plan.canUndo =
+            !pass.files.empty() &&
+            std::all_of(pass.files.begin(), pass.files.end(),
+                        [&](const PlannedRename &f) { return record.prefixed.count(f.to) > 0; });
         return !nothingInside ? RecoveryCheck::Pending
                : sameStick    ? RecoveryCheck::Nothing
                               : RecoveryCheck::Unconfirmed;
@@ -236,7 +246,7 @@ RecoveryResult recoverFolder(const std::filesystem::path &folder, Journal &journ
     if (record.pending->kind == PassKind::Order)
         return returnOrderedFilesLocked(
             folder, orderingFolderIn(folder, record.pending->orderFolder).filename().native(),
-            journal, pending.key, progress);
+            journal, pending.key, progress, storedOrder);
     std::vector<FileName> names;
     int listErr = 0;
     if (!entriesOf(folder, names, listErr)) {
@@ -325,7 +335,8 @@ RecoveryResult leaveDamagedRecord(const std::filesystem::path &folder, Journal &
 
 RecoveryResult returnOrderedFilesLocked(const std::filesystem::path &folder,
                                         const FileName &orderName, Journal &journal,
-                                        const JournalKey &key, ProgressSink &progress)
+                                        const JournalKey &key, ProgressSink &progress,
+                                        StoredOrderRule storedOrder)
 {
     RecoveryResult result;
     journal.setFolder(folder);
@@ -423,8 +434,14 @@ RecoveryResult returnOrderedFilesLocked(const std::filesystem::path &folder,
         if (entriesOf(folder, names, err))
             result.journalError = journal.settle(key, names);
     }
-    if (gone || !result.journalError.ok())
+    if (gone || !result.journalError.ok()) {
         result.status = RecoveryResult::Status::Failed;
+    } else if (removed && result.conflicts.empty() && result.refused.empty()) {
+        // Moved back, the files are stored in the list's order only when the pass was cut short
+        // in its moves back; cut short while they went out, those that stayed come first. So
+        // the order is arranged again unless the folder already holds it.
+        result.ordering = arrangeAfterRecovery(folder, journal, key, progress, storedOrder);
+    }
     return result;
 }
 

@@ -128,6 +128,7 @@ RecoveryResult returnOrderedFiles(const std::filesystem::path &orderingFolder, J
 // ordering folder inside `folder`, `key` the journal's key of `folder`.
 RecoveryResult returnOrderedFilesLocked(const std::filesystem::path &folder,
                                         const FileName &orderName, Journal &journal,
-                                        const JournalKey &key, ProgressSink &progress);
+                                        const JournalKey &key, ProgressSink &progress,
+                                        StoredOrderRule storedOrder = StoredOrderRule::FatAndExfat);
 
 } // namespace korvalo

@@ -104,6 +104,68 @@ bool entriesOf(const std::filesystem::path &folder, std::vector<FileName> &names
     return err == 0;
 }
 
+namespace {
+
+// Where `name` is stored among the folder's entries, -1 when it is not there or the folder cannot
+// be read.
+int storedIndexOf(const std::filesystem::path &folder, const FileName &name)
+{
+    std::vector<FileName> stored;
+    int err = 0;
+    if (!entriesOf(folder, stored, err))
+        return -1;
+    const auto at = std::find(stored.begin(), stored.end(), name);
+    return at == stored.end() ? -1 : static_cast<int>(at - stored.begin());
+}
+
+// The name whose entry takes the fewest slots: the shortest in UTF-16 units, as FAT and exFAT
+// count a name.
+std::size_t shortestName(const std::vector<FileName> &names)
+{
+    std::size_t best = 0;
+    std::size_t bestLength = SIZE_MAX;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::size_t length = std::filesystem::path(names[i]).u16string().size();
+        if (length < bestLength) {
+            best = i;
+            bestLength = length;
+        }
+    }
+    return best;
+}
+
+// True where readdir gives the entries in the order the folder stores them: the kernel's own
+// FAT and exFAT drivers. A FUSE driver lists from its own memory, in an order of its own, until
+// the volume is mounted again.
+bool readsStoredOrder(const std::filesystem::path &folder)
+{
+    const std::optional<MountInfo> mount = lookUpMount(folder, MountLookup::MountTable);
+    return mount && (mount->mountFsType == "vfat" || mount->mountFsType == "msdos" ||
+                     mount->mountFsType == "exfat");
+}
+
+} // namespace
+
+bool storedInListOrder(const std::filesystem::path &folder, std::span<const FileName> names)
+{
+    if (!readsStoredOrder(folder))
+        return false;
+    std::vector<FileName> stored;
+    int err = 0;
+    if (!entriesOf(folder, stored, err))
+        return false;
+    const std::unordered_set<FileName> listed(names.begin(), names.end());
+    std::size_t next = 0;
+    for (const FileName &name : stored) {
+        if (!listed.count(name))
+            continue;
+        if (next >= names.size() || names[next] != name)
+            return false;
+        ++next;
+    }
+    return next == names.size();
+}
+
 OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
 {
     OrderingOutcome out;
@@ -156,30 +218,41 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
     }
 
     // Out in the order they are stored, which is how a FUSE driver finds each name soonest (it
-    // walks the folder's entries from the first); back in the list's order.
+    // walks the folder's entries from the first): the listed files, then every other entry.
+    // Entries that stayed would split the slots the songs free into gaps, and a song too long
+    // for a gap would go past it while a later, shorter one filled it. So the folder is emptied
+    // of all but the folder they pass through, and the other entries come back after the songs,
+    // under their own names: only the place where they are stored changes.
     std::vector<FileName> outOrder;
     {
         std::unordered_set<FileName> listed(job.names.begin(), job.names.end());
         std::vector<FileName> stored;
+        std::vector<FileName> others;
         int err = 0;
+        const FileName innerName = std::filesystem::path(inner).filename().native();
         if (entriesOf(job.folder, stored, err)) {
             for (FileName &name : stored) {
                 if (listed.erase(name))
                     outOrder.push_back(std::move(name));
+                else if (name != innerName && !isOrderingFolder(std::filesystem::path(name)))
+                    others.push_back(std::move(name)); // another pass's folder stays put
             }
         }
         for (const FileName &name : job.names) {
             if (listed.count(name))
                 outOrder.push_back(name);
         }
+        outOrder.insert(outOrder.end(), others.begin(), others.end());
     }
+    const int all = static_cast<int>(outOrder.size());
+    const int steps = 2 * all;
 
     // A stop asked before the last file is out sends no further file out; once every file is
     // out, putting them back in the list's order is all there is left, stop or not.
-    bool stop = !job.progress.ordering(0, 2 * n);
+    bool stop = !job.progress.ordering(0, steps);
     Renamer renamer(job.calls);
     int movedOut = 0;
-    while (!stop && movedOut < n) {
+    while (!stop && movedOut < all) {
         const FileName &name = outOrder[static_cast<std::size_t>(movedOut)];
         const RenameOutcome r =
             renamer.renameText(pathInFolder(job.folder, name), pathInFolder(inner, name));
@@ -190,39 +263,85 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
         }
         ++movedOut;
         ++out.moves;
-        stop = !job.progress.ordering(out.moves, 2 * n);
+        stop = !job.progress.ordering(out.moves, steps);
     }
-    const bool stopped = stop && movedOut < n;
-    // With every file out, the folder takes a short name. A rename puts its entry into the first
-    // free slots, which now come before every music file's, so the files coming back flow in
-    // behind it instead of around it. Where the rename is refused the order is only less exact.
+    const bool stopped = stop && movedOut < all;
+    const bool readable = readsStoredOrder(job.folder);
     FileName holder = inner;
-    if (movedOut == n) {
+    if (movedOut == all) {
+        // The folder now holds only the one the files are in. Its entry must come before every
+        // free slot, or the songs coming back fill the slots before it, and where the one whose
+        // turn it is does not fit there, a later, shorter one would. vfat writes a renamed entry
+        // into the first free slots, so the short name puts it first. exFAT rewrites it in place
+        // when the new name is no longer, so there a longer name is what moves it to the first
+        // free slots big enough; each try frees the slots it leaves, so a few tries reach the
+        // start. Whether it got there is read from the folder: the entry that takes the fewest
+        // slots, moved back, is stored after it only when no gap before it could take a song
+        // (where readdir shows the stored order; a FUSE driver's own order says nothing).
         const FileName shorter = pathInFolder(job.folder, shortOrderingFolderName(orderName));
         if (shorter != inner && renamer.renameText(inner, shorter).ok())
             holder = shorter;
+        const std::size_t probeAt = shortestName(outOrder);
+        const FileName &probe = outOrder[probeAt];
+        const FileName holderName = std::filesystem::path(holder).filename().native();
+        for (int attempt = 0; readable && attempt < 8; ++attempt) {
+            if (!renamer.renameText(pathInFolder(holder, probe), pathInFolder(job.folder, probe))
+                     .ok())
+                break;
+            const int probeIndex = storedIndexOf(job.folder, probe);
+            const bool first = probeIndex > storedIndexOf(job.folder, holderName);
+            const RenameOutcome back =
+                renamer.renameText(pathInFolder(job.folder, probe), pathInFolder(holder, probe));
+            if (!back.ok()) {
+                // It stays in the folder; the moves back find it there and skip it.
+                out.cause = explained(back);
+                out.failedName = probe;
+                break;
+            }
+            if (first || holder != shorter)
+                break;
+            if (!renamer.renameText(shorter, inner).ok())
+                break;
+            if (!renamer.renameText(inner, shorter).ok()) {
+                holder = inner;
+                break;
+            }
+        }
     }
-    // Back in the list's order: all of them, or after a failure or a stop those moved out so far,
-    // with no stop asked: files must not be left outside their folder. A file whose name was
-    // taken meanwhile stays where it is; nothing is forced.
+    // Back: the songs in the list's order, then the other entries in the order they were stored.
+    // All of them, or after a failure or a stop those moved out so far, with no stop asked:
+    // files must not be left outside their folder. A file whose name was taken meanwhile stays
+    // where it is; nothing is forced.
     bool allBack = true;
-    const std::unordered_set<FileName> outside(outOrder.begin(), outOrder.begin() + movedOut);
+    std::vector<FileName> backOrder;
+    if (movedOut == all) {
+        backOrder.assign(job.names.begin(), job.names.end());
+        backOrder.insert(backOrder.end(), outOrder.begin() + n, outOrder.end());
+    } else {
+        const std::unordered_set<FileName> outside(outOrder.begin(), outOrder.begin() + movedOut);
+        for (const FileName &name : job.names) {
+            if (outside.count(name))
+                backOrder.push_back(name);
+        }
+        for (int i = n; i < movedOut; ++i)
+            backOrder.push_back(outOrder[static_cast<std::size_t>(i)]);
+    }
     int tried = 0;
-    for (const FileName &name : job.names) {
-        if (movedOut < n && !outside.count(name))
-            continue; // never moved out: a failure or a stop came before its turn
-        const RenameOutcome r =
-            renamer.renameText(pathInFolder(holder, name), pathInFolder(job.folder, name));
+    const int backTotal = static_cast<int>(backOrder.size());
+    for (const FileName &name : backOrder) {
+        const FileName there = pathInFolder(job.folder, name);
+        const RenameOutcome r = renamer.renameText(pathInFolder(holder, name), there);
         if (r.ok()) {
             ++out.moves;
-        } else {
+        } else if (job.calls.lstat(there.c_str()) != 0 ||
+                   job.calls.lstat(pathInFolder(holder, name).c_str()) == 0) {
             allBack = false;
             if (out.cause.ok()) {
                 out.cause = explained(r);
                 out.failedName = name;
             }
         }
-        (void)job.progress.ordering(movedOut + ++tried, 2 * movedOut); // not asked: see above
+        (void)job.progress.ordering(movedOut + ++tried, movedOut + backTotal); // not asked
     }
     const int removeErr = allBack ? job.calls.removeFolder(holder.c_str()) : -1;
     if (removeErr == 0) {
@@ -234,10 +353,16 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
             out.cause = explained(renameOutcomeFromSystemError(removeErr));
         endRecord(PassEnd::Failed, movedOut);
     }
-    if (stopped)
+    if (stopped) {
         out.order = StoredOrder::Stopped;
-    else if (movedOut == n && allBack)
-        out.order = StoredOrder::Arranged;
+    } else if (movedOut == all && allBack) {
+        // Told as the folder holds it, where that can be read: a file system that did not store
+        // the songs as written is not said to have.
+        if (!readable || storedInListOrder(job.folder, job.names))
+            out.order = StoredOrder::Arranged;
+        else
+            out.inexact = true;
+    }
     return out;
 }
 

@@ -4,10 +4,12 @@
 // folder by name: they play a FAT or exFAT folder in the order its entries are stored, and a
 // rename keeps a file's entry where it was (exFAT rewrites it in place when the new name fits).
 // A shuffle would change nothing for them. FAT and exFAT write a new entry into the first free
-// slots from the start of the folder, so after a pass Korvalo moves the listed files into a new
-// folder inside the chosen one and back again in the list's order: a folder emptied of its music
-// files gets them back in the order written. Names never change and contents are never opened;
-// entries that are not listed stay where they are.
+// run of slots big enough for it, from the start of the folder, so after a pass Korvalo moves the
+// listed files into a new folder inside the chosen one and back again in the list's order: a
+// folder emptied of its entries gets them back in the order written. The folder's other entries
+// (pictures, playlists, subfolders) go out and back too, after the songs: where they stayed they
+// would split the freed slots into gaps that a later, shorter name fills first. Names never
+// change and contents are never opened; the other entries end up stored after the songs.
 //
 // The moves are recorded in the journal (PassKind::Order) before the first of them, so that a
 // kill or a pulled stick in either half is recovered when the folder is opened next: every file
@@ -85,6 +87,9 @@ struct OrderingOutcome
     FileName failedName;
     JournalError journalError;
     std::filesystem::path filesLeftIn; // files that could not be moved back are in this folder
+    // Every file moved out and back, but read back from the folder the songs are not stored in
+    // the list's order (the file system did not write them where it was expected to).
+    bool inexact = false;
     int moves = 0;                     // moves made
 };
 
@@ -98,14 +103,21 @@ struct OrderingJob
     JournalKey key;
 };
 
-// Moves the listed files into a new folder inside `folder` and back in the given order, each move
-// a no-replace rename. When the folder cannot be made, nothing is moved. When a move out fails,
+// Moves the listed files, then the folder's other entries, into a new folder inside `folder` and
+// back (the files in the given order, then the others as they were stored), each move a
+// no-replace rename. Arranged only when the folder, read afterwards, stores them so. When the folder cannot be made, nothing is moved. When a move out fails,
 // or the progress sink says stop before the last file is out, the files moved out so far are
 // moved back before it returns, without asking the sink again; a file that cannot be moved back
 // stays in the inner folder, whose path the outcome gives (the journal then holds an unfinished
 // pass, and opening the folder moves it back). The inner folder is removed at the end. A stop
 // once every file is out changes nothing: they all go back, in the list's order.
 OrderingOutcome arrangeStoredOrder(const OrderingJob &job);
+
+// True when the listed files among the folder's entries are known to be stored in the order of
+// `names`, all of them there. Known only where readdir gives the stored order (the kernel's FAT
+// and exFAT drivers); a FUSE driver lists in an order of its own until the volume is mounted
+// again, so there it is false.
+bool storedInListOrder(const std::filesystem::path &folder, std::span<const FileName> names);
 
 // The bare names of the entries in a folder ("." and ".." left out). False, with the error
 // number, when it cannot be read.

@@ -865,10 +865,31 @@ Report FolderSession::execute(const Plan &plan)
         report.done.push_back(report.kind == PassKind::Order
                                   ? texts::orderedFilesReturned(result.renamed, folder)
                                   : texts::recovered(report.kind, plan.choice, result.renamed));
-        // The names as a finished shuffle leaves them, or as a removal does.
+        if (report.kind == PassKind::Order && plan.choice == RecoveryChoice::Undo &&
+            report.outcome == Outcome::Done) {
+            // The files were being stored in order after a shuffle: undoing it is taking off the
+            // prefixes it wrote, as a removal does (and the removal stores them in order again).
+            MusicFileList list;
+            if (const ListError error = list.setFolder(folder); !error.ok()) {
+                report.outcome = Outcome::Partial;
+                report.problems.push_back(texts::refreshFailure(folder, error, m_front));
+                return report;
+            }
+            const FixedFolder fixed(folder);
+            const PassContext context{list, fixed, sink, systemRenameCalls(), m_journal.get()};
+            const PassResult undone = runRemovalPass(context);
+            Report removal = passReport(PassKind::Removal, undone, list.count());
+            removal.kind = PassKind::Shuffle;
+            removal.done.insert(removal.done.begin(), report.done.begin(), report.done.end());
+            removal.renamed += report.renamed;
+            return removal;
+        }
+        // The names as a finished shuffle leaves them, or as a removal does; files moved back
+        // from an ordering keep the names their pass gave them.
         const bool shuffled =
             (report.kind == PassKind::Shuffle && plan.choice == RecoveryChoice::Finish) ||
-            report.kind == PassKind::Replace;
+            report.kind == PassKind::Replace ||
+            (report.kind == PassKind::Order && plan.pending.plan.canUndo);
         storedOrderTold(report, shuffled ? PassKind::Shuffle : PassKind::Removal, result.ordering,
                         folder);
         return report;
@@ -879,6 +900,7 @@ Report FolderSession::execute(const Plan &plan)
         fromRecovery(result, parent);
         if (report.outcome == Outcome::Done || report.outcome == Outcome::Partial) {
             report.done.push_back(texts::orderedFilesReturned(result.renamed, parent));
+            storedOrderTold(report, PassKind::Removal, result.ordering, parent);
         }
         return report;
     }

@@ -178,8 +178,10 @@ std::string recordFacts(const JournalError &error)
 std::string storedOrderCause(const OrderingOutcome &order, Front front)
 {
     // Without a cause of its own the journal could not be written: its message says so.
-    std::string out = "原因：" + (order.cause.ok() ? std::string("无法写入改名记录。")
-                                                   : renameErrorText(order.cause, front));
+    std::string out = "原因：" + (order.inexact ? std::string("移回以后，U盘上的存放顺序仍然和文件"
+                                                              "列表的顺序不一致。")
+                                  : order.cause.ok() ? std::string("无法写入改名记录。")
+                                                     : renameErrorText(order.cause, front));
     if (!order.failedName.empty())
         out += "\n出问题的文件：" +
                inQuotes(shownName(std::filesystem::path(order.failedName).filename(), front));

@@ -23,8 +23,36 @@ const char *kindName(FsKind kind)
         return "NTFS";
     case FsKind::Fat:
         return "FAT32";
+    case FsKind::Fat16:
+        return "FAT16";
     }
     return "?";
+}
+
+bool kernelDrivers()
+{
+    return qgetenv("KORVALO_TEST_DRIVERS") == "kernel";
+}
+
+QList<FsKind> passKinds()
+{
+    // FAT16 differs from FAT32 in its root folder and cluster sizes, which the stored order
+    // meets: it runs with the order's tests and the round trips, FAT32 with every test.
+    if (kernelDrivers())
+        return {FsKind::ExFat, FsKind::Ntfs, FsKind::Fat};
+    return {FsKind::ExFat, FsKind::Ntfs};
+}
+
+QList<FsKind> orderKinds()
+{
+    if (kernelDrivers())
+        return {FsKind::ExFat, FsKind::Fat, FsKind::Fat16};
+    return {FsKind::ExFat};
+}
+
+int scaledCount(int count)
+{
+    return kernelDrivers() ? std::min(count, 200) : count;
 }
 
 QString findTool(const QString &name)
@@ -102,17 +130,81 @@ pid_t findDaemon(const QString &dir)
     return 0;
 }
 
+bool isFat(FsKind kind)
+{
+    return kind == FsKind::Fat || kind == FsKind::Fat16;
+}
+
+// The name of a file system in KORVALO_TEST_FILESYSTEMS, and the kernel's driver for it.
+const char *shortName(FsKind kind)
+{
+    switch (kind) {
+    case FsKind::ExFat:
+        return "exfat";
+    case FsKind::Ntfs:
+        return "ntfs";
+    case FsKind::Fat:
+        return "fat32";
+    case FsKind::Fat16:
+        return "fat16";
+    }
+    return "?";
+}
+
+const char *kernelDriver(FsKind kind)
+{
+    return kind == FsKind::ExFat ? "exfat" : kind == FsKind::Ntfs ? "ntfs3" : "vfat";
+}
+
+// The options a desktop (udisks) mounts a stick with.
+QString desktopOptions(FsKind kind, bool readOnly)
+{
+    QString options;
+    if (kind == FsKind::ExFat)
+        options = "uid=0,gid=0,iocharset=utf8,errors=remount-ro";
+    else if (isFat(kind))
+        options = "uid=0,gid=0,shortname=mixed,utf8=1,showexec,flush";
+    else
+        options = "uid=0,gid=0";
+    return options + (readOnly ? ",ro" : ",rw");
+}
+
 QStringList toolsFor(FsKind kind)
 {
+    if (kernelDrivers()) {
+        switch (kind) {
+        case FsKind::ExFat:
+            return {"mkfs.exfat", "fsck.exfat", "losetup", "mount", "umount"};
+        case FsKind::Ntfs:
+            return {"mkntfs", "ntfsfix", "losetup", "mount", "umount"};
+        case FsKind::Fat:
+        case FsKind::Fat16:
+            return {"mkfs.vfat", "fsck.vfat", "losetup", "mount", "umount"};
+        }
+    }
     switch (kind) {
     case FsKind::ExFat:
         return {"mkfs.exfat", "fsck.exfat", "losetup", "mount.exfat-fuse", "umount"};
     case FsKind::Ntfs:
         return {"mkntfs", "ntfsfix", "ntfs-3g", "umount"};
     case FsKind::Fat:
+    case FsKind::Fat16:
         return {"mkfs.vfat", "fsck.vfat", "fusefat", "fusermount", "umount"};
     }
     return {};
+}
+
+// True when the running kernel has the file system (built in or loaded).
+bool kernelHas(const char *type)
+{
+    QFile f("/proc/filesystems");
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.trimmed().split('\t').last() == type)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -143,16 +235,24 @@ bool waitEnded(pid_t pid, int timeoutMs)
 
 QString unavailableReason(FsKind kind)
 {
+    const QByteArray only = qgetenv("KORVALO_TEST_FILESYSTEMS");
+    if (!only.isEmpty() && !only.split(',').contains(shortName(kind)))
+        return "not in this run (KORVALO_TEST_FILESYSTEMS=" + QString::fromLatin1(only) + ")";
     if (::geteuid() != 0)
         return "not root: loop devices and FUSE mounts need root";
-    const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        return QStringLiteral("no usable /dev/fuse (%1)").arg(std::strerror(errno));
-    ::close(fd);
+    if (kernelDrivers()) {
+        if (!kernelHas(kernelDriver(kind)))
+            return QStringLiteral("the kernel has no %1 driver").arg(kernelDriver(kind));
+    } else {
+        const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+        if (fd < 0)
+            return QStringLiteral("no usable /dev/fuse (%1)").arg(std::strerror(errno));
+        ::close(fd);
+    }
     for (const QString &tool : toolsFor(kind))
         if (findTool(tool).isEmpty())
             return tool + " is not installed";
-    if (kind == FsKind::ExFat) {
+    if (kind == FsKind::ExFat || kernelDrivers()) {
         const ToolResult loop = runTool("losetup", {"-f"});
         if (!loop.ok)
             return "no free loop device: " + loop.output;
@@ -193,8 +293,10 @@ QString MountedImage::create()
         r = runTool("mkntfs", {"-F", "-Q", "-L", "KORVALO", m_image});
         break;
     case FsKind::Fat:
+    case FsKind::Fat16:
         // No volume label: fusefat shows a label as an empty file in the root folder.
-        r = runTool("mkfs.vfat", {"-F", "32", "-s", "1", m_image});
+        r = runTool("mkfs.vfat", {"-F", m_kind == FsKind::Fat ? "32" : "16", "-s",
+                                  m_kind == FsKind::Fat ? "1" : "4", m_image});
         break;
     }
     return r.ok ? QString() : r.output;
@@ -203,6 +305,20 @@ QString MountedImage::create()
 QString MountedImage::mount(bool readOnly)
 {
     ToolResult r;
+    if (kernelDrivers()) {
+        if (m_loop.isEmpty()) {
+            const ToolResult loop = runTool("losetup", {"-f", "--show", m_image});
+            if (!loop.ok)
+                return loop.output;
+            m_loop = loop.output.section('\n', -1);
+        }
+        r = runTool("mount", {"-t", kernelDriver(m_kind), "-o", desktopOptions(m_kind, readOnly),
+                              m_loop, m_dir},
+                    60000);
+        if (!r.ok)
+            return r.output;
+        return isMounted(m_dir) ? QString() : "the mount did not appear: " + r.output;
+    }
     switch (m_kind) {
     case FsKind::ExFat: {
         if (m_loop.isEmpty()) {
@@ -223,6 +339,7 @@ QString MountedImage::mount(bool readOnly)
                     {"-o", readOnly ? "ro" : "rw", m_loop.isEmpty() ? m_image : m_loop, m_dir});
         break;
     case FsKind::Fat:
+    case FsKind::Fat16:
         // fusefat was seen to spin on very long names: keep to ordinary names, and the timeout.
         r = runTool("fusefat", {"-o", readOnly ? "ro" : "rw+", m_image, m_dir}, 10000);
         break;
@@ -240,7 +357,7 @@ QString MountedImage::unmount(bool lazy)
     QString error;
     if (isMounted(m_dir)) {
         const auto attempt = [&] {
-            return m_kind == FsKind::Fat
+            return isFat(m_kind) && !kernelDrivers()
                        ? runTool("fusermount",
                                  lazy ? QStringList{"-u", "-z", m_dir} : QStringList{"-u", m_dir},
                                  10000)
@@ -277,7 +394,7 @@ QString MountedImage::moveTo(const QString &mountDir)
 {
     if (isMounted(m_dir))
         return "still mounted at " + m_dir;
-    if (m_kind == FsKind::ExFat || m_kind == FsKind::Ntfs) {
+    if (m_kind == FsKind::ExFat || m_kind == FsKind::Ntfs || kernelDrivers()) {
         // Attached before the old one is let go, so that the number differs. The image keeps its
         // name: it is the stick's identity, which a stick keeps wherever it is plugged in.
         const ToolResult loop = runTool("losetup", {"-f", "--show", m_image});
@@ -310,10 +427,11 @@ QString MountedImage::unmountAndCheck()
         r = runTool("fsck.exfat", {"-n", source()});
         break;
     case FsKind::Ntfs:
-        r = runTool("ntfsfix", {"-n", m_image});
+        r = runTool("ntfsfix", {"-n", source()});
         break;
     case FsKind::Fat:
-        r = runTool("fsck.vfat", {"-n", m_image});
+    case FsKind::Fat16:
+        r = runTool("fsck.vfat", {"-n", source()});
         break;
     }
     if (!r.ok)

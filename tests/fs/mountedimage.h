@@ -1,9 +1,12 @@
 #pragma once
 
-// Real file systems mounted the way a USB stick or SD card is on Linux without the kernel's own
-// drivers: exFAT with exfat-fuse on a loop device, NTFS with ntfs-3g, FAT32 with fusefat. Each
-// image lives in a temporary folder; every external tool runs with a timeout, so a hung driver
-// fails a test instead of hanging the suite.
+// Real file systems mounted the way a USB stick or SD card is on Linux. Two sets of drivers:
+// FUSE (exFAT with exfat-fuse on a loop device, NTFS with ntfs-3g, FAT with fusefat), and, with
+// KORVALO_TEST_DRIVERS=kernel, the kernel's own exfat, ntfs3 and vfat on loop devices with the
+// options a desktop mounts a stick with (scripts/test-kernel-drivers.sh boots a kernel that has
+// them). KORVALO_TEST_FILESYSTEMS (a comma list of exfat, ntfs, fat32, fat16) limits a run to
+// some file systems. Each image lives in a temporary folder; every external tool runs with a
+// timeout, so a hung driver fails a test instead of hanging the suite.
 
 #include <QProcessEnvironment>
 #include <QString>
@@ -23,11 +26,22 @@ enum class FsKind
 {
     ExFat, // exfat-fuse on a loop device
     Ntfs,  // ntfs-3g on the image
-    Fat    // fusefat on the image (a driver the passes refuse)
+    Fat,   // FAT32: fusefat on the image (a driver the passes refuse), or the kernel's vfat
+    Fat16  // FAT16, the same drivers
 };
 Q_DECLARE_METATYPE(FsKind)
 
 const char *kindName(FsKind kind);
+
+// True when the tests mount with the kernel's drivers (KORVALO_TEST_DRIVERS=kernel).
+bool kernelDrivers();
+// The file systems a pass runs on with the drivers in use, and those of them that keep a folder's
+// stored order (FAT and exFAT; fusefat is refused, so under FUSE only exFAT).
+QList<FsKind> passKinds();
+QList<FsKind> orderKinds();
+// A file count for a test, fewer under emulation: the kernel's drivers are tested in a virtual
+// machine without hardware help, where file operations are many times slower.
+int scaledCount(int count);
 
 struct ToolResult
 {
@@ -61,9 +75,10 @@ public:
     std::filesystem::path root() const;
     QString dir() const { return m_dir; }
     const QString &image() const { return m_image; }
-    // What the driver reads: the loop device for exfat-fuse, else the image itself.
+    // What the driver reads: the loop device for exfat-fuse and the kernel's drivers, else the
+    // image itself.
     QString source() const { return m_loop.isEmpty() ? m_image : m_loop; }
-    // The FUSE daemon serving the mount, 0 when not mounted.
+    // The FUSE daemon serving the mount, 0 when not mounted or mounted by the kernel's driver.
     pid_t daemon() const { return m_daemon.load(); }
 
     // Each returns an error text, empty on success.

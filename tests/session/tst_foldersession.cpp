@@ -817,7 +817,8 @@ void TestFolderSession::stopWhileStoringInOrder_data()
 
     const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
     const int finish = int(RecoveryChoice::Finish), undo = int(RecoveryChoice::Undo);
-    // The check is asked after each of the six renames, before the first move and after each.
+    // The check is asked after each of the six renames, before the first move and after each
+    // (the six songs, then the picture).
     const QStringList shuffleAgain{"已停止", "存放顺序", "Ctrl-C", "korvalo-cli shuffle",
                                    "--replace"};
     const QStringList removeAgain{"已停止", "存放顺序", "关闭了窗口", "“已经使用过本软件”",
@@ -829,10 +830,10 @@ void TestFolderSession::stopWhileStoringInOrder_data()
         << "shuffled" << removal << -1 << true << 6 + 1 << Outcome::Stopped << removeAgain << false
         << NextPass(shuffle);
     QTest::newRow("shuffle, stopped as the last file is out")
-        << "plain" << shuffle << -1 << false << 6 + 1 + 6 << Outcome::Done << QStringList() << false
+        << "plain" << shuffle << -1 << false << 6 + 1 + 7 << Outcome::Done << QStringList() << false
         << NextPass(removal);
     QTest::newRow("shuffle, stopped while the files come back")
-        << "plain" << shuffle << -1 << false << 6 + 1 + 6 + 2 << Outcome::Done << QStringList()
+        << "plain" << shuffle << -1 << false << 6 + 1 + 7 + 2 << Outcome::Done << QStringList()
         << false << NextPass(removal);
     // What the texts tell to do to have the order arranged after a removal.
     QTest::newRow("a removal with no prefix to take off stores the files in order")
