@@ -221,6 +221,16 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam)
             logState("drives");
         }
         return TRUE;
+    case WM_QUERYENDSESSION:
+        // Korvalo never holds up a logout or shutdown; the end itself stops a running plan.
+        return TRUE;
+    case WM_ENDSESSION:
+        // The session ends once this returns: a running plan stops first, unasked, after the file
+        // in hand (while the files are stored in order, with every file back), and the record
+        // tells the next start what happened.
+        if (wParam)
+            m_controller->sessionEnds(true);
+        return 0;
     case WM_CLOSE:
         if (m_controller->closeAsked())
             ::DestroyWindow(m_window);
