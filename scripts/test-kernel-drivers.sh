@@ -35,7 +35,7 @@ command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is not inst
 [ -x /bin/busybox ] && /bin/busybox --list | grep -qx cpio || skip "busybox-static is not installed"
 [ "$(id -u)" -eq 0 ] || skip "not root: the guest's loop devices need the host's files readable"
 tests=()
-for t in tst_mounted tst_mountedkill tst_mountedorder tst_mountedrecovery tst_mountedguard; do
+for t in ${KORVALO_KERNEL_TESTS:-tst_mounted tst_mountedkill tst_mountedorder tst_mountedrecovery tst_mountedguard}; do
   [ -x "$build_dir/tests/fs/$t" ] && tests+=("$t")
 done
 mkdir -p "$cache" "$out_dir" || skip "cannot make $cache"
@@ -134,6 +134,8 @@ make_initrd() {
   root=$(mktemp -d)
   mkdir -p "$root/bin" "$root/proc" "$root/sys" "$root/dev" "$root/newroot" "$root/mods"
   cp /bin/busybox "$root/bin/busybox"
+  # The project's folders that lie under the host's /tmp, which the guest's own /tmp would hide.
+  printf '%s\n' "$PWD" "$build_dir" | grep '^/tmp/' >"$root/binds" || true
   : >"$root/mods/order"
   while read -r m; do
     local name=${m##*/}
@@ -150,7 +152,16 @@ mount -t devtmpfs dev /dev
 for m in $(cat /mods/order); do insmod /mods/$m.ko 2>/dev/null; done
 o=trans=virtio,version=9p2000.L,cache=none,msize=262144
 if mount -t 9p -o $o,ro hostroot /newroot; then
+  # Kept aside before the guest's /tmp covers them, and put back in their places on it.
+  n=0
+  for d in $(cat /binds); do
+    n=$((n + 1)); mkdir -p /keep/$n; mount -o bind "/newroot$d" /keep/$n
+  done
   mount -t tmpfs -o size=1500m tmp /newroot/tmp
+  n=0
+  for d in $(cat /binds); do
+    n=$((n + 1)); mkdir -p "/newroot$d"; mount -o move /keep/$n "/newroot$d"
+  done
   mount -t tmpfs run /newroot/run
   mount -t proc proc /newroot/proc
   mount -t sysfs sys /newroot/sys

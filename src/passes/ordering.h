@@ -90,7 +90,7 @@ struct OrderingOutcome
     // Every file moved out and back, but read back from the folder the songs are not stored in
     // the list's order (the file system did not write them where it was expected to).
     bool inexact = false;
-    int moves = 0;                     // moves made
+    int moves = 0; // moves made
 };
 
 struct OrderingJob
@@ -105,12 +105,13 @@ struct OrderingJob
 
 // Moves the listed files, then the folder's other entries, into a new folder inside `folder` and
 // back (the files in the given order, then the others as they were stored), each move a
-// no-replace rename. Arranged only when the folder, read afterwards, stores them so. When the folder cannot be made, nothing is moved. When a move out fails,
-// or the progress sink says stop before the last file is out, the files moved out so far are
-// moved back before it returns, without asking the sink again; a file that cannot be moved back
-// stays in the inner folder, whose path the outcome gives (the journal then holds an unfinished
-// pass, and opening the folder moves it back). The inner folder is removed at the end. A stop
-// once every file is out changes nothing: they all go back, in the list's order.
+// no-replace rename. Arranged only when the folder, read afterwards, stores them so. When the
+// folder cannot be made, nothing is moved. When a move out fails, or the progress sink says stop
+// before the last file is out, the files moved out so far are moved back before it returns, without
+// asking the sink again; a file that cannot be moved back stays in the inner folder, whose path the
+// outcome gives (the journal then holds an unfinished pass, and opening the folder moves it back).
+// The inner folder is removed at the end. A stop once every file is out changes nothing: they all
+// go back, in the list's order.
 OrderingOutcome arrangeStoredOrder(const OrderingJob &job);
 
 // True when the listed files among the folder's entries are known to be stored in the order of

@@ -62,7 +62,7 @@ std::optional<T> withinLimit(std::chrono::milliseconds limit, Work work)
 // What one look-up of a folder found.
 struct FolderLook
 {
-    bool found = false; // the folder is there, and it is the record's
+    bool found = false;  // the folder is there, and it is the record's
     bool locked = false; // another Korvalo holds its volume
 };
 
@@ -105,10 +105,9 @@ public:
             const MountEntry entry = m_table[i];
             const auto volumeOf = [entry](bool identify) {
                 const auto identifier = [](const MountEntry &e) { return identifyVolume(e); };
-                const MountInfo info =
-                    mountFromTable(entry.mountPoint, entry.device, {entry},
-                                   identify ? identifier
-                                            : std::function<VolumeId(const MountEntry &)>());
+                const MountInfo info = mountFromTable(
+                    entry.mountPoint, entry.device, {entry},
+                    identify ? identifier : std::function<VolumeId(const MountEntry &)>());
                 return journalKey(info).volume;
             };
             // The mount table alone names most volumes; the source is read for the rest. A table
@@ -119,7 +118,8 @@ public:
                     return journalKeyOf(entry.mountPoint).value_or(JournalKey{}).volume;
                 });
             else if (needsSource(entry))
-                name = withinLimit<std::string>(kLookUpLimit, [volumeOf] { return volumeOf(true); });
+                name =
+                    withinLimit<std::string>(kLookUpLimit, [volumeOf] { return volumeOf(true); });
             if (!name) {
                 m_stuck[i] = true;
                 return std::nullopt;

@@ -10,8 +10,8 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <thread>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace korvalo::session {

@@ -903,9 +903,14 @@ void TestCli::stuckMountIsNotWaitedFor()
         pid_t pid;
         ~Resume() { ::kill(pid, SIGCONT); }
     } resume{daemon};
+    // A sanitizer build's leak check stops every thread at the end, and cannot stop the look-up
+    // left waiting on the stuck mount: it is left out of this one run.
+    const QString asan = qEnvironmentVariable("ASAN_OPTIONS");
+    const QStringList noLeakCheck{"ASAN_OPTIONS=" + asan + (asan.isEmpty() ? "" : ":") +
+                                  "detect_leaks=0"};
     QElapsedTimer timer;
     timer.start();
-    const CliRun look = cli({"status"}, fs::path());
+    const CliRun look = cli({"status"}, fs::path(), noLeakCheck);
     const qint64 took = timer.elapsed();
     qInfo("status with a stopped FUSE daemon: %lld ms", static_cast<long long>(took));
     QVERIFY2(took < 2 * korvalo::session::kLookUpLimit.count() + 2000, qPrintable(look.out));

@@ -312,9 +312,10 @@ QString MountedImage::mount(bool readOnly)
                 return loop.output;
             m_loop = loop.output.section('\n', -1);
         }
-        r = runTool("mount", {"-t", kernelDriver(m_kind), "-o", desktopOptions(m_kind, readOnly),
-                              m_loop, m_dir},
-                    60000);
+        r = runTool(
+            "mount",
+            {"-t", kernelDriver(m_kind), "-o", desktopOptions(m_kind, readOnly), m_loop, m_dir},
+            60000);
         if (!r.ok)
             return r.output;
         return isMounted(m_dir) ? QString() : "the mount did not appear: " + r.output;

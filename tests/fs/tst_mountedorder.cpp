@@ -315,7 +315,8 @@ void TestMountedOrder::killedWhileFilesAreOut_data()
     for (const FsKind kind : orderKinds()) {
         const char *k = kindName(kind);
         QTest::addRow("%s: shuffle, moving out", k) << kind << true << 5 << false;
-        QTest::addRow("%s: shuffle, moving the other entries out", k) << kind << true << 13 << false;
+        QTest::addRow("%s: shuffle, moving the other entries out", k)
+            << kind << true << 13 << false;
         QTest::addRow("%s: removal, moving back", k) << kind << false << 18 << false;
         QTest::addRow("%s: shuffle, moving back, the inner folder opened", k)
             << kind << true << 17 << true;
@@ -450,7 +451,8 @@ void TestMountedOrder::stickPulledWhileFilesAreOut_data()
         QTest::addRow("%s: moving out", k) << kind << 12 + 4 << 0;
         QTest::addRow("%s: moving back", k) << kind << 12 + 12 + 1 + 3 << 0;
         // Stopped with four files out; the stick is gone after the first of them came back.
-        QTest::addRow("%s: Ctrl-C, then pulled while moving back", k) << kind << 12 + 4 + 1 << 12 + 4;
+        QTest::addRow("%s: Ctrl-C, then pulled while moving back", k)
+            << kind << 12 + 4 + 1 << 12 + 4;
     }
 }
 

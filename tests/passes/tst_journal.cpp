@@ -916,7 +916,8 @@ void TestJournal::digitNames_data()
         << Names{"2019 Live.mp3",    "1999 - Prince.mp3", "0001_Intro.flac",
                  "2019【Live】.mp3", "1234.mp3",          "4321Song.mp3",
                  "5555歌曲.mp3",     "12345.mp3",         "Song.mp3"}
-        << QStringList() << Names{"4321Song.mp3", "5555歌曲.mp3", "12345.mp3"}
+        << QStringList()
+        << Names{"4321Song.mp3", "5555歌曲.mp3", "12345.mp3"}
         // "1234.mp3" is neither: a removal never takes its digits (the name would be hidden).
         << Names{"2019 Live.mp3", "1999 - Prince.mp3", "0001_Intro.flac", "2019【Live】.mp3"};
     QTest::newRow("unknown folder: a leading 0 is never Korvalo's")

@@ -140,12 +140,12 @@ void TestTexts::glossaryHolds()
     stopped.order = StoredOrder::Stopped;
 
     std::vector<std::string> all = {texts::recoveryConflicts(names(12), Front::Window)};
-    all.insert(all.end(), {texts::emptyList(), texts::cancelled(), texts::statusPrefixed(3, 1),
-                           texts::dryRunHeading(PassKind::Shuffle), texts::statusOtherDigits(2),
-                           texts::dryRunSummary(PassKind::Removal, 3, 2),
-                           texts::statusUnknownFolder(4), texts::orderingProgressLabel(),
-                           texts::movingBackProgressLabel(), texts::windowHelp(),
-                           texts::outputNotWritten()});
+    all.insert(all.end(),
+               {texts::emptyList(), texts::cancelled(), texts::statusPrefixed(3, 1),
+                texts::dryRunHeading(PassKind::Shuffle), texts::statusOtherDigits(2),
+                texts::dryRunSummary(PassKind::Removal, 3, 2), texts::statusUnknownFolder(4),
+                texts::orderingProgressLabel(), texts::movingBackProgressLabel(),
+                texts::windowHelp(), texts::outputNotWritten()});
     for (const PassKind kind :
          {PassKind::Shuffle, PassKind::Removal, PassKind::Restore, PassKind::Order})
         all.insert(all.end(), {texts::completed(kind, 3), texts::passName(kind)});
@@ -166,9 +166,8 @@ void TestTexts::glossaryHolds()
              texts::recoveryFailed(broken, kFolder, f), texts::keptDigits(2, f),
              texts::recoveryPending(kFolder, f), texts::folderGoneAway(Cause::DeviceGone, f),
              texts::folderGoneAway(Cause::FolderGone, f),
-             texts::passEndNotRecorded(PassKind::Shuffle, 5, {JournalError::Kind::Write, ENOSPC,
-                                                              kRecord},
-                                       kFolder, f)});
+             texts::passEndNotRecorded(PassKind::Shuffle, 5,
+                                       {JournalError::Kind::Write, ENOSPC, kRecord}, kFolder, f)});
     }
     for (const std::string &text : all)
         checkGlossary(text);
