@@ -133,7 +133,7 @@ ctrl_c_checks() {
   # A second shuffle asks on a console whether to put a second number in front.
   status=0
   out=$("${typer[@]}" "请选择" "$wine" "$cli_exe" shuffle 'R:\再来' </dev/null) || status=$?
-  check "a second shuffle on a console asks first" grep -qF "请选择 [y/n]" <<<"$out"
+  check "a second shuffle on a console asks first" grep -qF "请选择 [r/y/n]" <<<"$out"
   check_equal "Ctrl-C while the question waits ends the program with 130" 130 "$status"
   check_equal "and renames nothing" 2 "$(prefixed_count "$asked")"
 
