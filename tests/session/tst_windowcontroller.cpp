@@ -11,6 +11,7 @@
 #include "session/windowcontroller.h"
 #include "support/renamegate.h"
 #include "support/scriptedasker.h"
+#include "support/songnames.h"
 #include "support/testdir.h"
 
 #include <QRegularExpression>
@@ -37,46 +38,6 @@ using korvalo::session::WindowController;
 namespace {
 
 constexpr int kPassTimeout = 30000;
-
-QStringList sorted(QStringList names)
-{
-    names.sort();
-    return names;
-}
-
-QStringList songsIn(const fs::path &folder)
-{
-    QStringList out;
-    for (const auto &e : fs::directory_iterator(folder)) {
-        const QString name = QString::fromStdString(e.path().filename().native());
-        if (name.endsWith(".mp3", Qt::CaseInsensitive) || name.endsWith(".flac"))
-            out << name;
-    }
-    return sorted(out);
-}
-
-// Empty when the names are the patterns ("#" stands for one order prefix), else what differs.
-QString unmatchedNames(const QStringList &names, const QStringList &patterns)
-{
-    std::vector<QRegularExpression> left;
-    for (const QString &p : patterns) {
-        QStringList parts = p.split('#');
-        for (QString &part : parts)
-            part = QRegularExpression::escape(part);
-        left.emplace_back(QRegularExpression::anchoredPattern(parts.join("[1-9][0-9]{3}")));
-    }
-    for (const QString &name : names) {
-        const auto hit = std::find_if(left.begin(), left.end(), [&](const QRegularExpression &re) {
-            return re.match(name).hasMatch();
-        });
-        if (hit == left.end())
-            break;
-        left.erase(hit);
-    }
-    return left.empty() && names.size() == patterns.size()
-               ? QString()
-               : QStringLiteral("names %1, patterns %2").arg(names.join('|'), patterns.join('|'));
-}
 
 // What a window shows, as the controller has it drawn; its boxes recorded and answered by
 // `answer`.

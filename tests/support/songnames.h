@@ -1,0 +1,51 @@
+#pragma once
+
+// The music files' names as the window tests compare them: sorted, and matched against patterns
+// in which "#" stands for one order prefix.
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+inline QStringList sorted(QStringList names)
+{
+    names.sort();
+    return names;
+}
+
+inline QStringList songsIn(const std::filesystem::path &folder)
+{
+    QStringList out;
+    for (const auto &e : std::filesystem::directory_iterator(folder)) {
+        const QString name = QString::fromStdString(e.path().filename().native());
+        if (name.endsWith(".mp3", Qt::CaseInsensitive) || name.endsWith(".flac"))
+            out << name;
+    }
+    return sorted(out);
+}
+
+// Empty when the names are the patterns ("#" stands for one order prefix), else what differs.
+inline QString unmatchedNames(const QStringList &names, const QStringList &patterns)
+{
+    std::vector<QRegularExpression> left;
+    for (const QString &p : patterns) {
+        QStringList parts = p.split('#');
+        for (QString &part : parts)
+            part = QRegularExpression::escape(part);
+        left.emplace_back(QRegularExpression::anchoredPattern(parts.join("[1-9][0-9]{3}")));
+    }
+    for (const QString &name : names) {
+        const auto hit = std::find_if(left.begin(), left.end(), [&](const QRegularExpression &re) {
+            return re.match(name).hasMatch();
+        });
+        if (hit == left.end())
+            break;
+        left.erase(hit);
+    }
+    return left.empty() && names.size() == patterns.size()
+               ? QString()
+               : QStringLiteral("names %1, patterns %2").arg(names.join('|'), patterns.join('|'));
+}
