@@ -6,7 +6,7 @@
 
 #include "benchutil.h"
 
-#include "passes/journal.h"
+#include "journal/journal.h"
 #include "passes/recovery.h"
 
 #include <cstdio>

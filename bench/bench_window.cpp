@@ -27,7 +27,7 @@
 #include "benchwindow.h"
 #include "renameloop.h"
 
-#include "passes/statefolder.h"
+#include "journal/statefolder.h"
 #include "window/dirlist.h"
 #include "window/filelist.h"
 #include "window/form1.h"

@@ -2,7 +2,7 @@
 #include "benchutil.h"
 
 #include "browse/musicfilelist.h"
-#include "passes/journal.h"
+#include "journal/journal.h"
 #include "passes/passes.h"
 
 #include <algorithm>

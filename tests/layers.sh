@@ -6,8 +6,17 @@
 # folder.
 src=${1:?the src folder}
 status=0
-if grep -nE '#include <(Q[A-Za-z]*|iostream)>' -r "$src/browse" "$src/passes" "$src/session"; then
+if grep -nE '#include <(Q[A-Za-z]*|iostream)>' -r "$src/browse" "$src/journal" "$src/passes" "$src/session"; then
   echo "The core and the session include no toolkit and no iostream." >&2
+  status=1
+fi
+# Inside the core, browse/ builds on nothing else and journal/ on browse/ alone.
+if grep -nE '#include "' -r "$src/browse" | grep -v '#include "browse/'; then
+  echo "browse/ includes nothing of the layers above it." >&2
+  status=1
+fi
+if grep -nE '#include "' -r "$src/journal" | grep -vE '#include "(browse|journal)/'; then
+  echo "journal/ builds on browse/ alone: the passes record in the journal, not the other way." >&2
   status=1
 fi
 # Any byte outside ASCII: a Chinese text written in the front end.
@@ -18,7 +27,7 @@ fi
 # A path built from a std::string reads it in the system's code page on Windows, where Korvalo's
 # strings are UTF-8: every such path is made by pathFromUtf8() (browse/utf8path.h).
 if grep -nE '(fs|filesystem)::path\((std::string\b|[A-Za-z_.>-]*(pathInVolume|\.root|\.mountPoint)\b)|emplace_back\([a-z]+\.mountPoint\)' \
-  -r "$src/browse" "$src/passes" "$src/session" "$src/cli" "$src/window" "$src/win32" |
+  -r "$src/browse" "$src/journal" "$src/passes" "$src/session" "$src/cli" "$src/window" "$src/win32" |
   grep -vE '/utf8path\.cpp:|_posix\.cpp:'; then
   echo "A path from a UTF-8 string is made by pathFromUtf8(), never by std::filesystem::path." >&2
   status=1

@@ -1,9 +1,9 @@
 #include "passes/folderrecovery.h"
 
 #include "browse/musicfilelist.h"
+#include "journal/passlock.h"
 #include "passes/ordering.h"
 #include "passes/passes.h"
-#include "passes/passlock.h"
 #include "passes/rename.h"
 #include "passes/volumeclaim.h"
 

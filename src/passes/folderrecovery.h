@@ -4,9 +4,9 @@
 // user's choice about it under the volume's pass lock.
 
 #include "browse/mountinfo.h"
-#include "passes/journalkey.h"
+#include "journal/journalkey.h"
+#include "journal/passlock.h"
 #include "passes/ordering.h"
-#include "passes/passlock.h"
 #include "passes/progresssink.h"
 #include "passes/recovery.h"
 #include "passes/rename.h"

@@ -19,7 +19,7 @@
 // back at once, every one of them, whatever is asked meanwhile. The names are right either way.
 
 #include "browse/mountinfo.h"
-#include "passes/journal.h"
+#include "journal/journal.h"
 #include "passes/progresssink.h"
 #include "passes/rename.h"
 

@@ -1,10 +1,10 @@
 #include "passes/passes.h"
 #include "browse/asciichars.h"
 #include "browse/mountinfo.h"
-#include "passes/journalkey.h"
+#include "journal/journalkey.h"
+#include "journal/passlock.h"
 #include "passes/mediumcheck.h"
 #include "passes/ordering.h"
-#include "passes/passlock.h"
 #include "passes/recovery.h"
 #include "passes/volumeclaim.h"
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "browse/musicfilelist.h"
-#include "passes/journal.h"
+#include "journal/journal.h"
+#include "journal/passlock.h"
 #include "passes/ordering.h"
-#include "passes/passlock.h"
 #include "passes/progresssink.h"
 #include "passes/randomsource.h"
 #include "passes/rename.h"

@@ -1,6 +1,6 @@
 #include "passes/recovery.h"
 #include "browse/asciichars.h"
-#include "passes/journalfold.h"
+#include "journal/journalfold.h"
 
 #include <algorithm>
 #include <unordered_set>

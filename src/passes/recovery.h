@@ -5,8 +5,8 @@
 // functions at the end, which rename through a function the caller gives.
 
 #include "browse/asciichars.h"
-#include "passes/filestates.h"
-#include "passes/journal.h"
+#include "journal/filestates.h"
+#include "journal/journal.h"
 
 #include <functional>
 #include <span>

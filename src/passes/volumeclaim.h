@@ -5,7 +5,7 @@
 // folders when it renames.
 
 #include "browse/mountinfo.h"
-#include "passes/passlock.h"
+#include "journal/passlock.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -2,10 +2,10 @@
 
 #include "browse/asciichars.h"
 #include "browse/mountinfo.h"
-#include "passes/journalkey.h"
+#include "journal/journalkey.h"
+#include "journal/passlock.h"
 #include "passes/mediumcheck.h"
 #include "passes/ordering.h"
-#include "passes/passlock.h"
 #include "passes/randomsource.h"
 #include "passes/volumeclaim.h"
 

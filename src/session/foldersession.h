@@ -8,8 +8,8 @@
 
 #include "browse/listerror.h"
 #include "browse/musicfilelist.h"
+#include "journal/journal.h"
 #include "passes/folderrecovery.h"
-#include "passes/journal.h"
 #include "passes/passes.h"
 #include "passes/recovery.h"
 #include "passes/volumeclaim.h"

@@ -26,7 +26,7 @@
 
 #include "browse/oserror.h"
 #include "browse/utf8path.h"
-#include "passes/journalfile.h"
+#include "journal/journalfile.h"
 #include "session/platformtext.h"
 #include "session/unfinishedpass.h"
 

@@ -8,8 +8,8 @@
 // line break. The glossary heads texts.cpp.
 
 #include "browse/listerror.h"
+#include "journal/journal.h"
 #include "passes/folderrecovery.h"
-#include "passes/journal.h"
 #include "passes/passes.h"
 #include "passes/recovery.h"
 #include "session/question.h"

@@ -3,12 +3,12 @@
 #include "browse/mountinfo.h"
 #include "browse/utf8path.h"
 #include "browse/volumes.h"
-#include "passes/journalfile.h"
-#include "passes/journalformat.h"
-#include "passes/journalkey.h"
+#include "journal/journalfile.h"
+#include "journal/journalformat.h"
+#include "journal/journalkey.h"
 #include "session/texts.h"
 
-#include "passes/passlock.h"
+#include "journal/passlock.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,7 +3,7 @@
 // The unfinished passes the journal holds, in every folder it knows, and where each folder can be
 // reached now: for the window's word at start-up and for `korvalo-cli status` with no folder.
 
-#include "passes/statefolder.h"
+#include "journal/statefolder.h"
 #include "session/question.h"
 #include "session/unfinishedpass.h"
 

@@ -3,7 +3,7 @@
 // An unfinished pass the journal holds, and where its folder can be reached now: what
 // unfinished.h finds and the texts tell.
 
-#include "passes/passrecord.h"
+#include "journal/passrecord.h"
 
 #include <filesystem>
 

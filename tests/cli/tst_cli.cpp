@@ -7,11 +7,11 @@
 // command; a mount that does not answer is not waited for.
 
 #include "browse/mountinfo.h"
-#include "passes/journalformat.h"
-#include "passes/journalkey.h"
+#include "journal/journalformat.h"
+#include "journal/journalkey.h"
+#include "journal/passlock.h"
+#include "journal/statefolder.h"
 #include "passes/ordering.h"
-#include "passes/passlock.h"
-#include "passes/statefolder.h"
 #include "session/unfinished.h"
 #include "support/clirun.h"
 #include "support/hostileplace.h"

@@ -12,9 +12,9 @@
 #include "volumefiles.h"
 
 #include "browse/mountinfo.h"
+#include "journal/passlock.h"
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
-#include "passes/passlock.h"
 #include "session/windowview.h"
 #include "support/childprocess.h"
 #include "support/scriptedasker.h"

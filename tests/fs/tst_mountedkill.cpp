@@ -11,8 +11,8 @@
 #include "mountedimage.h"
 #include "volumefiles.h"
 
+#include "journal/journal.h"
 #include "passes/folderrecovery.h"
-#include "passes/journal.h"
 #include "passes/ordering.h"
 #include "passes/passes.h"
 #include "support/childprocess.h"

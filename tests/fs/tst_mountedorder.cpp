@@ -14,11 +14,11 @@
 #include "volumefiles.h"
 
 #include "browse/musicfilelist.h"
+#include "journal/journal.h"
+#include "journal/passlock.h"
 #include "passes/folderrecovery.h"
-#include "passes/journal.h"
 #include "passes/ordering.h"
 #include "passes/passes.h"
-#include "passes/passlock.h"
 #include "passes/randomsource.h"
 #include "support/childprocess.h"
 #include "support/clirun.h"

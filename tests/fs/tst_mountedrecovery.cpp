@@ -13,9 +13,9 @@
 
 #include "browse/mountinfo.h"
 #include "browse/musicfilelist.h"
+#include "journal/passlock.h"
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
-#include "passes/passlock.h"
 #include "support/childprocess.h"
 
 #include <QFile>

@@ -5,8 +5,8 @@
 // records the journal wrote (v1-*, v2-*), and the same without their checksums (unsealed-*),
 // which the target reads once as they are and once with every line sealed.
 
-#include "passes/journalformat.h"
-#include "passes/namecodec.h"
+#include "journal/journalformat.h"
+#include "journal/namecodec.h"
 
 #include <cstddef>
 #include <cstdint>

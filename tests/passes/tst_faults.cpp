@@ -5,9 +5,9 @@
 // the second is refused before it renames anything, and nothing is lost.
 
 #include "browse/musicfilelist.h"
+#include "journal/passlock.h"
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
-#include "passes/passlock.h"
 #include "standincalls.h"
 #include "support/childprocess.h"
 #include "support/testdir.h"

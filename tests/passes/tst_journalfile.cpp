@@ -2,7 +2,7 @@
 // that holds it (a link, a pipe, a folder, another user's file, a huge file), the reader and the
 // writers refuse it promptly with their own error number, and follow no link.
 
-#include "passes/journalfile.h"
+#include "journal/journalfile.h"
 #include "support/childprocess.h"
 #include "support/hostileplace.h"
 #include "support/testdir.h"

@@ -2,7 +2,7 @@
 // its environment, a lock folder or file that is not private refuses the pass instead of letting
 // it run unlocked, and a record's lock waits briefly, then reports it busy.
 
-#include "passes/passlock.h"
+#include "journal/passlock.h"
 #include "passes/volumeclaim.h"
 #include "support/childprocess.h"
 #include "support/hostileplace.h"

@@ -5,10 +5,10 @@
 // after a recovery, and a stop while they are.
 
 #include "browse/musicfilelist.h"
+#include "journal/passlock.h"
 #include "passes/folderrecovery.h"
 #include "passes/ordering.h"
 #include "passes/passes.h"
-#include "passes/passlock.h"
 #include "passes/standincalls.h"
 #include "support/childprocess.h"
 #include "support/testdir.h"

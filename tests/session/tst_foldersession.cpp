@@ -4,11 +4,11 @@
 // stored in order.
 
 #include "browse/mountinfo.h"
-#include "passes/journalformat.h"
-#include "passes/journalkey.h"
+#include "journal/journalformat.h"
+#include "journal/journalkey.h"
+#include "journal/passlock.h"
+#include "journal/statefolder.h"
 #include "passes/ordering.h"
-#include "passes/passlock.h"
-#include "passes/statefolder.h"
 #include "session/foldersession.h"
 #include "session/unfinished.h"
 #include "session/windowview.h"

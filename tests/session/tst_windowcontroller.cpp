@@ -3,8 +3,8 @@
 // tested for their wiring only.
 
 #include "browse/musicfilelist.h"
-#include "passes/journal.h"
-#include "passes/journalkey.h"
+#include "journal/journal.h"
+#include "journal/journalkey.h"
 #include "passes/ordering.h"
 #include "session/foldersession.h"
 #include "session/texts.h"

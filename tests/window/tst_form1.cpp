@@ -3,8 +3,8 @@
 // the window draws and stays usable, and its report applied to the buttons and the list. What the
 // session decides (which question, which refusal, the texts) is tested with the session.
 
-#include "passes/journal.h"
-#include "passes/journalkey.h"
+#include "journal/journal.h"
+#include "journal/journalkey.h"
 #include "passes/ordering.h"
 #include "session/foldersession.h"
 #include "session/texts.h"

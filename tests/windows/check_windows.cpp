@@ -6,13 +6,13 @@
 #include "browse/mountinfo.h"
 #include "browse/musicfilelist.h"
 #include "browse/oserror.h"
-#include "passes/journal.h"
-#include "passes/journalfile.h"
+#include "journal/journal.h"
+#include "journal/journalfile.h"
+#include "journal/passlock.h"
+#include "journal/statefolder.h"
 #include "passes/passes.h"
-#include "passes/passlock.h"
 #include "passes/recovery.h"
 #include "passes/rename.h"
-#include "passes/statefolder.h"
 
 #include <windows.h>
 

@@ -13,10 +13,10 @@
 // ends it is rewritten in one step with the pass folded in. So the journal never grows beyond one
 // pass and the names of one folder per folder, and the number of folders is bounded too.
 
-#include "passes/journalfile.h"
-#include "passes/passlock.h"
-#include "passes/passrecord.h"
-#include "passes/statefolder.h"
+#include "journal/journalfile.h"
+#include "journal/passlock.h"
+#include "journal/passrecord.h"
+#include "journal/statefolder.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "passes/journalfile.h"
+#include "journal/journalfile.h"
 
 #include <fcntl.h>
 #include <stdio.h>

@@ -2,8 +2,8 @@
 
 // Folding a pass into what is known of its folder: which names carry a prefix Korvalo wrote.
 
-#include "passes/filestates.h"
-#include "passes/passrecord.h"
+#include "journal/filestates.h"
+#include "journal/passrecord.h"
 
 #include <map>
 #include <span>

@@ -1,6 +1,6 @@
-#include "passes/passlock.h"
+#include "journal/passlock.h"
 
-#include "passes/statefolder.h"
+#include "journal/statefolder.h"
 
 #include <windows.h>
 

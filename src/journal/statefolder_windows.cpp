@@ -1,4 +1,4 @@
-#include "passes/statefolder.h"
+#include "journal/statefolder.h"
 
 #include <cstdlib>
 

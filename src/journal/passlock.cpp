@@ -1,7 +1,7 @@
-#include "passes/passlock.h"
+#include "journal/passlock.h"
 
 #include "browse/utf8path.h"
-#include "passes/journalfile.h"
+#include "journal/journalfile.h"
 
 #include <string>
 #include <utility>

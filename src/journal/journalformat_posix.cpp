@@ -1,4 +1,4 @@
-#include "passes/journalformat.h"
+#include "journal/journalformat.h"
 
 namespace korvalo::journalformat {
 

@@ -27,7 +27,7 @@
 // Records of the first version ("korvalo-journal 1") have no checksums and are still read; in
 // them, a line that cannot be read is taken as the cut-off tail when nothing follows it.
 
-#include "passes/passrecord.h"
+#include "journal/passrecord.h"
 
 #include <cstdint>
 #include <map>

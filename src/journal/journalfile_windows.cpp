@@ -1,6 +1,6 @@
 #define _CRT_RAND_S // rand_s()
 
-#include "passes/journalfile.h"
+#include "journal/journalfile.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "passes/filestates.h"
+#include "journal/filestates.h"
 
 #include <unordered_map>
 #include <unordered_set>

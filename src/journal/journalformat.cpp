@@ -1,7 +1,7 @@
-#include "passes/journalformat.h"
+#include "journal/journalformat.h"
 
 #include "browse/asciichars.h"
-#include "passes/namecodec.h"
+#include "journal/namecodec.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "browse/mountinfo.h"
-#include "passes/passrecord.h"
+#include "journal/passrecord.h"
 
 #include <filesystem>
 #include <optional>

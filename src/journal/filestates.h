@@ -1,6 +1,6 @@
 #pragma once
 
-#include "passes/passrecord.h"
+#include "journal/passrecord.h"
 
 #include <span>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "passes/journalkey.h"
+#include "journal/journalkey.h"
 
 namespace korvalo {
 

@@ -1,7 +1,7 @@
-#include "passes/journal.h"
+#include "journal/journal.h"
 
-#include "passes/journalfold.h"
-#include "passes/journalformat.h"
+#include "journal/journalfold.h"
+#include "journal/journalformat.h"
 
 #include <algorithm>
 #include <atomic>

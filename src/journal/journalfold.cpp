@@ -1,4 +1,4 @@
-#include "passes/journalfold.h"
+#include "journal/journalfold.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "passes/namecodec.h"
+#include "journal/namecodec.h"
 
 #include "browse/asciichars.h"
 
