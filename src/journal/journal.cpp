@@ -270,29 +270,45 @@ std::uint64_t Journal::lastReadGeneration() const
     return m_parsedGeneration;
 }
 
-JournalError Journal::load(const JournalKey &key, FolderRecord &out) const
+JournalError Journal::readRecord(const JournalKey &key, StoredRecord &out,
+                                 std::optional<std::span<const FileName>> settleAgainst) const
 {
-    out = FolderRecord();
-    Location where;
-    if (JournalError err = locate(key, where); !err.ok() || !where.exists)
+    out = StoredRecord();
+    if (JournalError err = locate(key, out.where); !err.ok() || !out.where.exists)
         return err;
     std::string text;
-    if (JournalError err = readBounded(where.path, text); !err.ok())
+    if (JournalError err = readBounded(out.where.path, text); !err.ok())
         return err;
-    const std::shared_ptr<const Parsed> parsed = parseRecord(std::move(text));
-    const Parsed &p = *parsed;
+    out.parsed = parseRecord(std::move(text));
+    const Parsed &p = *out.parsed;
     if (!p.valid)
-        return error(JournalError::Kind::Damaged, 0, where.path);
-    out.tornTail = p.torn;
-    out.known = true;
-    out.stick = p.stick;
+        return error(JournalError::Kind::Damaged, 0, out.where.path);
     out.prefixed = p.prefixed;
     if (p.pass && p.pass->end == PassEnd::Completed) {
         fold(*p.pass, statesAsRecorded(*p.pass), out.prefixed);
-        out.passToFold = true;
-    } else {
-        out.pending = p.pass;
+        out.completed = true;
+    } else if (p.pass && settleAgainst) {
+        fold(*p.pass, fileStates(*p.pass, *settleAgainst), out.prefixed);
+    } else if (p.pass) {
+        out.unfinished = true;
     }
+    return {};
+}
+
+JournalError Journal::load(const JournalKey &key, FolderRecord &out) const
+{
+    out = FolderRecord();
+    StoredRecord record;
+    if (JournalError err = readRecord(key, record); !err.ok() || !record.parsed)
+        return err;
+    const Parsed &p = *record.parsed;
+    out.tornTail = p.torn;
+    out.known = true;
+    out.stick = p.stick;
+    out.prefixed = std::move(record.prefixed);
+    out.passToFold = record.completed;
+    if (record.unfinished)
+        out.pending = p.pass;
     return {};
 }
 
@@ -369,35 +385,26 @@ JournalError Journal::beginPass(const JournalKey &key, const PassStart &start)
         }
     } release{m_recordLock, m_file};
 
-    Location where;
-    if (JournalError err = locate(key, where); !err.ok())
+    StoredRecord record;
+    if (JournalError err = readRecord(
+            key, record, start.settlePending ? std::optional(start.listed) : std::nullopt);
+        !err.ok())
         return err;
-    std::map<FileName, int> prefixed;
+    const Location &where = record.where;
+    std::map<FileName, int> prefixed = std::move(record.prefixed);
     std::string stick = key.stick;
     // A record that holds only what is known of the folder gets the pass appended. Any other is
     // written afresh first: a new one, one with a pass to fold in, one whose last line was cut
     // off (lines after it would not be read), one without the stick's identity, or one found
     // under the letter case typed.
     bool rewrite = !where.exists;
-    if (where.exists) {
-        std::string text;
-        if (JournalError err = readBounded(where.path, text); !err.ok())
-            return err;
-        const std::shared_ptr<const Parsed> parsed = parseRecord(std::move(text));
-        const Parsed &p = *parsed;
-        if (!p.valid)
-            return error(JournalError::Kind::Damaged, 0, where.path);
+    if (record.parsed) {
+        const Parsed &p = *record.parsed;
+        if (record.unfinished)
+            return error(JournalError::Kind::PassPending, 0, where.path);
         stick = stickToWrite(key, p);
         rewrite =
             p.torn || p.pass || p.version != 2 || p.stick != stick || where.path != where.writeTo;
-        prefixed = p.prefixed;
-        if (p.pass && p.pass->end == PassEnd::Completed) {
-            fold(*p.pass, statesAsRecorded(*p.pass), prefixed);
-        } else if (p.pass) {
-            if (!start.settlePending)
-                return error(JournalError::Kind::PassPending, 0, where.path);
-            fold(*p.pass, fileStates(*p.pass, start.listed), prefixed);
-        }
     } else {
         dropOldRecords(where.writeTo);
     }
@@ -537,24 +544,16 @@ JournalError Journal::rewrite(const JournalKey &key, std::span<const FileName> f
     } else if (JournalError err = lockRecord(key, lock); !err.ok()) {
         return err;
     }
-    Location where;
-    if (JournalError err = locate(key, where); !err.ok() || !where.exists)
+    StoredRecord record;
+    if (JournalError err =
+            readRecord(key, record, completedOnly ? std::nullopt : std::optional(folderNames));
+        !err.ok() || !record.parsed)
         return err;
-    std::string text;
-    if (JournalError err = readBounded(where.path, text); !err.ok())
-        return err;
-    Parsed p = parse(text);
-    if (!p.valid)
-        return error(JournalError::Kind::Damaged, 0, where.path);
-    const bool completed = p.pass && p.pass->end == PassEnd::Completed;
-    if (completedOnly && !completed)
+    if (completedOnly && !record.completed)
         return {};
-    if (p.pass) {
-        fold(*p.pass, completed ? statesAsRecorded(*p.pass) : fileStates(*p.pass, folderNames),
-             p.prefixed);
-    }
-    prune(p.prefixed, folderNames);
-    return writeRecord(where, knownLines(key, stickToWrite(key, p), p.prefixed),
+    prune(record.prefixed, folderNames);
+    return writeRecord(record.where,
+                       knownLines(key, stickToWrite(key, *record.parsed), record.prefixed),
                        RecordWrite::Rewrite);
 }
 

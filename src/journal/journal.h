@@ -145,7 +145,14 @@ public:
     // empty). For the user's "leave it as it is" answer, under the volume's lock.
     JournalError setAsideDamaged(const JournalKey &key, std::filesystem::path &keptAs);
 
+    // Which text the last record read was: equal numbers, from any journal, mean byte-for-byte
+    // the same text. 0 before anything was read.
+    std::uint64_t lastReadGeneration() const;
+
 private:
+    // The record store, which the pass protocol above is built on: where a folder's record is,
+    // reading it (readRecord()) and writing it (writeRecord()) under its lock (lockRecord()).
+
     // Where a folder's record is read from and written to: the same file, except for a record
     // found under the letter case the folder was typed in (JournalKey::typedPath), which moves to
     // the key's own file when it is next written.
@@ -162,8 +169,25 @@ private:
         AppendForPass // lines appended, lasting before the call returns, and left open for the pass
     };
 
-    JournalError rewrite(const JournalKey &key, std::span<const FileName> folderNames,
-                         bool completedOnly);
+    // A folder's record as readRecord() gives it.
+    struct StoredRecord
+    {
+        Location where;
+        // What the file says; null when there is no record (!where.exists).
+        std::shared_ptr<const journalformat::Parsed> parsed;
+        // What is known of the folder: which names carry Korvalo's prefixes, with the record's
+        // last pass folded in unless it is `unfinished`.
+        std::map<FileName, int> prefixed;
+        bool completed = false;  // the last pass completed
+        bool unfinished = false; // the last pass did not finish and was not settled
+    };
+    // Every read of a folder's record: locates it, reads it (no larger than the music folder's
+    // bound), parses it, refuses a damaged one (Damaged) and folds its last pass into what is
+    // known of the folder: a completed pass as recorded; an unfinished one against
+    // `settleAgainst`, the folder's names, when given, else it is left unfinished. No record is
+    // no error (out.parsed is null).
+    JournalError readRecord(const JournalKey &key, StoredRecord &out,
+                            std::optional<std::span<const FileName>> settleAgainst = {}) const;
     JournalError locate(const JournalKey &key, Location &where) const;
     JournalError findRecord(const JournalKey &key, std::filesystem::path &path, bool &found) const;
     // Reads a record, no larger than the music folder's bound.
@@ -174,17 +198,16 @@ private:
     // compared byte for byte, so nothing is taken on trust that the file does not say now.
     std::shared_ptr<const journalformat::Parsed> parseRecord(std::string &&text) const;
 
-public:
-    // Which text the last record read was: equal numbers, from any journal, mean byte-for-byte
-    // the same text. 0 before anything was read.
-    std::uint64_t lastReadGeneration() const;
-
-private:
     JournalError lockRecord(const JournalKey &key, std::optional<PassLock> &lock) const;
     JournalError writeRecord(const Location &where, std::string_view text, RecordWrite how);
+    void dropOldRecords(const std::filesystem::path &keep) const;
+
+    // The pass protocol's own steps. settle() and foldCompleted(): the record read and written
+    // afresh.
+    JournalError rewrite(const JournalKey &key, std::span<const FileName> folderNames,
+                         bool completedOnly);
     JournalError appendLine(const std::string &text);
     JournalError maybeSync(bool force);
-    void dropOldRecords(const std::filesystem::path &keep) const;
 
     std::filesystem::path m_folder;
     int m_maxRecords;
