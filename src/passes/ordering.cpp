@@ -1,7 +1,7 @@
 #include "passes/ordering.h"
 
 #include "browse/musicfilelist.h"
-#include "passes/mediumcheck.h"
+#include "passes/foldergonecheck.h"
 #include "passes/volumeclaim.h"
 
 #include <algorithm>
@@ -177,7 +177,7 @@ OrderingOutcome arrangeStoredOrder(const OrderingJob &job)
     FileName inner = pathInFolder(job.folder, orderName);
     // A stick pulled out during the moves makes them answer "no such file", as a file renamed by
     // someone else would: the same check as the pass's renames tells the two apart.
-    const MediumCheck medium(job.folder);
+    const FolderGoneCheck medium(job.folder);
     const auto explained = [&](const RenameOutcome &r) { return medium.explain(job.folder, r); };
 
     // Recorded, and made lasting, before the folder is made: a kill at any later instant finds

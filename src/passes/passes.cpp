@@ -3,7 +3,7 @@
 #include "browse/mountinfo.h"
 #include "journal/journalkey.h"
 #include "journal/passlock.h"
-#include "passes/mediumcheck.h"
+#include "passes/foldergonecheck.h"
 #include "passes/ordering.h"
 #include "passes/recovery.h"
 #include "passes/volumeclaim.h"
@@ -236,7 +236,7 @@ PassResult walkList(PassContext &ctx, Recording &recording, Prepare prepare, Han
                           recording.on() ? MountLookup::Resolve : MountLookup::MountTable,
                           ctx.journal ? ctx.journal->lockFolder() : PassLock::lockFolder());
     const VolumeClaim &claim = ctx.claim ? *ctx.claim : own;
-    const MediumCheck medium(claim.device);
+    const FolderGoneCheck medium(claim.device);
     const std::optional<MountInfo> &mount = claim.mount;
     if (claim.device)
         result.device = *claim.device;
@@ -443,7 +443,7 @@ PassResult runShufflePass(PassContext ctx, RandomSource &random)
     };
     FileName fromPath;
     FileName toPath;
-    const auto shuffleFile = [&](int i, const MediumCheck &medium, PassResult &result) {
+    const auto shuffleFile = [&](int i, const FolderGoneCheck &medium, PassResult &result) {
         const bool recorded = recording.on();
         if (recorded && static_cast<std::size_t>(i) >= recording.planned().size())
             return true; // not announced (the list grew meanwhile): left alone
@@ -512,7 +512,7 @@ PassResult runReplacePass(PassContext ctx, RandomSource &random)
     };
     FileName fromPath;
     FileName toPath;
-    const auto replaceFile = [&](int i, const MediumCheck &medium, PassResult &result) {
+    const auto replaceFile = [&](int i, const FolderGoneCheck &medium, PassResult &result) {
         const std::vector<PlannedRename> &files = recording.on() ? recording.planned() : unrecorded;
         if (static_cast<std::size_t>(i) >= files.size())
             return true; // not planned (the list grew meanwhile): left alone
@@ -588,7 +588,7 @@ PassResult runRemovalPass(PassContext ctx)
     };
     FileName fromPath;
     FileName toPath;
-    const auto stripFile = [&](int i, const MediumCheck &medium, PassResult &result) {
+    const auto stripFile = [&](int i, const FolderGoneCheck &medium, PassResult &result) {
         const PlannedRename *planned = nullptr;
         FileName freshName;
         std::filesystem::path freshFolder;

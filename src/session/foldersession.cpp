@@ -4,7 +4,7 @@
 #include "browse/mountinfo.h"
 #include "journal/journalkey.h"
 #include "journal/passlock.h"
-#include "passes/mediumcheck.h"
+#include "passes/foldergonecheck.h"
 #include "passes/ordering.h"
 #include "passes/randomsource.h"
 #include "passes/volumeclaim.h"
@@ -745,7 +745,7 @@ std::optional<Plan> FolderSession::goneAway(PassKind kind)
     if (!m_device || deviceOf(folder) == m_device)
         return std::nullopt;
     const Cause cause =
-        MediumCheck(m_device).explain(folder, {Cause::SourceMissing, ENOENT}).error ==
+        FolderGoneCheck(m_device).explain(folder, {Cause::SourceMissing, ENOENT}).error ==
                 Cause::DeviceGone
             ? Cause::DeviceGone
             : Cause::FolderGone;

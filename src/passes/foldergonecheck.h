@@ -14,13 +14,13 @@ namespace korvalo {
 // when the folder was moved or deleted, nothing answers to its path at all. A folder that is not
 // where it was also explains any other answer: the empty folder under the mount point may refuse
 // a name the stick took (ENAMETOOLONG for the long name of the ordering folder, on ext4).
-class MediumCheck
+class FolderGoneCheck
 {
 public:
     // Notes the device the folder is on now, before anything is renamed in it.
-    explicit MediumCheck(const std::filesystem::path &folder);
+    explicit FolderGoneCheck(const std::filesystem::path &folder);
     // The same with the device noted already (deviceOf()).
-    explicit MediumCheck(std::optional<std::uint64_t> device) : m_device(device) {}
+    explicit FolderGoneCheck(std::optional<std::uint64_t> device) : m_device(device) {}
 
     const std::optional<std::uint64_t> &device() const { return m_device; }
 

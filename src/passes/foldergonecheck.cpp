@@ -1,12 +1,15 @@
-#include "passes/mediumcheck.h"
+#include "passes/foldergonecheck.h"
 
 #include "browse/mountinfo.h"
 
 namespace korvalo {
 
-MediumCheck::MediumCheck(const std::filesystem::path &folder) : m_device(deviceOf(folder)) {}
+FolderGoneCheck::FolderGoneCheck(const std::filesystem::path &folder) : m_device(deviceOf(folder))
+{
+}
 
-RenameOutcome MediumCheck::explain(const std::filesystem::path &folder, RenameOutcome outcome) const
+RenameOutcome FolderGoneCheck::explain(const std::filesystem::path &folder,
+                                       RenameOutcome outcome) const
 {
     if (outcome.ok() || !m_device)
         return outcome;
