@@ -7,7 +7,7 @@
 #include "benchutil.h"
 
 #include "journal/journal.h"
-#include "passes/recovery.h"
+#include "passes/recoveryplan.h"
 
 #include <cstdio>
 #include <string>

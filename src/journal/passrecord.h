@@ -1,7 +1,7 @@
 #pragma once
 
 // What the journal holds about a folder and the passes made in it: plain values, read and written
-// by the journal (journal.h) and judged against the folder by the recovery (recovery.h).
+// by the journal (journal.h) and judged against the folder by the recovery (passes/recoveryplan.h).
 
 #include <cstdint>
 #include <filesystem>

@@ -8,7 +8,7 @@
 #include "journal/passlock.h"
 #include "passes/ordering.h"
 #include "passes/progresssink.h"
-#include "passes/recovery.h"
+#include "passes/recoveryplan.h"
 #include "passes/rename.h"
 
 #include <filesystem>

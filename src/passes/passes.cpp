@@ -5,7 +5,7 @@
 #include "journal/passlock.h"
 #include "passes/foldergonecheck.h"
 #include "passes/ordering.h"
-#include "passes/recovery.h"
+#include "passes/recoveryplan.h"
 #include "passes/volumeclaim.h"
 
 #include <algorithm>

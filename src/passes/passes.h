@@ -55,8 +55,9 @@ public:
     // knows): true goes on and puts a second prefix in front; false renames nothing.
     virtual bool shuffleAgain(const std::vector<FileName> &prefixed, int listed) = 0;
     // The shuffle pass, when most listed names begin with four digits that look like a prefix the
-    // journal does not know (foreignPrefixes() in recovery.h): true puts another prefix in front
-    // of them; false renames nothing. (Their digits are replaced by runReplacePass() instead.)
+    // journal does not know (foreignPrefixes() in recoveryplan.h): true puts another prefix in
+    // front of them; false renames nothing. (Their digits are replaced by runReplacePass()
+    // instead.)
     virtual bool shuffleOverForeign(const std::vector<FileName> &foreign, int listed)
     {
         (void)foreign;

@@ -11,7 +11,7 @@
 #include "journal/journal.h"
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
-#include "passes/recovery.h"
+#include "passes/recoveryplan.h"
 #include "passes/volumeclaim.h"
 #include "session/question.h"
 #include "session/texts.h"

@@ -5,7 +5,7 @@
 #include "journal/namecodec.h"
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
-#include "passes/recovery.h"
+#include "passes/recoveryplan.h"
 #include "support/childprocess.h"
 #include "support/testdir.h"
 

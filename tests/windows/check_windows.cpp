@@ -11,7 +11,7 @@
 #include "journal/passlock.h"
 #include "journal/statefolder.h"
 #include "passes/passes.h"
-#include "passes/recovery.h"
+#include "passes/recoveryplan.h"
 #include "passes/rename.h"
 
 #include <windows.h>

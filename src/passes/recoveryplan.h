@@ -1,8 +1,10 @@
 #pragma once
 
-// What to do about a pass that did not finish, and which leading digits Korvalo wrote. Pure
-// functions of the journal's record and the folder's names as they are now, except the two run
-// functions at the end, which rename through a function the caller gives.
+// The plan for a pass that did not finish (planRecovery()) and its run as a recorded pass of its
+// own (runRecovery()), and which leading digits Korvalo wrote. Pure functions of the journal's
+// record and the folder's names as they are now, except the two run functions at the end, which
+// rename through a function the caller gives. Opening a folder and carrying out the user's choice
+// under the volume's lock, built on these, is folderrecovery.h.
 
 #include "browse/asciichars.h"
 #include "journal/filestates.h"

@@ -1,4 +1,4 @@
-#include "passes/recovery.h"
+#include "passes/recoveryplan.h"
 #include "browse/asciichars.h"
 #include "journal/journalfold.h"
 
