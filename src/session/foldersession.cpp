@@ -52,7 +52,8 @@ int answerOf(Asker &asker, const Question &question, bool *unasked = nullptr)
     return asker.ask(question);
 }
 
-Plan nothing(const fs::path &folder, PassKind kind, Outcome outcome, std::string problem = {})
+// A plan that renames nothing, only reports: why nothing is to be done, or that it is done.
+Plan emptyPlan(const fs::path &folder, PassKind kind, Outcome outcome, std::string problem = {})
 {
     Plan plan;
     plan.folder = folder;
@@ -279,7 +280,7 @@ Plan FolderSession::answerOpening(int answer)
     default:
         break;
     }
-    return nothing(s.folder, s.pending.plan.status.kind, Outcome::Cancelled);
+    return emptyPlan(s.folder, s.pending.plan.status.kind, Outcome::Cancelled);
 }
 
 Plan FolderSession::planReturn()
@@ -300,33 +301,33 @@ Plan FolderSession::planRecovery(RecoveryChoice choice)
     case FolderState::Kind::OrderingFolder:
         if (choice == RecoveryChoice::Finish)
             return planReturn();
-        return nothing(s.folder, PassKind::Order, Outcome::Refused, s.problem);
+        return emptyPlan(s.folder, PassKind::Order, Outcome::Refused, s.problem);
     case FolderState::Kind::Unreadable:
-        return nothing(s.folder, kind, Outcome::BadFolder, s.problem);
+        return emptyPlan(s.folder, kind, Outcome::BadFolder, s.problem);
     case FolderState::Kind::Plain:
     case FolderState::Kind::Prefixed: {
-        Plan plan = nothing(s.folder, kind, Outcome::Done);
+        Plan plan = emptyPlan(s.folder, kind, Outcome::Done);
         plan.report.done.push_back(texts::nothingToRecover(s.folder));
         return plan;
     }
     case FolderState::Kind::Busy:
-        return nothing(s.folder, kind, Outcome::Refused, texts::volumeBusy(m_front));
+        return emptyPlan(s.folder, kind, Outcome::Refused, texts::volumeBusy(m_front));
     case FolderState::Kind::LockUnavailable:
-        return nothing(s.folder, kind, Outcome::Refused, s.problem);
+        return emptyPlan(s.folder, kind, Outcome::Refused, s.problem);
     case FolderState::Kind::JournalFailed:
-        return nothing(s.folder, kind, Outcome::Refused,
-                       s.problem + "\n" + texts::nothingRenamed());
+        return emptyPlan(s.folder, kind, Outcome::Refused,
+                         s.problem + "\n" + texts::nothingRenamed());
     case FolderState::Kind::Damaged:
         if (choice == RecoveryChoice::Leave)
             return answerOpening(kLeaveRecord);
-        return nothing(s.folder, kind, Outcome::Refused, s.problem);
+        return emptyPlan(s.folder, kind, Outcome::Refused, s.problem);
     case FolderState::Kind::Pending:
     case FolderState::Kind::Unconfirmed:
         break;
     }
     if (choice == RecoveryChoice::Undo && !s.pending.plan.canUndo)
-        return nothing(s.folder, kind, Outcome::BadFolder,
-                       texts::cannotUndo(kind, s.folder, m_front));
+        return emptyPlan(s.folder, kind, Outcome::BadFolder,
+                         texts::cannotUndo(kind, s.folder, m_front));
     Plan plan;
     plan.action = Plan::Action::Recovery;
     plan.folder = s.folder;
@@ -352,14 +353,15 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
         // Its files belong one level up: moving them back is offered again, nothing else.
         if (answerOf(asker, *s.question) == kYes)
             return planReturn();
-        return nothing(folder, kind, Outcome::Refused, s.problem);
+        return emptyPlan(folder, kind, Outcome::Refused, s.problem);
     case FolderState::Kind::Unreadable:
-        return nothing(folder, kind, Outcome::BadFolder, s.problem);
+        return emptyPlan(folder, kind, Outcome::BadFolder, s.problem);
     case FolderState::Kind::Busy:
     case FolderState::Kind::LockUnavailable:
-        return nothing(folder, kind, Outcome::Refused, s.problem);
+        return emptyPlan(folder, kind, Outcome::Refused, s.problem);
     case FolderState::Kind::JournalFailed:
-        return nothing(folder, kind, Outcome::Refused, s.problem + "\n" + texts::nothingRenamed());
+        return emptyPlan(folder, kind, Outcome::Refused,
+                         s.problem + "\n" + texts::nothingRenamed());
     case FolderState::Kind::Pending:
     case FolderState::Kind::Unconfirmed:
     case FolderState::Kind::Damaged: {
@@ -375,7 +377,7 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
                                     texts::recoveryPending(folder, m_front);
         if (s.kind == FolderState::Kind::Unconfirmed)
             why += "\n" + texts::stickUnconfirmed(folder, m_front);
-        return nothing(folder, kind, Outcome::Refused, why);
+        return emptyPlan(folder, kind, Outcome::Refused, why);
     }
     case FolderState::Kind::Plain:
     case FolderState::Kind::Prefixed:
@@ -390,8 +392,8 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
     opened.namesPrint = namesPrintOf(m_list);
     opened.recordPrint = m_openedRecord.value_or(0);
     if (const ListError error = m_list.refresh(); !error.ok())
-        return nothing(folder, kind, Outcome::BadFolder,
-                       texts::folderFailure(folder, error, m_front));
+        return emptyPlan(folder, kind, Outcome::BadFolder,
+                         texts::folderFailure(folder, error, m_front));
     return planListed(kind, asker, detail, m_openedRecord ? &opened : nullptr, nullptr);
 }
 
@@ -400,7 +402,7 @@ Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const
 {
     const fs::path &folder = m_state.folder;
     if (m_list.count() == 0) {
-        Plan plan = nothing(folder, kind, Outcome::Done, texts::emptyList());
+        Plan plan = emptyPlan(folder, kind, Outcome::Done, texts::emptyList());
         plan.report.emptyList = true;
         return plan;
     }
@@ -414,23 +416,23 @@ Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const
     case VolumeClaim::Refusal::None:
         break;
     case VolumeClaim::Refusal::UnsafeDriver:
-        return nothing(folder, kind, Outcome::Refused, texts::unsafeDriver(m_front));
+        return emptyPlan(folder, kind, Outcome::Refused, texts::unsafeDriver(m_front));
     case VolumeClaim::Refusal::Busy:
-        return nothing(folder, kind, Outcome::Refused, texts::volumeBusy(m_front));
+        return emptyPlan(folder, kind, Outcome::Refused, texts::volumeBusy(m_front));
     case VolumeClaim::Refusal::Unavailable:
-        return nothing(folder, kind, Outcome::Refused,
-                       texts::lockUnavailable(claim.lockFailure, m_front));
+        return emptyPlan(folder, kind, Outcome::Refused,
+                         texts::lockUnavailable(claim.lockFailure, m_front));
     }
     FolderRecord record;
     if (const JournalError error =
             m_journal->load(journalKeyOf(folder).value_or(JournalKey{}), record);
         !error.ok()) {
         if (error.kind == JournalError::Kind::Damaged)
-            return nothing(folder, kind, Outcome::Refused,
-                           texts::nothingRenamed() + "\n" +
-                               texts::recordDamaged(error, folder, m_front));
-        return nothing(folder, kind, Outcome::Refused,
-                       texts::journalFailure(error, m_front) + "\n" + texts::nothingRenamed());
+            return emptyPlan(folder, kind, Outcome::Refused,
+                             texts::nothingRenamed() + "\n" +
+                                 texts::recordDamaged(error, folder, m_front));
+        return emptyPlan(folder, kind, Outcome::Refused,
+                         texts::journalFailure(error, m_front) + "\n" + texts::nothingRenamed());
     }
 
     Plan plan;
@@ -480,7 +482,7 @@ Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const
                 plan.again = true;
                 break;
             default: {
-                Plan none = nothing(
+                Plan none = emptyPlan(
                     folder, kind, Outcome::Cancelled,
                     !unasked ? texts::cancelled()
                     : foreign.mostOfList
@@ -527,7 +529,7 @@ Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const
         case DigitAnswer::StripAll:
             break;
         case DigitAnswer::Cancel: {
-            Plan none = nothing(folder, kind, Outcome::Cancelled, texts::cancelled());
+            Plan none = emptyPlan(folder, kind, Outcome::Cancelled, texts::cancelled());
             none.changed = plan.changed;
             return none;
         }
@@ -576,8 +578,8 @@ Plan FolderSession::checkedUnderLock(Plan plan)
     if (std::optional<Plan> gone = goneAway(kind))
         return std::move(*gone);
     if (const ListError error = m_list.refresh(); !error.ok()) {
-        return nothing(folder, kind, Outcome::BadFolder,
-                       texts::folderFailure(folder, error, m_front));
+        return emptyPlan(folder, kind, Outcome::BadFolder,
+                         texts::folderFailure(folder, error, m_front));
     }
     Plan checked = planListed(kind, asker, Detail::Decisions, &plan, std::move(claim));
     checked.asker = plan.asker;
@@ -755,7 +757,7 @@ std::optional<Plan> FolderSession::goneAway(PassKind kind)
     m_state.kind = FolderState::Kind::Unreadable;
     m_state.listError = {cause, ENOENT};
     m_state.problem = texts::folderGoneAway(cause, m_front);
-    return nothing(folder, kind, Outcome::BadFolder, m_state.problem);
+    return emptyPlan(folder, kind, Outcome::BadFolder, m_state.problem);
 }
 
 bool FolderSession::running() const
