@@ -197,15 +197,6 @@ void stoppedShuffleIn(const fs::path &folder)
              korvalo::session::Report::Outcome::Stopped);
 }
 
-fs::path orderingFolderIn(TestDir &parent)
-{
-    const korvalo::FileName inner = korvalo::shortOrderingFolderName(korvalo::orderingFolderName());
-    parent.mkdir(inner);
-    touchAll(parent,
-             {QString::fromStdString(inner + "/b.mp3"), QString::fromStdString(inner + "/a.flac")});
-    return parent / inner;
-}
-
 } // namespace
 
 class TestWindowController : public QObject
