@@ -340,9 +340,10 @@ int runList(const Invocation &inv, Console &console)
     return kDone;
 }
 
-int runCommand(const Invocation &inv, Console &console)
+int runCommand(const Invocation &inv, Console &console, RenameSystem &renameCalls)
 {
-    session::FolderSession session(texts::Front::Terminal);
+    session::FolderSession session(texts::Front::Terminal, StoredOrderRule::FatAndExfat,
+                                   renameCalls);
     session.setStopCheck(console.interrupted);
     switch (inv.command) {
     case Command::List:
@@ -383,7 +384,7 @@ int withOutputChecked(int status, Console &console)
 
 } // namespace
 
-int run(const std::vector<std::string> &args, Console &console)
+int run(const std::vector<std::string> &args, Console &console, RenameSystem &renameCalls)
 {
     const Parsed parsed = parse(args);
     switch (parsed.kind) {
@@ -399,7 +400,7 @@ int run(const std::vector<std::string> &args, Console &console)
     case Parsed::Kind::Run:
         break;
     }
-    return withOutputChecked(runCommand(parsed.invocation, console), console);
+    return withOutputChecked(runCommand(parsed.invocation, console, renameCalls), console);
 }
 
 } // namespace korvalo::cli
