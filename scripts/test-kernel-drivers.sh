@@ -40,7 +40,7 @@ skip() {
 }
 
 command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is not installed"
-[ -x /bin/busybox ] && /bin/busybox --list | grep -qx cpio || skip "busybox-static is not installed"
+[ -x /bin/busybox ] && /bin/busybox --list | grep -x cpio >/dev/null || skip "busybox-static is not installed"
 [ "$(id -u)" -eq 0 ] || skip "not root: the guest's loop devices need the host's files readable"
 tests=()
 for t in ${KORVALO_KERNEL_TESTS-tst_mounted tst_mountedkill tst_mountedorder tst_mountedrecovery tst_mountedguard}; do
