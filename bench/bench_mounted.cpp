@@ -25,6 +25,7 @@
 
 #include "browse/musicfilelist.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,10 +45,10 @@ bool isShuffle(const char *arg)
     bench::fail(std::string("expected shuffle or removal, got ") + arg);
 }
 
-int timeRows(const std::string &label, double target, bool sameRenames = false)
+int timeRows(const std::string &label, double target)
 {
     bool allPass = true;
-    for (const std::size_t n : bench::sizes({sameRenames ? 1000u : 2000u})) {
+    for (const std::size_t n : bench::sizes({2000u})) {
         const std::vector<std::string> plain = bench::musicNames(n);
         const std::vector<std::string> prefixed = bench::withPrefixes(plain);
         for (const bool shuffle : {true, false}) {
@@ -63,16 +64,65 @@ int timeRows(const std::string &label, double target, bool sameRenames = false)
                 for (int turn = 0; turn < 2; ++turn) {
                     if ((rep + turn) % 2 == 0)
                         korvalo.push_back(bench::corePass(shuffle, a.path(), n));
-                    else if (sameRenames)
-                        floor.push_back(bench::sameRenamesLoop(shuffle, b.path()));
                     else
                         floor.push_back(bench::bareRenameLoop(
                             shuffle, b.path(), bench::Naming::FullPaths, bench::RenameCall::Plain));
                 }
             }
-            const std::string figure = std::string(sameRenames ? "9 " : "5 ") +
-                                       (shuffle ? "shuffle" : "removal") + " pass (" + label + ")";
-            allPass &= bench::reportRow(figure, n, korvalo, floor, target);
+            allPass &= bench::reportRow(std::string("5 ") + (shuffle ? "shuffle" : "removal") +
+                                            " pass (" + label + ")",
+                                        n, korvalo, floor, target);
+        }
+    }
+    return allPass ? 0 : 1;
+}
+
+// The pass against the loop making the same renames, where each file operation is slow (the
+// kernel's vfat under emulation): the two folders are made once, and each repetition is a
+// shuffle and the removal that brings the names back, so no repetition pays for making and
+// deleting files. KORVALO_BENCH_REPS repetitions (default 3, no floor: one is a figure too).
+int sameRenamesRows(const std::string &label, double target)
+{
+    const char *asked = std::getenv("KORVALO_BENCH_REPS");
+    const int reps = asked && *asked ? std::max(1, std::atoi(asked)) : 3;
+    bool allPass = true;
+    for (const std::size_t n : bench::sizes({1000u})) {
+        bench::ScratchFolder a("core");
+        bench::ScratchFolder b("plain");
+        const double started = bench::wallMs();
+        bench::createFiles(a.path(), bench::musicNames(n));
+        bench::createFiles(b.path(), bench::musicNames(n));
+        std::printf("# %zu files: both folders made in %.1f s\n", n,
+                    (bench::wallMs() - started) / 1000);
+        std::vector<double> korvalo[2];
+        std::vector<double> floor[2];
+        for (int rep = 0; rep < reps; ++rep) {
+            for (const bool shuffle : {true, false}) {
+                // The two take turns at going first.
+                for (int turn = 0; turn < 2; ++turn) {
+                    if ((rep + turn) % 2 == 0)
+                        korvalo[shuffle].push_back(bench::corePass(shuffle, a.path(), n));
+                    else
+                        floor[shuffle].push_back(bench::sameRenamesLoop(shuffle, b.path()));
+                }
+                std::printf("# repetition %d, %s: korvalo %.1f s, loop %.1f s\n", rep + 1,
+                            shuffle ? "shuffle" : "removal", korvalo[shuffle].back() / 1000,
+                            floor[shuffle].back() / 1000);
+                std::fflush(stdout);
+            }
+        }
+        for (const bool shuffle : {true, false}) {
+            std::vector<double> ratios;
+            for (std::size_t k = 0; k < korvalo[shuffle].size(); ++k)
+                ratios.push_back(korvalo[shuffle][k] / floor[shuffle][k]);
+            std::sort(ratios.begin(), ratios.end());
+            std::printf("# %s ratios, lowest to highest:", shuffle ? "shuffle" : "removal");
+            for (const double r : ratios)
+                std::printf(" %.3f", r);
+            std::printf("\n");
+            allPass &= bench::reportRow(std::string("9 ") + (shuffle ? "shuffle" : "removal") +
+                                            " pass (" + label + ")",
+                                        n, korvalo[shuffle], floor[shuffle], target);
         }
     }
     return allPass ? 0 : 1;
@@ -102,11 +152,10 @@ int main(int argc, char **argv)
         return timeRows(argv[2], std::atof(argv[3]));
     }
     if (mode == "same" && argc == 4) {
-        std::printf("# passes through the core vs a bare loop making the same renames, %d "
-                    "repetitions, medians of %s, on %s\n",
-                    bench::repetitions(), bench::clockName(),
-                    bench::describeFileSystem(bench::scratchBase()).c_str());
-        return timeRows(argv[2], std::atof(argv[3]), true);
+        std::printf("# passes through the core vs a bare loop making the same renames, medians "
+                    "of %s, on %s\n",
+                    bench::clockName(), bench::describeFileSystem(bench::scratchBase()).c_str());
+        return sameRenamesRows(argv[2], std::atof(argv[3]));
     }
     if (mode == "recovery" && argc == 4) {
         std::printf("# finishing a stopped shuffle vs a whole shuffle, through the session, %d "

@@ -83,6 +83,8 @@ public:
 
     // Each returns an error text, empty on success.
     QString create(); // an empty 64 MiB file system
+    // The first mount of a fresh image is for writing the test's files: on the kernel's vfat it
+    // leaves out `flush`, which slows each file written; every later mount is a desktop's.
     QString mount(bool readOnly = false);
     // Unmounts and waits for the FUSE daemon to end, so everything is written to the image. A lazy
     // unmount is the stick pulled out while something still works on it.
@@ -101,6 +103,7 @@ private:
     QString m_image;
     QString m_dir;
     QString m_loop;
+    bool m_fresh = false;
     std::atomic<pid_t> m_daemon{0};
 };
 

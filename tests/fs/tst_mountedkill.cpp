@@ -159,7 +159,7 @@ void TestMountedKill::killedPass()
 
     const unsigned seed = std::random_device{}();
     std::mt19937 rng(seed);
-    const int wantedKills = kernelDrivers() ? 3 : 6; // emulation is slow
+    const int wantedKills = kernelDrivers() ? 2 : 6; // emulation is slow
     int kills = 0;
     int attempts = 0;
     for (; kills < wantedKills && attempts < wantedKills; ++attempts) {
