@@ -106,10 +106,10 @@ bool beginsWithFourDigits(const FileName &name)
 } // namespace
 
 // Where a running plan's progress goes: the session's hand-off, read by the front end.
-class FolderSession::Worker : public ProgressSink
+class FolderSession::ProgressHandOff : public ProgressSink
 {
 public:
-    explicit Worker(FolderSession &session) : m_session(session) {}
+    explicit ProgressHandOff(FolderSession &session) : m_session(session) {}
 
     void start(int count) override { set(0, count, false); }
     bool step(int index, int count) override
@@ -782,17 +782,9 @@ Report FolderSession::wait()
     return m_report;
 }
 
-Report FolderSession::run(const Plan &plan)
-{
-    if (!plan.runnable())
-        return plan.report;
-    start(plan);
-    return wait();
-}
-
 Report FolderSession::execute(const Plan &plan)
 {
-    Worker sink(*this);
+    ProgressHandOff sink(*this);
     const fs::path &folder = plan.folder;
     Report report;
     report.kind = plan.report.kind;

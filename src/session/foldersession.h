@@ -178,8 +178,6 @@ public:
     FolderSession(const FolderSession &) = delete;
     FolderSession &operator=(const FolderSession &) = delete;
 
-    Front front() const { return m_front; }
-
     // Opens a folder: lists its songs and, unless ListOnly, looks up its record.
     const FolderState &open(const std::filesystem::path &folder, Opening how = Opening::Work);
     const FolderState &state() const { return m_state; }
@@ -196,8 +194,6 @@ public:
     };
     // Plans a pass over the listed songs: its refusals, then its questions through `asker`.
     Plan planPass(PassKind kind, Asker &asker, Detail detail = Detail::Decisions);
-    // A plan for moving files back from the ordering folder `state()` shows.
-    Plan planReturn();
     // A plan for a recovery choice given beforehand (korvalo-cli recover --undo ...).
     Plan planRecovery(RecoveryChoice choice);
     // A dry run's text: the plan's renames and their count, one line each.
@@ -225,14 +221,11 @@ public:
     // further file out and brings those out back. It runs on the worker thread (korvalo-cli: the
     // Ctrl-C flag).
     void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
-    bool stopRequested() const { return m_stop.load(); }
     // Waits for the running plan and gives its report. The list has been re-read (the folder the
     // files went to, after moving them back from the ordering folder). After a plan that was not a
     // completed pass the state is the folder's as it is now (an unfinished pass left by a stop, a
     // recovery done); after a completed pass only its prefixes are stale. Call once per start.
     Report wait();
-    // start() and wait().
-    Report run(const Plan &plan);
 
 private:
     // planPass() from the refusals of a Plain or Prefixed folder on, over the list as it is;
@@ -246,7 +239,10 @@ private:
     // same question about the same names, else asked (see answerOf()).
     int answerFor(Plan &plan, const Plan *earlier, Asker &asker, Question question,
                   std::vector<FileName> about, bool *unasked = nullptr);
-    class Worker;
+    // Where a running plan's progress and the checks for a stop go (ProgressSink).
+    class ProgressHandOff;
+    // A plan for moving files back from the ordering folder `state()` shows.
+    Plan planReturn();
     // Reads the journal's view of the listed folder into m_state (open() after the listing).
     void assess(Opening how);
     // The worker thread: runs each plan handed over by start() until the session ends.

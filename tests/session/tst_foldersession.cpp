@@ -13,6 +13,7 @@
 #include "session/unfinished.h"
 #include "session/windowview.h"
 #include "support/passrun.h"
+#include "support/planrun.h"
 #include "support/scriptedasker.h"
 #include "support/testdir.h"
 
@@ -114,7 +115,7 @@ Report sessionPass(const fs::path &folder, PassKind kind, int stopAfter = 0)
     int handled = 0;
     if (stopAfter > 0)
         session.setStopCheck([&] { return ++handled >= stopAfter; });
-    return session.run(session.planPass(kind, asker));
+    return runPlan(session, session.planPass(kind, asker));
 }
 
 // A garbled byte in the middle of the folder's record.
@@ -320,7 +321,7 @@ void TestFolderSession::opening()
     checkQuestion(asker, setup == "stopped" ? QKind::Recovery : QKind::DamagedRecord, attended);
     QTEST(plan.action, "action");
 
-    const Report report = session.run(plan);
+    const Report report = runPlan(session, plan);
     QCOMPARE(dir.contents(), contents);
     QCOMPARE(report.outcome, plan.runnable() ? Outcome::Done : Outcome::Refused);
     QCOMPARE(report.problems.empty(), plan.runnable());
@@ -431,7 +432,7 @@ void TestFolderSession::questionsBeforeRenames()
         ScriptedAsker no;
         no.answers[kind] = kNo;
         QVERIFY(attended || session.planPass(pass, no).report.problems != plan.report.problems);
-        const Report report = session.run(plan);
+        const Report report = runPlan(session, plan);
         QCOMPARE(report.outcome, Outcome::Cancelled);
         QVERIFY(!plan.runnable()); // nothing ran: the buttons stay as they were
         QCOMPARE(dir.names(), before);
@@ -448,7 +449,7 @@ void TestFolderSession::questionsBeforeRenames()
         *it = r.to;
     }
     std::sort(expected.begin(), expected.end());
-    const Report report = session.run(plan);
+    const Report report = runPlan(session, plan);
     QCOMPARE(report.outcome, Outcome::Done);
     QCOMPARE(offered(report, true, session.state()),
              NextPass(pass == PassKind::Shuffle ? PassKind::Removal : PassKind::Shuffle));
@@ -555,7 +556,7 @@ void TestFolderSession::running()
     // it, left as it left them; the buttons as after the pass the recovery completed.
     session.setStopCheck({});
     const auto choice = RecoveryChoice(recovery);
-    report = session.run(session.planRecovery(choice));
+    report = runPlan(session, session.planRecovery(choice));
     QCOMPARE(report.outcome, Outcome::Done);
     QCOMPARE(offered(report, false, session.state()), next);
     if (choice == RecoveryChoice::Leave)
@@ -636,7 +637,7 @@ void TestFolderSession::refusals()
     const Plan plan = session->planPass(pass, asker);
     QVERIFY(!plan.runnable());
     QVERIFY(asker.met.empty());
-    const Report report = session->run(plan);
+    const Report report = runPlan(*session, plan);
     QTEST(report.outcome, "outcome");
     QCOMPARE(report.emptyList, setup == "empty");
     QCOMPARE(report.problems.size(), std::size_t(1));
@@ -667,7 +668,7 @@ void TestFolderSession::failedPassFinishedOnRequest()
     session.open(dir.path());
     ScriptedAsker asker;
     asker.queue = {kEnter};
-    Report report = session.run(session.planPass(PassKind::Removal, asker));
+    Report report = runPlan(session, session.planPass(PassKind::Removal, asker));
     QVERIFY(asker.met.empty());
     QCOMPARE(report.outcome, Outcome::Partial);
     QCOMPARE(report.renamed, 1);
@@ -692,7 +693,7 @@ void TestFolderSession::failedPassFinishedOnRequest()
     QCOMPARE(asker.met[0].kind, QKind::Recovery);
     QVERIFY2(has(asker.met[0].text, "“删除排序”"), asker.met[0].text.c_str());
     QCOMPARE(plan.action, Action::Recovery);
-    report = session.run(plan);
+    report = runPlan(session, plan);
     QCOMPARE(report.outcome, Outcome::Done);
     QCOMPARE(offered(report, false, session.state()), NextPass(PassKind::Shuffle));
     QCOMPARE(dir.names(), (Names{"b.mp3", "c.mp3", "moved.mp3"}));
@@ -716,7 +717,7 @@ void TestFolderSession::folderMovedAwayDuringPass()
         return false;
     });
     ScriptedAsker asker;
-    const Report report = session.run(session.planPass(PassKind::Shuffle, asker));
+    const Report report = runPlan(session, session.planPass(PassKind::Shuffle, asker));
     QCOMPARE(report.outcome, Outcome::Done);
     QCOMPARE(offered(report, true, session.state()), NextPass(PassKind::Removal));
     QCOMPARE(report.done, std::vector<std::string>{texts::completed(PassKind::Shuffle, 2)});
@@ -785,7 +786,7 @@ void TestFolderSession::orderedFilesGoBack()
     QCOMPARE(asker.asked.size(), std::size_t(1));
     QCOMPARE(asker.asked[0].text, question.text);
     QTEST(plan.action, "action");
-    const Report report = session.run(plan);
+    const Report report = runPlan(session, plan);
     QCOMPARE(report.outcome, back ? Outcome::Done : pass ? Outcome::Refused : Outcome::Cancelled);
     if (!back) {
         QCOMPARE(dir.names(), before);
@@ -957,7 +958,7 @@ void TestFolderSession::whatTheWindowShows()
         return;
     ScriptedAsker asker;
     asker.answers = {{QKind::Recovery, kLater}};
-    const Report report = session.run(session.planPass(PassKind(pass), asker));
+    const Report report = runPlan(session, session.planPass(PassKind(pass), asker));
     if (!label.isEmpty())
         QCOMPARE(QString::fromStdString(
                      texts::songCountAfterPass(report.kind, report.total, report.renamed)),
@@ -1068,7 +1069,8 @@ void checkNothingForgotten(const fs::path &folder, const Names &originals)
         remove.open(folder);
         ScriptedAsker nobody;
         nobody.isAttended = false;
-        QCOMPARE(remove.run(remove.planPass(PassKind::Removal, nobody)).outcome, Outcome::Done);
+        QCOMPARE(runPlan(remove, remove.planPass(PassKind::Removal, nobody)).outcome,
+                 Outcome::Done);
     }
     QCOMPARE(songsIn(folder), originals);
 }
@@ -1160,7 +1162,7 @@ void TestFolderSession::folderChangedBeforeRun()
     std::sort(originals.begin(), originals.end());
     asker.isAttended = answer != kNone;
     asker.queue = {answer};
-    const Report report = session.run(plan);
+    const Report report = runPlan(session, plan);
     QTEST(report.outcome, "outcome");
     QTEST(report.renamed, "renamed");
     QTEST(int(asker.met.size() - metBefore), "askedAgain");
@@ -1194,8 +1196,8 @@ void TestFolderSession::sessionsRacing()
         const Plan first = one.planPass(PassKind::Shuffle, nobody);
         const Plan second = two.planPass(PassKind::Shuffle, nobody);
         Report a, b;
-        std::thread other([&] { b = two.run(second); });
-        a = one.run(first);
+        std::thread other([&] { b = runPlan(two, second); });
+        a = runPlan(one, first);
         other.join();
         const auto ok = [](const Report &r) {
             return r.outcome == Outcome::Done ? 1
@@ -1241,7 +1243,7 @@ void TestFolderSession::recoveryAfterChange()
     dir.touch(change == "added" ? "song7.mp3" : "song1.mp3");
     if (stopOrdering)
         session.setStopCheck([&] { return session.progress().ordering; });
-    const Report report = session.run(session.planRecovery(RecoveryChoice::Undo));
+    const Report report = runPlan(session, session.planRecovery(RecoveryChoice::Undo));
     QTEST(report.outcome, "outcome");
     QTEST(report.renamed, "renamed");
     QVERIFY(!report.done.empty());
@@ -1271,7 +1273,7 @@ void TestFolderSession::goneNamesAreForgotten()
     const Plan plan = session.planPass(PassKind::Removal, asker);
     QCOMPARE(asker.met.size(), std::size_t(1));
     QCOMPARE(asker.met.front().kind, QKind::StripOtherDigits);
-    QCOMPARE(session.run(plan).kept, 1);
+    QCOMPARE(runPlan(session, plan).kept, 1);
     QVERIFY(fs::exists(folder / moved));
 }
 

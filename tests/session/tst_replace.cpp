@@ -6,6 +6,7 @@
 #include "session/foldersession.h"
 #include "session/windowview.h"
 #include "support/passrun.h"
+#include "support/planrun.h"
 #include "support/scriptedasker.h"
 #include "support/testdir.h"
 
@@ -130,7 +131,7 @@ void TestReplace::foreignPrefixes()
         QVERIFY2(q.text.find("另一台电脑") != std::string::npos, q.text.c_str());
         QCOMPARE(asker.asked.size(), std::size_t(attended));
     }
-    const Report report = session.run(plan);
+    const Report report = runPlan(session, plan);
     QCOMPARE(dir.contents(), contents);
     switch (action) {
     case Action::Nothing:
@@ -158,7 +159,7 @@ void TestReplace::foreignPrefixes()
     ScriptedAsker nobody;
     nobody.isAttended = false;
     session.open(dir.path());
-    QCOMPARE(session.run(session.planPass(PassKind::Removal, nobody)).outcome, Outcome::Done);
+    QCOMPARE(runPlan(session, session.planPass(PassKind::Removal, nobody)).outcome, Outcome::Done);
     QVERIFY(nobody.met.empty());
     QCOMPARE(dir.names(), sortedNames(stems));
 }

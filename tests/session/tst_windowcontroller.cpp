@@ -9,6 +9,7 @@
 #include "session/foldersession.h"
 #include "session/texts.h"
 #include "session/windowcontroller.h"
+#include "support/planrun.h"
 #include "support/renamegate.h"
 #include "support/scriptedasker.h"
 #include "support/songnames.h"
@@ -193,7 +194,7 @@ void stoppedShuffleIn(const fs::path &folder)
     session.open(folder);
     int handled = 0;
     session.setStopCheck([&] { return ++handled >= 2; });
-    QCOMPARE(session.run(session.planPass(PassKind::Shuffle, asker)).outcome,
+    QCOMPARE(runPlan(session, session.planPass(PassKind::Shuffle, asker)).outcome,
              korvalo::session::Report::Outcome::Stopped);
 }
 
