@@ -234,8 +234,8 @@ private:
 };
 
 // The progress line on the terminal while the session's worker runs the plan, redrawn when its
-// percentage or its heading changes; Ctrl-C asks the worker to stop after the file in hand, or,
-// while the files are stored in order, to bring back those out.
+// percentage or its heading changes. Ctrl-C stops the worker after the file in hand, or, while
+// the files are stored in order, has it bring back those out: its stop check (runCommand()).
 session::Report runWithProgress(session::FolderSession &session, const session::Plan &plan,
                                 Console &console)
 {
@@ -265,8 +265,6 @@ session::Report runWithProgress(session::FolderSession &session, const session::
         drawn = true;
     };
     while (session.running()) {
-        if (console.interrupted())
-            session.requestStop();
         draw(session.progress());
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
@@ -343,6 +341,7 @@ int runList(const Invocation &inv, Console &console)
 int runCommand(const Invocation &inv, Console &console)
 {
     session::FolderSession session(texts::Front::Terminal);
+    // The worker reads the flag the signal handler sets, after every file.
     session.setStopCheck(console.interrupted);
     switch (inv.command) {
     case Command::List:

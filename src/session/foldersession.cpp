@@ -161,7 +161,7 @@ FolderSession::~FolderSession()
 {
     if (!m_thread.joinable())
         return;
-    requestStop();
+    m_stop = true;
     {
         const std::lock_guard<std::mutex> hold(m_mutex);
         m_quit = true;
@@ -768,11 +768,6 @@ Progress FolderSession::progress() const
 {
     const std::lock_guard<std::mutex> hold(m_mutex);
     return m_progress;
-}
-
-void FolderSession::requestStop()
-{
-    m_stop = true;
 }
 
 Report FolderSession::wait()

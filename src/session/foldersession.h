@@ -207,19 +207,18 @@ public:
     // taken, the folder and its record are read again, and the plan is made again from them,
     // asking through the plan's Asker only the questions whose answers the change concerns; what
     // changed is told with its report, and a plan made again that renames nothing reports why.
-    // `finished` (optional) `finished` (optional) is called on that thread when it has ended, so a
-    // front end can wake up. One plan at a time: while it runs, the worker owns the list and the
-    // journal, and only running(), progress(), requestStop() and wait() may be called.
+    // `finished` (optional) is called on that thread when it has ended, so a front end can wake
+    // up. One plan at a time: while it runs, the worker owns the list and the journal, and only
+    // running(), progress() and wait() may be called.
     void start(Plan plan, std::function<void()> finished = {});
     bool running() const;
     Progress progress() const;
-    // Asks the running plan to stop after the file in hand. While the files are being stored in
-    // order no further file goes out, and those out come back (Progress::movingBack).
-    void requestStop();
-    // A check the worker makes after every file and every move of the files being stored in
-    // order, besides requestStop(): true stops the plan after the file in hand, or sends no
-    // further file out and brings those out back. It runs on the worker thread (korvalo-cli: the
-    // Ctrl-C flag).
+    // The one way a plan is stopped: a check the worker makes after every file and every move of
+    // the files being stored in order. True stops the plan after the file in hand, or sends no
+    // further file out and brings those out back (Progress::movingBack); the plan then stops
+    // whatever the check says after. It runs on the worker thread and may wait there (the
+    // window: while its close question is open); korvalo-cli's reads the flag its signal handler
+    // sets. Set before start().
     void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     // Waits for the running plan and gives its report. The list has been re-read (the folder the
     // files went to, after moving them back from the ordering folder). After a plan that was not a
@@ -269,8 +268,9 @@ private:
     std::optional<std::uint64_t> m_device;
     std::unique_ptr<Journal> m_journal;
     StoredOrderRule m_storedOrder;
-    std::atomic<bool> m_stop{false};
     std::function<bool()> m_stopCheck;
+    // The running plan stops: its check said so, or the session ends.
+    std::atomic<bool> m_stop{false};
     // A new thread's first allocations fault in fresh pages; one worker kept for every plan
     // runs a pass as fast as the core does on its own.
     std::thread m_thread;

@@ -27,7 +27,8 @@ private:
 WindowController::WindowController(WindowHooks &hooks, StoredOrderRule storedOrder)
     : m_hooks(hooks), m_session(texts::Front::Window, storedOrder)
 {
-    // After every file: the close question holds the plan here until it is answered.
+    // After every file: the close question holds the plan here until it is answered, and its
+    // answer or the session's end stops it there.
     m_session.setStopCheck([this] { return afterFile(); });
 }
 
@@ -211,6 +212,7 @@ void WindowController::run(const Plan &plan)
     m_running = true;
     m_closeAfterPass = false;
     m_stoppedWhileOrdering = false;
+    m_stop = false;
     m_hooks.holdInput(true);
     // Called on the worker's thread: the window hears of it on its own.
     m_session.start(plan, [this] { m_hooks.wake(); });
@@ -306,7 +308,7 @@ bool WindowController::closeAsked()
     if (answer == kYes) {
         m_closeAfterPass = true;
         m_stoppedWhileOrdering = m_session.progress().ordering;
-        m_session.requestStop();
+        m_stop = true;
     }
     pause(false);
     return false;
@@ -319,7 +321,7 @@ bool WindowController::sessionEnds(bool waitForPlan)
         return true;
     m_closeAfterPass = true;
     m_stoppedWhileOrdering = m_session.progress().ordering;
-    m_session.requestStop();
+    m_stop = true;
     // A close question left open goes on no longer holding the plan.
     pause(false);
     if (waitForPlan) {
@@ -349,7 +351,7 @@ bool WindowController::afterFile()
         m_afterEachFile();
     std::unique_lock<std::mutex> lock(m_pauseMutex);
     m_resume.wait(lock, [this] { return !m_paused; });
-    return false;
+    return m_stop.load();
 }
 
 void WindowController::pause(bool on)

@@ -15,6 +15,7 @@
 #include "session/unfinished.h"
 #include "session/windowview.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -125,7 +126,8 @@ private:
     void run(const Plan &plan);
     void showReport(const Report &report, bool tellDone = false);
     int ask(const Question &question);
-    // The worker's check after every file: waits while the close question is open.
+    // The worker's check after every file: waits while the close question is open, then tells
+    // whether the plan is to stop.
     bool afterFile();
     void pause(bool on);
 
@@ -147,6 +149,8 @@ private:
     std::mutex m_pauseMutex;
     std::condition_variable m_resume;
     bool m_paused = false;
+    // The plan stops after the file in hand: the close question's answer, or the session ends.
+    std::atomic<bool> m_stop{false};
     bool m_sessionEnding = false;
     bool m_startUpDone = false;
     // What the start-up scan found, handed over from its thread.

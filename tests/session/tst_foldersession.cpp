@@ -463,36 +463,28 @@ void TestFolderSession::questionsBeforeRenames()
 void TestFolderSession::running_data()
 {
     QTest::addColumn<PassKind>("pass");
-    QTest::addColumn<int>("stopAfter");  // 0: runs to the end
-    QTest::addColumn<bool>("byRequest"); // stopped with requestStop(), else the stop check
-    QTest::addColumn<int>("recovery");   // the choice for the stopped pass
-    QTest::addColumn<NextPass>("next");  // what the buttons offer after the recovery
+    QTest::addColumn<int>("stopAfter"); // 0: runs to the end
+    QTest::addColumn<int>("recovery");  // the choice for the stopped pass
+    QTest::addColumn<NextPass>("next"); // what the buttons offer after the recovery
 
     const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
     const int undo = int(RecoveryChoice::Undo), finish = int(RecoveryChoice::Finish),
               leave = int(RecoveryChoice::Leave);
-    QTest::newRow("shuffle to the end") << shuffle << 0 << false << 0 << NextPass(removal);
-    QTest::newRow("removal to the end") << removal << 0 << false << 0 << NextPass(shuffle);
-    QTest::newRow("shuffle stopped by the check, undone")
-        << shuffle << 2 << false << undo << NextPass(shuffle);
-    QTest::newRow("shuffle stopped by closing the window, undone")
-        << shuffle << 5 << true << undo << NextPass(shuffle);
-    QTest::newRow("shuffle stopped, finished")
-        << shuffle << 3 << false << finish << NextPass(removal);
+    QTest::newRow("shuffle to the end") << shuffle << 0 << 0 << NextPass(removal);
+    QTest::newRow("removal to the end") << removal << 0 << 0 << NextPass(shuffle);
+    QTest::newRow("shuffle stopped early, undone") << shuffle << 2 << undo << NextPass(shuffle);
+    QTest::newRow("shuffle stopped later, undone") << shuffle << 5 << undo << NextPass(shuffle);
+    QTest::newRow("shuffle stopped, finished") << shuffle << 3 << finish << NextPass(removal);
     // Left as it is, some names carry a prefix: the option that fits is "already used".
-    QTest::newRow("shuffle stopped, left as it is")
-        << shuffle << 4 << false << leave << NextPass(removal);
-    QTest::newRow("removal stopped, finished")
-        << removal << 3 << false << finish << NextPass(shuffle);
-    QTest::newRow("removal stopped, left as it is")
-        << removal << 6 << false << leave << NextPass(removal);
+    QTest::newRow("shuffle stopped, left as it is") << shuffle << 4 << leave << NextPass(removal);
+    QTest::newRow("removal stopped, finished") << removal << 3 << finish << NextPass(shuffle);
+    QTest::newRow("removal stopped, left as it is") << removal << 6 << leave << NextPass(removal);
 }
 
 void TestFolderSession::running()
 {
     QFETCH(PassKind, pass);
     QFETCH(int, stopAfter);
-    QFETCH(bool, byRequest);
     QFETCH(int, recovery);
     QFETCH(NextPass, next);
     TestDir dir;
@@ -505,18 +497,8 @@ void TestFolderSession::running()
     FolderSession session(Front::Window);
     session.open(dir.path());
     ScriptedAsker asker;
-    // The window closed during a pass asks whether to stop or go on; Enter stops the pass after
-    // the file in hand.
-    const Question close = texts::closeDuringPassQuestion();
-    QCOMPARE(close.choices.size(), std::size_t(2));
     int handled = 0;
-    session.setStopCheck([&] {
-        if (++handled < stopAfter || stopAfter == 0)
-            return false;
-        if (byRequest && close.defaultAnswer == kYes)
-            session.requestStop();
-        return !byRequest;
-    });
+    session.setStopCheck([&] { return stopAfter != 0 && ++handled >= stopAfter; });
     session.start(session.planPass(pass, asker));
     Report report = session.wait();
     QVERIFY(!session.running());
