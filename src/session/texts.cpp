@@ -27,14 +27,11 @@
 #include "browse/oserror.h"
 #include "browse/utf8path.h"
 #include "passes/journalfile.h"
-#include "session/platformtext.h"
+#include "session/textformat.h"
 #include "session/unfinishedpass.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <ctime>
-#include <string_view>
 
 namespace korvalo::texts {
 
@@ -95,18 +92,6 @@ std::string inQuotes(const std::string &text)
 std::string choose(Front front, const char *what)
 {
     return (window(front) ? "点" : "选") + inQuotes(what);
-}
-
-std::string localTime(std::int64_t secondsSince1970)
-{
-    const std::time_t t = static_cast<std::time_t>(secondsSince1970);
-    std::tm local{};
-    if (!platform::localTime(t, local))
-        return "?";
-    char buffer[64] = {};
-    std::snprintf(buffer, sizeof buffer, "%d年%d月%d日 %02d:%02d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
-    return buffer;
 }
 
 // What stands where Korvalo keeps a file or folder of its own, when it is not one of them: empty
@@ -303,55 +288,16 @@ std::string quoted(const std::filesystem::path &path)
     return "“" + utf8(path) + "”";
 }
 
-std::string shellQuoted(const std::filesystem::path &path)
-{
-    const std::string s = utf8(path);
-    const bool plain = !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               std::string_view("_/.,:+@%=-\\").find(c) != std::string_view::npos;
-    });
-    return plain ? s : platform::shellQuotedText(s);
-}
-
 std::string shownName(const std::filesystem::path &name, Front front)
 {
-    const std::string s = utf8(name);
     // A terminal wraps long lines, and its user may copy the name: it is shown whole.
-    if (front == Front::Terminal)
-        return s;
-    // Each character as its bytes, with its width: bytes that are not UTF-8 count one each.
-    struct Char
-    {
-        std::size_t begin;
-        std::size_t size;
-        int width;
-    };
-    std::vector<Char> chars;
-    int total = 0;
-    for (std::size_t i = 0; i < s.size();) {
-        std::size_t size = 1;
-        const auto lead = static_cast<unsigned char>(s[i]);
-        if (lead >= 0xC0) {
-            while (i + size < s.size() &&
-                   (static_cast<unsigned char>(s[i + size]) & 0xC0) == 0x80 && size < 4)
-                ++size;
-        }
-        const int width = size > 1 ? 2 : 1;
-        chars.push_back({i, size, width});
-        total += width;
-        i += size;
-    }
-    if (total <= kShownWidth)
-        return s;
-    // The middle goes: the start tells the name, the end its extension.
-    const int half = (kShownWidth - 2) / 2;
-    std::size_t head = 0;
-    for (int w = 0; head < chars.size() && w + chars[head].width <= half; ++head)
-        w += chars[head].width;
-    std::size_t tail = chars.size();
-    for (int w = 0; tail > head && w + chars[tail - 1].width <= half; --tail)
-        w += chars[tail - 1].width;
-    return s.substr(0, chars[head].begin) + "…" + s.substr(chars[tail].begin);
+    return front == Front::Terminal ? utf8(name) : shortened(utf8(name), kShownWidth);
+}
+
+std::string driveText(const Volume &volume)
+{
+    // The root file system has no label of its own.
+    return volumeText(volume, "根目录");
 }
 
 std::string nameList(const std::vector<FileName> &names, Front front)

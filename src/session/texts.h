@@ -8,6 +8,7 @@
 // line break. The glossary heads texts.cpp.
 
 #include "browse/listerror.h"
+#include "browse/volumes.h"
 #include "passes/folderrecovery.h"
 #include "passes/journal.h"
 #include "passes/passes.h"
@@ -75,11 +76,11 @@ inline constexpr const char *kDone = "已完成";
 
 // A path or bare name between Chinese quotation marks.
 std::string quoted(const std::filesystem::path &path);
-// A path as a shell reads it back: quoted only when it has to be.
-std::string shellQuoted(const std::filesystem::path &path);
 // A file name in a message. In a window's box a long one loses its middle, so that its start and
 // extension stay; a terminal shows it whole.
 std::string shownName(const std::filesystem::path &name, Front front);
+// A drive in a drive list: its label, or a name for it, and where it is.
+std::string driveText(const Volume &volume);
 // Some names, one a line, and how many more there are (the same count for every front end).
 std::string nameList(const std::vector<FileName> &names, Front front);
 // The name of a pass as a message names it.

@@ -1,5 +1,6 @@
 #include "session/texts.h"
 #include "session/unfinished.h"
+#include "support/volumerows.h"
 
 #include <QTest>
 
@@ -61,6 +62,8 @@ private slots:
     void nextStepPerFront_data();
     void nextStepPerFront();
     void shownNameKeepsStartAndExtension();
+    void driveText_data();
+    void driveText();
     void failureNewsFirst();
     void oneCausePerReport_data();
     void oneCausePerReport();
@@ -254,6 +257,37 @@ void TestTexts::shownNameKeepsStartAndExtension()
     QCOMPARE(texts::shownName("2019 Live.mp3", Front::Window), std::string("2019 Live.mp3"));
     // A terminal's user may copy the name: never cut.
     QCOMPARE(texts::shownName(chinese + ".flac", Front::Terminal), chinese + ".flac");
+}
+
+void TestTexts::driveText_data()
+{
+    QTest::addColumn<QString>("volume");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("root") << "/|ext4|"
+                          << "根目录 (/)";
+    QTest::newRow("labelled root") << "/|ext4|System"
+                                   << "System (/)";
+    QTest::newRow("label") << "/media/nem/MUSIC|vfat|MUSIC"
+                           << "MUSIC (/media/nem/MUSIC)";
+    QTest::newRow("Chinese label") << "/media/nem/a|vfat|音乐盘"
+                                   << "音乐盘 (/media/nem/a)";
+    QTest::newRow("no label: last folder name") << "/mnt/share|cifs|"
+                                                << "share (/mnt/share)";
+    QTest::newRow("drive letter with a label") << "E:\\|vfat|音乐"
+                                               << "音乐 (E:)";
+    QTest::newRow("drive letter without a label") << "c:\\|ntfs|"
+                                                  << "c:";
+    QTest::newRow("drive letter, forward slash") << "R:/|ext4|MUSIC"
+                                                 << "MUSIC (R:)";
+    QTest::newRow("a folder named like a drive is not one") << "/media/E:|vfat|"
+                                                            << "E: (/media/E:)";
+}
+
+void TestTexts::driveText()
+{
+    QFETCH(QString, volume);
+    QFETCH(QString, expected);
+    QCOMPARE(QString::fromStdString(texts::driveText(volumes({volume}).front())), expected);
 }
 
 // The cause of a failed rename or listing is what the user acts on: no two causes read alike,
