@@ -25,7 +25,7 @@ using korvalo::session::Report;
 class NoQuestions : public korvalo::session::Asker
 {
 public:
-    int ask(const korvalo::session::Question &question) override
+    korvalo::session::Answer ask(const korvalo::session::Question &question) override
     {
         fail("the session asked a question: " + question.text);
     }

@@ -45,8 +45,8 @@ struct Invocation
     Command command = Command::List;
     fs::path folder;
     bool dryRun = false;
-    // shuffle over names with a prefix: session::kYes (--again) or kReplace (--replace)
-    std::optional<int> prefixAnswer;
+    // shuffle over names with a prefix: AddAnother (--again) or NewDigits (--replace)
+    std::optional<session::PrefixedAnswer> prefixAnswer;
     std::optional<DigitAnswer> digits;
     std::optional<RecoveryChoice> recovery;
 };
@@ -130,7 +130,9 @@ Parsed parse(const std::vector<std::string> &args)
         } else if (option == "--again" || option == "--replace") {
             if (inv.command != Command::Shuffle)
                 return badUse(texts::optionNotFor(option, {"shuffle"}));
-            const int answer = option == "--again" ? session::kYes : session::kReplace;
+            const session::PrefixedAnswer answer = option == "--again"
+                                                       ? session::PrefixedAnswer::AddAnother
+                                                       : session::PrefixedAnswer::NewDigits;
             if (inv.prefixAnswer && *inv.prefixAnswer != answer)
                 return badUse(texts::conflictingOptions(prefixOption, option));
             inv.prefixAnswer = answer;
@@ -172,17 +174,17 @@ public:
 
     bool attended() const override { return m_console.askQuestions; }
 
-    std::optional<int> given(const session::Question &q) const override
+    std::optional<session::Answer> given(const session::Question &q) const override
     {
         using Kind = session::Question::Kind;
         if ((q.kind == Kind::ShuffleAgain || q.kind == Kind::ForeignPrefixes) && m_inv.prefixAnswer)
             return *m_inv.prefixAnswer;
         if (q.kind == Kind::StripOtherDigits && m_inv.digits)
-            return int(*m_inv.digits);
+            return *m_inv.digits;
         return std::nullopt;
     }
 
-    int ask(const session::Question &q) override
+    session::Answer ask(const session::Question &q) override
     {
         m_console.err << withNewline(q.text);
         for (;;) {

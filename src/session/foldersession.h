@@ -139,13 +139,13 @@ struct Plan
     // again.
     std::uint64_t namesPrint = 0;  // the listed names, in the list's order
     std::uint64_t recordPrint = 0; // what the record knew of the folder
-    struct Answer
+    struct Asked
     {
         Question::Kind kind = Question::Kind::ShuffleAgain;
         std::vector<FileName> about; // the names the question was about
-        int answer = 0;
+        Answer answer;
     };
-    std::vector<Answer> answers;
+    std::vector<Asked> answers;
     Asker *asker = nullptr; // from planPass(); nobody is asked when it is nullptr
     // Made again under the lock: what changed, told with the report.
     std::string changed;
@@ -184,8 +184,9 @@ public:
     // The songs as listed when the folder was opened (or re-read after a plan).
     const MusicFileList &list() const { return m_list; }
 
-    // The plan for the answer to state().question; kLater gives a plan that does nothing.
-    Plan answerOpening(int answer);
+    // The plan for the answer to state().question (as the front end's Asker gave it); Later
+    // gives a plan that does nothing.
+    Plan answerOpening(const Answer &answer);
     // What a pass's plan lists besides its decisions.
     enum class Detail
     {
@@ -236,8 +237,8 @@ private:
     Plan checkedUnderLock(Plan plan);
     // An answer to `question` about `about`, recorded in `plan`: the earlier plan's answer to the
     // same question about the same names, else asked (see answerOf()).
-    int answerFor(Plan &plan, const Plan *earlier, Asker &asker, Question question,
-                  std::vector<FileName> about, bool *unasked = nullptr);
+    Answer answerFor(Plan &plan, const Plan *earlier, Asker &asker, Question question,
+                     std::vector<FileName> about, bool *unasked = nullptr);
     // Where a running plan's progress and the checks for a stop go (ProgressSink).
     class ProgressHandOff;
     // A plan for moving files back from the ordering folder `state()` shows.

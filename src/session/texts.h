@@ -209,7 +209,7 @@ std::string orderedFilesReturned(int moved, const std::filesystem::path &parent)
 session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, int listed,
                                        const std::filesystem::path &folder, Front front);
 // Most names begin with four digits that look like a prefix Korvalo did not write here (another
-// computer, another state folder): kReplace (the default), kYes (another prefix), kNo.
+// computer, another state folder): NewDigits (the default), AddAnother or Cancel.
 session::Question foreignPrefixesQuestion(const std::vector<FileName> &foreign, int listed,
                                           Front front);
 // `leftAlone`: names beginning with four digits that no removal renames (only an extension
@@ -218,13 +218,13 @@ session::Question stripDigitsQuestion(const std::vector<FileName> &others, int q
                                       Front front, const std::vector<FileName> &leftAlone = {});
 // `filesAway`: for an interrupted ordering, the files still in the folder they passed through.
 // `unconfirmed`: Korvalo cannot tell that the pass was made on this stick; the question says so
-// and its escape is kLater.
+// and its escape is Later.
 session::Question recoveryQuestion(const RecoveryStatus &status, int filesAway, bool unconfirmed,
                                    Front front);
 session::Question damagedRecordQuestion(const JournalError &error, Front front);
 session::Question orderingFolderQuestion(const std::filesystem::path &folder, Front front);
 // Once at start-up, the unfinished passes of folders other than the one shown, reachable now:
-// an answer opens the folder of that index, or is kLater.
+// an answer opens the folder of that index (OpenFolder), or is Later.
 session::Question unfinishedAtStartQuestion(const std::vector<session::UnfinishedPass> &passes);
 // `ordering`: every name is right, the files are being stored in order.
 session::Question closeDuringPassQuestion(bool ordering = false);

@@ -18,7 +18,7 @@ class WindowController::BoxAsker : public Asker
 {
 public:
     explicit BoxAsker(WindowController &controller) : m_controller(controller) {}
-    int ask(const Question &question) override { return m_controller.ask(question); }
+    Answer ask(const Question &question) override { return m_controller.ask(question); }
 
 private:
     WindowController &m_controller;
@@ -84,11 +84,12 @@ void WindowController::offerUnfinished(const std::vector<UnfinishedPass> &passes
     const std::optional<StartUpOffer> offer = startUpOffer(passes, m_folder);
     if (!offer)
         return;
-    const int answer = ask(offer->question);
-    if (answer < 0 || answer >= static_cast<int>(offer->folders.size()))
+    const Answer answer = ask(offer->question);
+    const OpenFolder *open = std::get_if<OpenFolder>(&answer);
+    if (!open || open->index >= offer->folders.size())
         return;
     // The folder opens as the user would open it: its own question follows.
-    openChosen(offer->folders[static_cast<std::size_t>(answer)]);
+    openChosen(offer->folders[open->index]);
 }
 
 void WindowController::openChosen(const fs::path &chosen)
@@ -304,8 +305,8 @@ bool WindowController::closeAsked()
     // the next opening of the folder offers to put it right. While the files are stored in order,
     // no further file goes out and those out come back first.
     pause(true);
-    const int answer = ask(texts::closeDuringPassQuestion(m_session.progress().ordering));
-    if (answer == kYes) {
+    if (ask(texts::closeDuringPassQuestion(m_session.progress().ordering)) ==
+        Answer(CloseAnswer::Stop)) {
         m_closeAfterPass = true;
         m_stoppedWhileOrdering = m_session.progress().ordering;
         m_stop = true;
@@ -331,12 +332,12 @@ bool WindowController::sessionEnds(bool waitForPlan)
     return false; // its end, on the window's thread, closes the window
 }
 
-int WindowController::ask(const Question &question)
+Answer WindowController::ask(const Question &question)
 {
     // The end of a plan that comes while the box is open waits for the answer: the answer may be
     // to close the window, which that end then does.
     m_asking = true;
-    const int answer = m_hooks.ask(question);
+    const Answer answer = m_hooks.ask(question);
     m_asking = false;
     if (m_finishWaiting) {
         m_finishWaiting = false;

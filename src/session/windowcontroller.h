@@ -50,7 +50,7 @@ public:
     virtual void holdInput(bool hold) = 0;
     virtual void tell(const Notice &notice) = 0;
     // Asks in a box owned by the window and waits; the window's events go on meanwhile.
-    virtual int ask(const Question &question) = 0;
+    virtual Answer ask(const Question &question) = 0;
     // On the worker's thread: planFinished() is to be called on the window's thread.
     virtual void wake() = 0;
     // The window goes away.
@@ -125,7 +125,7 @@ private:
     void showFit(std::optional<Mode> mode);
     void run(const Plan &plan);
     void showReport(const Report &report, bool tellDone = false);
-    int ask(const Question &question);
+    Answer ask(const Question &question);
     // The worker's check after every file: waits while the close question is open, then tells
     // whether the plan is to stop.
     bool afterFile();

@@ -21,7 +21,7 @@ enum class BoxIcon
 
 // Asks and gives one of the question's answers: Enter gives its default, Esc and the close button
 // its escape answer.
-int askQuestion(HWND owner, const korvalo::session::Question &question);
+korvalo::session::Answer askQuestion(HWND owner, const korvalo::session::Question &question);
 // Shows a message and waits until it is closed.
 void showMessage(HWND owner, BoxIcon icon, const std::string &title, const std::string &text);
 

@@ -646,7 +646,7 @@ void Form::drawProgress(const korvalo::session::Progress &progress)
 
 // --- Boxes and controls ----------------------------------------------------------------------
 
-int Form::ask(const Question &question)
+korvalo::session::Answer Form::ask(const Question &question)
 {
     return askQuestion(m_window, question);
 }

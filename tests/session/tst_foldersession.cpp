@@ -29,11 +29,11 @@ using Kind = FolderState::Kind;
 using QKind = Question::Kind;
 using Action = Plan::Action;
 using Outcome = Report::Outcome;
-using DigitAnswer = PassQuestions::DigitAnswer;
 using Names = std::vector<std::string>;
 using NextPass = std::optional<PassKind>;
 
 Q_DECLARE_METATYPE(PassKind)
+Q_DECLARE_METATYPE(ScriptedAsker::Press)
 Q_DECLARE_METATYPE(NextPass)
 Q_DECLARE_METATYPE(Kind)
 Q_DECLARE_METATYPE(Action)
@@ -51,8 +51,15 @@ NextPass offered(const Report &report, bool pass, const FolderState &state)
     return *mode == Mode::AlreadyUsed ? PassKind::Removal : PassKind::Shuffle;
 }
 
-constexpr int kNone = -100; // no answer given beforehand, no question expected
-constexpr int kEnter = ScriptedAsker::kEnter, kEsc = ScriptedAsker::kEsc;
+using Press = ScriptedAsker::Press;
+// No answer given beforehand, no question expected: an answer no question here offers.
+const Press kNone = Answer(OpenFolder{999});
+const Press kEnter = ScriptedAsker::Key::Enter, kEsc = ScriptedAsker::Key::Esc;
+const Press kLater = Answer(Later{}), kLeaveRecord = Answer(LeaveRecord{});
+const Press kUndo = Answer(RecoveryChoice::Undo), kFinish = Answer(RecoveryChoice::Finish);
+const Press kAgain = Answer(PrefixedAnswer::AddAnother), kNotAgain = Answer(PrefixedAnswer::Cancel);
+const Press kKeep = Answer(DigitAnswer::KeepOthers), kStripAll = Answer(DigitAnswer::StripAll),
+            kNoStrip = Answer(DigitAnswer::Cancel);
 
 bool has(const std::string &text, const std::string &part)
 {
@@ -111,7 +118,7 @@ Report sessionPass(const fs::path &folder, PassKind kind, int stopAfter = 0)
     FolderSession session(Front::Terminal);
     session.open(folder);
     ScriptedAsker asker;
-    asker.answers = {{QKind::ShuffleAgain, kYes}};
+    asker.answers = {{QKind::ShuffleAgain, kAgain}};
     int handled = 0;
     if (stopAfter > 0)
         session.setStopCheck([&] { return ++handled >= stopAfter; });
@@ -186,19 +193,19 @@ bool prepare(TestDir &dir, const QString &setup, fs::path &folder)
 }
 
 // The one question met is of `kind` and offers its default and escape answers, and its
-// unattended one unless that is kLater (nothing done, so no button needed); nothing was asked
+// unattended one unless that is Later (nothing done, so no button needed); nothing was asked
 // unscripted, and it was asked only where someone is there and no answer was given beforehand.
 void checkQuestion(const ScriptedAsker &asker, QKind kind, bool asked)
 {
     QCOMPARE(asker.met.size(), std::size_t(1));
     const Question &q = asker.met.front();
-    const auto offered = [&](int answer) {
+    const auto offered = [&](const Answer &answer) {
         return std::any_of(q.choices.begin(), q.choices.end(),
                            [&](const Question::Choice &c) { return c.answer == answer; });
     };
     QCOMPARE(q.kind, kind);
     QVERIFY2(offered(q.defaultAnswer) && offered(q.escapeAnswer) &&
-                 (q.unattendedAnswer == kLater || offered(q.unattendedAnswer)),
+                 (q.unattendedAnswer == Answer(Later{}) || offered(q.unattendedAnswer)),
              q.text.c_str());
     QCOMPARE(asker.asked.size(), std::size_t(asked));
     QCOMPARE(asker.unscripted, 0);
@@ -251,7 +258,7 @@ void TestFolderSession::opening_data()
     QTest::addColumn<QString>("says");  // what the problem shown as it opens says; "": none
     QTest::addColumn<PassKind>("pass"); // a pass asked for while a question stands in the way
     QTest::addColumn<bool>("attended");
-    QTest::addColumn<int>("answer"); // kNone: no question as it opens
+    QTest::addColumn<Press>("answer"); // kNone: no question as it opens
     QTest::addColumn<Action>("action");
 
     const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
@@ -271,7 +278,7 @@ void TestFolderSession::opening_data()
     row("the ordering folder", "ordering", Kind::OrderingFolder, shuffle, 2, "上一级")
         << shuffle << true << kNone << Action::Nothing;
     // What stands in the way of a pass is asked about first; the pass waits for the next request.
-    const int undo = int(RecoveryChoice::Undo);
+    const Press undo = kUndo;
     row("unfinished pass: later", "stopped", Kind::Pending, removal, 6, "")
         << shuffle << true << kLater << Action::Nothing;
     row("unfinished pass: unattended", "stopped", Kind::Pending, removal, 6, "")
@@ -279,7 +286,7 @@ void TestFolderSession::opening_data()
     row("unfinished pass: undo", "stopped", Kind::Pending, removal, 6, "")
         << shuffle << true << undo << Action::Recovery;
     row("unfinished pass: finish", "stopped", Kind::Pending, removal, 6, "")
-        << removal << true << int(RecoveryChoice::Finish) << Action::Recovery;
+        << removal << true << kFinish << Action::Recovery;
     row("damaged record: later", "damaged", Kind::Damaged, shuffle, 6, "已损坏")
         << removal << true << kLater << Action::Nothing;
     row("damaged record: leave it", "damaged", Kind::Damaged, shuffle, 6, "已损坏")
@@ -291,7 +298,7 @@ void TestFolderSession::opening()
     QFETCH(QString, setup);
     QFETCH(PassKind, pass);
     QFETCH(bool, attended);
-    QFETCH(int, answer);
+    QFETCH(Press, answer);
     TestDir dir;
     fs::path folder;
     QVERIFY(prepare(dir, setup, folder));
@@ -332,9 +339,9 @@ void TestFolderSession::opening()
                          [](const Notice &n) { return n.kind == Notice::Kind::Information; }),
              plan.action == Action::LeaveRecord);
     const Names originals = toNames(songs(6) << "cover.jpg");
-    if (answer == int(RecoveryChoice::Undo) && plan.runnable())
+    if (answer == kUndo && plan.runnable())
         QCOMPARE(dir.names(), originals);
-    else if (answer == int(RecoveryChoice::Finish))
+    else if (answer == kFinish)
         QCOMPARE(prefixedBefore(dir.names(), originals), 6);
     else
         QCOMPARE(dir.names(), before);
@@ -347,8 +354,8 @@ void TestFolderSession::questionsBeforeRenames_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<bool>("shuffled"); // Korvalo's own prefixes are put on first
     QTest::addColumn<bool>("attended");
-    QTest::addColumn<int>("given");  // an answer given beforehand, or kNone
-    QTest::addColumn<int>("answer"); // the answer when asked, or kNone: nothing to ask
+    QTest::addColumn<Press>("given");  // an answer given beforehand, or kNone
+    QTest::addColumn<Press>("answer"); // the answer when asked, or kNone: nothing to ask
     QTest::addColumn<Action>("action");
     QTest::addColumn<QStringList>("after"); // a removal's names after the run; none: a shuffle
 
@@ -356,26 +363,25 @@ void TestFolderSession::questionsBeforeRenames_data()
     QTest::newRow("plain: nothing asked")
         << QStringList{"a.mp3"} << false << true << kNone << kNone << Action::Shuffle << none;
     QTest::newRow("prefixed, asked: no")
-        << songs(3) << true << true << kNone << kNo << Action::Nothing << none;
+        << songs(3) << true << true << kNone << kNotAgain << Action::Nothing << none;
     QTest::newRow("prefixed, given: yes")
-        << songs(3) << true << true << kYes << kNo << Action::Shuffle << none;
+        << songs(3) << true << true << kAgain << kNotAgain << Action::Shuffle << none;
     QTest::newRow("prefixed, unattended")
-        << songs(3) << true << false << kNone << kYes << Action::Nothing << none;
+        << songs(3) << true << false << kNone << kAgain << Action::Nothing << none;
 
     // In a folder Korvalo has no record of, digits followed by a blank belong to the name.
     const QStringList own = {"2001 A Space Odyssey.mp3", "1234a.mp3"};
     const QStringList kept = {"2001 A Space Odyssey.mp3", "a.mp3"};
     const QStringList strippedAll = {" A Space Odyssey.mp3", "a.mp3"};
-    const int keep = int(DigitAnswer::KeepOthers), all = int(DigitAnswer::StripAll);
+    const Press keep = kKeep, all = kStripAll;
     QTest::newRow("own digits, asked: keep them")
         << own << false << true << kNone << keep << Action::Removal << kept;
     QTest::newRow("own digits, asked: cancel")
-        << own << false << true << kNone << int(DigitAnswer::Cancel) << Action::Nothing << own;
+        << own << false << true << kNone << kNoStrip << Action::Nothing << own;
     QTest::newRow("own digits, unattended: kept")
         << own << false << false << kNone << all << Action::Removal << kept;
     QTest::newRow("own digits, given: strip all")
-        << own << false << true << all << int(DigitAnswer::Cancel) << Action::Removal
-        << strippedAll;
+        << own << false << true << all << kNoStrip << Action::Removal << strippedAll;
     // Korvalo knows the prefixes it put on: only those go, and nothing is asked.
     QTest::newRow("own digits after a shuffle: nothing asked")
         << own << true << true << kNone << kNone << Action::Removal << own;
@@ -390,8 +396,8 @@ void TestFolderSession::questionsBeforeRenames()
     QFETCH(QStringList, names);
     QFETCH(bool, shuffled);
     QFETCH(bool, attended);
-    QFETCH(int, given);
-    QFETCH(int, answer);
+    QFETCH(Press, given);
+    QFETCH(Press, answer);
     QFETCH(QStringList, after);
     const PassKind pass = after.isEmpty() ? PassKind::Shuffle : PassKind::Removal;
     const QKind kind = pass == PassKind::Shuffle ? QKind::ShuffleAgain : QKind::StripOtherDigits;
@@ -407,7 +413,7 @@ void TestFolderSession::questionsBeforeRenames()
     ScriptedAsker asker;
     asker.isAttended = attended;
     if (given != kNone)
-        asker.givenAnswers[kind] = given;
+        asker.givenAnswers[kind] = std::get<Answer>(given);
     if (answer != kNone)
         asker.answers[kind] = answer;
     const Plan plan = session.planPass(pass, asker, FolderSession::Detail::Renames);
@@ -430,7 +436,7 @@ void TestFolderSession::questionsBeforeRenames()
         QCOMPARE(plan.report.outcome, Outcome::Cancelled);
         // Unasked, the report says how to answer otherwise: not the text of a refusal.
         ScriptedAsker no;
-        no.answers[kind] = kNo;
+        no.answers[kind] = kind == QKind::ShuffleAgain ? kNotAgain : kNoStrip;
         QVERIFY(attended || session.planPass(pass, no).report.problems != plan.report.problems);
         const Report report = runPlan(session, plan);
         QCOMPARE(report.outcome, Outcome::Cancelled);
@@ -532,7 +538,7 @@ void TestFolderSession::running()
              q.text.c_str());
     const bool shuffled = pass == PassKind::Shuffle;
     QCOMPARE(q.choices.size(), std::size_t(shuffled ? 3 : 2));
-    QCOMPARE(q.defaultAnswer, int(shuffled ? RecoveryChoice::Undo : RecoveryChoice::Finish));
+    QCOMPARE(q.defaultAnswer, Answer(shuffled ? RecoveryChoice::Undo : RecoveryChoice::Finish));
 
     // The recovery chosen puts every name in order: undone as before the pass, finished as after
     // it, left as it left them; the buttons as after the pass the recovery completed.
@@ -712,7 +718,7 @@ void TestFolderSession::folderMovedAwayDuringPass()
 void TestFolderSession::orderedFilesGoBack_data()
 {
     QTest::addColumn<QString>("setup"); // see prepare(); the ordering folder itself is opened
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<Press>("answer");
     QTest::addColumn<Action>("action");
     QTest::addColumn<bool>("back"); // the files are back one level up
     QTest::addColumn<bool>("pass"); // asked by a pass button rather than as the folder opens
@@ -738,7 +744,7 @@ void TestFolderSession::orderedFilesGoBack_data()
 void TestFolderSession::orderedFilesGoBack()
 {
     QFETCH(QString, setup);
-    QFETCH(int, answer);
+    QFETCH(Press, answer);
     QFETCH(bool, back);
     QFETCH(bool, pass);
     TestDir dir;
@@ -985,7 +991,7 @@ void TestFolderSession::stripQuestionCountsEveryDigitName()
     FolderSession session(Front::Window);
     session.open(dir.path());
     ScriptedAsker asker;
-    asker.answers = {{QKind::StripOtherDigits, int(DigitAnswer::Cancel)}};
+    asker.answers = {{QKind::StripOtherDigits, kNoStrip}};
     session.planPass(PassKind::Removal, asker);
     QCOMPARE(asker.asked.size(), std::size_t(1));
     const std::string &text = asker.asked[0].text;
@@ -1062,7 +1068,7 @@ void TestFolderSession::folderChangedBeforeRun_data()
     QTest::addColumn<QString>("setup");
     QTest::addColumn<PassKind>("pass");
     QTest::addColumn<QString>("change"); // made between the plan and its run
-    QTest::addColumn<int>("answer");     // to the question asked again; kNone: nobody is there
+    QTest::addColumn<Press>("answer");   // to the question asked again; kNone: nobody is there
     QTest::addColumn<Outcome>("outcome");
     QTest::addColumn<int>("renamed");
     QTest::addColumn<int>("askedAgain"); // questions met after the change
@@ -1070,13 +1076,13 @@ void TestFolderSession::folderChangedBeforeRun_data()
 
     const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
     const QString korvalo = "另一个 Korvalo", changed = "有了变动";
-    const int keep = int(DigitAnswer::KeepOthers);
+    const Press keep = kKeep;
     QTest::newRow("shuffled by another Korvalo, nobody there")
         << "plain" << shuffle << "shuffled" << kNone << Outcome::Cancelled << 0 << 1 << korvalo;
     QTest::newRow("shuffled by another Korvalo, asked: no")
-        << "plain" << shuffle << "shuffled" << kNo << Outcome::Cancelled << 0 << 1 << korvalo;
+        << "plain" << shuffle << "shuffled" << kNotAgain << Outcome::Cancelled << 0 << 1 << korvalo;
     QTest::newRow("shuffled by another Korvalo, asked: yes")
-        << "plain" << shuffle << "shuffled" << kYes << Outcome::Done << 6 << 1 << korvalo;
+        << "plain" << shuffle << "shuffled" << kAgain << Outcome::Done << 6 << 1 << korvalo;
     QTest::newRow("prefixes removed by another Korvalo")
         << "shuffled" << removal << "removed" << kNone << Outcome::Done << 0 << 0 << korvalo;
     QTest::newRow("a song deleted")
@@ -1101,7 +1107,7 @@ void TestFolderSession::folderChangedBeforeRun()
     QFETCH(QString, setup);
     QFETCH(PassKind, pass);
     QFETCH(QString, change);
-    QFETCH(int, answer);
+    QFETCH(Press, answer);
     QFETCH(QString, says);
     TestDir dir;
     fs::path folder;
@@ -1120,7 +1126,7 @@ void TestFolderSession::folderChangedBeforeRun()
     FolderSession session(Front::Terminal);
     session.open(folder);
     ScriptedAsker asker;
-    asker.answers = {{QKind::StripOtherDigits, int(DigitAnswer::KeepOthers)}};
+    asker.answers = {{QKind::StripOtherDigits, kKeep}};
     const Plan plan = session.planPass(pass, asker);
     QVERIFY(plan.runnable());
     const std::size_t metBefore = asker.met.size();

@@ -13,6 +13,7 @@ using texts::Front;
 
 Q_DECLARE_METATYPE(korvalo::session::Question)
 Q_DECLARE_METATYPE(std::string)
+Q_DECLARE_METATYPE(korvalo::session::Answer)
 
 namespace {
 
@@ -74,31 +75,34 @@ private slots:
 void TestTexts::questionAnswers_data()
 {
     QTest::addColumn<session::Question>("question");
-    QTest::addColumn<int>("unattended");
+    QTest::addColumn<session::Answer>("unattended");
     QTest::addColumn<bool>("attendedOnly"); // the window always has someone to ask
     for (const Front front : {Front::Window, Front::Terminal}) {
         const char *f = front == Front::Window ? "window" : "terminal";
         QTest::addRow("%s: strip digits", f)
             << texts::stripDigitsQuestion(names(3), 5, front)
-            << int(PassQuestions::DigitAnswer::KeepOthers) << false;
+            << session::Answer(session::DigitAnswer::KeepOthers) << false;
         QTest::addRow("%s: shuffle again", f)
-            << texts::shuffleAgainQuestion(names(12), 20, {}, front) << session::kNo << false;
+            << texts::shuffleAgainQuestion(names(12), 20, {}, front)
+            << session::Answer(session::PrefixedAnswer::Cancel) << false;
         for (const PassKind kind : {PassKind::Shuffle, PassKind::Removal, PassKind::Order})
             for (const bool unconfirmed : {false, true})
                 QTest::addRow("%s: recovery of %s%s", f, texts::passName(kind).c_str(),
                               unconfirmed ? ", unconfirmed" : "")
                     << texts::recoveryQuestion(interrupted(kind), 2, unconfirmed, front)
-                    << session::kLater << (front == Front::Window && !unconfirmed);
-        QTest::addRow("%s: damaged record", f)
-            << texts::damagedRecordQuestion(kDamaged, front) << session::kLater << false;
+                    << session::Answer(session::Later{})
+                    << (front == Front::Window && !unconfirmed);
+        QTest::addRow("%s: damaged record", f) << texts::damagedRecordQuestion(kDamaged, front)
+                                               << session::Answer(session::Later{}) << false;
         QTest::addRow("%s: ordering folder", f)
             << texts::orderingFolderQuestion(kFolder / "Korvalo 临时文件夹 1", front)
-            << session::kNo << false;
+            << session::Answer(session::ReturnAnswer::Cancel) << false;
     }
-    QTest::newRow("closing during a pass")
-        << texts::closeDuringPassQuestion(false) << session::kYes << false;
+    QTest::newRow("closing during a pass") << texts::closeDuringPassQuestion(false)
+                                           << session::Answer(session::CloseAnswer::Stop) << false;
     QTest::newRow("closing while the files are stored in order")
-        << texts::closeDuringPassQuestion(true) << session::kYes << false;
+        << texts::closeDuringPassQuestion(true) << session::Answer(session::CloseAnswer::Stop)
+        << false;
 }
 
 // Every answer a question may give without a click is one of its choices, the text tells what
@@ -106,14 +110,14 @@ void TestTexts::questionAnswers_data()
 void TestTexts::questionAnswers()
 {
     QFETCH(session::Question, question);
-    QFETCH(int, unattended);
+    QFETCH(session::Answer, unattended);
     QFETCH(bool, attendedOnly);
-    std::set<int> answers;
+    std::set<session::Answer> answers;
     std::set<std::string> keys;
     for (const session::Question::Choice &c : question.choices) {
         QVERIFY2(answers.insert(c.answer).second && keys.insert(c.key).second, c.caption.c_str());
         QVERIFY2(has(question.text, c.caption.c_str()) || question.choices.size() == 1 ||
-                     c.answer == session::kLater,
+                     c.answer == session::Answer(session::Later{}),
                  c.caption.c_str());
     }
     QVERIFY(answers.count(question.defaultAnswer) && answers.count(question.escapeAnswer));
