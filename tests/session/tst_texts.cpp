@@ -77,32 +77,31 @@ void TestTexts::questionAnswers_data()
     QTest::addColumn<session::Question>("question");
     QTest::addColumn<session::Answer>("unattended");
     QTest::addColumn<bool>("attendedOnly"); // the window always has someone to ask
+    using session::Answer;
+    const Answer later = session::Later{}, stop = session::CloseAnswer::Stop;
     for (const Front front : {Front::Window, Front::Terminal}) {
         const char *f = front == Front::Window ? "window" : "terminal";
-        QTest::addRow("%s: strip digits", f)
-            << texts::stripDigitsQuestion(names(3), 5, front)
-            << session::Answer(session::DigitAnswer::KeepOthers) << false;
+        QTest::addRow("%s: strip digits", f) << texts::stripDigitsQuestion(names(3), 5, front)
+                                             << Answer(session::DigitAnswer::KeepOthers) << false;
         QTest::addRow("%s: shuffle again", f)
             << texts::shuffleAgainQuestion(names(12), 20, {}, front)
-            << session::Answer(session::PrefixedAnswer::Cancel) << false;
+            << Answer(session::PrefixedAnswer::Cancel) << false;
         for (const PassKind kind : {PassKind::Shuffle, PassKind::Removal, PassKind::Order})
             for (const bool unconfirmed : {false, true})
                 QTest::addRow("%s: recovery of %s%s", f, texts::passName(kind).c_str(),
                               unconfirmed ? ", unconfirmed" : "")
-                    << texts::recoveryQuestion(interrupted(kind), 2, unconfirmed, front)
-                    << session::Answer(session::Later{})
+                    << texts::recoveryQuestion(interrupted(kind), 2, unconfirmed, front) << later
                     << (front == Front::Window && !unconfirmed);
-        QTest::addRow("%s: damaged record", f) << texts::damagedRecordQuestion(kDamaged, front)
-                                               << session::Answer(session::Later{}) << false;
+        QTest::addRow("%s: damaged record", f)
+            << texts::damagedRecordQuestion(kDamaged, front) << later << false;
         QTest::addRow("%s: ordering folder", f)
             << texts::orderingFolderQuestion(kFolder / "Korvalo 临时文件夹 1", front)
-            << session::Answer(session::ReturnAnswer::Cancel) << false;
+            << Answer(session::ReturnAnswer::Cancel) << false;
     }
-    QTest::newRow("closing during a pass") << texts::closeDuringPassQuestion(false)
-                                           << session::Answer(session::CloseAnswer::Stop) << false;
+    QTest::newRow("closing during a pass")
+        << texts::closeDuringPassQuestion(false) << stop << false;
     QTest::newRow("closing while the files are stored in order")
-        << texts::closeDuringPassQuestion(true) << session::Answer(session::CloseAnswer::Stop)
-        << false;
+        << texts::closeDuringPassQuestion(true) << stop << false;
 }
 
 // Every answer a question may give without a click is one of its choices, the text tells what
