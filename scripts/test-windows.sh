@@ -5,10 +5,12 @@
 # and then, in one throwaway Wine prefix on an Xvfb of its own:
 #   - the core's checks (listing, renaming, both passes, the journal, the pass lock, a drive root);
 #   - korvalo-cli.exe on a folder of Chinese names on a drive letter, names and contents checked
-#     on disk, and a pass killed midway (KORVALO_TEST_KILL_AFTER) then finished by the recovery
+#     on disk, and a pass killed midway (KORVALO_TEST_KILL_AFTER, in the test build
+#     korvalo-cli-hooked.exe, tests/windows) then finished by the recovery
 #     (scripts/windows/cli-checks.sh);
-#   - korvalo.exe, the window, driven by clicks and keys on the same display, watched through
-#     the log it writes on request (scripts/windows/window-checks.sh);
+#   - korvalo.exe's resources, and the window, driven by clicks and keys on the same display, in
+#     its test build korvalo-hooked.exe, watched through the log that one writes
+#     (scripts/windows/window-checks.sh);
 #   - the installer installed and uninstalled silently, and the zip's contents
 #     (scripts/windows/package-checks.sh).
 # Prints one line per check and a closing "N passed, N failed"; exits non-zero on any failure.
@@ -40,6 +42,9 @@ check_exe="$build_dir/tests/windows/check_windows.exe"
 cli_exe="$PWD/$build_dir/src/cli/korvalo-cli.exe"
 window_exe=$(find "$PWD/$build_dir" -name korvalo.exe -not -path '*/CMakeFiles/*' \
   -not -path '*/packages/*' -type f | head -n 1)
+# The same programs built with the holds the checks set from the environment (tests/windows).
+cli_hooked_exe="$PWD/$build_dir/tests/windows/korvalo-cli-hooked.exe"
+window_hooked_exe="$PWD/$build_dir/tests/windows/korvalo-hooked.exe"
 version=$(tr -d '[:space:]' <"$build_dir/packaging/windows/version.txt")
 
 echo "== Make the installer and the zip"
@@ -85,7 +90,8 @@ if [ -n "$window_exe" ]; then
   # shellcheck source=scripts/windows/window-checks.sh
   source scripts/windows/window-checks.sh
   # Its scenarios test commands' statuses themselves: run without errexit (the || turns it off).
-  window_checks "$window_exe" "$scratch/window" "$PWD/$build_dir/window-screenshots" ||
+  window_checks "$window_exe" "$window_hooked_exe" "$scratch/window" \
+    "$PWD/$build_dir/window-screenshots" ||
     fail_line "the window's scenarios ran to their end"
 fi
 

@@ -2,8 +2,8 @@
 # The layers hold: the core and the session include no toolkit and no iostream, and korvalo-cli's
 # code writes no text of its own beyond its help (clitext.cpp): every other text is the session's.
 # Platform code lives in *_posix.* and *_windows.* files only, and no two units (a header and its
-# source, with their platform files) include each other, however far round. Called with the src
-# folder.
+# source, with their platform files) include each other, however far round. Shipped code reads no
+# test switch: the tests inject, or hold a test build of their own. Called with the src folder.
 src=${1:?the src folder}
 status=0
 if grep -nE '#include <(Q[A-Za-z]*|iostream)>' -r "$src/browse" "$src/passes" "$src/session"; then
@@ -27,6 +27,11 @@ fi
 if grep -nE '^[[:space:]]*#[[:space:]]*(if|ifdef|ifndef|elif).*\b_?WIN(32|64)\b' -r "$src" \
   --include='*.cpp' --include='*.h' | grep -vE '_(posix|windows)\.(cpp|h):'; then
   echo "Platform code goes in *_posix.* and *_windows.* files, not behind #ifdef _WIN32." >&2
+  status=1
+fi
+# A test switch read from the environment (getenv, _wgetenv, qgetenv alike).
+if grep -rn 'KORVALO_TEST_' "$src"; then
+  echo "Shipped code reads no KORVALO_TEST_ variable: tests inject, or build a test program." >&2
   status=1
 fi
 # Include cycles between units: "a/b" stands for a/b.h, a/b.cpp, a/b_posix.cpp, a/b_windows.cpp.

@@ -97,13 +97,13 @@ cli_checks() {
   check_equal "remove R:\\歌曲: exit status 0" 0 "$cli_status"
   check "remove: every name back as it was, its own four digits kept" names_original "$songs"
 
-  # A pass killed after five renames (the test hook in the core's rename), then finished.
+  # A pass killed after five renames (korvalo-cli's test build), then finished.
   stopped="$drive/停下"
   local many=() i
   for i in $(seq -w 1 12); do many+=("第${i}首 歌.mp3"); done
   make_files "$stopped" "${many[@]}"
   cli_status=0
-  KORVALO_TEST_KILL_AFTER=5 wine_run "$cli_exe" shuffle 'R:\停下' >/dev/null </dev/null 2>&1 || cli_status=$?
+  KORVALO_TEST_KILL_AFTER=5 wine_run "$cli_hooked_exe" shuffle 'R:\停下' >/dev/null </dev/null 2>&1 || cli_status=$?
   check_equal "a shuffle killed after 5 renames ends with 137" 137 "$cli_status"
   check_equal "the killed shuffle left 5 of 12 names prefixed" 5 "$(prefixed_count "$stopped")"
   run_cli shuffle 'R:\停下'

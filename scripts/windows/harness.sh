@@ -14,7 +14,8 @@
 # After wine_start: WINEPREFIX, DISPLAY, HOME (a scratch one) and the rest are exported, and
 # $scratch is a temporary folder removed at exit. scripts/test-windows.sh also sets, for the
 # files of checks: $source_dir, $build_dir, $version, $cli_exe, $window_exe (empty when the build
-# has no window), $setup and $zipfile; $wine and $wineserver are set here.
+# has no window), their test builds $cli_hooked_exe and $window_hooked_exe, $setup and $zipfile;
+# $wine and $wineserver are set here.
 
 passed=0
 failed=0

@@ -17,7 +17,7 @@ install_missing g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 cmak
 echo "== Cross-build korvalo.exe ($build_dir)"
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DKORVALO_CORE_ONLY=ON >/dev/null
-cmake --build "$build_dir" -j2 --target korvalo_win32
+cmake --build "$build_dir" -j2 --target korvalo_win32 korvalo_win32_hooked
 
 export LC_ALL=C.UTF-8
 # shellcheck source=scripts/windows/harness.sh
@@ -27,6 +27,7 @@ source scripts/windows/window-checks.sh
 echo "== A Wine prefix"
 wine_start
 # Its scenarios test commands' statuses themselves: run without errexit (the || turns it off).
-window_checks "$PWD/$build_dir/src/win32/korvalo.exe" "$scratch/window" \
+window_checks "$PWD/$build_dir/src/win32/korvalo.exe" \
+  "$PWD/$build_dir/tests/windows/korvalo-hooked.exe" "$scratch/window" \
   "$PWD/$build_dir/window-screenshots" || fail_line "the window's scenarios ran to their end"
 summary

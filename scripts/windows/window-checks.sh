@@ -2,12 +2,13 @@
 # scripts/test-windows.sh, or run-window-checks.sh to run them alone), whose wine_start has made
 # the prefix, the display and a persistent wineserver. Then:
 #
-#   window_checks EXE SCRATCH SHOTS
+#   window_checks EXE HOOKED-EXE SCRATCH SHOTS
 #
-# copies EXE into the prefix, makes drive R: of SCRATCH/drive, runs every scenario (or those named
-# in KORVALO_WINDOW_CHECKS) and counts one line per check with the harness's counters.
-# Screenshots go to SHOTS. The program is watched through the log it writes when
-# KORVALO_WINDOW_LOG names a file; it is driven with real clicks and keys (xdotool).
+# checks EXE's resources, copies HOOKED-EXE (its test build, tests/windows) into the prefix as
+# korvalo.exe, makes drive R: of SCRATCH/drive, runs every scenario (or those named in
+# KORVALO_WINDOW_CHECKS) and counts one line per check with the harness's counters. Screenshots go
+# to SHOTS. The test build is watched through the log it writes when KORVALO_WINDOW_LOG names a
+# file; it is driven with real clicks and keys (xdotool).
 
 wc_title='Korvalo- By Nemrit'
 
@@ -416,7 +417,7 @@ wc_stopped_pass() {
   fi
 }
 
-# Closing the window while a pass runs (each file slowed by the test hook): Esc goes on with the
+# Closing the window while a pass runs (each rename slowed by the test build): Esc goes on with the
 # pass and keeps the window; Enter stops after the file in hand and closes it.
 wc_close_during_pass() {
   wc_songs slow 1.mp3 2.mp3 3.mp3 4.mp3 5.mp3 6.mp3 7.mp3 8.mp3
@@ -452,14 +453,14 @@ wc_close_during_pass() {
 
 window_checks() {
   wc_exe=$1
-  wc_scratch=$2
-  wc_shots=$3
+  wc_scratch=$3
+  wc_shots=$4
   wc_source=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   wc_runs=0
   mkdir -p "$wc_scratch/drive" "$wc_shots" "$WINEPREFIX/drive_c/korvalo"
   wc_drive="$wc_scratch/drive"
   wc_shots=$(cd "$wc_shots" && pwd)
-  cp "$wc_exe" "$WINEPREFIX/drive_c/korvalo/korvalo.exe"
+  cp "$2" "$WINEPREFIX/drive_c/korvalo/korvalo.exe"
   wine_drive r "$wc_drive"
   local started=$SECONDS
 

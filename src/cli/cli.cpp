@@ -340,9 +340,10 @@ int runList(const Invocation &inv, Console &console)
     return kDone;
 }
 
-int runCommand(const Invocation &inv, Console &console)
+int runCommand(const Invocation &inv, Console &console, RenameSystem &renameCalls)
 {
-    session::FolderSession session(texts::Front::Terminal);
+    session::FolderSession session(texts::Front::Terminal, StoredOrderRule::FatAndExfat,
+                                   renameCalls);
     // The worker reads the flag the signal handler sets, after every file.
     session.setStopCheck(console.interrupted);
     switch (inv.command) {
@@ -384,7 +385,7 @@ int withOutputChecked(int status, Console &console)
 
 } // namespace
 
-int run(const std::vector<std::string> &args, Console &console)
+int run(const std::vector<std::string> &args, Console &console, RenameSystem &renameCalls)
 {
     const Parsed parsed = parse(args);
     switch (parsed.kind) {
@@ -400,7 +401,7 @@ int run(const std::vector<std::string> &args, Console &console)
     case Parsed::Kind::Run:
         break;
     }
-    return withOutputChecked(runCommand(parsed.invocation, console), console);
+    return withOutputChecked(runCommand(parsed.invocation, console, renameCalls), console);
 }
 
 } // namespace korvalo::cli

@@ -5,6 +5,8 @@
 // questions as the window; a question becomes an option, asked on a terminal, and answered the
 // safe way anywhere else.
 
+#include "passes/rename.h"
+
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -48,7 +50,9 @@ struct Console
     std::function<void(bool)> asking = [](bool) {};
 };
 
-// Runs one command line (the arguments after the program's name); returns the exit status.
-int run(const std::vector<std::string> &args, Console &console);
+// Runs one command line (the arguments after the program's name); returns the exit status. The
+// passes rename through `renameCalls`.
+int run(const std::vector<std::string> &args, Console &console,
+        RenameSystem &renameCalls = systemRenameCalls());
 
 } // namespace korvalo::cli

@@ -1,7 +1,5 @@
 #include "passes/rename.h"
 
-#include <cwchar>
-
 #include <windows.h>
 
 namespace korvalo {
@@ -13,30 +11,6 @@ int lastError()
     return static_cast<int>(::GetLastError());
 }
 
-// A test hook for Windows, where no debugger or system call hook can stop a program at a known
-// point of a pass (under Wine the renames happen in the wineserver). When the environment
-// variable KORVALO_TEST_KILL_AFTER holds a number n > 0, the process ends at once, exit code 137,
-// right after the program's n-th rename that worked: nothing is flushed, closed or recorded, so
-// the journal is left as a killed program leaves it, and the recovery has to sort it out. Only the
-// renames made through these calls count (those of the music folder and of the stored-order
-// folder), not the journal's own. Unset, empty or 0, nothing changes.
-long killAfterRenames()
-{
-    static const long n = [] {
-        const wchar_t *value = ::_wgetenv(L"KORVALO_TEST_KILL_AFTER");
-        return value ? std::wcstol(value, nullptr, 10) : 0L;
-    }();
-    return n;
-}
-
-void countRenameForKillHook()
-{
-    static long renames = 0;
-    const long limit = killAfterRenames();
-    if (limit > 0 && ++renames >= limit)
-        ::TerminateProcess(::GetCurrentProcess(), 137);
-}
-
 class WindowsRenameCalls : public RenameSystem
 {
 public:
@@ -45,10 +19,7 @@ public:
     // Without MOVEFILE_COPY_ALLOWED it never copies either.
     int renameNoReplace(const wchar_t *from, const wchar_t *to) override
     {
-        if (!::MoveFileExW(from, to, 0))
-            return lastError();
-        countRenameForKillHook();
-        return 0;
+        return ::MoveFileExW(from, to, 0) ? 0 : lastError();
     }
     int lstat(const wchar_t *path) override
     {

@@ -159,8 +159,9 @@ private:
     bool m_movingBack = false;
 };
 
-FolderSession::FolderSession(Front front, StoredOrderRule storedOrder)
-    : m_front(front), m_journal(std::make_unique<Journal>()), m_storedOrder(storedOrder)
+FolderSession::FolderSession(Front front, StoredOrderRule storedOrder, RenameSystem &renameCalls)
+    : m_front(front), m_journal(std::make_unique<Journal>()), m_storedOrder(storedOrder),
+      m_renameCalls(renameCalls)
 {
 }
 
@@ -832,7 +833,7 @@ Report FolderSession::execute(const Plan &plan)
         const int total = m_list.count();
         const FixedFolder fixed(folder);
         PlannedAnswers answers(plan);
-        const PassContext context{m_list,          fixed,    sink,          systemRenameCalls(),
+        const PassContext context{m_list,          fixed,    sink,          m_renameCalls,
                                   m_journal.get(), &answers, m_storedOrder, plan.claim.get()};
         ClockRandomSource random;
         const PassResult result = kind == PassKind::Shuffle   ? runShufflePass(context, random)
@@ -871,7 +872,7 @@ Report FolderSession::execute(const Plan &plan)
                 return report;
             }
             const FixedFolder fixed(folder);
-            const PassContext context{list, fixed, sink, systemRenameCalls(), m_journal.get()};
+            const PassContext context{list, fixed, sink, m_renameCalls, m_journal.get()};
             const PassResult undone = runRemovalPass(context);
             Report removal = passReport(PassKind::Removal, undone, list.count());
             removal.kind = PassKind::Shuffle;

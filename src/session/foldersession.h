@@ -172,7 +172,9 @@ class FolderSession
 {
 public:
     // `storedOrder`: where passes and recoveries store the files in the list's order.
-    explicit FolderSession(Front front, StoredOrderRule storedOrder = StoredOrderRule::FatAndExfat);
+    // `renameCalls`: what the passes rename through.
+    explicit FolderSession(Front front, StoredOrderRule storedOrder = StoredOrderRule::FatAndExfat,
+                           RenameSystem &renameCalls = systemRenameCalls());
     // Stops a running plan after the file in hand and waits for it.
     ~FolderSession();
     FolderSession(const FolderSession &) = delete;
@@ -269,6 +271,7 @@ private:
     std::optional<std::uint64_t> m_device;
     std::unique_ptr<Journal> m_journal;
     StoredOrderRule m_storedOrder;
+    RenameSystem &m_renameCalls;
     std::function<bool()> m_stopCheck;
     // The running plan stops: its check said so, or the session ends.
     std::atomic<bool> m_stop{false};

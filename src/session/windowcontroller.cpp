@@ -24,8 +24,9 @@ private:
     WindowController &m_controller;
 };
 
-WindowController::WindowController(WindowHooks &hooks, StoredOrderRule storedOrder)
-    : m_hooks(hooks), m_session(texts::Front::Window, storedOrder)
+WindowController::WindowController(WindowHooks &hooks, StoredOrderRule storedOrder,
+                                   RenameSystem &renameCalls)
+    : m_hooks(hooks), m_session(texts::Front::Window, storedOrder, renameCalls)
 {
     // After every file: the close question holds the plan here until it is answered, and its
     // answer or the session's end stops it there.
@@ -348,8 +349,6 @@ Answer WindowController::ask(const Question &question)
 
 bool WindowController::afterFile()
 {
-    if (m_afterEachFile)
-        m_afterEachFile();
     std::unique_lock<std::mutex> lock(m_pauseMutex);
     m_resume.wait(lock, [this] { return !m_paused; });
     return m_stop.load();

@@ -60,8 +60,10 @@ public:
 class WindowController
 {
 public:
+    // `storedOrder` and `renameCalls`: as the folder session takes them.
     explicit WindowController(WindowHooks &hooks,
-                              StoredOrderRule storedOrder = StoredOrderRule::FatAndExfat);
+                              StoredOrderRule storedOrder = StoredOrderRule::FatAndExfat,
+                              RenameSystem &renameCalls = systemRenameCalls());
     // A plan still running is stopped after the file in hand and waited for.
     ~WindowController();
     WindowController(const WindowController &) = delete;
@@ -103,9 +105,6 @@ public:
     // The folder Dir1 shows and the one File1 shows (the passes act on it).
     const std::filesystem::path &folder() const { return m_folder; }
     const std::filesystem::path &shownFolder() const { return m_shown; }
-    // Runs on the worker after every file of a plan (a front end's own slowing down, for checks
-    // from outside).
-    void setAfterEachFile(std::function<void()> hook) { m_afterEachFile = std::move(hook); }
 
 private:
     class BoxAsker;
@@ -145,7 +144,6 @@ private:
     // A box is open: the end of a plan is handled once it has been answered.
     bool m_asking = false;
     bool m_finishWaiting = false;
-    std::function<void()> m_afterEachFile;
     std::mutex m_pauseMutex;
     std::condition_variable m_resume;
     bool m_paused = false;

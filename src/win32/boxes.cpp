@@ -2,7 +2,6 @@
 
 #include "session/texts.h"
 #include "win32/wide.h"
-#include "win32/windowlog.h"
 
 #include <commctrl.h>
 
@@ -60,6 +59,7 @@ struct KeyButtons
 {
     int defaultId = 0;
     int escapeId = 0; // 0: the escape answer has no button of its own
+    BoxObserver *observer = nullptr;
 };
 
 // Esc and the close button send the box IDCANCEL. Windows then ends the box with it; Wine's task
@@ -89,11 +89,6 @@ void centreOnOwner(HWND box)
     const int left = o.left + ((o.right - o.left) - width) / 2;
     const int top = o.top + ((o.bottom - o.top) - height) / 2;
     ::SetWindowPos(box, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    if (logging()) {
-        ::GetWindowRect(box, &b);
-        logLine("box-place offset=" + std::to_string((b.left + b.right - o.left - o.right) / 2) +
-                "," + std::to_string((b.top + b.bottom - o.top - o.bottom) / 2));
-    }
 }
 
 // As the box opens, the default button takes the keyboard focus, so that Enter reaches it even
@@ -103,6 +98,8 @@ HRESULT CALLBACK taskDialogEvent(HWND box, UINT event, WPARAM, LPARAM, LONG_PTR 
     const KeyButtons &keys = *reinterpret_cast<const KeyButtons *>(data);
     if (event == TDN_CREATED) {
         centreOnOwner(box);
+        if (keys.observer)
+            keys.observer->boxPlaced(box, ::GetWindow(box, GW_OWNER));
         ::SetWindowSubclass(box, escapeToButton, 0, static_cast<DWORD_PTR>(keys.escapeId));
         ::SetForegroundWindow(box);
         if (const HWND button = ::GetDlgItem(box, keys.defaultId))
@@ -111,7 +108,7 @@ HRESULT CALLBACK taskDialogEvent(HWND box, UINT event, WPARAM, LPARAM, LONG_PTR 
     return S_OK;
 }
 
-bool withTaskDialog(HWND owner, const Box &box, int &answer)
+bool withTaskDialog(HWND owner, const Box &box, BoxObserver *observer, int &answer)
 {
     const TaskDialogIndirectFunction show = taskDialogIndirect();
     if (!show)
@@ -119,6 +116,7 @@ bool withTaskDialog(HWND owner, const Box &box, int &answer)
     std::vector<TASKDIALOG_BUTTON> buttons;
     KeyButtons keys;
     keys.defaultId = kFirstButton;
+    keys.observer = observer;
     for (std::size_t k = 0; k < box.buttons.size(); ++k) {
         const int id = kFirstButton + static_cast<int>(k);
         buttons.push_back({id, box.buttons[k].caption.c_str()});
@@ -237,29 +235,15 @@ int withMessageBox(HWND owner, const Box &box)
     return box.escapeAnswer;
 }
 
-const char *iconName(BoxIcon icon)
+int show(HWND owner, const Box &box, const char *kind, BoxObserver *observer)
 {
-    switch (icon) {
-    case BoxIcon::Warning:
-        return "warning";
-    case BoxIcon::Information:
-        return "information";
-    case BoxIcon::Question:
-        break;
-    }
-    return "question";
-}
-
-int show(HWND owner, const Box &box, const std::string &kind)
-{
-    if (logging())
-        logLine("box kind=" + kind + " icon=" + iconName(box.icon) +
-                " title=" + logField(utf8(box.title)) + " text=" + logField(utf8(box.text)));
+    if (observer)
+        observer->boxOpened(kind, box.icon, utf8(box.title), utf8(box.text));
     int answer = box.escapeAnswer;
-    if (!withTaskDialog(owner, box, answer))
+    if (!withTaskDialog(owner, box, observer, answer))
         answer = withMessageBox(owner, box);
-    if (logging())
-        logLine("answer kind=" + kind + " value=" + std::to_string(answer));
+    if (observer)
+        observer->boxAnswered(kind, answer);
     return answer;
 }
 
@@ -288,7 +272,7 @@ const char *questionKind(Question::Kind kind)
 
 } // namespace
 
-korvalo::session::Answer askQuestion(HWND owner, const Question &question)
+korvalo::session::Answer askQuestion(HWND owner, const Question &question, BoxObserver *observer)
 {
     // A box's buttons answer with their numbers: the question's choices in order.
     Box box;
@@ -304,20 +288,21 @@ korvalo::session::Answer askQuestion(HWND owner, const Question &question)
         if (choice.answer == question.escapeAnswer)
             box.escapeAnswer = number;
     }
-    const int number = show(owner, box, questionKind(question.kind));
+    const int number = show(owner, box, questionKind(question.kind), observer);
     if (number < 0 || number >= static_cast<int>(question.choices.size()))
         return question.escapeAnswer;
     return question.choices[static_cast<std::size_t>(number)].answer;
 }
 
-void showMessage(HWND owner, BoxIcon icon, const std::string &title, const std::string &text)
+void showMessage(HWND owner, BoxIcon icon, const std::string &title, const std::string &text,
+                 BoxObserver *observer)
 {
     Box box;
     box.icon = icon;
     box.title = wide(title);
     box.text = wide(text);
     box.buttons.push_back({wide(korvalo::texts::caption::kOk), 0});
-    show(owner, box, "message");
+    show(owner, box, "message", observer);
 }
 
 } // namespace win32

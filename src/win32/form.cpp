@@ -8,9 +8,7 @@
 #include "session/unfinished.h"
 #include "session/windowview.h"
 #include "win32/boxes.h"
-#include "win32/testhooks.h"
 #include "win32/wide.h"
-#include "win32/windowlog.h"
 
 #include <commctrl.h>
 #include <dbt.h>
@@ -79,43 +77,6 @@ std::wstring chineseFace(HDC dc)
     return metrics.lfMessageFont.lfFaceName;
 }
 
-std::string windowText(HWND window)
-{
-    const int length = ::GetWindowTextLengthW(window);
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), length + 1)));
-    return utf8(text);
-}
-
-std::string listItemText(HWND list, UINT getLength, UINT getText, int index)
-{
-    const LRESULT length = ::SendMessageW(list, getLength, static_cast<WPARAM>(index), 0);
-    if (length < 0)
-        return {};
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    ::SendMessageW(list, getText, static_cast<WPARAM>(index),
-                   reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<std::size_t>(length));
-    return utf8(text);
-}
-
-// The static text a screen reader names a control after when the control shows no caption: the
-// first one before it in z-order, looked for no further back than a control that starts a group
-// and takes the focus.
-std::string accessibleLabel(HWND control)
-{
-    for (HWND w = ::GetWindow(control, GW_HWNDPREV); w; w = ::GetWindow(w, GW_HWNDPREV)) {
-        wchar_t className[16] = {};
-        ::GetClassNameW(w, className, 16);
-        if (::lstrcmpiW(className, WC_STATICW) == 0)
-            return windowText(w);
-        const LONG_PTR style = ::GetWindowLongPtrW(w, GWL_STYLE);
-        if ((style & (WS_GROUP | WS_TABSTOP)) == (WS_GROUP | WS_TABSTOP))
-            break;
-    }
-    return {};
-}
-
 } // namespace
 
 bool Form::registerClass(HINSTANCE instance)
@@ -136,9 +97,11 @@ bool Form::registerClass(HINSTANCE instance)
     return ::RegisterClassExW(&wc) != 0;
 }
 
-Form::Form(HINSTANCE instance)
-    : m_instance(instance), m_controller(std::make_unique<korvalo::session::WindowController>(
-                                static_cast<korvalo::session::WindowHooks &>(*this)))
+Form::Form(HINSTANCE instance, korvalo::RenameSystem &renameCalls, FormObserver *observer)
+    : m_instance(instance), m_observer(observer),
+      m_controller(std::make_unique<korvalo::session::WindowController>(
+          static_cast<korvalo::session::WindowHooks &>(*this),
+          korvalo::StoredOrderRule::FatAndExfat, renameCalls))
 {
     const HDC screen = ::GetDC(nullptr);
     m_dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
@@ -205,20 +168,20 @@ LRESULT Form::handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case kPlanFinished:
         m_controller->planFinished();
-        logState("finished");
+        stepDrawn("finished");
         return 0;
     case kRestoreFocus:
         restoreFocus();
         return 0;
     case kOfferOpening:
-        logState("start");
+        stepDrawn("start");
         m_controller->offerStartUp();
         return 0;
     case WM_DEVICECHANGE:
         // A stick plugged in or pulled out: the drive list follows.
         if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) {
             refreshDrives();
-            logState("drives");
+            stepDrawn("drives");
         }
         return TRUE;
     case WM_QUERYENDSESSION:
@@ -262,7 +225,6 @@ void Form::onCreate(HWND window)
     m_font = ::CreateFontIndirectW(&font);
 
     buildControls();
-    testhooks::install(*m_controller);
     showStartFolder();
     // The folder shown at start-up may be one whose last pass did not finish, and so may others:
     // asked once the window is up.
@@ -410,16 +372,16 @@ void Form::onCommand(int id, int code)
     const std::string_view name = byId->first;
     if (name == "Command1" && code == BN_CLICKED) {
         m_controller->passClicked(korvalo::PassKind::Shuffle);
-        logState("pass");
+        stepDrawn("pass");
     } else if (name == "Command2" && code == BN_CLICKED) {
         m_controller->passClicked(korvalo::PassKind::Removal);
-        logState("pass");
+        stepDrawn("pass");
     } else if (name == "Option1" && code == BN_CLICKED) {
         m_controller->optionChosen(Mode::FirstTime);
-        logState("option");
+        stepDrawn("option");
     } else if (name == "Option2" && code == BN_CLICKED) {
         m_controller->optionChosen(Mode::AlreadyUsed);
-        logState("option");
+        stepDrawn("option");
     } else if (name == "Drive1" && code == CBN_DROPDOWN) {
         refreshDrives();
     } else if (name == "Drive1" && code == CBN_SELCHANGE) {
@@ -427,7 +389,7 @@ void Form::onCommand(int id, int code)
         if (index >= 0 && index != m_shownDrive) {
             m_shownDrive = index;
             m_controller->driveChosen(m_drives[static_cast<std::size_t>(index)]);
-            logState("drive");
+            stepDrawn("drive");
         }
     } else if (name == "Dir1" && code == LBN_DBLCLK) {
         openDirItem();
@@ -547,7 +509,7 @@ void Form::openDirItem()
         m_controller->folderFailed(folder, err);
     else
         m_controller->folderShown(folder);
-    logState("folder");
+    stepDrawn("folder");
 }
 
 void Form::showSongs(const korvalo::MusicFileList &songs)
@@ -604,7 +566,7 @@ void Form::holdInput(bool hold)
     if (hold) {
         m_progressView.begin();
         ::SetTimer(m_window, kProgressTimer, kProgressInterval, nullptr);
-        logState("running");
+        stepDrawn("running");
         return;
     }
     ::KillTimer(m_window, kProgressTimer);
@@ -648,7 +610,7 @@ void Form::drawProgress(const korvalo::session::Progress &progress)
 
 korvalo::session::Answer Form::ask(const Question &question)
 {
-    return askQuestion(m_window, question);
+    return askQuestion(m_window, question, m_observer);
 }
 
 void Form::wake()
@@ -668,7 +630,7 @@ void Form::tell(const Notice &notice)
 {
     showMessage(m_window,
                 notice.kind == Notice::Kind::Information ? BoxIcon::Information : BoxIcon::Warning,
-                notice.title, notice.text);
+                notice.title, notice.text, m_observer);
 }
 
 void Form::setText(std::string_view name, const std::string &text)
@@ -686,75 +648,10 @@ bool Form::enabled(std::string_view name) const
     return ::IsWindowEnabled(control(name)) != FALSE;
 }
 
-void Form::logState(const char *reason) const
+void Form::stepDrawn(const char *step) const
 {
-    if (!logging())
-        return;
-    const int sequence = ++m_logSequence;
-    logLine("state seq=" + std::to_string(sequence) + " reason=" + reason);
-    RECT client;
-    ::GetClientRect(m_window, &client);
-    POINT origin = {0, 0};
-    ::ClientToScreen(m_window, &origin);
-    logLine("window title=" + logField(windowText(m_window)) +
-            " client=" + std::to_string(client.right) + "x" + std::to_string(client.bottom) +
-            " dpi=" + std::to_string(m_dpi) + " screen=" + std::to_string(origin.x) + "," +
-            std::to_string(origin.y) +
-            " running=" + (m_controller && m_controller->running() ? "1" : "0"));
-    for (const korvalo::layout::ControlPlace &place : korvalo::layout::controls()) {
-        const HWND hwnd = control(place.name);
-        RECT r;
-        ::GetWindowRect(hwnd, &r);
-        ::MapWindowPoints(HWND_DESKTOP, m_window, reinterpret_cast<POINT *>(&r), 2);
-        // Relative to the frame it sits in, as the layout table measures.
-        int x = r.left;
-        int y = r.top;
-        if (place.parent != korvalo::layout::kForm) {
-            RECT frame;
-            ::GetWindowRect(control(place.parent), &frame);
-            ::MapWindowPoints(HWND_DESKTOP, m_window, reinterpret_cast<POINT *>(&frame), 2);
-            x -= frame.left;
-            y -= frame.top;
-        }
-        std::string line = "control name=" + std::string(place.name) +
-                           " parent=" + std::string(place.parent) + " rect=" + std::to_string(x) +
-                           "," + std::to_string(y) + "," + std::to_string(r.right - r.left) + "," +
-                           std::to_string(r.bottom - r.top) + " form=" + std::to_string(r.left) +
-                           "," + std::to_string(r.top) +
-                           " enabled=" + (::IsWindowEnabled(hwnd) ? "1" : "0");
-        if (startsWith(place.name, "Option"))
-            line += std::string(" checked=") +
-                    (::SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0");
-        if (place.name == "ProgressBar1")
-            line += " min=" + std::to_string(::SendMessageW(hwnd, PBM_GETRANGE, TRUE, 0)) +
-                    " max=" + std::to_string(::SendMessageW(hwnd, PBM_GETRANGE, FALSE, 0)) +
-                    " value=" + std::to_string(::SendMessageW(hwnd, PBM_GETPOS, 0, 0));
-        if (place.name == "Drive1" || place.name == "Dir1" || place.name == "File1" ||
-            place.name == "ProgressBar1")
-            line += " label=" + logField(accessibleLabel(hwnd));
-        line += " caption=" + logField(windowText(hwnd)); // last: it may hold spaces
-        logLine(line);
-    }
-    const auto logList = [&](const char *name, UINT getCount, UINT getLength, UINT getText,
-                             UINT getSelection, UINT getTop, UINT getHeight) {
-        const HWND list = control(name);
-        const int count = static_cast<int>(::SendMessageW(list, getCount, 0, 0));
-        logLine(std::string("list name=") + name + " count=" + std::to_string(count) +
-                " selected=" + std::to_string(::SendMessageW(list, getSelection, 0, 0)) +
-                " top=" + std::to_string(getTop ? ::SendMessageW(list, getTop, 0, 0) : 0) +
-                " itemheight=" + std::to_string(::SendMessageW(list, getHeight, 0, 0)));
-        for (int k = 0; k < count && k < 1000; ++k)
-            logLine(std::string("item list=") + name + " index=" + std::to_string(k) +
-                    " text=" + logField(listItemText(list, getLength, getText, k)));
-    };
-    logList("Drive1", CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT, CB_GETCURSEL, 0,
-            CB_GETITEMHEIGHT);
-    logList("Dir1", LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT, LB_GETCURSEL, LB_GETTOPINDEX,
-            LB_GETITEMHEIGHT);
-    logList("File1", LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT, LB_GETCURSEL, LB_GETTOPINDEX,
-            LB_GETITEMHEIGHT);
-    logLine("state-end seq=" + std::to_string(sequence) + " reason=" + reason +
-            " folder=" + logField(utf8(m_dirPath.native())));
+    if (m_observer)
+        m_observer->stepDrawn(*this, step);
 }
 
 } // namespace win32

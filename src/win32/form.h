@@ -1,8 +1,10 @@
 #pragma once
 
 #include "browse/listerror.h"
+#include "passes/rename.h"
 #include "session/progressview.h"
 #include "session/windowcontroller.h"
+#include "win32/boxes.h"
 
 #include <windows.h>
 
@@ -16,6 +18,18 @@
 
 namespace win32 {
 
+class Form;
+
+// Watches the window from outside (a recorder, an accessibility aid): told on the window's thread
+// each time the window has drawn a step, and of every box it shows.
+class FormObserver : public BoxObserver
+{
+public:
+    // `step` names what was drawn: "start", "folder", "drive", "drives", "option", "pass",
+    // "running" or "finished".
+    virtual void stepDrawn(const Form &form, const char *step) = 0;
+};
+
 // The program's one window on Windows, made of the system's own controls, the twin of the Qt
 // window: the same controls, captions, places and tab order (the layout table), the same
 // enabling rules, and the folder session behind it for every decision and text. Drive1 and Dir1
@@ -27,7 +41,10 @@ class Form : private korvalo::session::WindowHooks
 {
 public:
     static bool registerClass(HINSTANCE instance);
-    explicit Form(HINSTANCE instance);
+    // The passes rename through `renameCalls`; `observer`, when there is one, outlives the window.
+    explicit Form(HINSTANCE instance,
+                  korvalo::RenameSystem &renameCalls = korvalo::systemRenameCalls(),
+                  FormObserver *observer = nullptr);
     ~Form() override;
     Form(const Form &) = delete;
     Form &operator=(const Form &) = delete;
@@ -36,13 +53,19 @@ public:
     // Tab, Enter and Esc among the controls.
     bool dialogMessage(MSG &message);
 
+    // What an observer reads besides the controls' own state: a control by its name in the
+    // layout table, the dpi the window is drawn for, Dir1's folder, whether a plan runs.
+    HWND control(std::string_view name) const;
+    int dpi() const { return m_dpi; }
+    const std::filesystem::path &dirPath() const { return m_dirPath; }
+    bool running() const { return m_controller && m_controller->running(); }
+
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onCreate(HWND window);
     void buildControls();
     void onCommand(int id, int code);
-    HWND control(std::string_view name) const;
     int px(int twips) const;
 
     void showStartFolder();
@@ -73,8 +96,8 @@ private:
     void setText(std::string_view name, const std::string &utf8);
     void enable(std::string_view name, bool on);
     bool enabled(std::string_view name) const;
-    // What the window shows, for the log (windowlog.h).
-    void logState(const char *reason) const;
+    // Tells the observer, if any, that a step was drawn.
+    void stepDrawn(const char *step) const;
 
     HINSTANCE m_instance;
     HWND m_window = nullptr;
@@ -89,7 +112,7 @@ private:
     std::filesystem::path m_dirPath;               // Dir1's path
     std::vector<std::filesystem::path> m_dirItems; // Dir1's items
     HWND m_focusBefore = nullptr;
-    mutable int m_logSequence = 0;
+    FormObserver *m_observer;
     std::unique_ptr<korvalo::session::WindowController> m_controller;
 };
 

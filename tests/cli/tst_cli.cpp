@@ -15,6 +15,7 @@
 #include "session/unfinished.h"
 #include "support/clirun.h"
 #include "support/hostileplace.h"
+#include "support/songnames.h"
 #include "support/testdir.h"
 
 #include "mountedimage.h"
@@ -60,20 +61,6 @@ QString syncedBefore(const QStringList &log, qsizetype end, const QString &journ
 }
 
 namespace fs = std::filesystem;
-
-QStringList namesOf(const TestDir &dir)
-{
-    QStringList out;
-    for (const std::string &name : dir.names())
-        out << QString::fromStdString(name);
-    return out;
-}
-
-QStringList sorted(QStringList names)
-{
-    names.sort();
-    return names;
-}
 
 int countPrefixedBefore(const QStringList &now, const QStringList &originals)
 {

@@ -188,14 +188,6 @@ korvalo::FolderRecord recordOf(const TestDir &dir, const korvalo::Journal &journ
     return record;
 }
 
-QStringList namesOf(const TestDir &dir)
-{
-    QStringList out;
-    for (const auto &n : dir.names())
-        out << QString::fromStdString(n);
-    return out;
-}
-
 // One pass over the folder as it is now, recorded in `journal`.
 PassResult run(bool shuffle, const TestDir &dir, korvalo::Journal *journal,
                PassQuestions *questions = nullptr, korvalo::ProgressSink *sink = nullptr,

@@ -8,6 +8,7 @@
 #include "passes/journalkey.h"
 #include "passes/ordering.h"
 #include "passes/passlock.h"
+#include "passes/standincalls.h"
 #include "passes/statefolder.h"
 #include "session/foldersession.h"
 #include "session/unfinished.h"
@@ -228,6 +229,7 @@ private slots:
     void refusals();
     void failedPassFinishedOnRequest();
     void folderMovedAwayDuringPass();
+    void renamesThroughGivenCalls();
     void orderedFilesGoBack_data();
     void orderedFilesGoBack();
     void stopWhileStoringInOrder_data();
@@ -713,6 +715,25 @@ void TestFolderSession::folderMovedAwayDuringPass()
     QVERIFY2(has(report.problems[0], "所有文件已改名") && has(report.problems[0], "文件夹不存在"),
              report.problems[0].c_str());
     QCOMPARE(prefixedBefore(songsIn(dir / "moved"), {"a.mp3", "b.mp3"}), 2);
+}
+
+// The passes rename through the calls the session is given: a rename those calls fail ends the
+// pass there, as the system's own failure would.
+void TestFolderSession::renamesThroughGivenCalls()
+{
+    TestDir dir;
+    dir.mkdir("music");
+    touchAll(dir, {"music/a.mp3", "music/b.mp3", "music/c.mp3"});
+    StandInCalls calls;
+    calls.failNoReplaceAt = 2;
+    calls.failWith = EIO;
+    FolderSession session(Front::Terminal, StoredOrderRule::FatAndExfat, calls);
+    session.open(dir / "music");
+    ScriptedAsker asker;
+    const Report report = runPlan(session, session.planPass(PassKind::Shuffle, asker));
+    QCOMPARE(report.outcome, Outcome::Partial);
+    QCOMPARE(calls.renames.size(), std::size_t(2));
+    QCOMPARE(prefixedBefore(songsIn(dir / "music"), {"a.mp3", "b.mp3", "c.mp3"}), 1);
 }
 
 void TestFolderSession::orderedFilesGoBack_data()

@@ -202,15 +202,6 @@ void stoppedShuffleIn(const fs::path &folder)
              korvalo::session::Report::Outcome::Stopped);
 }
 
-fs::path orderingFolderIn(TestDir &parent)
-{
-    const korvalo::FileName inner = korvalo::shortOrderingFolderName(korvalo::orderingFolderName());
-    parent.mkdir(inner);
-    touchAll(parent,
-             {QString::fromStdString(inner + "/b.mp3"), QString::fromStdString(inner + "/a.flac")});
-    return parent / inner;
-}
-
 } // namespace
 
 class TestWindowController : public QObject
@@ -488,34 +479,18 @@ void TestWindowController::closeWhileStoringInOrder()
     Harness h({}, korvalo::StoredOrderRule::Everywhere);
     touchAll(h.work, {"s0.mp3", "s1.mp3", "s2.mp3", "s3.mp3"});
     h.open(h.work.path());
-    // The worker waits at its first move until the window has asked.
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool atOrdering = false, asked = false;
-    h.controller.setAfterEachFile([&] {
-        if (!h.controller.progress().ordering)
-            return;
-        std::unique_lock<std::mutex> lock(mutex);
-        atOrdering = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return asked; });
-    });
     h.window.answer = [&](const Question &q) {
         return q.kind == Question::Kind::CloseDuringPass ? Answer(CloseAnswer::Stop)
                                                          : q.defaultAnswer;
     };
+    // The worker waits at its first move into the ordering folder (after the four prefixes)
+    // until the window has asked.
+    h.gate.holdAfter(h.work.path(), 5);
     h.controller.passClicked(PassKind::Shuffle);
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        QVERIFY(changed.wait_for(lock, std::chrono::milliseconds(kPassTimeout),
-                                 [&] { return atOrdering; }));
-    }
+    QVERIFY(h.gate.waitHeld(kPassTimeout));
+    QVERIFY(h.controller.progress().ordering);
     QVERIFY(!h.controller.closeAsked());
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        asked = true;
-    }
-    changed.notify_all();
+    h.gate.release();
     QVERIFY(h.waitForPlans());
     QVERIFY(h.window.closed);
     QCOMPARE(h.window.toldBeforeClose, 1);

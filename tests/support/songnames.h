@@ -3,6 +3,9 @@
 // The music files' names as the window tests compare them: sorted, and matched against patterns
 // in which "#" stands for one order prefix.
 
+#include "passes/ordering.h"
+#include "support/testdir.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -48,4 +51,14 @@ inline QString unmatchedNames(const QStringList &names, const QStringList &patte
     return left.empty() && names.size() == patterns.size()
                ? QString()
                : QStringLiteral("names %1, patterns %2").arg(names.join('|'), patterns.join('|'));
+}
+
+// The folder the files pass through to be stored in order, as a crash leaves it: two songs in it.
+inline std::filesystem::path orderingFolderIn(TestDir &parent)
+{
+    const korvalo::FileName inner = korvalo::shortOrderingFolderName(korvalo::orderingFolderName());
+    parent.mkdir(inner);
+    touchAll(parent,
+             {QString::fromStdString(inner + "/b.mp3"), QString::fromStdString(inner + "/a.flac")});
+    return parent / inner;
 }

@@ -83,3 +83,12 @@ inline void touchAll(TestDir &dir, const QStringList &names)
     for (const QString &name : names)
         dir.touch(name.toStdString());
 }
+
+// The bare names in the folder, sorted by bytes, as Qt strings for QCOMPARE.
+inline QStringList namesOf(const TestDir &dir)
+{
+    QStringList out;
+    for (const std::string &name : dir.names())
+        out << QString::fromStdString(name);
+    return out;
+}

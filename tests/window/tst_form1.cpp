@@ -7,6 +7,7 @@
 #include "passes/journalkey.h"
 #include "passes/ordering.h"
 #include "session/foldersession.h"
+#include "session/layout.h"
 #include "session/texts.h"
 #include "support/renamegate.h"
 #include "support/scriptedasker.h"
@@ -35,6 +36,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <utility>
 
 Q_DECLARE_METATYPE(korvalo::session::Answer)
@@ -196,16 +198,6 @@ QStringList shownNames(FileList *files)
     return sorted(out);
 }
 
-// The folder the files pass through to be stored in order, left by a crash with two songs in it.
-fs::path orderingFolderIn(TestDir &parent)
-{
-    const korvalo::FileName inner = korvalo::shortOrderingFolderName(korvalo::orderingFolderName());
-    parent.mkdir(inner);
-    touchAll(parent,
-             {QString::fromStdString(inner + "/b.mp3"), QString::fromStdString(inner + "/a.flac")});
-    return parent / inner;
-}
-
 } // namespace
 
 class TestForm1 : public QObject
@@ -244,32 +236,37 @@ void TestForm1::startupGeometry_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QRect>("rect");
 
-    struct Control
-    {
-        const char *name, *className, *container, *caption;
-        QRect rect; // twips / 15, rounded
+    // Each control where the layout table puts it, in pixels at 96 dpi; the class and caption are
+    // this window's own.
+    using namespace korvalo::texts::caption;
+    const std::map<std::string_view, std::pair<const char *, const char *>> drawn = {
+        {"Frame1", {"QGroupBox", kFrame1}},
+        {"Option1", {"QRadioButton", kOption1}},
+        {"Option2", {"QRadioButton", kOption2}},
+        {"Command1", {"QPushButton", kShuffle}},
+        {"Command2", {"QPushButton", kRemove}},
+        {"Frame2", {"QGroupBox", kFrame2}},
+        {"Label1", {"QLabel", kLabel1}},
+        {"Label2", {"QLabel", kLabel2}},
+        {"Label3", {"QLabel", "已选文件夹共有0首歌曲"}},
+        {"Drive1", {"DriveList", ""}},
+        {"Dir1", {"DirList", ""}},
+        {"File1", {"FileList", ""}},
+        {"Frame3", {"QGroupBox", kFrame3}},
+        {"Label4", {"QLabel", kLabel4}},
+        {"ProgressBar1", {"QProgressBar", ""}},
+        {"Label5", {"QLabel", "0%"}},
     };
-    const Control controls[] = {
-        {"Frame1", "QGroupBox", "Form1", "基本选项", {8, 8, 457, 89}},
-        {"Option1", "QRadioButton", "Frame1", "第一次使用本软件", {24, 24, 129, 12}},
-        {"Option2", "QRadioButton", "Frame1", "已经使用过本软件", {24, 56, 121, 17}},
-        {"Command1", "QPushButton", "Frame1", "随机排序", {200, 16, 81, 57}},
-        {"Command2", "QPushButton", "Frame1", "删除排序", {328, 16, 73, 57}},
-        {"Frame2", "QGroupBox", "Form1", "文件预览", {8, 112, 457, 337}},
-        {"Label1", "QLabel", "Frame2", "文件夹选择：", {32, 24, 81, 17}},
-        {"Label2", "QLabel", "Frame2", "文件预览：", {216, 24, 97, 17}},
-        {"Label3", "QLabel", "Frame2", "已选文件夹共有0首歌曲", {280, 24, 161, 34}},
-        {"Drive1", "DriveList", "Frame2", "", {16, 48, 177, 20}},
-        {"Dir1", "DirList", "Frame2", "", {16, 72, 177, 258}},
-        {"File1", "FileList", "Frame2", "", {208, 60, 233, 258}},
-        {"Frame3", "QGroupBox", "Form1", "操作进度", {8, 456, 457, 49}},
-        {"Label4", "QLabel", "Frame3", "已完成进度：", {8, 24, 81, 17}},
-        {"ProgressBar1", "QProgressBar", "Frame3", "", {80, 16, 329, 25}},
-        {"Label5", "QLabel", "Frame3", "0%", {424, 24, 25, 17}},
-    };
-    for (const Control &c : controls)
-        QTest::newRow(c.name) << c.className << c.container << QString::fromUtf8(c.caption)
-                              << c.rect;
+    QCOMPARE(korvalo::layout::controls().size(), drawn.size());
+    for (const korvalo::layout::ControlPlace &c : korvalo::layout::controls()) {
+        const auto it = drawn.find(c.name);
+        QVERIFY2(it != drawn.end(), std::string(c.name).c_str());
+        const auto px = [](int twips) { return korvalo::layout::twipsToPixels(twips); };
+        const QRect rect(px(c.rect.left), px(c.rect.top), px(c.rect.width), px(c.rect.height));
+        QTest::newRow(std::string(c.name).c_str())
+            << it->second.first << QString::fromUtf8(c.parent.data(), c.parent.size())
+            << QString::fromUtf8(it->second.second) << rect;
+    }
 }
 
 void TestForm1::startupGeometry()

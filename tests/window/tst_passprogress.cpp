@@ -32,14 +32,10 @@ void TestPassProgress::shown_data()
     QTest::addColumn<int>("value");
     QTest::addColumn<QString>("percent");
 
-    QTest::newRow("not started") << 1000 << QList<int>{0} << -1 << 999 << 0 << QStringLiteral("0%");
-    QTest::newRow("first file") << 1000 << QList<int>{1} << -1 << 999 << 0 << QStringLiteral("0%");
+    // What each figure draws is the progress view's (tested with it): here, that the window puts it
+    // on its bar, its label and its frame.
     QTest::newRow("halfway, figures skipped")
         << 1000 << QList<int>{1, 501} << -1 << 999 << 500 << QStringLiteral("50%");
-    QTest::newRow("last file") << 1000 << QList<int>{1, 700, 1000} << -1 << 999 << 999
-                               << QStringLiteral("100%");
-    // A range of zero width would make the bar a busy indicator.
-    QTest::newRow("one file") << 1 << QList<int>{1} << -1 << 1 << 1 << QStringLiteral("100%");
     QTest::newRow("moves after the renames")
         << 1000 << QList<int>{1000, 0, 250} << 1 << 1000 << 250 << QStringLiteral("25%");
 }
