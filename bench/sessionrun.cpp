@@ -25,7 +25,7 @@ using korvalo::session::Report;
 class NoQuestions : public korvalo::session::Asker
 {
 public:
-    int ask(const korvalo::session::Question &question) override
+    korvalo::session::Answer ask(const korvalo::session::Question &question) override
     {
         fail("the session asked a question: " + question.text);
     }
@@ -58,7 +58,8 @@ SessionTimes sessionShuffle(const std::filesystem::path &folder, std::size_t n)
     const korvalo::session::Plan plan = session.planPass(PassKind::Shuffle, asker);
     t.plan = planning.elapsedMs();
     const Stopwatch running;
-    const Report report = session.run(plan);
+    session.start(plan);
+    const Report report = session.wait();
     t.run = running.elapsedMs();
     t.ordered = session.progress().ordering;
     if (report.outcome != Report::Outcome::Done || static_cast<std::size_t>(report.renamed) != n ||
@@ -78,7 +79,8 @@ void stopShuffleAfter(const std::filesystem::path &folder, std::size_t n, std::s
     // Asked after every file: true stops the pass after the file in hand, as Ctrl-C or closing
     // the window does.
     session.setStopCheck([&] { return ++handled >= stopAfter; });
-    const Report report = session.run(session.planPass(PassKind::Shuffle, asker));
+    session.start(session.planPass(PassKind::Shuffle, asker));
+    const Report report = session.wait();
     if (report.outcome != Report::Outcome::Stopped ||
         static_cast<std::size_t>(report.renamed) != stopAfter)
         fail("the shuffle in " + folder.string() + " did not stop after " +
@@ -100,7 +102,8 @@ SessionTimes sessionFinish(const std::filesystem::path &folder, std::size_t left
     const korvalo::session::Plan plan = session.planRecovery(RecoveryChoice::Finish);
     t.plan = planning.elapsedMs();
     const Stopwatch running;
-    const Report report = session.run(plan);
+    session.start(plan);
+    const Report report = session.wait();
     t.run = running.elapsedMs();
     t.ordered = session.progress().ordering;
     if (report.outcome != Report::Outcome::Done ||

@@ -81,26 +81,6 @@ std::vector<Volume> userVolumes(const std::vector<Volume> &mounted)
     return out;
 }
 
-std::string volumeText(const Volume &volume)
-{
-    // A drive letter, as Windows Explorer shows it: the label, then the letter in brackets.
-    const std::string &mount = volume.mountPoint;
-    if (mount.size() >= 2 && mount.size() <= 3 && mount[1] == ':' &&
-        ((mount[0] >= 'A' && mount[0] <= 'Z') || (mount[0] >= 'a' && mount[0] <= 'z')) &&
-        (mount.size() == 2 || mount[2] == '\\' || mount[2] == '/')) {
-        const std::string letter = mount.substr(0, 2);
-        return volume.name.empty() ? letter : volume.name + " (" + letter + ")";
-    }
-    std::string name = volume.name;
-    if (name.empty()) {
-        if (volume.mountPoint == "/")
-            name = "根目录";
-        else
-            name = volume.mountPoint.substr(volume.mountPoint.find_last_of('/') + 1);
-    }
-    return name + " (" + volume.mountPoint + ")";
-}
-
 std::filesystem::path volumeRootOf(const std::filesystem::path &path,
                                    const std::vector<std::filesystem::path> &roots)
 {

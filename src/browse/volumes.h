@@ -23,10 +23,6 @@ struct Volume
 // A mount point listed twice appears once. The root comes first, the others sorted by mount point.
 std::vector<Volume> userVolumes(const std::vector<Volume> &mounted);
 
-// The text a drive selector shows for a volume: a readable name and the mount point; for a drive
-// letter ("E:\\") its label and the letter, or the letter alone.
-std::string volumeText(const Volume &volume);
-
 // True when `path` is `folder` or lies inside it (compared by path components).
 bool isInside(const std::filesystem::path &path, const std::filesystem::path &folder);
 

@@ -45,8 +45,8 @@ struct Invocation
     Command command = Command::List;
     fs::path folder;
     bool dryRun = false;
-    // shuffle over names with a prefix: session::kYes (--again) or kReplace (--replace)
-    std::optional<int> prefixAnswer;
+    // shuffle over names with a prefix: AddAnother (--again) or NewDigits (--replace)
+    std::optional<session::PrefixedAnswer> prefixAnswer;
     std::optional<DigitAnswer> digits;
     std::optional<RecoveryChoice> recovery;
 };
@@ -130,7 +130,9 @@ Parsed parse(const std::vector<std::string> &args)
         } else if (option == "--again" || option == "--replace") {
             if (inv.command != Command::Shuffle)
                 return badUse(texts::optionNotFor(option, {"shuffle"}));
-            const int answer = option == "--again" ? session::kYes : session::kReplace;
+            const session::PrefixedAnswer answer = option == "--again"
+                                                       ? session::PrefixedAnswer::AddAnother
+                                                       : session::PrefixedAnswer::NewDigits;
             if (inv.prefixAnswer && *inv.prefixAnswer != answer)
                 return badUse(texts::conflictingOptions(prefixOption, option));
             inv.prefixAnswer = answer;
@@ -172,17 +174,17 @@ public:
 
     bool attended() const override { return m_console.askQuestions; }
 
-    std::optional<int> given(const session::Question &q) const override
+    std::optional<session::Answer> given(const session::Question &q) const override
     {
         using Kind = session::Question::Kind;
         if ((q.kind == Kind::ShuffleAgain || q.kind == Kind::ForeignPrefixes) && m_inv.prefixAnswer)
             return *m_inv.prefixAnswer;
         if (q.kind == Kind::StripOtherDigits && m_inv.digits)
-            return int(*m_inv.digits);
+            return *m_inv.digits;
         return std::nullopt;
     }
 
-    int ask(const session::Question &q) override
+    session::Answer ask(const session::Question &q) override
     {
         m_console.err << withNewline(q.text);
         for (;;) {
@@ -234,8 +236,8 @@ private:
 };
 
 // The progress line on the terminal while the session's worker runs the plan, redrawn when its
-// percentage or its heading changes; Ctrl-C asks the worker to stop after the file in hand, or,
-// while the files are stored in order, to bring back those out.
+// percentage or its heading changes. Ctrl-C stops the worker after the file in hand, or, while
+// the files are stored in order, has it bring back those out: its stop check (runCommand()).
 session::Report runWithProgress(session::FolderSession &session, const session::Plan &plan,
                                 Console &console)
 {
@@ -265,8 +267,6 @@ session::Report runWithProgress(session::FolderSession &session, const session::
         drawn = true;
     };
     while (session.running()) {
-        if (console.interrupted())
-            session.requestStop();
         draw(session.progress());
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
@@ -344,6 +344,7 @@ int runCommand(const Invocation &inv, Console &console, RenameSystem &renameCall
 {
     session::FolderSession session(texts::Front::Terminal, StoredOrderRule::FatAndExfat,
                                    renameCalls);
+    // The worker reads the flag the signal handler sets, after every file.
     session.setStopCheck(console.interrupted);
     switch (inv.command) {
     case Command::List:

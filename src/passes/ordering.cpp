@@ -33,6 +33,13 @@ bool keepsStoredOrder(const std::filesystem::path &folder, StoredOrderRule rule)
     return mount && keepsStoredOrder(*mount, rule);
 }
 
+// What the ordering folder's name says after its prefix, to whoever meets it on the stick: a name
+// the core writes, so it is kept here and not in the session's texts. The unique part follows.
+constexpr std::u8string_view kOrderingFolderNote =
+    u8"：Korvalo 把它们临时移到这里，好按播放顺序放回去。请在 Korvalo 里打开上一级文件夹，"
+    u8"文件会自动移回。These files belong one level up - Korvalo moved them here for a "
+    u8"moment to store them in play order. Open the folder above in Korvalo to move them back (";
+
 FileName orderingFolderName()
 {
     // Unique enough that a folder left by an earlier crash is never met again: the clock and a
@@ -47,10 +54,7 @@ FileName orderingFolderName()
     // coming back would have to flow around it. A name as long as a file system allows needs
     // more slots than such a gap holds, so it goes after them.
     std::u8string name(kOrderingFolderPrefix);
-    name += u8"：Korvalo 把它们临时移到这里，好按播放顺序放回去。请在 Korvalo 里打开上一级文件夹，"
-            u8"文件会自动移回。These files belong one level up - Korvalo moved them here for a "
-            u8"moment to store them in play order. Open the folder above in Korvalo to move them "
-            u8"back (";
+    name += kOrderingFolderNote;
     constexpr char8_t kHex[] = u8"0123456789abcdef";
     for (int shift = 44; shift >= 0; shift -= 4)
         name += kHex[(value >> shift) & 0xF];

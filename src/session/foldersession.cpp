@@ -40,9 +40,9 @@ private:
 };
 
 // Asks, or takes the safe answer where nobody can be asked (and says so).
-int answerOf(Asker &asker, const Question &question, bool *unasked = nullptr)
+Answer answerOf(Asker &asker, const Question &question, bool *unasked = nullptr)
 {
-    if (const std::optional<int> given = asker.given(question))
+    if (const std::optional<Answer> given = asker.given(question))
         return *given;
     if (!asker.attended()) {
         if (unasked)
@@ -50,6 +50,13 @@ int answerOf(Asker &asker, const Question &question, bool *unasked = nullptr)
         return question.unattendedAnswer;
     }
     return asker.ask(question);
+}
+
+// An answer as the kind its question offers; another kind (a front end's slip) as its escape.
+template <class Kind> Kind answerAs(const Question &question, const Answer &answer)
+{
+    const Kind *kind = std::get_if<Kind>(&answer);
+    return kind ? *kind : std::get<Kind>(question.escapeAnswer);
 }
 
 // A plan that renames nothing, only reports: why nothing is to be done, or that it is done.
@@ -95,7 +102,7 @@ class NobodyThere : public Asker
 {
 public:
     bool attended() const override { return false; }
-    int ask(const Question &question) override { return question.unattendedAnswer; }
+    Answer ask(const Question &question) override { return question.unattendedAnswer; }
 };
 
 bool beginsWithFourDigits(const FileName &name)
@@ -107,10 +114,10 @@ bool beginsWithFourDigits(const FileName &name)
 } // namespace
 
 // Where a running plan's progress goes: the session's hand-off, read by the front end.
-class FolderSession::Worker : public ProgressSink
+class FolderSession::ProgressHandOff : public ProgressSink
 {
 public:
-    explicit Worker(FolderSession &session) : m_session(session) {}
+    explicit ProgressHandOff(FolderSession &session) : m_session(session) {}
 
     void start(int count) override { set(0, count, false); }
     bool step(int index, int count) override
@@ -163,7 +170,7 @@ FolderSession::~FolderSession()
 {
     if (!m_thread.joinable())
         return;
-    requestStop();
+    m_stop = true;
     {
         const std::lock_guard<std::mutex> hold(m_mutex);
         m_quit = true;
@@ -257,16 +264,16 @@ void FolderSession::assess(Opening how)
         s.kind = FolderState::Kind::Prefixed;
 }
 
-Plan FolderSession::answerOpening(int answer)
+Plan FolderSession::answerOpening(const Answer &answer)
 {
     const FolderState &s = m_state;
     switch (s.kind) {
     case FolderState::Kind::OrderingFolder:
-        if (answer == kYes)
+        if (answer == Answer(ReturnAnswer::MoveBack))
             return planReturn();
         break;
     case FolderState::Kind::Damaged:
-        if (answer == kLeaveRecord) {
+        if (std::holds_alternative<LeaveRecord>(answer)) {
             Plan plan;
             plan.action = Plan::Action::LeaveRecord;
             plan.folder = s.folder;
@@ -275,8 +282,8 @@ Plan FolderSession::answerOpening(int answer)
         break;
     case FolderState::Kind::Pending:
     case FolderState::Kind::Unconfirmed:
-        if (answer != kLater)
-            return planRecovery(RecoveryChoice(answer));
+        if (const RecoveryChoice *choice = std::get_if<RecoveryChoice>(&answer))
+            return planRecovery(*choice);
         break;
     default:
         break;
@@ -320,7 +327,7 @@ Plan FolderSession::planRecovery(RecoveryChoice choice)
                          s.problem + "\n" + texts::nothingRenamed());
     case FolderState::Kind::Damaged:
         if (choice == RecoveryChoice::Leave)
-            return answerOpening(kLeaveRecord);
+            return answerOpening(LeaveRecord{});
         return emptyPlan(s.folder, kind, Outcome::Refused, s.problem);
     case FolderState::Kind::Pending:
     case FolderState::Kind::Unconfirmed:
@@ -352,7 +359,7 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
     switch (s.kind) {
     case FolderState::Kind::OrderingFolder:
         // Its files belong one level up: moving them back is offered again, nothing else.
-        if (answerOf(asker, *s.question) == kYes)
+        if (answerOf(asker, *s.question) == Answer(ReturnAnswer::MoveBack))
             return planReturn();
         return emptyPlan(folder, kind, Outcome::Refused, s.problem);
     case FolderState::Kind::Unreadable:
@@ -367,7 +374,8 @@ Plan FolderSession::planPass(PassKind kind, Asker &asker, Detail detail)
     case FolderState::Kind::Unconfirmed:
     case FolderState::Kind::Damaged: {
         // What is in the way is asked about first; the pass itself waits for the next request.
-        if (const int answer = answerOf(asker, *s.question); answer != kLater) {
+        if (const Answer answer = answerOf(asker, *s.question);
+            !std::holds_alternative<Later>(answer)) {
             Plan plan = answerOpening(answer);
             if (plan.runnable())
                 return plan;
@@ -474,15 +482,15 @@ Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const
         if (q) {
             bool unasked = false;
             const std::vector<FileName> &about = foreign.mostOfList ? foreign.names : prefixed;
-            const int answer = answerFor(plan, earlier, asker, *q, about, &unasked);
-            switch (answer) {
-            case kReplace:
+            switch (answerAs<PrefixedAnswer>(
+                *q, answerFor(plan, earlier, asker, *q, about, &unasked))) {
+            case PrefixedAnswer::NewDigits:
                 replace = true;
                 break;
-            case kYes:
+            case PrefixedAnswer::AddAnother:
                 plan.again = true;
                 break;
-            default: {
+            case PrefixedAnswer::Cancel: {
                 Plan none = emptyPlan(
                     folder, kind, Outcome::Cancelled,
                     !unasked ? texts::cancelled()
@@ -523,7 +531,7 @@ Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const
         }
         const Question q = texts::stripDigitsQuestion(
             digits.others, static_cast<int>(digits.qualifying.size()), m_front, leftAlone);
-        switch (DigitAnswer(answerFor(plan, earlier, asker, q, digits.others))) {
+        switch (answerAs<DigitAnswer>(q, answerFor(plan, earlier, asker, q, digits.others))) {
         case DigitAnswer::KeepOthers:
             plan.stripAll = false;
             break;
@@ -542,16 +550,16 @@ Plan FolderSession::planListed(PassKind kind, Asker &asker, Detail detail, const
     return plan;
 }
 
-int FolderSession::answerFor(Plan &plan, const Plan *earlier, Asker &asker, Question question,
-                             std::vector<FileName> about, bool *unasked)
+Answer FolderSession::answerFor(Plan &plan, const Plan *earlier, Asker &asker, Question question,
+                                std::vector<FileName> about, bool *unasked)
 {
-    int answer = 0;
-    const auto same = [&](const Plan::Answer &a) {
+    Answer answer;
+    const auto same = [&](const Plan::Asked &a) {
         return a.kind == question.kind && a.about == about;
     };
     if (const auto it = earlier
                             ? std::find_if(earlier->answers.begin(), earlier->answers.end(), same)
-                            : std::vector<Plan::Answer>::const_iterator();
+                            : std::vector<Plan::Asked>::const_iterator();
         earlier && it != earlier->answers.end()) {
         answer = it->answer;
     } else {
@@ -773,11 +781,6 @@ Progress FolderSession::progress() const
     return m_progress;
 }
 
-void FolderSession::requestStop()
-{
-    m_stop = true;
-}
-
 Report FolderSession::wait()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -785,17 +788,9 @@ Report FolderSession::wait()
     return m_report;
 }
 
-Report FolderSession::run(const Plan &plan)
-{
-    if (!plan.runnable())
-        return plan.report;
-    start(plan);
-    return wait();
-}
-
 Report FolderSession::execute(const Plan &plan)
 {
-    Worker sink(*this);
+    ProgressHandOff sink(*this);
     const fs::path &folder = plan.folder;
     Report report;
     report.kind = plan.report.kind;

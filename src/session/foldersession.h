@@ -139,13 +139,13 @@ struct Plan
     // again.
     std::uint64_t namesPrint = 0;  // the listed names, in the list's order
     std::uint64_t recordPrint = 0; // what the record knew of the folder
-    struct Answer
+    struct Asked
     {
         Question::Kind kind = Question::Kind::ShuffleAgain;
         std::vector<FileName> about; // the names the question was about
-        int answer = 0;
+        Answer answer;
     };
-    std::vector<Answer> answers;
+    std::vector<Asked> answers;
     Asker *asker = nullptr; // from planPass(); nobody is asked when it is nullptr
     // Made again under the lock: what changed, told with the report.
     std::string changed;
@@ -180,16 +180,15 @@ public:
     FolderSession(const FolderSession &) = delete;
     FolderSession &operator=(const FolderSession &) = delete;
 
-    Front front() const { return m_front; }
-
     // Opens a folder: lists its songs and, unless ListOnly, looks up its record.
     const FolderState &open(const std::filesystem::path &folder, Opening how = Opening::Work);
     const FolderState &state() const { return m_state; }
     // The songs as listed when the folder was opened (or re-read after a plan).
     const MusicFileList &list() const { return m_list; }
 
-    // The plan for the answer to state().question; kLater gives a plan that does nothing.
-    Plan answerOpening(int answer);
+    // The plan for the answer to state().question (as the front end's Asker gave it); Later
+    // gives a plan that does nothing.
+    Plan answerOpening(const Answer &answer);
     // What a pass's plan lists besides its decisions.
     enum class Detail
     {
@@ -198,8 +197,6 @@ public:
     };
     // Plans a pass over the listed songs: its refusals, then its questions through `asker`.
     Plan planPass(PassKind kind, Asker &asker, Detail detail = Detail::Decisions);
-    // A plan for moving files back from the ordering folder `state()` shows.
-    Plan planReturn();
     // A plan for a recovery choice given beforehand (korvalo-cli recover --undo ...).
     Plan planRecovery(RecoveryChoice choice);
     // A dry run's text: the plan's renames and their count, one line each.
@@ -213,28 +210,24 @@ public:
     // taken, the folder and its record are read again, and the plan is made again from them,
     // asking through the plan's Asker only the questions whose answers the change concerns; what
     // changed is told with its report, and a plan made again that renames nothing reports why.
-    // `finished` (optional) `finished` (optional) is called on that thread when it has ended, so a
-    // front end can wake up. One plan at a time: while it runs, the worker owns the list and the
-    // journal, and only running(), progress(), requestStop() and wait() may be called.
+    // `finished` (optional) is called on that thread when it has ended, so a front end can wake
+    // up. One plan at a time: while it runs, the worker owns the list and the journal, and only
+    // running(), progress() and wait() may be called.
     void start(Plan plan, std::function<void()> finished = {});
     bool running() const;
     Progress progress() const;
-    // Asks the running plan to stop after the file in hand. While the files are being stored in
-    // order no further file goes out, and those out come back (Progress::movingBack).
-    void requestStop();
-    // A check the worker makes after every file and every move of the files being stored in
-    // order, besides requestStop(): true stops the plan after the file in hand, or sends no
-    // further file out and brings those out back. It runs on the worker thread (korvalo-cli: the
-    // Ctrl-C flag).
+    // The one way a plan is stopped: a check the worker makes after every file and every move of
+    // the files being stored in order. True stops the plan after the file in hand, or sends no
+    // further file out and brings those out back (Progress::movingBack); the plan then stops
+    // whatever the check says after. It runs on the worker thread and may wait there (the
+    // window: while its close question is open); korvalo-cli's reads the flag its signal handler
+    // sets. Set before start().
     void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
-    bool stopRequested() const { return m_stop.load(); }
     // Waits for the running plan and gives its report. The list has been re-read (the folder the
     // files went to, after moving them back from the ordering folder). After a plan that was not a
     // completed pass the state is the folder's as it is now (an unfinished pass left by a stop, a
     // recovery done); after a completed pass only its prefixes are stale. Call once per start.
     Report wait();
-    // start() and wait().
-    Report run(const Plan &plan);
 
 private:
     // planPass() from the refusals of a Plain or Prefixed folder on, over the list as it is;
@@ -246,9 +239,12 @@ private:
     Plan checkedUnderLock(Plan plan);
     // An answer to `question` about `about`, recorded in `plan`: the earlier plan's answer to the
     // same question about the same names, else asked (see answerOf()).
-    int answerFor(Plan &plan, const Plan *earlier, Asker &asker, Question question,
-                  std::vector<FileName> about, bool *unasked = nullptr);
-    class Worker;
+    Answer answerFor(Plan &plan, const Plan *earlier, Asker &asker, Question question,
+                     std::vector<FileName> about, bool *unasked = nullptr);
+    // Where a running plan's progress and the checks for a stop go (ProgressSink).
+    class ProgressHandOff;
+    // A plan for moving files back from the ordering folder `state()` shows.
+    Plan planReturn();
     // Reads the journal's view of the listed folder into m_state (open() after the listing).
     void assess(Opening how);
     // The worker thread: runs each plan handed over by start() until the session ends.
@@ -276,8 +272,9 @@ private:
     std::unique_ptr<Journal> m_journal;
     StoredOrderRule m_storedOrder;
     RenameSystem &m_renameCalls;
-    std::atomic<bool> m_stop{false};
     std::function<bool()> m_stopCheck;
+    // The running plan stops: its check said so, or the session ends.
+    std::atomic<bool> m_stop{false};
     // A new thread's first allocations fault in fresh pages; one worker kept for every plan
     // runs a pass as fast as the core does on its own.
     std::thread m_thread;

@@ -27,14 +27,11 @@
 #include "browse/oserror.h"
 #include "browse/utf8path.h"
 #include "journal/journalfile.h"
-#include "session/platformtext.h"
+#include "session/textformat.h"
 #include "session/unfinishedpass.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <ctime>
-#include <string_view>
 
 namespace korvalo::texts {
 
@@ -95,18 +92,6 @@ std::string inQuotes(const std::string &text)
 std::string choose(Front front, const char *what)
 {
     return (window(front) ? "点" : "选") + inQuotes(what);
-}
-
-std::string localTime(std::int64_t secondsSince1970)
-{
-    const std::time_t t = static_cast<std::time_t>(secondsSince1970);
-    std::tm local{};
-    if (!platform::localTime(t, local))
-        return "?";
-    char buffer[64] = {};
-    std::snprintf(buffer, sizeof buffer, "%d年%d月%d日 %02d:%02d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
-    return buffer;
 }
 
 // What stands where Korvalo keeps a file or folder of its own, when it is not one of them: empty
@@ -213,9 +198,9 @@ session::Question orderingRecoveryQuestion(int filesAway, Front front)
              "播放器在这个文件夹里找不到它们。文件名都没有变。\n\n请" +
              choose(front, "移回") + "把它们移回这个文件夹。";
     // Leaving them would hide them from the player, so every way out of the box moves them back.
-    q.choices = {{"移回", int(Choice::Finish), "1"}};
-    q.defaultAnswer = int(Choice::Finish);
-    q.escapeAnswer = int(Choice::Finish);
+    q.choices = {{"移回", Choice::Finish, "1"}};
+    q.defaultAnswer = Choice::Finish;
+    q.escapeAnswer = Choice::Finish;
     return q;
 }
 
@@ -272,25 +257,25 @@ session::Question passRecoveryQuestion(const RecoveryStatus &status, int filesAw
         q.text += "恢复原名：把已加上序号的文件改回原来的名字（推荐）。\n"
                   "完成排序：给其余的文件也加上序号。\n"
                   "保持现状：不改任何文件名；以后仍可用“删除排序”去掉序号。";
-        q.choices = {{"恢复原名", int(Choice::Undo), "1"},
-                     {"完成排序", int(Choice::Finish), "2"},
-                     {"保持现状", int(Choice::Leave), "3"}};
-        q.defaultAnswer = int(Choice::Undo);
+        q.choices = {{"恢复原名", Choice::Undo, "1"},
+                     {"完成排序", Choice::Finish, "2"},
+                     {"保持现状", Choice::Leave, "3"}};
+        q.defaultAnswer = Choice::Undo;
     } else if (status.kind == PassKind::Replace) {
         q.text += "恢复原名：把已换上新序号的文件改回原来的名字（推荐）。\n"
                   "完成排序：给其余的文件也换上新序号。\n"
                   "保持现状：不改任何文件名；以后仍可用“删除排序”去掉序号。";
-        q.choices = {{"恢复原名", int(Choice::Undo), "1"},
-                     {"完成排序", int(Choice::Finish), "2"},
-                     {"保持现状", int(Choice::Leave), "3"}};
-        q.defaultAnswer = int(Choice::Undo);
+        q.choices = {{"恢复原名", Choice::Undo, "1"},
+                     {"完成排序", Choice::Finish, "2"},
+                     {"保持现状", Choice::Leave, "3"}};
+        q.defaultAnswer = Choice::Undo;
     } else {
         q.text += "完成：把其余的文件也改回原来的名字（推荐）。\n"
                   "保持现状：不改任何文件名。";
-        q.choices = {{"完成", int(Choice::Finish), "1"}, {"保持现状", int(Choice::Leave), "2"}};
-        q.defaultAnswer = int(Choice::Finish);
+        q.choices = {{"完成", Choice::Finish, "1"}, {"保持现状", Choice::Leave, "2"}};
+        q.defaultAnswer = Choice::Finish;
     }
-    q.escapeAnswer = int(Choice::Leave);
+    q.escapeAnswer = Choice::Leave;
     return q;
 }
 
@@ -303,55 +288,16 @@ std::string quoted(const std::filesystem::path &path)
     return "“" + utf8(path) + "”";
 }
 
-std::string shellQuoted(const std::filesystem::path &path)
-{
-    const std::string s = utf8(path);
-    const bool plain = !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               std::string_view("_/.,:+@%=-\\").find(c) != std::string_view::npos;
-    });
-    return plain ? s : platform::shellQuotedText(s);
-}
-
 std::string shownName(const std::filesystem::path &name, Front front)
 {
-    const std::string s = utf8(name);
     // A terminal wraps long lines, and its user may copy the name: it is shown whole.
-    if (front == Front::Terminal)
-        return s;
-    // Each character as its bytes, with its width: bytes that are not UTF-8 count one each.
-    struct Char
-    {
-        std::size_t begin;
-        std::size_t size;
-        int width;
-    };
-    std::vector<Char> chars;
-    int total = 0;
-    for (std::size_t i = 0; i < s.size();) {
-        std::size_t size = 1;
-        const auto lead = static_cast<unsigned char>(s[i]);
-        if (lead >= 0xC0) {
-            while (i + size < s.size() &&
-                   (static_cast<unsigned char>(s[i + size]) & 0xC0) == 0x80 && size < 4)
-                ++size;
-        }
-        const int width = size > 1 ? 2 : 1;
-        chars.push_back({i, size, width});
-        total += width;
-        i += size;
-    }
-    if (total <= kShownWidth)
-        return s;
-    // The middle goes: the start tells the name, the end its extension.
-    const int half = (kShownWidth - 2) / 2;
-    std::size_t head = 0;
-    for (int w = 0; head < chars.size() && w + chars[head].width <= half; ++head)
-        w += chars[head].width;
-    std::size_t tail = chars.size();
-    for (int w = 0; tail > head && w + chars[tail - 1].width <= half; --tail)
-        w += chars[tail - 1].width;
-    return s.substr(0, chars[head].begin) + "…" + s.substr(chars[tail].begin);
+    return front == Front::Terminal ? utf8(name) : shortened(utf8(name), kShownWidth);
+}
+
+std::string driveText(const Volume &volume)
+{
+    // The root file system has no label of its own.
+    return volumeText(volume, "根目录");
 }
 
 std::string nameList(const std::vector<FileName> &names, Front front)
@@ -1129,12 +1075,12 @@ session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, in
              "一次就换成新的顺序。\n"
              "再加一个序号：在这些文件名前面再加上一个序号（变成两个）。\n"
              "取消：不改任何文件名。";
-    q.choices = {{"换新序号", session::kReplace, "r"},
-                 {"再加一个序号", session::kYes, "y"},
-                 {"取消", session::kNo, "n"}};
-    q.defaultAnswer = session::kNo;
-    q.escapeAnswer = session::kNo;
-    q.unattendedAnswer = session::kNo;
+    q.choices = {{"换新序号", session::PrefixedAnswer::NewDigits, "r"},
+                 {"再加一个序号", session::PrefixedAnswer::AddAnother, "y"},
+                 {"取消", session::PrefixedAnswer::Cancel, "n"}};
+    q.defaultAnswer = session::PrefixedAnswer::Cancel;
+    q.escapeAnswer = session::PrefixedAnswer::Cancel;
+    q.unattendedAnswer = session::PrefixedAnswer::Cancel;
     return q;
 }
 
@@ -1153,19 +1099,19 @@ session::Question foreignPrefixesQuestion(const std::vector<FileName> &foreign, 
              "（推荐）。\n"
              "再加一个序号：不管它们，在前面再加上一个序号（变成八位数字）。\n"
              "取消：不改任何文件名。";
-    q.choices = {{"换新序号", session::kReplace, "r"},
-                 {"再加一个序号", session::kYes, "y"},
-                 {"取消", session::kNo, "n"}};
-    q.defaultAnswer = session::kReplace;
-    q.escapeAnswer = session::kNo;
-    q.unattendedAnswer = session::kNo;
+    q.choices = {{"换新序号", session::PrefixedAnswer::NewDigits, "r"},
+                 {"再加一个序号", session::PrefixedAnswer::AddAnother, "y"},
+                 {"取消", session::PrefixedAnswer::Cancel, "n"}};
+    q.defaultAnswer = session::PrefixedAnswer::NewDigits;
+    q.escapeAnswer = session::PrefixedAnswer::Cancel;
+    q.unattendedAnswer = session::PrefixedAnswer::Cancel;
     return q;
 }
 
 session::Question stripDigitsQuestion(const std::vector<FileName> &others, int qualifying,
                                       Front front, const std::vector<FileName> &leftAlone)
 {
-    using Answer = PassQuestions::DigitAnswer;
+    using Digits = session::DigitAnswer;
     session::Question q;
     q.kind = session::Question::Kind::StripOtherDigits;
     q.title = "文件名开头本来就有数字";
@@ -1182,12 +1128,12 @@ session::Question stripDigitsQuestion(const std::vector<FileName> &others, int q
     q.text += "\n\n保留它们的数字：只删除 Korvalo 加上的序号（推荐）。\n"
               "也删除：这些文件名开头的四位数字也会被删掉。\n"
               "取消：不改任何文件名。";
-    q.choices = {{"保留它们的数字", int(Answer::KeepOthers), "1"},
-                 {"也删除", int(Answer::StripAll), "2"},
-                 {"取消", int(Answer::Cancel), "3"}};
-    q.defaultAnswer = int(Answer::KeepOthers);
-    q.escapeAnswer = int(Answer::Cancel);
-    q.unattendedAnswer = int(Answer::KeepOthers);
+    q.choices = {{"保留它们的数字", Digits::KeepOthers, "1"},
+                 {"也删除", Digits::StripAll, "2"},
+                 {"取消", Digits::Cancel, "3"}};
+    q.defaultAnswer = Digits::KeepOthers;
+    q.escapeAnswer = Digits::Cancel;
+    q.unattendedAnswer = Digits::KeepOthers;
     return q;
 }
 
@@ -1195,7 +1141,7 @@ session::Question recoveryQuestion(const RecoveryStatus &status, int filesAway, 
                                    Front front)
 {
     session::Question q = passRecoveryQuestion(status, filesAway, front);
-    q.unattendedAnswer = session::kLater;
+    q.unattendedAnswer = session::Later{};
     if (unconfirmed)
         q.text +=
             "\n\n注意：Korvalo 无法确认上次改名时插着的就是这个U盘（或存储卡）。用同一个镜像"
@@ -1208,8 +1154,8 @@ session::Question recoveryQuestion(const RecoveryStatus &status, int filesAway, 
     if (unconfirmed || !window(front)) {
         if (!unconfirmed)
             q.text += "\n以后再说：现在什么都不动；在处理它之前，不能给这个文件夹排序。";
-        q.choices.push_back({"以后再说", session::kLater, std::to_string(q.choices.size() + 1)});
-        q.escapeAnswer = session::kLater;
+        q.choices.push_back({"以后再说", session::Later{}, std::to_string(q.choices.size() + 1)});
+        q.escapeAnswer = session::Later{};
     }
     return q;
 }
@@ -1223,10 +1169,10 @@ session::Question damagedRecordQuestion(const JournalError &error, Front)
              "\n\n保持现状：把这份记录改名另存在同一个文件夹里，然后按文件夹现在的样子重新开始，"
              "不改任何文件名。之后 Korvalo 会把这个文件夹当作没处理过的文件夹，删除排序时会按"
              "文件名判断哪些数字是序号。\n以后再说：什么都不动。";
-    q.choices = {{"保持现状", session::kLeaveRecord, "1"}, {"以后再说", session::kLater, "2"}};
-    q.defaultAnswer = session::kLeaveRecord;
-    q.escapeAnswer = session::kLater;
-    q.unattendedAnswer = session::kLater;
+    q.choices = {{"保持现状", session::LeaveRecord{}, "1"}, {"以后再说", session::Later{}, "2"}};
+    q.defaultAnswer = session::LeaveRecord{};
+    q.escapeAnswer = session::Later{};
+    q.unattendedAnswer = session::Later{};
     return q;
 }
 
@@ -1240,10 +1186,11 @@ session::Question orderingFolderQuestion(const std::filesystem::path &folder, Fr
              inQuotes(shownName(folder.parent_path().filename(), front)) +
              "。不能在这里排序。\n\n移回：把这些文件移回上一级文件夹并打开它（推荐）。\n"
              "取消：现在不动它们。";
-    q.choices = {{"移回", session::kYes, "y"}, {"取消", session::kNo, "n"}};
-    q.defaultAnswer = session::kYes;
-    q.escapeAnswer = session::kNo;
-    q.unattendedAnswer = session::kNo;
+    q.choices = {{"移回", session::ReturnAnswer::MoveBack, "y"},
+                 {"取消", session::ReturnAnswer::Cancel, "n"}};
+    q.defaultAnswer = session::ReturnAnswer::MoveBack;
+    q.escapeAnswer = session::ReturnAnswer::Cancel;
+    q.unattendedAnswer = session::ReturnAnswer::Cancel;
     return q;
 }
 
@@ -1271,13 +1218,13 @@ session::Question unfinishedAtStartQuestion(const std::vector<session::Unfinishe
             "打开" + inQuotes(shownName(passes[i].folder.filename(), Front::Window));
         q.text += "\n" + caption + "：在文件夹列表里打开" + quoted(passes[i].folder) +
                   "，再选择怎样处理。";
-        q.choices.push_back({caption, static_cast<int>(i), std::to_string(i + 1)});
+        q.choices.push_back({caption, session::OpenFolder{i}, std::to_string(i + 1)});
     }
     q.text += "\n以后再说：现在什么都不动；打开这些文件夹时还会提示。";
-    q.choices.push_back({"以后再说", session::kLater, std::to_string(q.choices.size() + 1)});
-    q.defaultAnswer = 0;
-    q.escapeAnswer = session::kLater;
-    q.unattendedAnswer = session::kLater;
+    q.choices.push_back({"以后再说", session::Later{}, std::to_string(q.choices.size() + 1)});
+    q.defaultAnswer = session::OpenFolder{0};
+    q.escapeAnswer = session::Later{};
+    q.unattendedAnswer = session::Later{};
     return q;
 }
 
@@ -1294,11 +1241,12 @@ session::Question closeDuringPassQuestion(bool ordering)
                         "停止：改完手上这个文件就停下并关闭窗口。改过的文件名都有记录，"
                         "下次打开这个文件夹时可以恢复原来的名字，或者把改名做完。\n"
                         "继续：改完所有文件，窗口不关闭。";
-    q.choices = {{"停止", session::kYes, "y"}, {"继续", session::kNo, "n"}};
-    q.defaultAnswer = session::kYes;
-    q.escapeAnswer = session::kNo;
+    q.choices = {{"停止", session::CloseAnswer::Stop, "y"},
+                 {"继续", session::CloseAnswer::GoOn, "n"}};
+    q.defaultAnswer = session::CloseAnswer::Stop;
+    q.escapeAnswer = session::CloseAnswer::GoOn;
     // The one who closed the window wants it closed: stop after the file in hand.
-    q.unattendedAnswer = session::kYes;
+    q.unattendedAnswer = session::CloseAnswer::Stop;
     return q;
 }
 

@@ -8,6 +8,7 @@
 // line break. The glossary heads texts.cpp.
 
 #include "browse/listerror.h"
+#include "browse/volumes.h"
 #include "journal/journal.h"
 #include "passes/folderrecovery.h"
 #include "passes/passes.h"
@@ -75,11 +76,11 @@ inline constexpr const char *kDone = "已完成";
 
 // A path or bare name between Chinese quotation marks.
 std::string quoted(const std::filesystem::path &path);
-// A path as a shell reads it back: quoted only when it has to be.
-std::string shellQuoted(const std::filesystem::path &path);
 // A file name in a message. In a window's box a long one loses its middle, so that its start and
 // extension stay; a terminal shows it whole.
 std::string shownName(const std::filesystem::path &name, Front front);
+// A drive in a drive list: its label, or a name for it, and where it is.
+std::string driveText(const Volume &volume);
 // Some names, one a line, and how many more there are (the same count for every front end).
 std::string nameList(const std::vector<FileName> &names, Front front);
 // The name of a pass as a message names it.
@@ -208,7 +209,7 @@ std::string orderedFilesReturned(int moved, const std::filesystem::path &parent)
 session::Question shuffleAgainQuestion(const std::vector<FileName> &prefixed, int listed,
                                        const std::filesystem::path &folder, Front front);
 // Most names begin with four digits that look like a prefix Korvalo did not write here (another
-// computer, another state folder): kReplace (the default), kYes (another prefix), kNo.
+// computer, another state folder): NewDigits (the default), AddAnother or Cancel.
 session::Question foreignPrefixesQuestion(const std::vector<FileName> &foreign, int listed,
                                           Front front);
 // `leftAlone`: names beginning with four digits that no removal renames (only an extension
@@ -217,13 +218,13 @@ session::Question stripDigitsQuestion(const std::vector<FileName> &others, int q
                                       Front front, const std::vector<FileName> &leftAlone = {});
 // `filesAway`: for an interrupted ordering, the files still in the folder they passed through.
 // `unconfirmed`: Korvalo cannot tell that the pass was made on this stick; the question says so
-// and its escape is kLater.
+// and its escape is Later.
 session::Question recoveryQuestion(const RecoveryStatus &status, int filesAway, bool unconfirmed,
                                    Front front);
 session::Question damagedRecordQuestion(const JournalError &error, Front front);
 session::Question orderingFolderQuestion(const std::filesystem::path &folder, Front front);
 // Once at start-up, the unfinished passes of folders other than the one shown, reachable now:
-// an answer opens the folder of that index, or is kLater.
+// an answer opens the folder of that index (OpenFolder), or is Later.
 session::Question unfinishedAtStartQuestion(const std::vector<session::UnfinishedPass> &passes);
 // `ordering`: every name is right, the files are being stored in order.
 session::Question closeDuringPassQuestion(bool ordering = false);

@@ -44,7 +44,7 @@ private:
 
 // What a window offers once at start-up: the unfinished passes whose folders are reachable now,
 // other than `shown` (its own question comes as it opens). The question's answer is an index
-// into `folders`, the folder to open, or kLater.
+// into `folders` (OpenFolder), the folder to open, or Later.
 struct StartUpOffer
 {
     Question question;

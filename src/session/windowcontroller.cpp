@@ -18,7 +18,7 @@ class WindowController::BoxAsker : public Asker
 {
 public:
     explicit BoxAsker(WindowController &controller) : m_controller(controller) {}
-    int ask(const Question &question) override { return m_controller.ask(question); }
+    Answer ask(const Question &question) override { return m_controller.ask(question); }
 
 private:
     WindowController &m_controller;
@@ -28,7 +28,8 @@ WindowController::WindowController(WindowHooks &hooks, StoredOrderRule storedOrd
                                    RenameSystem &renameCalls)
     : m_hooks(hooks), m_session(texts::Front::Window, storedOrder, renameCalls)
 {
-    // After every file: the close question holds the plan here until it is answered.
+    // After every file: the close question holds the plan here until it is answered, and its
+    // answer or the session's end stops it there.
     m_session.setStopCheck([this] { return afterFile(); });
 }
 
@@ -84,11 +85,12 @@ void WindowController::offerUnfinished(const std::vector<UnfinishedPass> &passes
     const std::optional<StartUpOffer> offer = startUpOffer(passes, m_folder);
     if (!offer)
         return;
-    const int answer = ask(offer->question);
-    if (answer < 0 || answer >= static_cast<int>(offer->folders.size()))
+    const Answer answer = ask(offer->question);
+    const OpenFolder *open = std::get_if<OpenFolder>(&answer);
+    if (!open || open->index >= offer->folders.size())
         return;
     // The folder opens as the user would open it: its own question follows.
-    openChosen(offer->folders[static_cast<std::size_t>(answer)]);
+    openChosen(offer->folders[open->index]);
 }
 
 void WindowController::openChosen(const fs::path &chosen)
@@ -212,6 +214,7 @@ void WindowController::run(const Plan &plan)
     m_running = true;
     m_closeAfterPass = false;
     m_stoppedWhileOrdering = false;
+    m_stop = false;
     m_hooks.holdInput(true);
     // Called on the worker's thread: the window hears of it on its own.
     m_session.start(plan, [this] { m_hooks.wake(); });
@@ -303,11 +306,11 @@ bool WindowController::closeAsked()
     // the next opening of the folder offers to put it right. While the files are stored in order,
     // no further file goes out and those out come back first.
     pause(true);
-    const int answer = ask(texts::closeDuringPassQuestion(m_session.progress().ordering));
-    if (answer == kYes) {
+    if (ask(texts::closeDuringPassQuestion(m_session.progress().ordering)) ==
+        Answer(CloseAnswer::Stop)) {
         m_closeAfterPass = true;
         m_stoppedWhileOrdering = m_session.progress().ordering;
-        m_session.requestStop();
+        m_stop = true;
     }
     pause(false);
     return false;
@@ -320,7 +323,7 @@ bool WindowController::sessionEnds(bool waitForPlan)
         return true;
     m_closeAfterPass = true;
     m_stoppedWhileOrdering = m_session.progress().ordering;
-    m_session.requestStop();
+    m_stop = true;
     // A close question left open goes on no longer holding the plan.
     pause(false);
     if (waitForPlan) {
@@ -330,12 +333,12 @@ bool WindowController::sessionEnds(bool waitForPlan)
     return false; // its end, on the window's thread, closes the window
 }
 
-int WindowController::ask(const Question &question)
+Answer WindowController::ask(const Question &question)
 {
     // The end of a plan that comes while the box is open waits for the answer: the answer may be
     // to close the window, which that end then does.
     m_asking = true;
-    const int answer = m_hooks.ask(question);
+    const Answer answer = m_hooks.ask(question);
     m_asking = false;
     if (m_finishWaiting) {
         m_finishWaiting = false;
@@ -348,7 +351,7 @@ bool WindowController::afterFile()
 {
     std::unique_lock<std::mutex> lock(m_pauseMutex);
     m_resume.wait(lock, [this] { return !m_paused; });
-    return false;
+    return m_stop.load();
 }
 
 void WindowController::pause(bool on)

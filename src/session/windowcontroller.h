@@ -15,6 +15,7 @@
 #include "session/unfinished.h"
 #include "session/windowview.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -49,7 +50,7 @@ public:
     virtual void holdInput(bool hold) = 0;
     virtual void tell(const Notice &notice) = 0;
     // Asks in a box owned by the window and waits; the window's events go on meanwhile.
-    virtual int ask(const Question &question) = 0;
+    virtual Answer ask(const Question &question) = 0;
     // On the worker's thread: planFinished() is to be called on the window's thread.
     virtual void wake() = 0;
     // The window goes away.
@@ -123,8 +124,9 @@ private:
     void showFit(std::optional<Mode> mode);
     void run(const Plan &plan);
     void showReport(const Report &report, bool tellDone = false);
-    int ask(const Question &question);
-    // The worker's check after every file: waits while the close question is open.
+    Answer ask(const Question &question);
+    // The worker's check after every file: waits while the close question is open, then tells
+    // whether the plan is to stop.
     bool afterFile();
     void pause(bool on);
 
@@ -145,6 +147,8 @@ private:
     std::mutex m_pauseMutex;
     std::condition_variable m_resume;
     bool m_paused = false;
+    // The plan stops after the file in hand: the close question's answer, or the session ends.
+    std::atomic<bool> m_stop{false};
     bool m_sessionEnding = false;
     bool m_startUpDone = false;
     // What the start-up scan found, handed over from its thread.

@@ -272,17 +272,26 @@ const char *questionKind(Question::Kind kind)
 
 } // namespace
 
-int askQuestion(HWND owner, const Question &question, BoxObserver *observer)
+korvalo::session::Answer askQuestion(HWND owner, const Question &question, BoxObserver *observer)
 {
+    // A box's buttons answer with their numbers: the question's choices in order.
     Box box;
     box.icon = question.tone == Question::Tone::Warning ? BoxIcon::Warning : BoxIcon::Question;
     box.title = wide(question.title);
     box.text = wide(question.text);
-    for (const Question::Choice &choice : question.choices)
-        box.buttons.push_back({wide(choice.caption), choice.answer});
-    box.defaultAnswer = question.defaultAnswer;
-    box.escapeAnswer = question.escapeAnswer;
-    return show(owner, box, questionKind(question.kind), observer);
+    box.defaultAnswer = box.escapeAnswer = -1;
+    for (const Question::Choice &choice : question.choices) {
+        const int number = static_cast<int>(box.buttons.size());
+        box.buttons.push_back({wide(choice.caption), number});
+        if (choice.answer == question.defaultAnswer)
+            box.defaultAnswer = number;
+        if (choice.answer == question.escapeAnswer)
+            box.escapeAnswer = number;
+    }
+    const int number = show(owner, box, questionKind(question.kind), observer);
+    if (number < 0 || number >= static_cast<int>(question.choices.size()))
+        return question.escapeAnswer;
+    return question.choices[static_cast<std::size_t>(number)].answer;
 }
 
 void showMessage(HWND owner, BoxIcon icon, const std::string &title, const std::string &text,

@@ -33,8 +33,8 @@ public:
 
 // Asks and gives one of the question's answers: Enter gives its default, Esc and the close button
 // its escape answer.
-int askQuestion(HWND owner, const korvalo::session::Question &question,
-                BoxObserver *observer = nullptr);
+korvalo::session::Answer askQuestion(HWND owner, const korvalo::session::Question &question,
+                                     BoxObserver *observer = nullptr);
 // Shows a message and waits until it is closed.
 void showMessage(HWND owner, BoxIcon icon, const std::string &title, const std::string &text,
                  BoxObserver *observer = nullptr);

@@ -413,7 +413,7 @@ void Form::refreshDrives()
     for (const korvalo::Volume &v : volumes) {
         m_drives.push_back(korvalo::pathFromUtf8(v.mountPoint));
         ::SendMessageW(combo, CB_ADDSTRING, 0,
-                       reinterpret_cast<LPARAM>(wide(korvalo::volumeText(v)).c_str()));
+                       reinterpret_cast<LPARAM>(wide(korvalo::texts::driveText(v)).c_str()));
         if (m_drives.back() == keep)
             m_shownDrive = static_cast<int>(m_drives.size()) - 1;
     }
@@ -608,7 +608,7 @@ void Form::drawProgress(const korvalo::session::Progress &progress)
 
 // --- Boxes and controls ----------------------------------------------------------------------
 
-int Form::ask(const Question &question)
+korvalo::session::Answer Form::ask(const Question &question)
 {
     return askQuestion(m_window, question, m_observer);
 }

@@ -89,7 +89,7 @@ private:
     void showDriveOf(const std::filesystem::path &folder) override;
     void holdInput(bool hold) override;
     void tell(const korvalo::session::Notice &notice) override;
-    int ask(const korvalo::session::Question &question) override;
+    korvalo::session::Answer ask(const korvalo::session::Question &question) override;
     void wake() override;
     void closeWindow() override;
 

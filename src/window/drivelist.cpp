@@ -60,7 +60,7 @@ void DriveList::fill(const std::vector<korvalo::Volume> &volumes, const std::fil
     m_shown = -1;
     for (const korvalo::Volume &v : list) {
         m_drives.push_back(korvalo::pathFromUtf8(v.mountPoint));
-        addItem(pathText(korvalo::volumeText(v)));
+        addItem(pathText(korvalo::texts::driveText(v)));
         setItemData(count() - 1, pathText(v.mountPoint), Qt::ToolTipRole);
     }
     const auto it =

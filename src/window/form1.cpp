@@ -285,7 +285,7 @@ void Form1::tell(const Notice &notice)
               messages::text(notice.title), messages::text(notice.text));
 }
 
-int Form1::ask(const Question &question)
+korvalo::session::Answer Form1::ask(const Question &question)
 {
     return m_question(question);
 }

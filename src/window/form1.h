@@ -41,7 +41,8 @@ public:
 
     // Asks the session's question in a message box and gives the answer of the button chosen;
     // tests replace it to answer themselves.
-    using QuestionHook = std::function<int(const korvalo::session::Question &question)>;
+    using QuestionHook =
+        std::function<korvalo::session::Answer(const korvalo::session::Question &question)>;
 
     explicit Form1(QWidget *parent = nullptr);
     ~Form1() override;
@@ -81,7 +82,7 @@ private:
     void showDriveOf(const std::filesystem::path &folder) override;
     void holdInput(bool hold) override;
     void tell(const korvalo::session::Notice &notice) override;
-    int ask(const korvalo::session::Question &question) override;
+    korvalo::session::Answer ask(const korvalo::session::Question &question) override;
     void wake() override;
     void closeWindow() override;
 

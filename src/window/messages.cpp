@@ -23,12 +23,12 @@ void showBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, cons
     box.exec();
 }
 
-int askInBox(QWidget *parent, const Question &q)
+korvalo::session::Answer askInBox(QWidget *parent, const Question &q)
 {
     const QMessageBox::Icon icon =
         q.tone == Question::Tone::Warning ? QMessageBox::Warning : QMessageBox::Question;
     QMessageBox box(icon, text(q.title), text(q.text), QMessageBox::NoButton, parent);
-    std::vector<std::pair<QAbstractButton *, int>> answers;
+    std::vector<std::pair<QAbstractButton *, korvalo::session::Answer>> answers;
     for (const Question::Choice &choice : q.choices) {
         QPushButton *button = box.addButton(text(choice.caption), QMessageBox::ActionRole);
         answers.emplace_back(button, choice.answer);

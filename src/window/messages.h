@@ -21,6 +21,6 @@ void showBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, cons
 
 // Asks the question in a box, one button per choice in order; Enter gives its default answer, Esc
 // and the box's close button its escape answer.
-int askInBox(QWidget *parent, const korvalo::session::Question &question);
+korvalo::session::Answer askInBox(QWidget *parent, const korvalo::session::Question &question);
 
 } // namespace messages

@@ -33,8 +33,6 @@ private slots:
     void userVolumes_data();
     void userVolumes();
     void laterMountOnSameFolderWins();
-    void volumeText_data();
-    void volumeText();
     void volumeRootOf_data();
     void volumeRootOf();
 };
@@ -123,37 +121,6 @@ void TestVolumes::laterMountOnSameFolderWins()
     QCOMPARE(list.size(), std::size_t(2));
     QCOMPARE(list[1].fsType, std::string("exfat"));
     QCOMPARE(list[1].name, std::string("NEW"));
-}
-
-void TestVolumes::volumeText_data()
-{
-    QTest::addColumn<QString>("volume");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("root") << "/|ext4|"
-                          << "根目录 (/)";
-    QTest::newRow("labelled root") << "/|ext4|System"
-                                   << "System (/)";
-    QTest::newRow("label") << "/media/nem/MUSIC|vfat|MUSIC"
-                           << "MUSIC (/media/nem/MUSIC)";
-    QTest::newRow("Chinese label") << "/media/nem/a|vfat|音乐盘"
-                                   << "音乐盘 (/media/nem/a)";
-    QTest::newRow("no label: last folder name") << "/mnt/share|cifs|"
-                                                << "share (/mnt/share)";
-    QTest::newRow("drive letter with a label") << "E:\\|vfat|音乐"
-                                               << "音乐 (E:)";
-    QTest::newRow("drive letter without a label") << "c:\\|ntfs|"
-                                                  << "c:";
-    QTest::newRow("drive letter, forward slash") << "R:/|ext4|MUSIC"
-                                                 << "MUSIC (R:)";
-    QTest::newRow("a folder named like a drive is not one") << "/media/E:|vfat|"
-                                                            << "E: (/media/E:)";
-}
-
-void TestVolumes::volumeText()
-{
-    QFETCH(QString, volume);
-    QFETCH(QString, expected);
-    QCOMPARE(QString::fromStdString(korvalo::volumeText(volumes({volume}).front())), expected);
 }
 
 void TestVolumes::volumeRootOf_data()

@@ -14,6 +14,7 @@
 #include "session/unfinished.h"
 #include "session/windowview.h"
 #include "support/passrun.h"
+#include "support/planrun.h"
 #include "support/scriptedasker.h"
 #include "support/testdir.h"
 
@@ -29,11 +30,11 @@ using Kind = FolderState::Kind;
 using QKind = Question::Kind;
 using Action = Plan::Action;
 using Outcome = Report::Outcome;
-using DigitAnswer = PassQuestions::DigitAnswer;
 using Names = std::vector<std::string>;
 using NextPass = std::optional<PassKind>;
 
 Q_DECLARE_METATYPE(PassKind)
+Q_DECLARE_METATYPE(ScriptedAsker::Press)
 Q_DECLARE_METATYPE(NextPass)
 Q_DECLARE_METATYPE(Kind)
 Q_DECLARE_METATYPE(Action)
@@ -51,8 +52,15 @@ NextPass offered(const Report &report, bool pass, const FolderState &state)
     return *mode == Mode::AlreadyUsed ? PassKind::Removal : PassKind::Shuffle;
 }
 
-constexpr int kNone = -100; // no answer given beforehand, no question expected
-constexpr int kEnter = ScriptedAsker::kEnter, kEsc = ScriptedAsker::kEsc;
+using Press = ScriptedAsker::Press;
+// No answer given beforehand, no question expected: an answer no question here offers.
+const Press kNone = Answer(OpenFolder{999});
+const Press kEnter = ScriptedAsker::Key::Enter, kEsc = ScriptedAsker::Key::Esc;
+const Press kLater = Answer(Later{}), kLeaveRecord = Answer(LeaveRecord{});
+const Press kUndo = Answer(RecoveryChoice::Undo), kFinish = Answer(RecoveryChoice::Finish);
+const Press kAgain = Answer(PrefixedAnswer::AddAnother), kNotAgain = Answer(PrefixedAnswer::Cancel);
+const Press kKeep = Answer(DigitAnswer::KeepOthers), kStripAll = Answer(DigitAnswer::StripAll),
+            kNoStrip = Answer(DigitAnswer::Cancel);
 
 bool has(const std::string &text, const std::string &part)
 {
@@ -111,11 +119,11 @@ Report sessionPass(const fs::path &folder, PassKind kind, int stopAfter = 0)
     FolderSession session(Front::Terminal);
     session.open(folder);
     ScriptedAsker asker;
-    asker.answers = {{QKind::ShuffleAgain, kYes}};
+    asker.answers = {{QKind::ShuffleAgain, kAgain}};
     int handled = 0;
     if (stopAfter > 0)
         session.setStopCheck([&] { return ++handled >= stopAfter; });
-    return session.run(session.planPass(kind, asker));
+    return runPlan(session, session.planPass(kind, asker));
 }
 
 // A garbled byte in the middle of the folder's record.
@@ -186,19 +194,19 @@ bool prepare(TestDir &dir, const QString &setup, fs::path &folder)
 }
 
 // The one question met is of `kind` and offers its default and escape answers, and its
-// unattended one unless that is kLater (nothing done, so no button needed); nothing was asked
+// unattended one unless that is Later (nothing done, so no button needed); nothing was asked
 // unscripted, and it was asked only where someone is there and no answer was given beforehand.
 void checkQuestion(const ScriptedAsker &asker, QKind kind, bool asked)
 {
     QCOMPARE(asker.met.size(), std::size_t(1));
     const Question &q = asker.met.front();
-    const auto offered = [&](int answer) {
+    const auto offered = [&](const Answer &answer) {
         return std::any_of(q.choices.begin(), q.choices.end(),
                            [&](const Question::Choice &c) { return c.answer == answer; });
     };
     QCOMPARE(q.kind, kind);
     QVERIFY2(offered(q.defaultAnswer) && offered(q.escapeAnswer) &&
-                 (q.unattendedAnswer == kLater || offered(q.unattendedAnswer)),
+                 (q.unattendedAnswer == Answer(Later{}) || offered(q.unattendedAnswer)),
              q.text.c_str());
     QCOMPARE(asker.asked.size(), std::size_t(asked));
     QCOMPARE(asker.unscripted, 0);
@@ -252,7 +260,7 @@ void TestFolderSession::opening_data()
     QTest::addColumn<QString>("says");  // what the problem shown as it opens says; "": none
     QTest::addColumn<PassKind>("pass"); // a pass asked for while a question stands in the way
     QTest::addColumn<bool>("attended");
-    QTest::addColumn<int>("answer"); // kNone: no question as it opens
+    QTest::addColumn<Press>("answer"); // kNone: no question as it opens
     QTest::addColumn<Action>("action");
 
     const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
@@ -272,7 +280,7 @@ void TestFolderSession::opening_data()
     row("the ordering folder", "ordering", Kind::OrderingFolder, shuffle, 2, "上一级")
         << shuffle << true << kNone << Action::Nothing;
     // What stands in the way of a pass is asked about first; the pass waits for the next request.
-    const int undo = int(RecoveryChoice::Undo);
+    const Press undo = kUndo;
     row("unfinished pass: later", "stopped", Kind::Pending, removal, 6, "")
         << shuffle << true << kLater << Action::Nothing;
     row("unfinished pass: unattended", "stopped", Kind::Pending, removal, 6, "")
@@ -280,7 +288,7 @@ void TestFolderSession::opening_data()
     row("unfinished pass: undo", "stopped", Kind::Pending, removal, 6, "")
         << shuffle << true << undo << Action::Recovery;
     row("unfinished pass: finish", "stopped", Kind::Pending, removal, 6, "")
-        << removal << true << int(RecoveryChoice::Finish) << Action::Recovery;
+        << removal << true << kFinish << Action::Recovery;
     row("damaged record: later", "damaged", Kind::Damaged, shuffle, 6, "已损坏")
         << removal << true << kLater << Action::Nothing;
     row("damaged record: leave it", "damaged", Kind::Damaged, shuffle, 6, "已损坏")
@@ -292,7 +300,7 @@ void TestFolderSession::opening()
     QFETCH(QString, setup);
     QFETCH(PassKind, pass);
     QFETCH(bool, attended);
-    QFETCH(int, answer);
+    QFETCH(Press, answer);
     TestDir dir;
     fs::path folder;
     QVERIFY(prepare(dir, setup, folder));
@@ -322,7 +330,7 @@ void TestFolderSession::opening()
     checkQuestion(asker, setup == "stopped" ? QKind::Recovery : QKind::DamagedRecord, attended);
     QTEST(plan.action, "action");
 
-    const Report report = session.run(plan);
+    const Report report = runPlan(session, plan);
     QCOMPARE(dir.contents(), contents);
     QCOMPARE(report.outcome, plan.runnable() ? Outcome::Done : Outcome::Refused);
     QCOMPARE(report.problems.empty(), plan.runnable());
@@ -333,9 +341,9 @@ void TestFolderSession::opening()
                          [](const Notice &n) { return n.kind == Notice::Kind::Information; }),
              plan.action == Action::LeaveRecord);
     const Names originals = toNames(songs(6) << "cover.jpg");
-    if (answer == int(RecoveryChoice::Undo) && plan.runnable())
+    if (answer == kUndo && plan.runnable())
         QCOMPARE(dir.names(), originals);
-    else if (answer == int(RecoveryChoice::Finish))
+    else if (answer == kFinish)
         QCOMPARE(prefixedBefore(dir.names(), originals), 6);
     else
         QCOMPARE(dir.names(), before);
@@ -348,8 +356,8 @@ void TestFolderSession::questionsBeforeRenames_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<bool>("shuffled"); // Korvalo's own prefixes are put on first
     QTest::addColumn<bool>("attended");
-    QTest::addColumn<int>("given");  // an answer given beforehand, or kNone
-    QTest::addColumn<int>("answer"); // the answer when asked, or kNone: nothing to ask
+    QTest::addColumn<Press>("given");  // an answer given beforehand, or kNone
+    QTest::addColumn<Press>("answer"); // the answer when asked, or kNone: nothing to ask
     QTest::addColumn<Action>("action");
     QTest::addColumn<QStringList>("after"); // a removal's names after the run; none: a shuffle
 
@@ -357,26 +365,25 @@ void TestFolderSession::questionsBeforeRenames_data()
     QTest::newRow("plain: nothing asked")
         << QStringList{"a.mp3"} << false << true << kNone << kNone << Action::Shuffle << none;
     QTest::newRow("prefixed, asked: no")
-        << songs(3) << true << true << kNone << kNo << Action::Nothing << none;
+        << songs(3) << true << true << kNone << kNotAgain << Action::Nothing << none;
     QTest::newRow("prefixed, given: yes")
-        << songs(3) << true << true << kYes << kNo << Action::Shuffle << none;
+        << songs(3) << true << true << kAgain << kNotAgain << Action::Shuffle << none;
     QTest::newRow("prefixed, unattended")
-        << songs(3) << true << false << kNone << kYes << Action::Nothing << none;
+        << songs(3) << true << false << kNone << kAgain << Action::Nothing << none;
 
     // In a folder Korvalo has no record of, digits followed by a blank belong to the name.
     const QStringList own = {"2001 A Space Odyssey.mp3", "1234a.mp3"};
     const QStringList kept = {"2001 A Space Odyssey.mp3", "a.mp3"};
     const QStringList strippedAll = {" A Space Odyssey.mp3", "a.mp3"};
-    const int keep = int(DigitAnswer::KeepOthers), all = int(DigitAnswer::StripAll);
+    const Press keep = kKeep, all = kStripAll;
     QTest::newRow("own digits, asked: keep them")
         << own << false << true << kNone << keep << Action::Removal << kept;
     QTest::newRow("own digits, asked: cancel")
-        << own << false << true << kNone << int(DigitAnswer::Cancel) << Action::Nothing << own;
+        << own << false << true << kNone << kNoStrip << Action::Nothing << own;
     QTest::newRow("own digits, unattended: kept")
         << own << false << false << kNone << all << Action::Removal << kept;
     QTest::newRow("own digits, given: strip all")
-        << own << false << true << all << int(DigitAnswer::Cancel) << Action::Removal
-        << strippedAll;
+        << own << false << true << all << kNoStrip << Action::Removal << strippedAll;
     // Korvalo knows the prefixes it put on: only those go, and nothing is asked.
     QTest::newRow("own digits after a shuffle: nothing asked")
         << own << true << true << kNone << kNone << Action::Removal << own;
@@ -391,8 +398,8 @@ void TestFolderSession::questionsBeforeRenames()
     QFETCH(QStringList, names);
     QFETCH(bool, shuffled);
     QFETCH(bool, attended);
-    QFETCH(int, given);
-    QFETCH(int, answer);
+    QFETCH(Press, given);
+    QFETCH(Press, answer);
     QFETCH(QStringList, after);
     const PassKind pass = after.isEmpty() ? PassKind::Shuffle : PassKind::Removal;
     const QKind kind = pass == PassKind::Shuffle ? QKind::ShuffleAgain : QKind::StripOtherDigits;
@@ -408,7 +415,7 @@ void TestFolderSession::questionsBeforeRenames()
     ScriptedAsker asker;
     asker.isAttended = attended;
     if (given != kNone)
-        asker.givenAnswers[kind] = given;
+        asker.givenAnswers[kind] = std::get<Answer>(given);
     if (answer != kNone)
         asker.answers[kind] = answer;
     const Plan plan = session.planPass(pass, asker, FolderSession::Detail::Renames);
@@ -431,9 +438,9 @@ void TestFolderSession::questionsBeforeRenames()
         QCOMPARE(plan.report.outcome, Outcome::Cancelled);
         // Unasked, the report says how to answer otherwise: not the text of a refusal.
         ScriptedAsker no;
-        no.answers[kind] = kNo;
+        no.answers[kind] = kind == QKind::ShuffleAgain ? kNotAgain : kNoStrip;
         QVERIFY(attended || session.planPass(pass, no).report.problems != plan.report.problems);
-        const Report report = session.run(plan);
+        const Report report = runPlan(session, plan);
         QCOMPARE(report.outcome, Outcome::Cancelled);
         QVERIFY(!plan.runnable()); // nothing ran: the buttons stay as they were
         QCOMPARE(dir.names(), before);
@@ -450,7 +457,7 @@ void TestFolderSession::questionsBeforeRenames()
         *it = r.to;
     }
     std::sort(expected.begin(), expected.end());
-    const Report report = session.run(plan);
+    const Report report = runPlan(session, plan);
     QCOMPARE(report.outcome, Outcome::Done);
     QCOMPARE(offered(report, true, session.state()),
              NextPass(pass == PassKind::Shuffle ? PassKind::Removal : PassKind::Shuffle));
@@ -464,36 +471,28 @@ void TestFolderSession::questionsBeforeRenames()
 void TestFolderSession::running_data()
 {
     QTest::addColumn<PassKind>("pass");
-    QTest::addColumn<int>("stopAfter");  // 0: runs to the end
-    QTest::addColumn<bool>("byRequest"); // stopped with requestStop(), else the stop check
-    QTest::addColumn<int>("recovery");   // the choice for the stopped pass
-    QTest::addColumn<NextPass>("next");  // what the buttons offer after the recovery
+    QTest::addColumn<int>("stopAfter"); // 0: runs to the end
+    QTest::addColumn<int>("recovery");  // the choice for the stopped pass
+    QTest::addColumn<NextPass>("next"); // what the buttons offer after the recovery
 
     const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
     const int undo = int(RecoveryChoice::Undo), finish = int(RecoveryChoice::Finish),
               leave = int(RecoveryChoice::Leave);
-    QTest::newRow("shuffle to the end") << shuffle << 0 << false << 0 << NextPass(removal);
-    QTest::newRow("removal to the end") << removal << 0 << false << 0 << NextPass(shuffle);
-    QTest::newRow("shuffle stopped by the check, undone")
-        << shuffle << 2 << false << undo << NextPass(shuffle);
-    QTest::newRow("shuffle stopped by closing the window, undone")
-        << shuffle << 5 << true << undo << NextPass(shuffle);
-    QTest::newRow("shuffle stopped, finished")
-        << shuffle << 3 << false << finish << NextPass(removal);
+    QTest::newRow("shuffle to the end") << shuffle << 0 << 0 << NextPass(removal);
+    QTest::newRow("removal to the end") << removal << 0 << 0 << NextPass(shuffle);
+    QTest::newRow("shuffle stopped early, undone") << shuffle << 2 << undo << NextPass(shuffle);
+    QTest::newRow("shuffle stopped later, undone") << shuffle << 5 << undo << NextPass(shuffle);
+    QTest::newRow("shuffle stopped, finished") << shuffle << 3 << finish << NextPass(removal);
     // Left as it is, some names carry a prefix: the option that fits is "already used".
-    QTest::newRow("shuffle stopped, left as it is")
-        << shuffle << 4 << false << leave << NextPass(removal);
-    QTest::newRow("removal stopped, finished")
-        << removal << 3 << false << finish << NextPass(shuffle);
-    QTest::newRow("removal stopped, left as it is")
-        << removal << 6 << false << leave << NextPass(removal);
+    QTest::newRow("shuffle stopped, left as it is") << shuffle << 4 << leave << NextPass(removal);
+    QTest::newRow("removal stopped, finished") << removal << 3 << finish << NextPass(shuffle);
+    QTest::newRow("removal stopped, left as it is") << removal << 6 << leave << NextPass(removal);
 }
 
 void TestFolderSession::running()
 {
     QFETCH(PassKind, pass);
     QFETCH(int, stopAfter);
-    QFETCH(bool, byRequest);
     QFETCH(int, recovery);
     QFETCH(NextPass, next);
     TestDir dir;
@@ -506,18 +505,8 @@ void TestFolderSession::running()
     FolderSession session(Front::Window);
     session.open(dir.path());
     ScriptedAsker asker;
-    // The window closed during a pass asks whether to stop or go on; Enter stops the pass after
-    // the file in hand.
-    const Question close = texts::closeDuringPassQuestion();
-    QCOMPARE(close.choices.size(), std::size_t(2));
     int handled = 0;
-    session.setStopCheck([&] {
-        if (++handled < stopAfter || stopAfter == 0)
-            return false;
-        if (byRequest && close.defaultAnswer == kYes)
-            session.requestStop();
-        return !byRequest;
-    });
+    session.setStopCheck([&] { return stopAfter != 0 && ++handled >= stopAfter; });
     session.start(session.planPass(pass, asker));
     Report report = session.wait();
     QVERIFY(!session.running());
@@ -551,13 +540,13 @@ void TestFolderSession::running()
              q.text.c_str());
     const bool shuffled = pass == PassKind::Shuffle;
     QCOMPARE(q.choices.size(), std::size_t(shuffled ? 3 : 2));
-    QCOMPARE(q.defaultAnswer, int(shuffled ? RecoveryChoice::Undo : RecoveryChoice::Finish));
+    QCOMPARE(q.defaultAnswer, Answer(shuffled ? RecoveryChoice::Undo : RecoveryChoice::Finish));
 
     // The recovery chosen puts every name in order: undone as before the pass, finished as after
     // it, left as it left them; the buttons as after the pass the recovery completed.
     session.setStopCheck({});
     const auto choice = RecoveryChoice(recovery);
-    report = session.run(session.planRecovery(choice));
+    report = runPlan(session, session.planRecovery(choice));
     QCOMPARE(report.outcome, Outcome::Done);
     QCOMPARE(offered(report, false, session.state()), next);
     if (choice == RecoveryChoice::Leave)
@@ -638,7 +627,7 @@ void TestFolderSession::refusals()
     const Plan plan = session->planPass(pass, asker);
     QVERIFY(!plan.runnable());
     QVERIFY(asker.met.empty());
-    const Report report = session->run(plan);
+    const Report report = runPlan(*session, plan);
     QTEST(report.outcome, "outcome");
     QCOMPARE(report.emptyList, setup == "empty");
     QCOMPARE(report.problems.size(), std::size_t(1));
@@ -669,7 +658,7 @@ void TestFolderSession::failedPassFinishedOnRequest()
     session.open(dir.path());
     ScriptedAsker asker;
     asker.queue = {kEnter};
-    Report report = session.run(session.planPass(PassKind::Removal, asker));
+    Report report = runPlan(session, session.planPass(PassKind::Removal, asker));
     QVERIFY(asker.met.empty());
     QCOMPARE(report.outcome, Outcome::Partial);
     QCOMPARE(report.renamed, 1);
@@ -694,7 +683,7 @@ void TestFolderSession::failedPassFinishedOnRequest()
     QCOMPARE(asker.met[0].kind, QKind::Recovery);
     QVERIFY2(has(asker.met[0].text, "“删除排序”"), asker.met[0].text.c_str());
     QCOMPARE(plan.action, Action::Recovery);
-    report = session.run(plan);
+    report = runPlan(session, plan);
     QCOMPARE(report.outcome, Outcome::Done);
     QCOMPARE(offered(report, false, session.state()), NextPass(PassKind::Shuffle));
     QCOMPARE(dir.names(), (Names{"b.mp3", "c.mp3", "moved.mp3"}));
@@ -718,7 +707,7 @@ void TestFolderSession::folderMovedAwayDuringPass()
         return false;
     });
     ScriptedAsker asker;
-    const Report report = session.run(session.planPass(PassKind::Shuffle, asker));
+    const Report report = runPlan(session, session.planPass(PassKind::Shuffle, asker));
     QCOMPARE(report.outcome, Outcome::Done);
     QCOMPARE(offered(report, true, session.state()), NextPass(PassKind::Removal));
     QCOMPARE(report.done, std::vector<std::string>{texts::completed(PassKind::Shuffle, 2)});
@@ -741,7 +730,7 @@ void TestFolderSession::renamesThroughGivenCalls()
     FolderSession session(Front::Terminal, StoredOrderRule::FatAndExfat, calls);
     session.open(dir / "music");
     ScriptedAsker asker;
-    const Report report = session.run(session.planPass(PassKind::Shuffle, asker));
+    const Report report = runPlan(session, session.planPass(PassKind::Shuffle, asker));
     QCOMPARE(report.outcome, Outcome::Partial);
     QCOMPARE(calls.renames.size(), std::size_t(2));
     QCOMPARE(prefixedBefore(songsIn(dir / "music"), {"a.mp3", "b.mp3", "c.mp3"}), 1);
@@ -750,7 +739,7 @@ void TestFolderSession::renamesThroughGivenCalls()
 void TestFolderSession::orderedFilesGoBack_data()
 {
     QTest::addColumn<QString>("setup"); // see prepare(); the ordering folder itself is opened
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<Press>("answer");
     QTest::addColumn<Action>("action");
     QTest::addColumn<bool>("back"); // the files are back one level up
     QTest::addColumn<bool>("pass"); // asked by a pass button rather than as the folder opens
@@ -776,7 +765,7 @@ void TestFolderSession::orderedFilesGoBack_data()
 void TestFolderSession::orderedFilesGoBack()
 {
     QFETCH(QString, setup);
-    QFETCH(int, answer);
+    QFETCH(Press, answer);
     QFETCH(bool, back);
     QFETCH(bool, pass);
     TestDir dir;
@@ -806,7 +795,7 @@ void TestFolderSession::orderedFilesGoBack()
     QCOMPARE(asker.asked.size(), std::size_t(1));
     QCOMPARE(asker.asked[0].text, question.text);
     QTEST(plan.action, "action");
-    const Report report = session.run(plan);
+    const Report report = runPlan(session, plan);
     QCOMPARE(report.outcome, back ? Outcome::Done : pass ? Outcome::Refused : Outcome::Cancelled);
     if (!back) {
         QCOMPARE(dir.names(), before);
@@ -978,7 +967,7 @@ void TestFolderSession::whatTheWindowShows()
         return;
     ScriptedAsker asker;
     asker.answers = {{QKind::Recovery, kLater}};
-    const Report report = session.run(session.planPass(PassKind(pass), asker));
+    const Report report = runPlan(session, session.planPass(PassKind(pass), asker));
     if (!label.isEmpty())
         QCOMPARE(QString::fromStdString(
                      texts::songCountAfterPass(report.kind, report.total, report.renamed)),
@@ -1023,7 +1012,7 @@ void TestFolderSession::stripQuestionCountsEveryDigitName()
     FolderSession session(Front::Window);
     session.open(dir.path());
     ScriptedAsker asker;
-    asker.answers = {{QKind::StripOtherDigits, int(DigitAnswer::Cancel)}};
+    asker.answers = {{QKind::StripOtherDigits, kNoStrip}};
     session.planPass(PassKind::Removal, asker);
     QCOMPARE(asker.asked.size(), std::size_t(1));
     const std::string &text = asker.asked[0].text;
@@ -1089,7 +1078,8 @@ void checkNothingForgotten(const fs::path &folder, const Names &originals)
         remove.open(folder);
         ScriptedAsker nobody;
         nobody.isAttended = false;
-        QCOMPARE(remove.run(remove.planPass(PassKind::Removal, nobody)).outcome, Outcome::Done);
+        QCOMPARE(runPlan(remove, remove.planPass(PassKind::Removal, nobody)).outcome,
+                 Outcome::Done);
     }
     QCOMPARE(songsIn(folder), originals);
 }
@@ -1099,7 +1089,7 @@ void TestFolderSession::folderChangedBeforeRun_data()
     QTest::addColumn<QString>("setup");
     QTest::addColumn<PassKind>("pass");
     QTest::addColumn<QString>("change"); // made between the plan and its run
-    QTest::addColumn<int>("answer");     // to the question asked again; kNone: nobody is there
+    QTest::addColumn<Press>("answer");   // to the question asked again; kNone: nobody is there
     QTest::addColumn<Outcome>("outcome");
     QTest::addColumn<int>("renamed");
     QTest::addColumn<int>("askedAgain"); // questions met after the change
@@ -1107,13 +1097,13 @@ void TestFolderSession::folderChangedBeforeRun_data()
 
     const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
     const QString korvalo = "另一个 Korvalo", changed = "有了变动";
-    const int keep = int(DigitAnswer::KeepOthers);
+    const Press keep = kKeep;
     QTest::newRow("shuffled by another Korvalo, nobody there")
         << "plain" << shuffle << "shuffled" << kNone << Outcome::Cancelled << 0 << 1 << korvalo;
     QTest::newRow("shuffled by another Korvalo, asked: no")
-        << "plain" << shuffle << "shuffled" << kNo << Outcome::Cancelled << 0 << 1 << korvalo;
+        << "plain" << shuffle << "shuffled" << kNotAgain << Outcome::Cancelled << 0 << 1 << korvalo;
     QTest::newRow("shuffled by another Korvalo, asked: yes")
-        << "plain" << shuffle << "shuffled" << kYes << Outcome::Done << 6 << 1 << korvalo;
+        << "plain" << shuffle << "shuffled" << kAgain << Outcome::Done << 6 << 1 << korvalo;
     QTest::newRow("prefixes removed by another Korvalo")
         << "shuffled" << removal << "removed" << kNone << Outcome::Done << 0 << 0 << korvalo;
     QTest::newRow("a song deleted")
@@ -1138,7 +1128,7 @@ void TestFolderSession::folderChangedBeforeRun()
     QFETCH(QString, setup);
     QFETCH(PassKind, pass);
     QFETCH(QString, change);
-    QFETCH(int, answer);
+    QFETCH(Press, answer);
     QFETCH(QString, says);
     TestDir dir;
     fs::path folder;
@@ -1157,7 +1147,7 @@ void TestFolderSession::folderChangedBeforeRun()
     FolderSession session(Front::Terminal);
     session.open(folder);
     ScriptedAsker asker;
-    asker.answers = {{QKind::StripOtherDigits, int(DigitAnswer::KeepOthers)}};
+    asker.answers = {{QKind::StripOtherDigits, kKeep}};
     const Plan plan = session.planPass(pass, asker);
     QVERIFY(plan.runnable());
     const std::size_t metBefore = asker.met.size();
@@ -1181,7 +1171,7 @@ void TestFolderSession::folderChangedBeforeRun()
     std::sort(originals.begin(), originals.end());
     asker.isAttended = answer != kNone;
     asker.queue = {answer};
-    const Report report = session.run(plan);
+    const Report report = runPlan(session, plan);
     QTEST(report.outcome, "outcome");
     QTEST(report.renamed, "renamed");
     QTEST(int(asker.met.size() - metBefore), "askedAgain");
@@ -1215,8 +1205,8 @@ void TestFolderSession::sessionsRacing()
         const Plan first = one.planPass(PassKind::Shuffle, nobody);
         const Plan second = two.planPass(PassKind::Shuffle, nobody);
         Report a, b;
-        std::thread other([&] { b = two.run(second); });
-        a = one.run(first);
+        std::thread other([&] { b = runPlan(two, second); });
+        a = runPlan(one, first);
         other.join();
         const auto ok = [](const Report &r) {
             return r.outcome == Outcome::Done ? 1
@@ -1262,7 +1252,7 @@ void TestFolderSession::recoveryAfterChange()
     dir.touch(change == "added" ? "song7.mp3" : "song1.mp3");
     if (stopOrdering)
         session.setStopCheck([&] { return session.progress().ordering; });
-    const Report report = session.run(session.planRecovery(RecoveryChoice::Undo));
+    const Report report = runPlan(session, session.planRecovery(RecoveryChoice::Undo));
     QTEST(report.outcome, "outcome");
     QTEST(report.renamed, "renamed");
     QVERIFY(!report.done.empty());
@@ -1292,7 +1282,7 @@ void TestFolderSession::goneNamesAreForgotten()
     const Plan plan = session.planPass(PassKind::Removal, asker);
     QCOMPARE(asker.met.size(), std::size_t(1));
     QCOMPARE(asker.met.front().kind, QKind::StripOtherDigits);
-    QCOMPARE(session.run(plan).kept, 1);
+    QCOMPARE(runPlan(session, plan).kept, 1);
     QVERIFY(fs::exists(folder / moved));
 }
 

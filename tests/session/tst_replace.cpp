@@ -6,6 +6,7 @@
 #include "session/foldersession.h"
 #include "session/windowview.h"
 #include "support/passrun.h"
+#include "support/planrun.h"
 #include "support/scriptedasker.h"
 #include "support/testdir.h"
 
@@ -22,10 +23,15 @@ using Names = std::vector<std::string>;
 
 Q_DECLARE_METATYPE(Action)
 Q_DECLARE_METATYPE(Outcome)
+Q_DECLARE_METATYPE(ScriptedAsker::Press)
 
 namespace {
 
-constexpr int kNotAsked = -100;
+using Press = ScriptedAsker::Press;
+// No question may be asked: an answer no question here offers.
+const Press kNotAsked = Answer(OpenFolder{999});
+const Press kEnter = ScriptedAsker::Key::Enter;
+const Press kAgain = Answer(PrefixedAnswer::AddAnother), kCancel = Answer(PrefixedAnswer::Cancel);
 
 Names sortedNames(const QStringList &list)
 {
@@ -63,7 +69,7 @@ void TestReplace::foreignPrefixes_data()
 {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("stems"); // each name without the digits a replace takes off
-    QTest::addColumn<int>("answer");        // kNotAsked: no question may be asked
+    QTest::addColumn<Press>("answer");      // kNotAsked: no question may be asked
     QTest::addColumn<bool>("attended");
     QTest::addColumn<Action>("action");
 
@@ -71,18 +77,18 @@ void TestReplace::foreignPrefixes_data()
                                 "9001D.mp3"};
     const QStringList stems{"许巍 - 蓝莲花.mp3", "Song B.mp3", "song c.flac", "D.mp3"};
     QTest::newRow("shuffled elsewhere: Enter replaces")
-        << elsewhere << stems << ScriptedAsker::kEnter << true << Action::Replace;
+        << elsewhere << stems << kEnter << true << Action::Replace;
     QTest::newRow("shuffled elsewhere: another prefix")
-        << elsewhere << stems << kYes << true << Action::Shuffle;
+        << elsewhere << stems << kAgain << true << Action::Shuffle;
     QTest::newRow("shuffled elsewhere: cancel")
-        << elsewhere << stems << kNo << true << Action::Nothing;
+        << elsewhere << stems << kCancel << true << Action::Nothing;
     QTest::newRow("shuffled elsewhere, nobody asked: nothing renamed")
-        << elsewhere << stems << kNo << false << Action::Nothing;
+        << elsewhere << stems << kCancel << false << Action::Nothing;
     // Three of five, one with a name of its own after the digits: the rest get a prefix.
     QTest::newRow("mostly elsewhere, some plain")
         << QStringList{"3654a.mp3", "7120b.mp3", "5555c.mp3", "d.mp3", "2019 Live.mp3"}
-        << QStringList{"a.mp3", "b.mp3", "c.mp3", "d.mp3", "2019 Live.mp3"} << ScriptedAsker::kEnter
-        << true << Action::Replace;
+        << QStringList{"a.mp3", "b.mp3", "c.mp3", "d.mp3", "2019 Live.mp3"} << kEnter << true
+        << Action::Replace;
     // Names that begin with years or digits of their own: a plain shuffle, nothing asked.
     QTest::newRow("years and a blank")
         << QStringList{"2019 live.mp3", "2020 live.mp3", "1999 - Prince.mp3"} << QStringList()
@@ -102,7 +108,7 @@ void TestReplace::foreignPrefixes()
 {
     QFETCH(QStringList, names);
     QFETCH(QStringList, stems);
-    QFETCH(int, answer);
+    QFETCH(Press, answer);
     QFETCH(bool, attended);
     QFETCH(Action, action);
     TestDir dir;
@@ -125,12 +131,12 @@ void TestReplace::foreignPrefixes()
         QCOMPARE(asker.met.size(), std::size_t(1));
         const Question &q = asker.met.front();
         QCOMPARE(q.kind, QKind::ForeignPrefixes);
-        QCOMPARE(q.defaultAnswer, kReplace);
-        QCOMPARE(q.unattendedAnswer, kNo);
+        QCOMPARE(q.defaultAnswer, Answer(PrefixedAnswer::NewDigits));
+        QCOMPARE(q.unattendedAnswer, Answer(PrefixedAnswer::Cancel));
         QVERIFY2(q.text.find("另一台电脑") != std::string::npos, q.text.c_str());
         QCOMPARE(asker.asked.size(), std::size_t(attended));
     }
-    const Report report = session.run(plan);
+    const Report report = runPlan(session, plan);
     QCOMPARE(dir.contents(), contents);
     switch (action) {
     case Action::Nothing:
@@ -158,7 +164,7 @@ void TestReplace::foreignPrefixes()
     ScriptedAsker nobody;
     nobody.isAttended = false;
     session.open(dir.path());
-    QCOMPARE(session.run(session.planPass(PassKind::Removal, nobody)).outcome, Outcome::Done);
+    QCOMPARE(runPlan(session, session.planPass(PassKind::Removal, nobody)).outcome, Outcome::Done);
     QVERIFY(nobody.met.empty());
     QCOMPARE(dir.names(), sortedNames(stems));
 }

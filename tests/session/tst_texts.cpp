@@ -1,5 +1,6 @@
 #include "session/texts.h"
 #include "session/unfinished.h"
+#include "support/volumerows.h"
 
 #include <QTest>
 
@@ -12,6 +13,7 @@ using texts::Front;
 
 Q_DECLARE_METATYPE(korvalo::session::Question)
 Q_DECLARE_METATYPE(std::string)
+Q_DECLARE_METATYPE(korvalo::session::Answer)
 
 namespace {
 
@@ -61,6 +63,8 @@ private slots:
     void nextStepPerFront_data();
     void nextStepPerFront();
     void shownNameKeepsStartAndExtension();
+    void driveText_data();
+    void driveText();
     void failureNewsFirst();
     void oneCausePerReport_data();
     void oneCausePerReport();
@@ -71,31 +75,33 @@ private slots:
 void TestTexts::questionAnswers_data()
 {
     QTest::addColumn<session::Question>("question");
-    QTest::addColumn<int>("unattended");
+    QTest::addColumn<session::Answer>("unattended");
     QTest::addColumn<bool>("attendedOnly"); // the window always has someone to ask
+    using session::Answer;
+    const Answer later = session::Later{}, stop = session::CloseAnswer::Stop;
     for (const Front front : {Front::Window, Front::Terminal}) {
         const char *f = front == Front::Window ? "window" : "terminal";
-        QTest::addRow("%s: strip digits", f)
-            << texts::stripDigitsQuestion(names(3), 5, front)
-            << int(PassQuestions::DigitAnswer::KeepOthers) << false;
+        QTest::addRow("%s: strip digits", f) << texts::stripDigitsQuestion(names(3), 5, front)
+                                             << Answer(session::DigitAnswer::KeepOthers) << false;
         QTest::addRow("%s: shuffle again", f)
-            << texts::shuffleAgainQuestion(names(12), 20, {}, front) << session::kNo << false;
+            << texts::shuffleAgainQuestion(names(12), 20, {}, front)
+            << Answer(session::PrefixedAnswer::Cancel) << false;
         for (const PassKind kind : {PassKind::Shuffle, PassKind::Removal, PassKind::Order})
             for (const bool unconfirmed : {false, true})
                 QTest::addRow("%s: recovery of %s%s", f, texts::passName(kind).c_str(),
                               unconfirmed ? ", unconfirmed" : "")
-                    << texts::recoveryQuestion(interrupted(kind), 2, unconfirmed, front)
-                    << session::kLater << (front == Front::Window && !unconfirmed);
+                    << texts::recoveryQuestion(interrupted(kind), 2, unconfirmed, front) << later
+                    << (front == Front::Window && !unconfirmed);
         QTest::addRow("%s: damaged record", f)
-            << texts::damagedRecordQuestion(kDamaged, front) << session::kLater << false;
+            << texts::damagedRecordQuestion(kDamaged, front) << later << false;
         QTest::addRow("%s: ordering folder", f)
             << texts::orderingFolderQuestion(kFolder / "Korvalo 临时文件夹 1", front)
-            << session::kNo << false;
+            << Answer(session::ReturnAnswer::Cancel) << false;
     }
     QTest::newRow("closing during a pass")
-        << texts::closeDuringPassQuestion(false) << session::kYes << false;
+        << texts::closeDuringPassQuestion(false) << stop << false;
     QTest::newRow("closing while the files are stored in order")
-        << texts::closeDuringPassQuestion(true) << session::kYes << false;
+        << texts::closeDuringPassQuestion(true) << stop << false;
 }
 
 // Every answer a question may give without a click is one of its choices, the text tells what
@@ -103,14 +109,14 @@ void TestTexts::questionAnswers_data()
 void TestTexts::questionAnswers()
 {
     QFETCH(session::Question, question);
-    QFETCH(int, unattended);
+    QFETCH(session::Answer, unattended);
     QFETCH(bool, attendedOnly);
-    std::set<int> answers;
+    std::set<session::Answer> answers;
     std::set<std::string> keys;
     for (const session::Question::Choice &c : question.choices) {
         QVERIFY2(answers.insert(c.answer).second && keys.insert(c.key).second, c.caption.c_str());
         QVERIFY2(has(question.text, c.caption.c_str()) || question.choices.size() == 1 ||
-                     c.answer == session::kLater,
+                     c.answer == session::Answer(session::Later{}),
                  c.caption.c_str());
     }
     QVERIFY(answers.count(question.defaultAnswer) && answers.count(question.escapeAnswer));
@@ -254,6 +260,37 @@ void TestTexts::shownNameKeepsStartAndExtension()
     QCOMPARE(texts::shownName("2019 Live.mp3", Front::Window), std::string("2019 Live.mp3"));
     // A terminal's user may copy the name: never cut.
     QCOMPARE(texts::shownName(chinese + ".flac", Front::Terminal), chinese + ".flac");
+}
+
+void TestTexts::driveText_data()
+{
+    QTest::addColumn<QString>("volume");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("root") << "/|ext4|"
+                          << "根目录 (/)";
+    QTest::newRow("labelled root") << "/|ext4|System"
+                                   << "System (/)";
+    QTest::newRow("label") << "/media/nem/MUSIC|vfat|MUSIC"
+                           << "MUSIC (/media/nem/MUSIC)";
+    QTest::newRow("Chinese label") << "/media/nem/a|vfat|音乐盘"
+                                   << "音乐盘 (/media/nem/a)";
+    QTest::newRow("no label: last folder name") << "/mnt/share|cifs|"
+                                                << "share (/mnt/share)";
+    QTest::newRow("drive letter with a label") << "E:\\|vfat|音乐"
+                                               << "音乐 (E:)";
+    QTest::newRow("drive letter without a label") << "c:\\|ntfs|"
+                                                  << "c:";
+    QTest::newRow("drive letter, forward slash") << "R:/|ext4|MUSIC"
+                                                 << "MUSIC (R:)";
+    QTest::newRow("a folder named like a drive is not one") << "/media/E:|vfat|"
+                                                            << "E: (/media/E:)";
+}
+
+void TestTexts::driveText()
+{
+    QFETCH(QString, volume);
+    QFETCH(QString, expected);
+    QCOMPARE(QString::fromStdString(texts::driveText(volumes({volume}).front())), expected);
 }
 
 // The cause of a failed rename or listing is what the user acts on: no two causes read alike,

@@ -9,6 +9,7 @@
 #include "session/foldersession.h"
 #include "session/texts.h"
 #include "session/windowcontroller.h"
+#include "support/planrun.h"
 #include "support/renamegate.h"
 #include "support/scriptedasker.h"
 #include "support/songnames.h"
@@ -25,14 +26,18 @@
 #include <mutex>
 #include <thread>
 
+Q_DECLARE_METATYPE(korvalo::session::Answer)
+
 namespace fs = std::filesystem;
 using korvalo::PassKind;
-using korvalo::session::kNo;
-using korvalo::session::kYes;
+using korvalo::session::Answer;
+using korvalo::session::CloseAnswer;
 using korvalo::session::Mode;
 using korvalo::session::Notice;
 using korvalo::session::PassButtons;
+using korvalo::session::PrefixedAnswer;
 using korvalo::session::Question;
+using korvalo::session::ReturnAnswer;
 using korvalo::session::WindowController;
 
 namespace {
@@ -73,7 +78,7 @@ public:
         ++holds;
     }
     void tell(const Notice &notice) override { notices.push_back(notice); }
-    int ask(const Question &q) override
+    Answer ask(const Question &q) override
     {
         questions.push_back(q);
         return answer ? answer(q) : q.defaultAnswer;
@@ -114,7 +119,7 @@ public:
     int holds = 0;
     std::vector<Notice> notices;
     std::vector<Question> questions;
-    std::function<int(const Question &)> answer;
+    std::function<Answer(const Question &)> answer;
     bool closed = false;
     int toldBeforeClose = -1;
     std::mutex mutex;
@@ -193,7 +198,7 @@ void stoppedShuffleIn(const fs::path &folder)
     session.open(folder);
     int handled = 0;
     session.setStopCheck([&] { return ++handled >= 2; });
-    QCOMPARE(session.run(session.planPass(PassKind::Shuffle, asker)).outcome,
+    QCOMPARE(runPlan(session, session.planPass(PassKind::Shuffle, asker)).outcome,
              korvalo::session::Report::Outcome::Stopped);
 }
 
@@ -416,18 +421,18 @@ void TestWindowController::filesBackFromOrdering()
 
 void TestWindowController::closeDuringPass_data()
 {
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<Answer>("answer");
     QTest::addColumn<int>("prefixed");
     QTest::addColumn<bool>("closed");
-    QTest::newRow("stop") << kYes << 2 << true;
-    QTest::newRow("go on") << kNo << 4 << false;
+    QTest::newRow("stop") << Answer(CloseAnswer::Stop) << 2 << true;
+    QTest::newRow("go on") << Answer(CloseAnswer::GoOn) << 4 << false;
 }
 
 // Closing during a pass asks first, and the pass waits after the file in hand while the question
 // is open: "stop" ends it there and closes the window at its end, "go on" lets it finish.
 void TestWindowController::closeDuringPass()
 {
-    QFETCH(int, answer);
+    QFETCH(Answer, answer);
     QFETCH(int, prefixed);
     QFETCH(bool, closed);
     Harness h;
@@ -453,7 +458,7 @@ void TestWindowController::closeDuringPass()
     QCOMPARE(int(h.window.questions.size()), 1);
     QCOMPARE(h.window.questions[0].kind, Question::Kind::CloseDuringPass);
     QCOMPARE(doneWhenAnswered, 2);
-    if (answer == kYes) {
+    if (answer == Answer(CloseAnswer::Stop)) {
         QVERIFY(!h.controller.closeAsked()); // asked once
         QCOMPARE(int(h.window.questions.size()), 1);
     }
@@ -475,7 +480,8 @@ void TestWindowController::closeWhileStoringInOrder()
     touchAll(h.work, {"s0.mp3", "s1.mp3", "s2.mp3", "s3.mp3"});
     h.open(h.work.path());
     h.window.answer = [&](const Question &q) {
-        return q.kind == Question::Kind::CloseDuringPass ? kYes : q.defaultAnswer;
+        return q.kind == Question::Kind::CloseDuringPass ? Answer(CloseAnswer::Stop)
+                                                         : q.defaultAnswer;
     };
     // The worker waits at its first move into the ordering folder (after the four prefixes)
     // until the window has asked.
@@ -501,33 +507,33 @@ void TestWindowController::passQuestions_data()
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QStringList>("actions");
     QTest::addColumn<Question::Kind>("kind"); // of the one question asked
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<Answer>("answer");
     QTest::addColumn<QStringList>("after");
     QTest::addColumn<bool>("command1");
 
     const QStringList twice{"music", "shuffle", "option1", "shuffle"};
     const auto again = Question::Kind::ShuffleAgain;
     QTest::newRow("shuffle again: no renames nothing")
-        << QStringList{"a.mp3", "b.flac"} << twice << again << kNo
+        << QStringList{"a.mp3", "b.flac"} << twice << again << Answer(PrefixedAnswer::Cancel)
         << QStringList{"#a.mp3", "#b.flac"} << true;
     QTest::newRow("shuffle again: yes, a second prefix")
-        << QStringList{"a.mp3", "b.flac"} << twice << again << kYes
+        << QStringList{"a.mp3", "b.flac"} << twice << again << Answer(PrefixedAnswer::AddAnother)
         << QStringList{"##a.mp3", "##b.flac"} << false;
     QTest::newRow("shuffle again: new digits in place of the old")
-        << QStringList{"a.mp3", "b.flac"} << twice << again << korvalo::session::kReplace
+        << QStringList{"a.mp3", "b.flac"} << twice << again << Answer(PrefixedAnswer::NewDigits)
         << QStringList{"#a.mp3", "#b.flac"} << false;
 
     const QStringList digits{"2019 Live.mp3", "7342Song.mp3", "Intro.flac"};
     const QStringList removal{"music", "option2", "removal"};
     const auto strip = Question::Kind::StripOtherDigits;
     QTest::newRow("strip digits: keep theirs")
-        << digits << removal << strip << int(Digits::KeepOthers)
+        << digits << removal << strip << Answer(Digits::KeepOthers)
         << QStringList{"2019 Live.mp3", "Intro.flac", "Song.mp3"} << true;
     QTest::newRow("strip digits: strip them too")
-        << digits << removal << strip << int(Digits::StripAll)
+        << digits << removal << strip << Answer(Digits::StripAll)
         << QStringList{" Live.mp3", "Intro.flac", "Song.mp3"} << true;
     QTest::newRow("strip digits: cancel renames nothing")
-        << digits << removal << strip << int(Digits::Cancel) << digits << false;
+        << digits << removal << strip << Answer(Digits::Cancel) << digits << false;
 }
 
 // A pass's question is asked before the worker starts, and the answer is the session's to act on.
@@ -536,7 +542,7 @@ void TestWindowController::passQuestions()
     QFETCH(QStringList, files);
     QFETCH(QStringList, actions);
     QFETCH(Question::Kind, kind);
-    QFETCH(int, answer);
+    QFETCH(Answer, answer);
     QFETCH(QStringList, after);
     QFETCH(bool, command1);
 
@@ -567,24 +573,25 @@ void TestWindowController::recoveryOnOpen_data()
     // "shown": the folder the window starts in; else another, offered at start-up and "declined"
     // (then opened by hand) or "opened" from the offer.
     QTest::addColumn<QString>("start");
-    QTest::addColumn<int>("choice");
+    QTest::addColumn<Answer>("choice");
     QTest::addColumn<QStringList>("after"); // empty: as the stopped pass left them
     QTest::addColumn<bool>("alreadyUsed");
     QTest::addColumn<QString>("label");
 
     const QStringList done{"#a.mp3", "#b.flac", "#c.mp3", "#d.mp3"};
     const QStringList undone{"a.mp3", "b.flac", "c.mp3", "d.mp3"};
-    QTest::newRow("finish") << "declined" << int(Choice::Finish) << done << true
+    QTest::newRow("finish") << "declined" << Answer(Choice::Finish) << done << true
                             << "已选文件夹共有4首歌曲，\n已全部加上序号";
-    QTest::newRow("undo") << "declined" << int(Choice::Undo) << undone << false
+    QTest::newRow("undo") << "declined" << Answer(Choice::Undo) << undone << false
                           << "已选文件夹共有4首歌曲，\n已改回原来的名字";
     // Left as it is, half the names carry a prefix: the option that fits is "already used".
-    QTest::newRow("later") << "declined" << korvalo::session::kLater << QStringList{} << true
-                           << "已选文件夹共有4首歌曲";
-    QTest::newRow("at start-up: finish") << "shown" << int(Choice::Finish) << done << true
+    QTest::newRow("later") << "declined" << Answer(korvalo::session::Later{}) << QStringList{}
+                           << true << "已选文件夹共有4首歌曲";
+    QTest::newRow("at start-up: finish") << "shown" << Answer(Choice::Finish) << done << true
                                          << "已选文件夹共有4首歌曲，\n已全部加上序号";
-    QTest::newRow("opened from the offer: undo") << "opened" << int(Choice::Undo) << undone << false
-                                                 << "已选文件夹共有4首歌曲，\n已改回原来的名字";
+    QTest::newRow("opened from the offer: undo")
+        << "opened" << Answer(Choice::Undo) << undone << false
+        << "已选文件夹共有4首歌曲，\n已改回原来的名字";
 }
 
 // A folder whose last pass was stopped: opening it asks at once; the answer runs like a pass, and
@@ -592,7 +599,7 @@ void TestWindowController::recoveryOnOpen_data()
 void TestWindowController::recoveryOnOpen()
 {
     QFETCH(QString, start);
-    QFETCH(int, choice);
+    QFETCH(Answer, choice);
     const bool atStartUp = start == "shown";
     QFETCH(QStringList, after);
     QFETCH(bool, alreadyUsed);
@@ -604,7 +611,8 @@ void TestWindowController::recoveryOnOpen()
         left = songsIn(atStartUp ? h.start.path() : music.path());
         h.window.answer = [&](const Question &q) {
             if (q.kind == Question::Kind::UnfinishedElsewhere)
-                return start == "opened" ? 0 : korvalo::session::kLater;
+                return start == "opened" ? Answer(korvalo::session::OpenFolder{0})
+                                         : Answer(korvalo::session::Later{});
             return choice;
         };
     });
@@ -632,16 +640,16 @@ void TestWindowController::recoveryOnOpen()
 
 void TestWindowController::orderingFolderOpened_data()
 {
-    QTest::addColumn<int>("answer");
-    QTest::newRow("move back") << kYes;
-    QTest::newRow("not now, then a pass") << kNo;
+    QTest::addColumn<Answer>("answer");
+    QTest::newRow("move back") << Answer(ReturnAnswer::MoveBack);
+    QTest::newRow("not now, then a pass") << Answer(ReturnAnswer::Cancel);
 }
 
 // The folder the files pass through to be stored in order: moving back shows the folder the files
 // went to; a pass button there asks the same question again.
 void TestWindowController::orderingFolderOpened()
 {
-    QFETCH(int, answer);
+    QFETCH(Answer, answer);
     Harness h;
     const fs::path inner = orderingFolderIn(h.work);
     h.window.answer = [&](const Question &) { return answer; };
@@ -650,7 +658,7 @@ void TestWindowController::orderingFolderOpened()
     QCOMPARE(int(h.window.questions.size()), 1);
     QCOMPARE(h.window.questions[0].kind, Question::Kind::OrderingFolder);
 
-    if (answer == kYes) {
+    if (answer == Answer(ReturnAnswer::MoveBack)) {
         QCOMPARE(songsIn(h.work.path()), (QStringList{"a.flac", "b.mp3"}));
         QCOMPARE(h.window.dir, h.work.path());
         QCOMPARE(h.window.filesFolder, h.work.path());

@@ -39,9 +39,11 @@
 #include <string_view>
 #include <utility>
 
+Q_DECLARE_METATYPE(korvalo::session::Answer)
+
 namespace fs = std::filesystem;
-using korvalo::session::kNo;
-using korvalo::session::kYes;
+using korvalo::session::Answer;
+using korvalo::session::CloseAnswer;
 using korvalo::session::Question;
 
 namespace {
@@ -170,8 +172,8 @@ public:
     std::unique_ptr<QSignalSpy> finished;
     std::vector<Message> messages;
     std::vector<Question> questions;
-    std::vector<int> answers; // of the real boxes
-    std::function<int(const Question &)> answer;
+    std::vector<Answer> answers; // of the real boxes
+    std::function<Answer(const Question &)> answer;
 };
 
 void act(Harness &h, const QString &action)
@@ -635,14 +637,16 @@ void TestForm1::failedRenameReported()
 
 void TestForm1::closeDuringPass_data()
 {
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<Answer>("answer");
     QTest::addColumn<bool>("released"); // the file in hand goes on while the box is open
     QTest::addColumn<int>("prefixed");
     QTest::addColumn<bool>("closed");
-    QTest::newRow("stop") << kYes << false << 2 << true;
-    QTest::newRow("go on") << kNo << false << 4 << false;
-    QTest::newRow("stop, the pass waits for the answer") << kYes << true << 2 << true;
-    QTest::newRow("go on, the pass waits for the answer") << kNo << true << 4 << false;
+    QTest::newRow("stop") << Answer(CloseAnswer::Stop) << false << 2 << true;
+    QTest::newRow("go on") << Answer(CloseAnswer::GoOn) << false << 4 << false;
+    QTest::newRow("stop, the pass waits for the answer")
+        << Answer(CloseAnswer::Stop) << true << 2 << true;
+    QTest::newRow("go on, the pass waits for the answer")
+        << Answer(CloseAnswer::GoOn) << true << 4 << false;
 }
 
 // Closing the window during a pass asks first, in a box the window's events go on under; the pass
@@ -650,7 +654,7 @@ void TestForm1::closeDuringPass_data()
 // once the plan's end has been applied.
 void TestForm1::closeDuringPass()
 {
-    QFETCH(int, answer);
+    QFETCH(Answer, answer);
     QFETCH(bool, released);
     QFETCH(int, prefixed);
     QFETCH(bool, closed);
@@ -677,7 +681,7 @@ void TestForm1::closeDuringPass()
     QCOMPARE(int(h.questions.size()), 1);
     QCOMPARE(h.questions[0].kind, Question::Kind::CloseDuringPass);
     QVERIFY(h.w().isVisible());
-    if (answer == kYes) {
+    if (answer == Answer(CloseAnswer::Stop)) {
         QVERIFY(!h.w().close()); // asked once
         QCOMPARE(int(h.questions.size()), 1);
     }
@@ -765,7 +769,8 @@ void TestForm1::questionKeys()
     }
     QCOMPARE(captions, choices);
     QCOMPARE(defaultCaption, defaultChoice);
-    QCOMPARE(h.answers, std::vector<int>{key == Qt::Key_Return ? q.defaultAnswer : q.escapeAnswer});
+    QCOMPARE(h.answers,
+             std::vector<Answer>{key == Qt::Key_Return ? q.defaultAnswer : q.escapeAnswer});
 }
 
 QTEST_MAIN(TestForm1)

@@ -1,4 +1,4 @@
-#include "session/platformtext.h"
+#include "session/textformat.h"
 
 namespace korvalo::texts::platform {
 
