@@ -163,17 +163,21 @@ bool prepare(TestDir &dir, const QString &setup, fs::path &folder)
         return Journal().beginPass(journalKeyOf(folder).value(), start).ok();
     } else if (setup == "stopped") {
         return sessionPass(folder, PassKind::Shuffle, 3).outcome == Outcome::Stopped;
-    } else if (setup == "ordering killed") {
+    } else if (setup.endsWith("ordering killed")) {
         // Killed while the last two songs were in the folder they pass through to be stored in
-        // order: the record holds the ordering's start and no end.
+        // order (after a shuffle, or not): the record holds the ordering's start and no end.
+        if (setup != "ordering killed" &&
+            sessionPass(folder, PassKind::Shuffle).outcome != Outcome::Done)
+            return false;
+        const Names names = songsIn(folder);
         const FileName recorded = orderingFolderName();
         const std::string inner = shortOrderingFolderName(recorded);
         dir.mkdir(inner);
-        for (const char *song : {"song5.mp3", "song6.mp3"})
+        for (const std::string &song : {names[4], names[5]})
             fs::rename(dir / song, dir / inner / song);
         std::vector<PlannedRename> planned;
-        for (const QString &song : songs(6))
-            planned.push_back({song.toStdString(), song.toStdString()});
+        for (const std::string &song : names)
+            planned.push_back({song, song});
         PassStart start;
         start.kind = PassKind::Order;
         start.fileCount = 6;
@@ -739,6 +743,10 @@ void TestFolderSession::orderedFilesGoBack_data()
         << "ordering killed" << kEnter << Action::Recovery << true << false;
     QTest::newRow("interrupted ordering: Esc")
         << "ordering killed" << kEsc << Action::Recovery << true << false;
+    // After a shuffle it can be undone: back, and the prefixes the shuffle wrote taken off.
+    QTest::newRow("interrupted ordering after a shuffle: undo")
+        << "shuffled, ordering killed" << int(RecoveryChoice::Undo) << Action::Recovery << true
+        << false;
     QTest::newRow("the ordering folder opened: Enter moves back")
         << "ordering" << kEnter << Action::ReturnOrdered << true << false;
     QTest::newRow("the ordering folder opened: Esc, not now")
@@ -797,6 +805,8 @@ void TestFolderSession::orderedFilesGoBack()
     }
     // The folder the files went to is the one open now.
     QCOMPARE(session.list().folder(), dir.path());
+    if (answer == int(RecoveryChoice::Undo))
+        all = toNames(songs(6));
     QCOMPARE(songsIn(dir.path()), all);
     QVERIFY(!fs::exists(inner));
     QCOMPARE(shownSongs(session), all);
