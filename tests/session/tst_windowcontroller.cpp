@@ -4,8 +4,10 @@
 
 #include "browse/musicfilelist.h"
 #include "passes/journal.h"
+#include "passes/journalformat.h"
 #include "passes/journalkey.h"
 #include "passes/ordering.h"
+#include "passes/statefolder.h"
 #include "session/foldersession.h"
 #include "session/texts.h"
 #include "session/windowcontroller.h"
@@ -223,6 +225,7 @@ private slots:
     void folderGone();
     void unreadableFolderKeepsLists();
     void filesBackFromOrdering();
+    void damagedRecordLeft();
     void closeDuringPass_data();
     void closeDuringPass();
     void closeWhileStoringInOrder();
@@ -421,6 +424,23 @@ void TestWindowController::filesBackFromOrdering()
     QVERIFY(h.window.folderShows >= 2); // shown again: its subfolder is gone
     QCOMPARE(h.window.songs, (QStringList{"a.mp3", "b.mp3", "c.mp3"}));
     QVERIFY(h.window.count.startsWith(QStringLiteral("已选文件夹共有3首歌曲")));
+}
+
+// A damaged record set aside when the folder opens: the window says where it was kept.
+void TestWindowController::damagedRecordLeft()
+{
+    Harness h([](Harness &h) {
+        stoppedShuffleIn(h.start.path());
+        const std::string key =
+            korvalo::journalformat::keyHash(korvalo::journalKeyOf(h.start.path()).value());
+        std::ofstream(korvalo::stateFolder() / (key + ".journal")) << "damaged\n";
+        h.window.answer = [](const Question &) { return korvalo::session::kLeaveRecord; };
+    });
+    QVERIFY(h.waitForPlans());
+    QCOMPARE(int(h.window.questions.size()), 1);
+    QCOMPARE(h.window.questions[0].kind, Question::Kind::DamagedRecord);
+    QCOMPARE(int(h.window.notices.size()), 1);
+    QCOMPARE(h.window.notices[0].title, std::string(korvalo::texts::title::kDone));
 }
 
 void TestWindowController::closeDuringPass_data()
