@@ -7,6 +7,7 @@
 #include "passes/journalformat.h"
 #include "passes/journalkey.h"
 #include "passes/ordering.h"
+#include "passes/passlock.h"
 #include "passes/statefolder.h"
 #include "session/foldersession.h"
 #include "session/texts.h"
@@ -226,6 +227,7 @@ private slots:
     void unreadableFolderKeepsLists();
     void filesBackFromOrdering();
     void damagedRecordLeft();
+    void busyVolumeIsTold();
     void closeDuringPass_data();
     void closeDuringPass();
     void closeWhileStoringInOrder();
@@ -443,6 +445,21 @@ void TestWindowController::damagedRecordLeft()
     QCOMPARE(h.window.notices[0].title, std::string(korvalo::texts::title::kDone));
 }
 
+// A folder whose unfinished pass cannot be looked at, another Korvalo holding its volume, is told
+// as it opens.
+void TestWindowController::busyVolumeIsTold()
+{
+    Harness h;
+    h.work.mkdir("music");
+    stoppedShuffleIn(h.work / "music");
+    const korvalo::LockAttempt held = korvalo::PassLock::tryAcquire(
+        korvalo::PassLock::lockFolder(), korvalo::deviceOf(h.work.path()).value());
+    QVERIFY(held.held());
+    h.act("music");
+    QCOMPARE(int(h.window.notices.size()), 1);
+    QCOMPARE(h.window.notices[0].title, std::string(korvalo::texts::title::kVolumeBusy));
+}
+
 void TestWindowController::closeDuringPass_data()
 {
     QTest::addColumn<int>("answer");
@@ -628,6 +645,8 @@ void TestWindowController::recoveryOnOpen_data()
                            << "已选文件夹共有4首歌曲";
     QTest::newRow("at start-up: finish") << "shown" << int(Choice::Finish) << done << true
                                          << "已选文件夹共有4首歌曲，\n已全部加上序号";
+    QTest::newRow("at start-up: later")
+        << "shown" << korvalo::session::kLater << QStringList{} << true << "已选文件夹共有4首歌曲";
     QTest::newRow("opened from the offer: undo") << "opened" << int(Choice::Undo) << undone << false
                                                  << "已选文件夹共有4首歌曲，\n已改回原来的名字";
 }
