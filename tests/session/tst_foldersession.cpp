@@ -551,7 +551,8 @@ void TestFolderSession::running()
     QVERIFY(s.question);
     const Question &q = *s.question;
     QVERIFY2(has(q.text, "“" + texts::passName(pass) + "”") &&
-                 has(q.text, "8 个文件中已有 " + std::to_string(done) + " 个"),
+                 has(q.text, "8 个文件中已有 " + std::to_string(done) + " 个") &&
+                 has(q.text, "被停止"),
              q.text.c_str());
     const bool shuffled = pass == PassKind::Shuffle;
     QCOMPARE(q.choices.size(), std::size_t(shuffled ? 3 : 2));
