@@ -17,6 +17,7 @@
 #include "passes/passes.h"
 #include "session/windowview.h"
 #include "support/childprocess.h"
+#include "support/planrun.h"
 #include "support/scriptedasker.h"
 
 #include <QTemporaryDir>
@@ -168,6 +169,7 @@ private slots:
     void clonesTellApart_data();
     void clonesTellApart();
     void fusefatRefused();
+    void stoppedAtTheLastFile();
     void twoPassesAtOnce();
     void lockEndsWithItsProcess();
     void stickPulledBeforeClick();
@@ -338,7 +340,54 @@ void TestMountedGuard::fusefatRefused()
         QCOMPARE(run.result.renamed, 0);
         COMPARE_SNAPSHOTS(snapshot(image.root()), before);
     }
+    // The session refuses as it plans: before a question, and in a dry run.
+    using korvalo::session::FolderSession;
+    const auto terminal = korvalo::texts::Front::Terminal;
+    FolderSession session(terminal);
+    QCOMPARE(session.open(image.root()).songs, 8);
+    for (const auto detail : {FolderSession::Detail::Decisions, FolderSession::Detail::Renames}) {
+        for (const auto kind : {korvalo::PassKind::Shuffle, korvalo::PassKind::Removal}) {
+            ScriptedAsker asker;
+            const korvalo::session::Plan plan = session.planPass(kind, asker, detail);
+            QVERIFY(!plan.runnable());
+            QCOMPARE(plan.report.problems,
+                     std::vector<std::string>{korvalo::texts::unsafeDriver(terminal)});
+            QVERIFY(asker.met.empty());
+        }
+    }
     QVERIFY(image.remount().isEmpty());
+    COMPARE_SNAPSHOTS(snapshot(image.root()), before);
+    QVERIFY(!guard.fired());
+    VERIFY_VOLUME_SOUND(image);
+}
+
+// A pass stopped at its last file leaves nothing to ask on the stick it ran on: its record is
+// settled as the folder is looked at again, so the next pass is not refused for an unfinished
+// pass that is not there.
+void TestMountedGuard::stoppedAtTheLastFile()
+{
+    QTemporaryDir tmp;
+    MOUNT_FRESH_IMAGE(FsKind::ExFat, tmp, image);
+    const HangGuard guard(image, std::chrono::seconds(60));
+    Snapshot before;
+    QVERIFY(populate(image, before, songNames("Track", 4)).isEmpty());
+    using Outcome = korvalo::session::Report::Outcome;
+    korvalo::session::FolderSession session(korvalo::texts::Front::Window);
+    session.open(image.root());
+    ScriptedAsker asker;
+    int handled = 0;
+    session.setStopCheck([&] { return ++handled >= 4; });
+    const korvalo::session::Report stopped =
+        runPlan(session, session.planPass(korvalo::PassKind::Shuffle, asker));
+    QCOMPARE(stopped.outcome, Outcome::Stopped);
+    QCOMPARE(stopped.renamed, 4);
+    QCOMPARE(session.state().kind, korvalo::session::FolderState::Kind::Prefixed);
+    session.setStopCheck({});
+    const korvalo::session::Report removed =
+        runPlan(session, session.planPass(korvalo::PassKind::Removal, asker));
+    QCOMPARE(removed.outcome, Outcome::Done);
+    QCOMPARE(removed.renamed, 4);
+    QCOMPARE(asker.unscripted, 0);
     COMPARE_SNAPSHOTS(snapshot(image.root()), before);
     QVERIFY(!guard.fired());
     VERIFY_VOLUME_SOUND(image);

@@ -327,6 +327,10 @@ void TestTexts::failureNewsFirst()
     QVERIFY2(taken.substr(0, taken.find('\n')).find("a.mp3") == std::string::npos &&
                  has(taken, "“删除排序”没有做完"),
              taken.c_str());
+    // The one file after the one that failed is told too.
+    const std::string lastLeft =
+        texts::renameFailure(PassKind::Removal, failed, 4, kFolder, Front::Window);
+    QVERIFY2(has(lastLeft, "之后的 1 个文件没有处理"), lastLeft.c_str());
 }
 
 void TestTexts::oneCausePerReport_data()

@@ -4,8 +4,11 @@
 
 #include "browse/musicfilelist.h"
 #include "journal/journal.h"
+#include "journal/journalformat.h"
 #include "journal/journalkey.h"
 #include "passes/ordering.h"
+#include "journal/passlock.h"
+#include "journal/statefolder.h"
 #include "session/foldersession.h"
 #include "session/texts.h"
 #include "session/windowcontroller.h"
@@ -219,6 +222,8 @@ private slots:
     void folderGone();
     void unreadableFolderKeepsLists();
     void filesBackFromOrdering();
+    void damagedRecordLeft();
+    void busyVolumeIsTold();
     void closeDuringPass_data();
     void closeDuringPass();
     void closeWhileStoringInOrder();
@@ -419,6 +424,38 @@ void TestWindowController::filesBackFromOrdering()
     QVERIFY(h.window.count.startsWith(QStringLiteral("已选文件夹共有3首歌曲")));
 }
 
+// A damaged record set aside when the folder opens: the window says where it was kept.
+void TestWindowController::damagedRecordLeft()
+{
+    Harness h([](Harness &h) {
+        stoppedShuffleIn(h.start.path());
+        const std::string key =
+            korvalo::journalformat::keyHash(korvalo::journalKeyOf(h.start.path()).value());
+        std::ofstream(korvalo::stateFolder() / (key + ".journal")) << "damaged\n";
+        h.window.answer = [](const Question &) { return Answer(korvalo::session::LeaveRecord{}); };
+    });
+    QVERIFY(h.waitForPlans());
+    QCOMPARE(int(h.window.questions.size()), 1);
+    QCOMPARE(h.window.questions[0].kind, Question::Kind::DamagedRecord);
+    QCOMPARE(int(h.window.notices.size()), 1);
+    QCOMPARE(h.window.notices[0].title, std::string(korvalo::texts::title::kDone));
+}
+
+// A folder whose unfinished pass cannot be looked at, another Korvalo holding its volume, is told
+// as it opens.
+void TestWindowController::busyVolumeIsTold()
+{
+    Harness h;
+    h.work.mkdir("music");
+    stoppedShuffleIn(h.work / "music");
+    const korvalo::LockAttempt held = korvalo::PassLock::tryAcquire(
+        korvalo::PassLock::lockFolder(), korvalo::deviceOf(h.work.path()).value());
+    QVERIFY(held.held());
+    h.act("music");
+    QCOMPARE(int(h.window.notices.size()), 1);
+    QCOMPARE(h.window.notices[0].title, std::string(korvalo::texts::title::kVolumeBusy));
+}
+
 void TestWindowController::closeDuringPass_data()
 {
     QTest::addColumn<Answer>("answer");
@@ -589,6 +626,9 @@ void TestWindowController::recoveryOnOpen_data()
                            << true << "已选文件夹共有4首歌曲";
     QTest::newRow("at start-up: finish") << "shown" << Answer(Choice::Finish) << done << true
                                          << "已选文件夹共有4首歌曲，\n已全部加上序号";
+    QTest::newRow("at start-up: later")
+        << "shown" << Answer(korvalo::session::Later{}) << QStringList{} << true
+        << "已选文件夹共有4首歌曲";
     QTest::newRow("opened from the offer: undo")
         << "opened" << Answer(Choice::Undo) << undone << false
         << "已选文件夹共有4首歌曲，\n已改回原来的名字";
@@ -609,6 +649,9 @@ void TestWindowController::recoveryOnOpen()
     Harness h([&](Harness &h) {
         stoppedShuffleIn(atStartUp ? h.start.path() : music.path());
         left = songsIn(atStartUp ? h.start.path() : music.path());
+        // The start folder's own question is all start-up asks: another folder's pass waits.
+        if (atStartUp)
+            stoppedShuffleIn(music.path());
         h.window.answer = [&](const Question &q) {
             if (q.kind == Question::Kind::UnfinishedElsewhere)
                 return start == "opened" ? Answer(korvalo::session::OpenFolder{0})
