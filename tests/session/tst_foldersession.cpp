@@ -758,8 +758,8 @@ void TestFolderSession::orderedFilesGoBack_data()
         << "ordering killed" << kEsc << Action::Recovery << true << false;
     // After a shuffle it can be undone: back, and the prefixes the shuffle wrote taken off.
     QTest::newRow("interrupted ordering after a shuffle: undo")
-        << "shuffled, ordering killed" << Press(Answer(RecoveryChoice::Undo)) << Action::Recovery << true
-        << false;
+        << "shuffled, ordering killed" << Press(Answer(RecoveryChoice::Undo)) << Action::Recovery
+        << true << false;
     QTest::newRow("the ordering folder opened: Enter moves back")
         << "ordering folder" << kEnter << Action::ReturnOrdered << true << false;
     QTest::newRow("the ordering folder opened: Esc, not now")

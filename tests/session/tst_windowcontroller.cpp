@@ -6,9 +6,9 @@
 #include "journal/journal.h"
 #include "journal/journalformat.h"
 #include "journal/journalkey.h"
-#include "passes/ordering.h"
 #include "journal/passlock.h"
 #include "journal/statefolder.h"
+#include "passes/ordering.h"
 #include "session/foldersession.h"
 #include "session/texts.h"
 #include "session/windowcontroller.h"
@@ -626,9 +626,8 @@ void TestWindowController::recoveryOnOpen_data()
                            << true << "已选文件夹共有4首歌曲";
     QTest::newRow("at start-up: finish") << "shown" << Answer(Choice::Finish) << done << true
                                          << "已选文件夹共有4首歌曲，\n已全部加上序号";
-    QTest::newRow("at start-up: later")
-        << "shown" << Answer(korvalo::session::Later{}) << QStringList{} << true
-        << "已选文件夹共有4首歌曲";
+    QTest::newRow("at start-up: later") << "shown" << Answer(korvalo::session::Later{})
+                                        << QStringList{} << true << "已选文件夹共有4首歌曲";
     QTest::newRow("opened from the offer: undo")
         << "opened" << Answer(Choice::Undo) << undone << false
         << "已选文件夹共有4首歌曲，\n已改回原来的名字";
