@@ -5,9 +5,9 @@
 #include "benchutil.h"
 #include "benchwindow.h"
 
-#include "window/dirlist.h"
-#include "window/filelist.h"
-#include "window/form1.h"
+#include "qtwindow/dirlist.h"
+#include "qtwindow/filelist.h"
+#include "qtwindow/form1.h"
 
 #include <QApplication>
 

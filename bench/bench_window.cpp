@@ -28,9 +28,9 @@
 #include "renameloop.h"
 
 #include "journal/statefolder.h"
-#include "window/dirlist.h"
-#include "window/filelist.h"
-#include "window/form1.h"
+#include "qtwindow/dirlist.h"
+#include "qtwindow/filelist.h"
+#include "qtwindow/form1.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

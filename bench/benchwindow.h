@@ -4,7 +4,7 @@
 // benchmark on any message box or question, which would block a user's pass.
 
 #include "benchutil.h"
-#include "window/form1.h"
+#include "qtwindow/form1.h"
 
 namespace bench {
 

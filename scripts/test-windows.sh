@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Korvalo on Windows, checked under Wine. Cross-builds with MinGW-w64 (statically, posix threads)
-# the core's check program tests/windows/check_windows.cpp, korvalo-cli.exe and whatever other
+# the core's check program tests/win32/check_windows.cpp, korvalo-cli.exe and whatever other
 # Windows programs the build has, makes the installer and the zip (scripts/windows-packages.sh),
 # and then, in one throwaway Wine prefix on an Xvfb of its own:
 #   - the core's checks (listing, renaming, both passes, the journal, the pass lock, a drive root);
 #   - korvalo-cli.exe on a folder of Chinese names on a drive letter, names and contents checked
 #     on disk, and a pass killed midway (KORVALO_TEST_KILL_AFTER, in the test build
-#     korvalo-cli-hooked.exe, tests/windows) then finished by the recovery
+#     korvalo-cli-hooked.exe, tests/win32) then finished by the recovery
 #     (scripts/windows/cli-checks.sh);
 #   - korvalo.exe's resources, and the window, driven by clicks and keys on the same display, in
 #     its test build korvalo-hooked.exe, watched through the log that one writes
@@ -38,13 +38,13 @@ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DKORVALO_CORE_ONLY=ON \
   -DKORVALO_WERROR=ON >/dev/null
 cmake --build "$build_dir" -j "$jobs"
-check_exe="$build_dir/tests/windows/check_windows.exe"
+check_exe="$build_dir/tests/win32/check_windows.exe"
 cli_exe="$PWD/$build_dir/src/cli/korvalo-cli.exe"
 window_exe=$(find "$PWD/$build_dir" -name korvalo.exe -not -path '*/CMakeFiles/*' \
   -not -path '*/packages/*' -type f | head -n 1)
-# The same programs built with the holds the checks set from the environment (tests/windows).
-cli_hooked_exe="$PWD/$build_dir/tests/windows/korvalo-cli-hooked.exe"
-window_hooked_exe="$PWD/$build_dir/tests/windows/korvalo-hooked.exe"
+# The same programs built with the holds the checks set from the environment (tests/win32).
+cli_hooked_exe="$PWD/$build_dir/tests/win32/korvalo-cli-hooked.exe"
+window_hooked_exe="$PWD/$build_dir/tests/win32/korvalo-hooked.exe"
 version=$(tr -d '[:space:]' <"$build_dir/packaging/windows/version.txt")
 
 echo "== Make the installer and the zip"

@@ -24,7 +24,7 @@ fi
 # A path built from a std::string reads it in the system's code page on Windows, where Korvalo's
 # strings are UTF-8: every such path is made by pathFromUtf8() (browse/utf8path.h).
 if grep -nE '(fs|filesystem)::path\((std::string\b|[A-Za-z_.>-]*(pathInVolume|\.root|\.mountPoint)\b)|emplace_back\([a-z]+\.mountPoint\)' \
-  -r "$src/browse" "$src/journal" "$src/passes" "$src/session" "$src/cli" "$src/window" "$src/win32" |
+  -r "$src/browse" "$src/journal" "$src/passes" "$src/session" "$src/cli" "$src/qtwindow" "$src/win32" |
   grep -vE '/utf8path\.cpp:|_posix\.cpp:'; then
   echo "A path from a UTF-8 string is made by pathFromUtf8(), never by std::filesystem::path." >&2
   status=1

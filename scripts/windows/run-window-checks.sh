@@ -28,6 +28,6 @@ echo "== A Wine prefix"
 wine_start
 # Its scenarios test commands' statuses themselves: run without errexit (the || turns it off).
 window_checks "$PWD/$build_dir/src/win32/korvalo.exe" \
-  "$PWD/$build_dir/tests/windows/korvalo-hooked.exe" "$scratch/window" \
+  "$PWD/$build_dir/tests/win32/korvalo-hooked.exe" "$scratch/window" \
   "$PWD/$build_dir/window-screenshots" || fail_line "the window's scenarios ran to their end"
 summary

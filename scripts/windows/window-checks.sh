@@ -4,7 +4,7 @@
 #
 #   window_checks EXE HOOKED-EXE SCRATCH SHOTS
 #
-# checks EXE's resources, copies HOOKED-EXE (its test build, tests/windows) into the prefix as
+# checks EXE's resources, copies HOOKED-EXE (its test build, tests/win32) into the prefix as
 # korvalo.exe, makes drive R: of SCRATCH/drive, runs every scenario (or those named in
 # KORVALO_WINDOW_CHECKS) and counts one line per check with the harness's counters. Screenshots go
 # to SHOTS. The test build is watched through the log it writes when KORVALO_WINDOW_LOG names a

@@ -1,8 +1,8 @@
+#include "qtwindow/commandline.h"
+#include "qtwindow/desktopidentity.h"
+#include "qtwindow/form1.h"
+#include "qtwindow/sessionend.h"
 #include "version.h"
-#include "window/commandline.h"
-#include "window/desktopidentity.h"
-#include "window/form1.h"
-#include "window/sessionend.h"
 
 #include <QApplication>
 #include <QSessionManager>

@@ -1,10 +1,10 @@
-#include "window/dirlist.h"
+#include "qtwindow/dirlist.h"
 
 #include "browse/folderpath.h"
 #include "browse/musicfilelist.h"
 #include "browse/volumes.h"
+#include "qtwindow/pathtext.h"
 #include "session/windowcontroller.h"
-#include "window/pathtext.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

@@ -1,12 +1,12 @@
-#include "window/form1.h"
+#include "qtwindow/form1.h"
 
+#include "qtwindow/dirlist.h"
+#include "qtwindow/drivelist.h"
+#include "qtwindow/filelist.h"
+#include "qtwindow/messages.h"
+#include "qtwindow/passprogress.h"
 #include "session/layout.h"
 #include "session/texts.h"
-#include "window/dirlist.h"
-#include "window/drivelist.h"
-#include "window/filelist.h"
-#include "window/messages.h"
-#include "window/passprogress.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "window/passprogress.h"
+#include "qtwindow/passprogress.h"
 
 #include "session/texts.h"
 

@@ -6,6 +6,11 @@
 #include "journal/journal.h"
 #include "journal/journalkey.h"
 #include "passes/ordering.h"
+#include "qtwindow/dirlist.h"
+#include "qtwindow/drivelist.h"
+#include "qtwindow/filelist.h"
+#include "qtwindow/form1.h"
+#include "qtwindow/messages.h"
 #include "session/foldersession.h"
 #include "session/layout.h"
 #include "session/texts.h"
@@ -13,11 +18,6 @@
 #include "support/scriptedasker.h"
 #include "support/songnames.h"
 #include "support/testdir.h"
-#include "window/dirlist.h"
-#include "window/drivelist.h"
-#include "window/filelist.h"
-#include "window/form1.h"
-#include "window/messages.h"
 
 #include <QApplication>
 #include <QEventLoop>

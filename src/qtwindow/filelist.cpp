@@ -1,6 +1,6 @@
-#include "window/filelist.h"
+#include "qtwindow/filelist.h"
 
-#include "window/pathtext.h"
+#include "qtwindow/pathtext.h"
 
 MusicFileModel::MusicFileModel(QObject *parent) : QAbstractListModel(parent) {}
 

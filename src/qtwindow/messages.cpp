@@ -1,4 +1,4 @@
-#include "window/messages.h"
+#include "qtwindow/messages.h"
 
 #include "session/texts.h"
 

@@ -2,7 +2,7 @@
 // show for the figures the session hands over, across the renames, the moves that store the
 // order, and the next plan.
 
-#include "window/passprogress.h"
+#include "qtwindow/passprogress.h"
 
 #include "session/texts.h"
 

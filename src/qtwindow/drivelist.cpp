@@ -1,7 +1,7 @@
-#include "window/drivelist.h"
+#include "qtwindow/drivelist.h"
 
+#include "qtwindow/pathtext.h"
 #include "session/windowcontroller.h"
-#include "window/pathtext.h"
 
 #include <QFile>
 #include <QSignalBlocker>

@@ -1,4 +1,4 @@
-#include "window/pathtext.h"
+#include "qtwindow/pathtext.h"
 
 #include <QByteArray>
 #include <QFile>

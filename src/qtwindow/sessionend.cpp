@@ -1,4 +1,4 @@
-#include "window/sessionend.h"
+#include "qtwindow/sessionend.h"
 
 #include <QSocketNotifier>
 

@@ -1,4 +1,4 @@
-#include "window/desktopidentity.h"
+#include "qtwindow/desktopidentity.h"
 
 #include <QDirIterator>
 #include <QGuiApplication>

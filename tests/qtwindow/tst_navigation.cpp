@@ -1,8 +1,8 @@
+#include "qtwindow/dirlist.h"
+#include "qtwindow/drivelist.h"
+#include "qtwindow/filelist.h"
 #include "support/testdir.h"
 #include "support/volumerows.h"
-#include "window/dirlist.h"
-#include "window/drivelist.h"
-#include "window/filelist.h"
 
 #include <QSignalSpy>
 #include <QTest>

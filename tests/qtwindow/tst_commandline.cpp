@@ -1,4 +1,4 @@
-#include "window/commandline.h"
+#include "qtwindow/commandline.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

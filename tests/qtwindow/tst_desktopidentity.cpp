@@ -1,6 +1,6 @@
+#include "qtwindow/desktopidentity.h"
+#include "qtwindow/form1.h"
 #include "support/testdir.h"
-#include "window/desktopidentity.h"
-#include "window/form1.h"
 
 #include <QApplication>
 #include <QDir>
