@@ -18,7 +18,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
