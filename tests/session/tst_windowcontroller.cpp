@@ -459,10 +459,15 @@ void TestWindowController::busyVolumeIsTold()
 void TestWindowController::closeDuringPass_data()
 {
     QTest::addColumn<Answer>("answer");
+    QTest::addColumn<bool>("released"); // the file in hand goes on while the question is open
     QTest::addColumn<int>("prefixed");
     QTest::addColumn<bool>("closed");
-    QTest::newRow("stop") << Answer(CloseAnswer::Stop) << 2 << true;
-    QTest::newRow("go on") << Answer(CloseAnswer::GoOn) << 4 << false;
+    QTest::newRow("stop") << Answer(CloseAnswer::Stop) << true << 2 << true;
+    QTest::newRow("go on") << Answer(CloseAnswer::GoOn) << true << 4 << false;
+    QTest::newRow("stop, answered with the file still in hand")
+        << Answer(CloseAnswer::Stop) << false << 2 << true;
+    QTest::newRow("go on, answered with the file still in hand")
+        << Answer(CloseAnswer::GoOn) << false << 4 << false;
 }
 
 // Closing during a pass asks first, and the pass waits after the file in hand while the question
@@ -470,6 +475,7 @@ void TestWindowController::closeDuringPass_data()
 void TestWindowController::closeDuringPass()
 {
     QFETCH(Answer, answer);
+    QFETCH(bool, released);
     QFETCH(int, prefixed);
     QFETCH(bool, closed);
     Harness h;
@@ -477,8 +483,9 @@ void TestWindowController::closeDuringPass()
     h.open(h.work.path());
     int doneWhenAnswered = -1;
     h.window.answer = [&](const Question &) {
-        // The file in hand goes on; then the pass waits for the answer.
-        h.gate.release();
+        // Either way the pass waits for the answer after the file in hand.
+        if (released)
+            h.gate.release();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         doneWhenAnswered =
             int(songsIn(h.work.path()).filter(QRegularExpression("^[0-9]{4}s")).size());
@@ -499,6 +506,7 @@ void TestWindowController::closeDuringPass()
         QVERIFY(!h.controller.closeAsked()); // asked once
         QCOMPARE(int(h.window.questions.size()), 1);
     }
+    h.gate.release();
     QVERIFY(h.waitForPlans());
     QCOMPARE(h.window.closed, closed);
     const QStringList names = songsIn(h.work.path());
