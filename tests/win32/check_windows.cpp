@@ -149,7 +149,8 @@ struct Pass
     std::map<std::string, std::string> after;
 };
 
-Pass shuffle(const fs::path &folder)
+// A shuffle or a removal of the folder, and its files after it.
+Pass runPass(const fs::path &folder, PassKind kind)
 {
     MusicFileList list;
     list.setFolder(folder);
@@ -157,19 +158,8 @@ Pass shuffle(const fs::path &folder)
     NullProgress progress;
     ClockRandomSource random;
     Pass pass;
-    pass.result = runShufflePass({list, source, progress}, random);
-    pass.after = contentsIn(folder);
-    return pass;
-}
-
-Pass removal(const fs::path &folder)
-{
-    MusicFileList list;
-    list.setFolder(folder);
-    FixedFolder source(folder);
-    NullProgress progress;
-    Pass pass;
-    pass.result = runRemovalPass({list, source, progress});
+    pass.result = kind == PassKind::Shuffle ? runShufflePass({list, source, progress}, random)
+                                            : runRemovalPass({list, source, progress});
     pass.after = contentsIn(folder);
     return pass;
 }
@@ -193,18 +183,17 @@ void checkListing(const fs::path &root)
     for (const char *name : {"b.MP3", "a.mp3", "Track 10.flac", "Track 9.flac", "hidden.mp3",
                              "system.mp3", "both.flac", "readonly.mp3", "notes.txt", ".dot.mp3"})
         writeFile(folder / name, name);
-    fs::create_directory(folder / "folder.mp3");
-    fs::create_directory(folder / "Sub 2");
-    fs::create_directory(folder / "Sub 10");
-    fs::create_directory(folder / "hidden folder");
-    fs::create_directory(folder / "system folder");
-    const bool set =
-        setAttributes(folder / "hidden.mp3", FILE_ATTRIBUTE_HIDDEN) &&
-        setAttributes(folder / "system.mp3", FILE_ATTRIBUTE_SYSTEM) &&
-        setAttributes(folder / "both.flac", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) &&
-        setAttributes(folder / "readonly.mp3", FILE_ATTRIBUTE_READONLY) &&
-        setAttributes(folder / "hidden folder", FILE_ATTRIBUTE_HIDDEN) &&
-        setAttributes(folder / "system folder", FILE_ATTRIBUTE_SYSTEM);
+    for (const char *name : {"folder.mp3", "Sub 2", "Sub 10", "hidden folder", "system folder"})
+        fs::create_directory(folder / name);
+    bool set = true;
+    for (const auto &[name, attributes] : std::initializer_list<std::pair<const char *, DWORD>>{
+             {"hidden.mp3", FILE_ATTRIBUTE_HIDDEN},
+             {"system.mp3", FILE_ATTRIBUTE_SYSTEM},
+             {"both.flac", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+             {"readonly.mp3", FILE_ATTRIBUTE_READONLY},
+             {"hidden folder", FILE_ATTRIBUTE_HIDDEN},
+             {"system folder", FILE_ATTRIBUTE_SYSTEM}})
+        set = setAttributes(folder / name, attributes) && set;
     check(set, "SetFileAttributesW sets the hidden, system and read-only attributes");
 
     MusicFileList list;
@@ -297,7 +286,7 @@ void checkPasses(const fs::path &root)
     music.erase("hidden.mp3");
     music.erase("cover.jpg");
 
-    const Pass shuffled = shuffle(folder);
+    const Pass shuffled = runPass(folder, PassKind::Shuffle);
     auto shuffledMusic = shuffled.after;
     const bool others = shuffledMusic.erase("hidden.mp3") == 1 && shuffledMusic.erase("cover.jpg");
     std::string why;
@@ -311,7 +300,7 @@ void checkPasses(const fs::path &root)
 
     // Each name lost the four digits the shuffle put in front, and no more: "2019 Live.flac" and
     // "1234.mp3" keep their own.
-    const Pass stripped = removal(folder);
+    const Pass stripped = runPass(folder, PassKind::Removal);
     check(stripped.result.status == PassResult::Status::Completed &&
               stripped.result.renamed == static_cast<int>(names.size()) && stripped.after == before,
           "the removal pass gives back every name", statusText(stripped.result));
@@ -359,13 +348,13 @@ void checkDriveRoot(const fs::path &root)
     check(list.setFolder(drive).ok() && list.count() == 2, "the drive root is listed",
           join(listed(list)));
 
-    const Pass shuffled = shuffle(drive);
+    const Pass shuffled = runPass(drive, PassKind::Shuffle);
     std::string why;
     check(shuffled.result.status == PassResult::Status::Completed &&
               shuffledFrom(before, shuffled.after, why),
           "the shuffle pass at a drive root renames in place",
           statusText(shuffled.result) + " " + why);
-    const Pass stripped = removal(drive);
+    const Pass stripped = runPass(drive, PassKind::Removal);
     check(stripped.result.status == PassResult::Status::Completed && stripped.after == before,
           "the removal pass at a drive root gives the names back", statusText(stripped.result));
 
@@ -439,7 +428,7 @@ void checkPassLock(const fs::path &root)
     const fs::path folder = freshFolder(root, L"locked");
     writeFile(folder / "a.mp3", "a");
     auto held = PassLock::tryAcquire(PassLock::lockFolder(), deviceOf(folder).value_or(0)).lock;
-    const Pass refused = shuffle(folder);
+    const Pass refused = runPass(folder, PassKind::Shuffle);
     check(held && refused.result.status == PassResult::Status::Refused &&
               refused.result.refusal == PassResult::Refusal::VolumeBusy &&
               filesIn(folder) == std::vector<std::string>{"a.mp3"},
@@ -449,7 +438,7 @@ void checkPassLock(const fs::path &root)
     held.reset();
     check(PassLock::tryAcquire(PassLock::lockFolder(), 0x1234ABCDu).held(),
           "a released lock can be taken again");
-    check(shuffle(folder).result.status == PassResult::Status::Completed,
+    check(runPass(folder, PassKind::Shuffle).result.status == PassResult::Status::Completed,
           "with the lock released the pass runs");
 
     auto record = PassLock::acquireRecord(PassLock::lockFolder(), "0123456789ABCDEF").lock;
@@ -467,7 +456,7 @@ void checkPassLock(const fs::path &root)
         state / ("volume-" + std::to_string(deviceOf(folder).value_or(0)) + ".lock");
     fs::remove(lockFile); // the lock file of the passes above
     fs::create_directory(lockFile);
-    const Pass unlocked = shuffle(folder);
+    const Pass unlocked = runPass(folder, PassKind::Shuffle);
     fs::remove(lockFile);
     check(unlocked.result.status == PassResult::Status::Refused &&
               unlocked.result.refusal == PassResult::Refusal::LockUnavailable,
@@ -562,51 +551,38 @@ void checkJournal(const fs::path &root)
 // The cause of every error code the Windows calls give, read as the one table says.
 void checkErrorCauses(const fs::path &root)
 {
+    // The codes whose cause is the same for a listing and a rename, by cause; then the others.
+    const std::pair<Cause, std::vector<DWORD>> causes[] = {
+        {Cause::None, {ERROR_SUCCESS}},
+        {Cause::TargetExists, {ERROR_ALREADY_EXISTS, ERROR_FILE_EXISTS}},
+        {Cause::PermissionDenied, {ERROR_ACCESS_DENIED, ERROR_PRIVILEGE_NOT_HELD}},
+        {Cause::ReadOnly, {ERROR_WRITE_PROTECT}},
+        {Cause::NameTooLong, {ERROR_FILENAME_EXCED_RANGE, ERROR_BUFFER_OVERFLOW}},
+        {Cause::InvalidName,
+         {ERROR_INVALID_NAME, ERROR_BAD_PATHNAME, ERROR_NO_UNICODE_TRANSLATION}},
+        {Cause::NoSpace, {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_CANNOT_MAKE}},
+        {Cause::Busy, {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION}},
+        {Cause::IoError,
+         {ERROR_CRC, ERROR_SECTOR_NOT_FOUND, ERROR_READ_FAULT, ERROR_WRITE_FAULT, ERROR_GEN_FAILURE,
+          ERROR_IO_DEVICE, ERROR_FILE_CORRUPT, ERROR_DISK_CORRUPT}},
+        {Cause::DeviceGone,
+         {ERROR_NOT_READY, ERROR_DEV_NOT_EXIST, ERROR_INVALID_DRIVE, ERROR_DEVICE_REMOVED,
+          ERROR_NO_MEDIA_IN_DRIVE, ERROR_MEDIA_CHANGED, ERROR_UNRECOGNIZED_VOLUME,
+          ERROR_BAD_NETPATH, ERROR_NETNAME_DELETED}},
+        {Cause::Other, {ERROR_INVALID_FUNCTION}},
+    };
     struct Row
     {
         DWORD code;
         Cause listing;
         Cause renaming;
     };
-    const Row rows[] = {
-        {ERROR_SUCCESS, Cause::None, Cause::None},
-        {ERROR_ALREADY_EXISTS, Cause::TargetExists, Cause::TargetExists},
-        {ERROR_FILE_EXISTS, Cause::TargetExists, Cause::TargetExists},
-        {ERROR_FILE_NOT_FOUND, Cause::NotFound, Cause::SourceMissing},
-        {ERROR_PATH_NOT_FOUND, Cause::NotFound, Cause::FolderGone},
-        {ERROR_DIRECTORY, Cause::NotAFolder, Cause::FolderGone},
-        {ERROR_ACCESS_DENIED, Cause::PermissionDenied, Cause::PermissionDenied},
-        {ERROR_PRIVILEGE_NOT_HELD, Cause::PermissionDenied, Cause::PermissionDenied},
-        {ERROR_WRITE_PROTECT, Cause::ReadOnly, Cause::ReadOnly},
-        {ERROR_FILENAME_EXCED_RANGE, Cause::NameTooLong, Cause::NameTooLong},
-        {ERROR_BUFFER_OVERFLOW, Cause::NameTooLong, Cause::NameTooLong},
-        {ERROR_INVALID_NAME, Cause::InvalidName, Cause::InvalidName},
-        {ERROR_BAD_PATHNAME, Cause::InvalidName, Cause::InvalidName},
-        {ERROR_NO_UNICODE_TRANSLATION, Cause::InvalidName, Cause::InvalidName},
-        {ERROR_DISK_FULL, Cause::NoSpace, Cause::NoSpace},
-        {ERROR_HANDLE_DISK_FULL, Cause::NoSpace, Cause::NoSpace},
-        {ERROR_CANNOT_MAKE, Cause::NoSpace, Cause::NoSpace},
-        {ERROR_SHARING_VIOLATION, Cause::Busy, Cause::Busy},
-        {ERROR_LOCK_VIOLATION, Cause::Busy, Cause::Busy},
-        {ERROR_CRC, Cause::IoError, Cause::IoError},
-        {ERROR_SECTOR_NOT_FOUND, Cause::IoError, Cause::IoError},
-        {ERROR_READ_FAULT, Cause::IoError, Cause::IoError},
-        {ERROR_WRITE_FAULT, Cause::IoError, Cause::IoError},
-        {ERROR_GEN_FAILURE, Cause::IoError, Cause::IoError},
-        {ERROR_IO_DEVICE, Cause::IoError, Cause::IoError},
-        {ERROR_FILE_CORRUPT, Cause::IoError, Cause::IoError},
-        {ERROR_DISK_CORRUPT, Cause::IoError, Cause::IoError},
-        {ERROR_NOT_READY, Cause::DeviceGone, Cause::DeviceGone},
-        {ERROR_DEV_NOT_EXIST, Cause::DeviceGone, Cause::DeviceGone},
-        {ERROR_INVALID_DRIVE, Cause::DeviceGone, Cause::DeviceGone},
-        {ERROR_DEVICE_REMOVED, Cause::DeviceGone, Cause::DeviceGone},
-        {ERROR_NO_MEDIA_IN_DRIVE, Cause::DeviceGone, Cause::DeviceGone},
-        {ERROR_MEDIA_CHANGED, Cause::DeviceGone, Cause::DeviceGone},
-        {ERROR_UNRECOGNIZED_VOLUME, Cause::DeviceGone, Cause::DeviceGone},
-        {ERROR_BAD_NETPATH, Cause::DeviceGone, Cause::DeviceGone},
-        {ERROR_NETNAME_DELETED, Cause::DeviceGone, Cause::DeviceGone},
-        {ERROR_INVALID_FUNCTION, Cause::Other, Cause::Other},
-    };
+    std::vector<Row> rows = {{ERROR_FILE_NOT_FOUND, Cause::NotFound, Cause::SourceMissing},
+                             {ERROR_PATH_NOT_FOUND, Cause::NotFound, Cause::FolderGone},
+                             {ERROR_DIRECTORY, Cause::NotAFolder, Cause::FolderGone}};
+    for (const auto &[cause, codes] : causes)
+        for (const DWORD code : codes)
+            rows.push_back({code, cause, cause});
     std::string wrong;
     for (const Row &row : rows) {
         const int code = static_cast<int>(row.code);

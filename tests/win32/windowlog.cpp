@@ -111,21 +111,19 @@ void WindowLog::stepDrawn(const win32::Form &form, const char *reason)
          " client=" + std::to_string(client.right) + "x" + std::to_string(client.bottom) +
          " dpi=" + std::to_string(form.dpi()) + " screen=" + std::to_string(origin.x) + "," +
          std::to_string(origin.y) + " running=" + (form.running() ? "1" : "0"));
+    const auto inWindow = [&](std::string_view name) {
+        RECT r;
+        ::GetWindowRect(form.control(name), &r);
+        ::MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT *>(&r), 2);
+        return r;
+    };
     for (const korvalo::layout::ControlPlace &place : korvalo::layout::controls()) {
         const HWND hwnd = form.control(place.name);
-        RECT r;
-        ::GetWindowRect(hwnd, &r);
-        ::MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT *>(&r), 2);
+        const RECT r = inWindow(place.name);
         // Relative to the frame it sits in, as the layout table measures.
-        int x = r.left;
-        int y = r.top;
-        if (place.parent != korvalo::layout::kForm) {
-            RECT frame;
-            ::GetWindowRect(form.control(place.parent), &frame);
-            ::MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT *>(&frame), 2);
-            x -= frame.left;
-            y -= frame.top;
-        }
+        const RECT frame = place.parent == korvalo::layout::kForm ? RECT{} : inWindow(place.parent);
+        const int x = r.left - frame.left;
+        const int y = r.top - frame.top;
         std::string text = "control name=" + std::string(place.name) +
                            " parent=" + std::string(place.parent) + " rect=" + std::to_string(x) +
                            "," + std::to_string(y) + "," + std::to_string(r.right - r.left) + "," +
