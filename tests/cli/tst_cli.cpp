@@ -72,14 +72,6 @@ int countPrefixedBefore(const QStringList &now, const QStringList &originals)
     return n;
 }
 
-QStringList songs(int count)
-{
-    QStringList out;
-    for (int i = 1; i <= count; ++i)
-        out << QStringLiteral("song%1.mp3").arg(i);
-    return out;
-}
-
 // The "from → to" lines of a dry run.
 QList<QPair<QString, QString>> dryRunRenames(const QString &out)
 {

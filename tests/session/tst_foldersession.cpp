@@ -16,6 +16,7 @@
 #include "support/passrun.h"
 #include "support/planrun.h"
 #include "support/scriptedasker.h"
+#include "support/songnames.h"
 #include "support/testdir.h"
 
 #include <QTest>
@@ -76,14 +77,6 @@ Names toNames(const QStringList &list)
     return out;
 }
 
-QStringList songs(int count)
-{
-    QStringList out;
-    for (int i = 1; i <= count; ++i)
-        out << QStringLiteral("song%1.mp3").arg(i);
-    return out;
-}
-
 // How many of `now` are one of `originals` with a Korvalo prefix in front.
 int prefixedBefore(const Names &now, const Names &originals)
 {
@@ -93,17 +86,7 @@ int prefixedBefore(const Names &now, const Names &originals)
     }));
 }
 
-// The songs in a folder, sorted; and the songs a session's list shows, sorted.
-Names songsIn(const fs::path &folder)
-{
-    Names out;
-    for (const auto &e : fs::directory_iterator(folder))
-        if (e.path().extension() == ".mp3" || e.path().extension() == ".flac")
-            out.push_back(e.path().filename().native());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
+// The songs a session's list shows, sorted.
 Names shownSongs(const FolderSession &session)
 {
     Names out;
@@ -180,7 +163,7 @@ bool prepare(TestDir &dir, const QString &setup, fs::path &folder)
         if (setup != "ordering killed" &&
             sessionPass(folder, PassKind::Shuffle).outcome != Outcome::Done)
             return false;
-        const Names names = songsIn(folder);
+        const Names names = songNamesIn(folder);
         const FileName recorded = orderingFolderName();
         const std::string inner = shortOrderingFolderName(recorded);
         dir.mkdir(inner);
@@ -229,6 +212,8 @@ private slots:
     void opening();
     void questionsBeforeRenames_data();
     void questionsBeforeRenames();
+    void foreignPrefixes_data();
+    void foreignPrefixes();
     void running_data();
     void running();
     void refusals_data();
@@ -474,6 +459,112 @@ void TestFolderSession::questionsBeforeRenames()
     QCOMPARE(dir.contents(), contents);
 }
 
+// Prefixes a shuffle finds on the names that no record here knows (another computer, another
+// state folder, another tool): where they are most of the list the shuffle asks before it puts a
+// second prefix in front, and "换新序号" gives every file a new order in one rename, recorded so
+// that a later removal strips the new digits without asking. `stems` are the names under the
+// prefixes, so every answer can be checked against what it must leave.
+void TestFolderSession::foreignPrefixes_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("stems"); // each name without the digits a replace takes off
+    QTest::addColumn<Press>("answer");      // kNone: no question may be asked
+    QTest::addColumn<bool>("attended");
+    QTest::addColumn<Action>("action");
+
+    const QStringList elsewhere{"3654许巍 - 蓝莲花.mp3", "7120Song B.mp3", "4067song c.flac",
+                                "9001D.mp3"};
+    const QStringList stems{"许巍 - 蓝莲花.mp3", "Song B.mp3", "song c.flac", "D.mp3"};
+    QTest::newRow("shuffled elsewhere: Enter replaces")
+        << elsewhere << stems << kEnter << true << Action::Replace;
+    QTest::newRow("shuffled elsewhere: another prefix")
+        << elsewhere << stems << kAgain << true << Action::Shuffle;
+    QTest::newRow("shuffled elsewhere: cancel")
+        << elsewhere << stems << kNotAgain << true << Action::Nothing;
+    QTest::newRow("shuffled elsewhere, nobody asked: nothing renamed")
+        << elsewhere << stems << kNotAgain << false << Action::Nothing;
+    // Three of five, one with a name of its own after the digits: the rest get a prefix.
+    QTest::newRow("mostly elsewhere, some plain")
+        << QStringList{"3654a.mp3", "7120b.mp3", "5555c.mp3", "d.mp3", "2019 Live.mp3"}
+        << QStringList{"a.mp3", "b.mp3", "c.mp3", "d.mp3", "2019 Live.mp3"} << kEnter << true
+        << Action::Replace;
+    // Names that begin with years or digits of their own: a plain shuffle, nothing asked.
+    QTest::newRow("years and a blank")
+        << QStringList{"2019 live.mp3", "2020 live.mp3", "1999 - Prince.mp3"} << QStringList()
+        << kNone << true << Action::Shuffle;
+    QTest::newRow("years without a blank")
+        << QStringList{"2019年春晚.mp3", "2020年春晚.mp3", "1998Live.mp3", "3250x.mp3"}
+        << QStringList() << kNone << true << Action::Shuffle;
+    QTest::newRow("a few among many plain")
+        << QStringList{"3654a.mp3", "7120b.mp3", "c.mp3", "d.mp3", "e.mp3"} << QStringList()
+        << kNone << true << Action::Shuffle;
+    QTest::newRow("leading zero is never a prefix")
+        << QStringList{"0123a.mp3", "0456b.mp3"} << QStringList() << kNone << true
+        << Action::Shuffle;
+}
+
+void TestFolderSession::foreignPrefixes()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, stems);
+    QFETCH(Press, answer);
+    QFETCH(bool, attended);
+    QFETCH(Action, action);
+    TestDir dir;
+    touchAll(dir, names);
+    const auto contents = dir.contents();
+    const Names before = dir.names();
+
+    FolderSession session(Front::Terminal);
+    session.open(dir.path());
+    ScriptedAsker asker;
+    asker.isAttended = attended;
+    if (answer != kNone)
+        asker.answers[QKind::ForeignPrefixes] = answer;
+    const Plan plan = session.planPass(PassKind::Shuffle, asker);
+    QCOMPARE(plan.action, action);
+    if (answer == kNone) {
+        QVERIFY(asker.met.empty());
+    } else {
+        checkQuestion(asker, QKind::ForeignPrefixes, attended);
+        const Question &q = asker.met.front();
+        QCOMPARE(q.defaultAnswer, Answer(PrefixedAnswer::NewDigits));
+        QCOMPARE(q.unattendedAnswer, Answer(PrefixedAnswer::Cancel));
+        QVERIFY2(has(q.text, "另一台电脑"), q.text.c_str());
+    }
+    const Report report = runPlan(session, plan);
+    QCOMPARE(dir.contents(), contents);
+    switch (action) {
+    case Action::Nothing:
+        QCOMPARE(report.outcome, Outcome::Cancelled);
+        QCOMPARE(dir.names(), before);
+        // Unasked, the report names the options that answer otherwise.
+        if (!attended)
+            QVERIFY(has(report.problems.front(), "--replace") &&
+                    has(report.problems.front(), "--again"));
+        return;
+    case Action::Shuffle:
+        QCOMPARE(report.outcome, Outcome::Done);
+        QCOMPARE(prefixedBefore(dir.names(), before), int(before.size()));
+        return;
+    default:
+        break;
+    }
+    // New digits in place of the old, one prefix on every other name; and the record now knows
+    // each as Korvalo's: a removal with the safe answers takes every one off without asking.
+    QCOMPARE(report.outcome, Outcome::Done);
+    QCOMPARE(report.kind, PassKind::Replace);
+    QCOMPARE(offered(report, true, session.state()), NextPass(PassKind::Removal));
+    QCOMPARE(prefixedBefore(dir.names(), toNames(stems)), int(stems.size()));
+    QVERIFY(dir.names() != before);
+    ScriptedAsker nobody;
+    nobody.isAttended = false;
+    session.open(dir.path());
+    QCOMPARE(runPlan(session, session.planPass(PassKind::Removal, nobody)).outcome, Outcome::Done);
+    QVERIFY(nobody.met.empty());
+    QCOMPARE(dir.names(), toNames(stems));
+}
+
 void TestFolderSession::running_data()
 {
     QTest::addColumn<PassKind>("pass");
@@ -529,7 +620,7 @@ void TestFolderSession::running()
     const int prefixed = prefixedBefore(dir.names(), originals);
     QCOMPARE(pass == PassKind::Shuffle ? prefixed : 8 - prefixed, done);
     // The session's list follows: the next plan starts from the names as they are.
-    QCOMPARE(shownSongs(session), songsIn(dir.path()));
+    QCOMPARE(shownSongs(session), songNamesIn(dir.path()));
     if (stopAfter == 0)
         return;
     const Names left = dir.names();
@@ -563,7 +654,7 @@ void TestFolderSession::running()
     else
         QCOMPARE(dir.names(), originals);
     QCOMPARE(dir.contents(), contents);
-    QCOMPARE(shownSongs(session), songsIn(dir.path()));
+    QCOMPARE(shownSongs(session), songNamesIn(dir.path()));
     QVERIFY(!session.state().question); // settled, whatever the choice
     QCOMPARE(session.state().kind,
              prefixedBefore(dir.names(), originals) > 0 ? Kind::Prefixed : Kind::Plain);
@@ -721,7 +812,7 @@ void TestFolderSession::folderMovedAwayDuringPass()
     QCOMPARE(report.problems.size(), std::size_t(1));
     QVERIFY2(has(report.problems[0], "所有文件已改名") && has(report.problems[0], "文件夹不存在"),
              report.problems[0].c_str());
-    QCOMPARE(prefixedBefore(songsIn(dir / "moved"), {"a.mp3", "b.mp3"}), 2);
+    QCOMPARE(prefixedBefore(songNamesIn(dir / "moved"), {"a.mp3", "b.mp3"}), 2);
 }
 
 // The passes rename through the calls the session is given: a rename those calls fail ends the
@@ -740,7 +831,7 @@ void TestFolderSession::renamesThroughGivenCalls()
     const Report report = runPlan(session, session.planPass(PassKind::Shuffle, asker));
     QCOMPARE(report.outcome, Outcome::Partial);
     QCOMPARE(calls.renames.size(), std::size_t(2));
-    QCOMPARE(prefixedBefore(songsIn(dir / "music"), {"a.mp3", "b.mp3", "c.mp3"}), 1);
+    QCOMPARE(prefixedBefore(songNamesIn(dir / "music"), {"a.mp3", "b.mp3", "c.mp3"}), 1);
 }
 
 void TestFolderSession::orderedFilesGoBack_data()
@@ -790,8 +881,8 @@ void TestFolderSession::orderedFilesGoBack()
     for (const auto &e : fs::directory_iterator(dir.path()))
         if (e.is_directory())
             inner = e.path();
-    const Names away = songsIn(inner);
-    Names all = songsIn(dir.path());
+    const Names away = songNamesIn(inner);
+    Names all = songNamesIn(dir.path());
     all.insert(all.end(), away.begin(), away.end());
     std::sort(all.begin(), all.end());
 
@@ -830,7 +921,7 @@ void TestFolderSession::orderedFilesGoBack()
         return;
     if (answer == Press(Answer(RecoveryChoice::Undo)))
         all = toNames(songs(6));
-    QCOMPARE(songsIn(dir.path()), all);
+    QCOMPARE(songNamesIn(dir.path()), all);
     QVERIFY(!fs::exists(inner));
     QCOMPARE(shownSongs(session), all);
     QVERIFY(!session.open(dir.path()).question);
@@ -924,7 +1015,7 @@ void TestFolderSession::stopWhileStoringInOrder()
     QCOMPARE(progress.movingBack, movingBack);
 
     const bool shuffled = pass == PassKind::Shuffle && recovery != int(RecoveryChoice::Undo);
-    const Names now = songsIn(dir.path());
+    const Names now = songNamesIn(dir.path());
     if (shuffled)
         QCOMPARE(prefixedBefore(now, originals), 6);
     else
@@ -1024,7 +1115,7 @@ void TestFolderSession::folderGoneBeforeClick()
         QCOMPARE(notices[0].title, std::string(texts::title::kFolderGone));
         QVERIFY2(notices[0].text.starts_with("文件夹已被移动或删除"), notices[0].text.c_str());
     }
-    QCOMPARE(songsIn(dir / "moved"), (Names{"a.mp3", "b.mp3"}));
+    QCOMPARE(songNamesIn(dir / "moved"), (Names{"a.mp3", "b.mp3"}));
 }
 
 // Every name that begins with four digits is counted and named, those no removal renames too.
@@ -1092,11 +1183,11 @@ void checkNothingForgotten(const fs::path &folder, const Names &originals)
     const FolderState &s = look.open(folder, Opening::Look);
     QVERIFY2(s.kind == Kind::Plain || s.kind == Kind::Prefixed,
              QByteArray::number(int(s.kind)).constData());
-    const Names now = songsIn(folder);
+    const Names now = songNamesIn(folder);
     QCOMPARE(s.prefixes.korvalo, int(std::count_if(now.begin(), now.end(), [&](const auto &name) {
                  return !std::binary_search(originals.begin(), originals.end(), name);
              })));
-    for (int pass = 0; pass < 3 && songsIn(folder) != originals; ++pass) {
+    for (int pass = 0; pass < 3 && songNamesIn(folder) != originals; ++pass) {
         FolderSession remove(Front::Terminal);
         remove.open(folder);
         ScriptedAsker nobody;
@@ -1104,7 +1195,7 @@ void checkNothingForgotten(const fs::path &folder, const Names &originals)
         QCOMPARE(runPlan(remove, remove.planPass(PassKind::Removal, nobody)).outcome,
                  Outcome::Done);
     }
-    QCOMPARE(songsIn(folder), originals);
+    QCOMPARE(songNamesIn(folder), originals);
 }
 
 void TestFolderSession::folderChangedBeforeRun_data()
@@ -1159,7 +1250,7 @@ void TestFolderSession::folderChangedBeforeRun()
     const std::string digits = "2001 A Space Odyssey.mp3";
     if (setup == "plain+digits")
         dir.touch(digits);
-    Names originals = songsIn(folder);
+    Names originals = songNamesIn(folder);
     if (setup.startsWith("shuffled"))
         QCOMPARE(sessionPass(folder, PassKind::Shuffle).outcome, Outcome::Done);
     if (setup == "shuffled+digits") {
@@ -1175,7 +1266,7 @@ void TestFolderSession::folderChangedBeforeRun()
     QVERIFY(plan.runnable());
     const std::size_t metBefore = asker.met.size();
 
-    const std::string first = songsIn(folder).front();
+    const std::string first = songNamesIn(folder).front();
     const std::string original = setup.startsWith("shuffled") ? first.substr(4) : first;
     if (change == "shuffled" || change == "removed") {
         QCOMPARE(sessionPass(folder, change == "shuffled" ? PassKind::Shuffle : PassKind::Removal)
@@ -1221,7 +1312,7 @@ void TestFolderSession::sessionsRacing()
         TestDir dir;
         fs::path folder;
         QVERIFY(prepare(dir, "plain", folder));
-        const Names originals = songsIn(folder);
+        const Names originals = songNamesIn(folder);
         FolderSession one(Front::Terminal), two(Front::Terminal);
         one.open(folder);
         two.open(folder);
@@ -1284,9 +1375,9 @@ void TestFolderSession::recoveryAfterChange()
     QVERIFY2(has(report.done.front(), std::to_string(report.renamed)), report.done.front().c_str());
     QCOMPARE(report.problems.size(), std::size_t(int(change == "taken") + int(stopOrdering)));
     if (change == "added")
-        QCOMPARE(songsIn(folder), toNames(songs(6) << "song7.mp3"));
+        QCOMPARE(songNamesIn(folder), toNames(songs(6) << "song7.mp3"));
     else
-        QCOMPARE(prefixedBefore(songsIn(folder), toNames(songs(6))), 1);
+        QCOMPARE(prefixedBefore(songNamesIn(folder), toNames(songs(6))), 1);
 }
 
 // A name that left the folder is forgotten by the next pass: put back later, its four digits are
@@ -1296,7 +1387,7 @@ void TestFolderSession::goneNamesAreForgotten()
     TestDir dir, aside;
     fs::path folder;
     QVERIFY(prepare(dir, "shuffled", folder));
-    const std::string moved = songsIn(folder).front();
+    const std::string moved = songNamesIn(folder).front();
     fs::rename(folder / moved, aside / moved);
     QCOMPARE(sessionPass(folder, PassKind::Removal).outcome, Outcome::Done);
     fs::rename(aside / moved, folder / moved);
