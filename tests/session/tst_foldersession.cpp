@@ -253,37 +253,39 @@ void TestFolderSession::opening_data()
     QTest::addColumn<bool>("attended");
     QTest::addColumn<Press>("answer"); // kNone: no question as it opens
     QTest::addColumn<Action>("action");
+    QTest::addColumn<int>("mode"); // the option selected as it opens; -1: none fits
 
     const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
+    const int none = -1, first = int(Mode::FirstTime), used = int(Mode::AlreadyUsed);
     const auto row = [&](const char *name, const char *setup, Kind kind, PassKind fits, int songs,
                          const char *says) -> QTestData & {
         return QTest::newRow(name) << setup << kind << fits << songs << QString(says);
     };
     row("plain", "plain", Kind::Plain, shuffle, 6, "")
-        << shuffle << true << kNone << Action::Nothing;
+        << shuffle << true << kNone << Action::Nothing << first;
     row("after a shuffle", "shuffled", Kind::Prefixed, removal, 6, "")
-        << shuffle << true << kNone << Action::Nothing;
+        << shuffle << true << kNone << Action::Nothing << used;
     // A folder that cannot be opened is named, with why.
     row("no such folder", "missing", Kind::Unreadable, shuffle, 0, "文件夹不存在")
-        << shuffle << true << kNone << Action::Nothing;
+        << shuffle << true << kNone << Action::Nothing << none;
     row("a file, not a folder", "file", Kind::Unreadable, shuffle, 0, "不是文件夹")
-        << shuffle << true << kNone << Action::Nothing;
+        << shuffle << true << kNone << Action::Nothing << none;
     row("the ordering folder", "ordering folder", Kind::OrderingFolder, shuffle, 2, "上一级")
-        << shuffle << true << kNone << Action::Nothing;
+        << shuffle << true << kNone << Action::Nothing << none;
     // What stands in the way of a pass is asked about first; the pass waits for the next request.
     const Press undo = kUndo;
     row("unfinished pass: later", "stopped", Kind::Pending, removal, 6, "")
-        << shuffle << true << kLater << Action::Nothing;
+        << shuffle << true << kLater << Action::Nothing << used;
     row("unfinished pass: unattended", "stopped", Kind::Pending, removal, 6, "")
-        << removal << false << undo << Action::Nothing;
+        << removal << false << undo << Action::Nothing << used;
     row("unfinished pass: undo", "stopped", Kind::Pending, removal, 6, "")
-        << shuffle << true << undo << Action::Recovery;
+        << shuffle << true << undo << Action::Recovery << used;
     row("unfinished pass: finish", "stopped", Kind::Pending, removal, 6, "")
-        << removal << true << kFinish << Action::Recovery;
+        << removal << true << kFinish << Action::Recovery << used;
     row("damaged record: later", "damaged", Kind::Damaged, shuffle, 6, "已损坏")
-        << removal << true << kLater << Action::Nothing;
+        << removal << true << kLater << Action::Nothing << none;
     row("damaged record: leave it", "damaged", Kind::Damaged, shuffle, 6, "已损坏")
-        << shuffle << true << kLeaveRecord << Action::LeaveRecord;
+        << shuffle << true << kLeaveRecord << Action::LeaveRecord << none;
 }
 
 void TestFolderSession::opening()
@@ -303,6 +305,8 @@ void TestFolderSession::opening()
     QTEST(s.kind, "kind");
     QTEST(s.fits, "fits");
     QTEST(s.songs, "songs");
+    const std::optional<Mode> selected = modeFor(s);
+    QTEST(selected ? int(*selected) : -1, "mode");
     QFETCH(QString, says);
     QCOMPARE(s.problem.empty(), says.isEmpty());
     QVERIFY2(has(s.problem, says.toStdString()), s.problem.c_str());
@@ -1031,35 +1035,22 @@ void TestFolderSession::stopWhileStoringInOrder()
 void TestFolderSession::whatTheWindowShows_data()
 {
     QTest::addColumn<QString>("setup"); // see prepare()
-    QTest::addColumn<int>("pass");      // -1: none
-    QTest::addColumn<int>("mode");      // -1: no option fits
+    QTest::addColumn<PassKind>("pass");
+    QTest::addColumn<int>("mode");      // as the folder opens (see opening())
     QTest::addColumn<QString>("label"); // the song count label afterwards; "": left as it is
     QTest::addColumn<QString>("title"); // the box told; "": none
-    const int none = -1, shuffle = int(PassKind::Shuffle), removal = int(PassKind::Removal);
+    const auto shuffle = PassKind::Shuffle, removal = PassKind::Removal;
     const int first = int(Mode::FirstTime), used = int(Mode::AlreadyUsed);
-    QTest::newRow("plain") << "plain" << none << first << ""
-                           << "";
-    QTest::newRow("prefixed") << "shuffled" << none << used << ""
-                              << "";
-    QTest::newRow("unfinished pass") << "stopped" << none << used << ""
-                                     << "";
-    QTest::newRow("unreadable") << "missing" << none << none << ""
-                                << "";
-    QTest::newRow("damaged record") << "damaged" << none << none << ""
-                                    << "";
-    QTest::newRow("shuffle") << "plain" << shuffle << first
-                             << "已选文件夹共有6首歌曲，\n已全部加上序号"
-                             << "";
-    QTest::newRow("removal") << "shuffled" << removal << used
-                             << "已选文件夹共有6首歌曲，\n已去掉序号"
-                             << "";
-    QTest::newRow("removal, nothing to remove")
-        << "plain" << removal << first << "已选文件夹共有6首歌曲，\n没有要去掉的序号"
-        << "";
-    QTest::newRow("empty list") << "empty" << shuffle << first << ""
-                                << "警告";
-    QTest::newRow("refused") << "stopped" << shuffle << used << ""
-                             << "无法随机排序";
+    const auto row = [](const char *name, const char *setup, PassKind pass, int mode,
+                        const char *label, const char *title) {
+        QTest::newRow(name) << setup << pass << mode << QString(label) << QString(title);
+    };
+    row("shuffle", "plain", shuffle, first, "已选文件夹共有6首歌曲，\n已全部加上序号", "");
+    row("removal", "shuffled", removal, used, "已选文件夹共有6首歌曲，\n已去掉序号", "");
+    row("removal, nothing to remove", "plain", removal, first,
+        "已选文件夹共有6首歌曲，\n没有要去掉的序号", "");
+    row("empty list", "empty", shuffle, first, "", "警告");
+    row("refused", "stopped", shuffle, used, "", "无法随机排序");
 }
 
 // The option that fits a folder as it opens, the song count label after a pass, and the title of
@@ -1067,7 +1058,7 @@ void TestFolderSession::whatTheWindowShows_data()
 void TestFolderSession::whatTheWindowShows()
 {
     QFETCH(QString, setup);
-    QFETCH(int, pass);
+    QFETCH(PassKind, pass);
     QFETCH(int, mode);
     QFETCH(QString, label);
     QFETCH(QString, title);
@@ -1077,11 +1068,9 @@ void TestFolderSession::whatTheWindowShows()
     FolderSession session(Front::Window);
     const std::optional<Mode> fits = modeFor(session.open(folder));
     QCOMPARE(fits ? int(*fits) : -1, mode);
-    if (pass < 0)
-        return;
     ScriptedAsker asker;
     asker.answers = {{QKind::Recovery, kLater}};
-    const Report report = runPlan(session, session.planPass(PassKind(pass), asker));
+    const Report report = runPlan(session, session.planPass(pass, asker));
     if (!label.isEmpty())
         QCOMPARE(QString::fromStdString(
                      texts::songCountAfterPass(report.kind, report.total, report.renamed)),
