@@ -119,6 +119,19 @@ void damageRecord(const fs::path &folder)
     file.put('\x7f');
 }
 
+// A pass recorded as a kill before its first rename leaves it: a shuffle with `planned` as its
+// renames, or, given the folder its files pass through, the ordering of the files `planned` names.
+bool recordBegun(const JournalKey &key, const std::vector<PlannedRename> &planned,
+                 const FileName &orderFolder = {})
+{
+    PassStart start;
+    start.kind = orderFolder.empty() ? PassKind::Shuffle : PassKind::Order;
+    start.fileCount = int(planned.size());
+    start.planned = planned;
+    start.orderFolder = orderFolder;
+    return Journal().beginPass(key, start).ok();
+}
+
 // The folder as a row names it: six songs and a picture (none for "empty"), and what happened to
 // them; false if that could not be made.
 bool prepare(TestDir &dir, const QString &setup, fs::path &folder)
@@ -134,14 +147,9 @@ bool prepare(TestDir &dir, const QString &setup, fs::path &folder)
     } else if (setup == "file") {
         folder = dir / "song1.mp3";
     } else if (setup.startsWith("ordering folder")) {
-        // The shorter name: the long one is made for FAT, which counts UTF-16 units, not bytes.
-        const std::string inner = shortOrderingFolderName(orderingFolderName());
-        dir.mkdir(inner);
-        touchAll(dir, {QString::fromStdString(inner + "/a.mp3"),
-                       QString::fromStdString(inner + "/b.flac")});
+        folder = orderingFolderIn(dir);
         if (setup.endsWith("taken"))
-            dir.touch("a.mp3");
-        folder = dir / inner;
+            dir.touch("b.mp3");
     } else if (setup == "shuffled" || setup == "damaged") {
         if (sessionPass(folder, PassKind::Shuffle).outcome != Outcome::Done)
             return false;
@@ -151,10 +159,7 @@ bool prepare(TestDir &dir, const QString &setup, fs::path &folder)
         std::vector<PlannedRename> planned;
         for (const QString &song : songs(6))
             planned.push_back({song.toStdString(), "1234" + song.toStdString()});
-        PassStart start;
-        start.fileCount = 6;
-        start.planned = planned;
-        return Journal().beginPass(journalKeyOf(folder).value(), start).ok();
+        return recordBegun(journalKeyOf(folder).value(), planned);
     } else if (setup == "stopped") {
         return sessionPass(folder, PassKind::Shuffle, 3).outcome == Outcome::Stopped;
     } else if (setup.endsWith("ordering killed")) {
@@ -172,12 +177,7 @@ bool prepare(TestDir &dir, const QString &setup, fs::path &folder)
         std::vector<PlannedRename> planned;
         for (const std::string &song : names)
             planned.push_back({song, song});
-        PassStart start;
-        start.kind = PassKind::Order;
-        start.fileCount = 6;
-        start.planned = planned;
-        start.orderFolder = recorded;
-        return Journal().beginPass(journalKeyOf(folder).value(), start).ok();
+        return recordBegun(journalKeyOf(folder).value(), planned, recorded);
     }
     return true;
 }
@@ -1447,11 +1447,7 @@ void TestFolderSession::recordOfAnotherVolumeIsNotHere()
     JournalKey key = journalKeyOf(dir.path()).value();
     QVERIFY(!key.volume.empty());
     key.volume = "another-stick";
-    const std::vector<PlannedRename> planned{{"song1.mp3", "1234song1.mp3"}};
-    PassStart start;
-    start.fileCount = 1;
-    start.planned = planned;
-    QVERIFY(Journal().beginPass(key, start).ok());
+    QVERIFY(recordBegun(key, {{"song1.mp3", "1234song1.mp3"}}));
     const std::vector<UnfinishedPass> passes = unfinishedPasses();
     const auto it = std::find_if(passes.begin(), passes.end(),
                                  [&](const UnfinishedPass &p) { return p.key == key; });
