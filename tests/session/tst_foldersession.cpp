@@ -237,7 +237,6 @@ private slots:
     void recoveryAfterChange();
     void goneNamesAreForgotten();
     void lookingWritesNothing();
-    void recordOfAnotherVolumeIsNotHere();
 };
 
 void TestFolderSession::opening_data()
@@ -1131,14 +1130,20 @@ void TestFolderSession::stripQuestionCountsEveryDigitName()
     QCOMPARE(asker.asked[0].tone, Question::Tone::Question);
 }
 
-// Every unfinished pass the journal holds is found, with where its folder is now; the window
-// offers those other than the folder it shows.
+// Every unfinished pass the journal holds is found, with where its folder is now: none for one
+// recorded on another volume, though a folder here has its path. The window offers those other
+// than the folder it shows.
 void TestFolderSession::unfinishedPassesEverywhere()
 {
-    TestDir one, two;
+    TestDir one, two, three;
     fs::path folder;
     QVERIFY(prepare(one, "stopped", folder));
     QVERIFY(prepare(two, "shuffled", folder));
+    touchAll(three, songs(2));
+    JournalKey elsewhere = journalKeyOf(three.path()).value();
+    QVERIFY(!elsewhere.volume.empty());
+    elsewhere.volume = "another-stick";
+    QVERIFY(recordBegun(elsewhere, {{"song1.mp3", "1234song1.mp3"}}));
     // Links planted in the journal's folder beside every record are not followed: each record
     // counts once.
     std::vector<fs::path> records, planted;
@@ -1161,6 +1166,10 @@ void TestFolderSession::unfinishedPassesEverywhere()
     };
     QCOMPARE(in(one.path()), 1);
     QCOMPARE(in(two.path()), 0);
+    QCOMPARE(in(three.path()), 0);
+    const auto other = std::find_if(passes.begin(), passes.end(),
+                                    [&](const UnfinishedPass &p) { return p.key == elsewhere; });
+    QVERIFY(other != passes.end() && !other->volumePresent);
     const auto offered = [&](const fs::path &shown, const fs::path &f) {
         const std::optional<StartUpOffer> offer = startUpOffer(passes, shown);
         return offer && std::count(offer->folders.begin(), offer->folders.end(), f) == 1;
@@ -1412,24 +1421,6 @@ void TestFolderSession::lookingWritesNothing()
     QCOMPARE(contentOf(record), before);
     QCOMPARE(session.open(folder, Opening::Work).kind, Kind::Prefixed);
     QVERIFY(contentOf(record) != before);
-}
-
-// An unfinished pass recorded for another volume is not placed in a folder of this one that has
-// the same path.
-void TestFolderSession::recordOfAnotherVolumeIsNotHere()
-{
-    TestDir dir;
-    touchAll(dir, songs(2));
-    JournalKey key = journalKeyOf(dir.path()).value();
-    QVERIFY(!key.volume.empty());
-    key.volume = "another-stick";
-    QVERIFY(recordBegun(key, {{"song1.mp3", "1234song1.mp3"}}));
-    const std::vector<UnfinishedPass> passes = unfinishedPasses();
-    const auto it = std::find_if(passes.begin(), passes.end(),
-                                 [&](const UnfinishedPass &p) { return p.key == key; });
-    QVERIFY(it != passes.end());
-    QVERIFY(it->folder.empty() || it->folder != dir.path());
-    QVERIFY(!it->volumePresent);
 }
 
 QTEST_GUILESS_MAIN(TestFolderSession)
