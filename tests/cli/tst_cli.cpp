@@ -493,18 +493,17 @@ void TestCli::interruptedPassIsRecovered_data()
     QTest::addColumn<QString>("outcome");
     QTest::addColumn<bool>("deviceGone"); // the recovery's renames fail with ENODEV after two
 
-    QTest::newRow("shuffle --undo") << "shuffle"
-                                    << "--undo" << 0 << "before" << false;
-    QTest::newRow("shuffle --finish") << "shuffle"
-                                      << "--finish" << 0 << "done" << false;
-    QTest::newRow("shuffle --leave") << "shuffle"
-                                     << "--leave" << 0 << "left" << false;
-    QTest::newRow("remove --finish") << "remove"
-                                     << "--finish" << 0 << "done" << false;
-    QTest::newRow("remove --undo: not offered") << "remove"
-                                                << "--undo" << 2 << "left" << false;
-    QTest::newRow("shuffle --undo, the stick gone") << "shuffle"
-                                                    << "--undo" << 1 << "part" << true;
+    const auto row = [](const char *name, const char *pass, const char *choice, int status,
+                        const char *outcome, bool deviceGone) {
+        QTest::newRow(name) << QString(pass) << QString(choice) << status << QString(outcome)
+                            << deviceGone;
+    };
+    row("shuffle --undo", "shuffle", "--undo", 0, "before", false);
+    row("shuffle --finish", "shuffle", "--finish", 0, "done", false);
+    row("shuffle --leave", "shuffle", "--leave", 0, "left", false);
+    row("remove --finish", "remove", "--finish", 0, "done", false);
+    row("remove --undo: not offered", "remove", "--undo", 2, "left", false);
+    row("shuffle --undo, the stick gone", "shuffle", "--undo", 1, "part", true);
 }
 
 // Ctrl-C stops the pass after the file in hand; the status reports the unfinished pass, a new
