@@ -35,6 +35,19 @@ RecoveryStatus interrupted(PassKind kind)
 
 const JournalError kDamaged{JournalError::Kind::Damaged, 0, kRecord};
 
+// A pass that renamed `renamed` files and failed on the next ("a.mp3" to "4821a.mp3").
+PassResult failedAfter(int renamed, Cause cause, int error)
+{
+    PassResult failed;
+    failed.status = PassResult::Status::Failed;
+    failed.renamed = renamed;
+    failed.failedIndex = renamed;
+    failed.oldName = "a.mp3";
+    failed.newName = "4821a.mp3";
+    failed.cause = {cause, error};
+    return failed;
+}
+
 bool has(const std::string &text, const char *part)
 {
     return text.find(part) != std::string::npos;
@@ -129,11 +142,7 @@ void TestTexts::questionAnswers()
 // The glossary holds for every text a question does not carry.
 void TestTexts::glossaryHolds()
 {
-    PassResult failed;
-    failed.status = PassResult::Status::Failed;
-    failed.renamed = 2;
-    failed.failedIndex = 2;
-    failed.cause = {Cause::TargetExists, EEXIST};
+    const PassResult failed = failedAfter(2, Cause::TargetExists, EEXIST);
     PassResult leftIn = failed;
     leftIn.filesLeftIn = kFolder / "Korvalo 临时文件夹 1";
     leftIn.storedOrderCause = {Cause::NoSpace, ENOSPC};
@@ -266,24 +275,18 @@ void TestTexts::driveText_data()
 {
     QTest::addColumn<QString>("volume");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("root") << "/|ext4|"
-                          << "根目录 (/)";
-    QTest::newRow("labelled root") << "/|ext4|System"
-                                   << "System (/)";
-    QTest::newRow("label") << "/media/nem/MUSIC|vfat|MUSIC"
-                           << "MUSIC (/media/nem/MUSIC)";
-    QTest::newRow("Chinese label") << "/media/nem/a|vfat|音乐盘"
-                                   << "音乐盘 (/media/nem/a)";
-    QTest::newRow("no label: last folder name") << "/mnt/share|cifs|"
-                                                << "share (/mnt/share)";
-    QTest::newRow("drive letter with a label") << "E:\\|vfat|音乐"
-                                               << "音乐 (E:)";
-    QTest::newRow("drive letter without a label") << "c:\\|ntfs|"
-                                                  << "c:";
-    QTest::newRow("drive letter, forward slash") << "R:/|ext4|MUSIC"
-                                                 << "MUSIC (R:)";
-    QTest::newRow("a folder named like a drive is not one") << "/media/E:|vfat|"
-                                                            << "E: (/media/E:)";
+    const auto row = [](const char *name, const char *volume, const char *expected) {
+        QTest::newRow(name) << QString(volume) << QString(expected);
+    };
+    row("root", "/|ext4|", "根目录 (/)");
+    row("labelled root", "/|ext4|System", "System (/)");
+    row("label", "/media/nem/MUSIC|vfat|MUSIC", "MUSIC (/media/nem/MUSIC)");
+    row("Chinese label", "/media/nem/a|vfat|音乐盘", "音乐盘 (/media/nem/a)");
+    row("no label: last folder name", "/mnt/share|cifs|", "share (/mnt/share)");
+    row("drive letter with a label", "E:\\|vfat|音乐", "音乐 (E:)");
+    row("drive letter without a label", "c:\\|ntfs|", "c:");
+    row("drive letter, forward slash", "R:/|ext4|MUSIC", "MUSIC (R:)");
+    row("a folder named like a drive is not one", "/media/E:|vfat|", "E: (/media/E:)");
 }
 
 void TestTexts::driveText()
@@ -310,18 +313,11 @@ void TestTexts::everyCauseHasItsOwnText()
 // A failed pass's box opens with what happened to the folder; the file names come after.
 void TestTexts::failureNewsFirst()
 {
-    PassResult failed;
-    failed.status = PassResult::Status::Failed;
-    failed.failedIndex = 0;
-    failed.oldName = "a.mp3";
-    failed.newName = "4821a.mp3";
-    failed.cause = {Cause::ReadOnly, EROFS};
+    PassResult failed = failedAfter(0, Cause::ReadOnly, EROFS);
     const std::string readOnly =
         texts::renameFailure(PassKind::Shuffle, failed, 5, kFolder, Front::Window);
     QVERIFY2(readOnly.starts_with("U盘是只读的，没有改任何文件名。\n"), readOnly.c_str());
-    failed.renamed = 2;
-    failed.failedIndex = 2;
-    failed.cause = {Cause::TargetExists, EEXIST};
+    failed = failedAfter(2, Cause::TargetExists, EEXIST);
     const std::string taken =
         texts::renameFailure(PassKind::Removal, failed, 5, kFolder, Front::Window);
     QVERIFY2(taken.substr(0, taken.find('\n')).find("a.mp3") == std::string::npos &&
@@ -345,15 +341,8 @@ void TestTexts::oneCausePerReport_data()
 void TestTexts::oneCausePerReport()
 {
     QFETCH(int, front);
-    PassResult failed;
-    failed.status = PassResult::Status::Failed;
-    failed.renamed = 2;
-    failed.failedIndex = 2;
-    failed.oldName = "c.mp3";
-    failed.newName = "4821c.mp3";
-    failed.cause = {Cause::DeviceGone, ENODEV};
-    const std::string text =
-        texts::renameFailure(PassKind::Shuffle, failed, 5, kFolder, Front(front));
+    const std::string text = texts::renameFailure(
+        PassKind::Shuffle, failedAfter(2, Cause::DeviceGone, ENODEV), 5, kFolder, Front(front));
     std::size_t said = 0;
     for (std::size_t at = text.find("U盘已被拔出"); at != std::string::npos;
          at = text.find("U盘已被拔出", at + 1))

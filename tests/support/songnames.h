@@ -1,8 +1,9 @@
 #pragma once
 
-// The music files' names as the window tests compare them: sorted, and matched against patterns
-// in which "#" stands for one order prefix.
+// The music files' names as the tests compare them: sorted, and matched against patterns in which
+// "#" stands for one order prefix.
 
+#include "browse/musicfilelist.h"
 #include "passes/ordering.h"
 #include "support/testdir.h"
 
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 inline QStringList sorted(QStringList names)
@@ -19,14 +21,23 @@ inline QStringList sorted(QStringList names)
     return names;
 }
 
+// The names in `folder` that the music list takes for songs ("a.mp3", "b.FLAC"), sorted by bytes;
+// songsIn() gives them as Qt strings.
+inline std::vector<std::string> songNamesIn(const std::filesystem::path &folder)
+{
+    std::vector<std::string> out;
+    for (const auto &e : std::filesystem::directory_iterator(folder))
+        if (korvalo::isMusicFileName(e.path().filename().native()))
+            out.push_back(e.path().filename().native());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 inline QStringList songsIn(const std::filesystem::path &folder)
 {
     QStringList out;
-    for (const auto &e : std::filesystem::directory_iterator(folder)) {
-        const QString name = QString::fromStdString(e.path().filename().native());
-        if (name.endsWith(".mp3", Qt::CaseInsensitive) || name.endsWith(".flac"))
-            out << name;
-    }
+    for (const std::string &name : songNamesIn(folder))
+        out << QString::fromStdString(name);
     return sorted(out);
 }
 
@@ -61,4 +72,13 @@ inline std::filesystem::path orderingFolderIn(TestDir &parent)
     touchAll(parent,
              {QString::fromStdString(inner + "/b.mp3"), QString::fromStdString(inner + "/a.flac")});
     return parent / inner;
+}
+
+// "song1.mp3" to "song<count>.mp3".
+inline QStringList songs(int count)
+{
+    QStringList out;
+    for (int i = 1; i <= count; ++i)
+        out << QStringLiteral("song%1.mp3").arg(i);
+    return out;
 }
