@@ -43,15 +43,6 @@ namespace {
 
 const JournalKey kKey{"2C6E-91F0", "/Music"};
 
-Names namesIn(const fs::path &folder)
-{
-    Names out;
-    for (const auto &e : fs::directory_iterator(folder))
-        out.push_back(e.path().filename().native());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 // The rename a pass makes, as one plain system call that never replaces a file.
 int renameInFolder(const fs::path &folder, const FileName &from, const FileName &to)
 {
