@@ -3,6 +3,7 @@
 #include "standincalls.h"
 
 #include "support/passrun.h"
+#include "support/songnames.h"
 #include "support/testdir.h"
 
 #include <QRegularExpression>
@@ -56,22 +57,6 @@ public:
 private:
     std::vector<std::string> m_names;
 };
-
-QStringList qnames(const std::vector<std::string> &names)
-{
-    QStringList out;
-    for (const auto &n : names)
-        out << QString::fromStdString(n);
-    return out;
-}
-
-QStringList listed(const korvalo::MusicFileList &list)
-{
-    QStringList out;
-    for (int i = 0; i < list.count(); ++i)
-        out << QString::fromStdString(std::string(list.nameView(i)));
-    return out;
-}
 
 // Where most pass tests start: a folder of files, listed, a fixed folder and a recording sink.
 struct ListedFolder
@@ -149,7 +134,7 @@ void TestPasses::shuffleGivesEveryFileAPrefix()
     const QRegularExpression prefixed("^[1-9][0-9]{3}(.*)$");
     QStringList stripped;
     std::set<std::string> prefixes;
-    for (const QString &name : listed(list)) {
+    for (const QString &name : listedNames(list)) {
         const auto m = prefixed.match(name);
         QVERIFY2(m.hasMatch(), qPrintable(name));
         stripped << m.captured(1);
@@ -178,7 +163,7 @@ void TestPasses::shuffleDrawsAgainWhenTheNameIsTaken()
     const PassResult result = korvalo::runShufflePass({list, folder, progress}, random);
     QCOMPARE(int(result.status), int(PassResult::Status::Completed));
     QCOMPARE(random.draws, 2);
-    QCOMPARE(qnames(dir.names()), (QStringList{"1000a.mp3", "5500a.mp3"}));
+    QCOMPARE(namesOf(dir), (QStringList{"1000a.mp3", "5500a.mp3"}));
     QCOMPARE(dir.read("1000a.mp3"), std::string("content of 1000a.mp3"));
     QCOMPARE(dir.read("5500a.mp3"), std::string("content of a.mp3"));
     QCOMPARE(progress.steps, QList<int>{0});
@@ -247,7 +232,7 @@ void TestPasses::removal()
     QCOMPARE(int(result.status), int(PassResult::Status::Completed));
     QCOMPARE(result.renamed, renamed);
     QCOMPARE(progress.steps.size(), before.size()); // every index gets its step
-    QCOMPARE(qnames(dir.names()), after);
+    QCOMPARE(namesOf(dir), after);
     QCOMPARE(dir.contents(), contents);
     QCOMPARE(list.count(), before.size());
 }
@@ -286,7 +271,7 @@ void TestPasses::removalStopsWhereTwoNamesMeet()
     QCOMPARE(progress.steps.size(), failedIndex); // the failing file gets no step
     QCOMPARE(dir.contents(), contents);           // nothing overwritten
     QCOMPARE(dir.read(failing.toStdString()), "content of " + failing.toStdString());
-    QCOMPARE(listed(list), files); // not re-read after a failure
+    QCOMPARE(listedNames(list), files); // not re-read after a failure
 }
 
 void TestPasses::failureInTheMiddle_data()
@@ -330,8 +315,8 @@ void TestPasses::failureInTheMiddle()
         shuffle
             ? QStringList{"3333c.mp3", "4444d.mp3", "55001111a.mp3", "55002222b.mp3", "5555e.mp3"}
             : QStringList{"3333c.mp3", "4444d.mp3", "5555e.mp3", "a.mp3", "b.mp3"};
-    QCOMPARE(qnames(dir.names()), expected); // earlier renames stand
-    QCOMPARE(listed(list), files);
+    QCOMPARE(namesOf(dir), expected); // earlier renames stand
+    QCOMPARE(listedNames(list), files);
 }
 
 void TestPasses::emptyListDoesNothing_data()
@@ -549,13 +534,8 @@ void TestPasses::folderMovedAwayMidPass()
     QCOMPARE(int(result.status), int(PassResult::Status::Failed));
     QCOMPARE(int(result.cause.error), int(RenameError::FolderGone));
     QCOMPARE(result.failedIndex, 1);
-    QCOMPARE(qnames(dir.names()), QStringList{"moved"});
-    const std::vector<std::string> moved{"2222b.mp3", "3333c.mp3", "a.mp3"};
-    std::vector<std::string> found;
-    for (const auto &e : std::filesystem::directory_iterator(dir / "moved"))
-        found.push_back(e.path().filename().native());
-    std::sort(found.begin(), found.end());
-    QCOMPARE(found, moved);
+    QCOMPARE(namesOf(dir), QStringList{"moved"});
+    QCOMPARE(namesIn(dir / "moved"), (std::vector<std::string>{"2222b.mp3", "3333c.mp3", "a.mp3"}));
 }
 
 // Reseeding must change the sequence: two sources, each reseeded once, draw differently.

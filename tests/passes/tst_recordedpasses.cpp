@@ -11,6 +11,7 @@
 #include "passes/passes.h"
 #include "passes/standincalls.h"
 #include "support/childprocess.h"
+#include "support/songnames.h"
 #include "support/testdir.h"
 
 #include <QTest>
@@ -906,10 +907,7 @@ void TestRecordedPasses::recoveryStoresInListOrder()
     // Back in the order the list shows now.
     korvalo::MusicFileList list;
     QVERIFY(list.setFolder(dir.path()).ok());
-    QStringList listOrder;
-    for (int i = 0; i < list.count(); ++i)
-        listOrder << QString::fromStdString(std::string(list.nameView(i)));
-    QCOMPARE(watch.back, inOrder(listOrder, watch.left));
+    QCOMPARE(watch.back, inOrder(listedNames(list), watch.left));
     korvalo::PendingRecovery again;
     QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, again)),
              int(RecoveryCheck::Nothing));

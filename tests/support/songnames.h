@@ -1,8 +1,9 @@
 #pragma once
 
-// The music files' names as the window tests compare them: sorted, and matched against patterns
-// in which "#" stands for one order prefix.
+// The music files' names as the tests compare them: sorted, as a list shows them, and matched
+// against patterns in which "#" stands for one order prefix.
 
+#include "browse/musicfilelist.h"
 #include "passes/ordering.h"
 #include "support/testdir.h"
 
@@ -61,4 +62,13 @@ inline std::filesystem::path orderingFolderIn(TestDir &parent)
     touchAll(parent,
              {QString::fromStdString(inner + "/b.mp3"), QString::fromStdString(inner + "/a.flac")});
     return parent / inner;
+}
+
+// The names a list shows, in its order.
+inline QStringList listedNames(const korvalo::MusicFileList &list)
+{
+    QStringList out;
+    for (int i = 0; i < list.count(); ++i)
+        out << QString::fromStdString(std::string(list.nameView(i)));
+    return out;
 }
