@@ -105,18 +105,14 @@ private slots:
 
 void TestPasses::shuffleGivesEveryFileAPrefix()
 {
-    TestDir dir;
-    const std::vector<std::string> names{"a.mp3", "b.flac", "1234song.mp3", "x.MP3"};
+    QStringList names{"a.mp3", "b.flac", "1234song.mp3", "x.MP3"};
     for (int k = 0; k < 40; ++k)
-        dir.touch("filler" + std::to_string(k) + ".mp3");
-    for (const auto &n : names)
-        dir.touch(n);
+        names << QStringLiteral("filler%1.mp3").arg(k);
+    ListedFolder setup(names);
+    auto &[dir, list, folder, progress] = setup;
     const auto before = dir.contents();
-    korvalo::MusicFileList list;
-    QVERIFY(list.setFolder(dir.path()).ok());
     const int n = list.count();
-    korvalo::FixedFolder folder(dir.path());
-    RecordingProgress progress;
+    QCOMPARE(n, int(names.size()));
     korvalo::ClockRandomSource random;
 
     const PassResult result = korvalo::runShufflePass({list, folder, progress}, random);
