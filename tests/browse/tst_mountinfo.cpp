@@ -99,7 +99,15 @@ void makeSysfs(const std::filesystem::path &root)
     }
 }
 
+// What the table tells of a folder's mount, in MountInfo's terms.
+struct Mount
+{
+    QString fsType, mountFsType, uuid, mountPoint, pathInVolume;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Mount)
 
 class TestMountInfo : public QObject
 {
@@ -138,81 +146,51 @@ void TestMountInfo::mountOfFolder_data()
 {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<quint64>("device");
-    QTest::addColumn<QString>("fsType");
-    QTest::addColumn<QString>("mountFsType");
-    QTest::addColumn<QString>("uuid");
-    QTest::addColumn<QString>("mountPoint");
-    QTest::addColumn<QString>("pathInVolume");
+    QTest::addColumn<Mount>("mount");
     QTest::addColumn<bool>("unsafe");
 
     QTest::newRow("fusefat on an image: refused")
-        << "/mnt/fat/Music" << quint64(dev(0, 45)) << "fuse.fusefat"
-        << "fuse.fusefat"
-        << ""
-        << "/mnt/fat"
-        << "/Music" << true;
+        << "/mnt/fat/Music" << quint64(dev(0, 45))
+        << Mount{"fuse.fusefat", "fuse.fusefat", "", "/mnt/fat", "/Music"} << true;
     QTest::newRow("exfat-fuse on a loop device (fuseblk)")
-        << "/mnt/ex/Music/Car" << quint64(dev(0, 46)) << "exfat"
-        << "fuseblk"
-        << "1234-ABCD"
-        << "/mnt/ex"
-        << "/Music/Car" << false;
-    QTest::newRow("ntfs-3g on an image (fuse)") << "/mnt/nt" << quint64(dev(0, 47)) << "ntfs"
-                                                << "fuse"
-                                                << "5A1B2C3D4E5F6071"
-                                                << "/mnt/nt"
-                                                << "/" << false;
+        << "/mnt/ex/Music/Car" << quint64(dev(0, 46))
+        << Mount{"exfat", "fuseblk", "1234-ABCD", "/mnt/ex", "/Music/Car"} << false;
+    QTest::newRow("ntfs-3g on an image (fuse)")
+        << "/mnt/nt" << quint64(dev(0, 47))
+        << Mount{"ntfs", "fuse", "5A1B2C3D4E5F6071", "/mnt/nt", "/"} << false;
     QTest::newRow("kernel vfat, blank in the mount point")
-        << "/media/user/My Music/Pop" << quint64(dev(8, 17)) << "vfat"
-        << "vfat"
-        << "9C33-6BBD"
-        << "/media/user/My Music"
-        << "/Pop" << false;
+        << "/media/user/My Music/Pop" << quint64(dev(8, 17))
+        << Mount{"vfat", "vfat", "9C33-6BBD", "/media/user/My Music", "/Pop"} << false;
     QTest::newRow("bind mount of a folder of the same stick")
-        << "/srv/car\\box/Rock" << quint64(dev(8, 17)) << "vfat"
-        << "vfat"
-        << "9C33-6BBD"
-        << "/srv/car\\box"
-        << "/Albums/Car/Rock" << false;
-    QTest::newRow("tmpfs: no source to ask") << "/dev/shm/x" << quint64(dev(0, 23)) << "tmpfs"
-                                             << "tmpfs"
-                                             << ""
-                                             << "/dev/shm"
-                                             << "/x" << false;
+        << "/srv/car\\box/Rock" << quint64(dev(8, 17))
+        << Mount{"vfat", "vfat", "9C33-6BBD", "/srv/car\\box", "/Albums/Car/Rock"} << false;
+    QTest::newRow("tmpfs: no source to ask")
+        << "/dev/shm/x" << quint64(dev(0, 23)) << Mount{"tmpfs", "tmpfs", "", "/dev/shm", "/x"}
+        << false;
     QTest::newRow("a FUSE mount nothing can tell")
-        << "/mnt/odd" << quint64(dev(0, 50)) << "fuse.sshfs"
-        << "fuse.sshfs"
-        << ""
-        << "/mnt/odd"
-        << "/" << false;
+        << "/mnt/odd" << quint64(dev(0, 50))
+        << Mount{"fuse.sshfs", "fuse.sshfs", "", "/mnt/odd", "/"} << false;
     QTest::newRow("a device the table does not know")
-        << "/somewhere" << quint64(dev(0, 99)) << "unknown"
-        << ""
-        << ""
-        << ""
-        << "/somewhere" << false;
+        << "/somewhere" << quint64(dev(0, 99)) << Mount{"unknown", "", "", "", "/somewhere"}
+        << false;
 }
 
 void TestMountInfo::mountOfFolder()
 {
     QFETCH(QString, folder);
     QFETCH(quint64, device);
-    QFETCH(QString, fsType);
-    QFETCH(QString, mountFsType);
-    QFETCH(QString, uuid);
-    QFETCH(QString, mountPoint);
-    QFETCH(QString, pathInVolume);
+    QFETCH(Mount, mount);
     QFETCH(bool, unsafe);
 
     FakeIdentify identify;
     const MountInfo info =
         korvalo::mountFromTable(folder.toStdString(), device, korvalo::parseMountInfo(table),
                                 [&](const MountEntry &e) { return identify(e); });
-    QCOMPARE(QString::fromStdString(info.fsType), fsType);
-    QCOMPARE(QString::fromStdString(info.mountFsType), mountFsType);
-    QCOMPARE(QString::fromStdString(info.uuid), uuid);
-    QCOMPARE(QString::fromStdString(info.mountPoint.native()), mountPoint);
-    QCOMPARE(QString::fromStdString(info.pathInVolume.native()), pathInVolume);
+    QCOMPARE(QString::fromStdString(info.fsType), mount.fsType);
+    QCOMPARE(QString::fromStdString(info.mountFsType), mount.mountFsType);
+    QCOMPARE(QString::fromStdString(info.uuid), mount.uuid);
+    QCOMPARE(QString::fromStdString(info.mountPoint.native()), mount.mountPoint);
+    QCOMPARE(QString::fromStdString(info.pathInVolume.native()), mount.pathInVolume);
     QCOMPARE(info.device, device);
     QCOMPARE(korvalo::isUnsafeDriver(info), unsafe);
     // fusefat is told by its type alone: nothing is read off its image to refuse it.

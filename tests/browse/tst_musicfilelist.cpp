@@ -1,5 +1,6 @@
 #include "browse/musicfilelist.h"
 #include "browse/naturalorder.h"
+#include "support/songnames.h"
 #include "support/testdir.h"
 
 #include <QTest>
@@ -14,14 +15,6 @@ using korvalo::ListError;
 using korvalo::MusicFileList;
 
 namespace {
-
-QStringList listed(const MusicFileList &list)
-{
-    QStringList out;
-    for (int i = 0; i < list.count(); ++i)
-        out << QString::fromStdString(std::string(list.nameView(i)));
-    return out;
-}
 
 // A folder that exists only in the test: the names it gives, all of one kind, and a readdir that
 // can fail after a given number of entries.
@@ -189,7 +182,7 @@ void TestMusicFileList::selection()
     }
     MusicFileList list;
     QVERIFY(list.setFolder(dir.path()).ok());
-    QCOMPARE(listed(list), expected);
+    QCOMPARE(listedNames(list), expected);
 }
 
 void TestMusicFileList::order_data()
@@ -224,9 +217,9 @@ void TestMusicFileList::order()
         dir.touch(it->toStdString());
     MusicFileList list;
     QVERIFY(list.setFolder(dir.path()).ok());
-    QCOMPARE(listed(list), expected);
+    QCOMPARE(listedNames(list), expected);
     QVERIFY(list.refresh().ok());
-    QCOMPARE(listed(list), expected);
+    QCOMPARE(listedNames(list), expected);
 }
 
 void TestMusicFileList::naturalCompare_data()
@@ -426,11 +419,11 @@ void TestMusicFileList::readdirFailingPartWay()
     ListError err = list.refresh();
     QCOMPARE(int(err.kind), kind);
     QCOMPARE(err.osError, failWith);
-    QCOMPARE(listed(list), (QStringList{"a.mp3", "b.mp3", "c.mp3"}));
+    QCOMPARE(listedNames(list), (QStringList{"a.mp3", "b.mp3", "c.mp3"}));
     err = list.setFolder("/stick/other");
     QCOMPARE(int(err.kind), kind);
     QCOMPARE(list.folder(), std::filesystem::path("/stick/music"));
-    QCOMPARE(listed(list), (QStringList{"a.mp3", "b.mp3", "c.mp3"}));
+    QCOMPARE(listedNames(list), (QStringList{"a.mp3", "b.mp3", "c.mp3"}));
 
     folder.kind = korvalo::EntryKind::Folder;
     std::vector<std::filesystem::path> subfolders{"kept"};
@@ -450,11 +443,11 @@ void TestMusicFileList::snapshotStaysUntilRefresh()
 
     std::filesystem::rename(dir / "a.mp3", dir / "1234a.mp3");
     dir.touch("c.mp3");
-    QCOMPARE(listed(list), (QStringList{"a.mp3", "b.flac"}));
+    QCOMPARE(listedNames(list), (QStringList{"a.mp3", "b.flac"}));
 
     QVERIFY(list.refresh().ok());
     QCOMPARE(list.folder(), dir.path());
-    QCOMPARE(listed(list), (QStringList{"1234a.mp3", "b.flac", "c.mp3"}));
+    QCOMPARE(listedNames(list), (QStringList{"1234a.mp3", "b.flac", "c.mp3"}));
 }
 
 void TestMusicFileList::unreadableFolderKeepsSnapshot_data()
@@ -479,12 +472,12 @@ void TestMusicFileList::unreadableFolderKeepsSnapshot()
     QCOMPARE(int(err.kind), kind);
     QVERIFY(err.osError != 0);
     QCOMPARE(list.folder(), dir / "good");
-    QCOMPARE(listed(list), QStringList{"a.mp3"});
+    QCOMPARE(listedNames(list), QStringList{"a.mp3"});
 
     // The folder vanishes: a refresh reports it and keeps the entries.
     std::filesystem::remove_all(dir / "good");
     QCOMPARE(int(list.refresh().kind), int(ListError::Kind::NotFound));
-    QCOMPARE(listed(list), QStringList{"a.mp3"});
+    QCOMPARE(listedNames(list), QStringList{"a.mp3"});
 }
 
 void TestMusicFileList::errnoToListError_data()

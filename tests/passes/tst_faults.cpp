@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using korvalo::PassKind;
 using korvalo::PassResult;
 using korvalo::RecoveryCheck;
 using korvalo::RecoveryChoice;
@@ -71,26 +72,25 @@ public:
 };
 
 // A pass as the window runs it: the folder listed, recorded in the journal.
-PassResult recordedPass(bool shuffle, const fs::path &folder, korvalo::Journal &journal,
-                        korvalo::RandomSource &random, korvalo::RenameSystem &calls)
+PassResult recordedPass(PassKind kind, const fs::path &folder, korvalo::Journal &journal,
+                        korvalo::RandomSource &random, korvalo::RenameSystem &calls,
+                        korvalo::ProgressSink *progress = nullptr)
 {
     korvalo::MusicFileList list;
     if (!list.setFolder(folder).ok())
         return {};
     korvalo::FixedFolder source(folder);
-    korvalo::NullProgress progress;
-    korvalo::PassContext ctx{list, source, progress, calls};
+    korvalo::NullProgress silent;
+    korvalo::PassContext ctx{list, source, progress ? *progress : silent, calls};
     ctx.journal = &journal;
-    return shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
-}
-
-Names folderNames(const fs::path &folder)
-{
-    Names out;
-    for (const auto &e : fs::directory_iterator(folder))
-        out.push_back(e.path().filename().native());
-    std::sort(out.begin(), out.end());
-    return out;
+    switch (kind) {
+    case PassKind::Shuffle:
+        return korvalo::runShufflePass(ctx, random);
+    case PassKind::Replace:
+        return korvalo::runReplacePass(ctx, random);
+    default:
+        return korvalo::runRemovalPass(ctx);
+    }
 }
 
 // A folder on tmpfs where there is one: renames are quickest there, and so any race widest.
@@ -99,6 +99,22 @@ QString scratchBase()
     return QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
                                                      : QDir::tempPath();
 }
+
+// A music folder holding `names` (each file's content tells its name), and a state folder beside
+// it, in a scratch folder of its own.
+struct Scratch
+{
+    explicit Scratch(const Names &names = {})
+    {
+        QVERIFY(area.isValid());
+        fs::create_directories(folder);
+        for (const auto &name : names)
+            std::ofstream(folder / name, std::ios::binary) << "content of " << name;
+    }
+    QTemporaryDir area{scratchBase() + QStringLiteral("/tst_faults-XXXXXX")};
+    const fs::path folder = fs::path(area.path().toStdString()) / "Music";
+    const fs::path state = fs::path(area.path().toStdString()) / "state";
+};
 
 // Calls `wait` at the first progress step: the pass holds its lock there until told to go on.
 class PausingProgress : public korvalo::ProgressSink
@@ -134,9 +150,7 @@ QString accountFor(const fs::path &folder, const std::vector<std::string> &origi
     std::size_t entries = 0;
     for (const auto &e : fs::directory_iterator(folder)) {
         ++entries;
-        std::ifstream in(e.path(), std::ios::binary);
-        const std::string content((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
+        const std::string content = contentOf(e.path());
         if (!now.emplace(content, e.path().filename().native()).second)
             return QStringLiteral("two files hold ") + QString::fromStdString(content);
     }
@@ -224,6 +238,24 @@ void TestFaults::killedAfterEveryCall()
 const Names kOriginals = {"a.mp3",    "2019 Live.mp3", "0001 Intro.mp3", "5678Song.mp3",
                           "Song.mp3", "1234.mp3",      "b.flac",         "1999 - Prince.mp3"};
 
+// A recorded pass over the whole folder with the real calls, drawing as the killed ones do.
+void wholePass(PassKind kind, const fs::path &folder, korvalo::Journal &journal)
+{
+    TwoDraws random(int(kOriginals.size()));
+    QCOMPARE(int(recordedPass(kind, folder, journal, random, korvalo::systemRenameCalls()).status),
+             int(PassResult::Status::Completed));
+}
+
+// Every original is back under its own name with its own content, beside `others` only.
+void checkOriginalsBack(const fs::path &folder, Names others = {})
+{
+    others.insert(others.end(), kOriginals.begin(), kOriginals.end());
+    std::sort(others.begin(), others.end());
+    QCOMPARE(namesIn(folder), others);
+    for (const auto &name : kOriginals)
+        QCOMPARE(contentOf(folder / name), "content of " + name);
+}
+
 // A recorded pass runs in a child process that dies right before its k-th rename; the folder is
 // opened again, and the user's choice carried out. Where that leaves Korvalo prefixes on the
 // names (a shuffle finished or left), a removal pass follows with the safe answers. Every file
@@ -268,26 +300,14 @@ void TestFaults::recordedPassKilledAtEveryStep()
     QFETCH(bool, asked);
     QFETCH(RecoveryChoice, choice);
 
-    QTemporaryDir area(scratchBase() + QStringLiteral("/tst_faults-XXXXXX"));
-    QVERIFY(area.isValid());
-    const fs::path folder = fs::path(area.path().toStdString()) / "Music";
-    const fs::path state = fs::path(area.path().toStdString()) / "state";
-    fs::create_directories(folder);
-    for (const auto &n : kOriginals)
-        std::ofstream(folder / n, std::ios::binary) << "content of " << n;
-    Names expected = kOriginals;
-    if (takenName) {
+    const Scratch scratch(kOriginals);
+    const fs::path &folder = scratch.folder, &state = scratch.state;
+    if (takenName)
         fs::create_directory(folder / "3250a.mp3"); // not listed, but in the way
-        expected.push_back("3250a.mp3");
-    }
-    std::sort(expected.begin(), expected.end());
     const int n = int(kOriginals.size());
     if (!shuffle) {
         korvalo::Journal journal(state);
-        TwoDraws random(n);
-        const PassResult whole =
-            recordedPass(true, folder, journal, random, korvalo::systemRenameCalls());
-        QCOMPARE(int(whole.status), int(PassResult::Status::Completed));
+        wholePass(PassKind::Shuffle, folder, journal);
     }
 
     const int exit = inChild([&] {
@@ -295,7 +315,8 @@ void TestFaults::recordedPassKilledAtEveryStep()
         TwoDraws random(n);
         KillBeforeRename calls;
         calls.killBefore = killBefore;
-        const PassResult result = recordedPass(shuffle, folder, journal, random, calls);
+        const PassResult result = recordedPass(shuffle ? PassKind::Shuffle : PassKind::Removal,
+                                               folder, journal, random, calls);
         return 10 + int(result.status); // reached only when not killed
     });
     QCOMPARE(exit, 0);
@@ -312,8 +333,7 @@ void TestFaults::recordedPassKilledAtEveryStep()
                              : silent ? RecoveryCheck::Nothing
                                       : RecoveryCheck::Unconfirmed));
     if (!silent) {
-        QCOMPARE(pending.plan.status.kind,
-                 shuffle ? korvalo::PassKind::Shuffle : korvalo::PassKind::Removal);
+        QCOMPARE(pending.plan.status.kind, shuffle ? PassKind::Shuffle : PassKind::Removal);
         QCOMPARE(pending.plan.status.fileCount, n);
         QCOMPARE(pending.plan.status.done, killBefore - (takenName && killBefore > 5 ? 1 : 0));
         korvalo::NullProgress progress;
@@ -328,17 +348,9 @@ void TestFaults::recordedPassKilledAtEveryStep()
     }
     const bool prefixesLeft = (shuffle && asked && choice != RecoveryChoice::Undo) ||
                               (!shuffle && (choice == RecoveryChoice::Leave || !asked));
-    if (prefixesLeft) {
-        TwoDraws random(n);
-        const PassResult removal =
-            recordedPass(false, folder, journal, random, korvalo::systemRenameCalls());
-        QCOMPARE(int(removal.status), int(PassResult::Status::Completed));
-    }
-    QCOMPARE(folderNames(folder), expected);
-    for (const auto &name : kOriginals) {
-        std::ifstream in(folder / name, std::ios::binary);
-        QCOMPARE(std::string(std::istreambuf_iterator<char>(in), {}), "content of " + name);
-    }
+    if (prefixesLeft)
+        wholePass(PassKind::Removal, folder, journal);
+    checkOriginalsBack(folder, takenName ? Names{"3250a.mp3"} : Names{});
 }
 
 // Stops after a given number of files, as a closed window or Ctrl-C does.
@@ -381,20 +393,12 @@ void TestFaults::replaceKilledOrStopped()
     QFETCH(int, at);
     QFETCH(bool, stopped);
     QFETCH(RecoveryChoice, choice);
-    QTemporaryDir area(scratchBase() + QStringLiteral("/tst_faults-XXXXXX"));
-    QVERIFY(area.isValid());
-    const fs::path folder = fs::path(area.path().toStdString()) / "Music";
-    const fs::path state = fs::path(area.path().toStdString()) / "state";
-    fs::create_directories(folder);
-    for (const auto &name : kOriginals)
-        std::ofstream(folder / name, std::ios::binary) << "content of " << name;
+    const Scratch scratch(kOriginals);
+    const fs::path &folder = scratch.folder, &state = scratch.state;
     const int n = int(kOriginals.size());
     {
         korvalo::Journal journal(state);
-        TwoDraws random(n);
-        QCOMPARE(
-            int(recordedPass(true, folder, journal, random, korvalo::systemRenameCalls()).status),
-            int(PassResult::Status::Completed));
+        wholePass(PassKind::Shuffle, folder, journal);
     }
     const auto renamed = [&](const char *prefix) {
         Names out;
@@ -405,32 +409,25 @@ void TestFaults::replaceKilledOrStopped()
     };
     const Names shuffled = renamed("3250"), replaced = renamed("5500");
 
-    const auto replace = [&](korvalo::RenameSystem &calls, korvalo::ProgressSink &progress) {
+    const auto replace = [&](korvalo::RenameSystem &calls, korvalo::ProgressSink *progress) {
         korvalo::Journal journal(state);
-        korvalo::MusicFileList list;
-        if (!list.setFolder(folder).ok())
-            return PassResult();
-        korvalo::FixedFolder source(folder);
-        korvalo::PassContext ctx{list, source, progress, calls};
-        ctx.journal = &journal;
         SteadyRandom random(0.5f);
-        return korvalo::runReplacePass(ctx, random);
+        return recordedPass(PassKind::Replace, folder, journal, random, calls, progress);
     };
     if (stopped) {
         StopAfter progress(at);
-        QCOMPARE(int(replace(korvalo::systemRenameCalls(), progress).status),
+        QCOMPARE(int(replace(korvalo::systemRenameCalls(), &progress).status),
                  int(PassResult::Status::Stopped));
     } else {
         QCOMPARE(inChild([&] {
                      KillBeforeRename calls;
                      calls.killBefore = at;
-                     korvalo::NullProgress progress;
-                     return 10 + int(replace(calls, progress).status); // only when not killed
+                     return 10 + int(replace(calls, nullptr).status); // only when not killed
                  }),
                  0);
     }
     // Every file under exactly one of its two names.
-    const Names midway = folderNames(folder);
+    const Names midway = namesIn(folder);
     QCOMPARE(int(midway.size()), n);
     for (const auto &name : midway)
         QVERIFY2(std::binary_search(shuffled.begin(), shuffled.end(), name) ||
@@ -440,7 +437,7 @@ void TestFaults::replaceKilledOrStopped()
     korvalo::Journal journal(state);
     korvalo::PendingRecovery pending;
     QCOMPARE(int(korvalo::checkForRecovery(folder, journal, pending)), int(RecoveryCheck::Pending));
-    QCOMPARE(pending.plan.status.kind, korvalo::PassKind::Replace);
+    QCOMPARE(pending.plan.status.kind, PassKind::Replace);
     QCOMPARE(pending.plan.status.done, at);
     QVERIFY(pending.plan.canUndo);
     korvalo::NullProgress progress;
@@ -449,37 +446,25 @@ void TestFaults::replaceKilledOrStopped()
     QCOMPARE(int(recovered.status), int(korvalo::RecoveryResult::Status::Done));
     QVERIFY(recovered.conflicts.empty());
     if (choice == RecoveryChoice::Undo)
-        QCOMPARE(folderNames(folder), shuffled);
+        QCOMPARE(namesIn(folder), shuffled);
     else if (choice == RecoveryChoice::Finish)
-        QCOMPARE(folderNames(folder), replaced);
+        QCOMPARE(namesIn(folder), replaced);
     else
-        QCOMPARE(folderNames(folder), midway);
-
-    TwoDraws random(n);
-    QCOMPARE(int(recordedPass(false, folder, journal, random, korvalo::systemRenameCalls()).status),
-             int(PassResult::Status::Completed));
-    Names originals = kOriginals;
-    std::sort(originals.begin(), originals.end());
-    QCOMPARE(folderNames(folder), originals);
-    for (const auto &name : kOriginals)
-        QCOMPARE(contentOf(folder / name), "content of " + name);
+        QCOMPARE(namesIn(folder), midway);
+    wholePass(PassKind::Removal, folder, journal);
+    checkOriginalsBack(folder);
 }
 
 // Two processes start a pass on the same folder; the first waits inside its first progress step
 // (holding the lock) until the second has finished. The second is always refused.
 void TestFaults::twoPassesAtOnce()
 {
-    QTemporaryDir area(scratchBase() + QStringLiteral("/tst_faults-XXXXXX"));
-    QVERIFY(area.isValid());
     constexpr int runs = 200;
     for (int run = 0; run < runs; ++run) {
         const bool firstShuffles = run % 2 == 0;
         const bool secondShuffles = (run / 2) % 2 == 0;
-        const fs::path folder = fs::path(area.path().toStdString()) / std::to_string(run);
-        fs::create_directory(folder);
-        const std::vector<std::string> names{"1111a.mp3", "2222b.mp3", "c.flac"};
-        for (const auto &n : names)
-            std::ofstream(folder / n, std::ios::binary) << "content of " << n;
+        const Scratch scratch({"1111a.mp3", "2222b.mp3", "c.flac"});
+        const fs::path &folder = scratch.folder;
 
         int ready[2];
         int go[2];
@@ -523,15 +508,9 @@ void TestFaults::twoPassesAtOnce()
         QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0,
                  qPrintable(QStringLiteral("run %1: the first pass did not complete").arg(run)));
 
-        std::size_t entries = 0;
         std::multiset<std::string> contents;
-        for (const auto &e : fs::directory_iterator(folder)) {
-            ++entries;
-            std::ifstream in(e.path(), std::ios::binary);
-            contents.insert(std::string((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>()));
-        }
-        QCOMPARE(entries, names.size());
+        for (const auto &name : namesIn(folder))
+            contents.insert(contentOf(folder / name));
         QCOMPARE(contents,
                  (std::multiset<std::string>{"content of 1111a.mp3", "content of 2222b.mp3",
                                              "content of c.flac"}));

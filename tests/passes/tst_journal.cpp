@@ -37,19 +37,11 @@ Q_DECLARE_METATYPE(RecoveryChoice)
 Q_DECLARE_METATYPE(Names)
 Q_DECLARE_METATYPE(JournalError::Kind)
 Q_DECLARE_METATYPE(korvalo::RecoveryCheck)
+Q_DECLARE_METATYPE(JournalKey)
 
 namespace {
 
 const JournalKey kKey{"2C6E-91F0", "/Music"};
-
-Names namesIn(const fs::path &folder)
-{
-    Names out;
-    for (const auto &e : fs::directory_iterator(folder))
-        out.push_back(e.path().filename().native());
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 // The rename a pass makes, as one plain system call that never replaces a file.
 int renameInFolder(const fs::path &folder, const FileName &from, const FileName &to)
@@ -183,8 +175,8 @@ private slots:
     void digitNames();
     void pendingPassOfAnotherStick_data();
     void pendingPassOfAnotherStick();
-    void recordUnderTypedCase();
-    void recordUnderTheDevice();
+    void recordMovesToTheFullKey_data();
+    void recordMovesToTheFullKey();
     void oneWriterPerRecord();
 
 private:
@@ -1036,54 +1028,44 @@ void TestJournal::pendingPassOfAnotherStick()
     }
 }
 
-// A pass killed in ".../MUSIC", recorded before the volume's case or the stick's identity was
-// known, on a volume that stores the folder as "Music": it is found as typed, and the next write
-// moves it under the volume's case with the stick named.
-void TestJournal::recordUnderTypedCase()
+// A record keyed as it could be when the pass began moves to the folder's full key when next
+// written: a pass killed in ".../MUSIC" before the volume's case or the stick's identity was known,
+// on a volume that stores the folder as "Music"; a shuffle recorded while the volume's UUID could
+// not be read, keyed by the device. Either is found as the folder's, and its old key finds nothing
+// after the move (without the device named, another volume's record is not this one's).
+void TestJournal::recordMovesToTheFullKey_data()
 {
-    TestDir state, folder;
-    fill(folder);
-    shuffle(state, keyOf("", "/MUSIC"), folder, 2);
-    const JournalKey key = keyOf("S", "/Music", "/MUSIC");
+    QTest::addColumn<JournalKey>("recorded");
+    QTest::addColumn<JournalKey>("folder");
+    QTest::newRow("under the typed case") << keyOf("", "/MUSIC") << keyOf("S", "/Music", "/MUSIC");
+    JournalKey byUuid = keyOf("S");
+    byUuid.sourceVolume = "/dev/loop2";
+    QTest::newRow("under the device") << JournalKey{"/dev/loop2", "/Music", "S"} << byUuid;
+}
+
+void TestJournal::recordMovesToTheFullKey()
+{
+    QFETCH(JournalKey, recorded);
+    QFETCH(JournalKey, folder);
+    TestDir state, music;
+    fill(music);
+    shuffle(state, recorded, music, 2);
     Journal journal(state.path());
     korvalo::PendingRecovery pending;
-    QCOMPARE(korvalo::checkForRecovery(folder.path(), key, journal, pending),
+    QCOMPARE(korvalo::checkForRecovery(music.path(), folder, journal, pending),
              RecoveryCheck::Pending);
     QCOMPARE(pending.plan.status.done, 2);
-    QVERIFY(journal.settle(key, folder.names()).ok());
+    QVERIFY(journal.settle(folder, music.names()).ok());
     QCOMPARE(state.names().size(), 1u);
     const korvalo::journalformat::Parsed moved =
         korvalo::journalformat::parse(state.read(state.names()[0]));
     QVERIFY(moved.valid);
-    QCOMPARE(moved.key.pathInVolume, "/Music");
+    QCOMPARE(moved.key, kKey);
     QCOMPARE(moved.stick, "S");
     QCOMPARE(moved.prefixed,
              (std::map<korvalo::FileName, int>{{"3250a.mp3", 1}, {"3250b.mp3", 1}}));
-}
-
-// A shuffle recorded while the volume's UUID could not be read is keyed by the device; once the
-// UUID is read, the record is still the folder's, and moves to the UUID's key when next written.
-void TestJournal::recordUnderTheDevice()
-{
-    TestDir state, folder;
-    fill(folder);
-    shuffle(state, JournalKey{"/dev/loop2", "/Music", "S"}, folder, 2);
-    JournalKey key = keyOf("S");
-    key.sourceVolume = "/dev/loop2";
-    Journal journal(state.path());
-    korvalo::PendingRecovery pending;
-    QCOMPARE(korvalo::checkForRecovery(folder.path(), key, journal, pending),
-             RecoveryCheck::Pending);
-    QCOMPARE(pending.plan.status.done, 2);
-    QVERIFY(journal.settle(key, folder.names()).ok());
-    QCOMPARE(state.names().size(), 1u);
-    const korvalo::journalformat::Parsed moved =
-        korvalo::journalformat::parse(state.read(state.names()[0]));
-    QVERIFY(moved.valid);
-    QCOMPARE(moved.key, (JournalKey{"2C6E-91F0", "/Music"}));
-    // Without the device named, another volume's record is not this one's.
     korvalo::FolderRecord record;
-    QVERIFY(journal.load(JournalKey{"/dev/loop2", "/Music", "S"}, record).ok());
+    QVERIFY(journal.load(recorded, record).ok());
     QVERIFY(!record.known);
 }
 

@@ -11,6 +11,7 @@
 #include "passes/passes.h"
 #include "passes/standincalls.h"
 #include "support/childprocess.h"
+#include "support/songnames.h"
 #include "support/testdir.h"
 
 #include <QTest>
@@ -75,9 +76,10 @@ private:
 class CountingProgress : public korvalo::ProgressSink
 {
 public:
+    explicit CountingProgress(int stopAt = -1) : stopAt(stopAt) {}
     int starts = 0;
     int steps = 0;
-    int stopAt = -1;
+    int stopAt;
     void start(int) override { ++starts; }
     bool step(int index, int) override
     {
@@ -178,6 +180,21 @@ int orderingFolders(const TestDir &dir)
     for (const std::string &name : dir.names())
         n += korvalo::isOrderingFolder(dir / name);
     return n;
+}
+
+// Where most tests here start: a music folder holding `songs`, and a journal of its own.
+struct RecordedFolder
+{
+    explicit RecordedFolder(const QStringList &songs = {}) { touchAll(dir, songs); }
+    TestDir state;
+    korvalo::Journal journal{state.path()};
+    TestDir dir;
+};
+
+// What opening the folder finds, as an int for QCOMPARE.
+int checkIn(const TestDir &dir, korvalo::Journal &journal, korvalo::PendingRecovery &pending)
+{
+    return int(korvalo::checkForRecovery(dir.path(), journal, pending));
 }
 
 korvalo::FolderRecord recordOf(const TestDir &dir, const korvalo::Journal &journal)
@@ -304,11 +321,8 @@ void TestRecordedPasses::questions()
     QFETCH(PassResult::Status, status);
     QFETCH(QStringList, after);
 
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
-    for (const QString &name : shuffled)
-        dir.touch(name.toStdString());
+    RecordedFolder setup(shuffled);
+    auto &[state, journal, dir] = setup;
     if (!shuffled.isEmpty())
         QCOMPARE(int(run(true, dir, &journal).status), int(PassResult::Status::Completed));
     for (const QString &name : added)
@@ -359,14 +373,10 @@ void TestRecordedPasses::planIsWhatThePassRenames()
 {
     QFETCH(bool, shuffle);
     QFETCH(Answer, digits);
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
-    for (const char *name : {"a.mp3", "1999 - Prince.mp3", "1234.mp3"})
-        dir.touch(name);
+    RecordedFolder setup({"a.mp3", "1999 - Prince.mp3", "1234.mp3"});
+    auto &[state, journal, dir] = setup;
     QCOMPARE(int(run(true, dir, &journal).status), int(PassResult::Status::Completed));
-    for (const char *name : {"2019 Live.mp3", "7777x.mp3", "b.mp3"})
-        dir.touch(name);
+    touchAll(dir, {"2019 Live.mp3", "7777x.mp3", "b.mp3"});
 
     korvalo::MusicFileList list;
     QVERIFY(list.setFolder(dir.path()).ok());
@@ -440,25 +450,19 @@ void TestRecordedPasses::recoveryFollowsChangesAfterTheQuestion()
     QFETCH(QString, change);
     QFETCH(QStringList, after);
     QFETCH(int, conflicts);
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
-    for (const char *name : {"2019 Live.mp3", "a.mp3", "b.mp3", "c.mp3"})
-        dir.touch(name);
-    CountingProgress stopAfterTwo;
-    stopAfterTwo.stopAt = 1;
+    RecordedFolder setup({"2019 Live.mp3", "a.mp3", "b.mp3", "c.mp3"});
+    auto &[state, journal, dir] = setup;
+    CountingProgress stopAfterTwo(1);
     QCOMPARE(int(run(true, dir, &journal, nullptr, &stopAfterTwo).status),
              int(PassResult::Status::Stopped));
     korvalo::PendingRecovery pending;
-    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
-             int(RecoveryCheck::Pending));
+    QCOMPARE(checkIn(dir, journal, pending), int(RecoveryCheck::Pending));
 
     korvalo::NullProgress progress;
     if (change == "undo") {
         korvalo::Journal other(state.path());
         korvalo::PendingRecovery theirs;
-        QCOMPARE(int(korvalo::checkForRecovery(dir.path(), other, theirs)),
-                 int(RecoveryCheck::Pending));
+        QCOMPARE(checkIn(dir, other, theirs), int(RecoveryCheck::Pending));
         QCOMPARE(int(korvalo::recoverFolder(dir.path(), other, theirs,
                                             korvalo::RecoveryChoice::Undo, progress)
                          .status),
@@ -479,11 +483,8 @@ void TestRecordedPasses::recoveryFollowsChangesAfterTheQuestion()
 
 void TestRecordedPasses::completedPassFoldedWhenOpened()
 {
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
-    dir.touch("a.mp3");
-    dir.touch("b.mp3");
+    RecordedFolder setup({"a.mp3", "b.mp3"});
+    auto &[state, journal, dir] = setup;
     QCOMPARE(int(run(true, dir, &journal).status), int(PassResult::Status::Completed));
     const auto record = [&] {
         const std::vector<std::string> files = state.names();
@@ -496,8 +497,7 @@ void TestRecordedPasses::completedPassFoldedWhenOpened()
     QVERIFY(before.passToFold);
 
     korvalo::PendingRecovery pending;
-    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
-             int(RecoveryCheck::Nothing));
+    QCOMPARE(checkIn(dir, journal, pending), int(RecoveryCheck::Nothing));
     QCOMPARE(record().find("\npass "), std::string::npos);
     korvalo::FolderRecord after;
     QVERIFY(journal.load(key, after).ok());
@@ -508,14 +508,10 @@ void TestRecordedPasses::completedPassFoldedWhenOpened()
 
 void TestRecordedPasses::unfinishedPassAndBusyVolume()
 {
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
     const QStringList originals{"2019 Live.mp3", "a.mp3", "b.mp3", "c.mp3"};
-    for (const QString &name : originals)
-        dir.touch(name.toStdString());
-    CountingProgress stopAfterTwo;
-    stopAfterTwo.stopAt = 1;
+    RecordedFolder setup(originals);
+    auto &[state, journal, dir] = setup;
+    CountingProgress stopAfterTwo(1);
     QCOMPARE(int(run(true, dir, &journal, nullptr, &stopAfterTwo).status),
              int(PassResult::Status::Stopped));
     const QStringList halfShuffled = namesOf(dir);
@@ -536,8 +532,7 @@ void TestRecordedPasses::unfinishedPassAndBusyVolume()
     QVERIFY(holder.held());
 
     korvalo::PendingRecovery pending;
-    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
-             int(RecoveryCheck::VolumeBusy));
+    QCOMPARE(checkIn(dir, journal, pending), int(RecoveryCheck::VolumeBusy));
     korvalo::NullProgress progress;
     korvalo::PendingRecovery guessed;
     guessed.key = *korvalo::journalKeyOf(dir.path());
@@ -549,8 +544,7 @@ void TestRecordedPasses::unfinishedPassAndBusyVolume()
 
     holder.release();
 
-    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
-             int(RecoveryCheck::Pending));
+    QCOMPARE(checkIn(dir, journal, pending), int(RecoveryCheck::Pending));
     QCOMPARE(pending.plan.status.done, 2);
     QCOMPARE(pending.plan.status.fileCount, 4);
     QCOMPARE(int(korvalo::recoverFolder(dir.path(), journal, pending, korvalo::RecoveryChoice::Undo,
@@ -629,13 +623,9 @@ void TestRecordedPasses::stoppedPassRecordsWhatItTried()
     QFETCH(bool, undo);
     QFETCH(QString, inTheWay);
     QFETCH(QString, reported);
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
-    for (const QString &name : names)
-        dir.touch(name.toStdString());
-    CountingProgress progress;
-    progress.stopAt = stopAt;
+    RecordedFolder setup(names);
+    auto &[state, journal, dir] = setup;
+    CountingProgress progress(stopAt);
     const PassResult result = run(shuffle, dir, &journal, nullptr, &progress);
     QCOMPARE(int(result.status), int(PassResult::Status::Stopped));
     QCOMPARE(result.renamed, attempted);
@@ -649,8 +639,7 @@ void TestRecordedPasses::stoppedPassRecordsWhatItTried()
 
     dir.write(inTheWay.toStdString(), "copied in");
     korvalo::PendingRecovery pending;
-    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
-             int(RecoveryCheck::Pending));
+    QCOMPARE(checkIn(dir, journal, pending), int(RecoveryCheck::Pending));
     korvalo::NullProgress quiet;
     const korvalo::RecoveryResult recovered = korvalo::recoverFolder(
         dir.path(), journal, pending,
@@ -665,10 +654,8 @@ void TestRecordedPasses::stoppedPassRecordsWhatItTried()
 // nothing was renamed, and the journal still knows whose digits those are.
 void TestRecordedPasses::refusedRemovalKeepsKorvalosPrefix()
 {
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
-    dir.touch("x.mp3");
+    RecordedFolder setup({"x.mp3"});
+    auto &[state, journal, dir] = setup;
     QCOMPARE(int(run(true, dir, &journal).status), int(PassResult::Status::Completed));
     dir.touch("x.mp3"); // copied onto the stick again
     const PassResult removal = run(false, dir, &journal);
@@ -678,8 +665,7 @@ void TestRecordedPasses::refusedRemovalKeepsKorvalosPrefix()
     // Nothing was renamed: settled by the pass itself, still under the volume's lock, so that
     // nothing is left to ask about, whether or not the stick's identity can be read.
     korvalo::PendingRecovery pending;
-    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
-             int(RecoveryCheck::Nothing));
+    QCOMPARE(checkIn(dir, journal, pending), int(RecoveryCheck::Nothing));
     const korvalo::FolderRecord record = recordOf(dir, journal);
     QVERIFY(!record.pending);
     QCOMPARE(record.prefixed, (std::map<korvalo::FileName, int>{{"3250x.mp3", 1}}));
@@ -701,9 +687,8 @@ void TestRecordedPasses::orderedFilesReturnInRecordedOrder()
 {
     QFETCH(bool, openInner);
     QFETCH(QString, taken);
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
+    RecordedFolder setup;
+    auto &[state, journal, dir] = setup;
     const std::vector<std::string> written{"a.mp3", "b.mp3", "c.mp3", "d.mp3",
                                            "e.mp3", "f.mp3", "g.mp3", "h.mp3"};
     const std::vector<std::string> listOrder(written.rbegin(), written.rend());
@@ -734,8 +719,7 @@ void TestRecordedPasses::orderedFilesReturnInRecordedOrder()
         result = korvalo::returnOrderedFiles(dir / orderName, journal, arrivals);
     } else {
         korvalo::PendingRecovery pending;
-        QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
-                 int(RecoveryCheck::Pending));
+        QCOMPARE(checkIn(dir, journal, pending), int(RecoveryCheck::Pending));
         result = korvalo::recoverFolder(dir.path(), journal, pending,
                                         korvalo::RecoveryChoice::Finish, arrivals);
     }
@@ -750,15 +734,13 @@ void TestRecordedPasses::orderedFilesReturnInRecordedOrder()
     korvalo::PendingRecovery again;
     if (taken.isEmpty()) {
         QVERIFY(!fs::exists(dir / orderName));
-        QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, again)),
-                 int(RecoveryCheck::Nothing));
+        QCOMPARE(checkIn(dir, journal, again), int(RecoveryCheck::Nothing));
         return;
     }
     QCOMPARE(result.conflicts, std::vector<korvalo::FileName>{taken.toStdString()});
     const std::string left = orderName + "/" + taken.toStdString();
     QCOMPARE(dir.read(left), "content of " + left);
-    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, again)),
-             int(RecoveryCheck::Pending));
+    QCOMPARE(checkIn(dir, journal, again), int(RecoveryCheck::Pending));
     QCOMPARE(int(again.plan.status.kind), int(korvalo::PassKind::Order));
     QCOMPARE(int(again.plan.finish.size()), 1);
 }
@@ -789,12 +771,9 @@ void TestRecordedPasses::storingInOrderStopped()
     QFETCH(int, failBack);
     QFETCH(int, out);
     QFETCH(korvalo::StoredOrder, order);
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
     const QStringList listOrder{"c.mp3", "f.mp3", "a.mp3", "e.mp3", "b.mp3", "d.mp3"};
-    touchAll(dir, listOrder);
-    dir.touch("cover.jpg");
+    RecordedFolder setup(QStringList(listOrder) << "cover.jpg");
+    auto &[state, journal, dir] = setup;
     const std::vector<std::string> before = dir.names();
     std::vector<korvalo::FileName> names;
     for (const QString &name : listOrder)
@@ -821,15 +800,13 @@ void TestRecordedPasses::storingInOrderStopped()
     if (failBack == 0) {
         QVERIFY(outcome.filesLeftIn.empty());
         QCOMPARE(dir.names(), before);
-        QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
-                 int(RecoveryCheck::Nothing));
+        QCOMPARE(checkIn(dir, journal, pending), int(RecoveryCheck::Nothing));
         return;
     }
     QCOMPARE(outcome.filesLeftIn.parent_path(), dir.path());
     QCOMPARE(orderingFolders(dir), 1);
     QCOMPARE(int(outcome.cause.error), int(korvalo::RenameError::IoError));
-    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
-             int(RecoveryCheck::Pending));
+    QCOMPARE(checkIn(dir, journal, pending), int(RecoveryCheck::Pending));
     QCOMPARE(int(pending.plan.status.kind), int(korvalo::PassKind::Order));
     korvalo::NullProgress quiet;
     const korvalo::RecoveryResult back = korvalo::recoverFolder(
@@ -877,22 +854,18 @@ void TestRecordedPasses::recoveryStoresInListOrder()
     QFETCH(int, out);
     QFETCH(QStringList, after);
     const auto everywhere = korvalo::StoredOrderRule::Everywhere;
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
-    touchAll(dir, {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"});
+    RecordedFolder setup({"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"});
+    auto &[state, journal, dir] = setup;
     if (!shuffle)
         QCOMPARE(run(true, dir, &journal, nullptr, nullptr, everywhere).storedOrder,
                  korvalo::StoredOrder::Arranged);
-    CountingProgress stopper;
-    stopper.stopAt = 1;
+    CountingProgress stopper(1);
     QCOMPARE(int(run(shuffle, dir, &journal, nullptr, &stopper, everywhere).status),
              int(PassResult::Status::Stopped));
     QCOMPARE(orderingFolders(dir), 0); // a stopped pass stores nothing in order
 
     korvalo::PendingRecovery pending;
-    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, pending)),
-             int(RecoveryCheck::Pending));
+    QCOMPARE(checkIn(dir, journal, pending), int(RecoveryCheck::Pending));
     OrderingWatch watch(dir, stopAt);
     const korvalo::RecoveryResult result =
         korvalo::recoverFolder(dir.path(), journal, pending, choice, watch, everywhere);
@@ -906,23 +879,17 @@ void TestRecordedPasses::recoveryStoresInListOrder()
     // Back in the order the list shows now.
     korvalo::MusicFileList list;
     QVERIFY(list.setFolder(dir.path()).ok());
-    QStringList listOrder;
-    for (int i = 0; i < list.count(); ++i)
-        listOrder << QString::fromStdString(std::string(list.nameView(i)));
-    QCOMPARE(watch.back, inOrder(listOrder, watch.left));
+    QCOMPARE(watch.back, inOrder(listedNames(list), watch.left));
     korvalo::PendingRecovery again;
-    QCOMPARE(int(korvalo::checkForRecovery(dir.path(), journal, again)),
-             int(RecoveryCheck::Nothing));
+    QCOMPARE(checkIn(dir, journal, again), int(RecoveryCheck::Nothing));
 }
 
 // No room for the folder the files pass through (a full stick, a full root folder): the order is
 // not arranged, and nothing is left for opening the folder to offer.
 void TestRecordedPasses::orderingFolderNotMadeLeavesNothing()
 {
-    TestDir state;
-    korvalo::Journal journal(state.path());
-    TestDir dir;
-    touchAll(dir, {"a.mp3", "b.mp3"});
+    RecordedFolder setup({"a.mp3", "b.mp3"});
+    auto &[state, journal, dir] = setup;
     const std::vector<korvalo::FileName> names{"a.mp3", "b.mp3"};
     StandInCalls calls;
     calls.makeFolderAnswer = ENOSPC;

@@ -1,7 +1,7 @@
 #pragma once
 
-// The music files' names as the tests compare them: sorted, and matched against patterns in which
-// "#" stands for one order prefix.
+// The music files' names as the tests compare them: sorted, as a list shows them, and matched
+// against patterns in which "#" stands for one order prefix.
 
 #include "browse/musicfilelist.h"
 #include "passes/ordering.h"
@@ -80,5 +80,14 @@ inline QStringList songs(int count)
     QStringList out;
     for (int i = 1; i <= count; ++i)
         out << QStringLiteral("song%1.mp3").arg(i);
+    return out;
+}
+
+// The names a list shows, in its order.
+inline QStringList listedNames(const korvalo::MusicFileList &list)
+{
+    QStringList out;
+    for (int i = 0; i < list.count(); ++i)
+        out << QString::fromStdString(std::string(list.nameView(i)));
     return out;
 }

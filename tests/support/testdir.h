@@ -23,6 +23,16 @@ inline std::string contentOf(const std::filesystem::path &file)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The bare names in `folder`, sorted by bytes.
+inline std::vector<std::string> namesIn(const std::filesystem::path &folder)
+{
+    std::vector<std::string> out;
+    for (const auto &e : std::filesystem::directory_iterator(folder))
+        out.push_back(e.path().filename().native());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 class TestDir
 {
 public:
@@ -54,14 +64,7 @@ public:
     std::string read(const std::string &name) const { return contentOf(path() / name); }
 
     // The bare names in the folder, sorted by bytes.
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> out;
-        for (const auto &e : std::filesystem::directory_iterator(path()))
-            out.push_back(e.path().filename().native());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
+    std::vector<std::string> names() const { return namesIn(path()); }
 
     // Every file's content, keyed by content: a pass must keep this multiset unchanged.
     std::multiset<std::string> contents() const
