@@ -67,7 +67,7 @@ int countPrefixedBefore(const QStringList &now, const QStringList &originals)
     int n = 0;
     for (const QString &name : now)
         n += std::any_of(originals.begin(), originals.end(), [&](const QString &o) {
-            return isPrefixOf(name.toStdString(), o.toStdString());
+            return hasPrefixBefore(name.toStdString(), o.toStdString());
         });
     return n;
 }

@@ -265,14 +265,17 @@ QString unavailableReason(FsKind kind)
     return {};
 }
 
-MountedImage::MountedImage(FsKind kind, const QString &workDir)
+MountedImage::MountedImage(FsKind kind, const QString &workDir, std::chrono::seconds hangLimit)
     : m_kind(kind), m_image(workDir + "/disk.img"), m_dir(workDir + "/mnt")
 {
     QDir().mkpath(m_dir);
+    if (hangLimit.count() > 0)
+        m_guard = std::make_unique<HangGuard>(*this, hangLimit);
 }
 
 MountedImage::~MountedImage()
 {
+    m_guard.reset();
     unmount();
     if (!m_loop.isEmpty())
         runTool("losetup", {"-d", m_loop}, 20000);
@@ -426,6 +429,8 @@ QString MountedImage::moveTo(const QString &mountDir)
 QString MountedImage::unmountAndCheck()
 {
     const QString err = unmount();
+    if (m_guard && m_guard->fired())
+        return "the test ran too long: its hang guard killed the FUSE daemon";
     if (!err.isEmpty())
         return "unmount before the check failed: " + err;
     ToolResult r;

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -61,12 +62,15 @@ bool waitEnded(pid_t pid, int timeoutMs);
 // Why `kind` cannot be mounted here (not root, no /dev/fuse, a tool missing), or an empty text.
 QString unavailableReason(FsKind kind);
 
-// One file system image in a folder, mounted at <folder>/mnt. The destructor unmounts and
-// detaches the loop device whatever state a failed test left.
+class HangGuard;
+
+// One file system image in a folder, mounted at <folder>/mnt. With a hang limit, a HangGuard
+// watches it from the start, and the check at the end fails once the guard had to act. The
+// destructor unmounts and detaches the loop device whatever state a failed test left.
 class MountedImage
 {
 public:
-    MountedImage(FsKind kind, const QString &workDir);
+    MountedImage(FsKind kind, const QString &workDir, std::chrono::seconds hangLimit = {});
     ~MountedImage();
     MountedImage(const MountedImage &) = delete;
     MountedImage &operator=(const MountedImage &) = delete;
@@ -95,7 +99,8 @@ public:
     // another file name for FAT) and mounts it at `mountDir`.
     QString moveTo(const QString &mountDir);
     // Unmounts and runs the file system's checker (fsck.exfat -n, ntfsfix -n, fsck.vfat -n) on
-    // the image: a pass can leave every name right and the volume damaged all the same.
+    // the image: a pass can leave every name right and the volume damaged all the same. Fails
+    // too when the hang guard killed the FUSE daemon.
     QString unmountAndCheck();
 
 private:
@@ -105,6 +110,7 @@ private:
     QString m_loop;
     bool m_fresh = false;
     std::atomic<pid_t> m_daemon{0};
+    std::unique_ptr<HangGuard> m_guard;
 };
 
 // Kills the FUSE daemon when a test runs too long, so that a system call hanging in it returns
@@ -136,23 +142,29 @@ private:
             QSKIP(qPrintable(QStringLiteral("%1: %2").arg(kindName(kind), reason_)));              \
     } while (false)
 
-// Makes a fresh image of `kind` in the temporary folder `dir` (a QTemporaryDir) and mounts it.
-#define MOUNT_FRESH_IMAGE(kind, dir, image)                                                        \
+// Fails the test with `errorText` unless it is empty.
+#define VERIFY_NO_ERROR(errorText)                                                                 \
+    do {                                                                                           \
+        const QString error_ = (errorText);                                                        \
+        QVERIFY2(error_.isEmpty(), qPrintable(error_));                                            \
+    } while (false)
+
+// How long a test on one image may take before its hang guard acts: an optional number of seconds.
+inline std::chrono::seconds hangLimit(int seconds = 120)
+{
+    return std::chrono::seconds(seconds);
+}
+
+// Makes a fresh image of `kind` in the temporary folder `dir` (a QTemporaryDir) and mounts it,
+// guarded against hangs for the seconds given after `image` (hangLimit's when none are).
+#define MOUNT_FRESH_IMAGE(kind, dir, image, ...)                                                   \
     REQUIRE_MOUNTABLE(kind);                                                                       \
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));                                        \
-    MountedImage image(kind, dir.path());                                                          \
-    {                                                                                              \
-        const QString createError_ = image.create();                                               \
-        QVERIFY2(createError_.isEmpty(), qPrintable(createError_));                                \
-        const QString mountError_ = image.mount();                                                 \
-        QVERIFY2(mountError_.isEmpty(), qPrintable(mountError_));                                  \
-    }
+    MountedImage image(kind, dir.path(), hangLimit(__VA_ARGS__));                                  \
+    VERIFY_NO_ERROR(image.create());                                                               \
+    VERIFY_NO_ERROR(image.mount())
 
 // Ends a test on a mounted image: unmounted, the checker must find the volume sound.
-#define VERIFY_VOLUME_SOUND(image)                                                                 \
-    do {                                                                                           \
-        const QString checkError_ = (image).unmountAndCheck();                                     \
-        QVERIFY2(checkError_.isEmpty(), qPrintable(checkError_));                                  \
-    } while (false)
+#define VERIFY_VOLUME_SOUND(image) VERIFY_NO_ERROR((image).unmountAndCheck())
 
 // NOLINTEND(bugprone-macro-parentheses)

@@ -2,11 +2,11 @@
 // the order its entries are stored must play it in the list's order after a pass. The order is
 // read raw, with readdir, after the volume was unmounted and mounted again, so it is what the
 // stick holds. A pass killed while its files are out of the folder is recovered when the folder
-// is opened next, and a stick without room for the folder they pass through keeps its names. A
-// stick pulled out while the files are out of the folder fails the pass, in the window's core and
-// in korvalo-cli, saying where the files are and how they come back. Ctrl-C while the files are
-// stored in order brings those out back and ends korvalo-cli with status 130, and a pass stopped
-// and then finished or undone with korvalo-cli recover is stored in the list's order too.
+// is opened next, and a stick without room for the folder they pass through keeps its names.
+// korvalo-cli's shuffle interrupted: a stick pulled out while the files are out of the folder
+// fails it, saying where the files are and how they come back; Ctrl-C while the files are stored
+// in order brings those out back and ends it with status 130; a shuffle stopped and then finished
+// or undone with korvalo-cli recover is stored in the list's order too.
 //
 // Needs root, /dev/fuse, loop devices, exfatprogs and exfat-fuse.
 
@@ -19,7 +19,6 @@
 #include "passes/folderrecovery.h"
 #include "passes/ordering.h"
 #include "passes/passes.h"
-#include "passes/randomsource.h"
 #include "support/childprocess.h"
 #include "support/clirun.h"
 
@@ -27,14 +26,12 @@
 #include <QTest>
 
 #include <cerrno>
-#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include <dirent.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -42,8 +39,9 @@ using korvalo::PassResult;
 
 namespace {
 
-// Forty names as a music collection has them, Chinese and Latin, from 5 to 120 characters.
-std::vector<std::string> realisticNames()
+// Forty names as a music collection has them, Chinese and Latin, from 5 to 120 characters; the
+// first `count` of them.
+std::vector<std::string> realisticNames(std::size_t count = 40)
 {
     const std::vector<std::string> artists = {"周杰伦", "Adele",           "王菲",   "The Beatles",
                                               "陈奕迅", "Daft Punk",       "邓紫棋", "Miles Davis",
@@ -63,6 +61,7 @@ std::vector<std::string> realisticNames()
     // 120 characters, Latin and Chinese.
     out.push_back(repeat("Symphony No. 9 in D minor ", 4) + repeat("x", 120 - 104 - 4) + ".mp3");
     out.push_back(repeat("长", 116) + ".mp3");
+    out.resize(count);
     return out;
 }
 
@@ -96,31 +95,6 @@ double kendallTau(const std::vector<std::string> &a, const std::vector<std::stri
     }
     const long pairs = concordant + discordant;
     return pairs ? double(concordant - discordant) / double(pairs) : 1.0;
-}
-
-struct Recorded
-{
-    PassResult result;
-    std::vector<std::string> listed; // the list after the pass, in its order
-};
-
-// A pass as the window runs it: recorded in the journal.
-Recorded recordedPass(bool shuffle, const fs::path &folder, korvalo::Journal &journal,
-                      korvalo::ProgressSink &progress,
-                      korvalo::RenameSystem &calls = korvalo::systemRenameCalls())
-{
-    Recorded out;
-    korvalo::MusicFileList list;
-    if (!list.setFolder(folder).ok())
-        return out;
-    korvalo::FixedFolder source(folder);
-    korvalo::ClockRandomSource random;
-    korvalo::PassContext ctx{list, source, progress, calls};
-    ctx.journal = &journal;
-    out.result = shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
-    for (int i = 0; i < list.count(); ++i)
-        out.listed.emplace_back(list.nameView(i));
-    return out;
 }
 
 // The real calls, but no folder can be made: a full stick, or a full FAT16 root folder.
@@ -180,15 +154,21 @@ public:
     }
 };
 
-// The names the list shows for `folder`, in its order.
-std::vector<std::string> listOrderOf(const fs::path &folder)
+// The names `list` shows, in its order.
+std::vector<std::string> listOrderOf(const korvalo::MusicFileList &list)
 {
     std::vector<std::string> out;
-    korvalo::MusicFileList list;
-    if (list.setFolder(folder).ok())
-        for (int i = 0; i < list.count(); ++i)
-            out.emplace_back(list.nameView(i));
+    for (int i = 0; i < list.count(); ++i)
+        out.emplace_back(list.nameView(i));
     return out;
+}
+
+// The same for `folder`, listed afresh.
+std::vector<std::string> listOrderOf(const fs::path &folder)
+{
+    korvalo::MusicFileList list;
+    list.setFolder(folder);
+    return listOrderOf(list);
 }
 
 Snapshot musicOnly(const Snapshot &s, bool music)
@@ -214,12 +194,8 @@ private slots:
     void killedWhileFilesAreOut();
     void noRoomForTheFolder_data() { addOrderKinds(); }
     void noRoomForTheFolder();
-    void stickPulledWhileFilesAreOut_data();
-    void stickPulledWhileFilesAreOut();
-    void ctrlCWhileStoringInOrder_data();
-    void ctrlCWhileStoringInOrder();
-    void recoveryStoresInListOrder_data();
-    void recoveryStoresInListOrder();
+    void cliShuffleInterrupted_data();
+    void cliShuffleInterrupted();
     void exactNextToOtherEntries_data();
     void exactNextToOtherEntries();
     void killedShuffleFinishedInPrefixOrder_data() { addOrderKinds(); }
@@ -257,7 +233,6 @@ void TestMountedOrder::storedInListOrder()
     QFETCH(int, rounds);
     QTemporaryDir tmp;
     MOUNT_FRESH_IMAGE(kind, tmp, image);
-    const HangGuard guard(image, std::chrono::seconds(100));
     korvalo::Journal journal(fs::path(tmp.path().toStdString()) / "state");
     const fs::path folder = image.root() / "Music";
 
@@ -270,31 +245,31 @@ void TestMountedOrder::storedInListOrder()
     }
     QVERIFY(fs::create_directory(folder));
     Snapshot original;
-    const QString populated = populate(image, original, names, folders, folder);
-    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+    VERIFY_NO_ERROR(populate(image, original, names, folders, folder));
     QCOMPARE(musicOnly(original, true).size(), std::size_t(40));
 
     for (int round = 0; round < rounds; ++round) {
         for (const bool shuffle : {true, false}) {
             CountingProgress progress;
-            const Recorded run = recordedPass(shuffle, folder, journal, progress);
+            const PassRun run = runPass(shuffle, folder, progress, {.journal = &journal});
             QCOMPARE(int(run.result.status), int(PassResult::Status::Completed));
             QCOMPARE(int(run.result.storedOrder), int(PassResult::StoredOrder::Arranged));
             const int moves = 2 * int(names.size() + folders.size());
             QCOMPARE(progress.lastDone, moves);
             QCOMPARE(progress.total, moves);
             QVERIFY(run.result.filesLeftIn.empty());
-            QVERIFY(image.remount().isEmpty());
+            VERIFY_NO_ERROR(image.remount());
 
             const std::vector<std::string> stored = storedMusicOrder(folder);
-            const double tau = kendallTau(stored, run.listed);
+            const std::vector<std::string> listed = listOrderOf(run.list); // as the pass left it
+            const double tau = kendallTau(stored, listed);
             qInfo("%s, %s, %s: Kendall tau between list order and stored order %.3f",
                   kindName(kind), others ? "with other entries" : "music only",
                   shuffle ? "shuffle" : "removal", tau);
-            if (stored != run.listed && qEnvironmentVariableIsSet("ORDER_DEBUG"))
+            if (stored != listed && qEnvironmentVariableIsSet("ORDER_DEBUG"))
                 for (std::size_t k = 0; k < stored.size(); ++k)
-                    qInfo("%zu %s | %s", k, stored[k].c_str(), run.listed[k].c_str());
-            QCOMPARE(stored, run.listed);
+                    qInfo("%zu %s | %s", k, stored[k].c_str(), listed[k].c_str());
+            QCOMPARE(stored, listed);
 
             // Contents unchanged, other entries untouched, no folder left behind.
             const Snapshot after = snapshot(folder);
@@ -303,7 +278,6 @@ void TestMountedOrder::storedInListOrder()
         }
     }
     COMPARE_SNAPSHOTS(snapshot(folder), original);
-    QVERIFY(!guard.fired());
     VERIFY_VOLUME_SOUND(image);
 }
 
@@ -334,41 +308,29 @@ void TestMountedOrder::killedWhileFilesAreOut()
     QFETCH(bool, openInnerFolder);
     QTemporaryDir tmp;
     MOUNT_FRESH_IMAGE(kind, tmp, image);
-    const HangGuard guard(image, std::chrono::seconds(100));
     korvalo::Journal journal(fs::path(tmp.path().toStdString()) / "state");
     const fs::path folder = image.root();
-
-    std::vector<std::string> names = realisticNames();
-    names.resize(12);
+    std::vector<std::string> names = realisticNames(12);
     names.push_back("notes.txt");
     Snapshot original;
-    const QString populated = populate(image, original, names, {"Live"});
-    QVERIFY2(populated.isEmpty(), qPrintable(populated));
-    if (!shuffle) {
-        korvalo::NullProgress quiet;
-        QCOMPARE(int(recordedPass(true, folder, journal, quiet).result.status),
-                 int(PassResult::Status::Completed));
-    }
+    VERIFY_NO_ERROR(populate(image, original, names, {"Live"}));
+    korvalo::NullProgress quiet;
+    if (!shuffle)
+        QCOMPARE(runPass(true, folder, &journal).status, PassResult::Status::Completed);
     const Snapshot before = snapshot(folder);
 
-    const pid_t child = forkTestChild();
-    if (child == 0) {
+    const int died = inChild([&] {
         DieAtMove progress(dieAt);
-        recordedPass(shuffle, folder, journal, progress);
-        ::_exit(0);
-    }
-    ChildGuard guardChild(child);
-    int status = 0;
-    QCOMPARE(::waitpid(child, &status, 0), child);
-    guardChild.release();
-    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 7, "the pass did not die where meant");
+        runPass(shuffle, folder, progress, {.journal = &journal});
+        return 0;
+    });
+    QVERIFY2(died == 7, "the pass did not die where meant");
 
     // Files are out of sight in a folder whose name tells where they belong.
     const fs::path inner = orderingFolderOf(folder);
     QVERIFY2(!inner.empty(), qPrintable(show(snapshot(folder))));
     QVERIFY(!korvalo::isOrderingFolder(folder));
 
-    korvalo::NullProgress quiet;
     if (openInnerFolder) {
         const korvalo::RecoveryResult r = korvalo::returnOrderedFiles(inner, journal, quiet);
         QCOMPARE(int(r.status), int(korvalo::RecoveryResult::Status::Done));
@@ -390,22 +352,13 @@ void TestMountedOrder::killedWhileFilesAreOut()
     QVERIFY(!fs::exists(inner));
 
     // Every file back under the name the pass gave it, with its content; nothing else changed.
-    const Snapshot after = snapshot(folder);
-    QCOMPARE(hashes(after), hashes(before));
-    QCOMPARE(after.size(), before.size());
-    COMPARE_SNAPSHOTS(musicOnly(after, false), musicOnly(before, false));
-    for (const auto &[name, hash] : before) {
-        if (!korvalo::isMusicFileName(name))
-            continue;
-        bool found = false;
-        for (const auto &[n, h] : after)
-            found |= h == hash && (shuffle ? isPrefixOf(n, name) : isPrefixOf(name, n));
-        QVERIFY2(found, qPrintable(QString::fromStdString(name) + " -> " + show(after)));
-    }
+    VERIFY_NO_ERROR(unaccounted(snapshot(folder), before, [&](auto &n, auto &o) {
+        if (!korvalo::isMusicFileName(o))
+            return n == o;
+        return shuffle ? hasPrefixBefore(n, o) : hasPrefixBefore(o, n);
+    }));
     // And the next pass runs.
-    QCOMPARE(int(recordedPass(!shuffle, folder, journal, quiet).result.status),
-             int(PassResult::Status::Completed));
-    QVERIFY(!guard.fired());
+    QCOMPARE(runPass(!shuffle, folder, &journal).status, PassResult::Status::Completed);
     VERIFY_VOLUME_SOUND(image);
 }
 
@@ -419,12 +372,11 @@ void TestMountedOrder::noRoomForTheFolder()
     korvalo::Journal journal(fs::path(tmp.path().toStdString()) / "state");
     const fs::path folder = image.root();
     Snapshot original;
-    const QString populated = populate(image, original, {"a.mp3", "b.mp3", "c.flac"});
-    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+    VERIFY_NO_ERROR(populate(image, original, {"a.mp3", "b.mp3", "c.flac"}));
 
     NoRoomCalls calls;
     CountingProgress progress;
-    const Recorded run = recordedPass(true, folder, journal, progress, calls);
+    const PassRun run = runPass(true, folder, progress, {.journal = &journal, .calls = &calls});
     QCOMPARE(int(run.result.status), int(PassResult::Status::Completed));
     QCOMPARE(run.result.renamed, 3);
     QCOMPARE(int(run.result.storedOrder), int(PassResult::StoredOrder::NotArranged));
@@ -440,173 +392,99 @@ void TestMountedOrder::noRoomForTheFolder()
     VERIFY_VOLUME_SOUND(image);
 }
 
-void TestMountedOrder::stickPulledWhileFilesAreOut_data()
+void TestMountedOrder::cliShuffleInterrupted_data()
 {
-    // The rename after which the stick is gone: twelve files renamed, twelve moves out, the
-    // folder they are in renamed, twelve moves back.
+    // The renames the hooks count: the songs renamed, their moves out, the folder they are in
+    // renamed, their moves back. What korvalo-cli tells is on its standard error, "%1" the folder.
     QTest::addColumn<FsKind>("kind");
-    QTest::addColumn<int>("pullAfter");
+    QTest::addColumn<int>("songs");
     QTest::addColumn<int>("ctrlCAfter"); // 0: none
+    QTest::addColumn<int>("pullAfter");  // the stick is gone after this rename; 0: never
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("told");
+    QTest::addColumn<QString>("recovery"); // korvalo-cli recover's choice afterwards; empty: none
+    QTest::addColumn<bool>("prefixed");    // every song carries a prefix at the end
+    const auto p = korvalo::kOrderingFolderPrefix;
+    const QStringList pulled{"设备已移除", "korvalo-cli recover %1 --finish",
+                             QString::fromUtf8(reinterpret_cast<const char *>(p.data()), p.size())};
+    const QStringList stoppedOrdering{"已停止", "存放顺序", "korvalo-cli shuffle %1 --replace"};
+    const QStringList stoppedRenaming{"已停止", "korvalo-cli recover %1 --undo"};
     for (const FsKind kind : orderKinds()) {
         const char *k = kindName(kind);
-        QTest::addRow("%s: moving out", k) << kind << 12 + 4 << 0;
-        QTest::addRow("%s: moving back", k) << kind << 12 + 12 + 1 + 3 << 0;
+        QTest::addRow("%s: Ctrl-C while the files go out", k)
+            << kind << 12 << 12 + 4 << 0 << 130 << stoppedOrdering << QString() << true;
+        QTest::addRow("%s: Ctrl-C while the files come back", k)
+            << kind << 12 << 12 + 12 + 1 + 3 << 0 << 0 << QStringList() << QString() << true;
+        QTest::addRow("%s: Ctrl-C while renaming, finished", k)
+            << kind << 20 << 7 << 0 << 130 << stoppedRenaming << "--finish" << true;
+        QTest::addRow("%s: Ctrl-C while renaming, undone", k)
+            << kind << 20 << 7 << 0 << 130 << stoppedRenaming << "--undo" << false;
+        QTest::addRow("%s: pulled while moving out", k)
+            << kind << 12 << 0 << 12 + 4 << 1 << pulled << "--finish" << true;
+        QTest::addRow("%s: pulled while moving back", k)
+            << kind << 12 << 0 << 12 + 12 + 1 + 3 << 1 << pulled << "--finish" << true;
         // Stopped with four files out; the stick is gone after the first of them came back.
         QTest::addRow("%s: Ctrl-C, then pulled while moving back", k)
-            << kind << 12 + 4 + 1 << 12 + 4;
+            << kind << 12 << 12 + 4 << 12 + 4 + 1 << 1 << pulled << "--finish" << true;
     }
 }
 
-// korvalo-cli on a stick pulled out while the files are out of the folder: exit status 1, the
-// device named as the cause, the folder the files are in and the command that brings them back;
-// with the stick in again, that command does.
-void TestMountedOrder::stickPulledWhileFilesAreOut()
+// korvalo-cli's shuffle stopped with Ctrl-C or on a stick pulled out, then recovered with
+// korvalo-cli recover where it says so. Ctrl-C while the files are out of the folder to be stored
+// in order lets no further file go out and brings those out back: status 130, the order not
+// arranged and how to have it arranged. Pressed while they come back, it lets them all come back.
+// A pulled stick gives status 1, names the device as the cause, the folder the files are in and
+// the command that brings them back; with the stick in again, that command does. At the end
+// nothing is left to recover, and read raw after a fresh mount the files are stored in the list's
+// order wherever the order was arranged.
+void TestMountedOrder::cliShuffleInterrupted()
 {
     QFETCH(FsKind, kind);
+    QFETCH(int, songs);
+    QFETCH(int, ctrlCAfter);
     QFETCH(int, pullAfter);
-    QFETCH(int, ctrlCAfter);
-    QTemporaryDir tmp;
-    MOUNT_FRESH_IMAGE(kind, tmp, image);
-    const HangGuard guard(image, std::chrono::seconds(100));
-    const fs::path folder = image.root();
-    std::vector<std::string> names = realisticNames();
-    names.resize(12);
-    Snapshot original;
-    const QString populated = populate(image, original, names);
-    QVERIFY2(populated.isEmpty(), qPrintable(populated));
-
-    const QString path = QString::fromStdString(folder.native());
-    const CliRun pulled =
-        cli({"shuffle", "%1"}, folder,
-            hooked({"KORVALO_TEST_DETACH=" + path,
-                    QStringLiteral("KORVALO_TEST_DETACH_AFTER=%1").arg(pullAfter),
-                    QStringLiteral("KORVALO_TEST_SIGINT_AFTER=%1").arg(ctrlCAfter)}));
-    QVERIFY2(pulled.status == 1, qPrintable(QString::number(pulled.status) + ": " + pulled.err));
-    const auto prefix = korvalo::kOrderingFolderPrefix;
-    for (const QString &told :
-         {QStringLiteral("设备已移除"), "korvalo-cli recover " + path + " --finish",
-          QString::fromUtf8(reinterpret_cast<const char *>(prefix.data()), prefix.size())})
-        QVERIFY2(pulled.err.contains(told), qPrintable(pulled.err));
-
-    QVERIFY(image.unmount().isEmpty()); // the daemon ends once the program is gone
-    QVERIFY(image.mount().isEmpty());
-    QVERIFY(!orderingFolderOf(folder).empty());
-    const CliRun recovered = cli({"recover", "%1", "--finish"}, folder);
-    QVERIFY2(recovered.status == 0, qPrintable(recovered.err));
-    QVERIFY(orderingFolderOf(folder).empty());
-    QVERIFY2(holdsEveryFileOnce(snapshot(folder), original), qPrintable(show(snapshot(folder))));
-    QVERIFY(!guard.fired());
-    VERIFY_VOLUME_SOUND(image);
-}
-
-void TestMountedOrder::ctrlCWhileStoringInOrder_data()
-{
-    // The rename after which Ctrl-C is pressed: twelve files renamed, twelve moves out, the folder
-    // they are in renamed, twelve moves back.
-    QTest::addColumn<FsKind>("kind");
-    QTest::addColumn<int>("ctrlCAfter");
-    QTest::addColumn<int>("status");
-    for (const FsKind kind : orderKinds()) {
-        QTest::addRow("%s: while the files go out", kindName(kind)) << kind << 12 + 4 << 130;
-        QTest::addRow("%s: while the files come back", kindName(kind))
-            << kind << 12 + 12 + 1 + 3 << 0;
-    }
-}
-
-// Ctrl-C while the files are stored in order: no further file goes out, those out come back, and
-// korvalo-cli ends with 130, saying the order was not arranged and how to have it arranged. Every
-// name carries its prefix and nothing is left to recover. Pressed while the files come back, it
-// lets them all come back: the order is the list's.
-void TestMountedOrder::ctrlCWhileStoringInOrder()
-{
-    QFETCH(FsKind, kind);
-    QFETCH(int, ctrlCAfter);
     QFETCH(int, status);
-    QTemporaryDir tmp;
-    MOUNT_FRESH_IMAGE(kind, tmp, image);
-    const HangGuard guard(image, std::chrono::seconds(100));
-    const fs::path folder = image.root();
-    std::vector<std::string> names = realisticNames();
-    names.resize(12);
-    Snapshot original;
-    const QString populated = populate(image, original, names);
-    QVERIFY2(populated.isEmpty(), qPrintable(populated));
-
-    const CliRun run =
-        cli({"shuffle", "%1"}, folder,
-            hooked({QStringLiteral("KORVALO_TEST_SIGINT_AFTER=%1").arg(ctrlCAfter)}));
-    QVERIFY2(run.status == status, qPrintable(QString::number(run.status) + ": " + run.err));
-    if (status == 130)
-        for (const QString &told :
-             {QStringLiteral("已停止"), QStringLiteral("存放顺序"),
-              "korvalo-cli shuffle " + QString::fromStdString(folder.native()) + " --replace"})
-            QVERIFY2(run.err.contains(told), qPrintable(run.err));
-    else
-        QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
-    QVERIFY(orderingFolderOf(folder).empty());
-    const Snapshot after = snapshot(folder);
-    QVERIFY2(holdsEveryFileOnce(after, original), qPrintable(show(after)));
-    for (const auto &[name, hash] : original) {
-        bool found = false;
-        for (const auto &[n, h] : after)
-            found |= h == hash && isPrefixOf(n, name);
-        QVERIFY2(found, qPrintable(QString::fromStdString(name) + " -> " + show(after)));
-    }
-    const CliRun look = cli({"status", "%1"}, folder);
-    QVERIFY2(look.status == 0 && look.out.contains("没有需要处理的"), qPrintable(look.out));
-    QVERIFY(image.remount().isEmpty());
-    if (status == 0)
-        QCOMPARE(storedMusicOrder(folder), listOrderOf(folder));
-    QVERIFY(!guard.fired());
-    VERIFY_VOLUME_SOUND(image);
-}
-
-void TestMountedOrder::recoveryStoresInListOrder_data()
-{
-    QTest::addColumn<FsKind>("kind");
-    QTest::addColumn<QString>("choice");
-    QTest::addColumn<bool>("prefixed"); // the names carry the shuffle's prefixes afterwards
-    for (const FsKind kind : orderKinds()) {
-        QTest::addRow("%s: finished", kindName(kind)) << kind << "--finish" << true;
-        QTest::addRow("%s: undone", kindName(kind)) << kind << "--undo" << false;
-    }
-}
-
-// A shuffle stopped with Ctrl-C, then finished or undone with korvalo-cli recover: the files are
-// stored in the list's order, as after a completed pass, read raw after a fresh mount.
-void TestMountedOrder::recoveryStoresInListOrder()
-{
-    QFETCH(FsKind, kind);
-    QFETCH(QString, choice);
+    QFETCH(QStringList, told);
+    QFETCH(QString, recovery);
     QFETCH(bool, prefixed);
     QTemporaryDir tmp;
     MOUNT_FRESH_IMAGE(kind, tmp, image);
-    const HangGuard guard(image, std::chrono::seconds(100));
     const fs::path folder = image.root();
-    std::vector<std::string> names = realisticNames();
-    names.resize(20);
     Snapshot original;
-    const QString populated = populate(image, original, names);
-    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+    VERIFY_NO_ERROR(populate(image, original, realisticNames(std::size_t(songs))));
 
-    const CliRun stopped =
-        cli({"shuffle", "%1"}, folder, hooked({QStringLiteral("KORVALO_TEST_SIGINT_AFTER=7")}));
-    QVERIFY2(stopped.status == 130, qPrintable(stopped.err));
-    const CliRun recovered = cli({"recover", "%1", choice}, folder);
-    QVERIFY2(recovered.status == 0, qPrintable(recovered.err));
+    const QString path = QString::fromStdString(folder.native());
+    QStringList hooks{QStringLiteral("KORVALO_TEST_SIGINT_AFTER=%1").arg(ctrlCAfter)};
+    if (pullAfter > 0)
+        hooks << "KORVALO_TEST_DETACH=" + path
+              << QStringLiteral("KORVALO_TEST_DETACH_AFTER=%1").arg(pullAfter);
+    const CliRun run = cli({"shuffle", "%1"}, folder, hooked(hooks));
+    QVERIFY2(run.status == status, qPrintable(QString::number(run.status) + ": " + run.err));
+    for (const QString &text : told)
+        QVERIFY2(run.err.contains(QString(text).replace("%1", path)), qPrintable(run.err));
+    if (told.isEmpty())
+        QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    if (pullAfter > 0) {
+        VERIFY_NO_ERROR(image.unmount()); // the daemon ends once the program is gone
+        VERIFY_NO_ERROR(image.mount());
+        QVERIFY(!orderingFolderOf(folder).empty());
+    }
+    if (!recovery.isEmpty()) {
+        const CliRun recovered = cli({"recover", "%1", recovery}, folder);
+        QVERIFY2(recovered.status == 0, qPrintable(recovered.err));
+    }
+
     QVERIFY(orderingFolderOf(folder).empty());
     const Snapshot after = snapshot(folder);
-    QVERIFY2(holdsEveryFileOnce(after, original), qPrintable(show(after)));
-    if (!prefixed)
+    if (prefixed)
+        VERIFY_NO_ERROR(unaccounted(after, original, hasPrefixBefore));
+    else
         COMPARE_SNAPSHOTS(after, original);
-
-    QVERIFY(image.remount().isEmpty());
-    const std::vector<std::string> listed = listOrderOf(folder);
-    QCOMPARE(int(listed.size()), 20);
-    for (const std::string &name : listed)
-        QCOMPARE(korvalo::hasOrderPrefix(name) && !original.count(name), prefixed);
-    QCOMPARE(storedMusicOrder(folder), listed);
-    QVERIFY(!guard.fired());
+    const CliRun look = cli({"status", "%1"}, folder);
+    QVERIFY2(look.status == 0 && look.out.contains("没有需要处理的"), qPrintable(look.out));
+    VERIFY_NO_ERROR(image.remount());
+    if (status != 130 || !recovery.isEmpty())
+        QCOMPARE(storedMusicOrder(folder), listOrderOf(folder));
     VERIFY_VOLUME_SOUND(image);
 }
 
@@ -637,8 +515,7 @@ void TestMountedOrder::exactNextToOtherEntries()
     QFETCH(bool, atRoot);
     QFETCH(QString, what);
     QTemporaryDir tmp;
-    MOUNT_FRESH_IMAGE(kind, tmp, image);
-    const HangGuard guard(image, std::chrono::seconds(200));
+    MOUNT_FRESH_IMAGE(kind, tmp, image, 200);
     const fs::path folder = atRoot ? image.root() : image.root() / "Music" / "Album";
     QVERIFY(fs::create_directories(folder / "Scans"));
     QVERIFY(writeFile(folder / "Scans" / "back.jpg", contentFor("back.jpg")));
@@ -655,41 +532,34 @@ void TestMountedOrder::exactNextToOtherEntries()
             QVERIFY(writeFile(folder / deleted.back(), contentFor(deleted.back())));
         }
     }
-    QVERIFY(image.remount().isEmpty());
+    VERIFY_NO_ERROR(image.remount());
     for (const std::string &name : deleted)
         QVERIFY(fs::remove(folder / name));
-    QVERIFY(image.remount().isEmpty());
+    VERIFY_NO_ERROR(image.remount());
     const Snapshot original = snapshot(folder);
     QCOMPARE(original.size(), songs.size() + 4);
 
     if (what == "shuffle" || what == "removal") {
         korvalo::Journal journal(fs::path(tmp.path().toStdString()) / "state");
-        korvalo::NullProgress quiet;
-        const Recorded shuffled = recordedPass(true, folder, journal, quiet);
-        QCOMPARE(int(shuffled.result.status), int(PassResult::Status::Completed));
-        const Recorded run =
-            what == "shuffle" ? shuffled : recordedPass(false, folder, journal, quiet);
-        QCOMPARE(int(run.result.status), int(PassResult::Status::Completed));
-        QCOMPARE(int(run.result.storedOrder), int(PassResult::StoredOrder::Arranged));
+        const PassResult shuffled = runPass(true, folder, &journal);
+        QCOMPARE(int(shuffled.status), int(PassResult::Status::Completed));
+        const PassResult run = what == "shuffle" ? shuffled : runPass(false, folder, &journal);
+        QCOMPARE(int(run.status), int(PassResult::Status::Completed));
+        QCOMPARE(int(run.storedOrder), int(PassResult::StoredOrder::Arranged));
     } else {
-        const pid_t child = forkTestChild();
-        if (child == 0) {
+        const int died = inChild([&] {
             korvalo::Journal journal; // the state folder korvalo-cli uses too
             DieAtMove progress(17);   // 17 of 40 songs out
-            recordedPass(true, folder, journal, progress);
-            ::_exit(0);
-        }
-        ChildGuard guardChild(child);
-        int status = 0;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        guardChild.release();
-        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 7, "the pass did not die where meant");
+            runPass(true, folder, progress, {.journal = &journal});
+            return 0;
+        });
+        QVERIFY2(died == 7, "the pass did not die where meant");
         QVERIFY(!orderingFolderOf(folder).empty());
         const CliRun recovered = cli({"recover", "%1", what}, folder);
         QVERIFY2(recovered.status == 0, qPrintable(recovered.out + recovered.err));
     }
 
-    QVERIFY(image.remount().isEmpty());
+    VERIFY_NO_ERROR(image.remount());
     QVERIFY(orderingFolderOf(folder).empty());
     const std::vector<std::string> listed = listOrderOf(folder);
     const std::vector<std::string> stored = storedMusicOrder(folder);
@@ -702,7 +572,6 @@ void TestMountedOrder::exactNextToOtherEntries()
     QCOMPARE(readFile(folder / "Scans" / "back.jpg"), contentFor("back.jpg"));
     if (what == "--undo")
         COMPARE_SNAPSHOTS(after, original);
-    QVERIFY(!guard.fired());
     VERIFY_VOLUME_SOUND(image);
 }
 
@@ -714,8 +583,7 @@ void TestMountedOrder::killedShuffleFinishedInPrefixOrder()
 {
     QFETCH(FsKind, kind);
     QTemporaryDir tmp;
-    MOUNT_FRESH_IMAGE(kind, tmp, image);
-    const HangGuard guard(image, std::chrono::seconds(300));
+    MOUNT_FRESH_IMAGE(kind, tmp, image, 300);
     const fs::path folder = image.root() / "Album"; // a FAT16 root holds 512 entries at most
     QVERIFY(fs::create_directory(folder));
     const int count = scaledCount(2000);
@@ -727,33 +595,27 @@ void TestMountedOrder::killedShuffleFinishedInPrefixOrder()
                                     .toStdString()
                               : "歌曲 " + std::to_string(i) + ".flac");
     Snapshot original;
-    const QString populated = populate(image, original, names, {}, folder);
-    QVERIFY2(populated.isEmpty(), qPrintable(populated));
+    VERIFY_NO_ERROR(populate(image, original, names, {}, folder));
 
-    const pid_t child = forkTestChild();
-    if (child == 0) {
+    const int died = inChild([&] {
         korvalo::Journal journal; // the state folder korvalo-cli uses too
-        LambdaProgress dies;
-        dies.onStep = [count](int index) {
+        RecordingProgress dies;
+        dies.onStep = [count](int index, int) {
             if (index == count / 2)
                 ::_exit(7);
             return true;
         };
-        recordedPass(true, folder, journal, dies);
-        ::_exit(0);
-    }
-    ChildGuard guardChild(child);
-    int status = 0;
-    QCOMPARE(::waitpid(child, &status, 0), child);
-    guardChild.release();
-    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 7, "the pass did not die where meant");
+        runPass(true, folder, dies, {.journal = &journal});
+        return 0;
+    });
+    QVERIFY2(died == 7, "the pass did not die where meant");
 
     const CliRun recovered = cli({"recover", "%1", "--finish"}, folder);
     QVERIFY2(recovered.status == 0, qPrintable(recovered.err));
     QVERIFY(orderingFolderOf(folder).empty());
     QVERIFY(holdsEveryFileOnce(snapshot(folder), original));
 
-    QVERIFY(image.remount().isEmpty());
+    VERIFY_NO_ERROR(image.remount());
     const std::vector<std::string> listed = listOrderOf(folder);
     QCOMPARE(int(listed.size()), count);
     for (std::size_t i = 0; i < listed.size(); ++i) {
@@ -764,7 +626,6 @@ void TestMountedOrder::killedShuffleFinishedInPrefixOrder()
                      (listed[i - 1] + " before " + listed[i]).c_str());
     }
     QCOMPARE(storedMusicOrder(folder), listed);
-    QVERIFY(!guard.fired());
     VERIFY_VOLUME_SOUND(image);
 }
 

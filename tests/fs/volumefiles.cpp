@@ -1,8 +1,5 @@
 #include "volumefiles.h"
 
-#include "browse/musicfilelist.h"
-#include "passes/randomsource.h"
-
 #include <QCryptographicHash>
 #include <QStringList>
 
@@ -72,27 +69,26 @@ std::vector<std::string> hashes(const Snapshot &s)
     return out;
 }
 
-bool isPrefixOf(const std::string &name, const std::string &original)
+QString unaccounted(const Snapshot &now, const Snapshot &was, const NameRule &named)
 {
-    if (name.size() != original.size() + 4 || name.compare(4, std::string::npos, original) != 0)
-        return false;
-    return name[0] >= '1' && name[0] <= '9' &&
-           std::all_of(name.begin() + 1, name.begin() + 4,
-                       [](char c) { return c >= '0' && c <= '9'; });
+    Snapshot left = now;
+    for (const auto &[name, hash] : was) {
+        int found = 0;
+        for (const auto &[n, h] : now)
+            if (h == hash && named(n, name) && left.erase(n))
+                ++found;
+        if (found != 1)
+            return QString::fromStdString(name) + " -> " + show(now);
+    }
+    return left.empty() ? QString() : "added: " + show(left);
 }
 
 bool holdsEveryFileOnce(const Snapshot &now, const Snapshot &original)
 {
-    if (now.size() != original.size())
-        return false;
-    for (const auto &[name, hash] : original) {
-        int found = 0;
-        for (const auto &[n, h] : now)
-            found += (n == name || isPrefixOf(n, name)) && h == hash;
-        if (found != 1)
-            return false;
-    }
-    return true;
+    const auto kept = [](const std::string &n, const std::string &o) {
+        return n == o || hasPrefixBefore(n, o);
+    };
+    return unaccounted(now, original, kept).isEmpty();
 }
 
 std::string repeat(const std::string &unit, int times)
@@ -176,31 +172,4 @@ QString populate(MountedImage &image, Snapshot &out, const std::vector<std::stri
     if (out.size() != files.size() + folders.size())
         return "the stick does not hold what was written: " + show(out);
     return {};
-}
-
-PassRun runPass(bool shuffle, const fs::path &folder, korvalo::ProgressSink &progress,
-                korvalo::RenameSystem &calls)
-{
-    PassRun run;
-    korvalo::MusicFileList list;
-    run.listError = list.setFolder(folder);
-    if (!run.listError.ok())
-        return run;
-    for (int i = 0; i < list.count(); ++i)
-        run.listed.emplace_back(list.nameView(i));
-    korvalo::FixedFolder source(folder);
-    korvalo::PassContext ctx{list, source, progress, calls};
-    if (shuffle) {
-        korvalo::ClockRandomSource random;
-        run.result = korvalo::runShufflePass(ctx, random);
-    } else {
-        run.result = korvalo::runRemovalPass(ctx);
-    }
-    return run;
-}
-
-PassRun runPass(bool shuffle, const fs::path &folder)
-{
-    LambdaProgress progress;
-    return runPass(shuffle, folder, progress);
 }

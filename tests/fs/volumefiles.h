@@ -1,12 +1,12 @@
 #pragma once
 
-// Files on a mounted test volume: contents that tell every file apart, snapshots of a folder by
-// name and content hash, and a pass run over the folder with the real system calls.
+// Files on a mounted test volume: contents that tell every file apart, and snapshots of a folder
+// by name and content hash. The passes over them are support/passrun.h's.
 
 #include "mountedimage.h"
 
-#include "browse/listerror.h"
 #include "passes/passes.h"
+#include "support/passrun.h"
 
 #include <QString>
 #include <QTest>
@@ -33,8 +33,10 @@ QString show(const Snapshot &s);
 // The content hashes, sorted: a pass must leave them unchanged.
 std::vector<std::string> hashes(const Snapshot &s);
 
-// True when `name` is `original` with a four-digit order prefix ("1000".."9999") in front.
-bool isPrefixOf(const std::string &name, const std::string &original);
+// Empty when every file of `was` is once in `now` with its content, under a name `named(newName,
+// oldName)` allows, and `now` holds nothing else; else the first file that is not, or what is new.
+using NameRule = std::function<bool(const std::string &newName, const std::string &oldName)>;
+QString unaccounted(const Snapshot &now, const Snapshot &was, const NameRule &named);
 // Every file of `original` once in `now`, under its own name or with an order prefix, content
 // unchanged; nothing else there.
 bool holdsEveryFileOnce(const Snapshot &now, const Snapshot &original);
@@ -48,36 +50,6 @@ QString describe(const korvalo::RenameOutcome &o);
 QString populate(MountedImage &image, Snapshot &out, const std::vector<std::string> &files,
                  const std::vector<std::string> &folders = {},
                  const std::filesystem::path &folder = {});
-
-class LambdaProgress : public korvalo::ProgressSink
-{
-public:
-    std::function<void()> onStart;
-    std::function<bool(int)> onStep;
-    std::vector<int> steps;
-    void start(int) override
-    {
-        if (onStart)
-            onStart();
-    }
-    bool step(int index, int) override
-    {
-        steps.push_back(index);
-        return onStep ? onStep(index) : true;
-    }
-};
-
-// Lists the folder afresh and runs one pass over it, with the real system calls unless `calls`
-// says otherwise.
-struct PassRun
-{
-    korvalo::ListError listError;
-    std::vector<std::string> listed;
-    korvalo::PassResult result;
-};
-PassRun runPass(bool shuffle, const std::filesystem::path &folder, korvalo::ProgressSink &progress,
-                korvalo::RenameSystem &calls = korvalo::systemRenameCalls());
-PassRun runPass(bool shuffle, const std::filesystem::path &folder);
 
 // Compares two snapshots and shows both when they differ.
 #define COMPARE_SNAPSHOTS(actual, expected)                                                        \
