@@ -10,6 +10,7 @@
 #include "passes/passes.h"
 #include "standincalls.h"
 #include "support/childprocess.h"
+#include "support/passrun.h"
 #include "support/testdir.h"
 
 #include <QTemporaryDir>
@@ -133,13 +134,9 @@ public:
 PassResult runPass(bool shuffle, const fs::path &folder, korvalo::ProgressSink &progress,
                    korvalo::RenameSystem &calls)
 {
-    korvalo::MusicFileList list;
-    if (!list.setFolder(folder).ok())
-        return {};
-    korvalo::FixedFolder source(folder);
     SteadyRandom random;
-    const korvalo::PassContext ctx{list, source, progress, calls};
-    return shuffle ? korvalo::runShufflePass(ctx, random) : korvalo::runRemovalPass(ctx);
+    return runPass(shuffle, folder, progress, PassOptions{.calls = &calls, .random = &random})
+        .result;
 }
 
 // Where every original file is now: each must be found exactly once, under its old name or the
