@@ -25,11 +25,8 @@ inline QStringList sorted(QStringList names)
 // songsIn() gives them as Qt strings.
 inline std::vector<std::string> songNamesIn(const std::filesystem::path &folder)
 {
-    std::vector<std::string> out;
-    for (const auto &e : std::filesystem::directory_iterator(folder))
-        if (korvalo::isMusicFileName(e.path().filename().native()))
-            out.push_back(e.path().filename().native());
-    std::sort(out.begin(), out.end());
+    std::vector<std::string> out = namesIn(folder);
+    std::erase_if(out, [](const std::string &name) { return !korvalo::isMusicFileName(name); });
     return out;
 }
 
